@@ -1,0 +1,38 @@
+#include "app/status.h"
+
+#include <cstdio>
+#include <string>
+
+namespace zemlo {
+namespace {
+
+constexpr std::string_view kUntitled = "UNTITLED";
+constexpr std::string_view kOk = "OK";
+
+}  // namespace
+
+void SetStatusTitle(WorkingState& state, std::string_view name, std::string_view status,
+                    int number) {
+  const std::string shown_name(name.empty() ? kUntitled : name);
+  const std::string shown_status(status.empty() ? kOk : status);
+  // snprintf cuts at the buffer's end, so a long name never overruns the shared title.
+  std::snprintf(state.title_text, sizeof state.title_text, "%s - %s (%s) - %i",
+                std::string(kClassName).c_str(), shown_name.c_str(), shown_status.c_str(),
+                number);
+  state.port.SetTitle(state.title_text);
+}
+
+int ShowWarning(StatusPort& port, Owner owner, const char* format, std::string_view text) {
+  const std::string argument(text.empty() ? kUntitled : text);
+  char message[kTextBufferSize];
+  std::snprintf(message, sizeof message, format, argument.c_str());
+  return port.ShowMessage(owner, kClassName, message, MessageIcon::kWarning);
+}
+
+int ShowWarningNumber(StatusPort& port, Owner owner, const char* format, int number) {
+  char message[kTextBufferSize];
+  std::snprintf(message, sizeof message, format, number);
+  return port.ShowMessage(owner, kClassName, message, MessageIcon::kWarning);
+}
+
+}  // namespace zemlo

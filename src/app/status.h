@@ -1,0 +1,26 @@
+// The three routines through which every subsystem talks to the user.
+#pragma once
+
+#include <string_view>
+
+#include "app/status_port.h"
+#include "app/working_state.h"
+
+namespace zemlo {
+
+inline constexpr std::string_view kClassName = "ZCreate";
+
+// Title "ZCreate - name (status) - number"; "UNTITLED" for an empty name, "OK" for an
+// empty status. The text is kept in state.title_text, cut to its 576-byte buffer.
+void SetStatusTitle(WorkingState& state, std::string_view name, std::string_view status,
+                    int number);
+
+// A warning box with caption "ZCreate": `format` takes one %s ("UNTITLED" when `text` is
+// empty) or one integer conversion (%i, %x). Texts are cut to the 576-byte buffer.
+int ShowWarning(StatusPort& port, Owner owner, const char* format, std::string_view text);
+int ShowWarningNumber(StatusPort& port, Owner owner, const char* format, int number);
+
+// Repaint the main window: invalidate everything (with or without erasing) and update now.
+inline void Repaint(StatusPort& port, bool erase) { port.Repaint(erase); }
+
+}  // namespace zemlo

@@ -1,0 +1,41 @@
+// The one way the portable core reaches the window: the Win32 main window implements it,
+// the console program prints, and tests record.
+#pragma once
+
+#include <string_view>
+
+namespace zemlo {
+
+// Message boxes are owned by the main window or by none (the decode-back warnings of a run).
+enum class Owner { kNone, kMain };
+
+// The exclamation mark and the warning sign are the same icon on the platform.
+enum class MessageIcon { kWarning, kInformation };
+
+// Control ids of the button bar; the command handler dispatches on them.
+enum class ButtonId : int {
+  kStop = 2,
+  kCreateZgl = 3,
+  kShowZgl = 4,
+  kSaveAsPcx = 5,
+  kHelp = 6,
+  kIntegrityCheck = 7,
+  kFont = 8,
+};
+
+class StatusPort {
+ public:
+  virtual ~StatusPort() = default;
+  // Makes `text` the main window's title.
+  virtual void SetTitle(std::string_view text) = 0;
+  // A modal box with one OK button; returns the platform's result (1 for OK).
+  virtual int ShowMessage(Owner owner, std::string_view caption, std::string_view text,
+                          MessageIcon icon) = 0;
+  // Invalidates the whole client area (with or without erasing) and updates it at once.
+  virtual void Repaint(bool erase) = 0;
+  virtual void EnableButton(ButtonId id, bool enabled) = 0;
+  // Progress bar position, 0 to 100.
+  virtual void SetProgress(int position) = 0;
+};
+
+}  // namespace zemlo

@@ -1,0 +1,75 @@
+// The shared buffers and the shared state that the window and the worker threads co-operate
+// through. One object owns all of it; operations borrow what they use by reference.
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <span>
+
+#include "app/geometry.h"
+#include "app/status_port.h"
+
+namespace zemlo {
+
+// A zero-filled buffer of fixed size, allocated once.
+class Buffer {
+ public:
+  explicit Buffer(std::size_t size) : data_(new std::uint8_t[size]()), size_(size) {}
+  std::uint8_t* data() { return data_.get(); }
+  const std::uint8_t* data() const { return data_.get(); }
+  std::size_t size() const { return size_; }
+  std::span<std::uint8_t> span() { return {data_.get(), size_}; }
+  std::span<const std::uint8_t> span() const { return {data_.get(), size_}; }
+
+ private:
+  std::unique_ptr<std::uint8_t[]> data_;
+  std::size_t size_;
+};
+
+// Inclusive rows and columns of the last picture encoded; painting draws it.
+struct CropBox {
+  std::int32_t top = 0;
+  std::int32_t bottom = 0;
+  std::int32_t left = 0;
+  std::int32_t right = 0;
+};
+
+enum class WindowMode : std::uint8_t { kIdle = 0, kRun = 1, kViewer = 2 };
+
+struct WorkingState {
+  explicit WorkingState(StatusPort& status_port) : port(status_port) {}
+  WorkingState(const WorkingState&) = delete;
+  WorkingState& operator=(const WorkingState&) = delete;
+
+  StatusPort& port;
+
+  // The eight shared buffers, in the order they are allocated. Those that ReadWholeFile
+  // fills carry its spare byte.
+  Buffer info_text{kInfoTextSize + kReadSpare};
+  Buffer index{kIndexBufferSize};
+  Buffer file{kFileBufferSize + kReadSpare};
+  Buffer picture{kWorkingPictureSize + kReadSpare};
+  Buffer coordinates{kCoordinatesTableSize + kReadSpare};
+  Buffer offsets{kOffsetsTableSize + kReadSpare};
+  Buffer unpack{kUnpackBufferSize};
+  Buffer palette{kPaletteSize};
+  // PCX images are built here: the worst case does not fit the file buffer.
+  Buffer pcx_out{kPcxMaxSize};
+
+  std::atomic<std::int32_t> current_icon{1};
+  std::atomic<bool> stop_request{false};
+  std::atomic<bool> picture_shown{false};
+  std::atomic<bool> crop_lines{false};
+  std::atomic<WindowMode> window_mode{WindowMode::kIdle};
+  CropBox crop_box;
+
+  // The last title set by SetStatusTitle; the packer appends its progress to it.
+  char title_text[kTextBufferSize] = {};
+
+  // The first 1,440,000 bytes of the picture buffer, the picture itself.
+  std::span<std::uint8_t> Picture() { return picture.span().first(kPictureBytes); }
+};
+
+}  // namespace zemlo

@@ -1,0 +1,37 @@
+// All file access of the core goes through here. The Windows half calls the platform; the
+// POSIX half behaves the same for project files written on Windows: "\" separates directories,
+// a name that does not exist as written is matched case-insensitively component by component,
+// a rename never replaces an existing file, and the archive attribute is emulated.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+namespace zemlo::files {
+
+// The name as the platform should open it (on POSIX: separators mapped and existing
+// components matched case-insensitively; on Windows unchanged).
+std::string Resolve(const char* name);
+
+// fopen through Resolve; modes as for std::fopen ("rb", "wb", ...). nullptr on failure.
+std::FILE* OpenFile(const char* name, const char* mode);
+
+// A file or directory of that name exists.
+bool Exists(const char* name);
+// The archive attribute: set when the file changed since its attributes were last set to
+// normal. Where it cannot be known it counts as set, so the source is converted again.
+bool ArchiveAttributeSet(const char* name);
+// Attributes to normal: clears the archive attribute.
+bool SetAttributesNormal(const char* name);
+
+// Fails when `to` exists or `from` is missing, as on Windows.
+bool RenameFile(const char* from, const char* to);
+// Moves `from` over `to` in one step, replacing `to`; used to replace whole files atomically.
+bool ReplaceFileAtomically(const char* from, const char* to);
+bool RemoveFile(const char* name);
+bool MakeDirectory(const char* name);
+bool ChangeDirectory(const char* name);
+std::string CurrentDirectory();
+
+}  // namespace zemlo::files

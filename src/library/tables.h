@@ -1,0 +1,100 @@
+// Typed views of the offsets and coordinates tables. The tables live in shared buffers as the
+// little-endian bytes of their files, so they are read and written whole; records beyond the
+// capacity read as zero and are never written.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+
+#include "app/geometry.h"
+
+namespace zemlo {
+
+namespace detail {
+inline std::uint32_t LoadU32(const std::uint8_t* p) {
+  return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
+         static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
+}
+inline void StoreU32(std::uint8_t* p, std::uint32_t v) {
+  p[0] = static_cast<std::uint8_t>(v);
+  p[1] = static_cast<std::uint8_t>(v >> 8);
+  p[2] = static_cast<std::uint8_t>(v >> 16);
+  p[3] = static_cast<std::uint8_t>(v >> 24);
+}
+inline std::uint16_t LoadU16(const std::uint8_t* p) {
+  return static_cast<std::uint16_t>(p[0] | p[1] << 8);
+}
+inline void StoreU16(std::uint8_t* p, std::uint16_t v) {
+  p[0] = static_cast<std::uint8_t>(v);
+  p[1] = static_cast<std::uint8_t>(v >> 8);
+}
+}  // namespace detail
+
+// Record n: offset of the entry in its block file, then its length; both 0 for no entry.
+class OffsetsTable {
+ public:
+  explicit OffsetsTable(std::span<std::uint8_t> bytes)
+      : bytes_(bytes.first(kOffsetsTableSize)) {}
+
+  static constexpr int capacity() { return kOffsetsCapacity; }
+  static bool InRange(int n) { return n >= 0 && n < kOffsetsCapacity; }
+
+  std::int32_t offset(int n) const {
+    return InRange(n) ? static_cast<std::int32_t>(detail::LoadU32(&bytes_[Index(n)])) : 0;
+  }
+  std::int32_t length(int n) const {
+    return InRange(n) ? static_cast<std::int32_t>(detail::LoadU32(&bytes_[Index(n) + 4])) : 0;
+  }
+  void Set(int n, std::int32_t offset, std::int32_t length) {
+    if (!InRange(n)) return;
+    detail::StoreU32(&bytes_[Index(n)], static_cast<std::uint32_t>(offset));
+    detail::StoreU32(&bytes_[Index(n) + 4], static_cast<std::uint32_t>(length));
+  }
+  std::span<std::uint8_t> bytes() { return bytes_; }
+  std::span<const std::uint8_t> bytes() const { return bytes_; }
+
+ private:
+  static std::size_t Index(int n) { return static_cast<std::size_t>(n) * kRecordSize; }
+  std::span<std::uint8_t> bytes_;
+};
+
+struct CoordinatesRecord {
+  std::uint16_t width = 0;
+  std::uint16_t height = 0;
+  std::uint16_t left = 0;
+  std::uint16_t top = 0;
+  friend bool operator==(const CoordinatesRecord&, const CoordinatesRecord&) = default;
+};
+
+class CoordinatesTable {
+ public:
+  explicit CoordinatesTable(std::span<std::uint8_t> bytes)
+      : bytes_(bytes.first(kCoordinatesTableSize)) {}
+
+  static constexpr int capacity() { return kCoordinatesCapacity; }
+  static bool InRange(int n) { return n >= 0 && n < kCoordinatesCapacity; }
+
+  CoordinatesRecord Get(int n) const {
+    if (!InRange(n)) return {};
+    const std::uint8_t* p = &bytes_[Index(n)];
+    return {detail::LoadU16(p), detail::LoadU16(p + 2), detail::LoadU16(p + 4),
+            detail::LoadU16(p + 6)};
+  }
+  void Set(int n, const CoordinatesRecord& r) {
+    if (!InRange(n)) return;
+    std::uint8_t* p = &bytes_[Index(n)];
+    detail::StoreU16(p, r.width);
+    detail::StoreU16(p + 2, r.height);
+    detail::StoreU16(p + 4, r.left);
+    detail::StoreU16(p + 6, r.top);
+  }
+  std::span<std::uint8_t> bytes() { return bytes_; }
+  std::span<const std::uint8_t> bytes() const { return bytes_; }
+
+ private:
+  static std::size_t Index(int n) { return static_cast<std::size_t>(n) * kRecordSize; }
+  std::span<std::uint8_t> bytes_;
+};
+
+}  // namespace zemlo

@@ -1,0 +1,81 @@
+// A status port that records every call, for tests that check what the user is shown.
+#pragma once
+
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "app/status_port.h"
+
+namespace zemlo::testing {
+
+struct RecordedMessage {
+  Owner owner;
+  std::string caption;
+  std::string text;
+  MessageIcon icon;
+};
+
+struct RecordedRepaint {
+  bool erase;
+};
+
+class RecordingPort : public StatusPort {
+ public:
+  void SetTitle(std::string_view text) override {
+    std::lock_guard lock(mutex_);
+    titles.emplace_back(text);
+    events.push_back("title: " + std::string(text));
+  }
+  int ShowMessage(Owner owner, std::string_view caption, std::string_view text,
+                  MessageIcon icon) override {
+    std::lock_guard lock(mutex_);
+    messages.push_back({owner, std::string(caption), std::string(text), icon});
+    events.push_back("message: " + std::string(caption) + ": " + std::string(text));
+    return 1;
+  }
+  void Repaint(bool erase) override {
+    std::lock_guard lock(mutex_);
+    repaints.push_back({erase});
+    events.push_back(erase ? "repaint: erase" : "repaint");
+  }
+  void EnableButton(ButtonId id, bool enabled) override {
+    std::lock_guard lock(mutex_);
+    button_enabled[static_cast<int>(id)] = enabled;
+    events.push_back("button " + std::to_string(static_cast<int>(id)) +
+                     (enabled ? ": on" : ": off"));
+  }
+  void SetProgress(int position) override {
+    std::lock_guard lock(mutex_);
+    progress.push_back(position);
+  }
+
+  // Texts of the message boxes only, in order.
+  std::vector<std::string> MessageTexts() const {
+    std::lock_guard lock(mutex_);
+    std::vector<std::string> out;
+    for (const auto& m : messages) out.push_back(m.text);
+    return out;
+  }
+  void Clear() {
+    std::lock_guard lock(mutex_);
+    titles.clear();
+    messages.clear();
+    repaints.clear();
+    progress.clear();
+    events.clear();
+  }
+
+  std::vector<std::string> titles;
+  std::vector<RecordedMessage> messages;
+  std::vector<RecordedRepaint> repaints;
+  std::vector<int> progress;
+  std::vector<std::string> events;
+  // Index by control id; -1 = never touched.
+  int button_enabled[9] = {-1, -1, -1, -1, -1, -1, -1, -1, -1};
+
+ private:
+  mutable std::mutex mutex_;
+};
+
+}  // namespace zemlo::testing
