@@ -1,0 +1,37 @@
+// Drawing icon entries into the working picture, and the crop box guide lines.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <span>
+
+#include "app/status_port.h"
+#include "app/working_state.h"
+#include "library/tables.h"
+#include "project/project_settings.h"
+
+namespace zemlo {
+
+// Draws the picture entry of `icon` at the place coordinates record `icon` gives. Reads only
+// within `entry` and writes only within `picture`: it stops where either ends. A run passing
+// the right edge goes on in the next picture row, as stored libraries expect. Shows
+// "Caution! iXLen = %x" (owned by `owner`) for every X-masked run longer than a picture row.
+void DecodeEntry(int icon, std::span<const std::uint8_t> entry, std::span<std::uint8_t> picture,
+                 const CoordinatesTable& coordinates, StatusPort& port, Owner owner);
+
+// The viewer's step: black picture, decode, title "name (mask kind) - icon" for a known kind,
+// picture shown, repaint without erasing.
+void ShowEntry(int icon, std::span<const std::uint8_t> entry, WorkingState& state,
+               const Name& single_entry_name);
+
+// A line from (x1, y1) to (x2, y2), the end point left out, in window coordinates.
+struct LineSegment {
+  int x1, y1, x2, y2;
+  friend bool operator==(const LineSegment&, const LineSegment&) = default;
+};
+
+// The four guide lines painting draws over the picture (below the button bar) for `box`:
+// its top and bottom rows across the picture, its left and right columns down it.
+std::array<LineSegment, 4> DrawCropLines(const CropBox& box);
+
+}  // namespace zemlo
