@@ -1,0 +1,54 @@
+// The "Save as PCX", "Font" and "Help" commands, without their file dialogs: the window shows
+// the dialogs and calls these with the chosen paths; the console program calls them directly.
+// All run on the caller's thread and report through state.port (owner: the main window).
+#pragma once
+
+#include <cstddef>
+#include <optional>
+#include <string_view>
+
+#include "app/status_port.h"
+#include "app/working_state.h"
+
+namespace zemlo {
+
+inline constexpr const char* kPcxSavedFormat = "24 bit PCX %s extracted.";
+inline constexpr const char* kPcxNotSavedFormat = "Could not save PCX %s";
+// The font's save failure shows the PCX text too; users know it by that wording.
+inline constexpr const char* kFontNotSavedFormat = kPcxNotSavedFormat;
+inline constexpr const char* kFontSourceNotLoadedFormat = "PCX %s could not be loaded";
+
+inline constexpr std::string_view kHelpText =
+    "ZEMLO Creator\n"
+    "\n"
+    "- To convert an IFF or PCX graphics set, click on CREATE and select the ZGL info file.\n"
+    "- To show a ZGL graphics set, click on SHOW ZGL and select the ZGL info file.\n"
+    "  Browse the graphics set with cursor left/right keys and F1 to go to an icon number.\n"
+    "- To save the current graphics, click on SAVE AS PCX and enter a name for the file to "
+    "save.\n"
+    "- To check a ZGL block set, click on INTEGRITY CHECK\n";
+
+// The part of `path` after its last '/' or '\\': the name that messages show.
+std::string_view FileNameOf(std::string_view path);
+
+// "Save as PCX": encodes the working picture into state.pcx_out and writes it to `path`;
+// then tells the user "24 bit PCX <name> extracted." or "Could not save PCX <name>".
+// Returns whether the file was written.
+bool SavePictureAsPcx(WorkingState& state, const char* path);
+
+// "Font", first half: clears the stop request, loads the PCX file at `pcx_path` into the
+// working picture, shows it (picture-shown and crop-lines flags, repaint with erase) and
+// builds the font into state.file. Returns the font's length, or nullopt when the PCX could
+// not be loaded ("PCX <name> could not be loaded") or the font was refused (warning shown);
+// then there is nothing to save. The window shows its save dialog next; a cancelled dialog
+// simply drops the font.
+std::optional<std::size_t> BuildFont(WorkingState& state, const char* pcx_path);
+
+// "Font", second half: writes the first `length` bytes of state.file (as BuildFont left them)
+// to `path`; "Could not save PCX <name>" when the file cannot be created.
+bool SaveFont(WorkingState& state, const char* path, std::size_t length);
+
+// "Help": the help text in an information box owned by the main window, caption "ZCreate".
+int ShowHelp(StatusPort& port);
+
+}  // namespace zemlo
