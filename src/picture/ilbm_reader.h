@@ -1,0 +1,35 @@
+// Reads IFF pictures of 256 colours, interleaved bit-planes ("ILBM") or one byte per pixel
+// ("PBM "), uncompressed or ByteRun1, in two stages: colour indices and palette first, then
+// the blue, green, red pixels of the working picture.
+#pragma once
+
+#include <cstdint>
+#include <span>
+
+namespace zemlo {
+
+// Fills `index` (rows of 800 indices, at least 480,000 bytes) with the picture's colour indices
+// and `palette` (768 bytes: red, green, blue per entry) with its CMAP.
+//
+// The chunks are found by a byte scan from byte 1 (not by chunk sizes): "ILBM" anywhere before
+// the body selects bit-plane mode, a later "BMHD" or "CMAP" overrides an earlier one, the
+// first "BODY" ends the scan. Indices right of the width and below the height become 0;
+// wider or taller pictures are clipped to 800 x 600. Bit-plane rows are read as their
+// writers store them, each plane row a whole number of 16-bit words; a chunky row of odd
+// width carries one filler byte, which is skipped.
+//
+// Returns false (rejected) when there is no "BODY", when the body ends before the last row
+// that lands in the picture, when a bit-plane picture has more than 8 planes, or when a
+// buffer is too small. On false the palette is untouched; the index buffer may hold part of
+// the picture and must not be expanded.
+bool DecodeIlbm(std::span<const std::uint8_t> file, std::span<std::uint8_t> index,
+                std::span<std::uint8_t> palette);
+
+// Turns every index of the 800 x 600 index rows into a blue, green, red pixel of `picture`
+// through `palette` (entry i at bytes 3i red, 3i + 1 green, 3i + 2 blue). Converts as many
+// pixels as both buffers hold, at most 480,000; palette entries missing from a short
+// `palette` count as black.
+void ExpandPalette(std::span<const std::uint8_t> index, std::span<std::uint8_t> picture,
+                   std::span<const std::uint8_t> palette);
+
+}  // namespace zemlo
