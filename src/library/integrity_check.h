@@ -1,0 +1,31 @@
+// The integrity check of a block set over icons 3000 to 4999, on the session's worker thread.
+#pragma once
+
+#include "project/project_settings.h"
+
+namespace zemlo {
+
+struct WorkingState;
+
+inline constexpr int kCheckFirstIcon = 3000;
+inline constexpr int kCheckEndIcon = 5000;  // one past the last icon checked
+// The progress bar shows icon * 100 / 20000, as users know it from earlier versions.
+inline constexpr int kCheckProgressDivisor = 20000;
+
+inline constexpr const char* kOffsetsFileMissingText = "Offsets file not found";
+inline constexpr const char* kCheckStartedName = "Integrity check started";
+inline constexpr const char* kCheckStartedStatus = "all ZGLs";
+inline constexpr const char* kCheckNotFoundStatus = "not found";
+inline constexpr const char* kLengthZeroFormat = "Entry of icon %i corrupt (length 0)";
+inline constexpr const char* kMaskedFormat = "Character icon %i is masked";
+inline constexpr const char* kDataMissingFormat = "Data for icon %i missing";
+inline constexpr const char* kPosValueFormat = "Pos entry = %i";
+inline constexpr const char* kLengthValueFormat = "Length entry = %i";
+inline constexpr const char* kIncorrectHeaderFormat = "Incorrect header of icon %i";
+inline constexpr const char* kPosIncorrectFormat = "Pos entry of icon %i incorrect";
+
+// Reads the offsets file and walks the block files sequentially, reporting every finding;
+// ends with the stop request cleared and the idle buttons.
+void IntegrityCheck(ProjectSettings& settings, WorkingState& state);
+
+}  // namespace zemlo
