@@ -17,6 +17,10 @@ std::string Resolve(const char* name);
 // fopen through Resolve; modes as for std::fopen ("rb", "wb", ...). nullptr on failure.
 std::FILE* OpenFile(const char* name, const char* mode);
 
+// Pushes what was written to `file` through to the disk, so that a following
+// ReplaceFileAtomically never exposes a half-written file after a crash.
+bool FlushToDisk(std::FILE* file);
+
 // A file or directory of that name exists.
 bool Exists(const char* name);
 // The archive attribute: set when the file changed since its attributes were last set to

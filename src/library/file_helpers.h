@@ -1,0 +1,35 @@
+// Whole-file reading and writing, the way every part of the system touches its files: raw
+// bytes, no text translation, names through the file layer.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <span>
+
+namespace zemlo {
+
+// Length of the named file in bytes; 0 when it cannot be opened.
+std::int64_t FileLength(const char* name);
+
+// Reads min(file length, limit, buffer.size() - 1) bytes into the front of `buffer` and
+// stores a zero byte right after them, so callers may treat the bytes as text. nullopt when
+// the file cannot be opened (the buffer is then untouched); an empty buffer receives nothing
+// and gives 0.
+std::optional<std::size_t> ReadWholeFile(const char* name, std::span<std::uint8_t> buffer,
+                                         std::size_t limit);
+
+// Creates or truncates the file and writes `data`. False when the file cannot be created or
+// not every byte reached it. The old content is gone the moment the file is opened: for
+// files that must never be half-written use ReplaceWholeFile.
+bool WriteWholeFile(const char* name, std::span<const std::uint8_t> data);
+
+// Creates or truncates the file and writes `length` zero bytes; false as WriteWholeFile.
+bool WriteZeroFile(const char* name, std::size_t length);
+
+// Writes `data` under a temporary name in the same folder and then moves it over `name` in
+// one step, so at every moment `name` holds either its old or its new content. False (and
+// `name` unchanged) when any step fails.
+bool ReplaceWholeFile(const char* name, std::span<const std::uint8_t> data);
+
+}  // namespace zemlo
