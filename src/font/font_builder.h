@@ -49,7 +49,9 @@ inline constexpr const char* kFontGlyphLimitFormat =
 // length (272 or more), or nullopt when the picture cannot be stored in the format (a warning
 // was shown). Clears the marker rows and the closing-mark rows, marks every consumed glyph
 // column (+128) and asks `port` to repaint (with erase) after each row cleared and each glyph,
-// so the window shows the picture being consumed. Never writes outside `picture` or `out`.
+// so the window shows the picture being consumed. Never writes outside `picture` or `out`;
+// the largest font the format can hold (a glyph of 255 x 255 starting at byte 65535) ends
+// before byte 130,562, far inside the file buffer.
 std::optional<std::size_t> MakeFont(std::span<std::uint8_t> picture, std::span<std::uint8_t> out,
                                     StatusPort& port);
 
