@@ -1,1 +1,217 @@
-// Not written yet.
+#include "app/commands.h"
+
+#include <cstring>
+#include <span>
+#include <string_view>
+
+#include "app/status.h"
+#include "files/file_layer.h"
+#include "library/block_store.h"
+#include "library/creation_run.h"
+#include "library/entry_loading.h"
+#include "library/file_helpers.h"
+#include "library/integrity_check.h"
+#include "library/stamping.h"
+#include "library/tables.h"
+#include "library/tables_io.h"
+#include "picture/pcx_writer.h"
+#include "project/info_parser.h"
+
+namespace zemlo {
+namespace {
+
+constexpr std::string_view kSeparators = "/\\";
+
+}  // namespace
+
+std::string ChosenName(const char* chosen_path) {
+  const std::string_view path(chosen_path);
+  const auto cut = path.find_last_of(kSeparators);
+  return std::string(cut == std::string_view::npos ? path : path.substr(cut + 1));
+}
+
+std::optional<std::string> EnterProjectFolder(const char* chosen_path) {
+  const std::string path(chosen_path);
+  const auto cut = path.find_last_of(kSeparators);
+  if (cut == std::string::npos) return path;
+  std::string folder = path.substr(0, cut + 1);
+  // "/x.zgl" and "C:\x.zgl" keep their root separator; other folders lose the trailing one.
+  if (folder.size() > 1 && !(folder.size() == 3 && folder[1] == ':')) folder.pop_back();
+  if (!files::ChangeDirectory(folder.c_str())) return std::nullopt;
+  return path.substr(cut + 1);
+}
+
+bool LoadProject(Session& session, const char* chosen_path, const char* chosen_name,
+                 ProjectUse use) {
+  WorkingState& state = session.state();
+  StatusPort& port = state.port;
+  const auto read = ReadWholeFile(chosen_path, state.info_text.span(), kInfoReadLimit);
+  if (!read) {
+    ShowWarning(port, Owner::kMain, kInfoUnreadableFormat, chosen_name);
+    return false;
+  }
+  // Parsed into a copy so that a refused project leaves the settings the viewer keys still
+  // use as they were.
+  ProjectSettings parsed = session.settings();
+  ParseInfoText(reinterpret_cast<const char*>(state.info_text.data()), parsed);
+  if (const auto refusal = ValidateProject(parsed)) {
+    ShowWarning(port, Owner::kMain, "%s", *refusal);
+    return false;
+  }
+  session.settings() = parsed;
+  ProjectSettings& settings = session.settings();
+  if (!ReadCoordinatesFile(settings, state)) {
+    if (use == ProjectUse::kShow) {
+      ShowWarning(port, Owner::kMain, kCoordinatesMissingFormat, settings.FCOO.data());
+      return false;
+    }
+    ShowWarning(port, Owner::kMain, kCoordinatesNewFormat, settings.FCOO.data());
+    ClearCoordinates(settings, state);
+  }
+  return true;
+}
+
+void SetRunButtons(StatusPort& port) {
+  port.EnableButton(ButtonId::kStop, true);
+  port.EnableButton(ButtonId::kCreateZgl, false);
+  port.EnableButton(ButtonId::kShowZgl, false);
+  port.EnableButton(ButtonId::kSaveAsPcx, false);
+  port.EnableButton(ButtonId::kHelp, false);
+  port.EnableButton(ButtonId::kIntegrityCheck, false);
+}
+
+void SetIdleButtons(StatusPort& port) { SetRunEndButtons(port); }
+
+namespace {
+
+bool StartRun(Session& session, const char* chosen_path, const char* chosen_name,
+              ProjectUse use) {
+  WorkingState& state = session.state();
+  // A run still working keeps its buttons disabled; a caller without buttons is refused here.
+  if (session.WorkerRunning()) return false;
+  state.stop_request.store(false);
+  if (!LoadProject(session, chosen_path, chosen_name, use)) return false;
+  ProjectSettings& settings = session.settings();
+  if (use == ProjectUse::kCreate) {
+    settings.DSTA = kRunStart;
+    settings.DEND = kRunEnd;
+  }
+  state.current_icon.store(settings.DSTA);
+  state.window_mode.store(WindowMode::kRun);
+  SetRunButtons(state.port);
+  const bool started = session.StartWorker([use](Session& s) {
+    if (use == ProjectUse::kCreate) {
+      CreationRun(s.store());
+    } else {
+      IntegrityCheck(s.settings(), s.state());
+    }
+  });
+  if (!started) SetIdleButtons(state.port);
+  return started;
+}
+
+}  // namespace
+
+bool StartCreateZgl(Session& session, const char* chosen_path, const char* chosen_name) {
+  return StartRun(session, chosen_path, chosen_name, ProjectUse::kCreate);
+}
+
+bool StartIntegrityCheck(Session& session, const char* chosen_path, const char* chosen_name) {
+  return StartRun(session, chosen_path, chosen_name, ProjectUse::kCheck);
+}
+
+void StopRun(Session& session) { session.RequestStop(); }
+
+void EnterViewerMode(Session& session) {
+  session.state().window_mode.store(WindowMode::kViewer);
+}
+
+void MakeExportTree() {
+  // Entered and left one level at a time, so relative names stay short and the current
+  // directory is the same afterwards; existing folders are fine.
+  const auto enter = [](const char* name) {
+    files::MakeDirectory(name);
+    return files::ChangeDirectory(name);
+  };
+  if (!enter("IFF")) return;
+  for (const char* thousands : {"3", "4"}) {
+    if (!enter(thousands)) continue;
+    for (char hundreds = '0'; hundreds <= '9'; ++hundreds) {
+      const char h[2] = {hundreds, 0};
+      if (!enter(h)) continue;
+      for (char tens = '0'; tens <= '9'; ++tens) {
+        const char t[2] = {tens, 0};
+        files::MakeDirectory(t);
+      }
+      files::ChangeDirectory("..");
+    }
+    files::ChangeDirectory("..");
+  }
+  files::ChangeDirectory("..");
+}
+
+bool ShowZgl(Session& session, const char* chosen_path, const char* chosen_name,
+             bool stoppable) {
+  EnterViewerMode(session);
+  if (!LoadProject(session, chosen_path, chosen_name, ProjectUse::kShow)) return false;
+  WorkingState& state = session.state();
+  ProjectSettings& settings = session.settings();
+  state.current_icon.store(kRunStart);
+  MakeExportTree();
+  for (int icon = kRunStart; icon <= kRunEnd; ++icon) {
+    if (stoppable && state.stop_request.load()) break;
+    LoadEntry(icon, settings, state);
+    if (!StampIconNumber(icon, settings.FPCX)) {
+      // No icon of the range can be named: one warning instead of two thousand.
+      ShowWarning(state.port, Owner::kMain, kExportNotSavedFormat, settings.FPCX.data());
+      break;
+    }
+    const std::size_t length = EncodePcx(state.Picture(), state.pcx_out.span());
+    if (!WriteWholeFile(settings.FPCX.data(), state.pcx_out.span().first(length))) {
+      ShowWarning(state.port, Owner::kMain, kExportNotSavedFormat, settings.FPCX.data());
+    }
+  }
+  if (stoppable) state.stop_request.store(false);
+  return true;
+}
+
+bool ViewerKeysActive(const WorkingState& state) {
+  return state.picture_shown.load() && state.window_mode.load() == WindowMode::kViewer;
+}
+
+bool ViewerKey(Session& session, int virtual_key) {
+  WorkingState& state = session.state();
+  if (virtual_key != kKeyLeft && virtual_key != kKeyRight) return false;
+  if (!ViewerKeysActive(state)) return false;
+  state.picture_shown.store(false);
+  const OffsetsTable offsets(state.offsets.span());
+  int icon = state.current_icon.load();
+  if (virtual_key == kKeyRight) {
+    do {
+      if (icon < kViewerLastIcon) ++icon;
+    } while (offsets.length(icon) == 0 && icon < kViewerLastIcon);
+  } else {
+    do {
+      if (icon > 0) --icon;
+    } while (offsets.length(icon) == 0 && icon > 0);
+  }
+  state.current_icon.store(icon);
+  LoadEntry(icon, session.settings(), state);
+  state.picture_shown.store(true);
+  return true;
+}
+
+int GoToDialogStart(const ProjectSettings& settings) { return settings.DSTA & 0xFFFF; }
+
+bool ViewerGoTo(Session& session, int icon) {
+  WorkingState& state = session.state();
+  if (!ViewerKeysActive(state)) return false;
+  if (icon < 0) icon = 0;
+  if (icon > kGoToLastIcon) icon = kGoToLastIcon;
+  state.current_icon.store(icon);
+  LoadEntry(icon, session.settings(), state);
+  state.picture_shown.store(true);
+  return true;
+}
+
+}  // namespace zemlo

@@ -1,1 +1,268 @@
-// Not written yet.
+#include "library/creation_run.h"
+
+#include <cstring>
+#include <span>
+#include <string_view>
+#include <vector>
+
+#include "app/status.h"
+#include "app/working_state.h"
+#include "files/file_layer.h"
+#include "library/block_store.h"
+#include "library/entry_decoder.h"
+#include "library/file_helpers.h"
+#include "library/icon_encoder.h"
+#include "library/source_loading.h"
+#include "library/stamping.h"
+#include "library/tables.h"
+#include "library/tables_io.h"
+#include "packer/kzp.h"
+
+namespace zemlo {
+namespace {
+
+constexpr std::string_view kSkippedStatus = "skipped";
+constexpr std::string_view kSoundStatus = "Wave-File";
+constexpr char kDataTag[4] = {'d', 'a', 't', 'a'};
+constexpr std::size_t kDataHeaderSize = 8;  // "data" and its 32-bit size
+
+// An existing source whose pattern could be stamped. A pattern that cannot hold the number
+// names no file, so its icon counts as having no such source.
+bool SourceExists(int icon, Name& pattern) {
+  return StampIconNumber(icon, pattern) && files::Exists(pattern.data());
+}
+
+SelectedSource Skipped(int icon, ProjectSettings& settings) {
+  StampIconNumber(icon, settings.FSEP);
+  return {SourceOutcome::kSkipped, settings.FSEP.data(), 0};
+}
+
+// The archive test: false means convert.
+bool UpToDate(int icon, const char* source, ProjectSettings& settings, WorkingState& state) {
+  if (settings.DARC == 0 || files::ArchiveAttributeSet(source)) return false;
+  const bool single_named = StampIconNumber(icon, settings.FSEP);
+  if (BlockFilesOn(settings) && OffsetsTable(state.offsets.span()).length(icon) == 0) {
+    return false;
+  }
+  if (SingleFilesOn(settings) && (!single_named || !files::Exists(settings.FSEP.data()))) {
+    return false;
+  }
+  return true;
+}
+
+// A WAV file the encoder can take a sound from: the letters "data" and a size after them.
+bool HasSoundData(std::span<const std::uint8_t> bytes) {
+  if (bytes.size() < kDataHeaderSize) return false;
+  for (std::size_t i = 0; i + kDataHeaderSize <= bytes.size(); ++i) {
+    if (std::memcmp(&bytes[i], kDataTag, sizeof kDataTag) == 0) return true;
+  }
+  return false;
+}
+
+// Coordinates records of one block, as they were before the run touched the block.
+struct CoordinatesSnapshot {
+  int first = 0;
+  std::vector<CoordinatesRecord> records;
+
+  void Take(int icon, int icons_per_block, const CoordinatesTable& table) {
+    first = icon / icons_per_block * icons_per_block;
+    records.clear();
+    for (int n = first; n < first + icons_per_block && CoordinatesTable::InRange(n); ++n) {
+      records.push_back(table.Get(n));
+    }
+  }
+  void Restore(CoordinatesTable& table) const {
+    for (std::size_t i = 0; i < records.size(); ++i) {
+      table.Set(first + static_cast<int>(i), records[i]);
+    }
+  }
+};
+
+// Converts the selected source of `icon` and stores it; false when the store failed.
+bool Convert(int icon, const SelectedSource& source, StoreContext& store) {
+  ProjectSettings& settings = store.settings;
+  WorkingState& state = store.state;
+  StatusPort& port = state.port;
+  const bool sound = IsSoundNumber(icon);
+  if (settings.DVIE == 2 && !sound) port.Repaint(false);
+
+  CoordinatesTable coordinates(state.coordinates.span());
+  const std::span<std::uint8_t> input =
+      sound ? state.picture.span().first(source.sound_length) : state.Picture();
+  std::size_t length = EncodeIcon(icon, input, state.file.span(), coordinates, state.crop_box);
+  const std::span<const std::uint8_t> entry = state.file.span().first(length);
+
+  if (sound) {
+    SetStatusTitle(state, source.name, kSoundStatus, static_cast<int>(length));
+  } else {
+    state.picture_shown.store(true);
+    state.crop_lines.store(true);
+    SetStatusTitle(state, source.name, MaskKindWord(entry[1]), static_cast<int>(length));
+    DecodeEntry(icon, entry, state.Picture(), coordinates, port, Owner::kNone);
+  }
+
+  std::span<const std::uint8_t> data = entry;
+  if (settings.DPAK == 2 || (settings.DPAK == 1 && length > kPackThreshold)) {
+    length = PackEntry(entry, state.unpack.span(), port, Owner::kMain, state.title_text);
+    data = state.unpack.span().first(length);
+  }
+
+  const bool single_named = StampIconNumber(icon, settings.FSEP);
+  if (SingleFilesOn(settings)) {
+    if (!single_named || !WriteWholeFile(settings.FSEP.data(), data)) {
+      ShowWarning(port, Owner::kMain, kWriteErrorFormat, settings.FSEP.data());
+    }
+  } else if (single_named) {
+    files::RemoveFile(settings.FSEP.data());
+  }
+  return StoreEntry(icon, data, store);
+}
+
+}  // namespace
+
+SelectedSource SelectSource(int icon, ProjectSettings& settings, WorkingState& state) {
+  StatusPort& port = state.port;
+  if (IsSoundNumber(icon)) {
+    if (!SourceExists(icon, settings.FWAV)) return {};
+    if (UpToDate(icon, settings.FWAV.data(), settings, state)) return Skipped(icon, settings);
+    const auto loaded = LoadWavSource(settings.FWAV.data(), state);
+    if (!loaded || !HasSoundData(state.picture.span().first(*loaded))) {
+      ShowWarning(port, Owner::kMain, kWavNotLoadedFormat, settings.FWAV.data());
+      return Skipped(icon, settings);
+    }
+    return {SourceOutcome::kConverted, settings.FWAV.data(), *loaded};
+  }
+
+  if (SourceExists(icon, settings.FPCX)) {
+    // Looked at again: a source removed in between is not worth a conversion from leftovers.
+    if (!files::Exists(settings.FPCX.data())) {
+      ShowWarningNumber(port, Owner::kNone, kDeadEndFormat, icon);
+      return Skipped(icon, settings);
+    }
+    if (UpToDate(icon, settings.FPCX.data(), settings, state)) return Skipped(icon, settings);
+    if (LoadPcxSource(settings.FPCX.data(), state) != SourceLoad::kLoaded) {
+      ShowWarning(port, Owner::kMain, kPcxNotLoadedFormat, settings.FPCX.data());
+      return Skipped(icon, settings);
+    }
+    return {SourceOutcome::kConverted, settings.FPCX.data(), 0};
+  }
+
+  if (!SourceExists(icon, settings.FLBM)) return {};
+  if (UpToDate(icon, settings.FLBM.data(), settings, state)) return Skipped(icon, settings);
+  if (LoadIlbmSource(settings.FLBM.data(), state) != SourceLoad::kLoaded) {
+    ShowWarning(port, Owner::kMain, kIffNotLoadedFormat, settings.FLBM.data());
+    return Skipped(icon, settings);
+  }
+  return {SourceOutcome::kConverted, settings.FLBM.data(), 0};
+}
+
+void CreationRun(StoreContext& store) {
+  ProjectSettings& settings = store.settings;
+  WorkingState& state = store.state;
+  StatusPort& port = state.port;
+  store.rewrite = RewriteState{};
+
+  if (TempBlockLeftOver()) {
+    // BLTEMP may be the only copy of a block: nothing is touched until the user sorted it.
+    WarnTempBlockLeftOver(state);
+    state.stop_request.store(false);
+    SetRunEndButtons(port);
+    return;
+  }
+
+  const int run_start = settings.DSTA;
+  const int run_end = settings.DEND;
+  const int icons_per_block = settings.BLKB > 0 ? settings.BLKB : 1;
+  CoordinatesTable coordinates(state.coordinates.span());
+  CoordinatesSnapshot block_coordinates;
+  // Sources converted into the open block. Their archive attributes are cleared only once
+  // the block is safely closed, so a run that fails inside the block converts them again.
+  std::vector<std::string> pending_sources;
+  const auto settle_sources = [&] {
+    for (const auto& name : pending_sources) files::SetAttributesNormal(name.c_str());
+    pending_sources.clear();
+  };
+
+  bool store_failed = false;
+  // A block of the block layout is being rewritten: its coordinates are in the snapshot.
+  bool block_in_hand = false;
+  int last_icon = state.current_icon.load();
+  for (;;) {
+    const int icon = state.current_icon.load();
+    last_icon = icon;
+    if (store.rewrite.open_block == -1) {
+      if (BlockFilesOn(settings)) {
+        block_coordinates.Take(icon, icons_per_block, coordinates);
+        block_in_hand = true;
+      }
+      if (!OpenBlock(icon, store)) {
+        store_failed = true;
+        break;
+      }
+    }
+    state.crop_lines.store(false);
+    state.picture_shown.store(false);
+
+    const SelectedSource source = SelectSource(icon, settings, state);
+    bool stored = true;
+    switch (source.outcome) {
+      case SourceOutcome::kConverted:
+        stored = Convert(icon, source, store);
+        if (stored) pending_sources.push_back(source.name);
+        break;
+      case SourceOutcome::kSkipped:
+        SetStatusTitle(state, source.name, kSkippedStatus, 0);
+        if (!SingleFilesOn(settings) && StampIconNumber(icon, settings.FSEP)) {
+          files::RemoveFile(settings.FSEP.data());
+        }
+        stored = KeepEntry(icon, store);
+        break;
+      case SourceOutcome::kNotFound:
+        StampIconNumber(icon, settings.FPCX);
+        SetStatusTitle(state, settings.FPCX.data(), kNotFoundStatus, 0);
+        if (StampIconNumber(icon, settings.FSEP)) files::RemoveFile(settings.FSEP.data());
+        stored = DropEntry(icon, store);
+        break;
+    }
+    if (!stored) {
+      store_failed = true;
+      break;
+    }
+    if (settings.DVIE >= 1 && source.outcome == SourceOutcome::kConverted) port.Repaint(false);
+    if (!CheckBlockEnd(icon, store)) {
+      store_failed = true;
+      break;
+    }
+    if (store.rewrite.open_block == -1) {
+      block_in_hand = false;
+      settle_sources();
+    }
+    port.SetProgress(run_end > run_start ? (icon - run_start) * 100 / (run_end - run_start)
+                                         : 100);
+    state.current_icon.store(icon + 1);
+    if (icon >= run_end || state.stop_request.load()) break;
+  }
+
+  state.stop_request.store(false);
+  // The open block is closed before the coordinates file is written, so that a block the
+  // store could not finish has its coordinates put back first.
+  if (!store_failed && store.rewrite.open_block != -1) {
+    store_failed = !CloseBlock(last_icon, store);
+  }
+  if (store_failed) {
+    // The store kept the block's previous content (BLTEMP or its file) and the offsets file
+    // that describes it; the block's coordinates go back to match them, and its sources stay
+    // marked as changed. BLTEMP stays for the next run to report.
+    if (block_in_hand) block_coordinates.Restore(coordinates);
+    store.rewrite = RewriteState{};
+    pending_sources.clear();
+  } else {
+    settle_sources();
+  }
+  if (!WriteCoordinatesFile(settings, state)) {
+    ShowWarning(port, Owner::kMain, kWriteErrorFormat, settings.FCOO.data());
+  }
+  SetRunEndButtons(port);
+}
+
+}  // namespace zemlo

@@ -1,1 +1,107 @@
-// Not written yet.
+#include "library/entry_loading.h"
+
+#include <cstdio>
+#include <optional>
+#include <span>
+
+#include "app/status.h"
+#include "app/working_state.h"
+#include "files/file_layer.h"
+#include "library/block_store.h"
+#include "library/entry_decoder.h"
+#include "library/file_helpers.h"
+#include "library/stamping.h"
+#include "library/tables.h"
+#include "library/tables_io.h"
+#include "packer/kzp.h"
+
+namespace zemlo {
+namespace {
+
+// A single entry file is read up to three picture allowances, as libraries always were.
+constexpr std::size_t kSingleEntryReadLimit = 3 * std::size_t{kPictureAllowance};
+
+// The entry as ShowEntry should see it: unpacked into the unpack buffer when packed; nullopt
+// when a packed stream is malformed or does not fit the unpack buffer.
+std::optional<std::span<const std::uint8_t>> Expand(std::span<const std::uint8_t> entry,
+                                                    WorkingState& state) {
+  if (!IsPackedEntry(entry)) return entry;
+  const auto unpacked = UnpackEntry(entry, state.unpack.span());
+  if (!unpacked) return std::nullopt;
+  return std::span<const std::uint8_t>(state.unpack.span().first(*unpacked));
+}
+
+void BlankPicture(WorkingState& state) {
+  state.picture_shown.store(false);
+  state.port.Repaint(true);
+}
+
+bool LoadFromBlock(int icon, ProjectSettings& settings, WorkingState& state) {
+  if (!ReadOffsetsFile(settings, state)) {
+    SetStatusTitle(state, settings.FOFS.data(), kOffsetsMissingStatus, 0);
+    BlankPicture(state);
+    return false;
+  }
+  const int block = settings.BLKB > 0 ? icon / settings.BLKB : -1;
+  std::FILE* file = nullptr;
+  if (block >= 0 && StampBlockNumber(block, settings.FBLK)) {
+    file = files::OpenFile(settings.FBLK.data(), "rb");
+  }
+  if (file == nullptr) {
+    SetStatusTitle(state, settings.FBLK.data(), kBlockMissingStatus, 0);
+    return false;
+  }
+  const OffsetsTable offsets(state.offsets.span());
+  const std::int32_t offset = offsets.offset(icon);
+  const std::int32_t length = offsets.length(icon);
+  // A record that does not describe bytes the file buffer can hold is no entry: a length of
+  // 0, a negative field, or more than the buffer.
+  bool delivered = false;
+  if (offset >= 0 && length > 0 &&
+      static_cast<std::size_t>(length) < state.file.size() &&
+      std::fseek(file, offset, SEEK_SET) == 0) {
+    delivered = std::fread(state.file.data(), 1, static_cast<std::size_t>(length), file) ==
+                static_cast<std::size_t>(length);
+  }
+  std::fclose(file);
+  if (!delivered) {
+    SetStatusTitle(state, settings.FBLK.data(), kEntryMissingStatus, icon);
+    return false;
+  }
+  const auto entry =
+      Expand(state.file.span().first(static_cast<std::size_t>(length)), state);
+  if (!entry) {
+    SetStatusTitle(state, settings.FBLK.data(), kEntryMissingStatus, icon);
+    return false;
+  }
+  ShowEntry(icon, *entry, state, settings.FSEP);
+  return true;
+}
+
+bool LoadFromSingleFile(int icon, ProjectSettings& settings, WorkingState& state) {
+  StampIconNumber(icon, settings.FSEP);
+  const auto read = ReadWholeFile(settings.FSEP.data(), state.file.span(), kSingleEntryReadLimit);
+  if (!read) {
+    SetStatusTitle(state, settings.FSEP.data(), kSingleMissingStatus, 0);
+    BlankPicture(state);
+    return false;
+  }
+  // The bytes read are the file's size for every file the buffer takes; a longer packed
+  // file is cut and then rejected as malformed instead of being unpacked from stale bytes.
+  const auto entry = Expand(state.file.span().first(*read), state);
+  if (!entry) {
+    SetStatusTitle(state, settings.FSEP.data(), kEntryMissingStatus, icon);
+    return false;
+  }
+  ShowEntry(icon, *entry, state, settings.FSEP);
+  return true;
+}
+
+}  // namespace
+
+bool LoadEntry(int icon, ProjectSettings& settings, WorkingState& state) {
+  if (BlockFilesOn(settings)) return LoadFromBlock(icon, settings, state);
+  return LoadFromSingleFile(icon, settings, state);
+}
+
+}  // namespace zemlo

@@ -14,7 +14,7 @@ inline constexpr const char* kEntryMissingStatus = "ZGL block entry not found:";
 inline constexpr const char* kSingleMissingStatus = "file not found";
 
 // Failures are named in the title only; the picture then stays as it was (a missing offsets
-// file or single entry file blanks it).
-void LoadEntry(int icon, ProjectSettings& settings, WorkingState& state);
+// file or single entry file blanks it). Returns whether the entry was shown.
+bool LoadEntry(int icon, ProjectSettings& settings, WorkingState& state);
 
 }  // namespace zemlo
