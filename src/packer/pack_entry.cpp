@@ -1,1 +1,145 @@
-// Not written yet.
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "app/geometry.h"
+#include "app/status.h"
+#include "packer/kzp.h"
+#include "packer/pack_entry_seam.h"
+
+namespace zemlo {
+namespace {
+
+// Kinds of the previous tag in the verify report.
+constexpr int kNoTag = 0;
+constexpr int kWriteKind = 1;
+constexpr int kReplicateKind = 2;
+
+bool ReportTagMismatch(StatusPort& port, Owner owner, int kind, int previous_kind,
+                       int previous_length) {
+  port.ShowMessage(owner, kKzpCaption,
+                   kind == kWriteKind ? "Verify Error while WRITE tag!!"
+                                      : "Verify Error while REPLICATE tag!!",
+                   MessageIcon::kWarning);
+  ShowWarningNumber(port, owner, "Old TAG 1=write, 2=replicate: %i", previous_kind);
+  ShowWarningNumber(port, owner, "Old length: %i", previous_length);
+  return false;
+}
+
+}  // namespace
+
+bool VerifyChunk(std::span<const std::uint8_t> source, std::size_t start, std::size_t count,
+                 std::span<const std::uint8_t> packed, StatusPort& port, Owner owner) {
+  // Tags are checked against this chunk only: a tag reaching past its end would make the next
+  // chunk's bytes appear twice after unpacking.
+  start = std::min(start, source.size());
+  const std::size_t end = start + std::min(count, source.size() - start);
+  const std::uint8_t* s = source.data();
+  std::size_t cursor = start;
+  int previous_kind = kNoTag;
+  int previous_length = 0;
+  std::size_t i = 0;
+  while (i < packed.size()) {
+    const std::uint8_t tag = packed[i++];
+    const int kind = (tag & kTagReplicate) ? kReplicateKind : kWriteKind;
+    std::size_t length = tag & kTagLowBits;
+    if (tag & kTagExtended) {
+      if (i == packed.size()) {
+        return ReportTagMismatch(port, owner, kind, previous_kind, previous_length);
+      }
+      length += std::size_t{64} * packed[i++];
+    }
+    if (kind == kWriteKind) {
+      // All literals compared at once: the report names the tag, not the byte.
+      if (length > packed.size() - i || length > end - cursor ||
+          std::memcmp(packed.data() + i, s + cursor, length) != 0) {
+        return ReportTagMismatch(port, owner, kind, previous_kind, previous_length);
+      }
+      i += length;
+      cursor += length;
+    } else {
+      std::size_t distance = 0;
+      bool complete = i < packed.size();
+      if (complete) {
+        distance = packed[i++];
+        if (distance & kOffsetExtended) {
+          complete = i < packed.size();
+          if (complete) distance = (distance & kOffsetLowBits) + std::size_t{128} * packed[i++];
+        }
+      }
+      const std::size_t n = length + 1;
+      // Distance 0 would compare each byte with itself and pass, though no unpacker can
+      // produce a byte from itself.
+      if (!complete || distance == 0 || distance > cursor || n > end - cursor ||
+          std::memcmp(s + cursor - distance, s + cursor, n) != 0) {
+        return ReportTagMismatch(port, owner, kind, previous_kind, previous_length);
+      }
+      cursor += n;
+    }
+    previous_kind = kind;
+    previous_length = static_cast<int>(length);
+  }
+  // Every tag matched but some source bytes have none (a tag that did not fit its buffer).
+  return cursor == end;
+}
+
+void ShowPackTitle(StatusPort& port, std::string_view title_text, int size, int percent,
+                   std::string_view status) {
+  char suffix[kTextBufferSize];
+  const int suffix_length =
+      std::snprintf(suffix, sizeof suffix, "  -->  KZP %i (%i%%) %.*s", size, percent,
+                    static_cast<int>(std::min(status.size(), kTextBufferSize)), status.data());
+  const std::size_t suffix_size =
+      std::min(static_cast<std::size_t>(std::max(suffix_length, 0)), kTextBufferSize - 1);
+  // A long title text gives way to the packer's own part, which is what the user waits for.
+  const std::size_t title_size = std::min(title_text.size(), kTextBufferSize - 1 - suffix_size);
+  char title[kTextBufferSize];
+  std::memcpy(title, title_text.data(), title_size);
+  std::memcpy(title + title_size, suffix, suffix_size);
+  title[title_size + suffix_size] = '\0';
+  port.SetTitle(std::string_view(title, title_size + suffix_size));
+}
+
+std::size_t PackEntryWithHook(std::span<const std::uint8_t> source, std::span<std::uint8_t> out,
+                              StatusPort& port, Owner owner, std::string_view title_text,
+                              const PackedChunkHook& hook) {
+  if (out.size() < kKzpMagicSize) return 0;
+  std::memcpy(out.data(), kKzpMagic, kKzpMagicSize);
+  std::size_t cursor = kKzpMagicSize;
+  const std::size_t length = source.size();
+  if (length == 0) return cursor;
+
+  std::size_t position = 0;
+  std::size_t chunk_index = 0;
+  int errors = 0;
+  while (position < length) {
+    const std::size_t n = std::min(length - position, kKzpChunkSize);
+    const std::size_t packed =
+        CompressChunk(source, position, out.subspan(cursor), n, port, owner);
+    const auto chunk = out.subspan(cursor, packed);
+    if (hook) hook(chunk, chunk_index);
+    if (!VerifyChunk(source, position, n, chunk, port, owner)) {
+      port.ShowMessage(owner, kKzpCaption, "Verify Error!!", MessageIcon::kWarning);
+      ++errors;
+    }
+    position += n;
+    cursor += packed;
+    ++chunk_index;
+
+    // The projected size: what is written plus what is still to pack.
+    const std::size_t size = cursor + (length - position);
+    const auto percent = static_cast<long long>(size) * 100 / static_cast<long long>(length);
+    const bool done = position == length;
+    ShowPackTitle(port, title_text, static_cast<int>(size), static_cast<int>(percent),
+                  errors == 0 && done ? "Verify OK" : " ");
+  }
+  return cursor;
+}
+
+std::size_t PackEntry(std::span<const std::uint8_t> source, std::span<std::uint8_t> out,
+                      StatusPort& port, Owner owner, std::string_view title_text) {
+  return PackEntryWithHook(source, out, port, owner, title_text, {});
+}
+
+}  // namespace zemlo
