@@ -1,1 +1,145 @@
-// Not written yet.
+#include "library/entry_decoder.h"
+
+#include <algorithm>
+#include <cstring>
+#include <string_view>
+
+#include "app/status.h"
+#include "library/icon_encoder.h"
+
+namespace zemlo {
+namespace {
+
+// Bits of the mask kind byte; X-masked wins whatever the 0-mask bit says.
+constexpr std::uint8_t kXMaskBit = 0x80;
+constexpr std::uint8_t kZeroMaskBit = 0x40;
+
+// Entries of any other depth are drawn as one byte per pixel, into a picture of that depth.
+constexpr std::uint8_t kTrueColourDepth = 24;
+
+constexpr std::uint64_t kCountLimit = std::uint64_t{1} << 40;  // far beyond any buffer
+
+// Reads a 255-continued count; false when the entry ends before the count does.
+bool ReadCount(std::span<const std::uint8_t> entry, std::size_t& pos, std::uint64_t& value) {
+  value = 0;
+  while (pos < entry.size()) {
+    const std::uint8_t b = entry[pos++];
+    value += b;
+    if (b != 0xFF) return true;
+    if (value > kCountLimit) value = kCountLimit;  // a run of FF bytes cannot overflow
+  }
+  return false;
+}
+
+inline std::uint64_t NonZeroByteMask(std::uint64_t v) {
+  constexpr std::uint64_t kLow7 = 0x7F7F7F7F7F7F7F7FULL;
+  constexpr std::uint64_t kHigh = 0x8080808080808080ULL;
+  const std::uint64_t high = (((v & kLow7) + kLow7) | v) & kHigh;
+  return (high >> 7) * 0xFF;
+}
+
+// Stores the non-zero bytes of src over dst; zero bytes leave dst as it is.
+void OverlayNonZero(std::uint8_t* dst, const std::uint8_t* src, std::size_t n) {
+  std::size_t i = 0;
+  for (; i + 8 <= n; i += 8) {
+    std::uint64_t s, d;
+    std::memcpy(&s, src + i, 8);
+    if (s == 0) continue;
+    std::memcpy(&d, dst + i, 8);
+    d = (d & ~NonZeroByteMask(s)) | s;
+    std::memcpy(dst + i, &d, 8);
+  }
+  for (; i < n; ++i) {
+    if (src[i] != 0) dst[i] = src[i];
+  }
+}
+
+struct Cursor {
+  std::span<const std::uint8_t> entry;
+  std::size_t src;
+  std::span<std::uint8_t> picture;
+
+  std::size_t EntryLeft() const { return entry.size() - src; }
+  // Copies or overlays n bytes to picture position `out`; false when the entry or the
+  // picture ended first (what fits is still drawn).
+  bool Put(std::uint64_t out, std::uint64_t n, bool overlay) {
+    if (out >= picture.size()) return n == 0;
+    const std::uint64_t room = std::min<std::uint64_t>(picture.size() - out, EntryLeft());
+    const std::size_t k = static_cast<std::size_t>(std::min(n, room));
+    if (overlay) {
+      OverlayNonZero(picture.data() + out, entry.data() + src, k);
+    } else if (k > 0) {
+      std::memcpy(picture.data() + out, entry.data() + src, k);
+    }
+    src += k;
+    return k == n;
+  }
+};
+
+}  // namespace
+
+void DecodeEntry(int icon, std::span<const std::uint8_t> entry, std::span<std::uint8_t> picture,
+                 const CoordinatesTable& coordinates, StatusPort& port, Owner owner) {
+  if (entry.size() < 2) return;  // no kind byte, nothing to draw
+  const CoordinatesRecord record = coordinates.Get(icon);
+  const std::uint64_t b = entry[0] == kTrueColourDepth ? 3 : 1;
+  const std::uint64_t stride = kPictureWidth * b;
+  const std::uint8_t kind = entry[1];
+  Cursor c{entry, std::min(kEntryHeaderSize, entry.size()), picture};
+  std::uint64_t row_start = record.top * stride + record.left * b;
+
+  if (kind & kXMaskBit) {
+    for (unsigned row = 0; row < record.height; ++row, row_start += stride) {
+      std::uint64_t out = row_start;
+      for (;;) {
+        std::uint64_t copy = 0, skip = 0;
+        if (!ReadCount(entry, c.src, copy)) return;
+        if (copy == 0) break;
+        if (!ReadCount(entry, c.src, skip)) return;
+        out += skip * b;  // from where the previous run ended
+        if (copy > static_cast<std::uint64_t>(kPictureWidth)) {
+          ShowWarningNumber(port, owner, "Caution! iXLen = %x", static_cast<int>(copy));
+        }
+        if (!c.Put(out, copy * b, false)) return;
+        out += copy * b;
+      }
+    }
+    return;
+  }
+  const bool overlay = (kind & kZeroMaskBit) != 0;
+  const std::uint64_t row_bytes = record.width * b;
+  if (row_bytes == 0) return;
+  for (unsigned row = 0; row < record.height; ++row, row_start += stride) {
+    if (!c.Put(row_start, row_bytes, overlay)) return;
+  }
+}
+
+void ShowEntry(int icon, std::span<const std::uint8_t> entry, WorkingState& state,
+               const Name& single_entry_name) {
+  auto picture = state.Picture();
+  std::memset(picture.data(), 0, picture.size());
+  const CoordinatesTable coordinates(state.coordinates.span());
+  DecodeEntry(icon, entry, picture, coordinates, state.port, Owner::kMain);
+  state.picture_shown = true;
+  if (entry.size() >= 2) {
+    const std::string_view word = MaskKindWord(entry[1]);
+    if (!word.empty()) {
+      const std::string_view name(single_entry_name.data(),
+                                  std::find(single_entry_name.begin(), single_entry_name.end(),
+                                            '\0') -
+                                      single_entry_name.begin());
+      SetStatusTitle(state, name, word, icon);
+    }
+  }
+  Repaint(state.port, false);
+}
+
+std::array<LineSegment, 4> DrawCropLines(const CropBox& box) {
+  constexpr int bar = kButtonBarHeight;
+  return {{{0, box.top + bar, kPictureWidth, box.top + bar},
+           {0, box.bottom + bar, kPictureWidth, box.bottom + bar},
+           {box.left, bar, box.left, bar + kPictureHeight},
+           {box.right, bar, box.right, bar + kPictureHeight}}};
+}
+
+}  // namespace zemlo

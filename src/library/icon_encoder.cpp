@@ -1,1 +1,322 @@
-// Not written yet.
+#include "library/icon_encoder.h"
+
+#include <algorithm>
+#include <bit>
+#include <cstdlib>
+#include <cstring>
+
+namespace zemlo {
+namespace {
+
+constexpr int kW = kPictureWidth;
+constexpr int kH = kPictureHeight;
+constexpr std::size_t kRow = kRowBytes;
+
+// Smoothing tiles: 7 x 7, the replacement window shifted this far down and right of the
+// averaging window; channels within this distance of the average are flattened.
+constexpr int kTile = 7;
+constexpr int kReplaceShift = 3;
+constexpr int kTolerance = 6;
+constexpr int kMinAverage = 2;  // a flattened pixel is never black
+
+// Row transitions at which masking starts paying off, and beyond which run-length rows would
+// cost more than letting zero bytes through.
+constexpr int kXMaskedFrom = 2;
+constexpr int kZeroMaskedFrom = 6;
+
+constexpr std::uint8_t kSoundMagic[4] = {'d', 'a', 't', 'a'};
+constexpr std::size_t kSoundHeaderSize = 8;  // "data" and the 32-bit size
+
+// Largest count one byte carries before the 255-continuation.
+constexpr std::size_t kCountStep = 255;
+
+inline bool IsBlack(const std::uint8_t* p) { return (p[0] | p[1] | p[2]) == 0; }
+
+inline std::uint64_t Load64(const std::uint8_t* p) {
+  std::uint64_t v;
+  std::memcpy(&v, p, sizeof v);
+  return v;
+}
+
+// True when any of the bytes [begin, end) is not zero; eight bytes at a time.
+bool AnyNonZero(const std::uint8_t* begin, const std::uint8_t* end) {
+  std::uint64_t acc = 0;
+  while (end - begin >= 32) {
+    acc |= Load64(begin) | Load64(begin + 8) | Load64(begin + 16) | Load64(begin + 24);
+    if (acc != 0) return true;
+    begin += 32;
+  }
+  while (begin < end) acc |= *begin++;
+  return acc != 0;
+}
+
+// Index of the first non-zero byte in [begin, end), or end - begin when there is none.
+std::size_t FirstNonZero(const std::uint8_t* begin, const std::uint8_t* end) {
+  const std::uint8_t* p = begin;
+  while (end - p >= 8) {
+    const std::uint64_t v = Load64(p);
+    if (v != 0) {
+      if constexpr (std::endian::native == std::endian::little) {
+        return static_cast<std::size_t>(p - begin) + std::countr_zero(v) / 8;
+      }
+      break;
+    }
+    p += 8;
+  }
+  while (p < end && *p == 0) ++p;
+  return static_cast<std::size_t>(p - begin);
+}
+
+// Number of bytes after the last non-zero byte in [begin, end) (end - begin when none).
+std::size_t TrailingZeros(const std::uint8_t* begin, const std::uint8_t* end) {
+  const std::uint8_t* p = end;
+  while (p - begin >= 8) {
+    const std::uint64_t v = Load64(p - 8);
+    if (v != 0) {
+      if constexpr (std::endian::native == std::endian::little) {
+        return static_cast<std::size_t>(end - p) + std::countl_zero(v) / 8;
+      }
+      break;
+    }
+    p -= 8;
+  }
+  while (p > begin && p[-1] == 0) --p;
+  return static_cast<std::size_t>(end - p);
+}
+
+bool BoxIsInside(const CropBox& box) {
+  return box.top >= 0 && box.top <= box.bottom && box.bottom < kH && box.left >= 0 &&
+         box.left <= box.right && box.right < kW;
+}
+
+// Transitions between black and non-black along one row of the box. The state starts from
+// the blue byte alone, so a row opening with pure red or green counts one more.
+int RowTransitions(const std::uint8_t* p, int count) {
+  bool non_black = p[0] != 0;
+  int transitions = 0;
+  for (int i = 0; i < count; ++i, p += 3) {
+    const bool here = !IsBlack(p);
+    transitions += here != non_black;
+    non_black = here;
+  }
+  return transitions;
+}
+
+// Appends to the output span, refusing (and remembering it) what does not fit.
+class EntryWriter {
+ public:
+  explicit EntryWriter(std::span<std::uint8_t> out) : out_(out) {}
+  bool ok() const { return ok_; }
+  std::size_t size() const { return pos_; }
+  std::size_t room() const { return out_.size() - pos_; }
+
+  void Byte(std::uint8_t b) {
+    if (!ok_ || room() < 1) return Fail();
+    out_[pos_++] = b;
+  }
+  void Count(std::size_t v) {
+    if (!ok_) return;
+    const std::size_t n = WriteCount(v, out_.subspan(pos_));
+    if (n == 0) return Fail();
+    pos_ += n;
+  }
+  void Bytes(const std::uint8_t* p, std::size_t n) {
+    if (!ok_ || room() < n) return Fail();
+    std::memcpy(out_.data() + pos_, p, n);
+    pos_ += n;
+  }
+
+ private:
+  void Fail() { ok_ = false; }
+  std::span<std::uint8_t> out_;
+  std::size_t pos_ = 0;
+  bool ok_ = true;
+};
+
+void WritePlainRows(const std::uint8_t* picture, const CropBox& box, EntryWriter& w) {
+  const std::size_t row_bytes = static_cast<std::size_t>(box.right - box.left + 1) * 3;
+  for (int y = box.top; y <= box.bottom; ++y) {
+    w.Bytes(picture + y * kRow + static_cast<std::size_t>(box.left) * 3, row_bytes);
+  }
+}
+
+void WriteMaskedRows(const std::uint8_t* picture, const CropBox& box, EntryWriter& w) {
+  for (int y = box.top; y <= box.bottom && w.ok(); ++y) {
+    const std::uint8_t* row = picture + y * kRow;
+    int x = box.left;
+    const int end = box.right + 1;
+    while (x < end) {
+      const int skip_from = x;
+      while (x < end && IsBlack(row + x * 3)) ++x;
+      const int copy_from = x;
+      while (x < end && !IsBlack(row + x * 3)) ++x;
+      const int copy = x - copy_from;
+      if (copy > 0) {
+        // The copy count goes first although the skip lies first on the row.
+        w.Count(static_cast<std::size_t>(copy));
+        w.Count(static_cast<std::size_t>(copy_from - skip_from));
+        w.Bytes(row + copy_from * 3, static_cast<std::size_t>(copy) * 3);
+      }
+    }
+    w.Count(0);
+  }
+}
+
+std::size_t EncodeSound(std::span<const std::uint8_t> source, std::span<std::uint8_t> out) {
+  // A plain byte search, not a walk over the RIFF chunks: files whose text chunks mention
+  // "data" have always been cut at that first mention, and stored libraries hold them so.
+  const auto found = std::search(source.begin(), source.end(), std::begin(kSoundMagic),
+                                 std::end(kSoundMagic));
+  if (found == source.end()) return 0;
+  const std::size_t at = static_cast<std::size_t>(found - source.begin());
+  if (source.size() - at < kSoundHeaderSize) return 0;
+  const std::size_t size = detail::LoadU32(source.data() + at + 4);
+  // A size field beyond the loaded bytes (a cut-off file) keeps what is there.
+  const std::size_t available = source.size() - at - kSoundHeaderSize;
+  const std::size_t length = std::min({size, available, out.size()});
+  if (length > 0) std::memcpy(out.data(), source.data() + at + kSoundHeaderSize, length);
+  return length;
+}
+
+}  // namespace
+
+bool IsSoundNumber(int icon) { return icon >= 9000 && icon <= 9999; }
+
+bool IsSmoothed(int icon) {
+  return (icon >= 4000 && icon <= 4999) || (icon >= 6000 && icon <= 8999) || icon >= 12000;
+}
+
+std::string_view MaskKindWord(std::uint8_t kind) {
+  switch (kind) {
+    case kUnmasked:
+      return "Unmasked";
+    case kZeroMasked:
+      return "0-masked";
+    case kXMasked:
+      return "X-masked";
+    default:
+      return "";
+  }
+}
+
+std::size_t WriteCount(std::size_t value, std::span<std::uint8_t> out) {
+  const std::size_t n = value / kCountStep + 1;
+  if (out.size() < n) return 0;
+  std::memset(out.data(), 0xFF, n - 1);
+  out[n - 1] = static_cast<std::uint8_t>(value % kCountStep);
+  return n;
+}
+
+CropBox FindCropBox(std::span<const std::uint8_t> picture) {
+  CropBox box{kH, 0, kW, 0};
+  if (picture.size() < kPictureBytes) return box;
+  const std::uint8_t* p = picture.data();
+  auto row_empty = [p](int y) { return !AnyNonZero(p + y * kRow, p + (y + 1) * kRow); };
+  int top = 0;
+  while (top < kH && row_empty(top)) ++top;
+  box.top = top;
+  if (top == kH) return box;  // all black
+  int bottom = kH - 1;
+  while (bottom > top && row_empty(bottom)) --bottom;
+  box.bottom = bottom;
+  // Rows outside top..bottom are empty, so only these decide the columns. Each row is only
+  // searched where it could still widen the box found so far.
+  std::size_t first = kRow;  // byte index of the leftmost non-zero byte
+  std::size_t last_end = 0;  // byte index just after the rightmost non-zero byte
+  for (int y = top; y <= bottom; ++y) {
+    const std::uint8_t* row = p + y * kRow;
+    first = std::min(first, FirstNonZero(row, row + first));
+    if (last_end < kRow) last_end = std::max(last_end, kRow - TrailingZeros(row + last_end, row + kRow));
+  }
+  box.left = static_cast<int>(first / 3);
+  box.right = static_cast<int>((last_end - 1) / 3);
+  return box;
+}
+
+std::uint8_t ChooseMaskKind(std::span<const std::uint8_t> picture, const CropBox& box) {
+  if (picture.size() < kPictureBytes || !BoxIsInside(box)) return kUnmasked;
+  const int width = box.right - box.left + 1;
+  int most = 0;
+  for (int y = box.top; y <= box.bottom; ++y) {
+    most = std::max(most, RowTransitions(picture.data() + y * kRow + box.left * 3, width));
+    if (most >= kZeroMaskedFrom) return kZeroMasked;  // no row can change it any more
+  }
+  return most >= kXMaskedFrom ? kXMasked : kUnmasked;
+}
+
+void SmoothColours(std::span<std::uint8_t> picture) {
+  if (picture.size() < kPictureBytes) return;
+  std::uint8_t* const p = picture.data();
+  for (int ty = 0; ty < kH - 3; ty += kTile) {
+    // Pixels outside the picture count as black, so a tile reaching below it stays.
+    if (ty + kTile > kH) continue;
+    for (int tx = 0; tx < kW - 3; tx += kTile) {
+      if (tx + kTile > kW) continue;
+      unsigned sum[3] = {0, 0, 0};
+      bool black = false;
+      for (int y = ty; y < ty + kTile && !black; ++y) {
+        const std::uint8_t* q = p + y * kRow + tx * 3;
+        for (int i = 0; i < kTile; ++i, q += 3) {
+          black |= IsBlack(q);
+          sum[0] += q[0];
+          sum[1] += q[1];
+          sum[2] += q[2];
+        }
+      }
+      if (black) continue;
+      int avg[3];
+      for (int c = 0; c < 3; ++c) {
+        avg[c] = std::max(static_cast<int>(sum[c] / (kTile * kTile)), kMinAverage);
+      }
+      const int y_end = std::min(ty + kReplaceShift + kTile, kH);
+      const int x_end = std::min(tx + kReplaceShift + kTile, kW);
+      for (int y = ty + kReplaceShift; y < y_end; ++y) {
+        std::uint8_t* q = p + y * kRow + (tx + kReplaceShift) * 3;
+        for (int x = tx + kReplaceShift; x < x_end; ++x, q += 3) {
+          if (std::abs(q[0] - avg[0]) < kTolerance && std::abs(q[1] - avg[1]) < kTolerance &&
+              std::abs(q[2] - avg[2]) < kTolerance) {
+            q[0] = static_cast<std::uint8_t>(avg[0]);
+            q[1] = static_cast<std::uint8_t>(avg[1]);
+            q[2] = static_cast<std::uint8_t>(avg[2]);
+          }
+        }
+      }
+    }
+  }
+}
+
+std::size_t EncodeIcon(int icon, std::span<std::uint8_t> source, std::span<std::uint8_t> out,
+                       CoordinatesTable& coordinates, CropBox& crop_box) {
+  if (IsSmoothed(icon)) SmoothColours(source);
+  if (IsSoundNumber(icon)) return EncodeSound(source, out);
+  if (source.size() < kPictureBytes) return 0;
+
+  const CropBox box = FindCropBox(source);
+  const std::uint8_t kind = ChooseMaskKind(source, box);
+  EntryWriter writer(out);
+  const std::uint8_t header[kEntryHeaderSize] = {kEntryBitsPerPixel, kind, 0, 0};
+  writer.Bytes(header, sizeof header);
+  if (BoxIsInside(box)) {
+    if (kind == kXMasked) {
+      WriteMaskedRows(source.data(), box, writer);
+    } else {
+      WritePlainRows(source.data(), box, writer);
+    }
+  }
+  if (!writer.ok()) return 0;
+
+  // An all-black picture has no box: its record says "nothing", so decoding draws nothing
+  // (the box's own edges would give a width of 1 - 800 and a height of 1 - 600).
+  CoordinatesRecord record{};
+  if (BoxIsInside(box)) {
+    record.width = static_cast<std::uint16_t>(box.right - box.left + 1);
+    record.height = static_cast<std::uint16_t>(box.bottom - box.top + 1);
+    record.left = static_cast<std::uint16_t>(box.left);
+    record.top = static_cast<std::uint16_t>(box.top);
+  }
+  coordinates.Set(icon, record);
+  crop_box = box;
+  return writer.size();
+}
+
+}  // namespace zemlo
