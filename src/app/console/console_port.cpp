@@ -1,0 +1,84 @@
+#include "app/console/console_port.h"
+
+#include <algorithm>
+
+namespace zemlo::console {
+namespace {
+
+constexpr int kBarWidth = 24;
+// The live line is cut so that it never wraps on an ordinary terminal.
+constexpr std::size_t kLiveTitleWidth = 44;
+
+}  // namespace
+
+std::string OneLine(std::string_view text) {
+  std::string line(text);
+  std::replace(line.begin(), line.end(), '\n', ' ');
+  std::replace(line.begin(), line.end(), '\r', ' ');
+  while (!line.empty() && line.back() == ' ') line.pop_back();
+  return line;
+}
+
+void ConsolePort::SetTitle(std::string_view text) {
+  std::lock_guard lock(mutex_);
+  title_ = OneLine(text);
+  if (!live_) {
+    std::fprintf(out_, "%s\n", title_.c_str());
+    std::fflush(out_);
+    return;
+  }
+  if (verbose_) {
+    if (line_open_) std::fputs("\r\033[K", err_);
+    std::fprintf(err_, "%s\n", title_.c_str());
+    line_open_ = false;
+  }
+  DrawLive();
+}
+
+int ConsolePort::ShowMessage(Owner owner, std::string_view caption, std::string_view text,
+                             MessageIcon icon) {
+  std::lock_guard lock(mutex_);
+  if (icon == MessageIcon::kWarning) ++warnings_;
+  if (line_open_) std::fputs("\r\033[K", err_);
+  line_open_ = false;
+  std::fprintf(err_, "%.*s: %s\n", static_cast<int>(caption.size()), caption.data(),
+               OneLine(text).c_str());
+  std::fflush(err_);
+  if (live_) DrawLive();
+  return 1;  // OK: nobody waits at a console
+}
+
+void ConsolePort::SetProgress(int position) {
+  std::lock_guard lock(mutex_);
+  if (position == progress_) return;
+  progress_ = position;
+  if (live_) DrawLive();
+}
+
+int ConsolePort::warnings() const {
+  std::lock_guard lock(mutex_);
+  return warnings_;
+}
+
+void ConsolePort::FinishLine() {
+  std::lock_guard lock(mutex_);
+  if (line_open_) {
+    std::fputc('\n', err_);
+    std::fflush(err_);
+  }
+  line_open_ = false;
+}
+
+void ConsolePort::DrawLive() {
+  const int percent = std::clamp(progress_, 0, 100);
+  const int filled = percent * kBarWidth / 100;
+  std::string bar(static_cast<std::size_t>(filled), '#');
+  bar.append(static_cast<std::size_t>(kBarWidth - filled), '.');
+  std::string shown = title_;
+  if (shown.size() > kLiveTitleWidth) shown = "..." + shown.substr(shown.size() - kLiveTitleWidth + 3);
+  std::fprintf(err_, "\r\033[K[%s] %3d%% %s", bar.c_str(), percent, shown.c_str());
+  std::fflush(err_);
+  line_open_ = true;
+}
+
+}  // namespace zemlo::console

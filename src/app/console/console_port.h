@@ -1,0 +1,50 @@
+// The status port of the zgl program. Titles go to stdout one per line (exactly the window's
+// title text) and message boxes to stderr as "caption: text", both flushed line by line, so
+// 2>&1 keeps their order. On a terminal the titles become one live status line with a
+// progress bar on stderr instead (with `verbose` every title is also printed there).
+#pragma once
+
+#include <cstdio>
+#include <mutex>
+#include <string>
+
+#include "app/status_port.h"
+
+namespace zemlo::console {
+
+class ConsolePort : public StatusPort {
+ public:
+  ConsolePort(std::FILE* out, std::FILE* err, bool live, bool verbose)
+      : out_(out), err_(err), live_(live), verbose_(verbose) {}
+  ~ConsolePort() override { FinishLine(); }
+
+  void SetTitle(std::string_view text) override;
+  int ShowMessage(Owner owner, std::string_view caption, std::string_view text,
+                  MessageIcon icon) override;
+  void Repaint(bool erase) override {}
+  void EnableButton(ButtonId id, bool enabled) override {}
+  void SetProgress(int position) override;
+
+  // Warning boxes shown so far (information boxes do not count).
+  int warnings() const;
+  // Ends the live status line, so that what follows starts on a line of its own.
+  void FinishLine();
+
+ private:
+  void DrawLive();  // with the mutex held
+
+  std::FILE* out_;
+  std::FILE* err_;
+  bool live_;
+  bool verbose_;
+  mutable std::mutex mutex_;
+  std::string title_;
+  int progress_ = -1;
+  int warnings_ = 0;
+  bool line_open_ = false;
+};
+
+// One line: line ends inside a message become blanks.
+std::string OneLine(std::string_view text);
+
+}  // namespace zemlo::console
