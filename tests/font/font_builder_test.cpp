@@ -24,12 +24,12 @@ std::vector<std::uint8_t> FontBytes(const std::vector<std::uint8_t>& out, std::s
 std::vector<std::uint8_t> ExpectedFont(std::uint8_t height,
                                        const std::vector<std::uint8_t>& index,
                                        const std::vector<std::uint8_t>& glyphs) {
-  std::vector<std::uint8_t> file(272, 0);
+  std::vector<std::uint8_t> file(272 + glyphs.size(), 0);
   file[0] = 'Z';
   file[1] = 'F';
   file[3] = height;
   std::copy(index.begin(), index.end(), file.begin() + 16);
-  file.insert(file.end(), glyphs.begin(), glyphs.end());
+  std::copy(glyphs.begin(), glyphs.end(), file.begin() + 272);
   return file;
 }
 
