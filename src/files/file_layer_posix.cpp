@@ -1,1 +1,215 @@
-// Not written yet.
+// Project files are written on Windows: names use "\" and their letter case rarely matches
+// what is on disk. Here every name is mapped the way Windows would find it, renames never
+// replace, and the archive attribute lives in an extended attribute of the file.
+#include "files/file_layer.h"
+
+#include <dirent.h>
+#include <sys/stat.h>
+#include <sys/types.h>
+#include <sys/xattr.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#if defined(__linux__)
+#include <fcntl.h>  // renameat2, RENAME_NOREPLACE
+#endif
+
+namespace zemlo::files {
+namespace {
+
+// Size and modification time (nanoseconds) of the file when its attributes were last set to
+// normal; the archive attribute counts as set as soon as they no longer match.
+constexpr const char* kArchiveAttribute = "user.zgl.archive";
+
+bool PathExists(const std::string& path) {
+  struct stat st;
+  return ::lstat(path.c_str(), &st) == 0;
+}
+
+char LowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+
+bool EqualIgnoringCase(const char* a, const std::string& b) {
+  std::size_t i = 0;
+  for (; a[i] != '\0' && i < b.size(); ++i) {
+    if (LowerAscii(a[i]) != LowerAscii(b[i])) return false;
+  }
+  return a[i] == '\0' && i == b.size();
+}
+
+// The entry of `dir` that equals `component` ignoring letter case; the smallest by byte order
+// when several do, so the choice does not depend on the directory's order.
+bool MatchInDirectory(const std::string& dir, const std::string& component, std::string& found) {
+  DIR* d = ::opendir(dir.empty() ? "." : dir.c_str());
+  if (d == nullptr) return false;
+  bool any = false;
+  while (const dirent* e = ::readdir(d)) {
+    if (!EqualIgnoringCase(e->d_name, component)) continue;
+    if (!any || std::strcmp(e->d_name, found.c_str()) < 0) found = e->d_name;
+    any = true;
+  }
+  ::closedir(d);
+  return any;
+}
+
+struct FileStamp {
+  std::int64_t size = 0;
+  std::int64_t mtime_ns = 0;
+};
+
+bool StampOf(const std::string& path, FileStamp& stamp) {
+  struct stat st;
+  if (::stat(path.c_str(), &st) != 0) return false;
+  stamp.size = static_cast<std::int64_t>(st.st_size);
+  stamp.mtime_ns = static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 +
+                   static_cast<std::int64_t>(st.st_mtim.tv_nsec);
+  return true;
+}
+
+std::string StampText(const FileStamp& stamp) {
+  return std::to_string(stamp.size) + " " + std::to_string(stamp.mtime_ns);
+}
+
+}  // namespace
+
+std::string Resolve(const char* name) {
+  if (name == nullptr) return {};
+  std::string path(name);
+  for (char& c : path) {
+    if (c == '\\') c = '/';
+  }
+  if (path.empty() || PathExists(path)) return path;
+
+  // Walk the components; each one that is missing as written is looked up ignoring case.
+  // Once a component matches nothing, the rest stays as written (a name being created).
+  std::string out;
+  std::size_t pos = 0;
+  if (path[0] == '/') {
+    out = "/";
+    pos = 1;
+  }
+  bool matching = true;
+  while (pos <= path.size()) {
+    std::size_t end = path.find('/', pos);
+    if (end == std::string::npos) end = path.size();
+    const std::string component = path.substr(pos, end - pos);
+    const bool last = end == path.size();
+    if (!component.empty()) {
+      std::string chosen = component;
+      if (matching && component != "." && component != "..") {
+        const std::string candidate = out + component;
+        if (!PathExists(candidate)) {
+          std::string found;
+          if (MatchInDirectory(out, component, found)) {
+            chosen = found;
+          } else {
+            matching = false;
+          }
+        }
+      }
+      out += chosen;
+    }
+    if (last) break;
+    if (!out.empty() && out.back() != '/') out += '/';
+    pos = end + 1;
+  }
+  return out;
+}
+
+std::FILE* OpenFile(const char* name, const char* mode) {
+  const std::string path = Resolve(name);
+  if (path.empty()) return nullptr;
+  return std::fopen(path.c_str(), mode);
+}
+
+bool FlushToDisk(std::FILE* file) {
+  if (file == nullptr || std::fflush(file) != 0) return false;
+  return ::fsync(::fileno(file)) == 0;
+}
+
+bool Exists(const char* name) {
+  const std::string path = Resolve(name);
+  if (path.empty()) return false;
+  struct stat st;
+  return ::stat(path.c_str(), &st) == 0;
+}
+
+bool ArchiveAttributeSet(const char* name) {
+  const std::string path = Resolve(name);
+  FileStamp now;
+  if (path.empty() || !StampOf(path, now)) return true;
+  char recorded[64] = {};
+  const ssize_t n = ::getxattr(path.c_str(), kArchiveAttribute, recorded, sizeof recorded - 1);
+  if (n <= 0) return true;  // never set to normal, or no extended attributes here
+  return std::string(recorded, static_cast<std::size_t>(n)) != StampText(now);
+}
+
+bool SetAttributesNormal(const char* name) {
+  const std::string path = Resolve(name);
+  FileStamp now;
+  if (path.empty() || !StampOf(path, now)) return false;
+  const std::string text = StampText(now);
+  return ::setxattr(path.c_str(), kArchiveAttribute, text.data(), text.size(), 0) == 0;
+}
+
+bool RenameFile(const char* from, const char* to) {
+  const std::string source = Resolve(from);
+  const std::string target = Resolve(to);
+  if (source.empty() || target.empty()) return false;
+#if defined(__linux__) && defined(RENAME_NOREPLACE)
+  if (::renameat2(AT_FDCWD, source.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) == 0) {
+    return true;
+  }
+  if (errno != EINVAL && errno != ENOSYS) return false;
+#endif
+  // Without an atomic no-replace rename: a hard link fails when the target exists.
+  if (::link(source.c_str(), target.c_str()) == 0) {
+    if (::unlink(source.c_str()) == 0) return true;
+    ::unlink(target.c_str());
+    return false;
+  }
+  if (errno == EEXIST || errno == ENOENT) return false;
+  // File systems without hard links: check, then rename (only this process writes here).
+  if (PathExists(target)) return false;
+  return std::rename(source.c_str(), target.c_str()) == 0;
+}
+
+bool ReplaceFileAtomically(const char* from, const char* to) {
+  const std::string source = Resolve(from);
+  const std::string target = Resolve(to);
+  if (source.empty() || target.empty()) return false;
+  return std::rename(source.c_str(), target.c_str()) == 0;
+}
+
+bool RemoveFile(const char* name) {
+  const std::string path = Resolve(name);
+  if (path.empty()) return false;
+  return ::unlink(path.c_str()) == 0;
+}
+
+bool MakeDirectory(const char* name) {
+  const std::string path = Resolve(name);
+  if (path.empty()) return false;
+  return ::mkdir(path.c_str(), 0777) == 0;
+}
+
+bool ChangeDirectory(const char* name) {
+  const std::string path = Resolve(name);
+  if (path.empty()) return false;
+  return ::chdir(path.c_str()) == 0;
+}
+
+std::string CurrentDirectory() {
+  std::vector<char> buffer(4096);
+  while (::getcwd(buffer.data(), buffer.size()) == nullptr) {
+    if (errno != ERANGE) return {};
+    buffer.resize(buffer.size() * 2);
+  }
+  return buffer.data();
+}
+
+}  // namespace zemlo::files
