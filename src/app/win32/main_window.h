@@ -1,0 +1,43 @@
+// ZCreate.exe's one top-level window: the button bar, the progress bar, painting of the
+// working picture, the commands behind the buttons and the viewer keys.
+#pragma once
+
+#include <windows.h>
+
+#include "app/status_port.h"
+
+namespace zemlo::win32 {
+
+inline constexpr char kWindowClass[] = "ZCreate";
+inline constexpr char kWindowTitle[] = "ZEMLO Creator V1.02 for customer release";
+// The frame around an 800 x 600 picture and the 20-pixel button bar.
+inline constexpr int kWindowWidth = 808;
+inline constexpr int kWindowHeight = 646;
+
+struct ButtonSpec {
+  const char* label;
+  ButtonId id;
+  int x;
+  int width;
+};
+
+inline constexpr ButtonSpec kButtonBar[] = {
+    {"Create ZGL", ButtonId::kCreateZgl, 0, 75},
+    {"Show ZGL", ButtonId::kShowZgl, 75, 75},
+    {"Font", ButtonId::kFont, 150, 50},
+    {"Save as PCX", ButtonId::kSaveAsPcx, 200, 100},
+    {"Integrity check", ButtonId::kIntegrityCheck, 300, 100},
+    {"Help", ButtonId::kHelp, 400, 50},
+    {"Stop", ButtonId::kStop, 450, 50},
+};
+
+inline constexpr char kProgressClass[] = "msctls_progress32";
+inline constexpr char kProgressText[] = "Progress Indicator";
+inline constexpr int kProgressX = 500;
+inline constexpr int kProgressWidth = 300;
+
+// Registers the class, creates the window and its buffers, runs the message loop and
+// returns the quit code.
+int RunMainWindow(HINSTANCE instance, int show_command);
+
+}  // namespace zemlo::win32

@@ -1,0 +1,41 @@
+// The status port of the real window: titles, message boxes, repaints, button states and the
+// progress bar. Worker threads call it as well; every call is one user32 call that the
+// platform hands to the window's thread, so no state here is shared beyond the handles, which
+// are set once while the window is created and never change afterwards.
+#pragma once
+
+#include <windows.h>
+
+#include <array>
+#include <string_view>
+
+#include "app/status_port.h"
+
+namespace zemlo::win32 {
+
+class Win32Port : public StatusPort {
+ public:
+  // Called from the window's creation handler, before any worker can exist.
+  void AttachWindow(HWND main_window) { main_window_ = main_window; }
+  void AttachButton(ButtonId id, HWND button);
+  void AttachProgressBar(HWND progress_bar) { progress_bar_ = progress_bar; }
+
+  void SetTitle(std::string_view text) override;
+  int ShowMessage(Owner owner, std::string_view caption, std::string_view text,
+                  MessageIcon icon) override;
+  void Repaint(bool erase) override;
+  void EnableButton(ButtonId id, bool enabled) override;
+  void SetProgress(int position) override;
+
+  HWND main_window() const { return main_window_; }
+  HWND button(ButtonId id) const;
+  HWND progress_bar() const { return progress_bar_; }
+
+ private:
+  HWND main_window_ = nullptr;
+  HWND progress_bar_ = nullptr;
+  // Indexed by control id (2 to 8).
+  std::array<HWND, 9> buttons_{};
+};
+
+}  // namespace zemlo::win32
