@@ -1,1 +1,84 @@
-// Not written yet.
+#include "library/file_helpers.h"
+
+#include <algorithm>
+#include <array>
+#include <cstdio>
+#include <string>
+
+#include "files/file_layer.h"
+
+namespace zemlo {
+namespace {
+
+// Appended to a name for the copy that ReplaceWholeFile writes first; it lies in the same
+// folder, so the final move never crosses file systems.
+constexpr const char* kReplaceSuffix = ".zgl-new";
+
+// Writes `data` to an open stream and closes it; true only if every byte got there.
+bool WriteAndClose(std::FILE* file, std::span<const std::uint8_t> data, bool to_disk) {
+  bool ok = data.empty() || std::fwrite(data.data(), 1, data.size(), file) == data.size();
+  if (ok && to_disk) ok = files::FlushToDisk(file);
+  return (std::fclose(file) == 0) && ok;
+}
+
+}  // namespace
+
+std::int64_t FileLength(const char* name) {
+  std::FILE* file = files::OpenFile(name, "rb");
+  if (file == nullptr) return 0;
+  std::int64_t length = 0;
+  if (std::fseek(file, 0, SEEK_END) == 0) {
+    const long end = std::ftell(file);
+    if (end > 0) length = end;
+  }
+  std::fclose(file);
+  return length;
+}
+
+std::optional<std::size_t> ReadWholeFile(const char* name, std::span<std::uint8_t> buffer,
+                                         std::size_t limit) {
+  std::FILE* file = files::OpenFile(name, "rb");
+  if (file == nullptr) return std::nullopt;
+  std::size_t count = 0;
+  if (!buffer.empty()) {
+    const std::size_t room = std::min(limit, buffer.size() - 1);
+    count = room == 0 ? 0 : std::fread(buffer.data(), 1, room, file);
+    buffer[count] = 0;
+  }
+  std::fclose(file);
+  return count;
+}
+
+bool WriteWholeFile(const char* name, std::span<const std::uint8_t> data) {
+  std::FILE* file = files::OpenFile(name, "wb");
+  if (file == nullptr) return false;
+  return WriteAndClose(file, data, false);
+}
+
+bool WriteZeroFile(const char* name, std::size_t length) {
+  std::FILE* file = files::OpenFile(name, "wb");
+  if (file == nullptr) return false;
+  static constexpr std::array<std::uint8_t, 4096> kZeros{};
+  bool ok = true;
+  while (ok && length > 0) {
+    const std::size_t n = std::min(length, kZeros.size());
+    ok = std::fwrite(kZeros.data(), 1, n, file) == n;
+    length -= n;
+  }
+  return (std::fclose(file) == 0) && ok;
+}
+
+bool ReplaceWholeFile(const char* name, std::span<const std::uint8_t> data) {
+  if (name == nullptr || name[0] == '\0') return false;
+  const std::string temporary = std::string(name) + kReplaceSuffix;
+  std::FILE* file = files::OpenFile(temporary.c_str(), "wb");
+  if (file == nullptr) return false;
+  if (!WriteAndClose(file, data, true) ||
+      !files::ReplaceFileAtomically(temporary.c_str(), name)) {
+    files::RemoveFile(temporary.c_str());
+    return false;
+  }
+  return true;
+}
+
+}  // namespace zemlo

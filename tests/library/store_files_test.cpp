@@ -1,0 +1,197 @@
+// File helpers and the offsets / coordinates files.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "app/working_state.h"
+#include "library/file_helpers.h"
+#include "library/tables.h"
+#include "library/tables_io.h"
+#include "project/info_parser.h"
+#include "support/recording_port.h"
+#include "support/temp_dir.h"
+
+namespace zemlo {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::ReadFileBytes;
+using testing::WriteFileBytes;
+
+std::vector<std::uint8_t> Pattern(std::size_t n, int seed) {
+  std::vector<std::uint8_t> v(n);
+  for (std::size_t i = 0; i < n; ++i) v[i] = static_cast<std::uint8_t>(i * 7 + seed);
+  return v;
+}
+
+Name MakeName(const std::string& text) {
+  Name name{};
+  text.copy(name.data(), name.size() - 1);
+  return name;
+}
+
+class StoreFiles : public ::testing::Test {
+ protected:
+  testing::TempDir dir;
+  testing::ScopedCurrentDir cwd{dir.path()};
+  testing::RecordingPort port;
+};
+
+TEST_F(StoreFiles, FileLengthIsZeroForMissingFiles) {
+  EXPECT_EQ(FileLength("missing.zgl"), 0);
+  WriteFileBytes(dir.path() / "five.zgl", Pattern(5000, 1));
+  EXPECT_EQ(FileLength("five.zgl"), 5000);
+  EXPECT_EQ(FileLength("FIVE.ZGL"), 5000);
+}
+
+TEST_F(StoreFiles, ReadWholeFileStopsAtLimitAndBufferAndTerminates) {
+  const auto data = Pattern(100, 3);
+  WriteFileBytes(dir.path() / "d.bin", data);
+  std::vector<std::uint8_t> buffer(200, 0xEE);
+
+  EXPECT_FALSE(ReadWholeFile("nothing.bin", buffer, 100).has_value());
+  EXPECT_EQ(buffer, std::vector<std::uint8_t>(200, 0xEE));
+
+  auto n = ReadWholeFile("d.bin", buffer, 1000);
+  ASSERT_EQ(n, 100u);
+  EXPECT_TRUE(std::equal(data.begin(), data.end(), buffer.begin()));
+  EXPECT_EQ(buffer[100], 0);
+  EXPECT_EQ(buffer[101], 0xEE);
+
+  std::fill(buffer.begin(), buffer.end(), 0xEE);
+  n = ReadWholeFile("d.bin", buffer, 40);
+  ASSERT_EQ(n, 40u);
+  EXPECT_EQ(buffer[39], data[39]);
+  EXPECT_EQ(buffer[40], 0);
+
+  // The buffer's last byte is kept for the zero.
+  std::vector<std::uint8_t> small(10, 0xEE);
+  n = ReadWholeFile("d.bin", small, 1000);
+  ASSERT_EQ(n, 9u);
+  EXPECT_EQ(small[9], 0);
+  EXPECT_EQ(ReadWholeFile("d.bin", std::span<std::uint8_t>(), 10), 0u);
+}
+
+TEST_F(StoreFiles, InfoTextIsParsedOnlyToItsFirst4096Bytes) {
+  std::string text(5000, '.');
+  const std::string first = " NSIZ 500 ";
+  text.replace(0, first.size(), first);
+  // The number's digits run across byte 4096: only those before it count.
+  const std::string across = "BLKB 1234567";
+  text.replace(4086, across.size(), across);
+  const std::string after = " DEND 7 ";
+  text.replace(4500, after.size(), after);
+  WriteFileBytes(dir.path() / "big.inf", {text.begin(), text.end()});
+
+  WorkingState state(port);
+  state.info_text.span()[kInfoTextLimit] = 0x55;  // must be overwritten by the terminator
+  const auto n = ReadWholeFile("big.inf", state.info_text.span(), kInfoTextLimit);
+  ASSERT_EQ(n, 4096u);
+  ProjectSettings s;
+  ParseInfoText(reinterpret_cast<const char*>(state.info_text.data()), s);
+  EXPECT_EQ(s.NSIZ, 500);
+  EXPECT_EQ(s.BLKB, 12345);
+  EXPECT_EQ(s.DEND, 5000);
+}
+
+TEST_F(StoreFiles, WriteWholeFileTruncatesAndReportsFailure) {
+  WriteFileBytes(dir.path() / "e.zgl", Pattern(300, 1));
+  const auto data = Pattern(20, 9);
+  EXPECT_TRUE(WriteWholeFile("e.zgl", data));
+  EXPECT_EQ(ReadFileBytes(dir.path() / "e.zgl"), data);
+  EXPECT_TRUE(WriteWholeFile("empty.zgl", {}));
+  EXPECT_EQ(fs::file_size(dir.path() / "empty.zgl"), 0u);
+  EXPECT_FALSE(WriteWholeFile("no_folder\\e.zgl", data));
+}
+
+TEST_F(StoreFiles, WriteZeroFileWritesZeros) {
+  WriteFileBytes(dir.path() / "BLTEMP", Pattern(50, 1));
+  EXPECT_TRUE(WriteZeroFile("BLTEMP", 0));
+  EXPECT_EQ(fs::file_size(dir.path() / "BLTEMP"), 0u);
+  EXPECT_TRUE(WriteZeroFile("z.bin", 10000));
+  EXPECT_EQ(ReadFileBytes(dir.path() / "z.bin"), std::vector<std::uint8_t>(10000, 0));
+  EXPECT_FALSE(WriteZeroFile("no_folder\\z.bin", 1));
+}
+
+TEST_F(StoreFiles, ReplaceWholeFileLeavesOldOrNewAndNoTemporary) {
+  WriteFileBytes(dir.path() / "lib.ofs", Pattern(64, 1));
+  const auto data = Pattern(80, 2);
+  EXPECT_TRUE(ReplaceWholeFile("lib.ofs", data));
+  EXPECT_EQ(ReadFileBytes(dir.path() / "lib.ofs"), data);
+  EXPECT_TRUE(ReplaceWholeFile("LIB.OFS", Pattern(8, 3)));  // same file, Windows-style case
+  EXPECT_EQ(ReadFileBytes(dir.path() / "lib.ofs"), Pattern(8, 3));
+  EXPECT_TRUE(ReplaceWholeFile("fresh.ofs", data));
+  EXPECT_EQ(ReadFileBytes(dir.path() / "fresh.ofs"), data);
+  EXPECT_FALSE(ReplaceWholeFile("no_folder\\x.ofs", data));
+  EXPECT_FALSE(ReplaceWholeFile("", data));
+  int files = 0;
+  for (const auto& e : fs::directory_iterator(dir.path())) {
+    (void)e;
+    ++files;
+  }
+  EXPECT_EQ(files, 2);  // lib.ofs and fresh.ofs, nothing left behind
+}
+
+TEST_F(StoreFiles, TablesAreWrittenWithNsizRecordsCutToCapacity) {
+  WorkingState state(port);
+  ProjectSettings s;
+  s.FOFS = MakeName("lib.ofs");
+  s.FCOO = MakeName("lib.coo");
+  const std::pair<int, std::uintmax_t> cases[] = {
+      {500, 4000}, {0, 0}, {-3, 0}, {20000, 160000}, {25000, 160000}};
+  for (const auto& [nsiz, bytes] : cases) {
+    s.NSIZ = nsiz;
+    ASSERT_TRUE(WriteOffsetsFile(s, state));
+    ASSERT_TRUE(WriteCoordinatesFile(s, state));
+    EXPECT_EQ(fs::file_size(dir.path() / "lib.ofs"), bytes) << nsiz;
+    EXPECT_EQ(fs::file_size(dir.path() / "lib.coo"), nsiz > 21000 ? 168000 : bytes) << nsiz;
+  }
+}
+
+TEST_F(StoreFiles, ReadingATableKeepsEveryRecordTheFileDoesNotCover) {
+  WorkingState state(port);
+  OffsetsTable offsets(state.offsets.span());
+  for (int n = 0; n < OffsetsTable::capacity(); ++n) offsets.Set(n, n + 1, n + 2);
+  // A short file (3 whole records and a part of the fourth) under an NSIZ of 20000.
+  auto file = Pattern(28, 5);
+  WriteFileBytes(dir.path() / "lib.ofs", file);
+  ProjectSettings s;
+  s.FOFS = MakeName("lib.ofs");
+  ASSERT_TRUE(ReadOffsetsFile(s, state));
+  EXPECT_TRUE(std::equal(file.begin(), file.end(), state.offsets.data()));
+  EXPECT_EQ(offsets.length(3), 3 + 2);  // the byte after the file is untouched
+  EXPECT_EQ(offsets.offset(4), 4 + 1);
+  EXPECT_EQ(offsets.length(19999), 19999 + 2);
+
+  // A file longer than NSIZ records fills only NSIZ records.
+  s.NSIZ = 2;
+  WriteFileBytes(dir.path() / "lib.ofs", std::vector<std::uint8_t>(400, 0));
+  ASSERT_TRUE(ReadOffsetsFile(s, state));
+  EXPECT_EQ(offsets.length(1), 0);
+  EXPECT_EQ(offsets.offset(2), file[16] | file[17] << 8 | file[18] << 16 | file[19] << 24);
+
+  s.FOFS = MakeName("missing.ofs");
+  EXPECT_FALSE(ReadOffsetsFile(s, state));
+  EXPECT_EQ(offsets.length(19999), 19999 + 2);
+}
+
+TEST_F(StoreFiles, CoordinatesReadAndClearOnlyWhatNsizCovers) {
+  WorkingState state(port);
+  CoordinatesTable coordinates(state.coordinates.span());
+  for (int n = 0; n < CoordinatesTable::capacity(); ++n) coordinates.Set(n, {1, 2, 3, 4});
+  ProjectSettings s;
+  s.FCOO = MakeName("lib.coo");
+  s.NSIZ = 25000;  // beyond both capacities
+  WriteFileBytes(dir.path() / "lib.coo", std::vector<std::uint8_t>(200000, 9));
+  ASSERT_TRUE(ReadCoordinatesFile(s, state));
+  EXPECT_EQ(coordinates.Get(20999), (CoordinatesRecord{0x909, 0x909, 0x909, 0x909}));
+  s.NSIZ = 10;
+  ClearCoordinates(s, state);
+  EXPECT_EQ(coordinates.Get(9), CoordinatesRecord{});
+  EXPECT_EQ(coordinates.Get(10), (CoordinatesRecord{0x909, 0x909, 0x909, 0x909}));
+}
+
+}  // namespace
+}  // namespace zemlo
