@@ -1,0 +1,225 @@
+#include "picture/pcx_reader.h"
+
+#include <gtest/gtest.h>
+
+#include "picture/picture_test_support.h"
+
+namespace zemlo::testing {
+namespace {
+
+std::uint8_t Px(const Bytes& pic, int x, int y, int c) { return pic[std::size_t(y) * kRowBytes + 3 * x + c]; }
+
+// Compares the picture with a PPM (red, green, blue) at the top left.
+void ExpectPpmAt(const Bytes& pic, const Ppm& ppm) {
+  int wrong = 0;
+  for (int y = 0; y < ppm.height; ++y) {
+    for (int x = 0; x < ppm.width; ++x) {
+      const std::uint8_t* rgb = &ppm.rgb[(std::size_t(y) * ppm.width + x) * 3];
+      if (Px(pic, x, y, 0) != rgb[2] || Px(pic, x, y, 1) != rgb[1] || Px(pic, x, y, 2) != rgb[0]) {
+        if (++wrong < 5) ADD_FAILURE() << "pixel " << x << "," << y;
+      }
+    }
+  }
+  EXPECT_EQ(wrong, 0);
+}
+
+TEST(PcxReader, RefusesHeadersThatAreNotTwentyFourBitAndLeavesThePicture) {
+  const Bytes pattern = PatternPicture();
+  for (const char* name : {"malformed/eight_bit_one_plane.pcx", "malformed/bad_manufacturer.pcx",
+                           "malformed/short_header.pcx", "malformed/empty.pcx"}) {
+    Bytes pic = pattern;
+    EXPECT_EQ(DecodePcx(Fixture(std::string("pcx/") + name), pic), 0) << name;
+    EXPECT_EQ(pic, pattern) << name;
+  }
+  // Four planes (colour and alpha) are refused as well.
+  Bytes four = MakePcx(8, 2, [](int, int, int) { return 1; });
+  four[65] = 4;
+  Bytes pic = pattern;
+  EXPECT_EQ(DecodePcx(four, pic), 0);
+  EXPECT_EQ(pic, pattern);
+  // A picture buffer smaller than 800 x 600 is refused rather than overrun.
+  Bytes small(kPictureBytes - 1);
+  EXPECT_EQ(DecodePcx(MakePcx(8, 2, [](int, int, int) { return 1; }), small), 0);
+}
+
+TEST(PcxReader, FilesOfRealWritersDecodeToTheirPixels) {
+  for (const char* base : {"netpbm_173x101", "imagemagick_173x101", "pillow_173x101",
+                           "netpbm_64x40_at_5_10"}) {
+    SCOPED_TRACE(base);
+    const Bytes file = Fixture(std::string("pcx/good/") + base + ".pcx");
+    const auto ppm = ParsePpm(Fixture(std::string("pcx/good/") + base + ".ppm"));
+    ASSERT_TRUE(ppm);
+    const Bytes pattern = PatternPicture();
+    Bytes pic = pattern;
+    ASSERT_EQ(DecodePcx(file, pic), 1);
+    // Ymin and Xmin are ignored: the file's first row and column land at 0, 0.
+    ExpectPpmAt(pic, *ppm);
+    const int bpl = file[66] | file[67] << 8;
+    for (int y = 0; y < ppm->height; ++y) {
+      // Pillow rounds bytes per line up to even: its zero filler shows as one black column.
+      for (int x = ppm->width; x < bpl; ++x) {
+        for (int c = 0; c < 3; ++c) ASSERT_EQ(Px(pic, x, y, c), 0) << x << "," << y;
+      }
+      for (int x = bpl; x < kPictureWidth; ++x) {
+        for (int c = 0; c < 3; ++c) ASSERT_EQ(Px(pic, x, y, c), 0) << x << "," << y;
+      }
+    }
+    // Rows below the picture keep what the working picture held.
+    EXPECT_TRUE(std::equal(pic.begin() + std::size_t(ppm->height) * kRowBytes, pic.end(),
+                           pattern.begin() + std::size_t(ppm->height) * kRowBytes));
+  }
+}
+
+TEST(PcxReader, FullSizePictureLandsAsBlueGreenRed) {
+  auto colour = [](int x, int y, int c) { return std::uint8_t((x * 3 + y * 5) ^ (c * 85)); };
+  const Bytes file = MakePcx(800, 600, colour);
+  Bytes pic = PatternPicture();
+  ASSERT_EQ(DecodePcx(file, pic), 1);
+  for (int y = 0; y < 600; y += 37) {
+    for (int x = 0; x < 800; x += 13) {
+      EXPECT_EQ(Px(pic, x, y, 0), colour(x, y, 2));
+      EXPECT_EQ(Px(pic, x, y, 1), colour(x, y, 1));
+      EXPECT_EQ(Px(pic, x, y, 2), colour(x, y, 0));
+    }
+  }
+  Bytes plain = PatternPicture();
+  ASSERT_EQ(PlainDecodePcx(file, plain), 1);
+  EXPECT_EQ(pic, plain);
+}
+
+TEST(PcxReader, RowCountComesFromYminAndYmax) {
+  auto colour = [](int x, int y, int c) { return std::uint8_t(10 + y); };
+  const Bytes pattern = PatternPicture();
+  // Ymin 10, Ymax 19: ten rows into picture rows 0 to 9.
+  Bytes pic = pattern;
+  ASSERT_EQ(DecodePcx(MakePcx(800, 10, colour, 10), pic), 1);
+  EXPECT_EQ(Px(pic, 5, 0, 0), 10);
+  EXPECT_EQ(Px(pic, 5, 9, 0), 19);
+  EXPECT_TRUE(std::equal(pic.begin() + 10 * kRowBytes, pic.end(), pattern.begin() + 10 * kRowBytes));
+  // Ymax below Ymin decodes nothing and is still accepted.
+  Bytes header_only = PcxHeader(800, 20, 19);
+  pic = pattern;
+  EXPECT_EQ(DecodePcx(header_only, pic), 1);
+  EXPECT_EQ(pic, pattern);
+  header_only = PcxHeader(800, 500, 3);
+  EXPECT_EQ(DecodePcx(header_only, pic), 1);
+  EXPECT_EQ(pic, pattern);
+}
+
+TEST(PcxReader, RunCodesAtTheEdgesOfAScanline) {
+  // bpl 4: scanlines of 12 bytes.
+  Bytes file = PcxHeader(4, 0, 1);
+  // Row 0: a count-0 run (nothing), then a literal 191, a run of one 200, then a run of 63
+  // starting 9 bytes before the end: its excess is dropped.
+  for (std::uint8_t b : {0xC0, 0x55, 0xBF, 0xC1, 0xC8, 0xFF, 0x07}) file.push_back(b);
+  // Row 1 starts with the next byte: twelve literal values.
+  for (int i = 0; i < 12; ++i) file.push_back(std::uint8_t(i + 1));
+  Bytes pic = PatternPicture();
+  ASSERT_EQ(DecodePcx(file, pic), 1);
+  // Row 0: red = 191, 200, 7, 7; green and blue all 7.
+  EXPECT_EQ(Px(pic, 0, 0, 2), 191);
+  EXPECT_EQ(Px(pic, 1, 0, 2), 200);
+  EXPECT_EQ(Px(pic, 2, 0, 2), 7);
+  for (int x = 0; x < 4; ++x) EXPECT_EQ(Px(pic, x, 0, 0), 7);
+  for (int x = 0; x < 4; ++x) {
+    EXPECT_EQ(Px(pic, x, 1, 2), x + 1);
+    EXPECT_EQ(Px(pic, x, 1, 1), x + 5);
+    EXPECT_EQ(Px(pic, x, 1, 0), x + 9);
+  }
+  for (int c = 0; c < 3; ++c) EXPECT_EQ(Px(pic, 4, 1, c), 0);  // right of bpl: black
+  Bytes plain = PatternPicture();
+  ASSERT_EQ(PlainDecodePcx(file, plain), 1);
+  EXPECT_EQ(pic, plain);
+}
+
+TEST(PcxReader, EmptyScanlinesStillTakeOneCode) {
+  // Bytes per line 0: every row reads one code and becomes black.
+  Bytes file = PcxHeader(0, 0, 2);
+  for (std::uint8_t b : {0x05, 0xC3, 0x09, 0x44}) file.push_back(b);
+  Bytes pic = PatternPicture();
+  ASSERT_EQ(DecodePcx(file, pic), 1);
+  EXPECT_TRUE(std::all_of(pic.begin(), pic.begin() + 3 * kRowBytes, [](auto b) { return b == 0; }));
+  // One code short of the third row.
+  file.pop_back();
+  pic = PatternPicture();
+  EXPECT_EQ(DecodePcx(file, pic), 0);
+}
+
+TEST(PcxReader, LargerPicturesAreClippedToTheWorkingPicture) {
+  auto colour = [](int x, int y, int c) { return std::uint8_t(x * 7 + y * 3 + c); };
+  // 1000 pixels wide: columns 800 on are dropped, the next row still starts in place.
+  {
+    const Bytes file = MakePcx(1000, 4, colour);
+    Bytes pic = PatternPicture();
+    ASSERT_EQ(DecodePcx(file, pic), 1);
+    for (int y = 0; y < 4; ++y) {
+      for (int x : {0, 1, 400, 799}) EXPECT_EQ(Px(pic, x, y, 2), colour(x, y, 0)) << x << "," << y;
+    }
+    Bytes plain = PatternPicture();
+    ASSERT_EQ(PlainDecodePcx(file, plain), 1);
+    EXPECT_EQ(pic, plain);
+  }
+  // 700 rows: rows past 599 are not read, so data that end after row 599 are enough.
+  {
+    Bytes file = MakePcx(800, 600, colour);
+    file[10] = std::uint8_t(699 & 0xFF);
+    file[11] = std::uint8_t(699 >> 8);
+    Bytes pic = PatternPicture();
+    ASSERT_EQ(DecodePcx(file, pic), 1);
+    EXPECT_EQ(Px(pic, 3, 599, 0), colour(3, 599, 2));
+  }
+  // The largest header values with a few bytes of data: refused, nothing written.
+  {
+    Bytes file = PcxHeader(0xFFFF, 0, 0xFFFF);
+    for (int i = 0; i < 64; ++i) file.push_back(0xFF), file.push_back(0x11);
+    const Bytes pattern = PatternPicture();
+    Bytes pic = pattern;
+    EXPECT_EQ(DecodePcx(file, pic), 0);
+    EXPECT_EQ(pic, pattern);
+  }
+}
+
+TEST(PcxReader, DataEndingBeforeTheLastRowAreRefusedUntouched) {
+  const Bytes pattern = PatternPicture();
+  for (const char* name : {"malformed/truncated_body.pcx", "malformed/missing_last_value.pcx",
+                           "malformed/header_only.pcx"}) {
+    Bytes pic = pattern;
+    EXPECT_EQ(DecodePcx(Fixture(std::string("pcx/") + name), pic), 0) << name;
+    EXPECT_EQ(pic, pattern) << name;
+  }
+  // Every cut of a small file: accepted exactly when the cut keeps all rows, never touched
+  // otherwise. Each cut is copied to a buffer of its own size so a read past it is caught.
+  std::mt19937 rng(7);
+  auto colour = [&rng](int, int, int) { return std::uint8_t(rng() % 4 * 70); };
+  const Bytes file = MakePcx(40, 6, colour);
+  for (std::size_t cut = 0; cut < file.size(); ++cut) {
+    const Bytes part(file.begin(), file.begin() + cut);
+    Bytes pic = pattern;
+    ASSERT_EQ(DecodePcx(part, pic), 0) << cut;
+    ASSERT_EQ(pic, pattern) << cut;
+  }
+}
+
+TEST(PcxReader, MatchesThePlainDecoderOnRandomCodeStreams) {
+  std::mt19937 rng(1234);
+  for (int round = 0; round < 300; ++round) {
+    const int bpl = std::uniform_int_distribution<int>(0, 900)(rng);
+    const int rows = std::uniform_int_distribution<int>(-2, 8)(rng);
+    Bytes file = PcxHeader(bpl, 3, 3 + rows - 1);
+    const std::size_t body = std::uniform_int_distribution<std::size_t>(0, 3 * 900 * 8 / 5)(rng);
+    const int run_share = std::uniform_int_distribution<int>(0, 100)(rng);
+    for (std::size_t i = 0; i < body; ++i) {
+      const bool run = int(rng() % 100) < run_share;
+      file.push_back(run ? std::uint8_t(0xC0 | rng() % 64) : std::uint8_t(rng() % 192));
+      if (run) file.push_back(std::uint8_t(rng()));
+    }
+    Bytes fast = PatternPicture(), plain = PatternPicture();
+    const int a = DecodePcx(file, fast);
+    const int b = PlainDecodePcx(file, plain);
+    ASSERT_EQ(a, b) << round;
+    ASSERT_EQ(fast, plain) << round;
+  }
+}
+
+}  // namespace
+}  // namespace zemlo::testing

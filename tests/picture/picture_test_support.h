@@ -1,0 +1,314 @@
+// Shared pieces of the picture tests: fixture loading, PPM pixels, random pictures, and the
+// plain codecs, written step by step as the formats are described, that the optimised ones
+// must match.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cstdint>
+#include <cstring>
+#include <filesystem>
+#include <optional>
+#include <random>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "app/geometry.h"
+#include "support/temp_dir.h"
+
+namespace zemlo::testing {
+
+using Bytes = std::vector<std::uint8_t>;
+
+inline Bytes Fixture(const std::string& relative) {
+  const auto path = DataDir() / relative;
+  EXPECT_TRUE(std::filesystem::exists(path)) << path;
+  return ReadFileBytes(path);
+}
+
+// A binary PPM ("P6", maxval 255) as width, height and red, green, blue bytes.
+struct Ppm {
+  int width = 0;
+  int height = 0;
+  Bytes rgb;
+};
+
+inline std::optional<Ppm> ParsePpm(const Bytes& bytes) {
+  std::size_t pos = 0;
+  auto token = [&]() -> std::string {
+    while (pos < bytes.size()) {
+      if (bytes[pos] == '#') {
+        while (pos < bytes.size() && bytes[pos] != '\n') ++pos;
+      } else if (std::isspace(bytes[pos])) {
+        ++pos;
+      } else {
+        break;
+      }
+    }
+    std::string t;
+    while (pos < bytes.size() && !std::isspace(bytes[pos])) t += char(bytes[pos++]);
+    return t;
+  };
+  if (token() != "P6") return std::nullopt;
+  Ppm ppm;
+  ppm.width = std::stoi(token());
+  ppm.height = std::stoi(token());
+  if (token() != "255") return std::nullopt;
+  ++pos;  // the one white-space byte before the pixels
+  const std::size_t size = std::size_t(ppm.width) * ppm.height * 3;
+  if (bytes.size() < pos + size) return std::nullopt;
+  ppm.rgb.assign(bytes.begin() + pos, bytes.begin() + pos + size);
+  return ppm;
+}
+
+// The working picture: 800 x 600, blue, green, red.
+inline Bytes BlankPicture(std::uint8_t fill = 0) { return Bytes(kPictureBytes, fill); }
+
+// A picture that no reader writes by accident: every byte depends on its position.
+inline Bytes PatternPicture() {
+  Bytes p(kPictureBytes);
+  for (std::size_t i = 0; i < p.size(); ++i) p[i] = std::uint8_t(i * 7 + i / 2400 * 13 + 1);
+  return p;
+}
+
+// Random pictures of the kinds the tool meets: black with sprites (long runs), noise (no
+// runs, half the bytes at 192 or above), and mixtures with runs of every length.
+inline Bytes RandomPicture(std::mt19937& rng, int kind) {
+  Bytes p(kPictureBytes, 0);
+  std::uniform_int_distribution<int> byte(0, 255);
+  if (kind == 1) {
+    for (auto& b : p) b = std::uint8_t(byte(rng));
+  } else if (kind == 2) {
+    std::size_t i = 0;
+    while (i < p.size()) {
+      const std::size_t run = std::uniform_int_distribution<std::size_t>(1, 200)(rng);
+      const std::uint8_t value = std::uint8_t(byte(rng));
+      for (std::size_t k = 0; k < run && i < p.size(); ++k) p[i++] = value;
+    }
+  } else {
+    for (int s = 0; s < 12; ++s) {
+      const int w = std::uniform_int_distribution<int>(1, 120)(rng);
+      const int h = std::uniform_int_distribution<int>(1, 120)(rng);
+      const int x0 = std::uniform_int_distribution<int>(0, kPictureWidth - w)(rng);
+      const int y0 = std::uniform_int_distribution<int>(0, kPictureHeight - h)(rng);
+      const std::uint8_t b = std::uint8_t(byte(rng)), g = std::uint8_t(byte(rng)),
+                         r = std::uint8_t(byte(rng));
+      for (int y = y0; y < y0 + h; ++y) {
+        for (int x = x0; x < x0 + w; ++x) {
+          std::uint8_t* px = &p[std::size_t(y) * kRowBytes + 3 * x];
+          px[0] = b;
+          px[1] = g;
+          px[2] = r;
+          if (byte(rng) < 8) px[byte(rng) % 3] = std::uint8_t(byte(rng));
+        }
+      }
+    }
+  }
+  return p;
+}
+
+// ---- Plain PCX reader: one scanline into a line buffer, run by run, then the pixels. Rows
+// are clipped to the picture; the data must hold every row that lands in it.
+inline int PlainDecodePcx(std::span<const std::uint8_t> file, std::span<std::uint8_t> picture) {
+  if (file.size() < 128 || file[0] != 10 || std::int8_t(file[65]) != 3) return 0;
+  const int bpl = file[66] | file[67] << 8;
+  const int row_count = (file[10] | file[11] << 8) - (file[6] | file[7] << 8) + 1;
+  const int rows = std::min(std::max(row_count, 0), kPictureHeight);
+  Bytes out(picture.begin(), picture.end());
+  std::vector<std::uint8_t> line(3 * std::size_t(bpl) + 500);
+  std::size_t pos = 128;
+  for (int r = 0; r < rows; ++r) {
+    int produced = 0;
+    do {
+      if (pos >= file.size()) return 0;
+      const std::uint8_t b = file[pos++];
+      int count = 1;
+      std::uint8_t value = b;
+      if (b >= 192) {
+        if (pos >= file.size()) return 0;
+        count = b & 63;
+        value = file[pos++];
+      }
+      for (int k = 0; k < count; ++k) line[produced++] = value;
+    } while (produced < 3 * bpl);
+    for (int x = 0; x < kPictureWidth; ++x) {
+      std::uint8_t* px = &out[std::size_t(r) * kRowBytes + 3 * x];
+      if (x < bpl) {
+        px[0] = line[2 * bpl + x];
+        px[1] = line[bpl + x];
+        px[2] = line[x];
+      } else {
+        px[0] = px[1] = px[2] = 0;
+      }
+    }
+  }
+  std::copy(out.begin(), out.end(), picture.begin());
+  return 1;
+}
+
+// ---- Plain PCX plane encoder: a run counter that restarts at 63 with the value kept.
+inline Bytes PlainEncodePlane(std::span<const std::uint8_t> plane) {
+  Bytes out;
+  auto emit = [&out](std::uint8_t value, int length) {
+    if (length == 0) return;
+    if (length == 1 && value < 192) {
+      out.push_back(value);
+    } else {
+      out.push_back(std::uint8_t(192 + length));
+      out.push_back(value);
+    }
+  };
+  if (plane.empty()) return out;
+  std::uint8_t value = plane[0];
+  int length = 1;
+  for (std::size_t i = 1; i < plane.size(); ++i) {
+    if (plane[i] == value) {
+      if (++length == 63) {
+        emit(value, length);
+        length = 0;
+      }
+    } else {
+      emit(value, length);
+      value = plane[i];
+      length = 1;
+    }
+  }
+  emit(value, length);
+  return out;
+}
+
+// ---- PCX file building for reader tests.
+inline Bytes PcxHeader(int bytes_per_line, int y_min, int y_max, int planes = 3) {
+  Bytes h(128, 0);
+  h[0] = 10;
+  h[1] = 5;
+  h[2] = 1;
+  h[3] = 8;
+  h[6] = std::uint8_t(y_min);
+  h[7] = std::uint8_t(y_min >> 8);
+  h[10] = std::uint8_t(y_max);
+  h[11] = std::uint8_t(y_max >> 8);
+  h[65] = std::uint8_t(planes);
+  h[66] = std::uint8_t(bytes_per_line);
+  h[67] = std::uint8_t(bytes_per_line >> 8);
+  return h;
+}
+
+// A PCX file of `rows` rows of `bpl` pixels whose colour bytes come from `colour(x, y, c)`
+// (c: 0 red, 1 green, 2 blue), each plane row encoded on its own.
+template <typename Colour>
+Bytes MakePcx(int bpl, int rows, Colour colour, int y_min = 0) {
+  Bytes file = PcxHeader(bpl, y_min, y_min + rows - 1);
+  Bytes plane(bpl);
+  for (int y = 0; y < rows; ++y) {
+    for (int c = 0; c < 3; ++c) {
+      for (int x = 0; x < bpl; ++x) plane[x] = colour(x, y, c);
+      const Bytes enc = PlainEncodePlane(plane);
+      file.insert(file.end(), enc.begin(), enc.end());
+    }
+  }
+  return file;
+}
+
+// ---- Plain bit-plane conversion: shift the plane bytes of a column left one bit at a time
+// and gather the carried-out bits into one index byte.
+inline void PlainConvertColumn(std::uint8_t plane_bytes[8], int planes, std::uint8_t out[8]) {
+  for (int bit = 0; bit < 8; ++bit) {
+    std::uint8_t index = 0;
+    for (int k = 0; k < planes; ++k) {
+      index |= std::uint8_t(((plane_bytes[k] >> 7) & 1) << k);
+      plane_bytes[k] = std::uint8_t(plane_bytes[k] << 1);
+    }
+    out[bit] = index;
+  }
+}
+
+// ---- IFF building.
+inline void PutBe16(Bytes& b, int v) {
+  b.push_back(std::uint8_t(v >> 8));
+  b.push_back(std::uint8_t(v));
+}
+inline void PutBe32(Bytes& b, std::uint32_t v) {
+  PutBe16(b, int(v >> 16));
+  PutBe16(b, int(v & 0xFFFF));
+}
+inline void PutChunk(Bytes& b, const char* tag, const Bytes& data) {
+  b.insert(b.end(), tag, tag + 4);
+  PutBe32(b, std::uint32_t(data.size()));
+  b.insert(b.end(), data.begin(), data.end());
+  if (data.size() & 1) b.push_back(0);
+}
+inline Bytes Bmhd(int width, int height, int compression, int planes = 8, int masking = 0) {
+  Bytes d;
+  PutBe16(d, width);
+  PutBe16(d, height);
+  PutBe16(d, 0);
+  PutBe16(d, 0);
+  d.push_back(std::uint8_t(planes));
+  d.push_back(std::uint8_t(masking));
+  d.push_back(std::uint8_t(compression));
+  d.push_back(0);
+  PutBe16(d, 0);
+  d.push_back(1);
+  d.push_back(1);
+  PutBe16(d, width);
+  PutBe16(d, height);
+  return d;
+}
+// FORM of `type` with the given chunks in order (each a tag and its data).
+inline Bytes IffFile(const char* type, const std::vector<std::pair<const char*, Bytes>>& chunks) {
+  Bytes form(type, type + 4);
+  for (const auto& [tag, data] : chunks) PutChunk(form, tag, data);
+  Bytes file{'F', 'O', 'R', 'M'};
+  PutBe32(file, std::uint32_t(form.size()));
+  file.insert(file.end(), form.begin(), form.end());
+  return file;
+}
+// ByteRun1 as writers produce it: runs of 2 to 128 equal bytes, else literals up to 128.
+inline Bytes ByteRun1(std::span<const std::uint8_t> row) {
+  Bytes out;
+  std::size_t i = 0;
+  while (i < row.size()) {
+    std::size_t run = 1;
+    while (i + run < row.size() && run < 128 && row[i + run] == row[i]) ++run;
+    if (run >= 2) {
+      out.push_back(std::uint8_t(1 - int(run)));
+      out.push_back(row[i]);
+      i += run;
+      continue;
+    }
+    const std::size_t start = i;
+    while (i < row.size() && i - start < 128 && !(i + 1 < row.size() && row[i + 1] == row[i])) ++i;
+    if (i == start) ++i;
+    out.push_back(std::uint8_t(i - start - 1));
+    out.insert(out.end(), row.begin() + start, row.begin() + i);
+  }
+  return out;
+}
+
+// Plane rows of one row of indices: `planes` rows of `plane_bytes` bytes, bit 7 leftmost.
+inline Bytes ToPlanes(std::span<const std::uint8_t> indices, int planes, std::size_t plane_bytes) {
+  Bytes out(planes * plane_bytes, 0);
+  for (std::size_t x = 0; x < indices.size(); ++x) {
+    for (int k = 0; k < planes; ++k) {
+      if (indices[x] >> k & 1) out[k * plane_bytes + x / 8] |= std::uint8_t(0x80 >> (x % 8));
+    }
+  }
+  return out;
+}
+
+// A full 768-byte palette with distinct colours.
+inline Bytes TestPalette() {
+  Bytes pal(768);
+  for (int i = 0; i < 256; ++i) {
+    pal[3 * i] = std::uint8_t(i);
+    pal[3 * i + 1] = std::uint8_t(255 - i);
+    pal[3 * i + 2] = std::uint8_t(i * 37 + 11);
+  }
+  return pal;
+}
+
+}  // namespace zemlo::testing
