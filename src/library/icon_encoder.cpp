@@ -252,33 +252,48 @@ void SmoothColours(std::span<std::uint8_t> picture) {
     if (ty + kTile > kH) continue;
     for (int tx = 0; tx < kW - 3; tx += kTile) {
       if (tx + kTile > kW) continue;
+      // Sums and the black test without branches: busy art has no black, and every tile
+      // of it must be averaged.
       unsigned sum[3] = {0, 0, 0};
-      bool black = false;
-      for (int y = ty; y < ty + kTile && !black; ++y) {
-        const std::uint8_t* q = p + y * kRow + tx * 3;
-        for (int i = 0; i < kTile; ++i, q += 3) {
-          black |= IsBlack(q);
-          sum[0] += q[0];
-          sum[1] += q[1];
-          sum[2] += q[2];
+      unsigned black = 0;
+      const std::uint8_t* a = p + ty * kRow + tx * 3;
+      for (int y = 0; y < kTile; ++y, a += kRow) {
+        for (int i = 0; i < kTile; ++i) {
+          const unsigned b = a[3 * i], g = a[3 * i + 1], r = a[3 * i + 2];
+          black |= (b | g | r) == 0;
+          sum[0] += b;
+          sum[1] += g;
+          sum[2] += r;
         }
       }
       if (black) continue;
-      int avg[3];
+      // Each channel is near its average when c - (average - 5), taken unsigned, is at most
+      // the band's width (the band is cut at 0 and 255). Pixels are blended with a mask,
+      // not branched on: in busy art whether a pixel is flattened is a coin toss.
+      unsigned low[3], width[3], avg[3];
       for (int c = 0; c < 3; ++c) {
-        avg[c] = std::max(static_cast<int>(sum[c] / (kTile * kTile)), kMinAverage);
+        const int v = std::max(static_cast<int>(sum[c] / (kTile * kTile)), kMinAverage);
+        const int lo = std::max(v - (kTolerance - 1), 0);
+        const int hi = std::min(v + (kTolerance - 1), 255);
+        avg[c] = static_cast<unsigned>(v);
+        low[c] = static_cast<unsigned>(lo);
+        width[c] = static_cast<unsigned>(hi - lo);
       }
       const int y_end = std::min(ty + kReplaceShift + kTile, kH);
       const int x_end = std::min(tx + kReplaceShift + kTile, kW);
-      for (int y = ty + kReplaceShift; y < y_end; ++y) {
-        std::uint8_t* q = p + y * kRow + (tx + kReplaceShift) * 3;
-        for (int x = tx + kReplaceShift; x < x_end; ++x, q += 3) {
-          if (std::abs(q[0] - avg[0]) < kTolerance && std::abs(q[1] - avg[1]) < kTolerance &&
-              std::abs(q[2] - avg[2]) < kTolerance) {
-            q[0] = static_cast<std::uint8_t>(avg[0]);
-            q[1] = static_cast<std::uint8_t>(avg[1]);
-            q[2] = static_cast<std::uint8_t>(avg[2]);
-          }
+      const int count = x_end - (tx + kReplaceShift);
+      std::uint8_t* q = p + (ty + kReplaceShift) * kRow + (tx + kReplaceShift) * 3;
+      for (int y = ty + kReplaceShift; y < y_end; ++y, q += kRow) {
+        for (int i = 0; i < count; ++i) {
+          std::uint8_t* px = q + 3 * i;
+          const unsigned b = px[0], g = px[1], r = px[2];
+          const unsigned near = static_cast<unsigned>(b - low[0] <= width[0]) &
+                                static_cast<unsigned>(g - low[1] <= width[1]) &
+                                static_cast<unsigned>(r - low[2] <= width[2]);
+          const unsigned mask = 0u - near;
+          px[0] = static_cast<std::uint8_t>(b ^ ((b ^ avg[0]) & mask));
+          px[1] = static_cast<std::uint8_t>(g ^ ((g ^ avg[1]) & mask));
+          px[2] = static_cast<std::uint8_t>(r ^ ((r ^ avg[2]) & mask));
         }
       }
     }
