@@ -1,1 +1,42 @@
-// Not written yet.
+#include "library/source_loading.h"
+
+#include "library/file_helpers.h"
+#include "picture/ilbm_reader.h"
+#include "picture/pcx_reader.h"
+
+namespace zemlo {
+namespace {
+
+// A compressed PCX file may be larger than its picture; an uncompressed 800 x 600 IFF body
+// with its chunks fits one allowance.
+constexpr std::size_t kPcxLoadLimit = 4 * std::size_t{kPictureAllowance};
+constexpr std::size_t kIlbmLoadLimit = kPictureAllowance;
+
+}  // namespace
+
+SourceLoad LoadPcxSource(const char* name, WorkingState& state) {
+  const auto length = ReadWholeFile(name, state.file.span(), kPcxLoadLimit);
+  if (!length) return SourceLoad::kNotOpened;
+  if (DecodePcx(state.file.span().first(*length), state.Picture()) == 0) {
+    return SourceLoad::kRejected;
+  }
+  state.picture_shown = true;
+  return SourceLoad::kLoaded;
+}
+
+SourceLoad LoadIlbmSource(const char* name, WorkingState& state) {
+  const auto length = ReadWholeFile(name, state.file.span(), kIlbmLoadLimit);
+  if (!length) return SourceLoad::kNotOpened;
+  if (!DecodeIlbm(state.file.span().first(*length), state.index.span(), state.palette.span())) {
+    return SourceLoad::kRejected;
+  }
+  ExpandPalette(state.index.span(), state.Picture(), state.palette.span());
+  state.picture_shown = true;
+  return SourceLoad::kLoaded;
+}
+
+std::optional<std::size_t> LoadWavSource(const char* name, WorkingState& state) {
+  return ReadWholeFile(name, state.picture.span(), kWavLoadLimit);
+}
+
+}  // namespace zemlo

@@ -23,7 +23,7 @@ SourceLoad LoadPcxSource(const char* name, WorkingState& state);
 // DecodeIlbm into the index and palette buffers and expands them into the working picture.
 SourceLoad LoadIlbmSource(const char* name, WorkingState& state);
 
-// Inclusive limit of a sound source: its bytes go into the picture buffer.
+// The most bytes of a sound source that are loaded; they go into the picture buffer.
 inline constexpr std::size_t kWavLoadLimit = 400000;
 
 // Reads at most 400,000 bytes of a WAV file into the picture buffer and returns how many;
