@@ -124,10 +124,10 @@ void ShowEntry(int icon, std::span<const std::uint8_t> entry, WorkingState& stat
   if (entry.size() >= 2) {
     const std::string_view word = MaskKindWord(entry[1]);
     if (!word.empty()) {
+      // The name is zero-terminated inside its fixed buffer (or fills it).
+      const auto end = std::find(single_entry_name.begin(), single_entry_name.end(), '\0');
       const std::string_view name(single_entry_name.data(),
-                                  std::find(single_entry_name.begin(), single_entry_name.end(),
-                                            '\0') -
-                                      single_entry_name.begin());
+                                  static_cast<std::size_t>(end - single_entry_name.begin()));
       SetStatusTitle(state, name, word, icon);
     }
   }

@@ -19,8 +19,8 @@ constexpr int kReplaceShift = 3;
 constexpr int kTolerance = 6;
 constexpr int kMinAverage = 2;  // a flattened pixel is never black
 
-// Row transitions at which masking starts paying off, and beyond which run-length rows would
-// cost more than letting zero bytes through.
+// Mask kind by the most transitions in one row: 0-1 unmasked, 2-5 X-masked, 6 or more
+// 0-masked (run-length rows with that many runs would outgrow the plain rows).
 constexpr int kXMaskedFrom = 2;
 constexpr int kZeroMaskedFrom = 6;
 
@@ -226,7 +226,9 @@ CropBox FindCropBox(std::span<const std::uint8_t> picture) {
   for (int y = top; y <= bottom; ++y) {
     const std::uint8_t* row = p + y * kRow;
     first = std::min(first, FirstNonZero(row, row + first));
-    if (last_end < kRow) last_end = std::max(last_end, kRow - TrailingZeros(row + last_end, row + kRow));
+    if (last_end < kRow) {
+      last_end = std::max(last_end, kRow - TrailingZeros(row + last_end, row + kRow));
+    }
   }
   box.left = static_cast<int>(first / 3);
   box.right = static_cast<int>((last_end - 1) / 3);
