@@ -1,1 +1,366 @@
-// Not written yet.
+#include "library/block_store.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <limits>
+
+#include "app/status.h"
+#include "files/file_layer.h"
+#include "library/file_helpers.h"
+#include "library/stamping.h"
+#include "library/tables_io.h"
+
+namespace zemlo {
+namespace {
+
+constexpr std::size_t kCopyChunk = 64 * 1024;
+
+constexpr const char* kBlockNotNamed =
+    "Block %i cannot be named: the FBLK pattern is too short for its number, or the number "
+    "is too large for it. The run stops.";
+constexpr const char* kBadBlockSize =
+    "The project cannot be used: BLKB is %i, but it must be at least 1.";
+constexpr const char* kBlockNotMoved =
+    "Block file %s could not be moved to BLTEMP. The run stops; nothing was changed.";
+constexpr const char* kTempNotCreated =
+    "The temporary block file %s could not be created or opened. The run stops; nothing was "
+    "truncated.";
+constexpr const char* kBlockNotCreated =
+    "Block file %s could not be created. The run stops; nothing was truncated and the block "
+    "keeps its previous content.";
+constexpr const char* kBlockNotWritten =
+    "Block file %s could not be written. The run stops; the block keeps its previous content.";
+constexpr const char* kTempNotRead =
+    "The temporary block file %s could not be read. The run stops; the block keeps its "
+    "previous content.";
+constexpr const char* kOffsetsNotWritten =
+    "Offsets file %s could not be written. The run stops; the block keeps its previous "
+    "content.";
+constexpr const char* kOutOfOrder =
+    "Icon %i is not the next icon of the open block. The run stops; the block keeps its "
+    "previous content.";
+
+// Icon numbers as 64-bit values: block * BLKB may pass the 32-bit range.
+struct BlockRange {
+  std::int64_t first;
+  std::int64_t last;  // inclusive
+};
+
+BlockRange RangeOf(std::int64_t block, int icons_per_block) {
+  const std::int64_t first = block * icons_per_block;
+  return {first, first + icons_per_block - 1};
+}
+
+// Records exist only up to the table's capacity; beyond it every icon has no entry.
+std::int64_t LastRecord(std::int64_t last) {
+  return std::min<std::int64_t>(last, OffsetsTable::capacity() - 1);
+}
+
+OffsetsTable Offsets(StoreContext& c) { return OffsetsTable(c.state.offsets.span()); }
+
+void Warn(StoreContext& c, const char* format, const char* name) {
+  ShowWarning(c.state.port, Owner::kMain, format, name);
+}
+
+void WarnNumber(StoreContext& c, const char* format, std::int64_t number) {
+  const auto shown = static_cast<int>(std::clamp<std::int64_t>(
+      number, std::numeric_limits<int>::min(), std::numeric_limits<int>::max()));
+  ShowWarningNumber(c.state.port, Owner::kMain, format, shown);
+}
+
+// Puts the block back as it was before OpenBlock: the partial new block file goes, BLTEMP
+// becomes the block file again (or goes, when it was made empty for a block without file),
+// and the table in memory is read back from the offsets file, which was not written since.
+// If BLTEMP cannot be moved back it stays, which is the complete old state.
+void RestoreBlock(StoreContext& c) {
+  RewriteState& r = c.rewrite;
+  // The new block file exists once its stream was opened, closed or not.
+  const bool had_new_file = r.block != nullptr || r.open_block >= 0;
+  r.block.reset();
+  r.temp.reset();
+  if (had_new_file) files::RemoveFile(r.block_name.data());
+  if (r.temp_was_block) {
+    files::RenameFile(kTempBlockName, r.block_name.data());
+  } else {
+    files::RemoveFile(kTempBlockName);
+  }
+  ReadOffsetsFile(c.settings, c.state);
+  r.open_block = -1;
+  r.stopped = true;
+}
+
+// Moves the read position of BLTEMP past `length` old bytes (or to its end).
+void SkipOld(RewriteState& r, std::int64_t length) {
+  r.temp_position = std::min(r.temp_position + std::max<std::int64_t>(length, 0), r.temp_length);
+}
+
+bool WriteNew(StoreContext& c, const std::uint8_t* data, std::size_t length) {
+  if (length == 0) return true;
+  if (std::fwrite(data, 1, length, c.rewrite.block.get()) == length) return true;
+  Warn(c, kBlockNotWritten, c.rewrite.block_name.data());
+  RestoreBlock(c);
+  return false;
+}
+
+// Carries the icon's old entry from BLTEMP into the new block file unchanged. An entry whose
+// bytes BLTEMP does not hold (the block file was changed behind the offsets file) is dropped,
+// so the records always describe the file being written.
+bool CarryOver(int icon, StoreContext& c) {
+  RewriteState& r = c.rewrite;
+  OffsetsTable offsets = Offsets(c);
+  const std::int32_t length = offsets.length(icon);
+  if (length <= 0) {
+    if (length < 0 || offsets.offset(icon) != 0) offsets.Set(icon, 0, 0);
+    return true;
+  }
+  if (r.temp_length - r.temp_position < length) {
+    RemoveRecord(icon, c.settings.BLKB, offsets);
+    r.temp_position = r.temp_length;
+    return true;
+  }
+  if (std::fseek(r.temp.get(), static_cast<long>(r.temp_position), SEEK_SET) != 0) {
+    Warn(c, kTempNotRead, kTempBlockName);
+    RestoreBlock(c);
+    return false;
+  }
+  if (r.copy_buffer.size() < kCopyChunk) r.copy_buffer.resize(kCopyChunk);
+  std::int64_t left = length;
+  while (left > 0) {
+    const std::size_t n = static_cast<std::size_t>(std::min<std::int64_t>(left, kCopyChunk));
+    if (std::fread(r.copy_buffer.data(), 1, n, r.temp.get()) != n) {
+      Warn(c, kTempNotRead, kTempBlockName);
+      RestoreBlock(c);
+      return false;
+    }
+    if (!WriteNew(c, r.copy_buffer.data(), n)) return false;
+    left -= static_cast<std::int64_t>(n);
+  }
+  // The offset is where the bytes went, which earlier replacements have already made it.
+  offsets.Set(icon, static_cast<std::int32_t>(r.block_position), length);
+  r.block_position += length;
+  r.temp_position += length;
+  return true;
+}
+
+// Brings the open block up to `icon`: the icons before it that the run did not hand over are
+// carried unchanged, so each icon's old bytes are consumed exactly once and in order.
+bool AdvanceTo(std::int64_t icon, StoreContext& c) {
+  RewriteState& r = c.rewrite;
+  const std::int64_t stop = std::min(icon, LastRecord(RangeOf(r.open_block, c.settings.BLKB).last) + 1);
+  for (std::int64_t n = r.next_icon; n < stop; ++n) {
+    if (!CarryOver(static_cast<int>(n), c)) return false;
+  }
+  r.next_icon = static_cast<int>(std::max<std::int64_t>(r.next_icon, std::min(icon, stop)));
+  return true;
+}
+
+// The icon must be the next one (or a later one) of the open block.
+bool ReadyFor(int icon, StoreContext& c) {
+  RewriteState& r = c.rewrite;
+  if (r.stopped) return false;
+  if (r.open_block < 0 || c.settings.BLKB < 1 || icon < r.next_icon ||
+      icon / c.settings.BLKB != r.open_block) {
+    WarnNumber(c, kOutOfOrder, icon);
+    if (r.open_block >= 0) {
+      RestoreBlock(c);
+    } else {
+      r.stopped = true;
+    }
+    return false;
+  }
+  return AdvanceTo(icon, c);
+}
+
+}  // namespace
+
+void FileCloser::operator()(std::FILE* f) const {
+  if (f != nullptr) std::fclose(f);
+}
+
+std::int32_t RemoveRecord(int icon, int icons_per_block, OffsetsTable& offsets) {
+  const std::int32_t length = offsets.length(icon);
+  if (icons_per_block < 1 || !OffsetsTable::InRange(icon)) return length;
+  offsets.Set(icon, 0, 0);
+  const std::int64_t last = LastRecord(RangeOf(icon / icons_per_block, icons_per_block).last);
+  for (std::int64_t n = std::int64_t{icon} + 1; n <= last; ++n) {
+    const int i = static_cast<int>(n);
+    if (offsets.length(i) != 0) offsets.Set(i, offsets.offset(i) - length, offsets.length(i));
+  }
+  return length;
+}
+
+void InsertRecord(int icon, std::int32_t length, std::int32_t offset, int icons_per_block,
+                  OffsetsTable& offsets) {
+  if (icons_per_block < 1 || !OffsetsTable::InRange(icon)) return;
+  offsets.Set(icon, offset, length);
+  const std::int64_t last = LastRecord(RangeOf(icon / icons_per_block, icons_per_block).last);
+  for (std::int64_t n = std::int64_t{icon} + 1; n <= last; ++n) {
+    const int i = static_cast<int>(n);
+    if (offsets.length(i) != 0) offsets.Set(i, offsets.offset(i) + length, offsets.length(i));
+  }
+}
+
+bool TempBlockLeftOver() { return files::Exists(kTempBlockName); }
+
+void WarnTempBlockLeftOver(WorkingState& state) {
+  ShowWarning(state.port, Owner::kMain, kTempBlockLeftOverWarning, kTempBlockName);
+}
+
+bool OpenBlock(int icon, StoreContext& c) {
+  RewriteState& r = c.rewrite;
+  ProjectSettings& s = c.settings;
+  if (s.BLKB < 1) {
+    WarnNumber(c, kBadBlockSize, s.BLKB);
+    r.stopped = true;
+    return false;
+  }
+  const int block = icon / s.BLKB;
+  if (r.open_block == block && !r.stopped) return true;
+  // Another block still open: finish it before the table is read afresh.
+  if (r.open_block >= 0 && !CloseBlock(r.next_icon - 1, c)) return false;
+  r.stopped = false;
+
+  // The offsets file describes every block closed so far; this block's records start there.
+  ReadOffsetsFile(s, c.state);
+
+  const bool named = StampBlockNumber(block, s.FBLK);
+  if (!BlockFilesOn(s)) {
+    // Block files are off: the block's file goes, if the pattern names one at all.
+    if (named) files::RemoveFile(s.FBLK.data());
+    return true;
+  }
+  if (!named) {
+    WarnNumber(c, kBlockNotNamed, block);
+    r.stopped = true;
+    return false;
+  }
+  r.block_name = s.FBLK;
+
+  // A leftover BLTEMP is the only copy of some block's old content: never overwrite it.
+  if (TempBlockLeftOver()) {
+    WarnTempBlockLeftOver(c.state);
+    r.stopped = true;
+    return false;
+  }
+  r.temp_was_block = files::RenameFile(r.block_name.data(), kTempBlockName);
+  if (!r.temp_was_block) {
+    if (files::Exists(r.block_name.data())) {
+      Warn(c, kBlockNotMoved, r.block_name.data());
+      r.stopped = true;
+      return false;
+    }
+    if (!WriteZeroFile(kTempBlockName, 0)) {
+      Warn(c, kTempNotCreated, kTempBlockName);
+      files::RemoveFile(kTempBlockName);
+      r.stopped = true;
+      return false;
+    }
+  }
+  r.temp.reset(files::OpenFile(kTempBlockName, "rb"));
+  if (r.temp == nullptr) {
+    Warn(c, kTempNotCreated, kTempBlockName);
+    RestoreBlock(c);
+    return false;
+  }
+  r.block.reset(files::OpenFile(r.block_name.data(), "wb"));
+  if (r.block == nullptr) {
+    Warn(c, kBlockNotCreated, r.block_name.data());
+    RestoreBlock(c);
+    return false;
+  }
+  r.temp_length = 0;
+  if (std::fseek(r.temp.get(), 0, SEEK_END) == 0) {
+    r.temp_length = std::max<long>(std::ftell(r.temp.get()), 0);
+  }
+  r.temp_position = 0;
+  r.block_position = 0;
+  r.open_block = block;
+  r.next_icon = static_cast<int>(RangeOf(block, s.BLKB).first);
+  return AdvanceTo(icon, c);
+}
+
+bool StoreEntry(int icon, std::span<const std::uint8_t> entry, StoreContext& c) {
+  OffsetsTable offsets = Offsets(c);
+  if (!BlockFilesOn(c.settings)) {
+    RemoveRecord(icon, c.settings.BLKB, offsets);
+    return true;
+  }
+  if (!ReadyFor(icon, c)) return false;
+  RewriteState& r = c.rewrite;
+  SkipOld(r, RemoveRecord(icon, c.settings.BLKB, offsets));
+  // An icon beyond the table has no record to describe its bytes: they stay out of the block.
+  const bool recorded = OffsetsTable::InRange(icon) && !entry.empty() &&
+                        entry.size() <= static_cast<std::size_t>(
+                                            std::numeric_limits<std::int32_t>::max());
+  if (recorded) {
+    if (!WriteNew(c, entry.data(), entry.size())) return false;
+    const auto length = static_cast<std::int32_t>(entry.size());
+    InsertRecord(icon, length, static_cast<std::int32_t>(r.block_position), c.settings.BLKB,
+                 offsets);
+    r.block_position += length;
+  }
+  r.next_icon = icon + 1;
+  return true;
+}
+
+bool KeepEntry(int icon, StoreContext& c) {
+  if (!BlockFilesOn(c.settings)) {
+    OffsetsTable offsets = Offsets(c);
+    RemoveRecord(icon, c.settings.BLKB, offsets);
+    return true;
+  }
+  if (!ReadyFor(icon, c) || !CarryOver(icon, c)) return false;
+  c.rewrite.next_icon = icon + 1;
+  return true;
+}
+
+bool DropEntry(int icon, StoreContext& c) {
+  OffsetsTable offsets = Offsets(c);
+  if (!BlockFilesOn(c.settings)) {
+    RemoveRecord(icon, c.settings.BLKB, offsets);
+    return true;
+  }
+  if (!ReadyFor(icon, c)) return false;
+  SkipOld(c.rewrite, RemoveRecord(icon, c.settings.BLKB, offsets));
+  c.rewrite.next_icon = icon + 1;
+  return true;
+}
+
+bool CheckBlockEnd(int icon, StoreContext& c) {
+  if (c.rewrite.stopped || c.settings.BLKB < 1) return false;
+  if ((std::int64_t{icon} + 1) % c.settings.BLKB != 0) return true;
+  return CloseBlock(icon, c);
+}
+
+bool CloseBlock(int last_icon, StoreContext& c) {
+  RewriteState& r = c.rewrite;
+  // After a failure the table in memory may not match any file: write nothing.
+  if (r.stopped) return false;
+  if (!BlockFilesOn(c.settings) || r.open_block < 0) {
+    WriteOffsetsFile(c.settings, c.state);  // not reported: no block depends on it
+    return true;
+  }
+  // Whatever the run did not hand over (from last_icon + 1 on) is carried unchanged.
+  if (!AdvanceTo(RangeOf(r.open_block, c.settings.BLKB).last + 1, c)) return false;
+  const bool flushed = files::FlushToDisk(r.block.get());
+  const bool closed = std::fclose(r.block.release()) == 0;
+  if (!flushed || !closed) {
+    Warn(c, kBlockNotWritten, r.block_name.data());
+    RestoreBlock(c);
+    return false;
+  }
+  r.temp.reset();
+  // The new offsets go to disk before BLTEMP goes: until then BLTEMP and the old offsets
+  // file are the complete old state.
+  if (!WriteOffsetsFile(c.settings, c.state)) {
+    Warn(c, kOffsetsNotWritten, c.settings.FOFS.data());
+    RestoreBlock(c);
+    return false;
+  }
+  if (r.block_position == 0) files::RemoveFile(r.block_name.data());
+  files::RemoveFile(kTempBlockName);
+  r.open_block = -1;
+  return true;
+}
+
+}  // namespace zemlo

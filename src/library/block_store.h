@@ -44,6 +44,8 @@ struct RewriteState {
   std::int64_t temp_position = 0;  // read position in BLTEMP
   std::int64_t temp_length = 0;    // bytes in BLTEMP
   Name block_name{};               // the open block's file name (FBLK stamped)
+  bool temp_was_block = false;     // BLTEMP is the renamed block file (not a new empty one)
+  bool stopped = false;            // a failure stopped the run; nothing more is written
   FileStream temp;                 // BLTEMP, read
   FileStream block;                // the new block file, written
   std::vector<std::uint8_t> copy_buffer;
