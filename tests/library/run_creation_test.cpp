@@ -342,7 +342,7 @@ TEST(RunCreation, UnusableSourcesKeepTheirEntriesAndAreTriedAgain) {
   lib.Run(9000, 9000);
   EXPECT_EQ(lib.port.MessageTexts(),
             (std::vector<std::string>{"PCX pcx\\p3_0_0_0.pcx could not be loaded",
-                                      "IFF iff\\i3_0_0_1.lbm could not be loaded",
+                                      "IFF lbm\\i3_0_0_1.lbm could not be loaded",
                                       "WAV wav\\w9_0_0_0.wav could not be loaded"}));
   EXPECT_EQ(lib.BlockEntry(3000), kept_3000);
   EXPECT_EQ(lib.BlockEntry(3001), kept_3001);

@@ -167,7 +167,7 @@ struct ProjectOptions {
 class TestLibrary {
  public:
   explicit TestLibrary(const ProjectOptions& options = {}) {
-    for (const char* sub : {"pcx", "iff", "wav", "sep", "blk"}) {
+    for (const char* sub : {"pcx", "lbm", "wav", "sep", "blk"}) {
       std::filesystem::create_directories(dir.path() / sub);
     }
     SetOptions(options);
@@ -182,7 +182,7 @@ class TestLibrary {
         "FOFS offsets.dat \n"
         "FBLK blk\\b00.blk \n"
         "FPCX pcx\\p0_0_0_0.pcx \n"
-        "FLBM iff\\i0_0_0_0.lbm \n"
+        "FLBM lbm\\i0_0_0_0.lbm \n"
         "FWAV wav\\w0_0_0_0.wav \n"
         "NSIZ " + std::to_string(options.nsiz) + "\n"
         "BLKB " + std::to_string(options.blkb) + "\n"
@@ -202,7 +202,7 @@ class TestLibrary {
     return name;
   }
   std::filesystem::path PcxPath(int icon) const { return dir.path() / Stamp("pcx/p", icon, "pcx"); }
-  std::filesystem::path IffPath(int icon) const { return dir.path() / Stamp("iff/i", icon, "lbm"); }
+  std::filesystem::path IffPath(int icon) const { return dir.path() / Stamp("lbm/i", icon, "lbm"); }
   std::filesystem::path WavPath(int icon) const { return dir.path() / Stamp("wav/w", icon, "wav"); }
   std::filesystem::path SinglePath(int icon) const {
     return dir.path() / Stamp("sep/s", icon, "zgi");

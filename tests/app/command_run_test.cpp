@@ -1,0 +1,194 @@
+// The commands that load a project and start, stop and end the two runs, through a Session.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <thread>
+
+#include "app/commands.h"
+#include "app/session.h"
+#include "library/run_project.h"
+
+namespace zemlo::testing {
+namespace {
+
+int Button(const RecordingPort& port, ButtonId id) {
+  return port.button_enabled[static_cast<int>(id)];
+}
+
+void AppendToInfo(const TestLibrary& lib, const std::string& more) {
+  auto text = ReadFileBytes(lib.dir.path() / "project.zgl");
+  text.insert(text.end(), more.begin(), more.end());
+  WriteFileBytes(lib.dir.path() / "project.zgl", text);
+}
+
+TEST(CommandProject, UnreadableInfoFileIsNamedByTheChosenName) {
+  TestLibrary lib;
+  RecordingPort port;
+  Session session(port);
+  EXPECT_FALSE(StartCreateZgl(session, "missing/nothing.zgl", "nothing.zgl"));
+  EXPECT_EQ(port.MessageTexts(), (std::vector<std::string>{"Could not read file nothing.zgl!"}));
+  EXPECT_FALSE(session.WorkerRunning());
+  EXPECT_EQ(Button(port, ButtonId::kStop), -1);  // nothing was switched
+}
+
+TEST(CommandProject, RefusedProjectWritesNothingAndKeepsTheSettings) {
+  TestLibrary lib;
+  lib.AddPcx(3000, UnmaskedShape(1));
+  RecordingPort port;
+  Session session(port);
+  session.settings().BLKB = 50;
+  AppendToInfo(lib, "\nNSIZ 30000 \n");
+  EXPECT_FALSE(StartCreateZgl(session, "project.zgl", "project.zgl"));
+  ASSERT_EQ(port.messages.size(), 1u);
+  EXPECT_EQ(session.settings().BLKB, 50);
+  EXPECT_FALSE(lib.Exists("coords.dat"));
+  EXPECT_FALSE(lib.Exists("offsets.dat"));
+}
+
+TEST(CommandProject, MissingCoordinatesFileDependsOnTheCommand) {
+  TestLibrary lib;
+  RecordingPort port;
+  Session session(port);
+  // Earlier contents of the table are zeroed for a new coordinates file.
+  CoordinatesTable(session.state().coordinates.span()).Set(3000, {1, 2, 3, 4});
+  EXPECT_TRUE(LoadProject(session, "project.zgl", "project.zgl", ProjectUse::kCreate));
+  EXPECT_EQ(port.MessageTexts(),
+            (std::vector<std::string>{
+                "Could not read coordinates file coords.dat. Creating new one."}));
+  EXPECT_EQ(CoordinatesTable(session.state().coordinates.span()).Get(3000), CoordinatesRecord{});
+
+  port.Clear();
+  EXPECT_FALSE(ShowZgl(session, "project.zgl", "project.zgl"));
+  EXPECT_EQ(port.MessageTexts(),
+            (std::vector<std::string>{"Coordinates-File coords.dat not found!"}));
+  EXPECT_EQ(session.state().window_mode.load(), WindowMode::kViewer);
+  EXPECT_FALSE(lib.Exists("IFF"));
+}
+
+TEST(CommandRun, CreateRunsOverTheFixedRangeThenTheCheckFindsTheMaskedIcons) {
+  TestLibrary lib;
+  for (int icon : {3000, 3001, 3999}) lib.AddPcx(icon, UnmaskedShape(icon % 7));
+  for (int icon : {4000, 4999}) lib.AddPcx(icon, XMaskedShape(icon % 7));
+  lib.AddPcx(2999, UnmaskedShape(1));  // outside the range: never converted
+  AppendToInfo(lib, "\nDSTA 0 \nDEND 100 \n");
+  RecordingPort port;
+  Session session(port);
+  ASSERT_TRUE(StartCreateZgl(session, "project.zgl", "project.zgl"));
+  session.WaitForWorker();
+  EXPECT_FALSE(session.WorkerRunning());
+  EXPECT_EQ(session.settings().DSTA, 3000);
+  EXPECT_EQ(session.settings().DEND, 4999);
+  EXPECT_EQ(session.state().current_icon.load(), 5000);
+  EXPECT_EQ(session.state().window_mode.load(), WindowMode::kRun);
+  // The new library's coordinates file is announced, then the buttons take their run states;
+  // the run's end gives the idle states.
+  const std::vector<std::string> start = {
+      "message: ZCreate: Could not read coordinates file coords.dat. Creating new one.",
+      "button 2: on", "button 3: off", "button 4: off", "button 5: off", "button 6: off",
+      "button 7: off"};
+  ASSERT_GE(port.events.size(), start.size());
+  EXPECT_EQ(std::vector<std::string>(port.events.begin(), port.events.begin() + 7), start);
+  EXPECT_EQ(Button(port, ButtonId::kStop), 0);
+  EXPECT_EQ(Button(port, ButtonId::kCreateZgl), 1);
+  EXPECT_EQ(Button(port, ButtonId::kShowZgl), 1);
+  EXPECT_EQ(Button(port, ButtonId::kIntegrityCheck), 1);
+  EXPECT_EQ(Button(port, ButtonId::kSaveAsPcx), 0);
+  EXPECT_EQ(Button(port, ButtonId::kHelp), 0);
+  EXPECT_EQ(port.messages.size(), 1u);
+  EXPECT_TRUE(lib.BlockEntry(2999).empty());
+  EXPECT_FALSE(lib.BlockEntry(4999).empty());
+
+  port.Clear();
+  ASSERT_TRUE(StartIntegrityCheck(session, "project.zgl", "project.zgl"));
+  session.WaitForWorker();
+  EXPECT_EQ(port.MessageTexts(), (std::vector<std::string>{"Character icon 4000 is masked",
+                                                           "Character icon 4999 is masked"}));
+  EXPECT_EQ(port.titles.front(), "ZCreate - Integrity check started (all ZGLs) - 20000");
+  EXPECT_EQ(session.state().current_icon.load(), 5000);
+}
+
+// Titles take a while, so a run is still working when the test acts.
+class SlowPort : public RecordingPort {
+ public:
+  void SetTitle(std::string_view text) override {
+    RecordingPort::SetTitle(text);
+    titles_seen.fetch_add(1);
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+  std::atomic<int> titles_seen{0};
+};
+
+void WaitForTitles(const SlowPort& port, int count) {
+  while (port.titles_seen.load() < count) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+}
+
+TEST(CommandRun, StopEndsTheRunAfterTheIconInHand) {
+  TestLibrary lib;
+  for (int icon = 3000; icon < 3300; icon += 3) lib.AddPcx(icon, UnmaskedShape(icon % 11));
+  SlowPort port;
+  Session session(port);
+  ASSERT_TRUE(StartCreateZgl(session, "project.zgl", "project.zgl"));
+  EXPECT_FALSE(StartCreateZgl(session, "project.zgl", "project.zgl"));  // one worker at a time
+  WaitForTitles(port, 20);
+  StopRun(session);
+  session.WaitForWorker();
+  const int stopped_at = session.state().current_icon.load();
+  EXPECT_LT(stopped_at, 5000);
+  EXPECT_FALSE(session.state().stop_request.load());
+  EXPECT_FALSE(lib.Exists("BLTEMP"));
+  EXPECT_TRUE(lib.Exists("coords.dat"));
+  EXPECT_EQ(Button(port, ButtonId::kCreateZgl), 1);
+  // What was stored loads back; the check agrees with the offsets file.
+  lib.settings = session.settings();
+  ReadCoordinatesFile(lib.settings, lib.state);
+  EXPECT_TRUE(lib.Load(3000) == UnmaskedShape(3000 % 11));
+  port.Clear();
+  ASSERT_TRUE(StartIntegrityCheck(session, "project.zgl", "project.zgl"));
+  session.WaitForWorker();
+  EXPECT_TRUE(port.messages.empty()) << port.messages.front().text;
+}
+
+TEST(CommandRun, DestroyingTheSessionStopsAndJoinsTheWorker) {
+  TestLibrary lib;
+  for (int icon = 3000; icon < 3200; icon += 2) lib.AddPcx(icon, UnmaskedShape(icon % 5));
+  SlowPort port;
+  {
+    Session session(port);
+    ASSERT_TRUE(StartCreateZgl(session, "project.zgl", "project.zgl"));
+    WaitForTitles(port, 10);
+  }
+  // The worker has ended: its last act was the end of run buttons, and its files are whole.
+  EXPECT_EQ(Button(port, ButtonId::kCreateZgl), 1);
+  EXPECT_LT(port.titles_seen.load(), 2000);
+  EXPECT_FALSE(lib.Exists("BLTEMP"));
+  EXPECT_TRUE(lib.Exists("coords.dat"));
+  const auto table = OffsetsOnDisk(lib);
+  const OffsetsTable offsets(std::span<std::uint8_t>(const_cast<std::uint8_t*>(table.data()),
+                                                     table.size()));
+  EXPECT_TRUE(BlockIsContiguous(offsets, 30, 100));
+  EXPECT_EQ(std::filesystem::file_size(lib.BlockPath(30)),
+            [&] {
+              std::uintmax_t sum = 0;
+              for (int n = 3000; n < 3100; ++n) sum += static_cast<std::uintmax_t>(offsets.length(n));
+              return sum;
+            }());
+}
+
+TEST(CommandRun, ProjectFolderBecomesCurrent) {
+  TestLibrary lib;
+  lib.AddPcx(3000, UnmaskedShape(1));
+  const std::string project = (lib.dir.path() / "project.zgl").string();
+  {
+    ScopedCurrentDir elsewhere(std::filesystem::temp_directory_path());
+    const auto name = EnterProjectFolder(project.c_str());
+    ASSERT_TRUE(name);
+    EXPECT_EQ(*name, "project.zgl");
+    EXPECT_EQ(std::filesystem::current_path(), lib.dir.path());
+    EXPECT_EQ(ChosenName(project.c_str()), "project.zgl");
+    EXPECT_EQ(ChosenName("C:\\games\\set.zgl"), "set.zgl");
+    EXPECT_FALSE(EnterProjectFolder((lib.dir.path() / "nowhere" / "x.zgl").string().c_str()));
+  }
+}
+
+}  // namespace
+}  // namespace zemlo::testing
