@@ -27,8 +27,14 @@ std::uint32_t ExistingCandidates(std::size_t p) {
   return ~0u << (kKzpWindow - static_cast<int>(p));
 }
 
+#if defined(__GNUC__)
+#define KZP_ALWAYS_INLINE inline __attribute__((always_inline))
+#else
+#define KZP_ALWAYS_INLINE inline
+#endif
+
 // Needs the 32 bytes before q.
-std::uint32_t WindowMask(const std::uint8_t* s, std::size_t q) {
+KZP_ALWAYS_INLINE std::uint32_t WindowMask(const std::uint8_t* s, std::size_t q) {
 #if defined(__SSE2__)
   const __m128i value = _mm_set1_epi8(static_cast<char>(s[q]));
   const __m128i low = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + q - 32));
@@ -65,7 +71,7 @@ std::uint32_t ShortWindowMask(const std::uint8_t* s, std::size_t q) {
   return mask;
 }
 
-std::uint32_t EqualityMask(const std::uint8_t* s, std::size_t q) {
+KZP_ALWAYS_INLINE std::uint32_t EqualityMask(const std::uint8_t* s, std::size_t q) {
   return q >= static_cast<std::size_t>(kKzpWindow) ? WindowMask(s, q) : ShortWindowMask(s, q);
 }
 
@@ -105,6 +111,9 @@ Match LongestOfCandidates(const std::uint8_t* s, std::size_t size, std::size_t p
   while (four_or_more != 0) {
     const int d = SmallestDistance(four_or_more);
     four_or_more &= ~DistanceBit(d);
+    // To replace the kept match a candidate must match one byte more than it; most fail
+    // right there.
+    if (best.length != 0 && s[p + best.length] != s[p + best.length - d]) continue;
     const int length = ExtendMatch(s, size, p, d, kKzpMinMatch, cap);
     if (length > best.length) {
       best = {length, d};
@@ -114,29 +123,43 @@ Match LongestOfCandidates(const std::uint8_t* s, std::size_t size, std::size_t p
   return best;
 }
 
-// The four masks of positions p .. p + 3 as a sliding window; masks of positions at or past
-// the chunk end are never needed (the cap stops every match there) and are left 0.
-class MaskWindow {
- public:
-  MaskWindow(const std::uint8_t* s, std::size_t end) : s_(s), end_(end) {}
+// Masks of positions at or past the chunk end are never needed (the cap stops every match
+// there) and are left 0.
+KZP_ALWAYS_INLINE std::uint32_t MaskBefore(const std::uint8_t* s, std::size_t q,
+                                            std::size_t end) {
+  return q < end ? EqualityMask(s, q) : 0;
+}
 
-  void Reload(std::size_t p) {
-    for (std::size_t k = 0; k < 4; ++k) masks_[k] = At(p + k);
+// Where the masks find nothing for a while (busy pictures, noise) the compressor skims: a
+// table keeps, per hash of the four bytes at a position, the last position inserted. Every
+// match of the minimum length repeats four bytes, so when all of the last 32 positions are in
+// the table, a position whose entry is more than 32 back has no such match; the others are
+// checked with the masks. Positions are kept modulo 65536: a stale or aliased entry can only
+// claim a candidate that the masks then reject, never hide one.
+constexpr int kSkimAfter = 16;  // literal positions in a row before skimming
+
+class RecentWords {
+ public:
+  void Clear() { std::memset(table_, 0, sizeof table_); }
+  void Insert(const std::uint8_t* s, std::size_t q) {
+    table_[Hash(s, q)] = static_cast<std::uint16_t>(q);
   }
-  void Slide(std::size_t new_p) {
-    masks_[0] = masks_[1];
-    masks_[1] = masks_[2];
-    masks_[2] = masks_[3];
-    masks_[3] = At(new_p + 3);
+  // Inserts q and tells whether the four bytes at q may have occurred 1 to 32 bytes earlier.
+  bool InsertAndProbe(const std::uint8_t* s, std::size_t q) {
+    std::uint16_t& entry = table_[Hash(s, q)];
+    const auto back = static_cast<std::uint16_t>(static_cast<std::uint16_t>(q) - entry - 1);
+    entry = static_cast<std::uint16_t>(q);
+    return back < kKzpWindow;
   }
-  std::uint32_t operator[](std::size_t k) const { return masks_[k]; }
 
  private:
-  std::uint32_t At(std::size_t q) const { return q < end_ ? EqualityMask(s_, q) : 0; }
-
-  const std::uint8_t* s_;
-  std::size_t end_;
-  std::uint32_t masks_[4] = {};
+  static constexpr int kBits = 12;
+  static std::uint32_t Hash(const std::uint8_t* s, std::size_t q) {
+    std::uint32_t word;
+    std::memcpy(&word, s + q, 4);
+    return (word * 2654435761u) >> (32 - kBits);
+  }
+  std::uint16_t table_[1 << kBits];
 };
 
 }  // namespace
@@ -171,40 +194,93 @@ std::size_t CompressChunk(std::span<const std::uint8_t> source, std::size_t star
   count = std::min(count, source.size() - start);
   const std::uint8_t* s = source.data();
   const std::size_t end = start + count;
+  // Only positions before this one have room for a match of the minimum length.
+  const std::size_t match_end =
+      count >= static_cast<std::size_t>(kKzpMinMatch) ? end - (kKzpMinMatch - 1) : start;
   std::size_t written = 0;
-  std::size_t run_start = 0;
-  std::size_t run_length = 0;
+  std::size_t literals_from = start;
 
-  MaskWindow masks(s, end);
+  // Masks of positions p .. p + 3, kept in registers as the position moves.
+  std::uint32_t m0 = 0, m1 = 0, m2 = 0, m3 = 0;
+#define KZP_RELOAD_MASKS(q)          \
+  do {                               \
+    m0 = MaskBefore(s, (q), end);     \
+    m1 = MaskBefore(s, (q) + 1, end); \
+    m2 = MaskBefore(s, (q) + 2, end); \
+    m3 = MaskBefore(s, (q) + 3, end); \
+  } while (false)
+  RecentWords words;
+  bool words_cleared = false;
+  bool skimming = false;
+  int misses = 0;
   std::size_t p = start;
-  masks.Reload(p);
-  while (p < end) {
-    const int cap = static_cast<int>(std::min(end - p, std::size_t{kKzpMaxMatch}));
-    Match match;
-    if (cap >= kKzpMinMatch) {
-      const std::uint32_t four_or_more =
-          masks[0] & masks[1] & masks[2] & masks[3] & ExistingCandidates(p);
-      if (four_or_more != 0) match = LongestOfCandidates(s, source.size(), p, cap, four_or_more);
+  KZP_RELOAD_MASKS(p);
+  // Literal stretches in the full window: slide the masks until one shows a candidate.
+  const std::size_t window = static_cast<std::size_t>(kKzpWindow);
+  const std::size_t slide_end = end >= 4 ? end - 4 : 0;
+  while (p < match_end) {
+    if (!skimming && p >= window) {
+      while (p < slide_end && (m0 & m1 & m2 & m3) == 0 && misses < kSkimAfter - 1) {
+        m0 = m1;
+        m1 = m2;
+        m2 = m3;
+        m3 = WindowMask(s, p + 4);
+        ++p;
+        ++misses;
+      }
     }
+    if (skimming) {
+      while (p < match_end && !words.InsertAndProbe(s, p)) ++p;
+      if (p == match_end) break;
+      KZP_RELOAD_MASKS(p);
+    }
+    const int cap = static_cast<int>(std::min(end - p, std::size_t{kKzpMaxMatch}));
+    const std::uint32_t four_or_more =
+        m0 & m1 & m2 & m3 & ExistingCandidates(p);
+    const Match match =
+        four_or_more != 0 ? LongestOfCandidates(s, source.size(), p, cap, four_or_more) : Match{};
     if (match.length < kKzpMinMatch) {
-      if (run_length == 0) run_start = p;
-      ++run_length;
       ++p;
-      masks.Slide(p);
+      if (skimming) continue;
+      if (++misses < kSkimAfter) {
+        m0 = m1;
+        m1 = m2;
+        m2 = m3;
+        m3 = MaskBefore(s, p + 3, end);
+        continue;
+      }
+      // Long enough without a match: from here on every position goes into the word table,
+      // which needs the last 32 positions in it first.
+      if (!words_cleared) {
+        words.Clear();
+        words_cleared = true;
+      }
+      for (std::size_t q = p >= window ? p - window : 0; q < p; ++q) words.Insert(s, q);
+      skimming = true;
       continue;
     }
-    if (run_length != 0) {
-      written += PutWriteTag(source.subspan(run_start, run_length), out.subspan(written), port,
-                             owner);
-      run_length = 0;
+    if (p > literals_from) {
+      written += PutWriteTag(source.subspan(literals_from, p - literals_from),
+                             out.subspan(written), port, owner);
     }
-    written += PutReplicateTag(out.subspan(written), match.distance, match.length, port, owner);
+    if (out.size() - written >= 2) {
+      // Every match found here is at most 32 long and 32 back: the two-byte form.
+      out[written] = static_cast<std::uint8_t>(kTagReplicate | (match.length - 1));
+      out[written + 1] = static_cast<std::uint8_t>(match.distance);
+      written += 2;
+    } else {
+      written += PutReplicateTag(out.subspan(written), match.distance, match.length, port, owner);
+    }
     p += static_cast<std::size_t>(match.length);
-    masks.Reload(p);
+    literals_from = p;
+    skimming = false;
+    misses = 0;
+    KZP_RELOAD_MASKS(p);
   }
-  if (run_length != 0) {
-    written +=
-        PutWriteTag(source.subspan(run_start, run_length), out.subspan(written), port, owner);
+#undef KZP_RELOAD_MASKS
+  if (end > literals_from) {
+    written += PutWriteTag(source.subspan(literals_from, end - literals_from),
+                           out.subspan(written), port, owner);
   }
   return written;
 }

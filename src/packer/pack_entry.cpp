@@ -16,6 +16,29 @@ constexpr int kNoTag = 0;
 constexpr int kWriteKind = 1;
 constexpr int kReplicateKind = 2;
 
+// Tags are short (a replicate tag of the compressor covers at most 32 bytes): compare them
+// inline with overlapping word loads, which cover every byte without a loop over the tail.
+template <typename Word>
+bool SameWord(const std::uint8_t* a, const std::uint8_t* b) {
+  Word x;
+  Word y;
+  std::memcpy(&x, a, sizeof x);
+  std::memcpy(&y, b, sizeof y);
+  return x == y;
+}
+
+bool SameBytes(const std::uint8_t* a, const std::uint8_t* b, std::size_t n) {
+  if (n >= 8) {
+    for (std::size_t i = 0; i + 8 < n; i += 8) {
+      if (!SameWord<std::uint64_t>(a + i, b + i)) return false;
+    }
+    return SameWord<std::uint64_t>(a + n - 8, b + n - 8);
+  }
+  if (n >= 4) return SameWord<std::uint32_t>(a, b) && SameWord<std::uint32_t>(a + n - 4, b + n - 4);
+  // One to three bytes: first, middle and last cover them all.
+  return n == 0 || (a[0] == b[0] && a[n / 2] == b[n / 2] && a[n - 1] == b[n - 1]);
+}
+
 bool ReportTagMismatch(StatusPort& port, Owner owner, int kind, int previous_kind,
                        int previous_length) {
   port.ShowMessage(owner, kKzpCaption,
@@ -42,6 +65,20 @@ bool VerifyChunk(std::span<const std::uint8_t> source, std::size_t start, std::s
   std::size_t i = 0;
   while (i < packed.size()) {
     const std::uint8_t tag = packed[i++];
+    // The compressor's own replicate tags: two bytes, short length, short distance.
+    if ((tag & (kTagReplicate | kTagExtended)) == kTagReplicate && i < packed.size() &&
+        packed[i] < kOffsetExtended) {
+      const std::size_t distance = packed[i];
+      const std::size_t n = (tag & kTagLowBits) + std::size_t{1};
+      if (distance != 0 && distance <= cursor && n <= end - cursor &&
+          SameBytes(s + cursor - distance, s + cursor, n)) {
+        ++i;
+        cursor += n;
+        previous_kind = kReplicateKind;
+        previous_length = tag & kTagLowBits;
+        continue;
+      }
+    }
     const int kind = (tag & kTagReplicate) ? kReplicateKind : kWriteKind;
     std::size_t length = tag & kTagLowBits;
     if (tag & kTagExtended) {
@@ -53,7 +90,7 @@ bool VerifyChunk(std::span<const std::uint8_t> source, std::size_t start, std::s
     if (kind == kWriteKind) {
       // All literals compared at once: the report names the tag, not the byte.
       if (length > packed.size() - i || length > end - cursor ||
-          std::memcmp(packed.data() + i, s + cursor, length) != 0) {
+          !SameBytes(packed.data() + i, s + cursor, length)) {
         return ReportTagMismatch(port, owner, kind, previous_kind, previous_length);
       }
       i += length;
@@ -72,7 +109,7 @@ bool VerifyChunk(std::span<const std::uint8_t> source, std::size_t start, std::s
       // Distance 0 would compare each byte with itself and pass, though no unpacker can
       // produce a byte from itself.
       if (!complete || distance == 0 || distance > cursor || n > end - cursor ||
-          std::memcmp(s + cursor - distance, s + cursor, n) != 0) {
+          !SameBytes(s + cursor - distance, s + cursor, n)) {
         return ReportTagMismatch(port, owner, kind, previous_kind, previous_length);
       }
       cursor += n;

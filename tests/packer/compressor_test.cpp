@@ -103,6 +103,7 @@ TEST(KzpCompressor, FindMatchEqualsReferenceEverywhere) {
       samples::ShortRepeats(3000, 33, 5),
       samples::PlainEntry(samples::SpritePicture(40, 30, 6)),
       samples::XMaskedEntry(samples::SpritePicture(60, 40, 7)),
+      samples::PlainEntry(samples::PaintedPicture(40, 25, 9)),
   };
   Bytes small_alphabet = samples::RandomBytes(3000, 8);
   for (auto& b : small_alphabet) b &= 3;
@@ -140,6 +141,7 @@ TEST(KzpCompressor, PackedBytesEqualReference) {
   ExpectSameAsReference(samples::PlainEntry(sprite), "plain sprite");
   ExpectSameAsReference(samples::XMaskedEntry(sprite), "x-masked sprite");
   ExpectSameAsReference(samples::PlainEntry(samples::BusyPicture(120, 90, 23)), "busy");
+  ExpectSameAsReference(samples::PlainEntry(samples::PaintedPicture(120, 90, 24)), "painted");
 }
 
 TEST(KzpCompressor, ChunkEdgesEqualReference) {

@@ -1,8 +1,9 @@
 // Entries like the ones the packer gets in a run, built here so the packer's tests and benchmark
-// do not depend on the icon encoder: 24-bit sprites on black (plain and X-masked rows), a busy
-// photo-like picture, runs, short repeats and random bytes.
+// do not depend on the icon encoder: 24-bit sprites on black (plain and X-masked rows), busy
+// and painted pictures, runs, short repeats and random bytes.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <random>
@@ -88,18 +89,54 @@ inline Picture SpritePicture(int width, int height, std::uint32_t seed) {
   return pic;
 }
 
-// A photo-like picture: smooth colour fields with sensor noise, almost never black, so rows
-// rarely repeat four bytes within 32.
+// A busy picture, photo-like: colour fields that change from pixel to pixel with sensor
+// noise on every fourth pixel, hardly ever black; four equal bytes within 32 are rare.
 inline Picture BusyPicture(int width, int height, std::uint32_t seed) {
   std::mt19937 rng(seed);
   Picture pic{width, height, Bytes(std::size_t(width) * height * 3)};
   for (int y = 0; y < height; ++y) {
     for (int x = 0; x < width; ++x) {
       std::uint8_t* px = pic.At(x, y);
-      const int noise = static_cast<int>(rng() % 13) - 6;
-      px[0] = static_cast<std::uint8_t>(30 + (x * 7 + y * 3) % 180 + noise);
-      px[1] = static_cast<std::uint8_t>(40 + (x * 2 + y * 5) % 170 + (noise >> 1));
-      px[2] = static_cast<std::uint8_t>(60 + (x + y) % 150 - noise);
+      const int wave = (x * x / 53 + y * y / 71 + x * y / 97) % 200;
+      int b = 30 + (wave & ~7);
+      int g = 40 + ((x * 3 + wave) % 180 & ~7);
+      int r = 50 + ((y * 5 + wave / 2) % 170 & ~7);
+      if (rng() % 4 == 0) {
+        b += static_cast<int>(rng() % 9) - 4;
+        g += static_cast<int>(rng() % 9) - 4;
+        r += static_cast<int>(rng() % 9) - 4;
+      }
+      px[0] = static_cast<std::uint8_t>(b);
+      px[1] = static_cast<std::uint8_t>(g);
+      px[2] = static_cast<std::uint8_t>(r);
+    }
+  }
+  return pic;
+}
+
+// A painted background: the same kind of colour fields in blocks of 4 x 3 pixels, as paint
+// programs leave them, with noise on every sixth pixel. Short repeats everywhere: about a
+// third packs away, in a tag every eight bytes.
+inline Picture PaintedPicture(int width, int height, std::uint32_t seed) {
+  std::mt19937 rng(seed);
+  Picture pic{width, height, Bytes(std::size_t(width) * height * 3)};
+  for (int y = 0; y < height; ++y) {
+    for (int x = 0; x < width; ++x) {
+      std::uint8_t* px = pic.At(x, y);
+      const int u = x / 4;
+      const int v = y / 3;
+      const int wave = (u * u / 7 + v * v / 9 + u * v / 11) % 200;
+      int b = 30 + (wave & ~7);
+      int g = 40 + ((u * 3 + wave) % 180 & ~7);
+      int r = 50 + ((v * 5 + wave / 2) % 170 & ~7);
+      if (rng() % 6 == 0) {
+        b += static_cast<int>(rng() % 9) - 4;
+        g += static_cast<int>(rng() % 9) - 4;
+        r += static_cast<int>(rng() % 9) - 4;
+      }
+      px[0] = static_cast<std::uint8_t>(b);
+      px[1] = static_cast<std::uint8_t>(g);
+      px[2] = static_cast<std::uint8_t>(r);
     }
   }
   return pic;
@@ -109,8 +146,9 @@ inline bool IsBlack(const std::uint8_t* px) { return px[0] == 0 && px[1] == 0 &&
 
 // Header 24, kind 0, 0, 0 and the rows as they are.
 inline Bytes PlainEntry(const Picture& pic) {
-  Bytes out = {24, 0, 0, 0};
-  out.insert(out.end(), pic.pixels.begin(), pic.pixels.end());
+  Bytes out(4 + pic.pixels.size());
+  out[0] = 24;
+  std::copy(pic.pixels.begin(), pic.pixels.end(), out.begin() + 4);
   return out;
 }
 

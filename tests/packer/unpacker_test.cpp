@@ -50,6 +50,7 @@ TEST(KzpUnpacker, RoundTripsVariedData) {
       samples::PlainEntry(samples::SpritePicture(200, 150, 5)),
       samples::XMaskedEntry(samples::SpritePicture(200, 150, 6)),
       samples::PlainEntry(samples::BusyPicture(100, 80, 7)),
+      samples::PlainEntry(samples::PaintedPicture(100, 80, 8)),
   };
   for (std::size_t n : {8191, 8192, 8193, 16385}) sources.push_back(samples::Run(n, 3));
   for (const Bytes& source : sources) {
