@@ -27,6 +27,8 @@ bool Exists(const char* name) {
   return GetFileAttributesA(name) != INVALID_FILE_ATTRIBUTES;
 }
 
+// Wine reports every regular file with the archive attribute (it keeps only hidden and
+// system), so there every source counts as changed and is converted again.
 bool ArchiveAttributeSet(const char* name) {
   if (name == nullptr || name[0] == '\0') return true;
   const DWORD attributes = GetFileAttributesA(name);
