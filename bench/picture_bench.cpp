@@ -1,0 +1,200 @@
+// Speed of the picture codecs on a whole 800 x 600 working picture, in picture bytes
+// (1,440,000 per picture) per second: a sprite-like icon picture (black with a few sprites),
+// a busy photo-like one (smooth shading with fine grain, hardly a run) and, as the worst case
+// for the run-length coders, pure noise.
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <random>
+#include <vector>
+
+#include "app/geometry.h"
+#include "picture/ilbm_reader.h"
+#include "picture/pcx_reader.h"
+#include "picture/pcx_writer.h"
+
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+using namespace zemlo;
+
+enum Kind { kSprites = 0, kBusy = 1, kNoise = 2 };
+
+// One colour index per pixel; the pictures are these indices through a fixed palette.
+Bytes MakePhoto();
+
+Bytes MakeIndices(Kind kind) {
+  Bytes idx(kPixelCount, 0);
+  std::mt19937 rng(42);
+  if (kind != kSprites) {
+    // The photo reduced to 6 x 6 x 6 colour levels, as a quantiser would.
+    const Bytes photo = MakePhoto();
+    for (std::size_t p = 0; p < idx.size(); ++p) {
+      idx[p] = std::uint8_t(photo[3 * p] / 43 * 36 + photo[3 * p + 1] / 43 * 6 + photo[3 * p + 2] / 43);
+    }
+    return idx;
+  }
+  for (int s = 0; s < 8; ++s) {
+    const int x0 = 40 + s * 90, y0 = 60 + (s % 3) * 150, w = 70, h = 110;
+    for (int y = y0; y < y0 + h; ++y) {
+      for (int x = x0; x < x0 + w; ++x) {
+        const bool edge = (x - x0) % 17 == 0 || (y - y0) % 13 == 0;
+        idx[std::size_t(y) * kPictureWidth + x] = std::uint8_t(edge ? 1 + rng() % 255 : 20 + s * 25);
+      }
+    }
+  }
+  return idx;
+}
+
+Bytes Palette() {
+  Bytes pal(768);
+  for (int i = 0; i < 256; ++i) {
+    pal[3 * i] = std::uint8_t(i);
+    pal[3 * i + 1] = std::uint8_t(i * 3);
+    pal[3 * i + 2] = std::uint8_t(255 - i);
+  }
+  pal[0] = pal[1] = pal[2] = 0;
+  return pal;
+}
+
+// Smooth shading over the picture in each channel plus a grain of +-8: like a photo, bright
+// and dark areas are large and neighbouring pixels almost never repeat.
+Bytes MakePhoto() {
+  Bytes pic(kPictureBytes);
+  std::mt19937 rng(7);
+  for (int y = 0; y < kPictureHeight; ++y) {
+    for (int x = 0; x < kPictureWidth; ++x) {
+      for (int c = 0; c < 3; ++c) {
+        const double shade = 127.5 + 120 * std::sin(x * (0.004 + 0.003 * c) + y * 0.006 * (c + 1)) *
+                                         std::cos(y * 0.003 + c);
+        const int v = int(shade) + int(rng() % 17) - 8;
+        pic[std::size_t(y) * kRowBytes + 3 * x + c] = std::uint8_t(std::clamp(v, 0, 255));
+      }
+    }
+  }
+  return pic;
+}
+
+Bytes MakePicture(Kind kind) {
+  if (kind == kBusy) return MakePhoto();
+  Bytes pic(kPictureBytes);
+  if (kind == kNoise) {
+    std::mt19937 rng(9);
+    for (auto& b : pic) b = std::uint8_t(rng());
+    return pic;
+  }
+  ExpandPalette(MakeIndices(kind), pic, Palette());
+  return pic;
+}
+
+Bytes ByteRun1(const std::uint8_t* row, std::size_t n) {
+  Bytes out;
+  std::size_t i = 0;
+  while (i < n) {
+    std::size_t run = 1;
+    while (i + run < n && run < 128 && row[i + run] == row[i]) ++run;
+    if (run >= 2) {
+      out.push_back(std::uint8_t(1 - int(run)));
+      out.push_back(row[i]);
+      i += run;
+      continue;
+    }
+    const std::size_t start = i;
+    while (i < n && i - start < 128 && !(i + 1 < n && row[i + 1] == row[i])) ++i;
+    out.push_back(std::uint8_t(i - start - 1));
+    out.insert(out.end(), row + start, row + i);
+  }
+  return out;
+}
+
+void PutChunk(Bytes& f, const char* tag, const Bytes& data) {
+  f.insert(f.end(), tag, tag + 4);
+  for (int s = 24; s >= 0; s -= 8) f.push_back(std::uint8_t(data.size() >> s));
+  f.insert(f.end(), data.begin(), data.end());
+  if (data.size() & 1) f.push_back(0);
+}
+
+// A compressed 800 x 600 IFF file of the indices, bit-plane or chunky.
+Bytes MakeIff(Kind kind, bool planes) {
+  const Bytes idx = MakeIndices(kind);
+  Bytes bmhd{3, 0x20, 2, 0x58, 0, 0, 0, 0, 8, 0, 1, 0, 0, 0, 1, 1, 3, 0x20, 2, 0x58};
+  Bytes body;
+  for (int y = 0; y < kPictureHeight; ++y) {
+    const std::uint8_t* row = &idx[std::size_t(y) * kPictureWidth];
+    if (!planes) {
+      const Bytes enc = ByteRun1(row, kPictureWidth);
+      body.insert(body.end(), enc.begin(), enc.end());
+      continue;
+    }
+    for (int k = 0; k < 8; ++k) {
+      Bytes plane(kPictureWidth / 8, 0);
+      for (int x = 0; x < kPictureWidth; ++x) {
+        if (row[x] >> k & 1) plane[x / 8] |= std::uint8_t(0x80 >> (x % 8));
+      }
+      const Bytes enc = ByteRun1(plane.data(), plane.size());
+      body.insert(body.end(), enc.begin(), enc.end());
+    }
+  }
+  Bytes form{'P', 'B', 'M', ' '};
+  if (planes) std::memcpy(form.data(), "ILBM", 4);
+  PutChunk(form, "BMHD", bmhd);
+  PutChunk(form, "CMAP", Palette());
+  PutChunk(form, "BODY", body);
+  Bytes file{'F', 'O', 'R', 'M', 0, 0, 0, 0};
+  file.insert(file.end(), form.begin(), form.end());
+  return file;
+}
+
+void BM_DecodePcx(benchmark::State& state) {
+  const Bytes pic = MakePicture(Kind(state.range(0)));
+  Bytes file(kPcxMaxSize);
+  file.resize(EncodePcx(pic, file));
+  Bytes out(kPictureBytes);
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(DecodePcx(file, out));
+    benchmark::ClobberMemory();
+  }
+  state.SetBytesProcessed(std::int64_t(state.iterations()) * std::int64_t(kPictureBytes));
+  state.counters["file_bytes"] = double(file.size());
+}
+
+void BM_EncodePcx(benchmark::State& state) {
+  const Bytes pic = MakePicture(Kind(state.range(0)));
+  Bytes out(kPcxMaxSize);
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(EncodePcx(pic, out));
+    benchmark::ClobberMemory();
+  }
+  state.SetBytesProcessed(std::int64_t(state.iterations()) * std::int64_t(kPictureBytes));
+}
+
+void BM_DecodeIlbmAndExpand(benchmark::State& state) {
+  const Bytes file = MakeIff(Kind(state.range(0)), state.range(1) != 0);
+  Bytes index(kIndexBufferSize), palette(768), pic(kPictureBytes);
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(DecodeIlbm(file, index, palette));
+    ExpandPalette(index, pic, palette);
+    benchmark::ClobberMemory();
+  }
+  state.SetBytesProcessed(std::int64_t(state.iterations()) * std::int64_t(kPictureBytes));
+  state.counters["file_bytes"] = double(file.size());
+}
+
+// Arguments: picture kind (0 sprites, 1 busy photo, 2 noise); for IFF also the layout
+// (1 bit-planes, 0 chunky).
+BENCHMARK(BM_DecodePcx)->ArgName("kind")->Arg(kSprites)->Arg(kBusy)->Arg(kNoise)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_EncodePcx)->ArgName("kind")->Arg(kSprites)->Arg(kBusy)->Arg(kNoise)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_DecodeIlbmAndExpand)
+    ->ArgNames({"kind", "planes"})
+    ->Args({kSprites, 1})
+    ->Args({kBusy, 1})
+    ->Args({kSprites, 0})
+    ->Args({kBusy, 0})
+    ->Unit(benchmark::kMicrosecond);
+
+}  // namespace
+
+BENCHMARK_MAIN();
