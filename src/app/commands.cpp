@@ -42,7 +42,8 @@ std::optional<std::string> EnterProjectFolder(const char* chosen_path) {
 }
 
 bool LoadProject(Session& session, const char* chosen_path, const char* chosen_name,
-                 ProjectUse use) {
+                 ProjectUse use, bool* coordinates_new) {
+  if (coordinates_new != nullptr) *coordinates_new = false;
   WorkingState& state = session.state();
   StatusPort& port = state.port;
   const auto read = ReadWholeFile(chosen_path, state.info_text.span(), kInfoReadLimit);
@@ -67,6 +68,7 @@ bool LoadProject(Session& session, const char* chosen_path, const char* chosen_n
     }
     ShowWarning(port, Owner::kMain, kCoordinatesNewFormat, settings.FCOO.data());
     ClearCoordinates(settings, state);
+    if (coordinates_new != nullptr) *coordinates_new = true;
   }
   return true;
 }
@@ -90,8 +92,11 @@ bool StartRun(Session& session, const char* chosen_path, const char* chosen_name
   // A run still working keeps its buttons disabled; a caller without buttons is refused here.
   if (session.WorkerRunning()) return false;
   state.stop_request.store(false);
-  if (!LoadProject(session, chosen_path, chosen_name, use)) return false;
+  bool coordinates_new = false;
+  if (!LoadProject(session, chosen_path, chosen_name, use, &coordinates_new)) return false;
   ProjectSettings& settings = session.settings();
+  // Without the old crop boxes, skipping an unchanged source would lose its placement.
+  const bool convert_all = use == ProjectUse::kCreate && coordinates_new;
   if (use == ProjectUse::kCreate) {
     settings.DSTA = kRunStart;
     settings.DEND = kRunEnd;
@@ -99,6 +104,9 @@ bool StartRun(Session& session, const char* chosen_path, const char* chosen_name
   state.current_icon.store(settings.DSTA);
   state.window_mode.store(WindowMode::kRun);
   SetRunButtons(state.port);
+  // Set here, before the worker starts: the settings are the worker's until it ends. The
+  // next info file read sets the archive test again.
+  if (convert_all) settings.DARC = 0;
   const bool started = session.StartWorker([use](Session& s) {
     if (use == ProjectUse::kCreate) {
       CreationRun(s.store());

@@ -46,12 +46,15 @@ std::string ChosenName(const char* chosen_path);
 
 // Loading a project: reads the info file at `chosen_path` (messages name it `chosen_name`),
 // parses it, refuses a project the store cannot serve (warning), then reads the coordinates
-// file as `use` asks. False when the command must end.
+// file as `use` asks. False when the command must end. `coordinates_new` (if given) tells
+// whether the coordinates table was started afresh because its file could not be read.
 bool LoadProject(Session& session, const char* chosen_path, const char* chosen_name,
-                 ProjectUse use);
+                 ProjectUse use, bool* coordinates_new = nullptr);
 
 // "Create ZGL" after the open dialog: loads the project, fixes the range to 3000..4999,
-// switches the buttons and starts the creation run. False when nothing was started.
+// switches the buttons and starts the creation run. False when nothing was started. When
+// the coordinates file had to be started afresh, the run converts every source whatever
+// the archive test says: a skipped icon would keep its entry but lose its crop box.
 bool StartCreateZgl(Session& session, const char* chosen_path, const char* chosen_name);
 
 // "Integrity check" after the open dialog: the same with the integrity check, starting at

@@ -192,3 +192,34 @@ TEST(CommandRun, ProjectFolderBecomesCurrent) {
 
 }  // namespace
 }  // namespace zemlo::testing
+
+namespace zemlo::testing {
+namespace {
+
+TEST(CommandRun, LostCoordinatesFileConvertsEverySourceAgain) {
+  TestLibrary lib({.dblk = 2, .darc = 1});
+  lib.AddPcx(3000, UnmaskedShape(1, 300, 200));
+  lib.AddPcx(3001, XMaskedShape(2));
+  RecordingPort port;
+  Session session(port);
+  ASSERT_TRUE(StartCreateZgl(session, "project.zgl", "project.zgl"));
+  session.WaitForWorker();
+  std::filesystem::remove(lib.dir.path() / "coords.dat");
+  port.Clear();
+  ASSERT_TRUE(StartCreateZgl(session, "project.zgl", "project.zgl"));
+  session.WaitForWorker();
+  for (const auto& title : port.titles) EXPECT_EQ(title.find("(skipped)"), std::string::npos);
+  ReadCoordinatesFile(lib.settings, lib.state);
+  EXPECT_TRUE(lib.Load(3000) == UnmaskedShape(1, 300, 200));
+  EXPECT_TRUE(lib.Load(3001) == XMaskedShape(2));
+  // With the coordinates file back, the archive test skips again.
+  port.Clear();
+  ASSERT_TRUE(StartCreateZgl(session, "project.zgl", "project.zgl"));
+  session.WaitForWorker();
+  EXPECT_NE(std::find(port.titles.begin(), port.titles.end(),
+                      "ZCreate - sep\\s3_0_0_0.zgi (skipped) - 0"),
+            port.titles.end());
+}
+
+}  // namespace
+}  // namespace zemlo::testing
