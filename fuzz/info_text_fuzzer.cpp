@@ -1,0 +1,37 @@
+// The project info text: any bytes up to the info buffer's size, parsed over the start-up
+// defaults and then validated. Every name must stay zero-terminated inside its buffer.
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#include "project/info_parser.h"
+#include "project/project_settings.h"
+
+namespace {
+
+void CheckName(const zemlo::Name& name) {
+  if (std::memchr(name.data(), 0, name.size()) == nullptr) std::abort();
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  // The command reads at most kInfoTextLimit bytes and stores a zero after them.
+  const std::size_t n = size < zemlo::kInfoTextLimit ? size : zemlo::kInfoTextLimit;
+  std::vector<char> text(data, data + n);
+  text.push_back('\0');
+
+  zemlo::ProjectSettings settings;
+  zemlo::ParseInfoText(text.data(), settings);
+  for (const zemlo::Name* name : {&settings.FCOL, &settings.FSEP, &settings.FCOO, &settings.FOFS,
+                                  &settings.FBLK, &settings.FPCX, &settings.FWAV, &settings.FLBM}) {
+    CheckName(*name);
+  }
+  const auto refusal = zemlo::ValidateProject(settings);
+  // A project that passes must be one the store can index without leaving its tables.
+  if (!refusal && (settings.NSIZ < 0 || settings.NSIZ > 20000 || settings.BLKB < 1)) std::abort();
+  // Parsing a second text on top of the first keeps the earlier values where tags are absent.
+  zemlo::ParseInfoText(text.data(), settings);
+  return 0;
+}

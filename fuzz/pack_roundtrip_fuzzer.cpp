@@ -1,0 +1,70 @@
+// Any bytes packed and unpacked again must come back unchanged; every chunk's tags must pass
+// the verifier, and the packer must never have to show a mismatch.
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <span>
+#include <string_view>
+#include <vector>
+
+#include "app/status_port.h"
+#include "packer/kzp.h"
+
+namespace {
+
+class CountingPort : public zemlo::StatusPort {
+ public:
+  void SetTitle(std::string_view) override {}
+  int ShowMessage(zemlo::Owner, std::string_view, std::string_view text,
+                  zemlo::MessageIcon) override {
+    std::fprintf(stderr, "packer message: %.*s\n", static_cast<int>(text.size()), text.data());
+    ++messages;
+    return 1;
+  }
+  void Repaint(bool) override {}
+  void EnableButton(zemlo::ButtonId, bool) override {}
+  void SetProgress(int) override {}
+  int messages = 0;
+};
+
+void Fail(const char* what) {
+  std::fprintf(stderr, "pack round trip: %s\n", what);
+  std::abort();
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  const std::span<const std::uint8_t> source(data, size);
+  CountingPort port;
+
+  // Each chunk compressed and verified on its own, matches reaching back into the one before.
+  std::vector<std::uint8_t> tags(zemlo::PackedBound(zemlo::kKzpChunkSize));
+  for (std::size_t start = 0; start < size; start += zemlo::kKzpChunkSize) {
+    const std::size_t count = std::min(zemlo::kKzpChunkSize, size - start);
+    const std::size_t written =
+        zemlo::CompressChunk(source, start, tags, count, port, zemlo::Owner::kNone);
+    if (!zemlo::VerifyChunk(source, start, count, std::span(tags).first(written), port,
+                            zemlo::Owner::kNone)) {
+      Fail("chunk does not verify");
+    }
+  }
+
+  const std::size_t bound = zemlo::PackedBound(size);
+  std::unique_ptr<std::uint8_t[]> packed(new std::uint8_t[bound]);
+  const std::size_t length = zemlo::PackEntry(source, std::span<std::uint8_t>(packed.get(), bound),
+                                              port, zemlo::Owner::kNone, "fuzz");
+  if (length > bound) Fail("packed past its bound");
+  if (port.messages != 0) Fail("the packer reported a problem");
+
+  std::unique_ptr<std::uint8_t[]> back(new std::uint8_t[size ? size : 1]);
+  const auto produced = zemlo::UnpackEntry(std::span<const std::uint8_t>(packed.get(), length),
+                                           std::span<std::uint8_t>(back.get(), size));
+  if (!produced) Fail("packed stream is malformed");
+  if (*produced != size) Fail("unpacked length differs");
+  if (size > 0 && std::memcmp(back.get(), data, size) != 0) Fail("unpacked bytes differ");
+  return 0;
+}

@@ -1,0 +1,46 @@
+// WAV files of any content encoded as sound entries. The entry must be the bytes that follow
+// the first "data" and its size field, never more than were loaded or than the output takes;
+// the coordinates table is not touched by sounds.
+#include <algorithm>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <span>
+#include <vector>
+
+#include "app/working_state.h"
+#include "library/icon_encoder.h"
+#include "library/tables.h"
+
+namespace {
+
+void CheckSound(int icon, const std::uint8_t* data, std::size_t size, std::size_t out_size) {
+  static std::vector<std::uint8_t> table(zemlo::kCoordinatesTableSize, 0);
+  std::vector<std::uint8_t> source(data, data + size);
+  std::unique_ptr<std::uint8_t[]> out(new std::uint8_t[out_size ? out_size : 1]);
+  zemlo::CoordinatesTable coordinates(table);
+  zemlo::CropBox box{1, 2, 3, 4};
+  const std::size_t length = zemlo::EncodeIcon(
+      icon, source, std::span<std::uint8_t>(out.get(), out_size), coordinates, box);
+  if (length > out_size) std::abort();
+  if (size > 0 && std::memcmp(source.data(), data, size) != 0) std::abort();  // kept as loaded
+  if (box.top != 1 || box.bottom != 2 || box.left != 3 || box.right != 4) std::abort();
+  if (coordinates.Get(icon) != zemlo::CoordinatesRecord{}) std::abort();
+  if (length == 0) return;
+  static const std::uint8_t kData[4] = {'d', 'a', 't', 'a'};
+  const auto* at = std::search(data, data + size, kData, kData + 4);
+  const std::size_t start = static_cast<std::size_t>(at - data) + 8;
+  if (at == data + size || start + length > size) std::abort();
+  if (std::memcmp(out.get(), data + start, length) != 0) std::abort();
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  const int icon = 9000 + (size > 0 ? data[0] * 7 % 1000 : 0);
+  // The file buffer always has room; a small buffer must cut the entry, not overrun.
+  CheckSound(icon, data, size, size + 16);
+  CheckSound(icon, data, size, size / 3);
+  return 0;
+}
