@@ -33,8 +33,9 @@ std::optional<Bytes> Unpack(const Bytes& packed, std::size_t capacity) {
 }
 
 Bytes Stream(std::initializer_list<std::uint8_t> tags) {
-  Bytes out = {'K', 'Z', 'P', '1'};
-  out.insert(out.end(), tags);
+  Bytes out(4 + tags.size());
+  std::copy(std::begin(kKzpMagic), std::end(kKzpMagic), out.begin());
+  std::copy(tags.begin(), tags.end(), out.begin() + 4);
   return out;
 }
 
