@@ -29,8 +29,8 @@ class FileDialogs {
   explicit FileDialogs(HWND owner) : owner_(owner) {}
 
   // Fills the record afresh for `filter` and shows the dialog; true when a file was chosen.
-  // The open dialog makes the chosen file's folder the current directory, which the
-  // project's relative file names depend on.
+  // The dialogs may change the current directory (no OFN_NOCHANGEDIR); the window enters a
+  // project's folder itself after choosing it.
   bool Open(const char* filter);
   bool Save(const char* filter);
 

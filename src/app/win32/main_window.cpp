@@ -36,6 +36,7 @@ BITMAPINFO MakeDisplayHeader() {
   return info;
 }
 static_assert(kRowBytes % 4 == 0, "DIB rows must be DWORD aligned");
+static_assert(kClientWidth == kPictureWidth && kClientHeight == kButtonBarHeight + kPictureHeight);
 
 class MainWindow {
  public:
@@ -53,6 +54,7 @@ class MainWindow {
   void CloseWhenWorkerEnded(HWND window);
   bool Busy() const { return session_ && session_->WorkerRunning(); }
 
+  bool OpenProject();
   void CreateZgl();
   void IntegrityCheck();
   void ShowZglCommand();
@@ -91,9 +93,11 @@ int MainWindow::Run(int show_command) {
   window_class.lpszClassName = kWindowClass;
   RegisterClassExA(&window_class);
 
-  window_ = CreateWindowExA(0, kWindowClass, kWindowTitle, WS_OVERLAPPEDWINDOW, CW_USEDEFAULT,
-                            CW_USEDEFAULT, kWindowWidth, kWindowHeight, nullptr, nullptr,
-                            instance_, nullptr);
+  RECT frame{0, 0, kClientWidth, kClientHeight};
+  AdjustWindowRectEx(&frame, kWindowStyle, FALSE, 0);
+  window_ = CreateWindowExA(0, kWindowClass, kWindowTitle, kWindowStyle, CW_USEDEFAULT,
+                            CW_USEDEFAULT, frame.right - frame.left, frame.bottom - frame.top,
+                            nullptr, nullptr, instance_, nullptr);
   if (window_ == nullptr) {
     MessageBoxA(nullptr, "The main window could not be created.", kWindowClass,
                 MB_OK | MB_ICONERROR);
@@ -245,21 +249,30 @@ void MainWindow::Command(int id) {
   if (!closing_) SetFocus(window_);
 }
 
+// The project's names are relative to its folder. The open dialog makes that folder current
+// on Windows, but not every dialog does so for a path typed in full (Wine keeps the folder
+// it browsed), so the folder is entered explicitly; the full path still opens the file.
+bool MainWindow::OpenProject() {
+  if (!dialogs_->Open(kLibraryFilter)) return false;
+  EnterProjectFolder(dialogs_->path());
+  return true;
+}
+
 void MainWindow::CreateZgl() {
   session_->state().stop_request.store(false);
-  if (!dialogs_->Open(kLibraryFilter)) return;
+  if (!OpenProject()) return;
   StartCreateZgl(*session_, dialogs_->path(), dialogs_->name());
 }
 
 void MainWindow::IntegrityCheck() {
   session_->state().stop_request.store(false);
-  if (!dialogs_->Open(kLibraryFilter)) return;
+  if (!OpenProject()) return;
   StartIntegrityCheck(*session_, dialogs_->path(), dialogs_->name());
 }
 
 void MainWindow::ShowZglCommand() {
   EnterViewerMode(*session_);
-  if (!dialogs_->Open(kLibraryFilter)) return;
+  if (!OpenProject()) return;
   ShowZgl(*session_, dialogs_->path(), dialogs_->name());
 }
 

@@ -10,9 +10,13 @@ namespace zemlo::win32 {
 
 inline constexpr char kWindowClass[] = "ZCreate";
 inline constexpr char kWindowTitle[] = "ZEMLO Creator V1.02 for customer release";
-// The frame around an 800 x 600 picture and the 20-pixel button bar.
-inline constexpr int kWindowWidth = 808;
-inline constexpr int kWindowHeight = 646;
+// The client area holds the 20-pixel button bar and the 800 x 600 picture below it. The
+// window is sized for that client area with the platform's own frame: 808 x 646 with the
+// classic frame (4-pixel borders, 18-pixel caption); thicker frames would otherwise cut off
+// the picture's right columns and bottom rows.
+inline constexpr int kClientWidth = 800;
+inline constexpr int kClientHeight = 620;
+inline constexpr DWORD kWindowStyle = WS_OVERLAPPEDWINDOW;
 
 struct ButtonSpec {
   const char* label;

@@ -54,6 +54,16 @@ std::string TextOf(HWND window) {
   return text;
 }
 
+// An edit control keeps its text itself, out of reach of GetWindowTextA from another process;
+// it has to be asked.
+std::string EditTextOf(HWND edit) {
+  char text[256] = {};
+  DWORD_PTR result = 0;
+  SendMessageTimeoutA(edit, WM_GETTEXT, sizeof text, reinterpret_cast<LPARAM>(text),
+                      SMTO_ABORTIFHUNG, 5000, &result);
+  return text;
+}
+
 template <typename Predicate>
 bool WaitFor(Predicate done, DWORD timeout_ms) {
   const DWORD start = GetTickCount();
@@ -169,12 +179,20 @@ constexpr ExpectedChild kStartUpBar[] = {
 
 void CheckStartUp() {
   HWND main = MainWindow();
+  // The window is sized for an 800 x 620 client area (button bar and picture) with the
+  // platform's frame: 808 x 646 with the classic one; Wine's caption is a pixel taller.
   RECT rect;
   GetWindowRect(main, &rect);
   const int width = rect.right - rect.left;
   const int height = rect.bottom - rect.top;
-  if (width != 808 || height != 646) {
-    Fail("window is " + std::to_string(width) + " x " + std::to_string(height));
+  RECT client;
+  GetClientRect(main, &client);
+  RECT frame{0, 0, 800, 620};
+  AdjustWindowRectEx(&frame, WS_OVERLAPPEDWINDOW, FALSE, 0);
+  if (client.right != 800 || client.bottom != 620 || width != frame.right - frame.left ||
+      height != frame.bottom - frame.top) {
+    Fail("window is " + std::to_string(width) + " x " + std::to_string(height) +
+         ", client " + std::to_string(client.right) + " x " + std::to_string(client.bottom));
   }
   char title[256];
   GetWindowTextA(main, title, sizeof title);
@@ -213,10 +231,8 @@ void CheckStartUp() {
   // its own (none when themed), so only the border can be checked from outside.
   if (!(style & WS_BORDER)) Fail("progress bar has no border");
   if (ProgressPosition() != 0) Fail("progress is not 0 at start-up");
-  RECT client;
-  GetClientRect(main, &client);
-  Note("start-up ok: window 808 x 646, client " + std::to_string(client.right) + " x " +
-       std::to_string(client.bottom) + ", seven buttons and the progress bar in place");
+  Note("start-up ok: window " + std::to_string(width) + " x " + std::to_string(height) +
+       ", client 800 x 620, seven buttons and the progress bar in place");
 }
 
 // "on"/"off" for each named button, e.g. expect-buttons "Stop=on,Create ZGL=off".
@@ -352,7 +368,7 @@ void GoTo(int expected_start, const std::string& number, DWORD timeout_ms) {
   SendMessageTimeoutA(spin, UDM_GETRANGE, 0, 0, SMTO_ABORTIFHUNG, 5000, &range);
   // UDM_GETRANGE: maximum in the low word, minimum in the high word.
   if (LOWORD(range) != 20000 || HIWORD(range) != 0) Fail("go-to range is not 0..20000");
-  const std::string shown = TextOf(GetDlgItem(dialog, kGotoNumberId));
+  const std::string shown = EditTextOf(GetDlgItem(dialog, kGotoNumberId));
   if (shown != std::to_string(expected_start)) {
     Fail("go-to dialog starts at \"" + shown + "\", not " + std::to_string(expected_start));
   }
@@ -377,18 +393,32 @@ void WaitTitleEnd(const std::string& suffix, DWORD timeout_ms) {
   Note("title: " + title);
 }
 
+// The title as it was at "remember-title", for "wait-title-changed".
+std::string g_remembered_title;
+
+void WaitTitleChanged(DWORD timeout_ms) {
+  std::string title;
+  const bool ok = WaitFor(
+      [&] { return (title = TextOf(MainWindow())) != g_remembered_title; }, timeout_ms);
+  if (!ok) Fail("title stayed \"" + title + "\"");
+  Note("title changed: " + title);
+}
+
 // Waits until the window's thread serves messages again (after "Show ZGL", which works on it).
-void WaitResponsive(DWORD timeout_ms) {
+void WaitResponsive(DWORD timeout_ms, bool note = true) {
   DWORD_PTR result = 0;
   if (!SendMessageTimeoutA(MainWindow(), WM_NULL, 0, 0, SMTO_NORMAL, timeout_ms, &result)) {
     Fail("window did not respond");
   }
-  Note("window responsive");
+  if (note) Note("window responsive");
 }
 
 // Confirms every message box until "Create ZGL" is enabled again (a worker has ended), then
 // prints how many boxes there were. Lines "message [...]: text" list them.
 void ConfirmUntilIdle(DWORD timeout_ms) {
+  // Once the window's thread answers, the command that starts the run has returned, so the
+  // buttons already show the run (or its end, when it was quick).
+  WaitResponsive(timeout_ms, false);
   int boxes = 0;
   const bool ok = WaitFor(
       [&] {
@@ -396,6 +426,8 @@ void ConfirmUntilIdle(DWORD timeout_ms) {
           Note("message [" + TextOf(box) + "]: " + TextOf(GetDlgItem(box, kMessageTextId)));
           PressDialogButton(box, IDOK);
           WaitGone(box, 10000);
+          // A box of the window's own thread may be followed by the run's start.
+          WaitResponsive(10000, false);
           ++boxes;
           return false;
         }
@@ -486,6 +518,10 @@ int main(int argc, char** argv) {
       GoTo(start, next("number"), timeout);
     } else if (step == "wait-title-end") {
       WaitTitleEnd(next("title end"), timeout);
+    } else if (step == "remember-title") {
+      g_remembered_title = TextOf(MainWindow());
+    } else if (step == "wait-title-changed") {
+      WaitTitleChanged(timeout);
     } else if (step == "wait-responsive") {
       WaitResponsive(timeout);
     } else if (step == "confirm-until-idle") {

@@ -6,7 +6,8 @@
 # and "Help", "Stop" during a run with a pixel check of the painted picture and its crop lines,
 # and closing the window during a run. Screenshots and logs stay in ARTIFACT_DIR.
 set -eu
-zcreate=$1 driver=$2 zgl=$3 src=$4 art=$5
+abs() { echo "$(cd "$(dirname "$1")" && pwd)/$(basename "$1")"; }
+zcreate=$(abs "$1") driver=$(abs "$2") zgl=$(abs "$3") src=$(abs "$4") art=$(abs "$5")
 here=$(cd "$(dirname "$0")" && pwd)
 py=/usr/bin/python3
 check="$py $here/gui_check.py"
@@ -58,7 +59,7 @@ shot() {
 start_zcreate() {
   (cd "$1" && exec wine "$zcreate") >>"$art/zcreate.log" 2>&1 &
   zc_pid=$!
-  drive timeout 60000 wait-window >/dev/null
+  drive timeout 60000 wait-window
 }
 # Waits for ZCreate.exe to end after its window closed; its exit code must be 0.
 wait_zcreate_end() {
@@ -119,16 +120,18 @@ drive expect-progress 24 expect-buttons "Create ZGL=on,Stop=off,Help=on" wait-ti
 (cd "$work/reference" && wine "$zgl" check "$project") >"$art/zgl-check.log" 2>&1 || true
 $check warnings "$art/check-messages.log" "$art/zgl-check.log" ||
   fail "the window's integrity check warned otherwise than zgl check"
-drive close >/dev/null
+drive close
 wait_zcreate_end
 
 # ---- "Show ZGL", the viewer keys, F1, "Save as PCX", "Help" -------------------------------------
 cp -a "$work/create" "$work/show"
 cp -a "$work/create" "$work/show-reference"
 start_zcreate "$work/show"
-drive click "Show ZGL" open-file "$(winpath "$work/show/$project")" timeout 900000 \
-      wait-responsive expect-buttons "Create ZGL=on,Show ZGL=on,Stop=off"
-[ -d "$work/show/IFF/4/9/9/9" ] || fail "export tree missing"
+# The export runs on the window's thread: once the title names the first icon, the window
+# answers again only when all 2,000 icons are written.
+drive remember-title click "Show ZGL" open-file "$(winpath "$work/show/$project")" \
+      timeout 900000 wait-title-changed wait-responsive expect-buttons "Create ZGL=on,Show ZGL=on,Stop=off"
+[ -d "$work/show/IFF/4/9/9" ] || fail "export tree missing"
 [ "$(find "$work/show/IFF" -type d | wc -l)" -eq 223 ] || fail "export tree is not 223 folders"
 (cd "$work/show-reference" && wine "$zgl" show "$project") >"$art/zgl-show.log" 2>&1 || true
 diff -r "$work/show" "$work/show-reference" >"$art/show-diff.log" 2>&1 ||
@@ -148,7 +151,7 @@ drive click "Save as PCX" open-file "$(winpath "$work/saved.pcx")" message "extr
 exported=$($check stamp "$(info "$work/show/$project" FPCX)" "$goto")
 cmp "$work/saved.pcx" "$work/show/$exported" || fail "the saved picture differs from its export"
 drive click "Help" message "Browse the graphics set with cursor left/right keys"
-drive close >/dev/null
+drive close
 wait_zcreate_end
 
 # ---- "Stop" during a run; the painted picture and its crop lines --------------------------------
@@ -169,7 +172,7 @@ read -r _ ox oy < <(grep '^client-origin' "$art/stop.log")
 shot stopped
 $check shot "$art/stopped.png" "$ox" "$oy" "$work/stop/pcx_3_0_0_0.pcx" | tee "$art/shot-check.log"
 [ "${PIPESTATUS[0]}" -eq 0 ] || fail "the painted picture or its crop lines are wrong"
-drive close >/dev/null
+drive close
 wait_zcreate_end
 
 # ---- closing the window while a run works ------------------------------------------------------
