@@ -5,6 +5,8 @@
     gui_check.py info PROJECT.zgl TAG
     gui_check.py neighbours OFFSETS_FILE START      -> "RIGHT LEFT" icons the arrows reach
     gui_check.py shot SCREENSHOT.png X Y SOURCE.pcx  -> compares the painted picture
+    gui_check.py font-picture OUT.pcx                -> a picture of characters for "Font"
+    gui_check.py length OFFSETS_FILE ICON            -> the icon's entry length
     gui_check.py stamp PATTERN ICON                  -> the pattern with the icon stamped in
     gui_check.py warnings GUI_LOG CONSOLE_LOG        -> the same warnings in both
 """
@@ -90,6 +92,28 @@ def make_project(directory, kind):
         for icon in range(3001, 3600):
             os.link(first, d / stamped(icon))
         (d / "gui.zgl").write_text(INFO.format(kind=kind, dpak=2))
+
+
+def font_picture(path):
+    """Two text lines of glyphs as the font builder expects them: a marker row whose leftmost
+    mark, with a second mark below it, gives the glyph height; glyphs split by empty columns."""
+    img = Image.new("RGB", (WIDTH, HEIGHT))
+    px = img.load()
+    height = 12
+    for line, top in enumerate((30, 80)):
+        mark = 20
+        for x in range(mark, 300, 37):
+            px[x, top] = (200, 200, 200)  # the marker row, leftmost mark first
+        px[mark, top + height + 1] = (255, 255, 255)  # the closing mark
+        x = mark + 4
+        for glyph in range(5 + line):
+            width = 3 + (glyph * 2 + line) % 5
+            for gx in range(x, x + width):
+                for gy in range(top + 1, top + 1 + height):
+                    if (gx * 3 + gy * (glyph + 1)) % 4:
+                        px[gx, gy] = (8 + (gx * 11 + gy * 7) % 240, 60, 90)
+            x += width + 2 + glyph % 3
+    write_pcx(img, Path(path))
 
 
 def info_value(path, tag):
@@ -196,6 +220,12 @@ def main():
     elif cmd == "shot":
         sys.exit(0 if check_shot(sys.argv[2], int(sys.argv[3]), int(sys.argv[4]),
                                  sys.argv[5]) else 1)
+    elif cmd == "length":
+        table = lengths(sys.argv[2])
+        icon = int(sys.argv[3])
+        print(table[icon] if icon < len(table) else 0)
+    elif cmd == "font-picture":
+        font_picture(sys.argv[2])
     elif cmd == "stamp":
         print(stamp(sys.argv[2], int(sys.argv[3])))
     elif cmd == "warnings":

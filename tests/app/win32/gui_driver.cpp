@@ -132,11 +132,19 @@ HWND FindDialogWith(int id) {
   return search.found;
 }
 
+// A dialog can be visible before its initialisation has finished; once its modal loop
+// answers a message, it has.
+void Settle(HWND dialog) {
+  DWORD_PTR result = 0;
+  SendMessageTimeoutA(dialog, WM_NULL, 0, 0, SMTO_NORMAL, 10000, &result);
+}
+
 HWND WaitDialogWith(int id, const char* what, DWORD timeout_ms) {
   HWND dialog = nullptr;
   if (!WaitFor([&] { return (dialog = FindDialogWith(id)) != nullptr; }, timeout_ms)) {
     Fail(std::string("no ") + what + " appeared");
   }
+  Settle(dialog);
   return dialog;
 }
 
@@ -146,8 +154,9 @@ void PressDialogButton(HWND dialog, int id) {
   PostMessageA(button, BM_CLICK, 0, 0);
 }
 
+// Destroyed, not merely hidden: a dialog hides itself before its owner's code goes on.
 bool WaitGone(HWND window, DWORD timeout_ms) {
-  return WaitFor([&] { return !IsWindow(window) || !IsWindowVisible(window); }, timeout_ms);
+  return WaitFor([&] { return !IsWindow(window); }, timeout_ms);
 }
 
 int ProgressPosition() {
@@ -278,7 +287,7 @@ void ForceCommand(int id) {
   Note("posted command " + std::to_string(id));
 }
 
-void OpenFile(const std::string& path, DWORD timeout_ms) {
+HWND WaitFileDialog(DWORD timeout_ms) {
   HWND dialog = nullptr;
   const bool found = WaitFor(
       [&] {
@@ -288,6 +297,13 @@ void OpenFile(const std::string& path, DWORD timeout_ms) {
       },
       timeout_ms);
   if (!found) Fail("no file dialog appeared");
+  Settle(dialog);
+  return dialog;
+}
+
+// Types `path` as the file name and presses the dialog's OK (Open or Save) button.
+void OpenFile(const std::string& path, DWORD timeout_ms) {
+  HWND dialog = WaitFileDialog(timeout_ms);
   // The combo box passes its text to its edit field.
   HWND field = GetDlgItem(dialog, kFileNameCombo);
   if (field == nullptr) field = GetDlgItem(dialog, kFileNameEdit);
@@ -298,15 +314,7 @@ void OpenFile(const std::string& path, DWORD timeout_ms) {
 }
 
 void CancelFile(DWORD timeout_ms) {
-  HWND dialog = nullptr;
-  const bool found = WaitFor(
-      [&] {
-        dialog = FindDialogWith(kFileNameCombo);
-        if (dialog == nullptr) dialog = FindDialogWith(kFileNameEdit);
-        return dialog != nullptr;
-      },
-      timeout_ms);
-  if (!found) Fail("no file dialog appeared");
+  HWND dialog = WaitFileDialog(timeout_ms);
   PressDialogButton(dialog, IDCANCEL);
   if (!WaitGone(dialog, timeout_ms)) Fail("file dialog did not close");
   Note("file dialog cancelled");
