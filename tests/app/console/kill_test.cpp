@@ -1,0 +1,382 @@
+// `zgl create` killed with SIGKILL at random moments in the middle of a block rewrite, over a
+// library of a few hundred icons in blocks of 50 where some icons are replaced, some dropped
+// and some added since the library was made. After every kill: each block agrees with the
+// offsets file on disk, byte for byte, in its old or its new state, except the block being
+// rewritten, whose old content is whole in BLTEMP; no offsets or coordinates file is ever
+// short; the next run refuses to start and touches nothing. Then the recovery that the
+// warning tells the user: run the check; if it names a block, move BLTEMP over that block's
+// file, otherwise delete BLTEMP. After that every block agrees again, a run completes and the
+// check finds nothing.
+//
+// Every source is a solid rectangle (no black inside a row), so a clean library gives no
+// warning at all in the check and every warning the check shows names a damaged block.
+#include <gtest/gtest.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdint>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <random>
+#include <regex>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app/geometry.h"
+#include "picture/pcx_writer.h"
+#include "support/temp_dir.h"
+
+namespace zemlo::testing {
+namespace {
+
+namespace fs = std::filesystem;
+using Bytes = std::vector<std::uint8_t>;
+
+constexpr int kNsiz = 5000;
+constexpr int kBlkb = 50;
+constexpr int kFirstIcon = 3000;
+constexpr int kLastIcon = 4999;
+constexpr int kKills = 32;
+constexpr std::uint32_t kSeed = 20261207;
+
+const char* const kProjectText =
+    "Kill test project\n"
+    "FSEP s0_0_0_0.zgi \n"
+    "FCOO lib.coo \n"
+    "FOFS lib.ofs \n"
+    "FBLK lib00.blk \n"
+    "FPCX p0_0_0_0.pcx \n"
+    "FLBM i0_0_0_0.lbm \n"
+    "FWAV w0_0_0_0.wav \n"
+    "NSIZ 5000\n"
+    "BLKB 50\n"
+    "DVIE 0\n"
+    "DBLK 3\n"
+    "DARC 0\n"
+    "DPAK 0\n";
+
+std::string IconName(char prefix, int icon, const char* extension) {
+  return std::string(1, prefix) + std::to_string(icon / 1000) + "_" +
+         std::to_string(icon / 100 % 10) + "_" + std::to_string(icon / 10 % 10) + "_" +
+         std::to_string(icon % 10) + extension;
+}
+std::string BlockName(int block) {
+  return "lib" + std::to_string(block / 10) + std::to_string(block % 10) + ".blk";
+}
+
+// A solid rectangle whose size, place and colours follow the icon and the version; blue is
+// never 0, so no pixel inside is black and every row has one transition: "Unmasked".
+Bytes SourcePcx(int icon, int version) {
+  std::mt19937 rng(static_cast<std::uint32_t>(icon * 7 + version * 100003));
+  const int width = 4 + static_cast<int>(rng() % 40);
+  const int height = 3 + static_cast<int>(rng() % 30);
+  const int left = static_cast<int>(rng() % (kPictureWidth - width));
+  const int top = static_cast<int>(rng() % (kPictureHeight - height));
+  Bytes picture(kPictureBytes, 0);
+  for (int y = top; y < top + height; ++y) {
+    for (int x = left; x < left + width; ++x) {
+      std::uint8_t* p = &picture[(static_cast<std::size_t>(y) * kPictureWidth + x) * 3];
+      p[0] = static_cast<std::uint8_t>(1 + (x * 3 + version) % 250);
+      p[1] = static_cast<std::uint8_t>(y * 5 + icon);
+      p[2] = static_cast<std::uint8_t>(x + y + version * 40);
+    }
+  }
+  Bytes out(kPcxMaxSize);
+  out.resize(EncodePcx(picture, out));
+  return out;
+}
+
+// Everything in a folder, by name.
+using Snapshot = std::map<std::string, Bytes>;
+
+Snapshot TakeSnapshot(const fs::path& dir) {
+  Snapshot files;
+  for (const auto& entry : fs::directory_iterator(dir)) {
+    if (entry.is_regular_file()) files[entry.path().filename().string()] = ReadFileBytes(entry);
+  }
+  return files;
+}
+
+// A library as the tests compare it: the offsets file and each block's file (empty when the
+// block has none).
+struct Library {
+  Bytes offsets;
+  std::map<int, Bytes> blocks;
+};
+
+std::int32_t Field(const Bytes& offsets, std::size_t at) {
+  if (at + 4 > offsets.size()) return 0;
+  return static_cast<std::int32_t>(offsets[at] | offsets[at + 1] << 8 | offsets[at + 2] << 16 |
+                                   static_cast<std::uint32_t>(offsets[at + 3]) << 24);
+}
+
+Library ReadLibrary(const fs::path& dir) {
+  Library lib;
+  lib.offsets = ReadFileBytes(dir / "lib.ofs");
+  for (int block = kFirstIcon / kBlkb; block <= kLastIcon / kBlkb; ++block) {
+    const fs::path file = dir / BlockName(block);
+    lib.blocks[block] = fs::exists(file) ? ReadFileBytes(file) : Bytes{};
+  }
+  return lib;
+}
+
+// The records of a block's icons, as bytes.
+Bytes BlockRecords(const Bytes& offsets, int block) {
+  const std::size_t from = static_cast<std::size_t>(block) * kBlkb * 8;
+  Bytes records(kBlkb * 8, 0);
+  for (std::size_t i = 0; i < records.size() && from + i < offsets.size(); ++i) {
+    records[i] = offsets[from + i];
+  }
+  return records;
+}
+
+// The block's file holds exactly what its records describe, back to back.
+bool SelfConsistent(const Bytes& offsets, int block, const Bytes& file) {
+  std::int64_t position = 0;
+  for (int icon = block * kBlkb; icon < (block + 1) * kBlkb; ++icon) {
+    const std::int32_t offset = Field(offsets, icon * 8u);
+    const std::int32_t length = Field(offsets, icon * 8u + 4);
+    if (length == 0) {
+      if (offset != 0) return false;
+      continue;
+    }
+    if (length < 0 || offset != position) return false;
+    position += length;
+  }
+  return position == static_cast<std::int64_t>(file.size());
+}
+
+enum class BlockState { kOld, kNew, kNeither };
+
+BlockState StateOf(const Library& disk, int block, const Library& old_lib,
+                   const Library& new_lib) {
+  const Bytes records = BlockRecords(disk.offsets, block);
+  const Bytes& file = disk.blocks.at(block);
+  if (!SelfConsistent(disk.offsets, block, file)) return BlockState::kNeither;
+  if (records == BlockRecords(old_lib.offsets, block) && file == old_lib.blocks.at(block)) {
+    return BlockState::kOld;
+  }
+  if (records == BlockRecords(new_lib.offsets, block) && file == new_lib.blocks.at(block)) {
+    return BlockState::kNew;
+  }
+  return BlockState::kNeither;
+}
+
+struct RunResult {
+  int status = -1;  // exit status, or -1 when killed
+  std::string errors;
+};
+
+// Starts zgl with `args`; kills it with SIGKILL after `kill_after` when given.
+RunResult RunZgl(const std::vector<std::string>& args, const fs::path& err_file,
+                 std::optional<std::chrono::microseconds> kill_after = std::nullopt) {
+  const pid_t pid = fork();
+  if (pid == 0) {
+    const int null = open("/dev/null", O_WRONLY);
+    const int err = open(err_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    dup2(null, 1);
+    dup2(err, 2);
+    std::vector<char*> argv;
+    std::string program = ZGL_PROGRAM;
+    argv.push_back(program.data());
+    std::vector<std::string> copies = args;
+    for (auto& a : copies) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    execv(ZGL_PROGRAM, argv.data());
+    _exit(127);
+  }
+  RunResult result;
+  int wstatus = 0;
+  if (kill_after) {
+    std::this_thread::sleep_for(*kill_after);
+    kill(pid, SIGKILL);
+  }
+  waitpid(pid, &wstatus, 0);
+  if (WIFEXITED(wstatus)) result.status = WEXITSTATUS(wstatus);
+  const Bytes err = ReadFileBytes(err_file);
+  result.errors.assign(err.begin(), err.end());
+  return result;
+}
+
+// Blocks named by the check's warnings ("... icon N ..."); the value lines that follow a
+// "Data missing" ("Pos entry = N", "Length entry = N") name no icon.
+std::set<int> BlocksReported(const std::string& errors) {
+  std::set<int> blocks;
+  static const std::regex icon_warning("icon ([0-9]+)");
+  for (auto it = std::sregex_iterator(errors.begin(), errors.end(), icon_warning);
+       it != std::sregex_iterator(); ++it) {
+    blocks.insert(std::stoi((*it)[1]) / kBlkb);
+  }
+  return blocks;
+}
+
+class KillTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    // A killed process leaves what it wrote in the page cache whatever the disk: a memory
+    // file system tests the same thing without waiting for the flushes of some hundred runs.
+    if (access("/dev/shm", W_OK) == 0) setenv("TMPDIR", "/dev/shm", 1);
+    temp = std::make_unique<TempDir>();
+    project = temp->path() / "lib";
+    reference = temp->path() / "reference";
+    fs::create_directories(project);
+    WriteFileBytes(project / "kill.zgl", Bytes(kProjectText, kProjectText + std::strlen(kProjectText)));
+    // Version 1: every fourth icon of the range but those ending in 0 or 5: 400 icons.
+    for (int icon = kFirstIcon; icon <= kLastIcon; icon += 4) {
+      if (icon % 5 == 0) continue;
+      WriteFileBytes(project / IconName('p', icon, ".pcx"), SourcePcx(icon, 1));
+      version1.insert(icon);
+    }
+  }
+
+  fs::path Err(const char* name) const { return temp->path() / name; }
+  std::string Project(const fs::path& folder) const { return (folder / "kill.zgl").string(); }
+
+  std::unique_ptr<TempDir> temp;
+  fs::path project;
+  fs::path reference;
+  std::set<int> version1;
+};
+
+TEST_F(KillTest, KilledRunsLoseNothingAndTheStatedRecoveryRestoresTheLibrary) {
+  // The old library: one complete run, which only warns about its new coordinates file.
+  RunResult first = RunZgl({"create", Project(project)}, Err("first.err"));
+  ASSERT_EQ(first.status, 1) << first.errors;
+  ASSERT_EQ(first.errors, "ZCreate: Could not read coordinates file lib.coo. Creating new one.\n");
+  RunResult clean = RunZgl({"check", Project(project)}, Err("check.err"));
+  ASSERT_EQ(clean.status, 0) << clean.errors;
+  const Snapshot old_files = TakeSnapshot(project);
+  const Library old_lib = ReadLibrary(project);
+
+  // The changed sources: some replaced (other sizes), some dropped, some added.
+  std::mt19937 rng(kSeed);
+  int replaced = 0, dropped = 0, added = 0;
+  for (int icon : version1) {
+    const unsigned pick = rng() % 10;
+    if (pick < 3) {
+      WriteFileBytes(project / IconName('p', icon, ".pcx"), SourcePcx(icon, 2)), ++replaced;
+    } else if (pick == 3) {
+      fs::remove(project / IconName('p', icon, ".pcx")), ++dropped;
+    }
+  }
+  for (int icon = kFirstIcon + 1; icon <= kLastIcon; icon += 23) {
+    if (version1.count(icon) == 0) {
+      WriteFileBytes(project / IconName('p', icon, ".pcx"), SourcePcx(icon, 3)), ++added;
+    }
+  }
+  ASSERT_GT(replaced, 20);
+  ASSERT_GT(dropped, 5);
+  ASSERT_GT(added, 20);
+  // The sources as they now are, with the old library beside them: every trial starts here.
+  Snapshot start = TakeSnapshot(project);
+
+  // The new library: the same run, uninterrupted, in a copy; it also gives the run's length.
+  fs::copy(project, reference);
+  const auto before = std::chrono::steady_clock::now();
+  RunResult full = RunZgl({"create", Project(reference)}, Err("full.err"));
+  const auto run_time = std::chrono::duration_cast<std::chrono::microseconds>(
+      std::chrono::steady_clock::now() - before);
+  ASSERT_EQ(full.status, 0) << full.errors;
+  const Library new_lib = ReadLibrary(reference);
+  const Snapshot new_files = TakeSnapshot(reference);
+  int changed_blocks = 0;
+  for (const auto& [block, bytes] : new_lib.blocks) changed_blocks += bytes != old_lib.blocks.at(block);
+  ASSERT_GT(changed_blocks, 30);
+
+  int with_temp = 0, reported = 0, finished = 0;
+  for (int trial = 0; trial < kKills; ++trial) {
+    SCOPED_TRACE("trial " + std::to_string(trial));
+    // Back to the old library with the new sources.
+    for (const auto& entry : fs::directory_iterator(project)) fs::remove(entry.path());
+    for (const auto& [name, bytes] : start) WriteFileBytes(project / name, bytes);
+
+    const auto delay = std::chrono::microseconds(rng() % (run_time.count() + 1));
+    const RunResult killed = RunZgl({"create", Project(project)}, Err("killed.err"), delay);
+    if (killed.status >= 0) ++finished;
+
+    // No offsets or coordinates file is ever short.
+    EXPECT_EQ(fs::file_size(project / "lib.ofs"), kNsiz * 8u);
+    EXPECT_EQ(fs::file_size(project / "lib.coo"), kNsiz * 8u);
+
+    // Every block agrees with the offsets file, old or new, but the one being rewritten,
+    // whose old content is whole in BLTEMP.
+    const bool temp = fs::exists(project / "BLTEMP");
+    const Library disk = ReadLibrary(project);
+    std::vector<int> disagreeing;
+    for (const auto& [block, file] : disk.blocks) {
+      if (StateOf(disk, block, old_lib, new_lib) == BlockState::kNeither) {
+        disagreeing.push_back(block);
+      }
+    }
+    if (!temp) {
+      EXPECT_TRUE(disagreeing.empty()) << "block " << disagreeing.front();
+      continue;
+    }
+    ++with_temp;
+    const Bytes temp_bytes = ReadFileBytes(project / "BLTEMP");
+    ASSERT_LE(disagreeing.size(), 1u);
+    if (!disagreeing.empty()) {
+      const int block = disagreeing.front();
+      EXPECT_EQ(temp_bytes, old_lib.blocks.at(block)) << "block " << block;
+      EXPECT_EQ(BlockRecords(disk.offsets, block), BlockRecords(old_lib.offsets, block));
+    } else {
+      bool some_block = false;
+      for (const auto& [block, bytes] : old_lib.blocks) some_block |= bytes == temp_bytes;
+      EXPECT_TRUE(some_block) << "BLTEMP is no block's old content";
+    }
+
+    // The next run refuses to start and touches nothing.
+    const Snapshot left = TakeSnapshot(project);
+    const RunResult refused = RunZgl({"create", Project(project)}, Err("refused.err"));
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_NE(refused.errors.find("BLTEMP is left over from an interrupted run"),
+              std::string::npos)
+        << refused.errors;
+    EXPECT_TRUE(TakeSnapshot(project) == left) << "the refused run changed the folder";
+
+    // The recovery the warning states.
+    const RunResult check = RunZgl({"check", Project(project)}, Err("recover.err"));
+    const std::set<int> blocks = BlocksReported(check.errors);
+    ASSERT_LE(blocks.size(), 1u) << check.errors;
+    if (blocks.empty()) {
+      EXPECT_EQ(check.status, 0) << check.errors;
+      fs::remove(project / "BLTEMP");
+    } else {
+      ++reported;
+      EXPECT_EQ(std::vector<int>(blocks.begin(), blocks.end()), disagreeing) << check.errors;
+      fs::rename(project / "BLTEMP", project / BlockName(*blocks.begin()));
+    }
+    const Library recovered = ReadLibrary(project);
+    for (const auto& [block, file] : recovered.blocks) {
+      EXPECT_NE(StateOf(recovered, block, old_lib, new_lib), BlockState::kNeither)
+          << "block " << block << " after recovery";
+    }
+
+    // A run now completes and makes exactly the new library; the check finds nothing.
+    const RunResult again = RunZgl({"create", Project(project)}, Err("again.err"));
+    EXPECT_EQ(again.status, 0) << again.errors;
+    EXPECT_TRUE(TakeSnapshot(project) == new_files) << "the library differs from an uninterrupted run's";
+    const RunResult after = RunZgl({"check", Project(project)}, Err("after.err"));
+    EXPECT_EQ(after.status, 0) << after.errors;
+    EXPECT_EQ(after.errors, "");
+  }
+  // The kills must have landed inside block rewrites, not only between runs.
+  EXPECT_GE(with_temp, kKills / 2);
+  std::printf("kills: %d, BLTEMP left: %d, block reported by the check: %d, run finished: %d, "
+              "one run: %lld ms\n",
+              kKills, with_temp, reported, finished,
+              static_cast<long long>(run_time.count() / 1000));
+}
+
+}  // namespace
+}  // namespace zemlo::testing
