@@ -8,7 +8,7 @@ constexpr DWORD kChosenTextLimit = 256;
 
 }  // namespace
 
-void FileDialogs::SetUp(const char* filter, DWORD flags) {
+void FileDialogs::Prepare(const char* filter, DWORD flags) {
   record_ = OPENFILENAMEA{};
   record_.lStructSize = kDialogRecordSize;
   record_.hwndOwner = owner_;
@@ -29,12 +29,12 @@ void FileDialogs::SetUp(const char* filter, DWORD flags) {
 }
 
 bool FileDialogs::Open(const char* filter) {
-  SetUp(filter, kOpenFlags);
+  Prepare(filter, kOpenFlags);
   return GetOpenFileNameA(&record_) != FALSE;
 }
 
 bool FileDialogs::Save(const char* filter) {
-  SetUp(filter, kSaveFlags);
+  Prepare(filter, kSaveFlags);
   return GetSaveFileNameA(&record_) != FALSE;
 }
 

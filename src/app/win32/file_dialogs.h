@@ -41,9 +41,10 @@ class FileDialogs {
   DWORD filter_index() const { return record_.nFilterIndex; }
   const OPENFILENAMEA& record() const { return record_; }
 
- private:
-  void SetUp(const char* filter, DWORD flags);
+  // Fills the record afresh for a dialog with `filter` and `flags`; Open and Save call it.
+  void Prepare(const char* filter, DWORD flags);
 
+ private:
   HWND owner_;
   OPENFILENAMEA record_{};
   char path_[260] = {};

@@ -22,20 +22,7 @@ namespace {
 constexpr UINT_PTR kCloseTimer = 1;
 constexpr UINT kCloseTimerMs = 50;
 
-// Describes the working picture to the painter: 800 x 600, 24 bits, first row at the top
-// (negative height), direct colours. The picture's rows of 2,400 bytes are already a multiple
-// of four, so the buffer is a valid DIB as it is.
-BITMAPINFO MakeDisplayHeader() {
-  BITMAPINFO info{};
-  info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-  info.bmiHeader.biWidth = kPictureWidth;
-  info.bmiHeader.biHeight = -kPictureHeight;
-  info.bmiHeader.biPlanes = 1;
-  info.bmiHeader.biBitCount = 24;
-  info.bmiHeader.biCompression = BI_RGB;
-  return info;
-}
-static_assert(kRowBytes % 4 == 0, "DIB rows must be DWORD aligned");
+
 static_assert(kClientWidth == kPictureWidth && kClientHeight == kButtonBarHeight + kPictureHeight);
 
 class MainWindow {
@@ -322,6 +309,21 @@ void MainWindow::CloseWhenWorkerEnded(HWND window) {
 }
 
 }  // namespace
+
+// The picture's rows of 2,400 bytes are already a multiple of four, so the buffer is a valid
+// DIB as it is.
+static_assert(kRowBytes % 4 == 0, "DIB rows must be DWORD aligned");
+
+BITMAPINFO MakeDisplayHeader() {
+  BITMAPINFO info{};
+  info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+  info.bmiHeader.biWidth = kPictureWidth;
+  info.bmiHeader.biHeight = -kPictureHeight;
+  info.bmiHeader.biPlanes = 1;
+  info.bmiHeader.biBitCount = 24;
+  info.bmiHeader.biCompression = BI_RGB;
+  return info;
+}
 
 int RunMainWindow(HINSTANCE instance, int show_command) {
   MainWindow main_window(instance);

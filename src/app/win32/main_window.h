@@ -40,6 +40,10 @@ inline constexpr char kProgressText[] = "Progress Indicator";
 inline constexpr int kProgressX = 500;
 inline constexpr int kProgressWidth = 300;
 
+// Describes the working picture to the painter: 800 x 600, 24 bits, first row at the top
+// (negative height), direct colours, no colour table.
+BITMAPINFO MakeDisplayHeader();
+
 // Registers the class, creates the window and its buffers, runs the message loop and
 // returns the quit code.
 int RunMainWindow(HINSTANCE instance, int show_command);

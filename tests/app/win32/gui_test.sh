@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # ZCreate.exe driven like a user would, under Wine on a virtual X display:
-#   gui_test.sh ZCreate.exe gui_driver.exe zgl.exe SOURCE_DIR ARTIFACT_DIR
+#   gui_test.sh ZCreate.exe gui_driver.exe zgl.exe SOURCE_DIR ARTIFACT_DIR [window_parts_tests.exe]
 # Checks the window at start-up, "Create ZGL" against `zgl create` byte for byte, "Integrity
 # check", "Show ZGL" against `zgl show` with the viewer keys and the go-to dialog, "Save as PCX"
 # and "Help", "Stop" during a run with a pixel check of the painted picture and its crop lines,
@@ -8,6 +8,7 @@
 set -eu
 abs() { echo "$(cd "$(dirname "$1")" && pwd)/$(basename "$1")"; }
 zcreate=$(abs "$1") driver=$(abs "$2") zgl=$(abs "$3") src=$(abs "$4") art=$(abs "$5")
+parts=${6:+$(abs "$6")}
 here=$(cd "$(dirname "$0")" && pwd)
 py=/usr/bin/python3
 check="$py $here/gui_check.py"
@@ -77,6 +78,13 @@ wait_zcreate_end() {
 # the way of the steps' output; the first start makes the prefix (slow).
 wineserver -p
 wine "$driver" sleep 0 </dev/null >/dev/null 2>&1 || true
+
+# ---- the window's parts on their own ------------------------------------------------------
+if [ -n "$parts" ]; then
+  wine "$parts" </dev/null >"$art/window_parts.log" 2>&1 ||
+    fail "window parts: $(tr -d '\r' <"$art/window_parts.log" | grep -E 'Failure|FAILED|error' | head -5)"
+  tr -d '\r' <"$art/window_parts.log" | grep -E '^\[  PASSED' || true
+fi
 
 # ---- projects --------------------------------------------------------------------------
 if [ -f "$src/examples/demo/demo.zgl" ]; then
