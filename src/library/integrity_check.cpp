@@ -100,8 +100,12 @@ void IntegrityCheck(ProjectSettings& settings, WorkingState& state) {
     } else if (length == 0) {
       ShowWarningNumber(port, Owner::kMain, kLengthZeroFormat, icon);
     } else if (!block.open()) {
-      // Nothing can be read for the icons of a block without its file.
-      SetStatusTitle(state, settings.FBLK.data(), kCheckNotFoundStatus, icon);
+      // Records that claim bytes no block file holds are damage, not an absent icon: a run
+      // killed right after moving the block file to BLTEMP leaves exactly this, and the
+      // recovery the user is told relies on the check naming the block.
+      ShowWarningNumber(port, Owner::kMain, kDataMissingFormat, icon);
+      ShowWarningNumber(port, Owner::kMain, kPosValueFormat, offset);
+      ShowWarningNumber(port, Owner::kMain, kLengthValueFormat, length);
     } else {
       const std::int64_t expected = block.position();
       file[1] = kNothingRead;
