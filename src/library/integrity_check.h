@@ -23,6 +23,8 @@ inline constexpr const char* kPosValueFormat = "Pos entry = %i";
 inline constexpr const char* kLengthValueFormat = "Length entry = %i";
 inline constexpr const char* kIncorrectHeaderFormat = "Incorrect header of icon %i";
 inline constexpr const char* kPosIncorrectFormat = "Pos entry of icon %i incorrect";
+// Bytes after the last entry of a block: the file does not belong to these records.
+inline constexpr const char* kBlockLongerFormat = "Block file %s is longer than its entries";
 
 // Reads the offsets file and walks the block files sequentially, reporting every finding;
 // ends with the stop request cleared and the idle buttons.

@@ -125,6 +125,20 @@ TEST_F(CheckTest, TruncatedBlockFileReportsTheEntryThatEndsEarly) {
                                       "Length entry = 5"}));
 }
 
+TEST_F(CheckTest, BlockFileLongerThanItsRecordsIsNamed) {
+  // A longer last entry written beside the old records: every header still fits, only the
+  // bytes left after the block's last entry tell.
+  Build({{4000, Entry(0, 10)}, {4010, Entry(0, 6)}, {4100, Entry(0, 4)}});
+  Check();
+  EXPECT_TRUE(lib.port.messages.empty());
+  auto bytes = ReadFileBytes(lib.BlockPath(40));
+  bytes.push_back(9);
+  WriteFileBytes(lib.BlockPath(40), bytes);
+  Check();
+  EXPECT_EQ(lib.port.MessageTexts(),
+            (std::vector<std::string>{"Block file blk\\b40.blk is longer than its entries"}));
+}
+
 TEST_F(CheckTest, MissingFilesAreReportedWithoutReading) {
   Build({{3000, Entry(0, 10)}, {4000, Entry(0, 10)}, {4001, Entry(0, 3)}});
   std::filesystem::remove(lib.BlockPath(40));

@@ -208,14 +208,20 @@ RunResult RunZgl(const std::vector<std::string>& args, const fs::path& err_file,
   return result;
 }
 
-// Blocks named by the check's warnings ("... icon N ..."); the value lines that follow a
-// "Data missing" ("Pos entry = N", "Length entry = N") name no icon.
+// Blocks named by the check's warnings: by an icon ("... icon N ...") or by the block file
+// ("Block file libNN.blk is longer ..."); the value lines that follow a "Data missing"
+// ("Pos entry = N", "Length entry = N") name nothing.
 std::set<int> BlocksReported(const std::string& errors) {
   std::set<int> blocks;
   static const std::regex icon_warning("icon ([0-9]+)");
+  static const std::regex file_warning("Block file lib([0-9][0-9])\\.blk ");
   for (auto it = std::sregex_iterator(errors.begin(), errors.end(), icon_warning);
        it != std::sregex_iterator(); ++it) {
     blocks.insert(std::stoi((*it)[1]) / kBlkb);
+  }
+  for (auto it = std::sregex_iterator(errors.begin(), errors.end(), file_warning);
+       it != std::sregex_iterator(); ++it) {
+    blocks.insert(std::stoi((*it)[1]));
   }
   return blocks;
 }
