@@ -67,18 +67,7 @@ LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wparam, LPARAM lpa
 }
 
 int MainWindow::Run(int show_command) {
-  WNDCLASSEXA window_class{};
-  window_class.cbSize = sizeof window_class;
-  window_class.style = 0;
-  window_class.lpfnWndProc = WindowProc;
-  window_class.hInstance = instance_;
-  window_class.hIcon = LoadIconA(instance_, MAKEINTRESOURCEA(IDI_ZCREATE_LARGE));
-  window_class.hIconSm = LoadIconA(instance_, MAKEINTRESOURCEA(IDI_ZCREATE_SMALL));
-  window_class.hCursor = LoadCursorA(nullptr, IDC_ARROW);
-  window_class.hbrBackground = static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH));
-  window_class.lpszMenuName = nullptr;
-  window_class.lpszClassName = kWindowClass;
-  RegisterClassExA(&window_class);
+  RegisterMainWindowClass(instance_);
 
   RECT frame{0, 0, kClientWidth, kClientHeight};
   AdjustWindowRectEx(&frame, kWindowStyle, FALSE, 0);
@@ -313,6 +302,24 @@ void MainWindow::CloseWhenWorkerEnded(HWND window) {
 // The picture's rows of 2,400 bytes are already a multiple of four, so the buffer is a valid
 // DIB as it is.
 static_assert(kRowBytes % 4 == 0, "DIB rows must be DWORD aligned");
+
+bool RegisterMainWindowClass(HINSTANCE instance) {
+  WNDCLASSEXA window_class{};
+  window_class.cbSize = sizeof window_class;
+  window_class.style = 0;
+  window_class.lpfnWndProc = WindowProc;
+  window_class.hInstance = instance;
+  // Each icon resource holds one size; loaded at that size, neither is scaled.
+  window_class.hIcon = static_cast<HICON>(
+      LoadImageA(instance, MAKEINTRESOURCEA(IDI_ZCREATE_LARGE), IMAGE_ICON, 32, 32, 0));
+  window_class.hIconSm = static_cast<HICON>(
+      LoadImageA(instance, MAKEINTRESOURCEA(IDI_ZCREATE_SMALL), IMAGE_ICON, 16, 16, 0));
+  window_class.hCursor = LoadCursorA(nullptr, IDC_ARROW);
+  window_class.hbrBackground = static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH));
+  window_class.lpszMenuName = nullptr;
+  window_class.lpszClassName = kWindowClass;
+  return RegisterClassExA(&window_class) != 0;
+}
 
 BITMAPINFO MakeDisplayHeader() {
   BITMAPINFO info{};

@@ -44,6 +44,10 @@ inline constexpr int kProgressWidth = 300;
 // (negative height), direct colours, no colour table.
 BITMAPINFO MakeDisplayHeader();
 
+// Registers the window class "ZCreate": no class style, icons 1 (32 x 32) and 2 (16 x 16) of
+// the executable's resources, the arrow cursor, the black stock brush, no menu.
+bool RegisterMainWindowClass(HINSTANCE instance);
+
 // Registers the class, creates the window and its buffers, runs the message loop and
 // returns the quit code.
 int RunMainWindow(HINSTANCE instance, int show_command);

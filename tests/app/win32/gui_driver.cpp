@@ -203,6 +203,13 @@ void CheckStartUp() {
     Fail("window is " + std::to_string(width) + " x " + std::to_string(height) +
          ", client " + std::to_string(client.right) + " x " + std::to_string(client.bottom));
   }
+  // Wine answers class queries about another process's window only for a few values; the
+  // rest of the class is checked by window_parts_tests.
+  if (GetClassLongPtrA(main, GCL_STYLE) != 0) Fail("window class has a style");
+  if ((GetWindowLongA(main, GWL_STYLE) & WS_OVERLAPPEDWINDOW) != WS_OVERLAPPEDWINDOW ||
+      GetWindowLongA(main, GWL_EXSTYLE) & ~(WS_EX_WINDOWEDGE)) {
+    Fail("main window is not a plain overlapped window");
+  }
   char title[256];
   GetWindowTextA(main, title, sizeof title);
   if (std::strcmp(title, "ZEMLO Creator V1.02 for customer release") != 0) {

@@ -14,6 +14,7 @@
 
 #include "app/win32/file_dialogs.h"
 #include "app/win32/main_window.h"
+#include "app/win32/resource.h"
 #include "app/win32/win32_port.h"
 
 namespace zemlo::win32 {
@@ -33,6 +34,66 @@ TEST(DisplayHeader, DescribesTheStoredPictureTopDown) {
   EXPECT_EQ(h.biYPelsPerMeter, 0);
   EXPECT_EQ(h.biClrUsed, 0u);
   EXPECT_EQ(h.biClrImportant, 0u);
+}
+
+// Width and height of an icon's colour (or mask) bitmap.
+SIZE IconSize(HICON icon) {
+  ICONINFO info{};
+  if (!GetIconInfo(icon, &info)) return {0, 0};
+  BITMAP bitmap{};
+  GetObjectA(info.hbmColor != nullptr ? info.hbmColor : info.hbmMask, sizeof bitmap, &bitmap);
+  if (info.hbmColor != nullptr) DeleteObject(info.hbmColor);
+  DeleteObject(info.hbmMask);
+  return {bitmap.bmWidth, bitmap.bmHeight};
+}
+
+// This test program carries the executable's resources.
+TEST(WindowClass, RegisteredWithItsIconsArrowAndBlackBrush) {
+  const HINSTANCE instance = GetModuleHandleA(nullptr);
+  ASSERT_TRUE(RegisterMainWindowClass(instance));
+  WNDCLASSEXA c{};
+  c.cbSize = sizeof c;
+  ASSERT_TRUE(GetClassInfoExA(instance, "ZCreate", &c));
+  EXPECT_EQ(c.style, 0u);
+  EXPECT_EQ(c.cbClsExtra, 0);
+  EXPECT_EQ(c.cbWndExtra, 0);
+  EXPECT_EQ(c.hbrBackground, static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH)));
+  EXPECT_EQ(c.hCursor, LoadCursorA(nullptr, IDC_ARROW));
+  EXPECT_EQ(c.lpszMenuName, nullptr);
+  ASSERT_NE(c.hIcon, nullptr);
+  ASSERT_NE(c.hIconSm, nullptr);
+  EXPECT_EQ(IconSize(c.hIcon).cx, 32);
+  EXPECT_EQ(IconSize(c.hIcon).cy, 32);
+  EXPECT_EQ(IconSize(c.hIconSm).cx, 16);
+  EXPECT_EQ(IconSize(c.hIconSm).cy, 16);
+  UnregisterClassA("ZCreate", instance);
+}
+
+INT_PTR CALLBACK QuietDialog(HWND, UINT, WPARAM, LPARAM) { return FALSE; }
+
+TEST(Resources, GoToDialogPairsTheNumberFieldWithItsUpDown) {
+  const HINSTANCE instance = GetModuleHandleA(nullptr);
+  INITCOMMONCONTROLSEX controls{sizeof controls, ICC_UPDOWN_CLASS};
+  InitCommonControlsEx(&controls);
+  EXPECT_NE(FindResourceA(instance, MAKEINTRESOURCEA(1), MAKEINTRESOURCEA(16)), nullptr)
+      << "no version record";
+  HWND dialog =
+      CreateDialogParamA(instance, MAKEINTRESOURCEA(IDD_GOTO_ICON), nullptr, QuietDialog, 0);
+  ASSERT_NE(dialog, nullptr);
+  HWND spin = GetDlgItem(dialog, 102);
+  HWND number = GetDlgItem(dialog, IDC_GOTO_NUMBER);
+  ASSERT_NE(spin, nullptr);
+  ASSERT_NE(number, nullptr);
+  ASSERT_NE(GetDlgItem(dialog, IDOK), nullptr);
+  EXPECT_EQ(reinterpret_cast<HWND>(SendMessageA(spin, UDM_GETBUDDY, 0, 0)), number);
+  EXPECT_TRUE(GetWindowLongA(spin, GWL_STYLE) & UDS_SETBUDDYINT);
+  // The field follows the control's position, also at the top of the range.
+  SendMessageA(spin, UDM_SETRANGE32, 0, 20000);
+  SendMessageA(spin, UDM_SETPOS32, 0, 20000);
+  char text[16] = {};
+  GetWindowTextA(number, text, sizeof text);
+  EXPECT_STREQ(text, "20000");
+  DestroyWindow(dialog);
 }
 
 // The pairs of a filter list up to the empty entry that closes it.
