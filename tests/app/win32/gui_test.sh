@@ -76,6 +76,7 @@ wait_zcreate_end() {
 
 # One persistent server for the whole test, with its helper processes started here, out of
 # the way of the steps' output; the first start makes the prefix (slow).
+mkdir -p "$WINEPREFIX"
 wineserver -p
 wine "$driver" sleep 0 </dev/null >/dev/null 2>&1 || true
 
