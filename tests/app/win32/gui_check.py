@@ -17,7 +17,63 @@ import subprocess
 import sys
 from pathlib import Path
 
-from PIL import Image
+
+
+class Picture:
+    """An RGB picture as netpbm's P6 format holds it; pixels are (r, g, b) tuples."""
+
+    def __init__(self, width, height, data=None):
+        self.width, self.height = width, height
+        self.data = bytearray(data if data is not None else width * height * 3)
+
+    def __getitem__(self, xy):
+        i = (xy[1] * self.width + xy[0]) * 3
+        return tuple(self.data[i:i + 3])
+
+    def __setitem__(self, xy, rgb):
+        i = (xy[1] * self.width + xy[0]) * 3
+        self.data[i:i + 3] = bytes(rgb)
+
+    def ppm(self):
+        return b"P6\n%d %d\n255\n" % (self.width, self.height) + bytes(self.data)
+
+    @staticmethod
+    def from_ppm(raw):
+        # Header: magic, width, height, maximum, each after white space; one byte, then data.
+        fields, pos = [], 0
+        while len(fields) < 4:
+            while raw[pos:pos + 1].isspace():
+                pos += 1
+            if raw[pos:pos + 1] == b"#":
+                pos = raw.index(b"\n", pos)
+                continue
+            end = pos
+            while not raw[end:end + 1].isspace():
+                end += 1
+            fields.append(raw[pos:end])
+            pos = end
+        if fields[0] != b"P6" or fields[3] != b"255":
+            raise ValueError("not an 8-bit P6 picture")
+        width, height = int(fields[1]), int(fields[2])
+        return Picture(width, height, raw[pos + 1:pos + 1 + width * height * 3])
+
+    @staticmethod
+    def load(path):
+        """Any picture file ImageMagick reads (PNG screenshots, PCX files)."""
+        command = (["pcxtoppm", str(path)] if str(path).lower().endswith(".pcx")
+                   else ["convert", str(path), "-depth", "8", "ppm:-"])
+        raw = subprocess.run(command, capture_output=True, check=True).stdout
+        return Picture.from_ppm(raw)
+
+    def box(self):
+        """left, top, right, bottom of the non-black pixels, inclusive; None when all black."""
+        rows = [y for y in range(self.height)
+                if any(self.data[(y * self.width) * 3:((y + 1) * self.width) * 3])]
+        if not rows:
+            return None
+        cols = [x for x in range(self.width)
+                if any(any(self[x, y]) for y in range(rows[0], rows[-1] + 1))]
+        return cols[0], rows[0], cols[-1], rows[-1]
 
 WIDTH, HEIGHT = 800, 600
 BAR = 20  # the button bar above the picture
@@ -51,8 +107,8 @@ def picture(seed, noisy):
     rnd = random.Random(seed)
     left, top = 60 + rnd.randrange(300), 50 + rnd.randrange(200)
     w, h = 120 + rnd.randrange(300), 90 + rnd.randrange(250)
-    img = Image.new("RGB", (WIDTH, HEIGHT))
-    px = img.load()
+    img = Picture(WIDTH, HEIGHT)
+    px = img
     cx, cy = left + w / 2, top + h / 2
     for y in range(top, top + h):
         for x in range(left, left + w):
@@ -67,12 +123,9 @@ def picture(seed, noisy):
 
 
 def write_pcx(img, path):
-    ppm = path.with_suffix(".ppm")
-    img.save(ppm)
     with open(path, "wb") as out:
-        subprocess.run(["ppmtopcx", "-24bit", str(ppm)], stdout=out, check=True,
+        subprocess.run(["ppmtopcx", "-24bit"], input=img.ppm(), stdout=out, check=True,
                        stderr=subprocess.DEVNULL)
-    ppm.unlink()
 
 
 def make_project(directory, kind):
@@ -97,8 +150,8 @@ def make_project(directory, kind):
 def font_picture(path):
     """Two text lines of glyphs as the font builder expects them: a marker row whose leftmost
     mark, with a second mark below it, gives the glyph height; glyphs split by empty columns."""
-    img = Image.new("RGB", (WIDTH, HEIGHT))
-    px = img.load()
+    img = Picture(WIDTH, HEIGHT)
+    px = img
     height = 12
     for line, top in enumerate((30, 80)):
         mark = 20
@@ -160,22 +213,20 @@ def neighbours(offsets_file, start):
 def check_shot(shot, x0, y0, source):
     """The painted picture must be the source picture pixel for pixel, except the four white
     crop lines, which must lie on the rows and columns of the source's non-black box."""
-    screen = Image.open(shot).convert("RGB")
-    area = screen.crop((x0, y0 + BAR, x0 + WIDTH, y0 + BAR + HEIGHT))
-    src = subprocess.run(["pcxtoppm", str(source)], capture_output=True, check=True).stdout
-    expected = Image.open(__import__("io").BytesIO(src)).convert("RGB")
-    box = expected.getbbox()  # left, top, right + 1, bottom + 1 of the non-black pixels
-    left, top, right, bottom = box[0], box[1], box[2] - 1, box[3] - 1
-    a, e = area.load(), expected.load()
+    screen = Picture.load(shot)
+    expected = Picture.load(source)
+    left, top, right, bottom = expected.box()
+    a, e = screen, expected
     line_rows, line_cols = {top, bottom}, {left, right}
     wrong = 0
     for y in range(HEIGHT):
         for x in range(WIDTH):
             want = (255, 255, 255) if (y in line_rows or x in line_cols) else e[x, y]
-            if a[x, y] != want:
+            got = a[x0 + x, y0 + BAR + y]
+            if got != want:
                 wrong += 1
                 if wrong <= 5:
-                    print(f"pixel {x},{y}: painted {a[x, y]}, expected {want}")
+                    print(f"pixel {x},{y}: painted {got}, expected {want}")
     print(f"crop box top {top} bottom {bottom} left {left} right {right}; "
           f"{wrong} pixels differ")
     return wrong == 0
