@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "app/working_state.h"
+#include "files/file_layer.h"
 #include "library/block_store.h"
 #include "library/creation_run.h"
 #include "library/entry_loading.h"
@@ -258,6 +259,16 @@ class TestLibrary {
   ProjectSettings settings;
   StoreContext store{settings, state, {}};
 };
+
+// Wine reports every regular file with the archive attribute set, whatever was set.
+inline bool ArchiveAttributeCanBeCleared(const TestLibrary& lib) {
+  const std::string probe = (lib.dir.path() / "probe").string();
+  WriteFileBytes(probe, {1});
+  const bool cleared =
+      files::SetAttributesNormal(probe.c_str()) && !files::ArchiveAttributeSet(probe.c_str());
+  std::filesystem::remove(probe);
+  return cleared;
+}
 
 // What the viewer should show for a source picture of `icon`: smoothed where the icon is.
 inline Picture Expected(int icon, Picture source) {
