@@ -22,7 +22,6 @@ namespace {
 constexpr UINT_PTR kCloseTimer = 1;
 constexpr UINT kCloseTimerMs = 50;
 
-
 static_assert(kClientWidth == kPictureWidth && kClientHeight == kButtonBarHeight + kPictureHeight);
 
 class MainWindow {
@@ -33,7 +32,7 @@ class MainWindow {
   LRESULT Handle(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
 
  private:
-  void Create(HWND window);
+  void Create(HWND window, const CREATESTRUCTA& creation);
   void Paint(HWND window);
   void Command(int id);
   void Key(int virtual_key);
@@ -108,7 +107,7 @@ int MainWindow::Run(int show_command) {
 LRESULT MainWindow::Handle(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
   switch (message) {
     case WM_CREATE:
-      Create(window);
+      Create(window, *reinterpret_cast<const CREATESTRUCTA*>(lparam));
       return 0;
     case WM_PAINT:
       Paint(window);
@@ -138,7 +137,7 @@ LRESULT MainWindow::Handle(HWND window, UINT message, WPARAM wparam, LPARAM lpar
   return DefWindowProcA(window, message, wparam, lparam);
 }
 
-void MainWindow::Create(HWND window) {
+void MainWindow::Create(HWND window, const CREATESTRUCTA& creation) {
   window_ = window;
   port_.AttachWindow(window);
   dialogs_ = std::make_unique<FileDialogs>(window);
@@ -152,15 +151,15 @@ void MainWindow::Create(HWND window) {
     HWND button = CreateWindowExA(
         0, "BUTTON", spec.label, WS_CHILD | WS_VISIBLE | BS_PUSHBUTTON, spec.x, 0, spec.width,
         kButtonBarHeight, window,
-        reinterpret_cast<HMENU>(static_cast<INT_PTR>(static_cast<int>(spec.id))), instance_,
-        nullptr);
+        reinterpret_cast<HMENU>(static_cast<INT_PTR>(static_cast<int>(spec.id))),
+        creation.hInstance, nullptr);
     port_.AttachButton(spec.id, button);
   }
   HWND progress = CreateWindowExA(WS_EX_CLIENTEDGE, kProgressClass, kProgressText,
                                   WS_CHILD | WS_VISIBLE | WS_BORDER, kProgressX, 0,
                                   kProgressWidth, kButtonBarHeight, window,
                                   reinterpret_cast<HMENU>(static_cast<INT_PTR>(IDC_PROGRESS)),
-                                  instance_, nullptr);
+                                  creation.hInstance, nullptr);
   port_.AttachProgressBar(progress);
 
   // "Font", "Save as PCX" and "Help" are offered whenever no run works; only "Stop" waits for
