@@ -174,8 +174,8 @@ bool ShowZgl(Session& session, const char* chosen_path, const char* chosen_name,
       ShowWarning(state.port, Owner::kMain, kExportNotSavedFormat, settings.FPCX.data());
       break;
     }
-    const std::size_t length = EncodePcx(state.Picture(), state.pcx_out.span());
-    if (!WriteWholeFile(settings.FPCX.data(), state.pcx_out.span().first(length))) {
+    const std::size_t length = EncodePcx(state.Picture(), state.pcx.span());
+    if (!WriteWholeFile(settings.FPCX.data(), state.pcx.span().first(length))) {
       ShowWarning(state.port, Owner::kMain, kExportNotSavedFormat, settings.FPCX.data());
     }
   }

@@ -14,10 +14,10 @@ std::string_view FileNameOf(std::string_view path) {
 }
 
 bool SavePictureAsPcx(WorkingState& state, const char* path) {
-  const std::size_t length = EncodePcx(state.Picture(), state.pcx_out.span());
+  const std::size_t length = EncodePcx(state.Picture(), state.pcx.span());
   // The export buffer holds the worst picture, so an empty result means no file to write.
   const bool written =
-      length > 0 && WriteWholeFile(path, state.pcx_out.span().first(length));
+      length > 0 && WriteWholeFile(path, state.pcx.span().first(length));
   ShowWarning(state.port, Owner::kMain, written ? kPcxSavedFormat : kPcxNotSavedFormat,
               FileNameOf(path));
   return written;

@@ -31,7 +31,7 @@ inline constexpr std::string_view kHelpText =
 // The part of `path` after its last '/' or '\\': the name that messages show.
 std::string_view FileNameOf(std::string_view path);
 
-// "Save as PCX": encodes the working picture into state.pcx_out and writes it to `path`;
+// "Save as PCX": encodes the working picture into state.pcx and writes it to `path`;
 // then tells the user "24 bit PCX <name> extracted." or "Could not save PCX <name>".
 // Returns whether the file was written.
 bool SavePictureAsPcx(WorkingState& state, const char* path);

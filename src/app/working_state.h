@@ -55,8 +55,9 @@ struct WorkingState {
   Buffer offsets{kOffsetsTableSize + kReadSpare};
   Buffer unpack{kUnpackBufferSize};
   Buffer palette{kPaletteSize};
-  // PCX images are built here: the worst case does not fit the file buffer.
-  Buffer pcx_out{kPcxMaxSize};
+  // Whole PCX images, written or read, go through here: the largest 800 x 600 image (two bytes
+  // for every picture byte) does not fit the file buffer.
+  Buffer pcx{kPcxMaxSize + kReadSpare};
 
   std::atomic<std::int32_t> current_icon{1};
   std::atomic<bool> stop_request{false};

@@ -10,7 +10,7 @@ namespace zemlo {
 
 // Writes the 128-byte header and the 600 rows of three run-length encoded planes (red, green,
 // blue) of `picture` (800 x 600, blue, green, red) to the start of `out` and returns their
-// length. The worst case is 2,880,128 bytes (kPcxMaxSize): pass WorkingState::pcx_out, which
+// length. The worst case is 2,880,128 bytes (kPcxMaxSize): pass WorkingState::pcx, which
 // every picture fits. Never writes past `out`: returns 0 when the file does not fit it or
 // `picture` is smaller than 800 x 600.
 std::size_t EncodePcx(std::span<const std::uint8_t> picture, std::span<std::uint8_t> out);

@@ -58,23 +58,31 @@ TEST_F(SourceLoading, PcxSourceThatCannotBeOpenedOrIsRefusedChangesNothing) {
   EXPECT_EQ(Picture(), before);
 }
 
-TEST_F(SourceLoading, PcxSourceIsReadUpToFourAllowances) {
-  // The worst picture our writer can make is larger than the load limit: the rows past it are
-  // not loaded, so the file is refused instead of decoded from stale buffer bytes.
+TEST_F(SourceLoading, TheWorstPcxOurWriterMakesLoadsBackWhole) {
+  // Every byte at 192 or above and no runs: two bytes per picture byte, more than the file
+  // buffer holds. Such a picture saved by "Save as PCX" or "Show ZGL" must load back exactly.
   Bytes worst(kPictureBytes);
   for (std::size_t i = 0; i < worst.size(); ++i) worst[i] = std::uint8_t(192 + (i / 3 + i % 3 * 20) % 63);
   Bytes out(kPcxMaxSize);
   out.resize(EncodePcx(worst, out));
+  ASSERT_EQ(out.size(), kPcxMaxSize);
   ASSERT_GT(out.size(), 4 * std::size_t{kPictureAllowance});
   const std::string big = Put("big.pcx", out);
-  EXPECT_EQ(LoadPcxSource(big.c_str(), state), SourceLoad::kRejected);
-  EXPECT_EQ(Picture(), before);
+  EXPECT_EQ(LoadPcxSource(big.c_str(), state), SourceLoad::kLoaded);
+  EXPECT_EQ(Picture(), worst);
+  // A file cut before its last row is refused instead of decoded from stale buffer bytes.
+  out.resize(out.size() - 100);
+  const std::string cut = Put("cut.pcx", out);
+  std::fill(state.picture.data(), state.picture.data() + kPictureBytes, 0);
+  const Bytes blank = Picture();
+  EXPECT_EQ(LoadPcxSource(cut.c_str(), state), SourceLoad::kRejected);
+  EXPECT_EQ(Picture(), blank);
   // Bytes past the limit that the rows do not need are never looked at.
   Bytes padded = ReadFileBytes(DataDir() / "pcx/good/netpbm_173x101.pcx");
   padded.resize(3'000'000, 0xC5);
   const std::string name = Put("padded.pcx", padded);
   EXPECT_EQ(LoadPcxSource(name.c_str(), state), SourceLoad::kLoaded);
-  EXPECT_EQ(state.file.data()[4 * kPictureAllowance], 0);  // the zero after the loaded bytes
+  EXPECT_EQ(state.pcx.data()[kPcxMaxSize], 0);  // the zero after the loaded bytes
 }
 
 TEST_F(SourceLoading, IlbmSourceGoesThroughIndicesAndPalette) {
