@@ -109,7 +109,10 @@ bool Convert(int icon, const SelectedSource& source, StoreContext& store) {
 
   const bool single_named = StampIconNumber(icon, settings.FSEP);
   if (SingleFilesOn(settings)) {
-    if (!single_named || !WriteWholeFile(settings.FSEP.data(), data)) {
+    // Replaced, not truncated and rewritten: a run killed here leaves the old entry or the
+    // new one, never a short file.
+    if (!single_named ||
+        !ReplaceWholeFile(settings.FSEP.data(), data, Durability::kNoFlush)) {
       ShowWarning(port, Owner::kMain, kWriteErrorFormat, settings.FSEP.data());
     }
   } else if (single_named) {

@@ -68,12 +68,13 @@ bool WriteZeroFile(const char* name, std::size_t length) {
   return (std::fclose(file) == 0) && ok;
 }
 
-bool ReplaceWholeFile(const char* name, std::span<const std::uint8_t> data) {
+bool ReplaceWholeFile(const char* name, std::span<const std::uint8_t> data,
+                      Durability durability) {
   if (name == nullptr || name[0] == '\0') return false;
   const std::string temporary = std::string(name) + kReplaceSuffix;
   std::FILE* file = files::OpenFile(temporary.c_str(), "wb");
   if (file == nullptr) return false;
-  if (!WriteAndClose(file, data, true) ||
+  if (!WriteAndClose(file, data, durability == Durability::kFlushToDisk) ||
       !files::ReplaceFileAtomically(temporary.c_str(), name)) {
     files::RemoveFile(temporary.c_str());
     return false;

@@ -124,6 +124,9 @@ TEST_F(StoreFiles, ReplaceWholeFileLeavesOldOrNewAndNoTemporary) {
   EXPECT_EQ(ReadFileBytes(dir.path() / "lib.ofs"), Pattern(8, 3));
   EXPECT_TRUE(ReplaceWholeFile("fresh.ofs", data));
   EXPECT_EQ(ReadFileBytes(dir.path() / "fresh.ofs"), data);
+  // Without the flush the file is replaced the same way (single entry files of a run).
+  EXPECT_TRUE(ReplaceWholeFile("fresh.ofs", Pattern(5, 4), Durability::kNoFlush));
+  EXPECT_EQ(ReadFileBytes(dir.path() / "fresh.ofs"), Pattern(5, 4));
   EXPECT_FALSE(ReplaceWholeFile("no_folder\\x.ofs", data));
   EXPECT_FALSE(ReplaceWholeFile("", data));
   int files = 0;
