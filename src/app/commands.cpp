@@ -104,9 +104,8 @@ bool StartRun(Session& session, const char* chosen_path, const char* chosen_name
   state.current_icon.store(settings.DSTA);
   state.window_mode.store(WindowMode::kRun);
   SetRunButtons(state.port);
-  // Set here, before the worker starts: the settings are the worker's until it ends. The
-  // next info file read sets the archive test again.
-  if (convert_all) settings.DARC = 0;
+  // Set here, before the worker starts; the project's own DARC stays as it was read.
+  session.store().convert_all = convert_all;
   const bool started = session.StartWorker([use](Session& s) {
     if (use == ProjectUse::kCreate) {
       CreationRun(s.store());

@@ -55,6 +55,9 @@ struct StoreContext {
   ProjectSettings& settings;
   WorkingState& state;
   RewriteState rewrite;
+  // The run must convert every source whatever DARC says: set by "Create ZGL" when it starts
+  // a new coordinates file, since skipped icons would otherwise lose their crop boxes.
+  bool convert_all = false;
 };
 
 // Zeroes the icon's record and moves the later entries of its block down by its length;

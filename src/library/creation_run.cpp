@@ -38,8 +38,9 @@ SelectedSource Skipped(int icon, ProjectSettings& settings) {
 }
 
 // The archive test: false means convert.
-bool UpToDate(int icon, const char* source, ProjectSettings& settings, WorkingState& state) {
-  if (settings.DARC == 0 || files::ArchiveAttributeSet(source)) return false;
+bool UpToDate(int icon, const char* source, ProjectSettings& settings, WorkingState& state,
+              bool archive_test) {
+  if (!archive_test || settings.DARC == 0 || files::ArchiveAttributeSet(source)) return false;
   const bool single_named = StampIconNumber(icon, settings.FSEP);
   if (BlockFilesOn(settings) && OffsetsTable(state.offsets.span()).length(icon) == 0) {
     return false;
@@ -123,11 +124,14 @@ bool Convert(int icon, const SelectedSource& source, StoreContext& store) {
 
 }  // namespace
 
-SelectedSource SelectSource(int icon, ProjectSettings& settings, WorkingState& state) {
+SelectedSource SelectSource(int icon, ProjectSettings& settings, WorkingState& state,
+                            bool archive_test) {
   StatusPort& port = state.port;
   if (IsSoundNumber(icon)) {
     if (!SourceExists(icon, settings.FWAV)) return {};
-    if (UpToDate(icon, settings.FWAV.data(), settings, state)) return Skipped(icon, settings);
+    if (UpToDate(icon, settings.FWAV.data(), settings, state, archive_test)) {
+      return Skipped(icon, settings);
+    }
     const auto loaded = LoadWavSource(settings.FWAV.data(), state);
     if (!loaded || !HasSoundData(state.picture.span().first(*loaded))) {
       ShowWarning(port, Owner::kMain, kWavNotLoadedFormat, settings.FWAV.data());
@@ -142,7 +146,9 @@ SelectedSource SelectSource(int icon, ProjectSettings& settings, WorkingState& s
       ShowWarningNumber(port, Owner::kNone, kDeadEndFormat, icon);
       return Skipped(icon, settings);
     }
-    if (UpToDate(icon, settings.FPCX.data(), settings, state)) return Skipped(icon, settings);
+    if (UpToDate(icon, settings.FPCX.data(), settings, state, archive_test)) {
+      return Skipped(icon, settings);
+    }
     if (LoadPcxSource(settings.FPCX.data(), state) != SourceLoad::kLoaded) {
       ShowWarning(port, Owner::kMain, kPcxNotLoadedFormat, settings.FPCX.data());
       return Skipped(icon, settings);
@@ -151,7 +157,9 @@ SelectedSource SelectSource(int icon, ProjectSettings& settings, WorkingState& s
   }
 
   if (!SourceExists(icon, settings.FLBM)) return {};
-  if (UpToDate(icon, settings.FLBM.data(), settings, state)) return Skipped(icon, settings);
+  if (UpToDate(icon, settings.FLBM.data(), settings, state, archive_test)) {
+    return Skipped(icon, settings);
+  }
   if (LoadIlbmSource(settings.FLBM.data(), state) != SourceLoad::kLoaded) {
     ShowWarning(port, Owner::kMain, kIffNotLoadedFormat, settings.FLBM.data());
     return Skipped(icon, settings);
@@ -206,7 +214,7 @@ void CreationRun(StoreContext& store) {
     state.crop_lines.store(false);
     state.picture_shown.store(false);
 
-    const SelectedSource source = SelectSource(icon, settings, state);
+    const SelectedSource source = SelectSource(icon, settings, state, !store.convert_all);
     bool stored = true;
     switch (source.outcome) {
       case SourceOutcome::kConverted:

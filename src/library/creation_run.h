@@ -52,7 +52,9 @@ struct SelectedSource {
 // Stamps `icon` into the source patterns, decides by the archive test whether the icon must
 // be converted and loads its source on the way. Sources that exist but cannot be used are
 // reported and come back as skipped.
-SelectedSource SelectSource(int icon, ProjectSettings& settings, WorkingState& state);
+// With `archive_test` false every existing source is converted, whatever DARC says.
+SelectedSource SelectSource(int icon, ProjectSettings& settings, WorkingState& state,
+                            bool archive_test = true);
 
 // The run over state.current_icon .. settings.DEND, as "Create ZGL" prepared it; ends with
 // the coordinates file written, the block closed and the idle buttons. Stops after the icon

@@ -209,6 +209,7 @@ TEST(CommandRun, LostCoordinatesFileConvertsEverySourceAgain) {
   ASSERT_TRUE(StartCreateZgl(session, "project.zgl", "project.zgl"));
   session.WaitForWorker();
   for (const auto& title : port.titles) EXPECT_EQ(title.find("(skipped)"), std::string::npos);
+  EXPECT_EQ(session.settings().DARC, 1);  // the project's own setting is kept
   ReadCoordinatesFile(lib.settings, lib.state);
   EXPECT_TRUE(lib.Load(3000) == UnmaskedShape(1, 300, 200));
   EXPECT_TRUE(lib.Load(3001) == XMaskedShape(2));
