@@ -15,11 +15,14 @@
 #include "picture/ilbm_reader.h"
 #include "picture/pcx_reader.h"
 #include "picture/pcx_writer.h"
+#include "support/iff_builder.h"
 
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 using namespace zemlo;
+using testing::ByteRun1;
+using testing::PutChunk;
 
 enum Kind { kSprites = 0, kBusy = 1, kNoise = 2 };
 
@@ -90,33 +93,6 @@ Bytes MakePicture(Kind kind) {
   return pic;
 }
 
-Bytes ByteRun1(const std::uint8_t* row, std::size_t n) {
-  Bytes out;
-  std::size_t i = 0;
-  while (i < n) {
-    std::size_t run = 1;
-    while (i + run < n && run < 128 && row[i + run] == row[i]) ++run;
-    if (run >= 2) {
-      out.push_back(std::uint8_t(1 - int(run)));
-      out.push_back(row[i]);
-      i += run;
-      continue;
-    }
-    const std::size_t start = i;
-    while (i < n && i - start < 128 && !(i + 1 < n && row[i + 1] == row[i])) ++i;
-    out.push_back(std::uint8_t(i - start - 1));
-    out.insert(out.end(), row + start, row + i);
-  }
-  return out;
-}
-
-void PutChunk(Bytes& f, const char* tag, const Bytes& data) {
-  f.insert(f.end(), tag, tag + 4);
-  for (int s = 24; s >= 0; s -= 8) f.push_back(std::uint8_t(data.size() >> s));
-  f.insert(f.end(), data.begin(), data.end());
-  if (data.size() & 1) f.push_back(0);
-}
-
 // A compressed 800 x 600 IFF file of the indices, bit-plane or chunky.
 Bytes MakeIff(Kind kind, bool planes) {
   const Bytes idx = MakeIndices(kind);
@@ -125,7 +101,7 @@ Bytes MakeIff(Kind kind, bool planes) {
   for (int y = 0; y < kPictureHeight; ++y) {
     const std::uint8_t* row = &idx[std::size_t(y) * kPictureWidth];
     if (!planes) {
-      const Bytes enc = ByteRun1(row, kPictureWidth);
+      const Bytes enc = ByteRun1({row, std::size_t{kPictureWidth}});
       body.insert(body.end(), enc.begin(), enc.end());
       continue;
     }
@@ -134,7 +110,7 @@ Bytes MakeIff(Kind kind, bool planes) {
       for (int x = 0; x < kPictureWidth; ++x) {
         if (row[x] >> k & 1) plane[x / 8] |= std::uint8_t(0x80 >> (x % 8));
       }
-      const Bytes enc = ByteRun1(plane.data(), plane.size());
+      const Bytes enc = ByteRun1(plane);
       body.insert(body.end(), enc.begin(), enc.end());
     }
   }
