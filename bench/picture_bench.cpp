@@ -11,7 +11,7 @@
 #include <random>
 #include <vector>
 
-#include "app/geometry.h"
+#include "core/geometry.h"
 #include "picture/ilbm_reader.h"
 #include "picture/pcx_reader.h"
 #include "picture/pcx_writer.h"

@@ -7,8 +7,8 @@
 #include <string_view>
 #include <vector>
 
-#include "app/geometry.h"
-#include "app/status_port.h"
+#include "core/geometry.h"
+#include "core/status_port.h"
 #include "library/entry_decoder.h"
 #include "library/tables.h"
 
@@ -22,7 +22,8 @@ class CountingPort : public zemlo::StatusPort {
     return 1;
   }
   void Repaint(bool) override {}
-  void EnableButton(zemlo::ButtonId, bool) override {}
+  void RunStarted() override {}
+  void RunEnded() override {}
   void SetProgress(int) override {}
   int messages = 0;
 };

@@ -18,7 +18,7 @@
 #include <string>
 #include <vector>
 
-#include "app/working_state.h"
+#include "core/working_state.h"
 #include "library/entry_loading.h"
 #include "library/integrity_check.h"
 #include "library/stamping.h"

@@ -10,7 +10,7 @@
 #include <string_view>
 #include <vector>
 
-#include "app/status_port.h"
+#include "core/status_port.h"
 #include "packer/kzp.h"
 
 namespace {
@@ -25,7 +25,8 @@ class CountingPort : public zemlo::StatusPort {
     return 1;
   }
   void Repaint(bool) override {}
-  void EnableButton(zemlo::ButtonId, bool) override {}
+  void RunStarted() override {}
+  void RunEnded() override {}
   void SetProgress(int) override {}
   int messages = 0;
 };

@@ -4,7 +4,7 @@
 #include <memory>
 #include <span>
 
-#include "app/geometry.h"
+#include "core/geometry.h"
 #include "picture/pcx_reader.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {

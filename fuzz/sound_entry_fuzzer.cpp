@@ -9,7 +9,7 @@
 #include <span>
 #include <vector>
 
-#include "app/working_state.h"
+#include "core/working_state.h"
 #include "library/icon_encoder.h"
 #include "library/tables.h"
 

@@ -4,12 +4,12 @@
 #include <span>
 #include <string_view>
 
-#include "app/status.h"
+#include "core/status.h"
 #include "files/file_layer.h"
 #include "library/block_store.h"
 #include "library/creation_run.h"
 #include "library/entry_loading.h"
-#include "library/file_helpers.h"
+#include "files/file_helpers.h"
 #include "library/integrity_check.h"
 #include "library/stamping.h"
 #include "library/tables.h"
@@ -73,17 +73,6 @@ bool LoadProject(Session& session, const char* chosen_path, const char* chosen_n
   return true;
 }
 
-void SetRunButtons(StatusPort& port) {
-  port.EnableButton(ButtonId::kStop, true);
-  port.EnableButton(ButtonId::kCreateZgl, false);
-  port.EnableButton(ButtonId::kShowZgl, false);
-  port.EnableButton(ButtonId::kSaveAsPcx, false);
-  port.EnableButton(ButtonId::kHelp, false);
-  port.EnableButton(ButtonId::kIntegrityCheck, false);
-}
-
-void SetIdleButtons(StatusPort& port) { SetRunEndButtons(port); }
-
 namespace {
 
 bool StartRun(Session& session, const char* chosen_path, const char* chosen_name,
@@ -103,7 +92,7 @@ bool StartRun(Session& session, const char* chosen_path, const char* chosen_name
   }
   state.current_icon.store(settings.DSTA);
   state.window_mode.store(WindowMode::kRun);
-  SetRunButtons(state.port);
+  state.port.RunStarted();
   // Set here, before the worker starts; the project's own DARC stays as it was read.
   session.store().convert_all = convert_all;
   const bool started = session.StartWorker([use](Session& s) {
@@ -113,7 +102,7 @@ bool StartRun(Session& session, const char* chosen_path, const char* chosen_name
       IntegrityCheck(s.settings(), s.state());
     }
   });
-  if (!started) SetIdleButtons(state.port);
+  if (!started) state.port.RunEnded();
   return started;
 }
 

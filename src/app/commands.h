@@ -64,10 +64,6 @@ bool StartIntegrityCheck(Session& session, const char* chosen_path, const char* 
 // "Stop".
 void StopRun(Session& session);
 
-// The button states while a run works, and after it ended.
-void SetRunButtons(StatusPort& port);
-void SetIdleButtons(StatusPort& port);
-
 // "Show ZGL", first step: the viewer mode, entered whether or not the dialog is confirmed.
 void EnterViewerMode(Session& session);
 

@@ -1,8 +1,8 @@
 #include "app/picture_commands.h"
 
-#include "app/status.h"
+#include "core/status.h"
 #include "font/font_builder.h"
-#include "library/file_helpers.h"
+#include "files/file_helpers.h"
 #include "library/source_loading.h"
 #include "picture/pcx_writer.h"
 

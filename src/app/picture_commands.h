@@ -7,8 +7,8 @@
 #include <optional>
 #include <string_view>
 
-#include "app/status_port.h"
-#include "app/working_state.h"
+#include "core/status_port.h"
+#include "core/working_state.h"
 
 namespace zemlo {
 

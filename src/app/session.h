@@ -8,8 +8,8 @@
 #include <memory>
 #include <thread>
 
-#include "app/status_port.h"
-#include "app/working_state.h"
+#include "core/status_port.h"
+#include "core/working_state.h"
 #include "project/project_settings.h"
 
 namespace zemlo {

@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
-#include "app/geometry.h"
-#include "app/status.h"
+#include "core/geometry.h"
+#include "core/status.h"
 
 namespace zemlo {
 namespace {

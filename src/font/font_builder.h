@@ -16,8 +16,8 @@
 #include <optional>
 #include <span>
 
-#include "app/status_port.h"
-#include "app/working_state.h"
+#include "core/status_port.h"
+#include "core/working_state.h"
 
 namespace zemlo {
 

@@ -4,9 +4,9 @@
 #include <cstdint>
 #include <limits>
 
-#include "app/status.h"
+#include "core/status.h"
 #include "files/file_layer.h"
-#include "library/file_helpers.h"
+#include "files/file_helpers.h"
 #include "library/stamping.h"
 #include "library/tables_io.h"
 
@@ -172,10 +172,6 @@ bool ReadyFor(int icon, StoreContext& c) {
 }
 
 }  // namespace
-
-void FileCloser::operator()(std::FILE* f) const {
-  if (f != nullptr) std::fclose(f);
-}
 
 std::int32_t RemoveRecord(int icon, int icons_per_block, OffsetsTable& offsets) {
   const std::int32_t length = offsets.length(icon);

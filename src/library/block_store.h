@@ -16,7 +16,8 @@
 #include <span>
 #include <vector>
 
-#include "app/working_state.h"
+#include "core/working_state.h"
+#include "files/file_stream.h"
 #include "library/tables.h"
 #include "project/project_settings.h"
 
@@ -29,11 +30,6 @@ inline constexpr const char* kTempBlockLeftOverWarning =
     "%s is left over from an interrupted run and holds the previous content of a block. "
     "Nothing was written. Run the integrity check: if it reports a block, move BLTEMP over "
     "that block's file, otherwise delete BLTEMP. Then start again.";
-
-struct FileCloser {
-  void operator()(std::FILE* f) const;
-};
-using FileStream = std::unique_ptr<std::FILE, FileCloser>;
 
 // The rewrite state of one run. Destroying it with a block still open closes the streams
 // and leaves BLTEMP on disk, which is the complete old state of that block.

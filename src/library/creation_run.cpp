@@ -5,12 +5,12 @@
 #include <string_view>
 #include <vector>
 
-#include "app/status.h"
-#include "app/working_state.h"
+#include "core/status.h"
+#include "core/working_state.h"
 #include "files/file_layer.h"
 #include "library/block_store.h"
 #include "library/entry_decoder.h"
-#include "library/file_helpers.h"
+#include "files/file_helpers.h"
 #include "library/icon_encoder.h"
 #include "library/source_loading.h"
 #include "library/stamping.h"
@@ -90,7 +90,9 @@ bool Convert(int icon, const SelectedSource& source, StoreContext& store) {
   CoordinatesTable coordinates(state.coordinates.span());
   const std::span<std::uint8_t> input =
       sound ? state.picture.span().first(source.sound_length) : state.Picture();
-  std::size_t length = EncodeIcon(icon, input, state.file.span(), coordinates, state.crop_box);
+  CropBox crop_box;
+  std::size_t length = EncodeIcon(icon, input, state.file.span(), coordinates, crop_box);
+  state.crop_box.store(crop_box);
   const std::span<const std::uint8_t> entry = state.file.span().first(length);
 
   if (sound) {
@@ -177,7 +179,7 @@ void CreationRun(StoreContext& store) {
     // BLTEMP may be the only copy of a block: nothing is touched until the user sorted it.
     WarnTempBlockLeftOver(state);
     state.stop_request.store(false);
-    SetRunEndButtons(port);
+    port.RunEnded();
     return;
   }
 
@@ -273,7 +275,7 @@ void CreationRun(StoreContext& store) {
   if (!WriteCoordinatesFile(settings, state)) {
     ShowWarning(port, Owner::kMain, kWriteErrorFormat, settings.FCOO.data());
   }
-  SetRunEndButtons(port);
+  port.RunEnded();
 }
 
 }  // namespace zemlo

@@ -5,7 +5,7 @@
 #include <cstddef>
 #include <string>
 
-#include "app/status_port.h"
+#include "core/status_port.h"
 #include "project/project_settings.h"
 
 namespace zemlo {
@@ -21,15 +21,6 @@ inline constexpr const char* kWavNotLoadedFormat = "WAV %s could not be loaded";
 inline constexpr const char* kDeadEndFormat = "Load PCX/IFF/WAV at dead end, accessing icon %i";
 inline constexpr const char* kWriteErrorFormat = "File %s write error!";
 inline constexpr const char* kNotFoundStatus = "not found (neither IFF, PCX nor WAV)";
-
-// The end of every worker run: "Stop" off; "Create ZGL", "Show ZGL" and "Integrity check"
-// on ("Save as PCX" and "Help" stay as they are).
-inline void SetRunEndButtons(StatusPort& port) {
-  port.EnableButton(ButtonId::kStop, false);
-  port.EnableButton(ButtonId::kCreateZgl, true);
-  port.EnableButton(ButtonId::kShowZgl, true);
-  port.EnableButton(ButtonId::kIntegrityCheck, true);
-}
 
 // Entries longer than this are packed with DPAK 1.
 inline constexpr std::size_t kPackThreshold = 500000;

@@ -4,7 +4,7 @@
 #include <cstring>
 #include <string_view>
 
-#include "app/status.h"
+#include "core/status.h"
 #include "library/icon_encoder.h"
 
 namespace zemlo {

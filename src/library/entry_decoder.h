@@ -5,8 +5,8 @@
 #include <cstdint>
 #include <span>
 
-#include "app/status_port.h"
-#include "app/working_state.h"
+#include "core/status_port.h"
+#include "core/working_state.h"
 #include "library/tables.h"
 #include "project/project_settings.h"
 

@@ -4,12 +4,12 @@
 #include <optional>
 #include <span>
 
-#include "app/status.h"
-#include "app/working_state.h"
+#include "core/status.h"
+#include "core/working_state.h"
 #include "files/file_layer.h"
 #include "library/block_store.h"
 #include "library/entry_decoder.h"
-#include "library/file_helpers.h"
+#include "files/file_helpers.h"
 #include "library/stamping.h"
 #include "library/tables.h"
 #include "library/tables_io.h"

@@ -8,7 +8,7 @@
 #include <span>
 #include <string_view>
 
-#include "app/working_state.h"
+#include "core/working_state.h"
 #include "library/tables.h"
 
 namespace zemlo {

@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "app/status.h"
-#include "app/working_state.h"
+#include "core/status.h"
+#include "core/working_state.h"
 #include "files/file_layer.h"
 #include "library/creation_run.h"
 #include "library/icon_encoder.h"
@@ -149,7 +149,7 @@ void IntegrityCheck(ProjectSettings& settings, WorkingState& state) {
   }
   block.Close();
   state.stop_request.store(false);
-  SetRunEndButtons(port);
+  port.RunEnded();
 }
 
 }  // namespace zemlo

@@ -1,6 +1,6 @@
 #include "library/source_loading.h"
 
-#include "library/file_helpers.h"
+#include "files/file_helpers.h"
 #include "picture/ilbm_reader.h"
 #include "picture/pcx_reader.h"
 

@@ -5,7 +5,7 @@
 #include <cstddef>
 #include <optional>
 
-#include "app/working_state.h"
+#include "core/working_state.h"
 
 namespace zemlo {
 

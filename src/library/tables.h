@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <span>
 
-#include "app/geometry.h"
+#include "core/geometry.h"
 
 namespace zemlo {
 

@@ -4,7 +4,7 @@
 #include <cstdio>
 
 #include "files/file_layer.h"
-#include "library/file_helpers.h"
+#include "files/file_helpers.h"
 
 namespace zemlo {
 namespace {

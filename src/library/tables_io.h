@@ -5,7 +5,7 @@
 
 #include <cstddef>
 
-#include "app/working_state.h"
+#include "core/working_state.h"
 #include "project/project_settings.h"
 
 namespace zemlo {

@@ -3,8 +3,8 @@
 #include <cstring>
 #include <string>
 
-#include "app/geometry.h"
-#include "app/status.h"
+#include "core/geometry.h"
+#include "core/status.h"
 #include "packer/kzp.h"
 #include "packer/pack_entry_seam.h"
 

@@ -8,7 +8,7 @@
 #include <span>
 #include <string_view>
 
-#include "app/status_port.h"
+#include "core/status_port.h"
 
 namespace zemlo {
 

@@ -8,8 +8,8 @@
 #include <optional>
 #include <vector>
 
-#include "app/geometry.h"
-#include "common/byte_reader.h"
+#include "core/geometry.h"
+#include "core/byte_reader.h"
 
 namespace zemlo {
 namespace {
@@ -57,13 +57,15 @@ std::optional<IlbmLayout> FindChunks(std::span<const std::uint8_t> file) {
     if (TagAt(file, pos, "BMHD")) {
       if (pos + kCompressionOffset >= file.size()) return std::nullopt;
       ByteReader reader(file);
-      std::uint16_t width = 0, height = 0;
-      reader.Seek(pos + kWidthOffset);
-      reader.ReadU16BE(width);
-      reader.Seek(pos + kHeightOffset);
-      reader.ReadU16BE(height);
-      layout.width = width;
-      layout.height = height;
+      auto field = [&reader](std::size_t offset) -> std::optional<std::uint16_t> {
+        if (!reader.Seek(offset)) return std::nullopt;
+        return reader.U16BE();
+      };
+      const auto width = field(pos + kWidthOffset);
+      const auto height = field(pos + kHeightOffset);
+      if (!width || !height) return std::nullopt;
+      layout.width = *width;
+      layout.height = *height;
       layout.planes = file[pos + kPlanesOffset];
       layout.mask_plane = file[pos + kMaskingOffset] == kHasMaskPlane;
       layout.compressed = file[pos + kCompressionOffset] == kByteRun1;
@@ -73,12 +75,8 @@ std::optional<IlbmLayout> FindChunks(std::span<const std::uint8_t> file) {
       // (fewer colours) is taken for its own size, the missing colours black, and the jump
       // stops at its end so it cannot pass over a "BODY" behind it.
       ByteReader reader(file);
-      reader.Seek(pos + kTagSize);
       std::uint32_t size = kPaletteBytes;
-      std::uint16_t high = 0, low = 0;
-      if (reader.ReadU16BE(high) && reader.ReadU16BE(low)) {
-        size = std::uint32_t{high} << 16 | low;
-      }
+      if (reader.Seek(pos + kTagSize)) size = reader.U32BE().value_or(kPaletteBytes);
       const std::size_t colours = std::min<std::size_t>(size, kPaletteBytes);
       const std::size_t jump =
           size >= kPaletteBytes ? kCmapJump : kChunkHeaderSize + colours + (colours & 1);
@@ -102,27 +100,29 @@ std::optional<IlbmLayout> FindChunks(std::span<const std::uint8_t> file) {
 std::optional<std::size_t> DecodeRow(ByteReader& body, bool compressed, std::uint8_t* line,
                                      std::size_t length) {
   if (!compressed) {
-    const auto bytes = body.Take(length);
-    if (bytes.size() < length) return std::nullopt;
-    std::memcpy(line, bytes.data(), length);
+    const auto bytes = body.Bytes(length);
+    if (!bytes) return std::nullopt;
+    std::memcpy(line, bytes->data(), length);
     return length;
   }
+  // Runs are checked against the spare bytes past the row, never against the row alone: a
+  // run may pass the row end by up to 127 bytes, as writers' files do.
+  static_assert(kRunOvershoot >= 128);
   std::size_t produced = 0;
   while (produced < length) {
-    std::uint8_t control = 0;
-    if (!body.ReadU8(control)) return std::nullopt;
-    const int n = static_cast<std::int8_t>(control);
+    const auto control = body.U8();
+    if (!control) return std::nullopt;
+    const int n = static_cast<std::int8_t>(*control);
     if (n >= 0) {
-      const std::size_t count = std::size_t(n) + 1;
-      const auto bytes = body.Take(count);
-      if (bytes.size() < count) return std::nullopt;
-      std::memcpy(line + produced, bytes.data(), count);
-      produced += count;
+      const auto bytes = body.Bytes(std::size_t(n) + 1);
+      if (!bytes) return std::nullopt;
+      std::memcpy(line + produced, bytes->data(), bytes->size());
+      produced += bytes->size();
     } else if (n != -128) {
-      std::uint8_t value = 0;
-      if (!body.ReadU8(value)) return std::nullopt;
+      const auto value = body.U8();
+      if (!value) return std::nullopt;
       const std::size_t count = std::size_t(1 - n);
-      std::memset(line + produced, value, count);
+      std::memset(line + produced, *value, count);
       produced += count;
     }
   }

@@ -6,8 +6,8 @@
 #include <optional>
 #include <vector>
 
-#include "app/geometry.h"
-#include "common/byte_reader.h"
+#include "core/geometry.h"
+#include "core/byte_reader.h"
 
 namespace zemlo {
 namespace {
@@ -35,16 +35,17 @@ std::optional<PcxHeader> ReadHeader(std::span<const std::uint8_t> file) {
   if (file[0] != kManufacturer) return std::nullopt;
   if (static_cast<std::int8_t>(file[kPlanesOffset]) != kPlanes) return std::nullopt;
   ByteReader reader(file);
-  std::uint16_t y_min = 0, y_max = 0, bpl = 0;
-  reader.Seek(kYMinOffset);
-  reader.ReadU16LE(y_min);
-  reader.Seek(kYMaxOffset);
-  reader.ReadU16LE(y_max);
-  reader.Seek(kBytesPerLineOffset);
-  reader.ReadU16LE(bpl);
-  const int row_count = int{y_max} - int{y_min} + 1;
+  auto field = [&reader](std::size_t offset) -> std::optional<std::uint16_t> {
+    if (!reader.Seek(offset)) return std::nullopt;
+    return reader.U16LE();
+  };
+  const auto y_min = field(kYMinOffset);
+  const auto y_max = field(kYMaxOffset);
+  const auto bpl = field(kBytesPerLineOffset);
+  if (!y_min || !y_max || !bpl) return std::nullopt;
+  const int row_count = int{*y_max} - int{*y_min} + 1;
   PcxHeader header;
-  header.bytes_per_line = bpl;
+  header.bytes_per_line = *bpl;
   header.rows = std::clamp(row_count, 0, kPictureHeight);
   return header;
 }

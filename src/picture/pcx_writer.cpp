@@ -4,7 +4,7 @@
 #include <cstring>
 #include <vector>
 
-#include "app/geometry.h"
+#include "core/geometry.h"
 
 namespace zemlo {
 namespace {

@@ -11,10 +11,6 @@
 namespace zemlo::testing {
 namespace {
 
-int Button(const RecordingPort& port, ButtonId id) {
-  return port.button_enabled[static_cast<int>(id)];
-}
-
 void AppendToInfo(const TestLibrary& lib, const std::string& more) {
   auto text = ReadFileBytes(lib.dir.path() / "project.zgl");
   text.insert(text.end(), more.begin(), more.end());
@@ -28,7 +24,7 @@ TEST(CommandProject, UnreadableInfoFileIsNamedByTheChosenName) {
   EXPECT_FALSE(StartCreateZgl(session, "missing/nothing.zgl", "nothing.zgl"));
   EXPECT_EQ(port.MessageTexts(), (std::vector<std::string>{"Could not read file nothing.zgl!"}));
   EXPECT_FALSE(session.WorkerRunning());
-  EXPECT_EQ(Button(port, ButtonId::kStop), -1);  // nothing was switched
+  EXPECT_EQ(port.runs_started, 0);  // nothing was switched
 }
 
 TEST(CommandProject, RefusedProjectWritesNothingAndKeepsTheSettings) {
@@ -80,20 +76,16 @@ TEST(CommandRun, CreateRunsOverTheFixedRangeThenTheCheckFindsTheMaskedIcons) {
   EXPECT_EQ(session.settings().DEND, 4999);
   EXPECT_EQ(session.state().current_icon.load(), 5000);
   EXPECT_EQ(session.state().window_mode.load(), WindowMode::kRun);
-  // The new library's coordinates file is announced, then the buttons take their run states;
+  // The new library's coordinates file is announced, then the front end learns the run started;
   // the run's end gives the idle states.
   const std::vector<std::string> start = {
       "message: ZCreate: Could not read coordinates file coords.dat. Creating new one.",
-      "button 2: on", "button 3: off", "button 4: off", "button 5: off", "button 6: off",
-      "button 7: off"};
+      "run started"};
   ASSERT_GE(port.events.size(), start.size());
-  EXPECT_EQ(std::vector<std::string>(port.events.begin(), port.events.begin() + 7), start);
-  EXPECT_EQ(Button(port, ButtonId::kStop), 0);
-  EXPECT_EQ(Button(port, ButtonId::kCreateZgl), 1);
-  EXPECT_EQ(Button(port, ButtonId::kShowZgl), 1);
-  EXPECT_EQ(Button(port, ButtonId::kIntegrityCheck), 1);
-  EXPECT_EQ(Button(port, ButtonId::kSaveAsPcx), 0);
-  EXPECT_EQ(Button(port, ButtonId::kHelp), 0);
+  EXPECT_EQ(std::vector<std::string>(port.events.begin(), port.events.begin() + 2), start);
+  EXPECT_EQ(port.events.back(), "run ended");
+  EXPECT_EQ(port.runs_started, 1);
+  EXPECT_EQ(port.runs_ended, 1);
   EXPECT_EQ(port.messages.size(), 1u);
   EXPECT_TRUE(lib.BlockEntry(2999).empty());
   EXPECT_FALSE(lib.BlockEntry(4999).empty());
@@ -137,7 +129,7 @@ TEST(CommandRun, StopEndsTheRunAfterTheIconInHand) {
   EXPECT_FALSE(session.state().stop_request.load());
   EXPECT_FALSE(lib.Exists("BLTEMP"));
   EXPECT_TRUE(lib.Exists("coords.dat"));
-  EXPECT_EQ(Button(port, ButtonId::kCreateZgl), 1);
+  EXPECT_EQ(port.runs_ended, 1);
   // What was stored loads back; the check agrees with the offsets file.
   lib.settings = session.settings();
   ReadCoordinatesFile(lib.settings, lib.state);
@@ -157,8 +149,8 @@ TEST(CommandRun, DestroyingTheSessionStopsAndJoinsTheWorker) {
     ASSERT_TRUE(StartCreateZgl(session, "project.zgl", "project.zgl"));
     WaitForTitles(port, 10);
   }
-  // The worker has ended: its last act was the end of run buttons, and its files are whole.
-  EXPECT_EQ(Button(port, ButtonId::kCreateZgl), 1);
+  // The worker has ended: its last act was to report the run's end, and its files are whole.
+  EXPECT_EQ(port.runs_ended, 1);
   EXPECT_LT(port.titles_seen.load(), 2000);
   EXPECT_FALSE(lib.Exists("BLTEMP"));
   EXPECT_TRUE(lib.Exists("coords.dat"));

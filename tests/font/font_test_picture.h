@@ -6,7 +6,7 @@
 #include <span>
 #include <vector>
 
-#include "app/geometry.h"
+#include "core/geometry.h"
 
 namespace zemlo::testing {
 

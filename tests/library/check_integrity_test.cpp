@@ -66,8 +66,7 @@ TEST_F(CheckTest, CleanLibraryGivesTitlesOnly) {
   EXPECT_EQ(lib.port.progress.front(), 15);
   EXPECT_EQ(lib.port.progress.back(), 24);
   EXPECT_EQ(lib.state.current_icon.load(), 5000);
-  EXPECT_EQ(lib.port.button_enabled[static_cast<int>(ButtonId::kStop)], 0);
-  EXPECT_EQ(lib.port.button_enabled[static_cast<int>(ButtonId::kIntegrityCheck)], 1);
+  EXPECT_EQ(lib.port.runs_ended, 1);
 }
 
 TEST_F(CheckTest, LibraryMadeByTheRunIsClean) {
@@ -189,7 +188,7 @@ TEST_F(CheckTest, StopEndsAfterTheIconInHand) {
   EXPECT_EQ(state.current_icon.load(), 3457);
   EXPECT_FALSE(state.stop_request.load());
   EXPECT_EQ(port.titles.back(), "ZCreate - blk\\b34.blk (Unmasked) - 3456");
-  EXPECT_EQ(port.button_enabled[static_cast<int>(ButtonId::kCreateZgl)], 1);
+  EXPECT_EQ(port.runs_ended, 1);
 }
 
 }  // namespace

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "app/status.h"
+#include "core/status.h"
 #include "support/recording_port.h"
 
 namespace zemlo {

@@ -46,8 +46,7 @@ TEST_P(RunLayouts, EveryIconLoadsBackAsItsSourceWithinItsCropBox) {
   ASSERT_FALSE(lib.port.progress.empty());
   EXPECT_EQ(lib.port.progress.front(), 0);
   EXPECT_EQ(lib.port.progress.back(), 100);
-  EXPECT_EQ(lib.port.button_enabled[static_cast<int>(ButtonId::kStop)], 0);
-  EXPECT_EQ(lib.port.button_enabled[static_cast<int>(ButtonId::kCreateZgl)], 1);
+  EXPECT_EQ(lib.port.runs_ended, 1);
 
   ExpectLoadsBack(lib, sources);
 
@@ -317,7 +316,7 @@ TEST(RunCreation, StopFinishesTheIconInHandAndCarriesTheRestOfItsBlockOver) {
   EXPECT_FALSE(first.Exists("BLTEMP"));
   EXPECT_EQ(first.BlockEntry(3051), old_3051);
   EXPECT_EQ(first.BlockEntry(3100), old_3100);
-  EXPECT_EQ(port.button_enabled[static_cast<int>(ButtonId::kCreateZgl)], 1);
+  EXPECT_EQ(port.runs_ended, 1);
   // 3050 was stored, and the coordinates file has its new crop box.
   first.port.Clear();
   ReadCoordinatesFile(first.settings, first.state);
@@ -368,7 +367,7 @@ TEST(RunCreation, LeftOverTempBlockRefusesTheRunAndTouchesNothing) {
   EXPECT_FALSE(lib.Exists("offsets.dat"));
   EXPECT_FALSE(std::filesystem::exists(lib.BlockPath(30)));
   EXPECT_EQ(ReadFileBytes(lib.dir.path() / "BLTEMP"), (std::vector<std::uint8_t>{9, 9, 9}));
-  EXPECT_EQ(lib.port.button_enabled[static_cast<int>(ButtonId::kCreateZgl)], 1);
+  EXPECT_EQ(lib.port.runs_ended, 1);
 }
 
 TEST(RunCreation, FailingStoreStopsCleanlyAndKeepsTheOldLibrary) {
@@ -387,8 +386,7 @@ TEST(RunCreation, FailingStoreStopsCleanlyAndKeepsTheOldLibrary) {
   EXPECT_EQ(ReadFileBytes(lib.dir.path() / "offsets.dat"), offsets_before);
   EXPECT_EQ(ReadFileBytes(lib.dir.path() / "coords.dat"), coords_before);
   EXPECT_TRUE(files::ArchiveAttributeSet(lib.PcxPath(3000).string().c_str()));
-  EXPECT_EQ(lib.port.button_enabled[static_cast<int>(ButtonId::kStop)], 0);
-  EXPECT_EQ(lib.port.button_enabled[static_cast<int>(ButtonId::kCreateZgl)], 1);
+  EXPECT_EQ(lib.port.runs_ended, 1);
 }
 
 TEST(RunCreation, PatternsTooShortForTheNumberNameNoFile) {

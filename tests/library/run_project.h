@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "app/working_state.h"
+#include "core/working_state.h"
 #include "files/file_layer.h"
 #include "library/block_store.h"
 #include "library/creation_run.h"

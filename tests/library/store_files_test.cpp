@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "app/working_state.h"
-#include "library/file_helpers.h"
+#include "core/working_state.h"
+#include "files/file_helpers.h"
 #include "library/tables.h"
 #include "library/tables_io.h"
 #include "project/info_parser.h"

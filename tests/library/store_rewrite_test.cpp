@@ -9,10 +9,10 @@
 #include <string>
 #include <vector>
 
-#include "app/working_state.h"
+#include "core/working_state.h"
 #include "files/file_layer.h"
 #include "library/block_store.h"
-#include "library/file_helpers.h"
+#include "files/file_helpers.h"
 #include "library/stamping.h"
 #include "library/tables.h"
 #include "library/tables_io.h"

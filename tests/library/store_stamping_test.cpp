@@ -5,7 +5,7 @@
 #include <string>
 
 #include "files/file_layer.h"
-#include "library/file_helpers.h"
+#include "files/file_helpers.h"
 #include "support/temp_dir.h"
 
 namespace zemlo {

@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-#include "app/geometry.h"
+#include "core/geometry.h"
 #include "support/iff_builder.h"
 #include "support/temp_dir.h"
 

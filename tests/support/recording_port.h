@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "app/status_port.h"
+#include "core/status_port.h"
 
 namespace zemlo::testing {
 
@@ -39,11 +39,15 @@ class RecordingPort : public StatusPort {
     repaints.push_back({erase});
     events.push_back(erase ? "repaint: erase" : "repaint");
   }
-  void EnableButton(ButtonId id, bool enabled) override {
+  void RunStarted() override {
     std::lock_guard lock(mutex_);
-    button_enabled[static_cast<int>(id)] = enabled;
-    events.push_back("button " + std::to_string(static_cast<int>(id)) +
-                     (enabled ? ": on" : ": off"));
+    ++runs_started;
+    events.push_back("run started");
+  }
+  void RunEnded() override {
+    std::lock_guard lock(mutex_);
+    ++runs_ended;
+    events.push_back("run ended");
   }
   void SetProgress(int position) override {
     std::lock_guard lock(mutex_);
@@ -64,6 +68,8 @@ class RecordingPort : public StatusPort {
     repaints.clear();
     progress.clear();
     events.clear();
+    runs_started = 0;
+    runs_ended = 0;
   }
 
   std::vector<std::string> titles;
@@ -71,8 +77,8 @@ class RecordingPort : public StatusPort {
   std::vector<RecordedRepaint> repaints;
   std::vector<int> progress;
   std::vector<std::string> events;
-  // Index by control id; -1 = never touched.
-  int button_enabled[9] = {-1, -1, -1, -1, -1, -1, -1, -1, -1};
+  int runs_started = 0;
+  int runs_ended = 0;
 
  private:
   mutable std::mutex mutex_;

@@ -8,7 +8,7 @@
 #include <mutex>
 #include <string>
 
-#include "app/status_port.h"
+#include "core/status_port.h"
 
 namespace zemlo::console {
 
@@ -22,7 +22,8 @@ class ConsolePort : public StatusPort {
   int ShowMessage(Owner owner, std::string_view caption, std::string_view text,
                   MessageIcon icon) override;
   void Repaint(bool erase) override {}
-  void EnableButton(ButtonId id, bool enabled) override {}
+  void RunStarted() override {}
+  void RunEnded() override {}
   void SetProgress(int position) override;
 
   // Warning boxes shown so far (information boxes do not count).

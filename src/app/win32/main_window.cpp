@@ -6,7 +6,7 @@
 #include <new>
 
 #include "app/commands.h"
-#include "app/geometry.h"
+#include "core/geometry.h"
 #include "app/picture_commands.h"
 #include "app/session.h"
 #include "app/win32/file_dialogs.h"
@@ -179,7 +179,7 @@ void MainWindow::Paint(HWND window) {
     }
     if (state.crop_lines.load()) {
       HGDIOBJ old_pen = SelectObject(dc, GetStockObject(WHITE_PEN));
-      for (const LineSegment& line : DrawCropLines(state.crop_box)) {
+      for (const LineSegment& line : DrawCropLines(state.crop_box.load())) {
         MoveToEx(dc, line.x1, line.y1, nullptr);
         LineTo(dc, line.x2, line.y2);
       }

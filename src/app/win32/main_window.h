@@ -4,7 +4,8 @@
 
 #include <windows.h>
 
-#include "app/status_port.h"
+#include "app/win32/win32_port.h"
+#include "core/status_port.h"
 
 namespace zemlo::win32 {
 

@@ -10,5 +10,5 @@
 #define IDC_GOTO_NUMBER 101
 #define IDC_GOTO_SPIN 102
 
-// The progress bar's control id; the buttons use the ids of zemlo::ButtonId.
+// The progress bar's control id; the buttons use the ids of zemlo::win32::ButtonId.
 #define IDC_PROGRESS 1

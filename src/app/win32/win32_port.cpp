@@ -41,17 +41,19 @@ void Win32Port::Repaint(bool erase) {
   UpdateWindow(main_window_);
 }
 
-void Win32Port::EnableButton(ButtonId id, bool enabled) {
-  if (HWND handle = button(id)) EnableWindow(handle, enabled ? TRUE : FALSE);
-  // "Font", "Save as PCX" and "Help" work on the buffers a run uses, so they are offered
-  // exactly while no run works: "Stop" is enabled when a run starts and disabled when its
-  // worker ends, whoever sets the other buttons.
-  if (id == ButtonId::kStop) {
-    for (ButtonId extra : {ButtonId::kFont, ButtonId::kSaveAsPcx, ButtonId::kHelp}) {
-      if (HWND handle = button(extra)) EnableWindow(handle, enabled ? FALSE : TRUE);
-    }
+void Win32Port::SetRunButtons(bool running) {
+  // Every command but "Stop" works on the buffers a run uses (or starts a second worker), so
+  // while a run works only "Stop" is offered, and afterwards everything but "Stop".
+  for (const ButtonId id : {ButtonId::kCreateZgl, ButtonId::kShowZgl, ButtonId::kFont,
+                            ButtonId::kSaveAsPcx, ButtonId::kIntegrityCheck, ButtonId::kHelp}) {
+    if (HWND handle = button(id)) EnableWindow(handle, running ? FALSE : TRUE);
   }
+  if (HWND stop = button(ButtonId::kStop)) EnableWindow(stop, running ? TRUE : FALSE);
 }
+
+void Win32Port::RunStarted() { SetRunButtons(true); }
+
+void Win32Port::RunEnded() { SetRunButtons(false); }
 
 void Win32Port::SetProgress(int position) {
   // Posted, not sent: a worker never waits for the progress bar.

@@ -9,9 +9,20 @@
 #include <array>
 #include <string_view>
 
-#include "app/status_port.h"
+#include "core/status_port.h"
 
 namespace zemlo::win32 {
+
+// Control ids of the button bar; the command handler dispatches on them.
+enum class ButtonId : int {
+  kStop = 2,
+  kCreateZgl = 3,
+  kShowZgl = 4,
+  kSaveAsPcx = 5,
+  kHelp = 6,
+  kIntegrityCheck = 7,
+  kFont = 8,
+};
 
 class Win32Port : public StatusPort {
  public:
@@ -24,7 +35,8 @@ class Win32Port : public StatusPort {
   int ShowMessage(Owner owner, std::string_view caption, std::string_view text,
                   MessageIcon icon) override;
   void Repaint(bool erase) override;
-  void EnableButton(ButtonId id, bool enabled) override;
+  void RunStarted() override;
+  void RunEnded() override;
   void SetProgress(int position) override;
 
   HWND main_window() const { return main_window_; }
@@ -32,6 +44,8 @@ class Win32Port : public StatusPort {
   HWND progress_bar() const { return progress_bar_; }
 
  private:
+  void SetRunButtons(bool running);
+
   HWND main_window_ = nullptr;
   HWND progress_bar_ = nullptr;
   // Indexed by control id (2 to 8).

@@ -32,7 +32,7 @@
 #include <thread>
 #include <vector>
 
-#include "app/geometry.h"
+#include "core/geometry.h"
 #include "picture/pcx_writer.h"
 #include "support/temp_dir.h"
 

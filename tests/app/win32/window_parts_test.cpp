@@ -215,23 +215,16 @@ class PortWindows : public ::testing::Test {
   Win32Port port_;
 };
 
-TEST_F(PortWindows, StopStateDecidesTheOfferOfFontSaveAndHelp) {
-  port_.EnableButton(ButtonId::kStop, true);  // a run starts
+TEST_F(PortWindows, WhileARunWorksOnlyStopIsOffered) {
+  const ButtonId others[] = {ButtonId::kCreateZgl, ButtonId::kShowZgl, ButtonId::kFont,
+                             ButtonId::kSaveAsPcx, ButtonId::kIntegrityCheck, ButtonId::kHelp};
+  port_.RunStarted();
   EXPECT_TRUE(Enabled(ButtonId::kStop));
-  EXPECT_FALSE(Enabled(ButtonId::kFont));
-  EXPECT_FALSE(Enabled(ButtonId::kSaveAsPcx));
-  EXPECT_FALSE(Enabled(ButtonId::kHelp));
-  EXPECT_TRUE(Enabled(ButtonId::kCreateZgl));  // the command layer switches the rest
+  for (const ButtonId id : others) EXPECT_FALSE(Enabled(id)) << static_cast<int>(id);
 
-  port_.EnableButton(ButtonId::kStop, false);  // the worker's end
+  port_.RunEnded();
   EXPECT_FALSE(Enabled(ButtonId::kStop));
-  EXPECT_TRUE(Enabled(ButtonId::kFont));
-  EXPECT_TRUE(Enabled(ButtonId::kSaveAsPcx));
-  EXPECT_TRUE(Enabled(ButtonId::kHelp));
-
-  port_.EnableButton(ButtonId::kCreateZgl, false);
-  EXPECT_FALSE(Enabled(ButtonId::kCreateZgl));
-  EXPECT_TRUE(Enabled(ButtonId::kFont));  // only "Stop" moves the other three
+  for (const ButtonId id : others) EXPECT_TRUE(Enabled(id)) << static_cast<int>(id);
 }
 
 TEST_F(PortWindows, WorkerReachesTitleButtonsProgressAndPainting) {
@@ -239,7 +232,7 @@ TEST_F(PortWindows, WorkerReachesTitleButtonsProgressAndPainting) {
   const std::string_view longer = "ZCreate - a.pcx (X-masked) - 1234xyz";
   OnWorker([&] {
     port_.SetTitle(longer.substr(0, longer.size() - 3));
-    port_.EnableButton(ButtonId::kShowZgl, false);
+    port_.RunStarted();
     port_.SetProgress(57);
     port_.Repaint(false);
   });

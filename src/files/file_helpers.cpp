@@ -1,4 +1,4 @@
-#include "library/file_helpers.h"
+#include "files/file_helpers.h"
 
 #include <algorithm>
 #include <array>

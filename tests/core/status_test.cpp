@@ -1,4 +1,4 @@
-#include "app/status.h"
+#include "core/status.h"
 
 #include <gtest/gtest.h>
 

@@ -8,8 +8,8 @@
 #include <memory>
 #include <span>
 
-#include "app/geometry.h"
-#include "app/status_port.h"
+#include "core/geometry.h"
+#include "core/status_port.h"
 
 namespace zemlo {
 
@@ -36,6 +36,29 @@ struct CropBox {
   std::int32_t right = 0;
 };
 
+// The crop box as the worker hands it to painting: one atomic word, so a repaint on the
+// window's thread sees a whole box, the old one or the new one, never a mix. Every edge lies
+// within 0..800, so 16 bits each suffice.
+class SharedCropBox {
+ public:
+  void store(const CropBox& box) {
+    bits_.store(Pack(box.top) | Pack(box.bottom) << 16 | Pack(box.left) << 32 |
+                    Pack(box.right) << 48,
+                std::memory_order_release);
+  }
+  CropBox load() const {
+    const std::uint64_t bits = bits_.load(std::memory_order_acquire);
+    return {Unpack(bits), Unpack(bits >> 16), Unpack(bits >> 32), Unpack(bits >> 48)};
+  }
+
+ private:
+  static std::uint64_t Pack(std::int32_t edge) { return static_cast<std::uint16_t>(edge); }
+  static std::int32_t Unpack(std::uint64_t bits) {
+    return static_cast<std::int16_t>(static_cast<std::uint16_t>(bits));
+  }
+  std::atomic<std::uint64_t> bits_{0};
+};
+
 enum class WindowMode : std::uint8_t { kIdle = 0, kRun = 1, kViewer = 2 };
 
 struct WorkingState {
@@ -45,6 +68,11 @@ struct WorkingState {
 
   StatusPort& port;
 
+  // The picture is written by the worker while the window may paint it: a repaint that the
+  // worker asks for waits until it is drawn (the platform hands it to the window's thread and
+  // returns afterwards), but one caused by the user (a window uncovered mid-run) may show a
+  // picture half-written for one frame, which is accepted; the next repaint mends it.
+  //
   // The eight shared buffers, in the order they are allocated. Those that ReadWholeFile
   // fills carry its spare byte.
   Buffer info_text{kInfoTextSize + kReadSpare};
@@ -64,7 +92,7 @@ struct WorkingState {
   std::atomic<bool> picture_shown{false};
   std::atomic<bool> crop_lines{false};
   std::atomic<WindowMode> window_mode{WindowMode::kIdle};
-  CropBox crop_box;
+  SharedCropBox crop_box;
 
   // The last title set by SetStatusTitle; the packer appends its progress to it.
   char title_text[kTextBufferSize] = {};

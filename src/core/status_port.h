@@ -12,17 +12,6 @@ enum class Owner { kNone, kMain };
 // The exclamation mark and the warning sign are the same icon on the platform.
 enum class MessageIcon { kWarning, kInformation };
 
-// Control ids of the button bar; the command handler dispatches on them.
-enum class ButtonId : int {
-  kStop = 2,
-  kCreateZgl = 3,
-  kShowZgl = 4,
-  kSaveAsPcx = 5,
-  kHelp = 6,
-  kIntegrityCheck = 7,
-  kFont = 8,
-};
-
 class StatusPort {
  public:
   virtual ~StatusPort() = default;
@@ -33,7 +22,10 @@ class StatusPort {
                           MessageIcon icon) = 0;
   // Invalidates the whole client area (with or without erasing) and updates it at once.
   virtual void Repaint(bool erase) = 0;
-  virtual void EnableButton(ButtonId id, bool enabled) = 0;
+  // A worker run (creation or integrity check) starts or has ended; each front end shows
+  // what the user may do meanwhile (the window greys its buttons but "Stop").
+  virtual void RunStarted() = 0;
+  virtual void RunEnded() = 0;
   // Progress bar position, 0 to 100.
   virtual void SetProgress(int position) = 0;
 };

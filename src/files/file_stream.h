@@ -1,0 +1,16 @@
+// An owning handle for a stream opened through the file layer: closed on every path out.
+#pragma once
+
+#include <cstdio>
+#include <memory>
+
+namespace zemlo {
+
+struct FileCloser {
+  void operator()(std::FILE* f) const {
+    if (f != nullptr) std::fclose(f);
+  }
+};
+using FileStream = std::unique_ptr<std::FILE, FileCloser>;
+
+}  // namespace zemlo
