@@ -6,6 +6,7 @@
 #include "core/geometry.h"
 #include "core/status.h"
 #include "packer/kzp.h"
+#include "packer/kzp_tag.h"
 #include "packer/pack_entry_seam.h"
 
 namespace zemlo {
@@ -62,60 +63,26 @@ bool VerifyChunk(std::span<const std::uint8_t> source, std::size_t start, std::s
   std::size_t cursor = start;
   int previous_kind = kNoTag;
   int previous_length = 0;
-  std::size_t i = 0;
-  while (i < packed.size()) {
-    const std::uint8_t tag = packed[i++];
-    // The compressor's own replicate tags: two bytes, short length, short distance.
-    if ((tag & (kTagReplicate | kTagExtended)) == kTagReplicate && i < packed.size() &&
-        packed[i] < kOffsetExtended) {
-      const std::size_t distance = packed[i];
-      const std::size_t n = (tag & kTagLowBits) + std::size_t{1};
-      if (distance != 0 && distance <= cursor && n <= end - cursor &&
-          SameBytes(s + cursor - distance, s + cursor, n)) {
-        ++i;
-        cursor += n;
-        previous_kind = kReplicateKind;
-        previous_length = tag & kTagLowBits;
-        continue;
-      }
-    }
-    const int kind = (tag & kTagReplicate) ? kReplicateKind : kWriteKind;
-    std::size_t length = tag & kTagLowBits;
-    if (tag & kTagExtended) {
-      if (i == packed.size()) {
-        return ReportTagMismatch(port, owner, kind, previous_kind, previous_length);
-      }
-      length += std::size_t{64} * packed[i++];
-    }
-    if (kind == kWriteKind) {
+  ByteReader tags(packed);
+  while (!tags.empty()) {
+    const int kind = NextTagReplicates(tags) ? kReplicateKind : kWriteKind;
+    const auto tag = ReadKzpTag(tags);
+    if (!tag) return ReportTagMismatch(port, owner, kind, previous_kind, previous_length);
+    const std::size_t n = tag->produced();
+    bool same = n <= end - cursor;
+    if (same && !tag->replicate) {
       // All literals compared at once: the report names the tag, not the byte.
-      if (length > packed.size() - i || length > end - cursor ||
-          !SameBytes(packed.data() + i, s + cursor, length)) {
-        return ReportTagMismatch(port, owner, kind, previous_kind, previous_length);
-      }
-      i += length;
-      cursor += length;
-    } else {
-      std::size_t distance = 0;
-      bool complete = i < packed.size();
-      if (complete) {
-        distance = packed[i++];
-        if (distance & kOffsetExtended) {
-          complete = i < packed.size();
-          if (complete) distance = (distance & kOffsetLowBits) + std::size_t{128} * packed[i++];
-        }
-      }
-      const std::size_t n = length + 1;
+      same = SameBytes(tag->literals.data(), s + cursor, n);
+    } else if (same) {
       // Distance 0 would compare each byte with itself and pass, though no unpacker can
       // produce a byte from itself.
-      if (!complete || distance == 0 || distance > cursor || n > end - cursor ||
-          !SameBytes(s + cursor - distance, s + cursor, n)) {
-        return ReportTagMismatch(port, owner, kind, previous_kind, previous_length);
-      }
-      cursor += n;
+      same = tag->distance != 0 && tag->distance <= cursor &&
+             SameBytes(s + cursor - tag->distance, s + cursor, n);
     }
+    if (!same) return ReportTagMismatch(port, owner, kind, previous_kind, previous_length);
+    cursor += n;
     previous_kind = kind;
-    previous_length = static_cast<int>(length);
+    previous_length = static_cast<int>(tag->length);
   }
   // Every tag matched but some source bytes have none (a tag that did not fit its buffer).
   return cursor == end;

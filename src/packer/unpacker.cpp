@@ -2,6 +2,7 @@
 #include <cstring>
 
 #include "packer/kzp.h"
+#include "packer/kzp_tag.h"
 
 namespace zemlo {
 namespace {
@@ -48,46 +49,30 @@ bool IsPackedEntry(std::span<const std::uint8_t> entry) {
 std::optional<std::size_t> UnpackEntry(std::span<const std::uint8_t> packed,
                                        std::span<std::uint8_t> out) {
   if (packed.size() < kKzpMagicSize) return std::nullopt;
-  const std::uint8_t* in = packed.data() + kKzpMagicSize;
-  const std::uint8_t* const in_end = packed.data() + packed.size();
-  std::uint8_t* const out_begin = out.data();
-  std::uint8_t* o = out_begin;
-  std::uint8_t* const out_end = out_begin + out.size();
-
-  while (in != in_end) {
-    const std::uint8_t tag = *in++;
-    std::size_t length = tag & kTagLowBits;
-    if (tag & kTagExtended) {
-      if (in == in_end) return std::nullopt;
-      length += std::size_t{64} * *in++;
-    }
-    const auto out_room = static_cast<std::size_t>(out_end - o);
-    if (!(tag & kTagReplicate)) {
-      const auto in_room = static_cast<std::size_t>(in_end - in);
-      if (length > in_room || length > out_room) return std::nullopt;
-      if (in_room >= kShortCopy && out_room >= kShortCopy && length <= kShortCopy) {
-        std::memcpy(o, in, kShortCopy);
+  ByteReader in(packed.subspan(kKzpMagicSize));
+  std::size_t produced = 0;
+  while (!in.empty()) {
+    const auto tag = ReadKzpTag(in);
+    if (!tag) return std::nullopt;
+    const std::size_t n = tag->produced();
+    const std::size_t out_room = out.size() - produced;
+    if (n > out_room) return std::nullopt;
+    std::uint8_t* o = out.data() + produced;
+    if (!tag->replicate) {
+      // Short literal runs go as one fixed-size move when both sides have the room.
+      const std::size_t in_room = tag->literals.size() + in.remaining();
+      if (in_room >= kShortCopy && out_room >= kShortCopy && n <= kShortCopy) {
+        std::memcpy(o, tag->literals.data(), kShortCopy);
       } else {
-        std::memcpy(o, in, length);
+        std::memcpy(o, tag->literals.data(), n);
       }
-      in += length;
-      o += length;
-      continue;
+    } else {
+      if (tag->distance == 0 || tag->distance > produced) return std::nullopt;
+      CopyBack(o, tag->distance, n, out_room - n);
     }
-    if (in == in_end) return std::nullopt;
-    std::size_t distance = *in++;
-    if (distance & kOffsetExtended) {
-      if (in == in_end) return std::nullopt;
-      distance = (distance & kOffsetLowBits) + std::size_t{128} * *in++;
-    }
-    const std::size_t n = length + 1;
-    if (distance == 0 || distance > static_cast<std::size_t>(o - out_begin) || n > out_room) {
-      return std::nullopt;
-    }
-    CopyBack(o, distance, n, out_room - n);
-    o += n;
+    produced += n;
   }
-  return static_cast<std::size_t>(o - out_begin);
+  return produced;
 }
 
 }  // namespace zemlo
