@@ -4,6 +4,7 @@
 #include <cstring>
 #include <string_view>
 
+#include "core/byte_reader.h"
 #include "core/status.h"
 #include "library/icon_encoder.h"
 
@@ -19,16 +20,15 @@ constexpr std::uint8_t kTrueColourDepth = 24;
 
 constexpr std::uint64_t kCountLimit = std::uint64_t{1} << 40;  // far beyond any buffer
 
-// Reads a 255-continued count; false when the entry ends before the count does.
-bool ReadCount(std::span<const std::uint8_t> entry, std::size_t& pos, std::uint64_t& value) {
-  value = 0;
-  while (pos < entry.size()) {
-    const std::uint8_t b = entry[pos++];
-    value += b;
-    if (b != 0xFF) return true;
+// Reads a 255-continued count; nothing when the entry ends before the count does.
+std::optional<std::uint64_t> ReadCount(ByteReader& entry) {
+  std::uint64_t value = 0;
+  while (const auto b = entry.U8()) {
+    value += *b;
+    if (*b != 0xFF) return value;
     if (value > kCountLimit) value = kCountLimit;  // a run of FF bytes cannot overflow
   }
-  return false;
+  return std::nullopt;
 }
 
 inline std::uint64_t NonZeroByteMask(std::uint64_t v) {
@@ -54,27 +54,20 @@ void OverlayNonZero(std::uint8_t* dst, const std::uint8_t* src, std::size_t n) {
   }
 }
 
-struct Cursor {
-  std::span<const std::uint8_t> entry;
-  std::size_t src;
-  std::span<std::uint8_t> picture;
-
-  std::size_t EntryLeft() const { return entry.size() - src; }
-  // Copies or overlays n bytes to picture position `out`; false when the entry or the
-  // picture ended first (what fits is still drawn).
-  bool Put(std::uint64_t out, std::uint64_t n, bool overlay) {
-    if (out >= picture.size()) return n == 0;
-    const std::uint64_t room = std::min<std::uint64_t>(picture.size() - out, EntryLeft());
-    const std::size_t k = static_cast<std::size_t>(std::min(n, room));
-    if (overlay) {
-      OverlayNonZero(picture.data() + out, entry.data() + src, k);
-    } else if (k > 0) {
-      std::memcpy(picture.data() + out, entry.data() + src, k);
-    }
-    src += k;
-    return k == n;
+// Copies or overlays the entry's next n bytes to picture position `out`; false when the
+// entry or the picture ended first (what fits is still drawn).
+bool Put(ByteReader& entry, std::span<std::uint8_t> picture, std::uint64_t out,
+         std::uint64_t n, bool overlay) {
+  if (out >= picture.size()) return n == 0;
+  const std::uint64_t room = picture.size() - out;
+  const auto bytes = entry.TakeUpTo(static_cast<std::size_t>(std::min(n, room)));
+  if (overlay) {
+    OverlayNonZero(picture.data() + out, bytes.data(), bytes.size());
+  } else if (!bytes.empty()) {
+    std::memcpy(picture.data() + out, bytes.data(), bytes.size());
   }
-};
+  return bytes.size() == n;
+}
 
 }  // namespace
 
@@ -85,23 +78,24 @@ void DecodeEntry(int icon, std::span<const std::uint8_t> entry, std::span<std::u
   const std::uint64_t b = entry[0] == kTrueColourDepth ? 3 : 1;
   const std::uint64_t stride = kPictureWidth * b;
   const std::uint8_t kind = entry[1];
-  Cursor c{entry, std::min(kEntryHeaderSize, entry.size()), picture};
+  ByteReader pixels(entry.subspan(std::min(kEntryHeaderSize, entry.size())));
   std::uint64_t row_start = record.top * stride + record.left * b;
 
   if (kind & kXMaskBit) {
     for (unsigned row = 0; row < record.height; ++row, row_start += stride) {
       std::uint64_t out = row_start;
       for (;;) {
-        std::uint64_t copy = 0, skip = 0;
-        if (!ReadCount(entry, c.src, copy)) return;
-        if (copy == 0) break;
-        if (!ReadCount(entry, c.src, skip)) return;
-        out += skip * b;  // from where the previous run ended
-        if (copy > static_cast<std::uint64_t>(kPictureWidth)) {
-          ShowWarningNumber(port, owner, "Caution! iXLen = %x", static_cast<int>(copy));
+        const auto copy = ReadCount(pixels);
+        if (!copy) return;
+        if (*copy == 0) break;
+        const auto skip = ReadCount(pixels);
+        if (!skip) return;
+        out += *skip * b;  // from where the previous run ended
+        if (*copy > static_cast<std::uint64_t>(kPictureWidth)) {
+          ShowWarningNumber(port, owner, "Caution! iXLen = %x", static_cast<int>(*copy));
         }
-        if (!c.Put(out, copy * b, false)) return;
-        out += copy * b;
+        if (!Put(pixels, picture, out, *copy * b, false)) return;
+        out += *copy * b;
       }
     }
     return;
@@ -110,7 +104,7 @@ void DecodeEntry(int icon, std::span<const std::uint8_t> entry, std::span<std::u
   const std::uint64_t row_bytes = record.width * b;
   if (row_bytes == 0) return;
   for (unsigned row = 0; row < record.height; ++row, row_start += stride) {
-    if (!c.Put(row_start, row_bytes, overlay)) return;
+    if (!Put(pixels, picture, row_start, row_bytes, overlay)) return;
   }
 }
 
