@@ -38,7 +38,6 @@ class FileDialogs {
   const char* path() const { return path_; }
   const char* name() const { return name_; }
   // The 1-based filter the user left selected in the last dialog.
-  DWORD filter_index() const { return record_.nFilterIndex; }
   const OPENFILENAMEA& record() const { return record_; }
 
   // Fills the record afresh for a dialog with `filter` and `flags`; Open and Save call it.

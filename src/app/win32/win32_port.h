@@ -39,7 +39,6 @@ class Win32Port : public StatusPort {
   void RunEnded() override;
   void SetProgress(int position) override;
 
-  HWND main_window() const { return main_window_; }
   HWND button(ButtonId id) const;
   HWND progress_bar() const { return progress_bar_; }
 
