@@ -37,7 +37,6 @@ class FileDialogs {
   // The chosen path (what files are opened with) and the chosen name (what messages show).
   const char* path() const { return path_; }
   const char* name() const { return name_; }
-  // The 1-based filter the user left selected in the last dialog.
   const OPENFILENAMEA& record() const { return record_; }
 
   // Fills the record afresh for a dialog with `filter` and `flags`; Open and Save call it.
