@@ -15,11 +15,11 @@ inline constexpr char kLibraryFilter[] =
 inline constexpr char kPcxFilter[] = "PC Paintbrush (*.PCX)\0*.pcx\0";
 inline constexpr char kFontFilter[] = "ZEMLO Font (*.FNT)\0*.fnt\0";
 
-// The record size of the older dialog layout, which every Windows version accepts.
-inline constexpr DWORD kDialogRecordSize = 76;
-// That layout ends with the template name (OPENFILENAME_SIZE_VERSION_400A).
-static_assert(kDialogRecordSize ==
-              offsetof(OPENFILENAMEA, lpTemplateName) + sizeof(OPENFILENAMEA::lpTemplateName));
+// The record size of the older dialog layout, which every Windows version accepts: the record
+// up to and with the template name (OPENFILENAME_SIZE_VERSION_400A), 76 bytes in a 32-bit build.
+inline constexpr DWORD kDialogRecordSize =
+    offsetof(OPENFILENAMEA, lpTemplateName) + sizeof(OPENFILENAMEA::lpTemplateName);
+static_assert(sizeof(void*) != 4 || kDialogRecordSize == 76);
 
 inline constexpr DWORD kOpenFlags = OFN_CREATEPROMPT | OFN_HIDEREADONLY;
 inline constexpr DWORD kSaveFlags = OFN_OVERWRITEPROMPT;

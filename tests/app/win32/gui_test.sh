@@ -12,6 +12,8 @@ parts=${6:+$(abs "$6")}
 here=$(cd "$(dirname "$0")" && pwd)
 py=/usr/bin/python3
 check="$py $here/gui_check.py"
+# Wine with the loader that fits the programs (32-bit or 64-bit); one wineserver serves both.
+wine=$(cd "$here/../../../tools" && pwd)/wine-run
 
 rm -rf "$art"
 mkdir -p "$art"
@@ -52,7 +54,7 @@ winpath() { local p; p=$(cd "$(dirname "$1")" && pwd)/$(basename "$1"); echo "Z:
 drive() {
   echo "+ driver $*" >>"$log"
   local code=0
-  wine "$driver" "$@" </dev/null >"$art/step.out" 2>&1 || code=$?
+  "$wine" "$driver" "$@" </dev/null >"$art/step.out" 2>&1 || code=$?
   tr -d '\r' <"$art/step.out" | tee -a "$log"
   return "$code"
 }
@@ -62,7 +64,7 @@ shot() {
 }
 # Starts ZCreate.exe in folder $1 and waits for its window.
 start_zcreate() {
-  (cd "$1" && exec wine "$zcreate") </dev/null >>"$art/zcreate.log" 2>&1 &
+  (cd "$1" && exec "$wine" "$zcreate") </dev/null >>"$art/zcreate.log" 2>&1 &
   zc_pid=$!
   drive timeout 60000 wait-window
 }
@@ -78,11 +80,11 @@ wait_zcreate_end() {
 # the way of the steps' output; the first start makes the prefix (slow).
 mkdir -p "$WINEPREFIX"
 wineserver -p
-wine "$driver" sleep 0 </dev/null >/dev/null 2>&1 || true
+"$wine" "$driver" sleep 0 </dev/null >/dev/null 2>&1 || true
 
 # ---- the window's parts on their own ------------------------------------------------------
 if [ -n "$parts" ]; then
-  wine "$parts" </dev/null >"$art/window_parts.log" 2>&1 ||
+  "$wine" "$parts" </dev/null >"$art/window_parts.log" 2>&1 ||
     fail "window parts: $(tr -d '\r' <"$art/window_parts.log" | grep -E 'Failure|FAILED|error' | head -5)"
   tr -d '\r' <"$art/window_parts.log" | grep -E '^\[  PASSED' || true
 fi
@@ -123,7 +125,7 @@ read -r _ before_end < <($check neighbours "$work/create/$fofs" 5000)
 drive click "Show ZGL" cancel-file key 37 wait-title-end " - $before_end"
 
 # The console program on a pristine copy must write the very same files.
-(cd "$work/reference" && wine "$zgl" create "$project") >"$art/zgl-create.log" 2>&1 || true
+(cd "$work/reference" && "$wine" "$zgl" create "$project") >"$art/zgl-create.log" 2>&1 || true
 diff -r "$work/create" "$work/reference" >"$art/create-diff.log" 2>&1 ||
   fail "ZCreate and zgl create wrote different files: $(head -5 "$art/create-diff.log")"
 ls "$work/create" | grep -q . || fail "no files"
@@ -135,7 +137,7 @@ drive click "Integrity check" open-file "$(winpath "$work/create/$project")" \
       timeout 600000 confirm-until-idle | tee "$art/check-messages.log"
 drive expect-progress 24 expect-buttons "Create ZGL=on,Stop=off,Help=on" wait-title "ZCreate - "
 # Every warning box the console's check shows, the window shows too.
-(cd "$work/reference" && wine "$zgl" check "$project") >"$art/zgl-check.log" 2>&1 || true
+(cd "$work/reference" && "$wine" "$zgl" check "$project") >"$art/zgl-check.log" 2>&1 || true
 $check warnings "$art/check-messages.log" "$art/zgl-check.log" ||
   fail "the window's integrity check warned otherwise than zgl check"
 drive close
@@ -151,7 +153,7 @@ drive remember-title click "Show ZGL" open-file "$(winpath "$work/show/$project"
       timeout 900000 wait-title-changed wait-responsive expect-buttons "Create ZGL=on,Show ZGL=on,Stop=off"
 [ -d "$work/show/IFF/4/9/9" ] || fail "export tree missing"
 [ "$(find "$work/show/IFF" -type d | wc -l)" -eq 223 ] || fail "export tree is not 223 folders"
-(cd "$work/show-reference" && wine "$zgl" show "$project") >"$art/zgl-show.log" 2>&1 || true
+(cd "$work/show-reference" && "$wine" "$zgl" show "$project") >"$art/zgl-show.log" 2>&1 || true
 diff -r "$work/show" "$work/show-reference" >"$art/show-diff.log" 2>&1 ||
   fail "Show ZGL and zgl show exported different files: $(head -5 "$art/show-diff.log")"
 echo "show: export identical to zgl show"
@@ -174,7 +176,7 @@ $check font-picture "$work/font.pcx"
 drive click "Font" open-file "$(winpath "$work/font.pcx")" open-file "$(winpath "$work/gui.fnt")" \
       no-message 300
 shot font
-wine "$zgl" font "$(winpath "$work/font.pcx")" "$(winpath "$work/zgl.fnt")" >"$art/zgl-font.log" 2>&1 ||
+"$wine" "$zgl" font "$(winpath "$work/font.pcx")" "$(winpath "$work/zgl.fnt")" >"$art/zgl-font.log" 2>&1 ||
   fail "zgl font failed: $(cat "$art/zgl-font.log")"
 cmp "$work/gui.fnt" "$work/zgl.fnt" || fail "Font and zgl font built different files"
 echo "font: $(stat -c %s "$work/gui.fnt") bytes, identical to zgl font"

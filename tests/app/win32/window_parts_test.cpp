@@ -109,7 +109,11 @@ TEST(FileDialogs, RecordIsFilledAfreshForEveryDialog) {
 
   dialogs.Prepare(kLibraryFilter, kOpenFlags);
   const OPENFILENAMEA& r = dialogs.record();
-  EXPECT_EQ(r.lStructSize, 76u);
+  // The older layout's size as the headers give it: 76 bytes in a 32-bit program.
+  EXPECT_EQ(r.lStructSize, static_cast<DWORD>(OPENFILENAME_SIZE_VERSION_400A));
+  if (sizeof(void*) == 4) {
+    EXPECT_EQ(r.lStructSize, 76u);
+  }
   EXPECT_EQ(r.hwndOwner, owner);
   EXPECT_EQ(r.hInstance, nullptr);
   EXPECT_EQ(r.lpstrCustomFilter, nullptr);
