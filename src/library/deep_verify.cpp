@@ -101,7 +101,7 @@ class Verifier {
     if (files::Exists(kTempBlockName)) {
       Add(-1, kTempBlockName,
           "left over from an interrupted run; it holds the previous content of a block "
-          "(zgl check tells which)");
+          "(the integrity check tells which)");
     }
     ReadCoordinates();
     if (BlockFilesOn(settings_)) {
@@ -125,7 +125,8 @@ class Verifier {
   }
 
   void Progress(int icon) {
-    if (records_ > 0) state_.port.SetProgress(static_cast<int>(std::int64_t{icon} * 100 / records_));
+    if (records_ == 0) return;
+    state_.port.SetProgress(static_cast<int>(std::int64_t{icon} * 100 / records_));
   }
 
   void AllocateCopyBuffers() {
@@ -267,8 +268,8 @@ class Verifier {
     walk.position += length;
     if (offset != expected) {
       Add(icon, walk.name,
-          Cat("offsets record puts the entry at byte ", offset, ", but the entries before it end at byte ",
-              expected));
+          Cat("offsets record puts the entry at byte ", offset,
+              ", but the entries before it end at byte ", expected));
     }
     if (walk.file == nullptr) {
       Add(icon, walk.name, "the block file holding the entry cannot be opened");

@@ -271,7 +271,8 @@ TEST(PackedStreamWalk, ImpliedLengthsAndFaults) {
   EXPECT_EQ(fault({0x02, 1}), "write tag at byte 4 needs 2 literals, 1 bytes remain");
   EXPECT_EQ(fault({0x01, 1, 0x83}), "ends inside the tag at byte 6");
   EXPECT_EQ(fault({0x01, 1, 0x83, 0}), "replicate tag at byte 6 has distance 0");
-  EXPECT_EQ(fault({0x01, 1, 0x83, 2}), "replicate tag at byte 6 copies from 2 bytes back, after only 1 bytes");
+  EXPECT_EQ(fault({0x01, 1, 0x83, 2}),
+            "replicate tag at byte 6 copies from 2 bytes back, after only 1 bytes");
   EXPECT_EQ(fault({0x41}), "ends inside the tag at byte 4");
   EXPECT_EQ(WalkPackedStream(std::vector<std::uint8_t>{'K', 'Z'}, 10).fault,
             "only 2 bytes, shorter than its magic");
