@@ -2,11 +2,11 @@
 // coordinates, one block file and one single entry file. Nothing it reads may send it
 // outside a buffer, however the lengths and records lie.
 //
-// Input: flags, BLKB - 1, the first icon of the record window (2 bytes, 3000 + n % 2000),
-// the record count k, k records for the window (used as offsets and as coordinates records),
-// then the bytes of the window's block file (also the single entry file of its first icon).
-// Flags: bit 0 single entry files only; bit 1 an offsets file that ends after the window;
-// bit 2 both layouts (the two copies are compared).
+// Input: flags, BLKB - 1, the first icon of the record window (2 bytes, n % 64), the record
+// count k, k offsets records for the window, k coordinates records for it, then the bytes of
+// the window's block file (also the single entry file of its first icon). Flags: bit 0
+// single entry files only; bit 1 an offsets file that ends after the window; bit 2 both
+// layouts (the two copies are compared).
 #include <unistd.h>
 
 #include <algorithm>
@@ -26,7 +26,10 @@
 
 namespace {
 
-constexpr int kRecords = 5000;
+// NSIZ: small, so that each input costs few file look-ups (every icon without a record
+// still has its single entry file looked for).
+constexpr int kRecords = 128;
+constexpr int kWindowStarts = 64;
 
 void SetName(zemlo::Name& name, const char* text) {
   name.fill(0);
@@ -78,10 +81,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   const std::uint8_t flags = data[0];
   const int blkb = 1 + data[1];
-  const int first = 3000 + (data[2] | data[3] << 8) % 2000;
-  const std::size_t records = std::min<std::size_t>(data[4], (size - 5) / zemlo::kRecordSize);
+  const int first = (data[2] | data[3] << 8) % kWindowStarts;
+  const std::size_t records =
+      std::min<std::size_t>(data[4], (size - 5) / (2 * zemlo::kRecordSize));
   const std::uint8_t* const window = data + 5;
-  const std::uint8_t* const block = window + records * zemlo::kRecordSize;
+  const std::uint8_t* const boxes = window + records * zemlo::kRecordSize;
+  const std::uint8_t* const block = boxes + records * zemlo::kRecordSize;
   const std::size_t block_size = static_cast<std::size_t>(data + size - block);
 
   zemlo::ProjectSettings settings;
@@ -101,6 +106,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::size_t offsets_size =
       (flags & 2) ? (first + window_records) * zemlo::kRecordSize : table.size();
   Write(settings.FOFS.data(), table.data(), offsets_size);
+  std::memcpy(table.data() + first * zemlo::kRecordSize, boxes,
+              window_records * zemlo::kRecordSize);
   Write(settings.FCOO.data(), table.data(), table.size());
 
   zemlo::Name name = settings.FBLK;
