@@ -6,14 +6,14 @@
 # Status 77 (skipped) where Chromium is missing.
 #   report_browser_test.sh ZGL DEMO_FOLDER ARTIFACTS
 set -u
-zgl=$1
-demo=$2
-artifacts=$(realpath -m "$3")
 browser=$(command -v chromium || command -v chromium-browser || true)
 if [ -z "$browser" ]; then
   echo "SKIP: Chromium is not installed (tools/install-deps installs it)"
   exit 77
 fi
+zgl=$1
+demo=$2
+artifacts=$(realpath -m "$3")
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 rm -rf "$artifacts"
