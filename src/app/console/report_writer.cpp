@@ -53,13 +53,13 @@ td.num, th.num { text-align: right; }
 ul.findings { margin: 4px 0 0; padding-left: 18px; color: #a40000; }
 .tiles { display: flex; flex-wrap: wrap; gap: 12px; align-items: flex-start; }
 figure.tile { margin: 0; background: #fff; border: 1px solid #c8c8c0; border-radius: 4px;
-  padding: 8px; min-width: 150px; }
-figure.tile.marked { border: 2px solid #c00000; background: #fff4f4; }
+  padding: 8px; min-width: 160px; }
+figure.tile.marked { border: 2px solid #c00000; background: #fff4f4; min-width: 260px; }
 .pic { display: inline-block; line-height: 0; border: 1px solid #999;
   background: repeating-conic-gradient(#d9d9d9 0% 25%, #ffffff 0% 50%) 0 0 / 16px 16px; }
 .pic img { image-rendering: pixelated; }
 .nopic { display: inline-block; padding: 12px; border: 1px dashed #999; color: #666; }
-figcaption { margin-top: 6px; font-size: 12px; }
+figcaption { margin-top: 6px; font-size: 12px; width: 0; min-width: 100%; }
 figcaption .icon { font-size: 15px; font-weight: 700; }
 )";
 
