@@ -18,9 +18,6 @@
 namespace zemlo {
 namespace {
 
-// A single entry file is read up to three picture allowances, as libraries always were.
-constexpr std::size_t kSingleEntryReadLimit = 3 * std::size_t{kPictureAllowance};
-
 // The entry as ShowEntry should see it: unpacked into the unpack buffer when packed; nullopt
 // when a packed stream is malformed or does not fit the unpack buffer.
 std::optional<std::span<const std::uint8_t>> Expand(std::span<const std::uint8_t> entry,

@@ -1,6 +1,7 @@
 // zgl: the creator's commands for batch builds and terminals.
 //
-//   zgl create PROJECT.zgl | show PROJECT.zgl | check PROJECT.zgl
+//   zgl create PROJECT.zgl | show PROJECT.zgl | check PROJECT.zgl | verify PROJECT.zgl
+//   zgl report [--force] PROJECT.zgl OUTDIR
 //   zgl save PROJECT.zgl ICON OUT.pcx | font PICTURE.pcx FONT.fnt | help | --version
 //
 // Exit status: 0 the command ran and showed no warning; 1 it showed a warning or could not
@@ -16,6 +17,7 @@
 #include "app/commands.h"
 #include "app/console/console_platform.h"
 #include "app/console/console_port.h"
+#include "app/console/verify_command.h"
 #include "app/picture_commands.h"
 #include "app/session.h"
 #include "library/entry_loading.h"
@@ -37,6 +39,8 @@ constexpr const char* kUsage =
     "  zgl create PROJECT.zgl           build the library of icons 3000 to 4999\n"
     "  zgl show PROJECT.zgl             export icons 3000 to 4999 as PCX files under IFF\n"
     "  zgl check PROJECT.zgl            check the block files of icons 3000 to 4999\n"
+    "  zgl verify PROJECT.zgl           verify every entry of the library in depth\n"
+    "  zgl report [--force] PROJECT.zgl OUTDIR  write OUTDIR/index.html and a PNG per icon\n"
     "  zgl save PROJECT.zgl ICON OUT.pcx  save one icon of the library as a 24-bit PCX file\n"
     "  zgl font PICTURE.pcx FONT.fnt    build a font file from a picture of characters\n"
     "  zgl help                         what the commands do\n"
@@ -151,6 +155,17 @@ int Main(int argc, char** argv) {
     std::fputs("\n", stdout);
     std::fputs(kUsage, stdout);
     return kExitOk;
+  }
+  // verify and report run on the caller's thread with a port and session of their own.
+  if (command == "verify") {
+    if (count != 1) return Usage("give one project info file");
+    return RunVerify(args[1].c_str(), verbose);
+  }
+  if (command == "report") {
+    std::vector<std::string> rest(args.begin() + 1, args.end());
+    const bool force = std::erase(rest, "--force") > 0;
+    if (rest.size() != 2) return Usage("report takes [--force] PROJECT.zgl OUTDIR");
+    return RunReport(rest[0].c_str(), rest[1].c_str(), force, verbose);
   }
   const bool project_command = command == "create" || command == "show" || command == "check";
   if (project_command && count != 1) return Usage("give one project info file");

@@ -1,0 +1,127 @@
+// The deep verification over a small library whose files come from the input: offsets,
+// coordinates, one block file and one single entry file. Nothing it reads may send it
+// outside a buffer, however the lengths and records lie.
+//
+// Input: flags, BLKB - 1, the first icon of the record window (2 bytes, n % 64), the record
+// count k, k offsets records for the window, k coordinates records for it, then the bytes of
+// the window's block file (also the single entry file of its first icon). Flags: bit 0
+// single entry files only; bit 1 an offsets file that ends after the window; bit 2 both
+// layouts (the two copies are compared).
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "core/working_state.h"
+#include "library/deep_verify.h"
+#include "library/stamping.h"
+#include "project/project_settings.h"
+#include "support/recording_port.h"
+
+namespace {
+
+// NSIZ: small, so that each input costs few file look-ups (every icon without a record
+// still has its single entry file looked for).
+constexpr int kRecords = 128;
+constexpr int kWindowStarts = 64;
+
+void SetName(zemlo::Name& name, const char* text) {
+  name.fill(0);
+  std::strncpy(name.data(), text, name.size() - 1);
+}
+
+void Write(const char* name, const std::uint8_t* data, std::size_t size) {
+  std::FILE* f = std::fopen(name, "wb");
+  if (f == nullptr) std::abort();
+  if (size > 0) std::fwrite(data, 1, size, f);
+  std::fclose(f);
+}
+
+// Reads every byte of every drawn picture, as the report does.
+struct Reader : zemlo::VerifyObserver {
+  void IconVerified(const zemlo::VerifiedIcon& icon,
+                    std::span<const std::uint8_t> picture) override {
+    if (!icon.drawn) return;
+    for (std::uint8_t b : picture) sum += b;
+  }
+  unsigned sum = 0;
+};
+
+struct Fixture {
+  Fixture()
+      : dir(std::filesystem::temp_directory_path() /
+            ("zgl-fuzz-verify-" + std::to_string(::getpid()))) {
+    std::filesystem::create_directories(dir);
+    std::filesystem::current_path(dir);
+  }
+  ~Fixture() {
+    std::error_code ec;
+    std::filesystem::current_path(std::filesystem::temp_directory_path(), ec);
+    std::filesystem::remove_all(dir, ec);
+  }
+  const std::filesystem::path dir;
+  zemlo::testing::RecordingPort port;
+  zemlo::WorkingState state{port};
+};
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  static Fixture fixture;
+  if (size < 5) return 0;
+  for (const auto& entry : std::filesystem::directory_iterator(fixture.dir)) {
+    std::error_code ec;
+    std::filesystem::remove(entry.path(), ec);
+  }
+  const std::uint8_t flags = data[0];
+  const int blkb = 1 + data[1];
+  const int first = (data[2] | data[3] << 8) % kWindowStarts;
+  const std::size_t records =
+      std::min<std::size_t>(data[4], (size - 5) / (2 * zemlo::kRecordSize));
+  const std::uint8_t* const window = data + 5;
+  const std::uint8_t* const boxes = window + records * zemlo::kRecordSize;
+  const std::uint8_t* const block = boxes + records * zemlo::kRecordSize;
+  const std::size_t block_size = static_cast<std::size_t>(data + size - block);
+
+  zemlo::ProjectSettings settings;
+  SetName(settings.FOFS, "OFFS.DAT");
+  SetName(settings.FCOO, "COORD.DAT");
+  SetName(settings.FBLK, "BLK00.ZGL");
+  SetName(settings.FSEP, "E0000000.ENT");
+  settings.NSIZ = kRecords;
+  settings.BLKB = blkb;
+  settings.DBLK = (flags & 4) ? 3 : (flags & 1) ? 1 : 2;
+
+  const std::size_t window_records =
+      std::min<std::size_t>(records, static_cast<std::size_t>(kRecords - first));
+  std::vector<std::uint8_t> table(kRecords * zemlo::kRecordSize, 0);
+  std::memcpy(table.data() + first * zemlo::kRecordSize, window,
+              window_records * zemlo::kRecordSize);
+  const std::size_t offsets_size =
+      (flags & 2) ? (first + window_records) * zemlo::kRecordSize : table.size();
+  Write(settings.FOFS.data(), table.data(), offsets_size);
+  std::memcpy(table.data() + first * zemlo::kRecordSize, boxes,
+              window_records * zemlo::kRecordSize);
+  Write(settings.FCOO.data(), table.data(), table.size());
+
+  zemlo::Name name = settings.FBLK;
+  if (zemlo::StampBlockNumber(first / blkb, name)) Write(name.data(), block, block_size);
+  name = settings.FSEP;
+  if (!zemlo::StampIconNumber(first, name)) std::abort();
+  Write(name.data(), block, block_size);
+
+  fixture.state.stop_request.store(false);
+  Reader reader;
+  const zemlo::VerifyOutcome outcome = zemlo::DeepVerify(settings, fixture.state, &reader);
+  for (const auto& finding : outcome.findings) {
+    if (zemlo::FindingLine(finding).empty()) std::abort();
+  }
+  fixture.port.Clear();
+  return 0;
+}

@@ -1,0 +1,276 @@
+#include "app/console/report_writer.h"
+
+#include <map>
+
+#include "app/console/png_writer.h"
+#include "library/icon_encoder.h"
+
+namespace zemlo::console {
+namespace {
+
+// Masked kinds leave their black pixels undrawn, so the page shows them as see-through;
+// unmasked entries draw their black pixels like any other.
+bool BlackIsTransparent(std::uint8_t kind) { return kind == kXMasked || kind == kZeroMasked; }
+
+// 1234567 -> "1,234,567".
+std::string Grouped(std::uint64_t value) {
+  const std::string digits = std::to_string(value);
+  std::string grouped;
+  for (std::size_t i = 0; i < digits.size(); ++i) {
+    if (i > 0 && (digits.size() - i) % 3 == 0) grouped += ',';
+    grouped += digits[i];
+  }
+  return grouped;
+}
+
+std::string Percent(std::uint64_t part, std::uint64_t whole) {
+  if (whole == 0) return "-";
+  return std::to_string((part * 100 + whole / 2) / whole) + " %";
+}
+
+std::string BoxText(const CoordinatesRecord& r) {
+  return std::to_string(r.width) + " x " + std::to_string(r.height) + " at (" +
+         std::to_string(r.left) + ", " + std::to_string(r.top) + ")";
+}
+
+std::string KindText(const VerifiedIcon& icon) {
+  if (icon.entry_length < kEntryHeaderSize) return "no header";
+  const std::string_view word = MaskKindWord(icon.kind);
+  return word.empty() ? "kind byte " + std::to_string(icon.kind) : std::string(word);
+}
+
+constexpr std::string_view kStyle = R"(
+body { font: 14px/1.4 sans-serif; margin: 16px 24px; background: #f3f3f0; color: #222; }
+h1 { font-size: 22px; margin: 0 0 12px; }
+h2 { font-size: 17px; margin: 24px 0 8px; }
+table.summary th { text-align: left; padding: 2px 16px 2px 0; font-weight: 600; }
+table.summary td { padding: 2px 0; }
+table.sounds { border-collapse: collapse; background: #fff; }
+table.sounds th, table.sounds td { border: 1px solid #ccc; padding: 3px 10px; text-align: left; }
+td.num, th.num { text-align: right; }
+.clean { color: #176117; font-weight: 600; }
+.bad { color: #a40000; font-weight: 600; }
+ul.findings { margin: 4px 0 0; padding-left: 18px; color: #a40000; }
+.tiles { display: flex; flex-wrap: wrap; gap: 12px; align-items: flex-start; }
+figure.tile { margin: 0; background: #fff; border: 1px solid #c8c8c0; border-radius: 4px;
+  padding: 8px; min-width: 160px; }
+figure.tile.marked { border: 2px solid #c00000; background: #fff4f4; min-width: 260px; }
+.pic { display: inline-block; line-height: 0; border: 1px solid #999;
+  background: repeating-conic-gradient(#d9d9d9 0% 25%, #ffffff 0% 50%) 0 0 / 16px 16px; }
+.pic img { image-rendering: pixelated; }
+.nopic { display: inline-block; padding: 12px; border: 1px dashed #999; color: #666; }
+figcaption { margin-top: 6px; font-size: 12px; width: 0; min-width: 100%; }
+figcaption .icon { font-size: 15px; font-weight: 700; }
+)";
+
+class Page {
+ public:
+  void Raw(std::string_view text) { html_ += text; }
+  void Text(std::string_view text) { html_ += EscapeHtml(text); }
+  std::string Take() { return std::move(html_); }
+
+ private:
+  std::string html_;
+};
+
+void FindingItem(Page& page, const VerifyFinding& finding, bool link) {
+  page.Raw("<li>&#9888; ");
+  if (link && finding.icon >= 0) {
+    const std::string icon = std::to_string(finding.icon);
+    page.Raw("<a href=\"#icon-" + icon + "\">icon " + icon + "</a>: ");
+  }
+  page.Text(finding.file);
+  page.Raw(": ");
+  page.Text(finding.what);
+  page.Raw("</li>\n");
+}
+
+void Summary(Page& page, const std::vector<ReportIcon>& icons, const VerifyOutcome& outcome) {
+  int pictures = 0, sounds = 0, packed = 0, other_kinds = 0;
+  std::map<std::string, int> kinds;
+  std::uint64_t entry_bytes = 0, stored_bytes = 0;
+  for (const auto& [icon, png] : icons) {
+    entry_bytes += icon.entry_length;
+    stored_bytes += icon.stored_length;
+    if (icon.packed) ++packed;
+    if (icon.sound) {
+      ++sounds;
+      continue;
+    }
+    ++pictures;
+    const std::string_view word =
+        icon.entry_length >= kEntryHeaderSize ? MaskKindWord(icon.kind) : std::string_view();
+    if (word.empty()) {
+      ++other_kinds;
+    } else {
+      ++kinds[std::string(word)];
+    }
+  }
+  page.Raw("<table class=\"summary\">\n<tr><th>Icons</th><td>");
+  page.Text(std::to_string(icons.size()) + " (" + std::to_string(pictures) + " pictures, " +
+            std::to_string(sounds) + " sounds)");
+  page.Raw("</td></tr>\n<tr><th>Kinds</th><td>");
+  std::string kinds_text;
+  for (const char* word : {"Unmasked", "0-masked", "X-masked"}) {
+    kinds_text += std::string(word) + " " + std::to_string(kinds[word]) + ", ";
+  }
+  if (other_kinds > 0) kinds_text += "unreadable " + std::to_string(other_kinds) + ", ";
+  kinds_text += "packed " + std::to_string(packed);
+  page.Text(kinds_text);
+  page.Raw("</td></tr>\n<tr><th>Bytes</th><td>");
+  page.Text(Grouped(entry_bytes) + " in entries, " + Grouped(stored_bytes) + " stored");
+  page.Raw("</td></tr>\n<tr><th>Packing ratio</th><td>");
+  page.Text(Percent(stored_bytes, entry_bytes) + " (stored bytes of the entry bytes)");
+  page.Raw("</td></tr>\n<tr><th>Findings</th><td class=\"");
+  page.Raw(outcome.findings.empty() ? "clean\">" : "bad\">");
+  page.Text(std::to_string(outcome.findings.size()));
+  page.Raw("</td></tr>\n</table>\n");
+}
+
+void Tile(Page& page, const ReportIcon& item, const std::vector<const VerifyFinding*>& findings) {
+  const VerifiedIcon& icon = item.icon;
+  const std::string number = std::to_string(icon.icon);
+  page.Raw("<figure class=\"tile" + std::string(findings.empty() ? "" : " marked") +
+           "\" id=\"icon-" + number + "\">\n");
+  if (!item.png.empty()) {
+    page.Raw("<div class=\"pic\"><img src=\"");
+    page.Text(item.png);
+    page.Raw("\" width=\"" + std::to_string(icon.box.width) + "\" height=\"" +
+             std::to_string(icon.box.height) + "\" alt=\"icon " + number + "\"></div>\n");
+  } else {
+    page.Raw("<div class=\"nopic\">no picture</div>\n");
+  }
+  page.Raw("<figcaption><div class=\"icon\">" + number + "</div>\n<div>");
+  page.Text(KindText(icon));
+  page.Raw("</div>\n<div>");
+  if (icon.entry_length > 0 || findings.empty()) {
+    page.Text("entry " + Grouped(icon.entry_length) + " bytes");
+  } else {
+    page.Text("entry unreadable");
+  }
+  page.Raw("</div>\n<div>");
+  if (icon.packed) {
+    page.Text("packed " + Grouped(icon.stored_length) + " bytes (" +
+              Percent(icon.stored_length, icon.entry_length) + ")");
+  } else {
+    page.Text("not packed");
+  }
+  page.Raw("</div>\n<div>");
+  page.Text(icon.file);
+  page.Raw("</div>\n<div>crop box ");
+  page.Text(BoxText(icon.box));
+  page.Raw("</div>\n");
+  if (!findings.empty()) {
+    page.Raw("<ul class=\"findings\">\n");
+    for (const VerifyFinding* finding : findings) FindingItem(page, *finding, false);
+    page.Raw("</ul>\n");
+  }
+  page.Raw("</figcaption>\n</figure>\n");
+}
+
+void Sounds(Page& page, const std::vector<ReportIcon>& icons,
+            const std::multimap<int, const VerifyFinding*>& by_icon) {
+  page.Raw("<h2>Sounds</h2>\n");
+  bool any = false;
+  for (const auto& item : icons) any = any || item.icon.sound;
+  if (!any) {
+    page.Raw("<p>No sound icons.</p>\n");
+    return;
+  }
+  page.Raw(
+      "<table class=\"sounds\">\n<tr><th class=\"num\">Icon</th><th class=\"num\">Length</th>"
+      "<th class=\"num\">Stored</th><th>File</th><th>Findings</th></tr>\n");
+  for (const auto& [icon, png] : icons) {
+    if (!icon.sound) continue;
+    const std::string number = std::to_string(icon.icon);
+    page.Raw("<tr id=\"icon-" + number + "\"><td class=\"num\">" + number +
+             "</td><td class=\"num\">");
+    page.Text(Grouped(icon.entry_length) + " bytes");
+    page.Raw("</td><td class=\"num\">");
+    page.Text(icon.packed ? Grouped(icon.stored_length) + " packed" : "not packed");
+    page.Raw("</td><td>");
+    page.Text(icon.file);
+    page.Raw("</td><td>");
+    const auto [begin, end] = by_icon.equal_range(icon.icon);
+    if (begin != end) {
+      page.Raw("<ul class=\"findings\">\n");
+      for (auto it = begin; it != end; ++it) FindingItem(page, *it->second, false);
+      page.Raw("</ul>");
+    }
+    page.Raw("</td></tr>\n");
+  }
+  page.Raw("</table>\n");
+}
+
+}  // namespace
+
+std::string EscapeHtml(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (const char c : text) {
+    switch (c) {
+      case '&': out += "&amp;"; break;
+      case '<': out += "&lt;"; break;
+      case '>': out += "&gt;"; break;
+      case '"': out += "&quot;"; break;
+      case '\'': out += "&#39;"; break;
+      default: out += c;
+    }
+  }
+  return out;
+}
+
+void ReportBuilder::IconVerified(const VerifiedIcon& icon, std::span<const std::uint8_t> picture) {
+  ReportIcon item{icon, {}};
+  if (!icon.sound && icon.drawn) {
+    const auto rgba = IconRgba(picture, icon.box, BlackIsTransparent(icon.kind));
+    const std::string name = std::to_string(icon.icon) + ".png";
+    std::string error;
+    if (WriteRgbaPng(folder_ / name, rgba, icon.box.width, icon.box.height, error)) {
+      item.png = name;
+    } else {
+      errors_.push_back((folder_ / name).string() + ": " + error);
+    }
+  }
+  icons_.push_back(std::move(item));
+}
+
+std::string ReportHtml(std::string_view project, const std::vector<ReportIcon>& icons,
+                       const VerifyOutcome& outcome) {
+  std::multimap<int, const VerifyFinding*> by_icon;
+  for (const auto& finding : outcome.findings) by_icon.emplace(finding.icon, &finding);
+
+  Page page;
+  page.Raw("<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n<title>");
+  page.Text("ZGL library " + std::string(project));
+  page.Raw("</title>\n<style>");
+  page.Raw(kStyle);
+  page.Raw("</style>\n</head>\n<body>\n<h1>");
+  page.Text("ZGL library " + std::string(project));
+  page.Raw("</h1>\n");
+  Summary(page, icons, outcome);
+
+  page.Raw("<h2 id=\"findings\">Findings</h2>\n");
+  if (outcome.findings.empty()) {
+    page.Raw("<p class=\"clean\">None: every recorded entry verified.</p>\n");
+  } else {
+    page.Raw("<ul class=\"findings\">\n");
+    for (const auto& finding : outcome.findings) FindingItem(page, finding, true);
+    page.Raw("</ul>\n");
+  }
+
+  page.Raw("<h2>Pictures</h2>\n<div class=\"tiles\">\n");
+  for (const auto& item : icons) {
+    if (item.icon.sound) continue;
+    std::vector<const VerifyFinding*> findings;
+    const auto [begin, end] = by_icon.equal_range(item.icon.icon);
+    for (auto it = begin; it != end; ++it) findings.push_back(it->second);
+    Tile(page, item, findings);
+  }
+  page.Raw("</div>\n");
+  Sounds(page, icons, by_icon);
+  page.Raw("</body>\n</html>\n");
+  return page.Take();
+}
+
+}  // namespace zemlo::console

@@ -1,0 +1,46 @@
+// The library report: a static page (index.html) and one PNG file per drawn picture icon,
+// built from what the deep verification learns while it walks the library. The page works
+// offline and carries no script.
+#pragma once
+
+#include <filesystem>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "library/deep_verify.h"
+
+namespace zemlo::console {
+
+// Text made safe for HTML element content and quoted attribute values.
+std::string EscapeHtml(std::string_view text);
+
+struct ReportIcon {
+  VerifiedIcon icon;
+  std::string png;  // file name beside index.html; empty when no picture was written
+};
+
+// Writes each drawn picture icon as "<icon>.png" into the report folder while the walk runs
+// and keeps what the page needs.
+class ReportBuilder : public VerifyObserver {
+ public:
+  explicit ReportBuilder(std::filesystem::path folder) : folder_(std::move(folder)) {}
+
+  void IconVerified(const VerifiedIcon& icon, std::span<const std::uint8_t> picture) override;
+
+  const std::vector<ReportIcon>& icons() const { return icons_; }
+  // Pictures that could not be written, one text each.
+  const std::vector<std::string>& errors() const { return errors_; }
+
+ private:
+  std::filesystem::path folder_;
+  std::vector<ReportIcon> icons_;
+  std::vector<std::string> errors_;
+};
+
+// The whole page for `project` (the info file's name as the user gave it).
+std::string ReportHtml(std::string_view project, const std::vector<ReportIcon>& icons,
+                       const VerifyOutcome& outcome);
+
+}  // namespace zemlo::console

@@ -1,0 +1,149 @@
+#include "app/console/verify_command.h"
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <string>
+
+#include "app/commands.h"
+#include "app/console/console_platform.h"
+#include "app/console/console_port.h"
+#include "app/session.h"
+#include "core/status.h"
+#include "library/deep_verify.h"
+#include "files/file_helpers.h"
+#include "project/info_parser.h"
+#ifdef ZGL_HAVE_PNG
+#include "app/console/report_writer.h"
+#endif
+
+namespace zemlo::console {
+namespace {
+
+constexpr int kExitOk = 0;
+constexpr int kExitFindings = 1;
+constexpr int kExitInterrupted = 130;
+
+// The info file alone: the verification reads the offsets and coordinates files itself and
+// counts a missing one as a finding, where the other commands would start a new one.
+bool ReadProject(Session& session, const char* project) {
+  const auto name = EnterProjectFolder(project);
+  if (!name) {
+    std::fprintf(stderr, "zgl: cannot enter the folder of %s\n", project);
+    return false;
+  }
+  WorkingState& state = session.state();
+  const auto read = ReadWholeFile(name->c_str(), state.info_text.span(), kInfoReadLimit);
+  if (!read) {
+    ShowWarning(state.port, Owner::kMain, kInfoUnreadableFormat, ChosenName(project));
+    return false;
+  }
+  ProjectSettings parsed = session.settings();
+  ParseInfoText(reinterpret_cast<const char*>(state.info_text.data()), parsed);
+  if (const auto refusal = ValidateProject(parsed)) {
+    ShowWarning(state.port, Owner::kMain, "%s", *refusal);
+    return false;
+  }
+  session.settings() = parsed;
+  return true;
+}
+
+void PrintSummary(const VerifyOutcome& outcome) {
+  std::printf("%d icons verified, %zu finding%s\n", outcome.icons_verified,
+              outcome.findings.size(), outcome.findings.size() == 1 ? "" : "s");
+}
+
+int Status(const VerifyOutcome& outcome) {
+  if (outcome.stopped || Interrupted()) return kExitInterrupted;
+  return outcome.findings.empty() ? kExitOk : kExitFindings;
+}
+
+}  // namespace
+
+int RunVerify(const char* project, bool verbose) {
+  const bool live = StderrIsTerminal();
+  ConsolePort port(stdout, stderr, live, verbose);
+  // On a terminal the status line names the command; elsewhere stdout carries findings only.
+  if (live) port.SetTitle("zgl verify " + ChosenName(project));
+  Session session(port);
+  InstallInterruptHandler(session.state().stop_request);
+  // LIBRARY LOCK: verify only reads; take the library lock (shared) here, before the project
+  // is read, and hold it until the walk has ended.
+  if (!ReadProject(session, project)) return kExitFindings;
+  const VerifyOutcome outcome = DeepVerify(session.settings(), session.state());
+  port.FinishLine();
+  for (const auto& finding : outcome.findings) std::printf("%s\n", FindingLine(finding).c_str());
+  PrintSummary(outcome);
+  std::fflush(stdout);
+  return Status(outcome);
+}
+
+#ifdef ZGL_HAVE_PNG
+
+namespace {
+
+constexpr const char* kIndexName = "index.html";
+
+bool WriteText(const std::filesystem::path& path, const std::string& text) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(text.data(), static_cast<std::streamsize>(text.size()));
+  out.close();
+  return static_cast<bool>(out);
+}
+
+}  // namespace
+
+int RunReport(const char* project, const char* out_dir, bool force, bool verbose) {
+  // The folder is named from where zgl was started, the library from its project's folder.
+  std::error_code error;
+  const std::filesystem::path folder = std::filesystem::absolute(out_dir, error);
+  if (error) {
+    std::fprintf(stderr, "zgl: cannot name the folder %s\n", out_dir);
+    return kExitFindings;
+  }
+  const std::filesystem::path index = folder / kIndexName;
+  if (!force && std::filesystem::exists(index, error)) {
+    std::fprintf(stderr, "zgl: %s exists; --force replaces it\n", index.string().c_str());
+    return kExitFindings;
+  }
+  std::filesystem::create_directories(folder, error);
+  if (error || !std::filesystem::is_directory(folder, error)) {
+    std::fprintf(stderr, "zgl: cannot make the folder %s\n", folder.string().c_str());
+    return kExitFindings;
+  }
+
+  const bool live = StderrIsTerminal();
+  ConsolePort port(stdout, stderr, live, verbose);
+  if (live) port.SetTitle("zgl report " + ChosenName(project));
+  Session session(port);
+  InstallInterruptHandler(session.state().stop_request);
+  // LIBRARY LOCK: the report only reads the library; take the library lock (shared) here,
+  // before the project is read, and hold it until the walk has ended.
+  if (!ReadProject(session, project)) return kExitFindings;
+  ReportBuilder builder(folder);
+  const VerifyOutcome outcome = DeepVerify(session.settings(), session.state(), &builder);
+  port.FinishLine();
+  if (outcome.stopped || Interrupted()) return kExitInterrupted;
+  for (const auto& failure : builder.errors()) std::fprintf(stderr, "zgl: %s\n", failure.c_str());
+  if (!WriteText(index, ReportHtml(ChosenName(project), builder.icons(), outcome))) {
+    std::fprintf(stderr, "zgl: %s could not be written\n", index.string().c_str());
+    return kExitFindings;
+  }
+  PrintSummary(outcome);
+  std::printf("report: %s\n", index.string().c_str());
+  std::fflush(stdout);
+  if (!builder.errors().empty()) return kExitFindings;
+  return Status(outcome);
+}
+
+#else
+
+int RunReport(const char*, const char*, bool, bool) {
+  std::fprintf(stderr, "zgl: this zgl was built without PNG support; report is not available\n");
+  return kExitFindings;
+}
+
+#endif
+
+}  // namespace zemlo::console

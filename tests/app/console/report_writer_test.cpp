@@ -1,0 +1,119 @@
+// The report's page and pictures: PNG files read back through libpng hold the icon's crop
+// box pixel for pixel, and every name on the page is escaped.
+#include <gtest/gtest.h>
+#include <png.h>
+
+#include <cstring>
+
+#include "app/console/png_writer.h"
+#include "app/console/report_writer.h"
+#include "core/geometry.h"
+#include "library/icon_encoder.h"
+#include "support/temp_dir.h"
+
+namespace zemlo::console {
+namespace {
+
+using zemlo::testing::TempDir;
+
+// Pixels (x, 5) for x = 5, 6, 7: a colour, black, a colour with blue 0.
+std::vector<std::uint8_t> Picture() {
+  std::vector<std::uint8_t> picture(kPictureBytes, 0);
+  const auto put = [&](int x, std::uint8_t b, std::uint8_t g, std::uint8_t r) {
+    std::uint8_t* p = &picture[(5 * std::size_t{kPictureWidth} + x) * 3];
+    p[0] = b, p[1] = g, p[2] = r;
+  };
+  put(5, 1, 2, 3);
+  put(7, 0, 9, 8);
+  return picture;
+}
+
+std::vector<std::uint8_t> ReadPng(const std::filesystem::path& path, png_uint_32& width,
+                                  png_uint_32& height) {
+  png_image image;
+  std::memset(&image, 0, sizeof image);
+  image.version = PNG_IMAGE_VERSION;
+  if (!png_image_begin_read_from_file(&image, path.string().c_str())) return {};
+  image.format = PNG_FORMAT_RGBA;
+  std::vector<std::uint8_t> pixels(PNG_IMAGE_SIZE(image));
+  if (!png_image_finish_read(&image, nullptr, pixels.data(), 0, nullptr)) return {};
+  width = image.width;
+  height = image.height;
+  return pixels;
+}
+
+TEST(ReportPictures, CropBoxBecomesRgbaWithSeeThroughBlackForMaskedKinds) {
+  const auto picture = Picture();
+  const CoordinatesRecord box{3, 1, 5, 5};
+  EXPECT_EQ(IconRgba(picture, box, true),
+            (std::vector<std::uint8_t>{3, 2, 1, 255, 0, 0, 0, 0, 8, 9, 0, 255}));
+  EXPECT_EQ(IconRgba(picture, box, false),
+            (std::vector<std::uint8_t>{3, 2, 1, 255, 0, 0, 0, 255, 8, 9, 0, 255}));
+  EXPECT_TRUE(IconRgba(picture, {3, 1, 798, 5}, true).empty());
+  EXPECT_TRUE(IconRgba(picture, {3, 0, 5, 5}, true).empty());
+
+  // Drawn pictures get a PNG named by their icon; sounds and undrawn entries none.
+  TempDir dir;
+  ReportBuilder builder(dir.path());
+  VerifiedIcon xmasked, undrawn, sound;
+  xmasked.icon = 3001, xmasked.kind = kXMasked, xmasked.box = box, xmasked.drawn = true;
+  undrawn.icon = 3002, undrawn.box = box;
+  sound.icon = 9000, sound.sound = true, sound.drawn = true;
+  for (const auto& icon : {xmasked, undrawn, sound}) builder.IconVerified(icon, picture);
+  ASSERT_EQ(builder.icons().size(), 3u);
+  EXPECT_EQ(builder.icons()[0].png, "3001.png");
+  EXPECT_EQ(builder.icons()[1].png, "");
+  EXPECT_EQ(builder.icons()[2].png, "");
+  EXPECT_TRUE(builder.errors().empty());
+  png_uint_32 width = 0, height = 0;
+  EXPECT_EQ(ReadPng(dir.path() / "3001.png", width, height), IconRgba(picture, box, true));
+  EXPECT_EQ(width, 3u);
+  EXPECT_EQ(height, 1u);
+  EXPECT_FALSE(std::filesystem::exists(dir.path() / "3002.png"));
+
+  std::string error;
+  EXPECT_FALSE(WriteRgbaPng(dir.path() / "none" / "x.png", IconRgba(picture, box, true), 3, 1,
+                            error));
+  EXPECT_FALSE(error.empty());
+}
+
+TEST(ReportPage, NamesAreEscapedAndTilesCarryTheirFacts) {
+  EXPECT_EQ(EscapeHtml("<a href=\"x\">&'"), "&lt;a href=&quot;x&quot;&gt;&amp;&#39;");
+  const auto icon = [](int n, bool sound, bool packed, std::uint8_t kind, std::size_t stored,
+                       std::size_t entry, CoordinatesRecord box, const char* png) {
+    ReportIcon item;
+    item.icon.icon = n, item.icon.sound = sound, item.icon.packed = packed;
+    item.icon.kind = kind, item.icon.stored_length = stored, item.icon.entry_length = entry;
+    item.icon.file = sound ? "s9_0_0_0.zgi" : "blk\\<b>30.blk";
+    item.icon.box = box, item.icon.drawn = *png != 0, item.png = png;
+    return item;
+  };
+  const std::vector<ReportIcon> icons = {
+      icon(3000, false, true, kUnmasked, 1000, 4000, {40, 30, 100, 50}, "3000.png"),
+      icon(3001, false, false, kXMasked, 50, 50, {9, 9, 0, 0}, ""),
+      icon(9000, true, false, 0, 1234, 1234, {}, "")};
+  VerifyOutcome outcome;
+  outcome.icons_verified = 3;
+  outcome.findings = {{3001, "blk\\<b>30.blk", "row 0 \"reaches\" past <the> edge"},
+                      {-1, "a&b.ofs", "holds 3 bytes"}};
+  const std::string html = ReportHtml("<demo>.zgl", icons, outcome);
+  for (const char* raw : {"<demo>", "<b>", "<the>", "a&b", "\"reaches\"", "<script"}) {
+    EXPECT_EQ(html.find(raw), std::string::npos) << raw;
+  }
+  EXPECT_NE(html.find("<title>ZGL library &lt;demo&gt;.zgl</title>"), std::string::npos);
+  EXPECT_NE(html.find("<img src=\"3000.png\" width=\"40\" height=\"30\""), std::string::npos);
+  EXPECT_NE(html.find("packed 1,000 bytes (25 %)"), std::string::npos);
+  EXPECT_NE(html.find("crop box 40 x 30 at (100, 50)"), std::string::npos);
+  EXPECT_NE(html.find("Unmasked 1, 0-masked 0, X-masked 1, packed 1"), std::string::npos);
+  EXPECT_NE(html.find("5,284 in entries, 2,284 stored"), std::string::npos);
+  // The damaged icon's tile is marked and lists its finding; the clean one is not marked.
+  EXPECT_NE(html.find("<figure class=\"tile marked\" id=\"icon-3001\">"), std::string::npos);
+  EXPECT_NE(html.find("<figure class=\"tile\" id=\"icon-3000\">"), std::string::npos);
+  EXPECT_NE(html.find("row 0 &quot;reaches&quot; past &lt;the&gt; edge"), std::string::npos);
+  EXPECT_NE(html.find("<a href=\"#icon-3001\">icon 3001</a>"), std::string::npos);
+  EXPECT_NE(html.find("<td class=\"num\">1,234 bytes</td>"), std::string::npos);
+  EXPECT_NE(html.find("<td class=\"bad\">2</td>"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace zemlo::console

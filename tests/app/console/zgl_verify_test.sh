@@ -1,0 +1,150 @@
+#!/usr/bin/env bash
+# zgl verify and zgl report from the outside, over the demo library: the clean library
+# verifies with status 0; each kind of damage that the integrity check passes by is named by
+# verify, icon by icon, with status 1.
+#   zgl_verify_test.sh ZGL DEMO_FOLDER
+set -u
+zgl=$1
+demo=$2
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+failures=0
+
+fail() { echo "FAIL: $*" >&2; failures=$((failures + 1)); }
+run() {  # expected status, description, command...
+  local expected=$1 what=$2
+  shift 2
+  "$@" >"$work/out" 2>"$work/err"
+  local status=$?
+  [ "$status" -eq "$expected" ] || fail "$what: status $status, expected $expected ($(head -c 300 "$work/err"))"
+}
+# Every icon given is named on a finding line of the last verify.
+expect_named() {
+  local what=$1
+  shift
+  for icon in "$@"; do
+    grep -q "^icon $icon: " "$work/out" || fail "$what: icon $icon not named"
+  done
+}
+
+# Library surgery: the demo's offsets file says where each entry of its block files lies.
+python_edit() { python3 - "$work/lib" "$@"; }
+
+mkdir "$work/clean"
+cp -R "$demo/." "$work/clean/"
+"$zgl" create "$work/clean/demo.zgl" >/dev/null 2>&1
+[ -s "$work/clean/demo.ofs" ] || { echo "FAIL: the demo library was not built" >&2; exit 1; }
+fresh() { rm -rf "$work/lib"; cp -R "$work/clean" "$work/lib"; }
+
+# Usage.
+run 2 "verify without project" "$zgl" verify
+run 2 "verify with two projects" "$zgl" verify a.zgl b.zgl
+run 2 "report without folder" "$zgl" report a.zgl
+grep -q 'zgl verify PROJECT.zgl' "$work/err" || fail "usage does not name verify"
+run 1 "verify of a missing info file" "$zgl" verify "$work/nothing.zgl"
+grep -qx 'ZCreate: Could not read file nothing.zgl!' "$work/err" || fail "missing info file message"
+
+# Clean: status 0, the summary alone on stdout, nothing on stderr; the check as before.
+fresh
+run 0 "verify of the clean demo" "$zgl" verify "$work/lib/demo.zgl"
+grep -qxE '[0-9]+ icons verified, 0 findings' "$work/out" || fail "clean summary: $(cat "$work/out")"
+[ "$(wc -l <"$work/out")" -eq 1 ] || fail "clean verify printed more than its summary"
+[ ! -s "$work/err" ] || fail "clean verify wrote to stderr: $(head -n 3 "$work/err")"
+run 0 "check of the clean demo" "$zgl" check "$work/lib/demo.zgl"
+[ "$(head -n 1 "$work/out")" = "ZCreate - Integrity check started (all ZGLs) - 20000" ] \
+  || fail "check's first title"
+
+# 1. Two hundred bit flips in a block file: every icon that a flip hit is named.
+fresh
+hit=$(python_edit <<'EOF'
+import random, struct, sys
+lib = sys.argv[1]
+offsets = open(f"{lib}/demo.ofs", "rb").read()
+block = bytearray(open(f"{lib}/demo30.blk", "rb").read())
+rng = random.Random(16)
+flipped = set()
+for _ in range(200):
+    at = rng.randrange(len(block))
+    block[at] ^= 1 << rng.randrange(8)
+    flipped.add(at)
+open(f"{lib}/demo30.blk", "wb").write(block)
+hit = set()
+for icon in range(3000, 3100):
+    offset, length = struct.unpack_from("<ii", offsets, icon * 8)
+    if length > 0 and any(offset <= at < offset + length for at in flipped):
+        hit.add(icon)
+print(" ".join(map(str, sorted(hit))))
+EOF
+)
+[ -n "$hit" ] || fail "no entry was hit by the flips"
+run 1 "verify after 200 bit flips" "$zgl" verify "$work/lib/demo.zgl"
+expect_named "bit flips" $hit
+
+# 2. One copy of a DBLK 3 pair changed: the single entry file is named.
+fresh
+python_edit <<'EOF'
+import sys
+name = f"{sys.argv[1]}/s3_0_0_1.zgi"
+entry = bytearray(open(name, "rb").read())
+entry[len(entry) // 2] ^= 0x20
+open(name, "wb").write(entry)
+EOF
+run 0 "check after changing a single entry file" "$zgl" check "$work/lib/demo.zgl"
+run 1 "verify after changing a single entry file" "$zgl" verify "$work/lib/demo.zgl"
+expect_named "changed copy" 3001
+grep -q '^icon 3001: s3_0_0_1.zgi: differs from the block copy' "$work/out" \
+  || fail "changed copy: $(head -n 3 "$work/out")"
+[ "$(grep -c '^icon ' "$work/out")" -eq 1 ] || fail "changed copy: other findings"
+
+# 3. A packed stream with a wrong tag, in both copies so that they still agree.
+fresh
+python_edit <<'EOF'
+import struct, sys
+lib = sys.argv[1]
+offset, length = struct.unpack_from("<ii", open(f"{lib}/demo.ofs", "rb").read(), 3002 * 8)
+block = bytearray(open(f"{lib}/demo30.blk", "rb").read())
+assert block[offset:offset + 3] == b"KZP"
+block[offset + 4] |= 0x80  # the first tag, a write tag, becomes a replicate tag
+open(f"{lib}/demo30.blk", "wb").write(block)
+open(f"{lib}/s3_0_0_2.zgi", "wb").write(block[offset:offset + length])
+EOF
+run 0 "check after a wrong tag" "$zgl" check "$work/lib/demo.zgl"
+run 1 "verify after a wrong tag" "$zgl" verify "$work/lib/demo.zgl"
+grep -q '^icon 3002: demo30.blk: packed stream: replicate tag at byte 4' "$work/out" \
+  || fail "wrong tag: $(head -n 3 "$work/out")"
+
+# 4. Coordinates that contradict the entries: one box a pixel wider, one reaching outside.
+fresh
+python_edit <<'EOF'
+import struct, sys
+name = f"{sys.argv[1]}/demo.coo"
+table = bytearray(open(name, "rb").read())
+width, height, left, top = struct.unpack_from("<4H", table, 3000 * 8)
+struct.pack_into("<4H", table, 3000 * 8, width + 1, height, left, top)
+width, height, left, top = struct.unpack_from("<4H", table, 4000 * 8)
+struct.pack_into("<4H", table, 4000 * 8, width, height, 800 - width // 2, top)
+open(name, "wb").write(table)
+EOF
+run 0 "check after changing coordinates" "$zgl" check "$work/lib/demo.zgl"
+run 1 "verify after changing coordinates" "$zgl" verify "$work/lib/demo.zgl"
+expect_named "coordinates" 3000 4000
+grep -q '^icon 4000: demo.coo: crop box .* reaches outside' "$work/out" || fail "box outside"
+
+# The report of a damaged library: written, status 1, the finding on the page.
+run 1 "report of a damaged library" "$zgl" report "$work/lib/demo.zgl" "$work/report"
+[ -s "$work/report/index.html" ] || fail "report not written"
+grep -q 'class="tile marked" id="icon-4000"' "$work/report/index.html" || fail "damaged tile not marked"
+# The report of the clean library replaces it only with --force.
+run 1 "report over an existing one" "$zgl" report "$work/clean/demo.zgl" "$work/report"
+grep -q -- '--force' "$work/err" || fail "refusal does not name --force"
+run 0 "report --force" "$zgl" report --force "$work/clean/demo.zgl" "$work/report"
+! grep -q 'class="tile marked"' "$work/report/index.html" || fail "clean report has marked tiles"
+images=$(grep -o '<img src="[0-9]*\.png"' "$work/report/index.html" | wc -l)
+pngs=$(find "$work/report" -name '*.png' | wc -l)
+[ "$images" -gt 20 ] && [ "$images" -eq "$pngs" ] || fail "report: $images images, $pngs PNG files"
+
+if [ "$failures" -gt 0 ]; then
+  echo "$failures failure(s)" >&2
+  exit 1
+fi
+echo "all zgl verify and report checks passed"

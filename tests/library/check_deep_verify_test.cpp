@@ -1,0 +1,282 @@
+// The deep verification: libraries made by the run verify clean in every layout and draw what
+// the viewer shows; each kind of damage is named with its icon and the file it lies in.
+#include <gtest/gtest.h>
+
+#include <map>
+
+#include "library/deep_verify.h"
+#include "library/run_project.h"
+#include "packer/kzp.h"
+
+namespace zemlo::testing {
+namespace {
+
+struct Recorder : VerifyObserver {
+  void IconVerified(const VerifiedIcon& icon, std::span<const std::uint8_t> picture) override {
+    icons[icon.icon] = icon;
+    if (icon.drawn) pictures[icon.icon].assign(picture.begin(), picture.end());
+  }
+  std::map<int, VerifiedIcon> icons;
+  std::map<int, Picture> pictures;
+};
+
+std::string Lines(const VerifyOutcome& outcome) {
+  std::string text;
+  for (const auto& finding : outcome.findings) text += FindingLine(finding) + "\n";
+  return text;
+}
+
+// Findings of `icon` in files whose name contains `file`, with `what` in their text.
+int Count(const VerifyOutcome& outcome, int icon, const std::string& file,
+          const std::string& what = "") {
+  int n = 0;
+  for (const auto& f : outcome.findings) {
+    n += f.icon == icon && f.file.find(file) != std::string::npos &&
+         f.what.find(what) != std::string::npos;
+  }
+  return n;
+}
+
+// Records up to the sound numbers.
+constexpr int kRecords = 9100;
+const std::vector<std::uint8_t> kSamples = {1, 2, 3, 250, 128, 0, 7};
+
+// Every mask kind, smoothed and not, an all-black picture and a sound, in three blocks.
+std::map<int, Picture> Sources() {
+  return {{3000, UnmaskedShape(1)},     {3001, XMaskedShape(2)},
+          {3005, ZeroMaskedShape(3)},   {3010, BlackPicture()},
+          {3099, UnmaskedShape(4, 0, 0, 800, 2)}, {4011, XMaskedShape(6)}};
+}
+
+void Build(TestLibrary& lib) {
+  for (const auto& [icon, picture] : Sources()) lib.AddPcx(icon, picture);
+  WriteFileBytes(lib.WavPath(9000), WavBytes(kSamples));
+  lib.Run();
+  lib.Run(9000, 9001);
+}
+
+VerifyOutcome Verify(TestLibrary& lib, VerifyObserver* observer = nullptr) {
+  return DeepVerify(lib.settings, lib.state, observer);
+}
+
+class VerifyLayouts : public ::testing::TestWithParam<std::tuple<int, int>> {};
+
+TEST_P(VerifyLayouts, LibraryOfTheRunIsCleanAndDrawsWhatTheViewerShows) {
+  const auto [dblk, dpak] = GetParam();
+  TestLibrary lib({.dblk = dblk, .dpak = dpak, .nsiz = kRecords});
+  Build(lib);
+  lib.port.Clear();
+  Recorder seen;
+  const VerifyOutcome outcome = Verify(lib, &seen);
+  EXPECT_TRUE(outcome.findings.empty()) << Lines(outcome);
+  EXPECT_EQ(outcome.icons_verified, 7);
+  EXPECT_FALSE(outcome.stopped);
+  for (const auto& [icon, source] : Sources()) {
+    SCOPED_TRACE(icon);
+    const VerifiedIcon& info = seen.icons.at(icon);
+    EXPECT_EQ(info.packed, dpak == 2);
+    EXPECT_EQ(info.drawn, icon != 3010);  // the all-black picture has nothing to draw
+    if (info.drawn) {
+      EXPECT_TRUE(seen.pictures.at(icon) == Expected(icon, source));
+    }
+    if (info.kind != kXMasked) {
+      EXPECT_EQ(info.entry_length, 4u + 3u * info.box.width * info.box.height);
+    }
+    EXPECT_EQ(info.stored_length == info.entry_length, dpak == 0);
+  }
+  EXPECT_EQ(seen.icons.at(3001).kind, kXMasked);
+  EXPECT_EQ(seen.icons.at(3005).kind, kZeroMasked);
+  EXPECT_TRUE(seen.icons.at(9000).sound);
+  EXPECT_EQ(seen.icons.at(9000).entry_length, kSamples.size());
+  EXPECT_EQ(lib.port.progress.back(), 99);
+  EXPECT_TRUE(lib.port.messages.empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(DblkDpak, VerifyLayouts,
+                         ::testing::Combine(::testing::Values(1, 2, 3), ::testing::Values(0, 2)));
+
+// A library of both layouts made by the run, then damaged by hand.
+class VerifyDamage : public ::testing::Test {
+ protected:
+  void Make(int dpak, int dblk = 3) {
+    lib.SetOptions({.dblk = dblk, .dpak = dpak, .nsiz = kRecords});
+    Build(lib);
+  }
+  std::vector<std::uint8_t> Offsets() { return OffsetsOnDisk(lib); }
+  void SaveOffsets(std::vector<std::uint8_t> table) {
+    table.resize(kRecords * 8);
+    WriteFileBytes(lib.dir.path() / "offsets.dat", table);
+  }
+  // Changes byte `at` of `icon`'s entry inside its block file.
+  void ChangeInBlock(int icon, std::size_t at, std::uint8_t (*change)(std::uint8_t)) {
+    auto table = Offsets();
+    const OffsetsTable offsets(table);
+    auto block = ReadFileBytes(lib.BlockPath(icon / 100));
+    auto& byte = block.at(static_cast<std::size_t>(offsets.offset(icon)) + at);
+    byte = change(byte);
+    WriteFileBytes(lib.BlockPath(icon / 100), block);
+  }
+  void SetCoordinates(int icon, CoordinatesRecord record) {
+    auto bytes = ReadFileBytes(lib.dir.path() / "coords.dat");
+    CoordinatesTable(std::span(bytes).first(bytes.size())).Set(icon, record);
+    WriteFileBytes(lib.dir.path() / "coords.dat", bytes);
+  }
+  CoordinatesRecord Record(int icon) {
+    auto bytes = ReadFileBytes(lib.dir.path() / "coords.dat");
+    bytes.resize(kCoordinatesTableSize);
+    return CoordinatesTable(bytes).Get(icon);
+  }
+
+  TestLibrary lib;
+};
+
+TEST_F(VerifyDamage, ChangedEntryBytesAreNamedByIconAndFile) {
+  Make(0);
+  // A count of an X-masked row, a pixel of a plain row, and a whole single copy replaced.
+  ChangeInBlock(3001, 4, [](std::uint8_t b) { return static_cast<std::uint8_t>(b + 40); });
+  ChangeInBlock(3000, 40, [](std::uint8_t b) { return static_cast<std::uint8_t>(b ^ 0x10); });
+  WriteFileBytes(lib.SinglePath(3005), lib.BlockEntry(3099));
+  const VerifyOutcome outcome = Verify(lib);
+  EXPECT_EQ(Count(outcome, 3001, "b30.blk", "row 0 reaches 10 pixels past"), 1) << Lines(outcome);
+  EXPECT_EQ(Count(outcome, 3001, "s3_0_0_1.zgi", "differs from the block copy"), 1);
+  // Only the second copy tells a changed pixel value of plain rows.
+  EXPECT_EQ(Count(outcome, 3000, "s3_0_0_0.zgi", "first difference at byte 40"), 1);
+  EXPECT_EQ(Count(outcome, 3005, "s3_0_0_5.zgi", "differs"), 1);
+  EXPECT_EQ(Count(outcome, 3005, "s3_0_0_5.zgi", "4800 bytes of rows; its crop box 27 x 20"), 1);
+  EXPECT_EQ(outcome.findings.size(), 5u) << Lines(outcome);
+}
+
+TEST_F(VerifyDamage, PackedStreamsThatDoNotUnpackAreNamed) {
+  Make(2, 2);
+  ChangeInBlock(3001, 4, [](std::uint8_t b) { return static_cast<std::uint8_t>(b | 0x80); });
+  ChangeInBlock(3000, 4, [](std::uint8_t b) { return static_cast<std::uint8_t>(b + 1); });
+  const VerifyOutcome outcome = Verify(lib);
+  EXPECT_EQ(Count(outcome, 3001, "b30.blk", "packed stream: replicate tag at byte 4 copies from"),
+            1) << Lines(outcome);
+  EXPECT_GE(Count(outcome, 3000, "b30.blk"), 1);
+  EXPECT_EQ(Count(outcome, 3005, ""), 0);
+}
+
+TEST_F(VerifyDamage, CoordinatesThatContradictTheEntryAreNamed) {
+  Make(0, 1);
+  const CoordinatesRecord unmasked = Record(3000), xmasked = Record(3001), plain = Record(3099);
+  SetCoordinates(3000, {static_cast<std::uint16_t>(unmasked.width + 1), unmasked.height,
+                        unmasked.left, unmasked.top});
+  SetCoordinates(3001, {static_cast<std::uint16_t>(xmasked.width + 2), xmasked.height,
+                        xmasked.left, xmasked.top});
+  SetCoordinates(3005, {30, 20, 790, 200});
+  SetCoordinates(3010, {1, 1, 0, 0});
+  // A box moved as a whole cannot be told from the entry.
+  SetCoordinates(3099, {plain.width, plain.height, plain.left, 1});
+  const VerifyOutcome outcome = Verify(lib);
+  EXPECT_EQ(Count(outcome, 3000, "s3_0_0_0.zgi", "holds 3600 bytes of rows; its crop box 41 x 30"),
+            1) << Lines(outcome);
+  EXPECT_EQ(Count(outcome, 3001, "coords.dat", "contradicts the entry, whose pixels fill 50 x 25"),
+            1);
+  EXPECT_EQ(Count(outcome, 3005, "coords.dat", "reaches outside the 800 x 600 picture"), 1);
+  EXPECT_EQ(Count(outcome, 3010, "s3_0_1_0.zgi", "0 bytes of rows; its crop box 1 x 1"), 1);
+  EXPECT_EQ(outcome.findings.size(), 4u);
+}
+
+
+TEST_F(VerifyDamage, PlacementAndTableFilesAreChecked) {
+  Make(0, 2);
+  auto table = Offsets();
+  OffsetsTable offsets(table);
+  offsets.Set(3005, offsets.offset(3005) + 1, offsets.length(3005));  // a gap before it
+  offsets.Set(3002, 7, 0);                                            // length 0, offset set
+  offsets.Set(4011, offsets.offset(4011), -5);
+  offsets.Set(9000, 0, 1 << 20);                                      // past the block's end
+  SaveOffsets(table);
+  auto block = ReadFileBytes(lib.BlockPath(30));
+  block.insert(block.end(), {1, 2, 3});
+  WriteFileBytes(lib.BlockPath(30), block);
+  WriteFileBytes(lib.BlockPath(31), {9, 9});
+  WriteFileBytes(lib.dir.path() / "BLTEMP", {});
+  const VerifyOutcome outcome = Verify(lib);
+  EXPECT_EQ(Count(outcome, 3005, "b30.blk", "puts the entry at byte"), 1) << Lines(outcome);
+  EXPECT_EQ(Count(outcome, 3002, "offsets.dat", "length 0 but offset 7"), 1);
+  EXPECT_EQ(Count(outcome, 4011, "offsets.dat", "negative"), 1);
+  EXPECT_EQ(Count(outcome, 9000, "b90.blk", "runs past the end of the block file"), 1);
+  EXPECT_EQ(Count(outcome, -1, "b31.blk", "holds 2 bytes, but no entry of icons 3100 to 3199"), 1);
+  EXPECT_EQ(Count(outcome, -1, "BLTEMP", "interrupted run"), 1);
+  EXPECT_EQ(Count(outcome, -1, "b30.blk", "bytes after its last entry"), 1);
+  std::filesystem::remove(lib.dir.path() / "coords.dat");
+  std::filesystem::resize_file(lib.dir.path() / "offsets.dat", 100);
+  const VerifyOutcome second = Verify(lib);
+  EXPECT_EQ(Count(second, -1, "coords.dat", "cannot be read"), 1) << Lines(second);
+  EXPECT_EQ(Count(second, -1, "offsets.dat", "holds 100 bytes; NSIZ 9100 asks for exactly 72800"),
+            1);
+}
+
+// Entries written by hand into single entry files, against their coordinates records.
+TEST_F(VerifyDamage, EntriesAreReadWithinTheirBoundsAndAgainstTheEncoder) {
+  Make(0, 1);
+  const auto put = [&](int icon, std::vector<std::uint8_t> entry, CoordinatesRecord record) {
+    WriteFileBytes(lib.SinglePath(icon), entry);
+    SetCoordinates(icon, record);
+  };
+  const std::uint8_t p = 0x55;  // one byte of a non-black pixel
+  // A run that copies a black pixel instead of skipping it.
+  put(3100, {24, 128, 0, 0, 3, 0, p, p, p, 0, 0, 0, p, p, p, 0}, {3, 1, 5, 5});
+  put(3101, {24, 128, 0, 0, 2, 0, p, p, p, p, p, p, 0, 9}, {2, 1, 5, 5});      // left over
+  put(3102, {24, 128, 0, 0, 2, 0, p, p, p}, {2, 1, 5, 5});                    // runs short
+  put(3103, {24, 64, 0, 0, p, p, p, p, p, p}, {2, 1, 5, 5});                  // kind 0 pixels
+  put(3104, {8, 200, 1, 0}, {1, 1, 0, 0});
+  put(3105, {24, 0}, {1, 1, 0, 0});
+  put(9001, {}, {});
+  const VerifyOutcome outcome = Verify(lib);
+  EXPECT_EQ(Count(outcome, 3100, "s3_1_0_0.zgi", "not what the encoder writes"), 1)
+      << Lines(outcome);
+  EXPECT_EQ(Count(outcome, 3101, "s3_1_0_1.zgi", "1 bytes left over after the 1 rows"), 1);
+  EXPECT_EQ(Count(outcome, 3102, "s3_1_0_2.zgi", "ends inside row 0"), 1);
+  EXPECT_EQ(Count(outcome, 3103, "s3_1_0_3.zgi", "0-masked does not fit its pixels"), 1);
+  EXPECT_EQ(Count(outcome, 3104, "s3_1_0_4.zgi", "bits per pixel byte is 8"), 1);
+  EXPECT_EQ(Count(outcome, 3104, "s3_1_0_4.zgi", "mask kind byte is 200"), 1);
+  EXPECT_EQ(Count(outcome, 3104, "s3_1_0_4.zgi", "reserved header bytes are 1 and 0"), 1);
+  EXPECT_EQ(Count(outcome, 3105, "s3_1_0_5.zgi", "shorter than its 4-byte header"), 1);
+  EXPECT_EQ(Count(outcome, 9001, "s9_0_0_1.zgi", "sound entry is empty"), 1);
+  EXPECT_EQ(outcome.findings.size(), 9u);
+}
+
+TEST(DeepVerifyStop, AStopRequestEndsTheWalkAfterTheIconInHand) {
+  TestLibrary lib({.dblk = 3, .nsiz = kRecords});
+  Build(lib);
+  struct Stopper : VerifyObserver {
+    explicit Stopper(WorkingState& s) : state(s) {}
+    void IconVerified(const VerifiedIcon&, std::span<const std::uint8_t>) override {
+      state.stop_request.store(true);
+    }
+    WorkingState& state;
+  } stopper(lib.state);
+  const VerifyOutcome outcome = Verify(lib, &stopper);
+  EXPECT_TRUE(outcome.stopped);
+  EXPECT_EQ(outcome.icons_verified, 1);
+}
+
+TEST(PackedStreamWalk, ImpliedLengthsAndFaults) {
+  RecordingPort port;
+  std::vector<std::uint8_t> source(20000), packed(PackedBound(source.size())), out(40000);
+  for (std::size_t i = 0; i < source.size(); ++i) source[i] = static_cast<std::uint8_t>(i / 7 % 13);
+  packed.resize(PackEntry(source, packed, port, Owner::kNone, ""));
+  EXPECT_EQ(WalkPackedStream(packed, out.size()).unpacked, source.size());
+  EXPECT_EQ(WalkPackedStream(packed, out.size()).fault, "");
+  EXPECT_EQ(WalkPackedStream(packed, 19999).fault, "unpacks to more than 19999 bytes");
+  const std::vector<std::uint8_t> magic = {'K', 'Z', 'P', '1'};
+  const auto fault = [&](std::vector<std::uint8_t> tags) {
+    tags.insert(tags.begin(), magic.begin(), magic.end());
+    return WalkPackedStream(tags, out.size()).fault;
+  };
+  EXPECT_EQ(fault({}), "");
+  EXPECT_EQ(fault({0x02, 1}), "ends inside the tag at byte 4");  // two literals, one there
+  EXPECT_EQ(fault({0x01, 1, 0x83}), "ends inside the tag at byte 6");
+  EXPECT_EQ(fault({0x01, 1, 0x83, 0}), "replicate tag at byte 6 has distance 0");
+  EXPECT_EQ(fault({0x01, 1, 0x83, 2}),
+            "replicate tag at byte 6 copies from 2 bytes back, after only 1 bytes");
+  EXPECT_EQ(fault({0x41}), "ends inside the tag at byte 4");
+  EXPECT_EQ(WalkPackedStream(std::vector<std::uint8_t>{'K', 'Z'}, 10).fault,
+            "only 2 bytes, shorter than its magic");
+}
+
+}  // namespace
+}  // namespace zemlo::testing
