@@ -274,11 +274,10 @@ bool OpenBlock(int icon, StoreContext& c) {
   // The record goes to disk before BLTEMP exists, so whoever finds BLTEMP knows its block
   // and what the offsets file said of it before this rewrite.
   const auto first_icon = static_cast<std::int32_t>(RangeOf(block, s.BLKB).first);
-  const std::int64_t last_icon = LastRecord(RangeOf(block, s.BLKB).last);
-  const TempBlockRecord record{
-      s.FOFS.data(), r.block_name.data(), first_icon,
-      RecordsOnDisk(s.FOFS.data(), first_icon,
-                    static_cast<std::int32_t>(std::max<std::int64_t>(last_icon - first_icon + 1, 0)))};
+  const auto records = static_cast<std::int32_t>(
+      std::max<std::int64_t>(LastRecord(RangeOf(block, s.BLKB).last) - first_icon + 1, 0));
+  const TempBlockRecord record{s.FOFS.data(), r.block_name.data(), first_icon,
+                               RecordsOnDisk(s.FOFS.data(), first_icon, records)};
   if (!WriteTempBlockRecord(record)) {
     Warn(c, kRecordNotWritten, kTempBlockRecordName);
     r.stopped = true;

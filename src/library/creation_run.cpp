@@ -195,7 +195,9 @@ void CreationRun(StoreContext& store) {
   bool coordinates_warned = false;
   const auto write_coordinates = [&] {
     if (WriteCoordinatesFile(settings, state)) return true;
-    if (!coordinates_warned) ShowWarning(port, Owner::kMain, kWriteErrorFormat, settings.FCOO.data());
+    if (!coordinates_warned) {
+      ShowWarning(port, Owner::kMain, kWriteErrorFormat, settings.FCOO.data());
+    }
     coordinates_warned = true;
     return false;
   };
@@ -268,7 +270,7 @@ void CreationRun(StoreContext& store) {
       store_failed = true;
       break;
     }
-    const bool rebuilt = stored && source.outcome == SourceOutcome::kConverted;
+    const bool rebuilt = source.outcome == SourceOutcome::kConverted;
     name_lost([icon, rebuilt](int n) { return n == icon && !rebuilt; });
     std::erase(lost_icons, icon);
     if (settings.DVIE >= 1 && source.outcome == SourceOutcome::kConverted) port.Repaint(false);

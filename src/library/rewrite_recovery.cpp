@@ -73,8 +73,8 @@ char Folded(char c) {
 
 // Names in project files are matched ignoring letter case, with either separator.
 bool SameFileName(std::string_view a, std::string_view b) {
-  return a.size() == b.size() &&
-         std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) { return Folded(x) == Folded(y); });
+  return std::equal(a.begin(), a.end(), b.begin(), b.end(),
+                    [](char x, char y) { return Folded(x) == Folded(y); });
 }
 
 std::vector<std::uint8_t> ReadSmallFile(const char* name, std::size_t limit) {
@@ -144,7 +144,7 @@ RecoveryResult RecoverRecorded(const TempBlockRecord& record, StatusPort& port) 
       return RecoveryResult::kRecovered;
     case TempBlockAction::kRemoveTemp:
       if (!RemoveSurplus(record.block_name, now)) {
-        Warn(port, kTempNotMovedBackFormat, record.block_name);
+        Warn(port, kTempNotRemovedFormat, record.block_name);
         return RecoveryResult::kRefused;
       }
       RemoveTempBlockRecord();
@@ -169,8 +169,8 @@ std::vector<DisagreeingBlock> DisagreeingBlocks(const ProjectSettings& settings)
     const int block = static_cast<int>(first / per_block);
     if (!StampBlockNumber(block, pattern)) continue;
     const std::size_t from = static_cast<std::size_t>(first) * kRecordSize;
-    const std::size_t to =
-        std::min<std::size_t>(table.size(), from + static_cast<std::size_t>(per_block) * kRecordSize);
+    const std::size_t to = std::min<std::size_t>(
+        table.size(), from + static_cast<std::size_t>(per_block) * kRecordSize);
     const std::span<const std::uint8_t> block_records(table.data() + from, to - from);
     if (!BlockAgrees(block_records, LengthIfExists(pattern.data()))) {
       found.push_back({block, RecordsTotal(block_records)});

@@ -53,6 +53,8 @@ inline constexpr const char* kUnrecordedRefusedFormat =
     "previous content of a block.";
 inline constexpr const char* kTempNotMovedBackFormat =
     "BLTEMP could not be moved back over block file %s. Nothing was changed.";
+inline constexpr const char* kTempNotRemovedFormat =
+    "BLTEMP, a leftover copy of block file %s, could not be removed. Nothing was changed.";
 inline constexpr const char* kForeignRunFormat =
     "BLTEMP belongs to a run that is still working on the library of %s. Nothing was changed.";
 
