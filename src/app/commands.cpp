@@ -11,6 +11,8 @@
 #include "library/entry_loading.h"
 #include "files/file_helpers.h"
 #include "library/integrity_check.h"
+#include "library/library_lock.h"
+#include "library/rewrite_recovery.h"
 #include "library/stamping.h"
 #include "library/tables.h"
 #include "library/tables_io.h"
@@ -22,7 +24,35 @@ namespace {
 
 constexpr std::string_view kSeparators = "/\\";
 
+// Takes the library of `settings` for the command, then puts right what an interrupted run
+// left there (BLTEMP, temporary files), which is safe only while no other run can work on it.
+// False when the command must not go on (the warning has been shown).
+bool HoldLibrary(Session& session, const ProjectSettings& settings, ProjectUse use) {
+  LibraryLock& lock = session.library_lock();
+  StatusPort& port = session.state().port;
+  switch (lock.Acquire(settings.FOFS.data(), &port)) {
+    case LibraryLock::Outcome::kBusy:
+      return false;
+    case LibraryLock::Outcome::kUnlockable:
+      // Nobody can lock it (a read-only medium, or a folder that does not exist): nobody
+      // writes there either, and nothing is put right.
+      return true;
+    case LibraryLock::Outcome::kHeld:
+      break;
+  }
+  RemoveLeftoverTableTemporaries(settings);
+  const RecoveryResult recovery = RecoverInterruptedRewrite(settings, port);
+  // A BLTEMP that stays keeps a run from opening blocks; reading the library goes on.
+  if (recovery == RecoveryResult::kRefused && use == ProjectUse::kCreate) {
+    lock.Release();
+    return false;
+  }
+  return true;
+}
+
 }  // namespace
+
+void ReleaseLibrary(Session& session) { session.library_lock().Release(); }
 
 std::string ChosenName(const char* chosen_path) {
   const std::string_view path(chosen_path);
@@ -59,15 +89,21 @@ bool LoadProject(Session& session, const char* chosen_path, const char* chosen_n
     ShowWarning(port, Owner::kMain, "%s", *refusal);
     return false;
   }
+  if (!HoldLibrary(session, parsed, use)) return false;
   session.settings() = parsed;
   ProjectSettings& settings = session.settings();
+  // Tables that cannot be read from this project's files start empty: nothing of a project
+  // loaded before is ever reported as this one's.
+  if (!ReadOffsetsFile(settings, state)) ClearOffsets(state);
   if (!ReadCoordinatesFile(settings, state)) {
     if (use == ProjectUse::kShow) {
       ShowWarning(port, Owner::kMain, kCoordinatesMissingFormat, settings.FCOO.data());
+      ClearCoordinates(state);
+      ReleaseLibrary(session);
       return false;
     }
     ShowWarning(port, Owner::kMain, kCoordinatesNewFormat, settings.FCOO.data());
-    ClearCoordinates(settings, state);
+    ClearCoordinates(state);
     if (coordinates_new != nullptr) *coordinates_new = true;
   }
   return true;
@@ -84,6 +120,12 @@ bool StartRun(Session& session, const char* chosen_path, const char* chosen_name
   bool coordinates_new = false;
   if (!LoadProject(session, chosen_path, chosen_name, use, &coordinates_new)) return false;
   ProjectSettings& settings = session.settings();
+  if (use == ProjectUse::kCreate && TempBlockLeftOver()) {
+    // Left where the library cannot be locked: the run would refuse it; say so once.
+    WarnTempBlockLeftOver(state);
+    ReleaseLibrary(session);
+    return false;
+  }
   // Without the old crop boxes, skipping an unchanged source would lose its placement.
   const bool convert_all = use == ProjectUse::kCreate && coordinates_new;
   if (use == ProjectUse::kCreate) {
@@ -95,14 +137,19 @@ bool StartRun(Session& session, const char* chosen_path, const char* chosen_name
   state.port.RunStarted();
   // Set here, before the worker starts; the project's own DARC stays as it was read.
   session.store().convert_all = convert_all;
+  // The library stays locked until the worker ends.
   const bool started = session.StartWorker([use](Session& s) {
     if (use == ProjectUse::kCreate) {
       CreationRun(s.store());
     } else {
       IntegrityCheck(s.settings(), s.state());
     }
+    ReleaseLibrary(s);
   });
-  if (!started) state.port.RunEnded();
+  if (!started) {
+    ReleaseLibrary(session);
+    state.port.RunEnded();
+  }
   return started;
 }
 
@@ -168,6 +215,7 @@ bool ShowZgl(Session& session, const char* chosen_path, const char* chosen_name,
     }
   }
   if (stoppable) state.stop_request.store(false);
+  ReleaseLibrary(session);
   return true;
 }
 

@@ -45,11 +45,18 @@ std::optional<std::string> EnterProjectFolder(const char* chosen_path);
 std::string ChosenName(const char* chosen_path);
 
 // Loading a project: reads the info file at `chosen_path` (messages name it `chosen_name`),
-// parses it, refuses a project the store cannot serve (warning), then reads the coordinates
-// file as `use` asks. False when the command must end. `coordinates_new` (if given) tells
-// whether the coordinates table was started afresh because its file could not be read.
+// parses it, refuses a project the store cannot serve (warning), locks its library (another
+// run working on it: warning, false), puts right what an interrupted run left there (one
+// notice; "Create ZGL" ends when that cannot be done), then reads the offsets file (zeros
+// when it cannot be) and the coordinates file as `use` asks. False when the command must
+// end. `coordinates_new` (if given) tells whether the coordinates table was started afresh
+// because its file could not be read. On true the library stays locked until
+// ReleaseLibrary: the runs release it when their worker ends, "Show ZGL" when it ends.
 bool LoadProject(Session& session, const char* chosen_path, const char* chosen_name,
                  ProjectUse use, bool* coordinates_new = nullptr);
+
+// Gives up the lock LoadProject took; nothing happens when none is held.
+void ReleaseLibrary(Session& session);
 
 // "Create ZGL" after the open dialog: loads the project, fixes the range to 3000..4999,
 // switches the buttons and starts the creation run. False when nothing was started. When

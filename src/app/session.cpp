@@ -4,11 +4,14 @@
 #include <utility>
 
 #include "library/block_store.h"
+#include "library/library_lock.h"
 
 namespace zemlo {
 
 Session::Session(StatusPort& port)
-    : state_(port), store_(std::make_unique<StoreContext>(StoreContext{settings_, state_, {}})) {}
+    : state_(port),
+      store_(std::make_unique<StoreContext>(StoreContext{settings_, state_, {}})),
+      library_lock_(std::make_unique<LibraryLock>()) {}
 
 Session::~Session() {
   // The worker borrows the buffers this object owns: it must be gone before they are.

@@ -15,6 +15,7 @@
 namespace zemlo {
 
 struct StoreContext;
+class LibraryLock;
 
 class Session {
  public:
@@ -33,6 +34,9 @@ class Session {
   const ProjectSettings& settings() const { return settings_; }
   // The library store's view of this session (settings, state and the rewrite state).
   StoreContext& store() { return *store_; }
+  // The lock on the library of the project loaded last: taken when a command loads the
+  // project and given up when the command, or the run it started, ends.
+  LibraryLock& library_lock() { return *library_lock_; }
 
   // Starts `body` on the worker thread. Refused (false) while a worker is still running; a
   // worker that has ended is joined first.
@@ -48,6 +52,7 @@ class Session {
   WorkingState state_;
   ProjectSettings settings_;
   std::unique_ptr<StoreContext> store_;
+  std::unique_ptr<LibraryLock> library_lock_;
   std::thread worker_;
   std::atomic<bool> worker_running_{false};
 };

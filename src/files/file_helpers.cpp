@@ -68,10 +68,33 @@ bool WriteZeroFile(const char* name, std::size_t length) {
   return (std::fclose(file) == 0) && ok;
 }
 
+std::string TemporaryNameOf(const char* name) {
+  if (name == nullptr || name[0] == '\0') return {};
+  return std::string(name) + kReplaceSuffix;
+}
+
+bool RemoveLeftoverTemporary(const char* name) {
+  const std::string temporary = TemporaryNameOf(name);
+  return !temporary.empty() && files::RemoveFile(temporary.c_str());
+}
+
+bool CreateWholeFile(const char* name, std::span<const std::uint8_t> data) {
+  const std::string temporary = TemporaryNameOf(name);
+  if (temporary.empty() || files::Exists(name)) return false;
+  std::FILE* file = files::OpenFile(temporary.c_str(), "wb");
+  if (file == nullptr) return false;
+  if (!WriteAndClose(file, data, true) || !files::RenameFile(temporary.c_str(), name)) {
+    files::RemoveFile(temporary.c_str());
+    return false;
+  }
+  files::FlushFolderOf(name);
+  return true;
+}
+
 bool ReplaceWholeFile(const char* name, std::span<const std::uint8_t> data,
                       Durability durability) {
-  if (name == nullptr || name[0] == '\0') return false;
-  const std::string temporary = std::string(name) + kReplaceSuffix;
+  const std::string temporary = TemporaryNameOf(name);
+  if (temporary.empty()) return false;
   std::FILE* file = files::OpenFile(temporary.c_str(), "wb");
   if (file == nullptr) return false;
   if (!WriteAndClose(file, data, durability == Durability::kFlushToDisk) ||

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <optional>
 #include <span>
+#include <string>
 
 namespace zemlo {
 
@@ -35,5 +36,17 @@ bool WriteZeroFile(const char* name, std::size_t length);
 enum class Durability { kFlushToDisk, kNoFlush };
 bool ReplaceWholeFile(const char* name, std::span<const std::uint8_t> data,
                       Durability durability = Durability::kFlushToDisk);
+
+// The name under which ReplaceWholeFile and CreateWholeFile write `name`'s new content first.
+std::string TemporaryNameOf(const char* name);
+
+// Removes the temporary file that a killed ReplaceWholeFile or CreateWholeFile of `name` left
+// behind, if any. Only names this writer makes are touched. True when one was removed.
+bool RemoveLeftoverTemporary(const char* name);
+
+// Writes `data` as a new file `name`: through the temporary name, flushed to disk, then moved
+// into place together with the folder entry, so after a crash `name` is either missing or
+// whole. False (and nothing left behind) when `name` already exists or any step fails.
+bool CreateWholeFile(const char* name, std::span<const std::uint8_t> data);
 
 }  // namespace zemlo

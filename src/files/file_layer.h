@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <string_view>
 
 namespace zemlo::files {
 
@@ -34,8 +35,43 @@ bool RenameFile(const char* from, const char* to);
 // Moves `from` over `to` in one step, replacing `to`; used to replace whole files atomically.
 bool ReplaceFileAtomically(const char* from, const char* to);
 bool RemoveFile(const char* name);
+// Makes the renames and deletions done so far in the folder that holds `name` survive a
+// power loss (where the platform does not already do so when they happen).
+bool FlushFolderOf(const char* name);
 bool MakeDirectory(const char* name);
 bool ChangeDirectory(const char* name);
 std::string CurrentDirectory();
+
+// This process's id, as the system's tools show it.
+std::uint64_t ProcessId();
+
+// An exclusive lock on a file, which the system gives up by itself when the process ends,
+// however it ends, so a lock is never left behind. Only one FileLock holds a file at a time,
+// also within one process. The file's content stays readable by others while it is locked.
+class FileLock {
+ public:
+  enum class Result {
+    kLocked,       // this object holds the lock
+    kBusy,         // someone else holds it
+    kUnavailable,  // the file can be neither created nor opened
+  };
+
+  FileLock() = default;
+  ~FileLock() { Unlock(); }
+  FileLock(const FileLock&) = delete;
+  FileLock& operator=(const FileLock&) = delete;
+
+  // Opens the file (creating it when missing) and locks it without waiting.
+  Result Lock(const char* name);
+  // Gives the lock up and closes the file; nothing happens when none is held.
+  void Unlock();
+  bool locked() const { return handle_ != kNoHandle; }
+  // Replaces the locked file's content with `text` (false when it could not be written).
+  bool WriteContent(std::string_view text);
+
+ private:
+  static constexpr std::intptr_t kNoHandle = -1;
+  std::intptr_t handle_ = kNoHandle;
+};
 
 }  // namespace zemlo::files

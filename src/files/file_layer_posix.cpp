@@ -4,6 +4,8 @@
 #include "files/file_layer.h"
 
 #include <dirent.h>
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <sys/xattr.h>
@@ -15,9 +17,6 @@
 #include <string>
 #include <vector>
 
-#if defined(__linux__)
-#include <fcntl.h>  // renameat2, RENAME_NOREPLACE
-#endif
 
 namespace zemlo::files {
 namespace {
@@ -191,6 +190,19 @@ bool RemoveFile(const char* name) {
   return ::unlink(path.c_str()) == 0;
 }
 
+bool FlushFolderOf(const char* name) {
+  const std::string path = Resolve(name);
+  if (path.empty()) return false;
+  const auto cut = path.find_last_of('/');
+  const std::string folder =
+      cut == std::string::npos ? std::string(".") : path.substr(0, cut == 0 ? 1 : cut);
+  const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return false;
+  const bool flushed = ::fsync(fd) == 0;
+  ::close(fd);
+  return flushed;
+}
+
 bool MakeDirectory(const char* name) {
   const std::string path = Resolve(name);
   if (path.empty()) return false;
@@ -210,6 +222,41 @@ std::string CurrentDirectory() {
     buffer.resize(buffer.size() * 2);
   }
   return buffer.data();
+}
+
+std::uint64_t ProcessId() { return static_cast<std::uint64_t>(::getpid()); }
+
+// flock: one lock per open file, so a second open of the same file in this process is refused
+// too, and the kernel drops it with the last descriptor, which a killed process closes.
+FileLock::Result FileLock::Lock(const char* name) {
+  Unlock();
+  const std::string path = Resolve(name);
+  if (path.empty()) return Result::kUnavailable;
+  int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+  // A library on a read-only medium can still be locked for reading.
+  if (fd < 0) fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return Result::kUnavailable;
+  if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    const bool busy = errno == EWOULDBLOCK;
+    ::close(fd);
+    return busy ? Result::kBusy : Result::kUnavailable;
+  }
+  handle_ = fd;
+  return Result::kLocked;
+}
+
+void FileLock::Unlock() {
+  if (handle_ == kNoHandle) return;
+  ::close(static_cast<int>(handle_));  // closing the last descriptor releases the lock
+  handle_ = kNoHandle;
+}
+
+bool FileLock::WriteContent(std::string_view text) {
+  if (handle_ == kNoHandle) return false;
+  const int fd = static_cast<int>(handle_);
+  if (::ftruncate(fd, 0) != 0) return false;
+  return text.empty() ||
+         ::pwrite(fd, text.data(), text.size(), 0) == static_cast<ssize_t>(text.size());
 }
 
 }  // namespace zemlo::files

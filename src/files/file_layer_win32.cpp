@@ -57,6 +57,10 @@ bool RemoveFile(const char* name) {
   return DeleteFileA(name) != 0;
 }
 
+// Renames and deletions reach the disk in their order through the file system's journal, and
+// the moves that must survive a power loss are written through (ReplaceFileAtomically).
+bool FlushFolderOf(const char* name) { return name != nullptr && name[0] != '\0'; }
+
 bool MakeDirectory(const char* name) {
   if (name == nullptr || name[0] == '\0') return false;
   return CreateDirectoryA(name, nullptr) != 0;
@@ -75,6 +79,70 @@ std::string CurrentDirectory() {
   if (written == 0 || written >= needed) return {};
   path.resize(written);
   return path;
+}
+
+std::uint64_t ProcessId() { return GetCurrentProcessId(); }
+
+namespace {
+
+// A byte range far beyond any content: locks on Windows are mandatory for the bytes they
+// cover, so the holder's process id at the start of the file stays readable.
+constexpr DWORD kLockOffsetHigh = 1;
+constexpr DWORD kLockLength = 1;
+
+OVERLAPPED LockRange() {
+  OVERLAPPED range{};
+  range.Offset = 0;
+  range.OffsetHigh = kLockOffsetHigh;
+  return range;
+}
+
+}  // namespace
+
+FileLock::Result FileLock::Lock(const char* name) {
+  Unlock();
+  if (name == nullptr || name[0] == '\0') return Result::kUnavailable;
+  constexpr DWORD kShare = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+  HANDLE file = CreateFileA(name, GENERIC_READ | GENERIC_WRITE, kShare, nullptr, OPEN_ALWAYS,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  // A library on a read-only medium can still be locked for reading.
+  if (file == INVALID_HANDLE_VALUE) {
+    file = CreateFileA(name, GENERIC_READ, kShare, nullptr, OPEN_EXISTING,
+                       FILE_ATTRIBUTE_NORMAL, nullptr);
+  }
+  if (file == INVALID_HANDLE_VALUE) return Result::kUnavailable;
+  OVERLAPPED range = LockRange();
+  if (!LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, kLockLength, 0,
+                  &range)) {
+    const DWORD error = GetLastError();
+    CloseHandle(file);
+    return error == ERROR_LOCK_VIOLATION || error == ERROR_IO_PENDING ? Result::kBusy
+                                                                       : Result::kUnavailable;
+  }
+  handle_ = reinterpret_cast<std::intptr_t>(file);
+  return Result::kLocked;
+}
+
+void FileLock::Unlock() {
+  if (handle_ == kNoHandle) return;
+  HANDLE file = reinterpret_cast<HANDLE>(handle_);
+  OVERLAPPED range = LockRange();
+  UnlockFileEx(file, 0, kLockLength, 0, &range);
+  CloseHandle(file);
+  handle_ = kNoHandle;
+}
+
+bool FileLock::WriteContent(std::string_view text) {
+  if (handle_ == kNoHandle) return false;
+  HANDLE file = reinterpret_cast<HANDLE>(handle_);
+  if (SetFilePointer(file, 0, nullptr, FILE_BEGIN) == INVALID_SET_FILE_POINTER ||
+      !SetEndOfFile(file)) {
+    return false;
+  }
+  DWORD written = 0;
+  return text.empty() || (WriteFile(file, text.data(), static_cast<DWORD>(text.size()),
+                                    &written, nullptr) &&
+                          written == text.size());
 }
 
 }  // namespace zemlo::files

@@ -7,6 +7,7 @@
 #include "core/status.h"
 #include "files/file_layer.h"
 #include "files/file_helpers.h"
+#include "library/rewrite_recovery.h"
 #include "library/stamping.h"
 #include "library/tables_io.h"
 
@@ -36,6 +37,11 @@ constexpr const char* kTempNotRead =
 constexpr const char* kOffsetsNotWritten =
     "Offsets file %s could not be written. The run stops; the block keeps its previous "
     "content.";
+constexpr const char* kRecordNotWritten =
+    "The record %s of the block rewrite could not be written, or another run's record is "
+    "there. The run stops; nothing was changed.";
+constexpr const char* kTempNotRemoved =
+    "The temporary block file %s could not be removed. The run stops.";
 constexpr const char* kOutOfOrder =
     "Icon %i is not the next icon of the open block. The run stops; the block keeps its "
     "previous content.";
@@ -79,11 +85,11 @@ void RestoreBlock(StoreContext& c) {
   r.block.reset();
   r.temp.reset();
   if (had_new_file) files::RemoveFile(r.block_name.data());
-  if (r.temp_was_block) {
-    files::RenameFile(kTempBlockName, r.block_name.data());
-  } else {
-    files::RemoveFile(kTempBlockName);
-  }
+  const bool put_back = r.temp_was_block
+                            ? files::RenameFile(kTempBlockName, r.block_name.data())
+                            : files::RemoveFile(kTempBlockName);
+  // A BLTEMP that stays keeps its record, by which the next command puts it back.
+  if (put_back) RemoveTempBlockRecord();
   ReadOffsetsFile(c.settings, c.state);
   r.open_block = -1;
   r.stopped = true;
@@ -152,6 +158,29 @@ bool AdvanceTo(std::int64_t icon, StoreContext& c) {
   }
   r.next_icon = static_cast<int>(std::max<std::int64_t>(r.next_icon, std::min(icon, stop)));
   return true;
+}
+
+// Records whose bytes lie beyond the end of BLTEMP (the block file was deleted, cut short,
+// or is another file since FBLK or BLKB changed) describe nothing that can be carried over:
+// they are dropped, once, with one warning for the block, and their icons are remembered so
+// the run converts them again whatever the archive test says. The entries are read back to
+// back, so the lost ones are always the block's last.
+void DropLostRecords(StoreContext& c) {
+  RewriteState& r = c.rewrite;
+  OffsetsTable offsets = Offsets(c);
+  r.lost_icons.clear();
+  const BlockRange range = RangeOf(r.open_block, c.settings.BLKB);
+  std::int64_t end = 0;
+  for (std::int64_t n = range.first; n <= LastRecord(range.last); ++n) {
+    const int icon = static_cast<int>(n);
+    const std::int32_t length = offsets.length(icon);
+    if (length <= 0) continue;
+    end += length;
+    if (end > r.temp_length) r.lost_icons.push_back(icon);
+  }
+  if (r.lost_icons.empty()) return;
+  Warn(c, kBlockShortFormat, r.block_name.data());
+  for (int icon : r.lost_icons) offsets.Set(icon, 0, 0);
 }
 
 // The icon must be the next one (or a later one) of the open block.
@@ -238,16 +267,30 @@ bool OpenBlock(int icon, StoreContext& c) {
     r.stopped = true;
     return false;
   }
+  // The record goes to disk before BLTEMP exists, so whoever finds BLTEMP knows its block
+  // and what the offsets file said of it before this rewrite.
+  const auto first_icon = static_cast<std::int32_t>(RangeOf(block, s.BLKB).first);
+  const auto records = static_cast<std::int32_t>(
+      std::max<std::int64_t>(LastRecord(RangeOf(block, s.BLKB).last) - first_icon + 1, 0));
+  const TempBlockRecord record{s.FOFS.data(), r.block_name.data(), first_icon,
+                               RecordsOnDisk(s.FOFS.data(), first_icon, records)};
+  if (!WriteTempBlockRecord(record)) {
+    Warn(c, kRecordNotWritten, kTempBlockRecordName);
+    r.stopped = true;
+    return false;
+  }
   r.temp_was_block = files::RenameFile(r.block_name.data(), kTempBlockName);
   if (!r.temp_was_block) {
     if (files::Exists(r.block_name.data())) {
       Warn(c, kBlockNotMoved, r.block_name.data());
+      RemoveTempBlockRecord();
       r.stopped = true;
       return false;
     }
     if (!WriteZeroFile(kTempBlockName, 0)) {
       Warn(c, kTempNotCreated, kTempBlockName);
       files::RemoveFile(kTempBlockName);
+      RemoveTempBlockRecord();
       r.stopped = true;
       return false;
     }
@@ -271,7 +314,8 @@ bool OpenBlock(int icon, StoreContext& c) {
   r.temp_position = 0;
   r.block_position = 0;
   r.open_block = block;
-  r.next_icon = static_cast<int>(RangeOf(block, s.BLKB).first);
+  r.next_icon = first_icon;
+  DropLostRecords(c);
   return AdvanceTo(icon, c);
 }
 
@@ -353,9 +397,18 @@ bool CloseBlock(int last_icon, StoreContext& c) {
     RestoreBlock(c);
     return false;
   }
+  files::FlushFolderOf(c.settings.FOFS.data());
   if (r.block_position == 0) files::RemoveFile(r.block_name.data());
-  files::RemoveFile(kTempBlockName);
   r.open_block = -1;
+  // BLTEMP before its record: a record without BLTEMP is known to be stale. A BLTEMP that
+  // stays may yet be put back by the next command, so this block's sources must not count
+  // as converted: the run stops as after any failure.
+  if (!files::RemoveFile(kTempBlockName)) {
+    Warn(c, kTempNotRemoved, kTempBlockName);
+    r.stopped = true;
+    return false;
+  }
+  RemoveTempBlockRecord();
   return true;
 }
 

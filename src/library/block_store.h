@@ -26,10 +26,17 @@ namespace zemlo {
 inline constexpr const char* kTempBlockName = "BLTEMP";
 
 // Shown (with the name BLTEMP as its argument) when BLTEMP is found before a block is opened.
+// The commands recover an interrupted rewrite before a run starts (rewrite_recovery.h), so a
+// run meets BLTEMP only when that could not be done.
 inline constexpr const char* kTempBlockLeftOverWarning =
     "%s is left over from an interrupted run and holds the previous content of a block. "
-    "Nothing was written. Run the integrity check: if it reports a block, move BLTEMP over "
-    "that block's file, otherwise delete BLTEMP. Then start again.";
+    "Nothing was written.";
+
+// Shown once per block (with the block file's name) when the offsets file records entries
+// that the block file does not hold; those icons are then converted again.
+inline constexpr const char* kBlockShortFormat =
+    "Block file %s does not hold every entry that the offsets file records (it is missing "
+    "or shorter). Those icons are converted again from their sources.";
 
 // The rewrite state of one run. Destroying it with a block still open closes the streams
 // and leaves BLTEMP on disk, which is the complete old state of that block.
@@ -42,6 +49,9 @@ struct RewriteState {
   Name block_name{};               // the open block's file name (FBLK stamped)
   bool temp_was_block = false;     // BLTEMP is the renamed block file (not a new empty one)
   bool stopped = false;            // a failure stopped the run; nothing more is written
+  // Icons of the open block whose records claimed bytes its file did not hold: OpenBlock
+  // dropped their records (and warned), so the run converts them again.
+  std::vector<int> lost_icons;
   FileStream temp;                 // BLTEMP, read
   FileStream block;                // the new block file, written
   std::vector<std::uint8_t> copy_buffer;

@@ -120,6 +120,7 @@ bool Convert(int icon, const SelectedSource& source, StoreContext& store) {
     }
   } else if (single_named) {
     files::RemoveFile(settings.FSEP.data());
+    RemoveLeftoverTemporary(settings.FSEP.data());
   }
   return StoreEntry(icon, data, store);
 }
@@ -189,11 +190,34 @@ void CreationRun(StoreContext& store) {
   CoordinatesTable coordinates(state.coordinates.span());
   CoordinatesSnapshot block_coordinates;
   // Sources converted into the open block. Their archive attributes are cleared only once
-  // the block is safely closed, so a run that fails inside the block converts them again.
+  // the block is safely closed and the coordinates file holds their crop boxes, so a cleared
+  // attribute always means "entry and crop box stored"; a run that fails or is killed before
+  // that converts them again.
   std::vector<std::string> pending_sources;
-  const auto settle_sources = [&] {
-    for (const auto& name : pending_sources) files::SetAttributesNormal(name.c_str());
+  bool coordinates_warned = false;
+  const auto write_coordinates = [&] {
+    if (WriteCoordinatesFile(settings, state)) return true;
+    if (!coordinates_warned) {
+      ShowWarning(port, Owner::kMain, kWriteErrorFormat, settings.FCOO.data());
+    }
+    coordinates_warned = true;
+    return false;
+  };
+  const auto settle_sources = [&](bool written) {
+    if (written) {
+      for (const auto& name : pending_sources) files::SetAttributesNormal(name.c_str());
+    }
     pending_sources.clear();
+  };
+  // Icons whose entries their block file no longer held (the store dropped their records):
+  // converted again here, or named.
+  std::vector<int> lost_icons;
+  const auto name_lost = [&](auto&& named) {
+    std::erase_if(lost_icons, [&](int n) {
+      if (!named(n)) return false;
+      ShowWarningNumber(port, Owner::kMain, kLostIconFormat, n);
+      return true;
+    });
   };
 
   bool store_failed = false;
@@ -212,6 +236,9 @@ void CreationRun(StoreContext& store) {
         store_failed = true;
         break;
       }
+      lost_icons = store.rewrite.lost_icons;
+      // Those before the run's first icon were carried over already, as nothing.
+      name_lost([icon](int n) { return n < icon; });
     }
     state.crop_lines.store(false);
     state.picture_shown.store(false);
@@ -225,15 +252,19 @@ void CreationRun(StoreContext& store) {
         break;
       case SourceOutcome::kSkipped:
         SetStatusTitle(state, source.name, kSkippedStatus, 0);
-        if (!SingleFilesOn(settings) && StampIconNumber(icon, settings.FSEP)) {
-          files::RemoveFile(settings.FSEP.data());
+        if (StampIconNumber(icon, settings.FSEP)) {
+          if (!SingleFilesOn(settings)) files::RemoveFile(settings.FSEP.data());
+          RemoveLeftoverTemporary(settings.FSEP.data());
         }
         stored = KeepEntry(icon, store);
         break;
       case SourceOutcome::kNotFound:
         StampIconNumber(icon, settings.FPCX);
         SetStatusTitle(state, settings.FPCX.data(), kNotFoundStatus, 0);
-        if (StampIconNumber(icon, settings.FSEP)) files::RemoveFile(settings.FSEP.data());
+        if (StampIconNumber(icon, settings.FSEP)) {
+          files::RemoveFile(settings.FSEP.data());
+          RemoveLeftoverTemporary(settings.FSEP.data());
+        }
         stored = DropEntry(icon, store);
         break;
     }
@@ -241,14 +272,21 @@ void CreationRun(StoreContext& store) {
       store_failed = true;
       break;
     }
+    const bool rebuilt = source.outcome == SourceOutcome::kConverted;
+    name_lost([icon, rebuilt](int n) { return n == icon && !rebuilt; });
+    std::erase(lost_icons, icon);
     if (settings.DVIE >= 1 && source.outcome == SourceOutcome::kConverted) port.Repaint(false);
     if (!CheckBlockEnd(icon, store)) {
       store_failed = true;
       break;
     }
-    if (store.rewrite.open_block == -1) {
+    const bool block_closed = BlockFilesOn(settings)
+                                  ? store.rewrite.open_block == -1
+                                  : (std::int64_t{icon} + 1) % icons_per_block == 0;
+    if (block_closed) {
       block_in_hand = false;
-      settle_sources();
+      settle_sources(pending_sources.empty() || write_coordinates());
+      name_lost([](int) { return true; });
     }
     port.SetProgress(run_end > run_start ? (icon - run_start) * 100 / (run_end - run_start)
                                          : 100);
@@ -265,16 +303,14 @@ void CreationRun(StoreContext& store) {
   if (store_failed) {
     // The store kept the block's previous content (BLTEMP or its file) and the offsets file
     // that describes it; the block's coordinates go back to match them, and its sources stay
-    // marked as changed. BLTEMP stays for the next run to report.
+    // marked as changed. A BLTEMP that stays is put right by the next command.
     if (block_in_hand) block_coordinates.Restore(coordinates);
     store.rewrite = RewriteState{};
     pending_sources.clear();
-  } else {
-    settle_sources();
   }
-  if (!WriteCoordinatesFile(settings, state)) {
-    ShowWarning(port, Owner::kMain, kWriteErrorFormat, settings.FCOO.data());
-  }
+  // Lost icons the run did not reach (stopped, or the block's end beyond the run).
+  name_lost([](int) { return true; });
+  settle_sources(write_coordinates());
   port.RunEnded();
 }
 

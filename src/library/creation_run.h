@@ -21,6 +21,11 @@ inline constexpr const char* kWavNotLoadedFormat = "WAV %s could not be loaded";
 inline constexpr const char* kDeadEndFormat = "Load PCX/IFF/WAV at dead end, accessing icon %i";
 inline constexpr const char* kWriteErrorFormat = "File %s write error!";
 inline constexpr const char* kNotFoundStatus = "not found (neither IFF, PCX nor WAV)";
+// An icon whose entry its block file no longer held and that the run could not convert again
+// (no usable source, or outside the run's range).
+inline constexpr const char* kLostIconFormat =
+    "Icon %i is lost: its block file no longer held its entry, and no source converted it "
+    "again.";
 
 // Entries longer than this are packed with DPAK 1.
 inline constexpr std::size_t kPackThreshold = 500000;

@@ -76,7 +76,12 @@ class BlockReader {
 void IntegrityCheck(ProjectSettings& settings, WorkingState& state) {
   StatusPort& port = state.port;
   const bool offsets_read = ReadOffsetsFile(settings, state);
-  if (!offsets_read) ShowWarning(port, Owner::kMain, kOffsetsFileMissingText, "");
+  if (!offsets_read) {
+    ShowWarning(port, Owner::kMain, kOffsetsFileMissingText, "");
+    // Whatever the table held came from another project (or none): nothing is reported
+    // from it as this library's.
+    ClearOffsets(state);
+  }
   SetStatusTitle(state, kCheckStartedName, kCheckStartedStatus, kCheckProgressDivisor);
   const OffsetsTable offsets(state.offsets.span());
   const int icons_per_block = settings.BLKB > 0 ? settings.BLKB : 1;

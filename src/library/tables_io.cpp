@@ -14,13 +14,16 @@ std::size_t RecordBytes(std::int32_t records, int capacity) {
   return static_cast<std::size_t>(n) * kRecordSize;
 }
 
-// Not through ReadWholeFile: its terminating zero would land on the next record of the table,
-// and a table must keep every byte that the file does not cover.
-bool ReadTable(const char* name, std::span<std::uint8_t> table) {
+// The first `limit` bytes of `table` come from the file and every byte after them is zero:
+// records the file does not cover are no records of this library, whatever the table held
+// before (another project's, in a window that checked that one first).
+bool ReadTable(const char* name, std::span<std::uint8_t> table, std::size_t limit) {
   std::FILE* file = files::OpenFile(name, "rb");
   if (file == nullptr) return false;
-  if (!table.empty()) std::fread(table.data(), 1, table.size(), file);
+  std::size_t read = 0;
+  if (limit > 0) read = std::fread(table.data(), 1, std::min(limit, table.size()), file);
   std::fclose(file);
+  std::fill(table.begin() + static_cast<std::ptrdiff_t>(read), table.end(), std::uint8_t{0});
   return true;
 }
 
@@ -35,12 +38,18 @@ std::size_t CoordinatesFileBytes(const ProjectSettings& settings) {
 }
 
 bool ReadOffsetsFile(const ProjectSettings& settings, WorkingState& state) {
-  return ReadTable(settings.FOFS.data(), state.offsets.span().first(OffsetsFileBytes(settings)));
+  return ReadTable(settings.FOFS.data(), state.offsets.span().first(kOffsetsTableSize),
+                   OffsetsFileBytes(settings));
 }
 
 bool ReadCoordinatesFile(const ProjectSettings& settings, WorkingState& state) {
-  return ReadTable(settings.FCOO.data(),
-                   state.coordinates.span().first(CoordinatesFileBytes(settings)));
+  return ReadTable(settings.FCOO.data(), state.coordinates.span().first(kCoordinatesTableSize),
+                   CoordinatesFileBytes(settings));
+}
+
+void ClearOffsets(WorkingState& state) {
+  auto table = state.offsets.span().first(kOffsetsTableSize);
+  std::fill(table.begin(), table.end(), std::uint8_t{0});
 }
 
 bool WriteOffsetsFile(const ProjectSettings& settings, WorkingState& state) {
@@ -53,9 +62,9 @@ bool WriteCoordinatesFile(const ProjectSettings& settings, WorkingState& state) 
                           state.coordinates.span().first(CoordinatesFileBytes(settings)));
 }
 
-void ClearCoordinates(const ProjectSettings& settings, WorkingState& state) {
-  auto records = state.coordinates.span().first(CoordinatesFileBytes(settings));
-  std::fill(records.begin(), records.end(), std::uint8_t{0});
+void ClearCoordinates(WorkingState& state) {
+  auto table = state.coordinates.span().first(kCoordinatesTableSize);
+  std::fill(table.begin(), table.end(), std::uint8_t{0});
 }
 
 }  // namespace zemlo

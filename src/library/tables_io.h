@@ -15,8 +15,8 @@ std::size_t OffsetsFileBytes(const ProjectSettings& settings);
 std::size_t CoordinatesFileBytes(const ProjectSettings& settings);
 
 // Reading replaces the front of the table with the file's bytes (at most the file bytes
-// above) and leaves the rest of the table as it was. False when the file cannot be opened;
-// the table is then unchanged.
+// above) and zeroes the rest of the table: what the file does not cover is no record of this
+// library. False when the file cannot be opened; the table is then unchanged.
 bool ReadOffsetsFile(const ProjectSettings& settings, WorkingState& state);
 bool ReadCoordinatesFile(const ProjectSettings& settings, WorkingState& state);
 
@@ -25,7 +25,9 @@ bool ReadCoordinatesFile(const ProjectSettings& settings, WorkingState& state);
 bool WriteOffsetsFile(const ProjectSettings& settings, WorkingState& state);
 bool WriteCoordinatesFile(const ProjectSettings& settings, WorkingState& state);
 
-// Sets the records that the coordinates file covers to zero (a new coordinates file).
-void ClearCoordinates(const ProjectSettings& settings, WorkingState& state);
+// Set the whole table to zero: a table that cannot be read from this library's file starts
+// empty, so no record of a project loaded before is ever taken for this one's.
+void ClearCoordinates(WorkingState& state);
+void ClearOffsets(WorkingState& state);
 
 }  // namespace zemlo

@@ -221,7 +221,7 @@ class TestLibrary {
 
   // The run as "Create ZGL" starts it: coordinates read (or zeroed), the range, the loop.
   void Run(int first = 3000, int last = 4999) {
-    if (!ReadCoordinatesFile(settings, state)) ClearCoordinates(settings, state);
+    if (!ReadCoordinatesFile(settings, state)) ClearCoordinates(state);
     settings.DSTA = first;
     settings.DEND = last;
     state.current_icon = first;

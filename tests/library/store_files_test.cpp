@@ -153,7 +153,9 @@ TEST_F(StoreFiles, TablesAreWrittenWithNsizRecordsCutToCapacity) {
   }
 }
 
-TEST_F(StoreFiles, ReadingATableKeepsEveryRecordTheFileDoesNotCover) {
+// Records the file does not cover belong to no library of this project: a table read from a
+// short file, or after another project's, holds zeros there.
+TEST_F(StoreFiles, ReadingATableZeroesEveryRecordTheFileDoesNotCover) {
   WorkingState state(port);
   OffsetsTable offsets(state.offsets.span());
   for (int n = 0; n < OffsetsTable::capacity(); ++n) offsets.Set(n, n + 1, n + 2);
@@ -164,23 +166,30 @@ TEST_F(StoreFiles, ReadingATableKeepsEveryRecordTheFileDoesNotCover) {
   s.FOFS = MakeName("lib.ofs");
   ASSERT_TRUE(ReadOffsetsFile(s, state));
   EXPECT_TRUE(std::equal(file.begin(), file.end(), state.offsets.data()));
-  EXPECT_EQ(offsets.length(3), 3 + 2);  // the byte after the file is untouched
-  EXPECT_EQ(offsets.offset(4), 4 + 1);
-  EXPECT_EQ(offsets.length(19999), 19999 + 2);
+  EXPECT_EQ(offsets.length(3), 0);  // the bytes after the file are zero
+  EXPECT_EQ(offsets.offset(4), 0);
+  EXPECT_EQ(offsets.length(19999), 0);
 
-  // A file longer than NSIZ records fills only NSIZ records.
+  // A file longer than NSIZ records fills only NSIZ records; the rest of the table is zero.
+  for (int n = 0; n < OffsetsTable::capacity(); ++n) offsets.Set(n, n + 1, n + 2);
   s.NSIZ = 2;
-  WriteFileBytes(dir.path() / "lib.ofs", std::vector<std::uint8_t>(400, 0));
+  WriteFileBytes(dir.path() / "lib.ofs", std::vector<std::uint8_t>(400, 7));
   ASSERT_TRUE(ReadOffsetsFile(s, state));
-  EXPECT_EQ(offsets.length(1), 0);
-  EXPECT_EQ(offsets.offset(2), file[16] | file[17] << 8 | file[18] << 16 | file[19] << 24);
+  EXPECT_EQ(offsets.length(1), 0x07070707);
+  EXPECT_EQ(offsets.offset(2), 0);
+  EXPECT_EQ(offsets.length(19999), 0);
 
+  // A file that cannot be read leaves the table to the caller.
+  offsets.Set(19999, 1, 2);
   s.FOFS = MakeName("missing.ofs");
   EXPECT_FALSE(ReadOffsetsFile(s, state));
-  EXPECT_EQ(offsets.length(19999), 19999 + 2);
+  EXPECT_EQ(offsets.length(19999), 2);
+  ClearOffsets(state);
+  EXPECT_EQ(offsets.length(19999), 0);
+  EXPECT_EQ(offsets.offset(0), 0);
 }
 
-TEST_F(StoreFiles, CoordinatesReadAndClearOnlyWhatNsizCovers) {
+TEST_F(StoreFiles, CoordinatesReadNsizRecordsAndStartEmptyWithoutAFile) {
   WorkingState state(port);
   CoordinatesTable coordinates(state.coordinates.span());
   for (int n = 0; n < CoordinatesTable::capacity(); ++n) coordinates.Set(n, {1, 2, 3, 4});
@@ -191,9 +200,13 @@ TEST_F(StoreFiles, CoordinatesReadAndClearOnlyWhatNsizCovers) {
   ASSERT_TRUE(ReadCoordinatesFile(s, state));
   EXPECT_EQ(coordinates.Get(20999), (CoordinatesRecord{0x909, 0x909, 0x909, 0x909}));
   s.NSIZ = 10;
-  ClearCoordinates(s, state);
+  ASSERT_TRUE(ReadCoordinatesFile(s, state));
+  EXPECT_EQ(coordinates.Get(9), (CoordinatesRecord{0x909, 0x909, 0x909, 0x909}));
+  EXPECT_EQ(coordinates.Get(10), CoordinatesRecord{});
+  coordinates.Set(20999, {1, 2, 3, 4});
+  ClearCoordinates(state);
   EXPECT_EQ(coordinates.Get(9), CoordinatesRecord{});
-  EXPECT_EQ(coordinates.Get(10), (CoordinatesRecord{0x909, 0x909, 0x909, 0x909}));
+  EXPECT_EQ(coordinates.Get(20999), CoordinatesRecord{});
 }
 
 }  // namespace

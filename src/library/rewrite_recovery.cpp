@@ -1,0 +1,346 @@
+#include "library/rewrite_recovery.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+
+#include "core/status.h"
+#include "core/byte_reader.h"
+#include "files/file_layer.h"
+#include "library/block_store.h"
+#include "files/file_helpers.h"
+#include "library/library_lock.h"
+#include "library/stamping.h"
+#include "library/tables.h"
+#include "library/tables_io.h"
+
+namespace zemlo {
+namespace {
+
+constexpr std::uint32_t kFnvOffsetBasis = 2166136261u;
+constexpr std::uint32_t kFnvPrime = 16777619u;
+constexpr std::size_t kMaxRecordName = kNameSize - 1;
+// Magic, version, first icon, record count, two name lengths, checksum.
+constexpr std::size_t kRecordFixedBytes = 4 + 2 + 4 + 4 + 2 + 2 + 4;
+constexpr std::size_t kMaxRecordFileBytes =
+    kRecordFixedBytes + 2 * kMaxRecordName + kOffsetsTableSize;
+
+// Records of a few icons, as the offsets file lays them out.
+class RecordView {
+ public:
+  explicit RecordView(std::span<const std::uint8_t> bytes) : bytes_(bytes) {}
+  std::size_t count() const { return bytes_.size() / kRecordSize; }
+  std::int32_t offset(std::size_t i) const {
+    return static_cast<std::int32_t>(detail::LoadU32(&bytes_[i * kRecordSize]));
+  }
+  std::int32_t length(std::size_t i) const {
+    return static_cast<std::int32_t>(detail::LoadU32(&bytes_[i * kRecordSize + 4]));
+  }
+
+ private:
+  std::span<const std::uint8_t> bytes_;
+};
+
+std::uint32_t Checksum(std::span<const std::uint8_t> bytes) {
+  std::uint32_t hash = kFnvOffsetBasis;
+  for (std::uint8_t b : bytes) hash = (hash ^ b) * kFnvPrime;
+  return hash;
+}
+
+void PutU16(std::vector<std::uint8_t>& out, std::uint16_t v) {
+  out.push_back(static_cast<std::uint8_t>(v));
+  out.push_back(static_cast<std::uint8_t>(v >> 8));
+}
+void PutU32(std::vector<std::uint8_t>& out, std::uint32_t v) {
+  for (int shift = 0; shift < 32; shift += 8) out.push_back(static_cast<std::uint8_t>(v >> shift));
+}
+
+bool ReadName(ByteReader& reader, std::string& name) {
+  const auto length = reader.U16LE();
+  if (!length || *length == 0 || *length > kMaxRecordName) return false;
+  const auto bytes = reader.Bytes(*length);
+  if (!bytes) return false;
+  name.assign(bytes->begin(), bytes->end());
+  return name.find('\0') == std::string::npos;
+}
+
+char Folded(char c) {
+  if (c == '/') return '\\';
+  return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+// Names in project files are matched ignoring letter case, with either separator.
+bool SameFileName(std::string_view a, std::string_view b) {
+  return std::equal(a.begin(), a.end(), b.begin(), b.end(),
+                    [](char x, char y) { return Folded(x) == Folded(y); });
+}
+
+std::vector<std::uint8_t> ReadSmallFile(const char* name, std::size_t limit) {
+  if (!files::Exists(name)) return {};
+  const auto length = static_cast<std::size_t>(std::min<std::int64_t>(FileLength(name), limit));
+  std::vector<std::uint8_t> bytes(length + 1);
+  const auto read = ReadWholeFile(name, bytes, length);
+  bytes.resize(read ? *read : 0);
+  return bytes;
+}
+
+std::optional<std::int64_t> LengthIfExists(const char* name) {
+  if (!files::Exists(name)) return std::nullopt;
+  return FileLength(name);
+}
+
+std::int64_t RecordsTotal(std::span<const std::uint8_t> records) {
+  const RecordView view(records);
+  std::int64_t total = 0;
+  for (std::size_t i = 0; i < view.count(); ++i) total += std::max(view.length(i), 0);
+  return total;
+}
+
+void Notice(StatusPort& port, const char* format, const std::string& name) {
+  char text[kTextBufferSize];
+  std::snprintf(text, sizeof text, format, name.c_str());
+  port.ShowMessage(Owner::kMain, kClassName, text, MessageIcon::kInformation);
+}
+
+void Warn(StatusPort& port, const char* format, const std::string& name) {
+  ShowWarning(port, Owner::kMain, format, name);
+}
+
+// Puts BLTEMP back as `block_name`'s content: an empty BLTEMP stands for a block without file.
+bool MoveBack(const std::string& block_name) {
+  if (FileLength(kTempBlockName) == 0) {
+    if (files::Exists(block_name.c_str()) && !files::RemoveFile(block_name.c_str())) return false;
+    return files::RemoveFile(kTempBlockName);
+  }
+  if (!files::ReplaceFileAtomically(kTempBlockName, block_name.c_str())) return false;
+  files::FlushFolderOf(block_name.c_str());
+  return true;
+}
+
+// The rewrite had finished: BLTEMP goes, and a block file left empty (the rewrite deletes
+// those right after the offsets file) goes with it.
+bool RemoveSurplus(const std::string& block_name, std::span<const std::uint8_t> records) {
+  if (RecordsTotal(records) == 0 && files::Exists(block_name.c_str())) {
+    files::RemoveFile(block_name.c_str());
+  }
+  return files::RemoveFile(kTempBlockName);
+}
+
+RecoveryResult RecoverRecorded(const TempBlockRecord& record, StatusPort& port) {
+  const auto count = static_cast<std::int32_t>(record.records.size() / kRecordSize);
+  const auto now = RecordsOnDisk(record.offsets_name.c_str(), record.first_icon, count);
+  const auto action = DecideRecordedTempBlock(record.records, now,
+                                              LengthIfExists(record.block_name.c_str()));
+  switch (action) {
+    case TempBlockAction::kMoveBack:
+      if (!MoveBack(record.block_name)) {
+        Warn(port, kTempNotMovedBackFormat, record.block_name);
+        return RecoveryResult::kRefused;
+      }
+      RemoveTempBlockRecord();
+      Notice(port, kMovedBackNotice, record.block_name);
+      return RecoveryResult::kRecovered;
+    case TempBlockAction::kRemoveTemp:
+      if (!RemoveSurplus(record.block_name, now)) {
+        Warn(port, kTempNotRemovedFormat, record.block_name);
+        return RecoveryResult::kRefused;
+      }
+      RemoveTempBlockRecord();
+      Notice(port, kRemovedNotice, record.block_name);
+      return RecoveryResult::kRecovered;
+    case TempBlockAction::kRefuse:
+      break;
+  }
+  Warn(port, kRecoveryRefusedFormat, record.block_name);
+  return RecoveryResult::kRefused;
+}
+
+// Every block of the offsets file's records, checked against its file.
+std::vector<DisagreeingBlock> DisagreeingBlocks(const ProjectSettings& settings) {
+  std::vector<DisagreeingBlock> found;
+  const int per_block = settings.BLKB;
+  const auto records = static_cast<std::int32_t>(OffsetsFileBytes(settings) / kRecordSize);
+  if (per_block < 1) return found;
+  const auto table = RecordsOnDisk(settings.FOFS.data(), 0, records);
+  Name pattern = settings.FBLK;
+  for (std::int64_t first = 0; first < records; first += per_block) {
+    const int block = static_cast<int>(first / per_block);
+    if (!StampBlockNumber(block, pattern)) continue;
+    const std::size_t from = static_cast<std::size_t>(first) * kRecordSize;
+    const std::size_t to = std::min<std::size_t>(
+        table.size(), from + static_cast<std::size_t>(per_block) * kRecordSize);
+    const std::span<const std::uint8_t> block_records(table.data() + from, to - from);
+    if (!BlockAgrees(block_records, LengthIfExists(pattern.data()))) {
+      found.push_back({block, RecordsTotal(block_records)});
+    }
+  }
+  return found;
+}
+
+RecoveryResult RecoverUnrecorded(const ProjectSettings& settings, StatusPort& port) {
+  const auto disagreeing = DisagreeingBlocks(settings);
+  const auto decision = DecideUnrecordedTempBlock(disagreeing, FileLength(kTempBlockName));
+  Name pattern = settings.FBLK;
+  switch (decision.action) {
+    case TempBlockAction::kMoveBack:
+      if (!StampBlockNumber(decision.block, pattern) || !MoveBack(pattern.data())) {
+        Warn(port, kTempNotMovedBackFormat, pattern.data());
+        return RecoveryResult::kRefused;
+      }
+      RemoveTempBlockRecord();
+      Notice(port, kMovedBackNotice, pattern.data());
+      return RecoveryResult::kRecovered;
+    case TempBlockAction::kRemoveTemp:
+      if (!files::RemoveFile(kTempBlockName)) break;
+      RemoveTempBlockRecord();
+      Notice(port, kEmptyRemovedNotice, {});
+      return RecoveryResult::kRecovered;
+    case TempBlockAction::kRefuse:
+      break;
+  }
+  Warn(port, kUnrecordedRefusedFormat, kTempBlockName);
+  return RecoveryResult::kRefused;
+}
+
+}  // namespace
+
+std::vector<std::uint8_t> EncodeTempBlockRecord(const TempBlockRecord& record) {
+  std::vector<std::uint8_t> out(std::begin(kTempBlockRecordMagic), std::end(kTempBlockRecordMagic));
+  PutU16(out, kTempBlockRecordVersion);
+  PutU32(out, static_cast<std::uint32_t>(record.first_icon));
+  PutU32(out, static_cast<std::uint32_t>(record.records.size() / kRecordSize));
+  for (const std::string* name : {&record.offsets_name, &record.block_name}) {
+    const std::size_t length = std::min(name->size(), kMaxRecordName);
+    PutU16(out, static_cast<std::uint16_t>(length));
+    out.insert(out.end(), name->begin(), name->begin() + static_cast<std::ptrdiff_t>(length));
+  }
+  const std::size_t whole = record.records.size() / kRecordSize * kRecordSize;
+  out.insert(out.end(), record.records.begin(),
+             record.records.begin() + static_cast<std::ptrdiff_t>(whole));
+  PutU32(out, Checksum(out));
+  return out;
+}
+
+std::optional<TempBlockRecord> DecodeTempBlockRecord(std::span<const std::uint8_t> bytes) {
+  if (bytes.size() < kRecordFixedBytes || bytes.size() > kMaxRecordFileBytes) return std::nullopt;
+  const auto body = bytes.first(bytes.size() - 4);
+  ByteReader tail(bytes.last(4));
+  const auto stored = tail.U32LE();
+  if (!stored || *stored != Checksum(body)) return std::nullopt;
+
+  ByteReader reader(body);
+  const auto magic = reader.Bytes(sizeof kTempBlockRecordMagic);
+  if (!magic || std::memcmp(magic->data(), kTempBlockRecordMagic, magic->size()) != 0) {
+    return std::nullopt;
+  }
+  const auto version = reader.U16LE();
+  if (!version || *version != kTempBlockRecordVersion) return std::nullopt;
+  const auto first_field = reader.U32LE();
+  const auto count_field = reader.U32LE();
+  if (!first_field || !count_field) return std::nullopt;
+  const std::uint32_t first = *first_field;
+  const std::uint32_t count = *count_field;
+  TempBlockRecord record;
+  record.first_icon = static_cast<std::int32_t>(first);
+  if (!OffsetsTable::InRange(record.first_icon) || count > kOffsetsCapacity ||
+      first + count > static_cast<std::uint32_t>(kOffsetsCapacity) ||
+      !ReadName(reader, record.offsets_name) || !ReadName(reader, record.block_name) ||
+      reader.remaining() != std::size_t{count} * kRecordSize) {
+    return std::nullopt;
+  }
+  const auto records = reader.rest();
+  record.records.assign(records.begin(), records.end());
+  return record;
+}
+
+bool WriteTempBlockRecord(const TempBlockRecord& record) {
+  return CreateWholeFile(kTempBlockRecordName, EncodeTempBlockRecord(record));
+}
+
+bool RemoveTempBlockRecord() { return files::RemoveFile(kTempBlockRecordName); }
+
+std::vector<std::uint8_t> RecordsOnDisk(const char* offsets_name, std::int32_t first_icon,
+                                        std::int32_t count) {
+  std::vector<std::uint8_t> records(static_cast<std::size_t>(std::max(count, 0)) * kRecordSize, 0);
+  if (records.empty() || first_icon < 0) return records;
+  const auto file = ReadSmallFile(offsets_name, kOffsetsTableSize);
+  const std::size_t from = static_cast<std::size_t>(first_icon) * kRecordSize;
+  for (std::size_t i = 0; i < records.size() && from + i < file.size(); ++i) {
+    records[i] = file[from + i];
+  }
+  return records;
+}
+
+bool BlockAgrees(std::span<const std::uint8_t> records, std::optional<std::int64_t> file_length) {
+  const RecordView view(records);
+  std::int64_t position = 0;
+  for (std::size_t i = 0; i < view.count(); ++i) {
+    const std::int32_t length = view.length(i);
+    if (length == 0) {
+      if (view.offset(i) != 0) return false;
+      continue;
+    }
+    if (length < 0 || view.offset(i) != position) return false;
+    position += length;
+  }
+  return position == file_length.value_or(0);
+}
+
+TempBlockAction DecideRecordedTempBlock(std::span<const std::uint8_t> old_records,
+                                        std::span<const std::uint8_t> now_records,
+                                        std::optional<std::int64_t> block_length) {
+  // The offsets file was not replaced since the rewrite began (or replaced by the same
+  // records): it describes BLTEMP. The new block file may even be complete, but nothing
+  // tells that its bytes reached the disk.
+  if (std::equal(old_records.begin(), old_records.end(), now_records.begin(), now_records.end())) {
+    return TempBlockAction::kMoveBack;
+  }
+  // Replaced: that happens only after the new block file was flushed, so it must agree.
+  if (BlockAgrees(now_records, block_length)) return TempBlockAction::kRemoveTemp;
+  return TempBlockAction::kRefuse;
+}
+
+UnrecordedDecision DecideUnrecordedTempBlock(std::span<const DisagreeingBlock> disagreeing,
+                                             std::int64_t temp_length) {
+  if (disagreeing.size() == 1 && disagreeing.front().records_total == temp_length) {
+    return {TempBlockAction::kMoveBack, disagreeing.front().block};
+  }
+  // An empty BLTEMP holds nothing that could be lost; a full one may be the only copy of a
+  // block whose new file happens to have the old length, so it stays.
+  if (disagreeing.empty() && temp_length == 0) return {TempBlockAction::kRemoveTemp, -1};
+  return {};
+}
+
+RecoveryResult RecoverInterruptedRewrite(const ProjectSettings& settings, StatusPort& port) {
+  const bool temp = files::Exists(kTempBlockName);
+  const bool recorded = files::Exists(kTempBlockRecordName);
+  if (!temp && !recorded) return RecoveryResult::kNothingFound;
+
+  const auto record =
+      DecodeTempBlockRecord(ReadSmallFile(kTempBlockRecordName, kMaxRecordFileBytes));
+  // Another library's project in this folder shares BLTEMP: its rewrite is recovered only
+  // when no run of it is working (its lock is free), and then by its own record.
+  LibraryLock other;
+  if (record && !SameFileName(record->offsets_name, settings.FOFS.data())) {
+    if (other.Acquire(record->offsets_name.c_str(), nullptr) != LibraryLock::Outcome::kHeld) {
+      if (!temp) return RecoveryResult::kNothingFound;
+      Warn(port, kForeignRunFormat, record->offsets_name);
+      return RecoveryResult::kRefused;
+    }
+  }
+  if (!temp) {
+    // Killed before BLTEMP was made or after it was gone: the record alone says nothing.
+    RemoveTempBlockRecord();
+    return RecoveryResult::kNothingFound;
+  }
+  if (record) return RecoverRecorded(*record, port);
+  return RecoverUnrecorded(settings, port);
+}
+
+void RemoveLeftoverTableTemporaries(const ProjectSettings& settings) {
+  RemoveLeftoverTemporary(settings.FOFS.data());
+  RemoveLeftoverTemporary(settings.FCOO.data());
+  RemoveLeftoverTemporary(kTempBlockRecordName);
+}
+
+}  // namespace zemlo
