@@ -12,6 +12,7 @@
 #include "app/session.h"
 #include "core/status.h"
 #include "library/deep_verify.h"
+#include "library/library_lock.h"
 #include "files/file_helpers.h"
 #include "project/info_parser.h"
 #ifdef ZGL_HAVE_PNG
@@ -45,6 +46,13 @@ bool ReadProject(Session& session, const char* project) {
     ShowWarning(state.port, Owner::kMain, "%s", *refusal);
     return false;
   }
+  // Read only: the lock keeps a run from changing the library under the walk, and nothing
+  // an interrupted run left is put right here (a leftover BLTEMP is a finding). A library
+  // that cannot be locked (a read-only medium) cannot be written by anyone either.
+  if (session.library_lock().Acquire(parsed.FOFS.data(), &state.port) ==
+      LibraryLock::Outcome::kBusy) {
+    return false;
+  }
   session.settings() = parsed;
   return true;
 }
@@ -68,8 +76,6 @@ int RunVerify(const char* project, bool verbose) {
   if (live) port.SetTitle("zgl verify " + ChosenName(project));
   Session session(port);
   InstallInterruptHandler(session.state().stop_request);
-  // LIBRARY LOCK: verify only reads; take the library lock (shared) here, before the project
-  // is read, and hold it until the walk has ended.
   if (!ReadProject(session, project)) return kExitFindings;
   const VerifyOutcome outcome = DeepVerify(session.settings(), session.state());
   port.FinishLine();
@@ -118,8 +124,6 @@ int RunReport(const char* project, const char* out_dir, bool force, bool verbose
   if (live) port.SetTitle("zgl report " + ChosenName(project));
   Session session(port);
   InstallInterruptHandler(session.state().stop_request);
-  // LIBRARY LOCK: the report only reads the library; take the library lock (shared) here,
-  // before the project is read, and hold it until the walk has ended.
   if (!ReadProject(session, project)) return kExitFindings;
   ReportBuilder builder(folder);
   const VerifyOutcome outcome = DeepVerify(session.settings(), session.state(), &builder);

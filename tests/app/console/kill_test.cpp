@@ -479,7 +479,8 @@ TEST_F(KillTest, ASecondCommandIsRefusedWhileARunWorksAndTheLockDiesWithTheRun) 
   const fs::path saved = temp->path() / "saved.pcx";
   for (const std::vector<std::string>& args :
        {std::vector<std::string>{"create", Project(project)}, {"check", Project(project)},
-        {"show", Project(project)}, {"save", Project(project), "3001", saved.string()}}) {
+        {"show", Project(project)}, {"save", Project(project), "3001", saved.string()},
+        {"verify", Project(project)}}) {
     SCOPED_TRACE(args[0]);
     const RunResult second = RunZgl(args, Err("second.err"));
     EXPECT_EQ(second.status, 1) << second.errors;
