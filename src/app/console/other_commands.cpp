@@ -50,7 +50,10 @@ void AddOtherCommands(CommandLine& line) {
     line.action = [&line](ConsoleRun&) {
       std::fputs(kHelpText.data(), stdout);
       std::fputs("\n", stdout);
-      std::fputs(line.app.help().c_str(), stdout);
+      // The program's help, not that of "help" itself, which app.help() would give now.
+      const std::string commands =
+          line.app.get_formatter()->make_help(&line.app, line.app.get_name(), CLI::AppFormatMode::Normal);
+      std::fputs(commands.c_str(), stdout);
       return kExitOk;
     };
   });

@@ -33,6 +33,7 @@ expect_status 0 "--version" "$zgl" --version
 grep -q '^zgl (ZEMLO Creator) ' "$work/out" || fail "--version text"
 expect_status 0 "help" "$zgl" help
 grep -q 'To check a ZGL block set' "$work/out" || fail "help text"
+grep -q '^  create  ' "$work/out" || fail "help lists the commands"
 # Help goes to stdout with status 0, for the program and for each command; usage errors to
 # stderr with status 2.
 expect_status 0 "--help" "$zgl" --help
