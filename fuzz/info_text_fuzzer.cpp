@@ -23,14 +23,21 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   text.push_back('\0');
 
   zemlo::ProjectSettings settings;
-  zemlo::ParseInfoText(text.data(), settings);
+  zemlo::InfoTextReport report;
+  zemlo::ParseInfoText(text.data(), settings, &report);
   for (const zemlo::Name* name : {&settings.FCOL, &settings.FSEP, &settings.FCOO, &settings.FOFS,
                                   &settings.FBLK, &settings.FPCX, &settings.FWAV, &settings.FLBM}) {
     CheckName(*name);
   }
-  const auto refusal = zemlo::ValidateProject(settings);
-  // A project that passes must be one the store can index without leaving its tables.
+  const auto refusal = zemlo::ValidateProject(settings, &report);
+  // A project that passes must be one the store can index without leaving its tables, and
+  // must have every name whole.
   if (!refusal && (settings.NSIZ < 0 || settings.NSIZ > 20000 || settings.BLKB < 1)) std::abort();
+  for (const auto& [tag, note] : report.tags) {
+    if (!refusal && (!note.has_digit || note.name_length >= zemlo::kNameSize)) std::abort();
+    if (note.written.size() > 43) std::abort();  // messages quote values shortened
+  }
+  zemlo::MissingProjectPart(report);
   // Parsing a second text on top of the first keeps the earlier values where tags are absent.
   zemlo::ParseInfoText(text.data(), settings);
   return 0;

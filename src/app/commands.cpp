@@ -1,9 +1,12 @@
 #include "app/commands.h"
 
+#include <cstdio>
 #include <cstring>
 #include <span>
 #include <string_view>
 
+#include "app/export_command.h"
+#include "app/project_checks.h"
 #include "core/status.h"
 #include "files/file_layer.h"
 #include "library/block_store.h"
@@ -50,6 +53,14 @@ bool HoldLibrary(Session& session, const ProjectSettings& settings, ProjectUse u
   return true;
 }
 
+// A message in an information box rather than a warning one; the console does not count it
+// among the warnings that decide its exit status.
+void ShowNotice(StatusPort& port, const char* format, const char* text) {
+  char message[kTextBufferSize];
+  std::snprintf(message, sizeof message, format, text[0] == '\0' ? "UNTITLED" : text);
+  port.ShowMessage(Owner::kMain, kClassName, message, MessageIcon::kInformation);
+}
+
 }  // namespace
 
 void ReleaseLibrary(Session& session) { session.library_lock().Release(); }
@@ -84,8 +95,9 @@ bool LoadProject(Session& session, const char* chosen_path, const char* chosen_n
   // Parsed into a copy so that a refused project leaves the settings the viewer keys still
   // use as they were.
   ProjectSettings parsed = session.settings();
-  ParseInfoText(reinterpret_cast<const char*>(state.info_text.data()), parsed);
-  if (const auto refusal = ValidateProject(parsed)) {
+  InfoTextReport report;
+  ParseInfoText(reinterpret_cast<const char*>(state.info_text.data()), parsed, &report);
+  if (const auto refusal = ProjectRefusal(parsed, report, ChosenName(chosen_path), kRunEnd)) {
     ShowWarning(port, Owner::kMain, "%s", *refusal);
     return false;
   }
@@ -102,7 +114,15 @@ bool LoadProject(Session& session, const char* chosen_path, const char* chosen_n
       ReleaseLibrary(session);
       return false;
     }
-    ShowWarning(port, Owner::kMain, kCoordinatesNewFormat, settings.FCOO.data());
+    // A library made for the first time has no coordinates file yet: that is news, not a
+    // warning. Beside an existing offsets file the coordinates are lost, which is one.
+    const bool new_library = use == ProjectUse::kCreate && !files::Exists(settings.FOFS.data()) &&
+                             !files::Exists(settings.FCOO.data());
+    if (new_library) {
+      ShowNotice(port, kCoordinatesNewFormat, settings.FCOO.data());
+    } else {
+      ShowWarning(port, Owner::kMain, kCoordinatesNewFormat, settings.FCOO.data());
+    }
     ClearCoordinates(state);
     if (coordinates_new != nullptr) *coordinates_new = true;
   }
@@ -195,28 +215,9 @@ void MakeExportTree() {
 
 bool ShowZgl(Session& session, const char* chosen_path, const char* chosen_name,
              bool stoppable) {
-  EnterViewerMode(session);
-  if (!LoadProject(session, chosen_path, chosen_name, ProjectUse::kShow)) return false;
-  WorkingState& state = session.state();
-  ProjectSettings& settings = session.settings();
-  state.current_icon.store(kRunStart);
-  MakeExportTree();
-  for (int icon = kRunStart; icon <= kRunEnd; ++icon) {
-    if (stoppable && state.stop_request.load()) break;
-    LoadEntry(icon, settings, state);
-    if (!StampIconNumber(icon, settings.FPCX)) {
-      // No icon of the range can be named: one warning instead of two thousand.
-      ShowWarning(state.port, Owner::kMain, kExportNotSavedFormat, settings.FPCX.data());
-      break;
-    }
-    const std::size_t length = EncodePcx(state.Picture(), state.pcx.span());
-    if (!WriteWholeFile(settings.FPCX.data(), state.pcx.span().first(length))) {
-      ShowWarning(state.port, Owner::kMain, kExportNotSavedFormat, settings.FPCX.data());
-    }
-  }
-  if (stoppable) state.stop_request.store(false);
-  ReleaseLibrary(session);
-  return true;
+  ExportRequest request;
+  request.stoppable = stoppable;
+  return ExportZgl(session, chosen_path, chosen_name, request).started;
 }
 
 bool ViewerKeysActive(const WorkingState& state) {

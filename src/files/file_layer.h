@@ -15,7 +15,9 @@ namespace zemlo::files {
 // components matched case-insensitively; on Windows unchanged).
 std::string Resolve(const char* name);
 
-// fopen through Resolve; modes as for std::fopen ("rb", "wb", ...). nullptr on failure.
+// fopen through Resolve; modes as for std::fopen ("rb", "wb", ...). nullptr on failure, and
+// for anything that is not a regular file (a folder, a FIFO, a device), which is refused
+// without waiting: opening never blocks, whatever stands at the name.
 std::FILE* OpenFile(const char* name, const char* mode);
 
 // Pushes what was written to `file` through to the disk, so that a following

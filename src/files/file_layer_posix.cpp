@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include <fcntl.h>  // open flags; renameat2 and RENAME_NOREPLACE on Linux
 
 namespace zemlo::files {
 namespace {
@@ -121,8 +122,36 @@ std::string Resolve(const char* name) {
 
 std::FILE* OpenFile(const char* name, const char* mode) {
   const std::string path = Resolve(name);
-  if (path.empty()) return nullptr;
-  return std::fopen(path.c_str(), mode);
+  if (path.empty() || mode == nullptr) return nullptr;
+  const bool update = std::strchr(mode, '+') != nullptr;
+  int flags = O_CLOEXEC | O_NONBLOCK;
+  switch (mode[0]) {
+    case 'r':
+      flags |= update ? O_RDWR : O_RDONLY;
+      break;
+    case 'w':
+      flags |= (update ? O_RDWR : O_WRONLY) | O_CREAT | O_TRUNC;
+      break;
+    case 'a':
+      flags |= (update ? O_RDWR : O_WRONLY) | O_CREAT | O_APPEND;
+      break;
+    default:
+      return nullptr;
+  }
+  // Without O_NONBLOCK, opening a FIFO waits for its other end, for good if none comes; a
+  // device or a folder would be read or written as if it held a library file. Only regular
+  // files are used; O_TRUNC does nothing to anything else.
+  const int fd = ::open(path.c_str(), flags, 0666);
+  if (fd < 0) return nullptr;
+  struct stat st;
+  const int status = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) ? ::fcntl(fd, F_GETFL) : -1;
+  if (status == -1 || ::fcntl(fd, F_SETFL, status & ~O_NONBLOCK) != 0) {
+    ::close(fd);
+    return nullptr;
+  }
+  std::FILE* file = ::fdopen(fd, mode);
+  if (file == nullptr) ::close(fd);
+  return file;
 }
 
 bool FlushToDisk(std::FILE* file) {

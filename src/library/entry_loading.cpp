@@ -33,24 +33,27 @@ void BlankPicture(WorkingState& state) {
   state.port.Repaint(true);
 }
 
-bool LoadFromBlock(int icon, ProjectSettings& settings, WorkingState& state) {
+EntryLoad LoadFromBlock(int icon, ProjectSettings& settings, WorkingState& state) {
   if (!ReadOffsetsFile(settings, state)) {
     SetStatusTitle(state, settings.FOFS.data(), kOffsetsMissingStatus, 0);
     BlankPicture(state);
-    return false;
+    return EntryLoad::kFailed;
   }
   const int block = settings.BLKB > 0 ? icon / settings.BLKB : -1;
   std::FILE* file = nullptr;
   if (block >= 0 && StampBlockNumber(block, settings.FBLK)) {
     file = files::OpenFile(settings.FBLK.data(), "rb");
   }
-  if (file == nullptr) {
-    SetStatusTitle(state, settings.FBLK.data(), kBlockMissingStatus, 0);
-    return false;
-  }
   const OffsetsTable offsets(state.offsets.span());
   const std::int32_t offset = offsets.offset(icon);
   const std::int32_t length = offsets.length(icon);
+  // A block may have no file when none of its icons has an entry.
+  const EntryLoad not_shown =
+      offset == 0 && length == 0 ? EntryLoad::kNoEntry : EntryLoad::kFailed;
+  if (file == nullptr) {
+    SetStatusTitle(state, settings.FBLK.data(), kBlockMissingStatus, 0);
+    return not_shown;
+  }
   // A record that does not describe bytes the file buffer can hold is no entry: a length of
   // 0, a negative field, or more than the buffer.
   bool delivered = false;
@@ -63,40 +66,42 @@ bool LoadFromBlock(int icon, ProjectSettings& settings, WorkingState& state) {
   std::fclose(file);
   if (!delivered) {
     SetStatusTitle(state, settings.FBLK.data(), kEntryMissingStatus, icon);
-    return false;
+    return not_shown;
   }
   const auto entry =
       Expand(state.file.span().first(static_cast<std::size_t>(length)), state);
   if (!entry) {
     SetStatusTitle(state, settings.FBLK.data(), kEntryMissingStatus, icon);
-    return false;
+    return EntryLoad::kFailed;
   }
   ShowEntry(icon, *entry, state, settings.FSEP);
-  return true;
+  return EntryLoad::kShown;
 }
 
-bool LoadFromSingleFile(int icon, ProjectSettings& settings, WorkingState& state) {
+EntryLoad LoadFromSingleFile(int icon, ProjectSettings& settings, WorkingState& state) {
   StampIconNumber(icon, settings.FSEP);
   const auto read = ReadWholeFile(settings.FSEP.data(), state.file.span(), kSingleEntryReadLimit);
   if (!read) {
     SetStatusTitle(state, settings.FSEP.data(), kSingleMissingStatus, 0);
     BlankPicture(state);
-    return false;
+    // Runs delete the single entry file of an icon without source: that is no entry. One
+    // that exists but cannot be read is a failure.
+    return files::Exists(settings.FSEP.data()) ? EntryLoad::kFailed : EntryLoad::kNoEntry;
   }
   // The bytes read are the file's size for every file the buffer takes; a longer packed
   // file is cut and then rejected as malformed instead of being unpacked from stale bytes.
   const auto entry = Expand(state.file.span().first(*read), state);
   if (!entry) {
     SetStatusTitle(state, settings.FSEP.data(), kEntryMissingStatus, icon);
-    return false;
+    return EntryLoad::kFailed;
   }
   ShowEntry(icon, *entry, state, settings.FSEP);
-  return true;
+  return EntryLoad::kShown;
 }
 
 }  // namespace
 
-bool LoadEntry(int icon, ProjectSettings& settings, WorkingState& state) {
+EntryLoad LoadIconEntry(int icon, ProjectSettings& settings, WorkingState& state) {
   if (BlockFilesOn(settings)) return LoadFromBlock(icon, settings, state);
   return LoadFromSingleFile(icon, settings, state);
 }

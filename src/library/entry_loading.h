@@ -19,8 +19,21 @@ inline constexpr const char* kSingleMissingStatus = "file not found";
 // A single entry file is read up to three picture allowances, as libraries always were.
 inline constexpr std::size_t kSingleEntryReadLimit = 3 * std::size_t{kPictureAllowance};
 
+// What became of loading one icon.
+enum class EntryLoad {
+  kShown,    // the entry is in the working picture
+  kNoEntry,  // the library holds nothing for the icon (a zero record, no single entry file)
+  kFailed,   // the library claims an entry that could not be read or unpacked, or its
+             // offsets file could not be read
+};
+
 // Failures are named in the title only; the picture then stays as it was (a missing offsets
-// file or single entry file blanks it). Returns whether the entry was shown.
-bool LoadEntry(int icon, ProjectSettings& settings, WorkingState& state);
+// file or single entry file blanks it).
+EntryLoad LoadIconEntry(int icon, ProjectSettings& settings, WorkingState& state);
+
+// The same; returns whether the entry was shown.
+inline bool LoadEntry(int icon, ProjectSettings& settings, WorkingState& state) {
+  return LoadIconEntry(icon, settings, state) == EntryLoad::kShown;
+}
 
 }  // namespace zemlo

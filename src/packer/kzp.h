@@ -35,6 +35,9 @@ inline constexpr std::uint8_t kOffsetLowBits = 0x7F;
 
 // Caption of the packer's own message boxes.
 inline constexpr std::string_view kKzpCaption = "KZP";
+// The packer's progress is the title it was given with this and its numbers appended; every
+// title of one packing begins with the same text before it.
+inline constexpr std::string_view kPackTitleMark = "  -->  KZP ";
 
 // The most bytes PackEntry can write for `source_size` source bytes: the magic, and per chunk
 // one literal run of the whole chunk with its two-byte tag (a replicate tag of two bytes always

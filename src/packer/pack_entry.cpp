@@ -92,7 +92,8 @@ void ShowPackTitle(StatusPort& port, std::string_view title_text, int size, int 
                    std::string_view status) {
   char suffix[kTextBufferSize];
   const int suffix_length =
-      std::snprintf(suffix, sizeof suffix, "  -->  KZP %i (%i%%) %.*s", size, percent,
+      std::snprintf(suffix, sizeof suffix, "%.*s%i (%i%%) %.*s",
+                    static_cast<int>(kPackTitleMark.size()), kPackTitleMark.data(), size, percent,
                     static_cast<int>(std::min(status.size(), kTextBufferSize)), status.data());
   const std::size_t suffix_size =
       std::min(static_cast<std::size_t>(std::max(suffix_length, 0)), kTextBufferSize - 1);

@@ -3,7 +3,9 @@
 #include <array>
 #include <cstdint>
 #include <cstring>
+#include <initializer_list>
 #include <limits>
+#include <utility>
 
 namespace zemlo {
 namespace {
@@ -13,6 +15,9 @@ constexpr std::size_t kValueDistance = 5;
 constexpr std::size_t kTagLength = 4;
 
 constexpr std::int32_t kMaxEntries = 20000;  // capacity of the offsets table
+
+// Values quoted in messages are cut to this many characters.
+constexpr std::size_t kWrittenLimit = 40;
 
 enum class Kind { kNumber, kName, kTwoBits, kOneBit };
 
@@ -80,9 +85,63 @@ void ReadName(const char* p, Name& name) {
   name[n] = '\0';
 }
 
+bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+
+// Where ReadNumber would find its first digit, if there is one.
+bool NumberHasDigit(const char* p) {
+  while (IsSpace(*p)) ++p;
+  if (*p == '+' || *p == '-') ++p;
+  return IsDigit(*p);
+}
+
+std::size_t NameLength(const char* p) {
+  std::size_t n = 0;
+  while (p[n] != '\0' && p[n] != ' ' && p[n] != '\t') ++n;
+  return n;
+}
+
+// The value up to the line end; bytes a terminal would not show become "?".
+std::string Written(const char* p) {
+  std::string out;
+  for (; *p != '\0' && *p != '\n' && *p != '\r'; ++p) {
+    if (out.size() == kWrittenLimit) return out + "...";
+    const auto byte = static_cast<unsigned char>(*p);
+    out.push_back(byte < 0x20 || byte >= 0x7F ? '?' : *p);
+  }
+  return out;
+}
+
+void Note(const Tag& tag, const char* value, InfoTextReport& report) {
+  TagNote note;
+  note.written = Written(value);
+  switch (tag.kind) {
+    case Kind::kNumber:
+      note.has_digit = NumberHasDigit(value);
+      break;
+    case Kind::kName:
+      note.name_length = NameLength(value);
+      break;
+    case Kind::kTwoBits:
+    case Kind::kOneBit:
+      note.has_digit = IsDigit(*value);
+      break;
+  }
+  report.tags.insert_or_assign(tag.letters, std::move(note));
+}
+
 }  // namespace
 
-void ParseInfoText(const char* text, ProjectSettings& settings) {
+const TagNote* InfoTextReport::Find(std::string_view tag) const {
+  const auto found = tags.find(tag);
+  return found == tags.end() ? nullptr : &found->second;
+}
+
+bool InfoTextReport::Names(std::string_view tag) const {
+  const TagNote* note = Find(tag);
+  return note != nullptr && note->name_length > 0;
+}
+
+void ParseInfoText(const char* text, ProjectSettings& settings, InfoTextReport* report) {
   if (text == nullptr) return;
   // The first byte is only ever taken, never compared: a tag there is not seen.
   for (const char* p = text; *p++ != '\0';) {
@@ -91,6 +150,7 @@ void ParseInfoText(const char* text, ProjectSettings& settings) {
       if (std::strncmp(p, tag.letters, kTagLength) != 0) continue;
       // A tag whose separator is the end of the text has the empty text as its value.
       const char* value = p[kTagLength] == '\0' ? p + kTagLength : p + kValueDistance;
+      if (report != nullptr) Note(tag, value, *report);
       switch (tag.kind) {
         case Kind::kNumber:
           settings.*tag.number = ReadNumber(value);
@@ -110,7 +170,24 @@ void ParseInfoText(const char* text, ProjectSettings& settings) {
   }
 }
 
-std::optional<std::string> ValidateProject(const ProjectSettings& settings) {
+std::optional<std::string> ValidateProject(const ProjectSettings& settings,
+                                           const InfoTextReport* report) {
+  if (report != nullptr) {
+    // In the order the tags are compared, so the same text always gives the same refusal.
+    for (const Tag& tag : kTags) {
+      const TagNote* note = report->Find(tag.letters);
+      if (note == nullptr) continue;
+      if (!note->has_digit) {
+        return "The project cannot be used: " + std::string(tag.letters) + " \"" +
+               note->written + "\" is not a number.";
+      }
+      if (note->name_length >= kNameSize) {
+        return "The project cannot be used: the " + std::string(tag.letters) + " name is " +
+               std::to_string(note->name_length) + " characters long, but a name may have at most " +
+               std::to_string(kNameSize - 1) + " (\"" + note->written + "\").";
+      }
+    }
+  }
   if (settings.NSIZ < 0 || settings.NSIZ > kMaxEntries) {
     return "The project cannot be used: NSIZ is " + std::to_string(settings.NSIZ) +
            ", but it must lie between 0 and " + std::to_string(kMaxEntries) + ".";
@@ -118,6 +195,22 @@ std::optional<std::string> ValidateProject(const ProjectSettings& settings) {
   if (settings.BLKB < 1) {
     return "The project cannot be used: BLKB is " + std::to_string(settings.BLKB) +
            ", but it must be at least 1.";
+  }
+  return std::nullopt;
+}
+
+std::optional<std::string> MissingProjectPart(const InfoTextReport& report) {
+  const auto names_any = [&report](std::initializer_list<std::string_view> tags) {
+    for (const std::string_view tag : tags) {
+      if (report.Names(tag)) return true;
+    }
+    return false;
+  };
+  if (!names_any({"FSEP", "FCOO", "FOFS", "FBLK"})) {
+    return "it names no output file (FSEP, FCOO, FOFS or FBLK)";
+  }
+  if (!names_any({"FPCX", "FLBM", "FWAV"})) {
+    return "it names no source pattern (FPCX, FLBM or FWAV)";
   }
   return std::nullopt;
 }

@@ -195,5 +195,71 @@ TEST(ValidateProject, RefusesTableSizesAndBlockSizesThatCannotWork) {
   EXPECT_LT(warning->size(), 576u);  // fits a message box text
 }
 
+
+// What the commands check beyond the settings: a value that holds no digit would become 0
+// (DBLK 0 deletes a library's files), a cut name could name another file, and a text that
+// names no files of its own is no project at all.
+InfoTextReport Report(const std::string& text, ProjectSettings* settings = nullptr) {
+  ProjectSettings local;
+  InfoTextReport report;
+  ParseInfoText(text.c_str(), settings != nullptr ? *settings : local, &report);
+  return report;
+}
+
+std::string Refusal(const std::string& text) {
+  ProjectSettings settings;
+  const InfoTextReport report = Report(text, &settings);
+  return ValidateProject(settings, &report).value_or("");
+}
+
+TEST(InfoTextReport, ValuesWithoutADigitAreRefusedNamingTagAndValue) {
+  EXPECT_EQ(Refusal(" DBLK  3\n"), "The project cannot be used: DBLK \" 3\" is not a number.");
+  EXPECT_EQ(Refusal(" DBLK x\n"), "The project cannot be used: DBLK \"x\" is not a number.");
+  EXPECT_EQ(Refusal(" NSIZ -\n"), "The project cannot be used: NSIZ \"-\" is not a number.");
+  EXPECT_EQ(Refusal(" DPAK"), "The project cannot be used: DPAK \"\" is not a number.");
+  EXPECT_EQ(Refusal(" DARC \x01\x7F"), "The project cannot be used: DARC \"??\" is not a number.");
+  // A number tag skips blanks and a sign as the conversion does; digits after it suffice.
+  EXPECT_EQ(Refusal(" NSIZ   +6000 \n DSTA -1\n BLKB 50x\n DVIE 7\n"), "");
+  // Only the last occurrence counts, as for the value itself.
+  EXPECT_EQ(Refusal(" DBLK x\n DBLK 3\n"), "");
+  EXPECT_NE(Refusal(" DBLK 3\n comment: DBLK is the output\n"), "");
+}
+
+TEST(InfoTextReport, NamesTooLongToKeepWholeAreRefused) {
+  const std::string name259(259, 'a');
+  EXPECT_EQ(Refusal(" FOFS " + name259 + " \n"), "");
+  const std::string refusal = Refusal(" FOFS " + std::string(300, 'b') + " \n FCOO c.coo \n");
+  EXPECT_NE(refusal.find("the FOFS name is 300 characters long"), std::string::npos);
+  EXPECT_NE(refusal.find("at most 259"), std::string::npos);
+  EXPECT_NE(refusal.find("\"" + std::string(40, 'b') + "...\""), std::string::npos);
+  EXPECT_LT(refusal.size(), 576u);
+  // The settings are what they always were: the name cut to its buffer.
+  ProjectSettings s;
+  Report(" FCOO " + std::string(300, 'b') + " ", &s);
+  EXPECT_EQ(NameOf(s.FCOO), std::string(259, 'b'));
+}
+
+TEST(InfoTextReport, ATextWithoutOutputsOrSourcesIsNoProject) {
+  const std::string outputs = " FOFS a.ofs \n";
+  const std::string sources = " FPCX pcx\\p0_0_0_0.pcx \n";
+  EXPECT_FALSE(MissingProjectPart(Report(outputs + sources)).has_value());
+  EXPECT_FALSE(MissingProjectPart(Report(" FBLK b00.blk \n FWAV w0_0_0_0.wav ")).has_value());
+  for (const std::string& text :
+       {std::string(), std::string("; comments only, no tags at all\n"),
+        std::string("\x89PNG\r\n\x1a\n\x01\x02"), sources, " FCOL colours.pal " + sources,
+        // Given but empty: two blanks after the tag.
+        " FOFS  \n FCOO  \n" + sources}) {
+    const auto missing = MissingProjectPart(Report(text));
+    ASSERT_TRUE(missing.has_value()) << text;
+    EXPECT_EQ(*missing, "it names no output file (FSEP, FCOO, FOFS or FBLK)");
+  }
+  EXPECT_EQ(MissingProjectPart(Report(outputs)).value_or(""),
+            "it names no source pattern (FPCX, FLBM or FWAV)");
+  // Settings an earlier file left do not make a project of this text.
+  ProjectSettings earlier = Parse(outputs + sources);
+  EXPECT_TRUE(MissingProjectPart(Report(" NSIZ 5000\n", &earlier)).has_value());
+  EXPECT_EQ(NameOf(earlier.FOFS), "a.ofs");
+}
+
 }  // namespace
 }  // namespace zemlo

@@ -1,16 +1,35 @@
-// What the zgl program needs from the platform beyond the file layer: the interrupt key and
-// whether stderr is a terminal.
+// What the zgl program needs from the platform beyond the file layer: the stop requests that
+// come from outside, and whether stderr is a terminal.
 #pragma once
 
 #include <atomic>
 
 namespace zemlo::console {
 
-// Ctrl-C sets `stop` (the running command's stop request) and remembers that it came; the
-// process goes on, so the run in hand finishes cleanly. Later Ctrl-Cs do the same.
-void InstallInterruptHandler(std::atomic<bool>& stop);
-bool Interrupted();
+// Why the process was asked to stop. POSIX: SIGINT (Ctrl-C) is kInterrupt, SIGTERM (kill,
+// timeout, a cancelled CI job) kTerminate, SIGHUP (the terminal went away) kHangUp. Windows:
+// Ctrl-C and Ctrl-Break are kInterrupt; the console window closing, log-off and shut-down
+// kHangUp.
+enum class StopCause { kNone, kInterrupt, kTerminate, kHangUp };
+
+// Every stop request from outside sets `stop` (the running command's stop request) and is
+// remembered; the process goes on, so the run in hand finishes the icon in hand, closes its
+// block and writes its tables. Later requests do the same. On POSIX a reader of stdout that
+// went away (SIGPIPE) no longer ends the process either: the run goes on without its titles.
+// On Windows the system ends the process a few seconds after the console window closed (or
+// the session ended), whatever it is doing then; until then the run goes on towards its end.
+void InstallStopHandlers(std::atomic<bool>& stop);
+
+// The first stop request that came, kNone when none did.
+StopCause FirstStopRequest();
+inline bool Interrupted() { return FirstStopRequest() != StopCause::kNone; }
 
 bool StderrIsTerminal();
+
+#if defined(_WIN32)
+// The console control handler that InstallStopHandlers registers, callable by the tests:
+// whether it handled the event. For the close, log-off and shut-down events it never returns.
+int OnConsoleEvent(unsigned long event);
+#endif
 
 }  // namespace zemlo::console

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "packer/kzp.h"
+
 namespace zemlo::console {
 namespace {
 
@@ -22,9 +24,23 @@ std::string OneLine(std::string_view text) {
 void ConsolePort::SetTitle(std::string_view text) {
   std::lock_guard lock(mutex_);
   title_ = OneLine(text);
-  if (!live_) {
+  if (!live_ && verbose_) {
     std::fprintf(out_, "%s\n", title_.c_str());
     std::fflush(out_);
+    return;
+  }
+  if (!live_) {
+    // The packer's titles continue the title of the icon they pack; any other starts the
+    // next icon (equal titles too: "block file not found" for each icon of a block), and
+    // the previous one's last title is its line.
+    const std::string_view title(title_);
+    const bool continues = !pending_.empty() && title.starts_with(group_) &&
+                           title.substr(group_.size()).starts_with(kPackTitleMark);
+    if (!continues) {
+      PrintPending();
+      group_ = title_.substr(0, title_.find(kPackTitleMark));
+    }
+    pending_ = title_;
     return;
   }
   if (verbose_) {
@@ -48,6 +64,14 @@ int ConsolePort::ShowMessage(Owner owner, std::string_view caption, std::string_
   return 1;  // OK: nobody waits at a console
 }
 
+void ConsolePort::Note(std::string_view text) {
+  std::lock_guard lock(mutex_);
+  if (line_open_) std::fputs("\r\033[K", err_);
+  line_open_ = false;
+  std::fprintf(err_, "zgl: %s\n", OneLine(text).c_str());
+  std::fflush(err_);
+}
+
 void ConsolePort::SetProgress(int position) {
   std::lock_guard lock(mutex_);
   if (position == progress_) return;
@@ -60,8 +84,16 @@ int ConsolePort::warnings() const {
   return warnings_;
 }
 
+void ConsolePort::PrintPending() {
+  if (pending_.empty()) return;
+  std::fprintf(out_, "%s\n", pending_.c_str());
+  std::fflush(out_);
+  pending_.clear();
+}
+
 void ConsolePort::FinishLine() {
   std::lock_guard lock(mutex_);
+  PrintPending();
   if (line_open_) {
     std::fputc('\n', err_);
     std::fflush(err_);

@@ -1,7 +1,9 @@
-// The status port of the zgl program. Titles go to stdout one per line (exactly the window's
-// title text) and message boxes to stderr as "caption: text", both flushed line by line, so
-// 2>&1 keeps their order. On a terminal the titles become one live status line with a
-// progress bar on stderr instead (with `verbose` every title is also printed there).
+// The status port of the zgl program. Titles go to stdout (exactly the window's title text)
+// and message boxes to stderr as "caption: text", both flushed line by line, so 2>&1 keeps
+// their order. Of the titles of one icon only the last is printed, one line per icon: the
+// packer alone sets about 175 titles for one large entry. With `verbose` every title is
+// printed. On a terminal the titles become one live status line with a progress bar on
+// stderr instead (with `verbose` every title is also printed there).
 #pragma once
 
 #include <cstdio>
@@ -16,6 +18,8 @@ class ConsolePort : public StatusPort {
  public:
   ConsolePort(std::FILE* out, std::FILE* err, bool live, bool verbose)
       : out_(out), err_(err), live_(live), verbose_(verbose) {}
+  // Whether titles become one live status line (stderr is a terminal).
+  bool live() const { return live_; }
   ~ConsolePort() override { FinishLine(); }
 
   void SetTitle(std::string_view text) override;
@@ -28,11 +32,15 @@ class ConsolePort : public StatusPort {
 
   // Warning boxes shown so far (information boxes do not count).
   int warnings() const;
-  // Ends the live status line, so that what follows starts on a line of its own.
+  // A line of zgl's own on stderr: "zgl: text".
+  void Note(std::string_view text);
+  // Prints the title still held back and ends the live status line, so that what follows
+  // starts on a line of its own.
   void FinishLine();
 
  private:
-  void DrawLive();  // with the mutex held
+  void DrawLive();       // with the mutex held
+  void PrintPending();   // with the mutex held
 
   std::FILE* out_;
   std::FILE* err_;
@@ -40,6 +48,9 @@ class ConsolePort : public StatusPort {
   bool verbose_;
   mutable std::mutex mutex_;
   std::string title_;
+  // Without `verbose`: the first title of the icon in hand and its latest, not yet printed.
+  std::string group_;
+  std::string pending_;
   int progress_ = -1;
   int warnings_ = 0;
   bool line_open_ = false;

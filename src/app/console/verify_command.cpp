@@ -3,10 +3,12 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <optional>
 #include <string>
 
 #include "app/commands.h"
+#include "app/console/command_line.h"
 #include "app/console/console_platform.h"
 #include "app/console/console_port.h"
 #include "app/session.h"
@@ -22,9 +24,8 @@
 namespace zemlo::console {
 namespace {
 
-constexpr int kExitOk = 0;
-constexpr int kExitFindings = 1;
-constexpr int kExitInterrupted = 130;
+// Findings, or a library that could not be read, count as a warning does elsewhere.
+constexpr int kExitFindings = kExitWarned;
 
 // The info file alone: the verification reads the offsets and coordinates files itself and
 // counts a missing one as a finding, where the other commands would start a new one.
@@ -63,19 +64,17 @@ void PrintSummary(const VerifyOutcome& outcome) {
 }
 
 int Status(const VerifyOutcome& outcome) {
-  if (outcome.stopped || Interrupted()) return kExitInterrupted;
+  if (outcome.stopped || Interrupted()) return StoppedStatus();
   return outcome.findings.empty() ? kExitOk : kExitFindings;
 }
 
 }  // namespace
 
-int RunVerify(const char* project, bool verbose) {
-  const bool live = StderrIsTerminal();
-  ConsolePort port(stdout, stderr, live, verbose);
+int RunVerify(ConsoleRun& run, const char* project) {
+  ConsolePort& port = run.port;
+  Session& session = run.session;
   // On a terminal the status line names the command; elsewhere stdout carries findings only.
-  if (live) port.SetTitle("zgl verify " + ChosenName(project));
-  Session session(port);
-  InstallInterruptHandler(session.state().stop_request);
+  if (port.live()) port.SetTitle("zgl verify " + ChosenName(project));
   if (!ReadProject(session, project)) return kExitFindings;
   const VerifyOutcome outcome = DeepVerify(session.settings(), session.state());
   port.FinishLine();
@@ -100,7 +99,7 @@ bool WriteText(const std::filesystem::path& path, const std::string& text) {
 
 }  // namespace
 
-int RunReport(const char* project, const char* out_dir, bool force, bool verbose) {
+int RunReport(ConsoleRun& run, const char* project, const char* out_dir, bool force) {
   // The folder is named from where zgl was started, the library from its project's folder.
   std::error_code error;
   const std::filesystem::path folder = std::filesystem::absolute(out_dir, error);
@@ -119,16 +118,14 @@ int RunReport(const char* project, const char* out_dir, bool force, bool verbose
     return kExitFindings;
   }
 
-  const bool live = StderrIsTerminal();
-  ConsolePort port(stdout, stderr, live, verbose);
-  if (live) port.SetTitle("zgl report " + ChosenName(project));
-  Session session(port);
-  InstallInterruptHandler(session.state().stop_request);
+  ConsolePort& port = run.port;
+  Session& session = run.session;
+  if (port.live()) port.SetTitle("zgl report " + ChosenName(project));
   if (!ReadProject(session, project)) return kExitFindings;
   ReportBuilder builder(folder);
   const VerifyOutcome outcome = DeepVerify(session.settings(), session.state(), &builder);
   port.FinishLine();
-  if (outcome.stopped || Interrupted()) return kExitInterrupted;
+  if (outcome.stopped || Interrupted()) return StoppedStatus();
   for (const auto& failure : builder.errors()) std::fprintf(stderr, "zgl: %s\n", failure.c_str());
   if (!WriteText(index, ReportHtml(ChosenName(project), builder.icons(), outcome))) {
     std::fprintf(stderr, "zgl: %s could not be written\n", index.string().c_str());
@@ -143,11 +140,42 @@ int RunReport(const char* project, const char* out_dir, bool force, bool verbose
 
 #else
 
-int RunReport(const char*, const char*, bool, bool) {
+int RunReport(ConsoleRun&, const char*, const char*, bool) {
   std::fprintf(stderr, "zgl: this zgl was built without PNG support; report is not available\n");
   return kExitFindings;
 }
 
 #endif
+
+void AddVerifyCommands(CommandLine& line) {
+  struct Arguments {
+    std::string project;
+    std::string out_dir;
+    bool force = false;
+  };
+  auto arguments = std::make_shared<Arguments>();
+  CLI::App* verify =
+      line.app.add_subcommand("verify", "verify every entry of the library in depth (reads only)");
+  verify->fallthrough();
+  verify->add_option("PROJECT", arguments->project, "the project info file (*.zgl)")->required();
+  verify->callback([&line, arguments] {
+    line.action = [arguments](ConsoleRun& run) {
+      return RunVerify(run, arguments->project.c_str());
+    };
+  });
+
+  CLI::App* report = line.app.add_subcommand(
+      "report", "write OUTDIR/index.html and a PNG per icon: the whole library at a glance");
+  report->fallthrough();
+  report->add_option("PROJECT", arguments->project, "the project info file (*.zgl)")->required();
+  report->add_option("OUTDIR", arguments->out_dir, "the folder of the page")->required();
+  report->add_flag("-f,--force", arguments->force, "replace OUTDIR/index.html if it exists");
+  report->callback([&line, arguments] {
+    line.action = [arguments](ConsoleRun& run) {
+      return RunReport(run, arguments->project.c_str(), arguments->out_dir.c_str(),
+                       arguments->force);
+    };
+  });
+}
 
 }  // namespace zemlo::console

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# The zgl program from the outside: exit statuses, the title and warning line formats, and
-# Ctrl-C in the middle of a run leaving a consistent library.
+# The zgl program from the outside: usage and help, exit statuses, the title and warning line
+# formats, and Ctrl-C, SIGTERM and SIGHUP in the middle of a run leaving a consistent library.
 #   zgl_console_test.sh ZGL DEMO_FOLDER
 set -u
 zgl=$1
@@ -33,11 +33,29 @@ expect_status 0 "--version" "$zgl" --version
 grep -q '^zgl (ZEMLO Creator) ' "$work/out" || fail "--version text"
 expect_status 0 "help" "$zgl" help
 grep -q 'To check a ZGL block set' "$work/out" || fail "help text"
-expect_status 2 "--help" "$zgl" --help
+grep -q '^  create  ' "$work/out" || fail "help lists the commands"
+# Help goes to stdout with status 0, for the program and for each command; usage errors to
+# stderr with status 2.
+expect_status 0 "--help" "$zgl" --help
+grep -q '^Usage: zgl' "$work/out" || fail "--help text on stdout"
+for command in create show check save font help; do
+  expect_status 0 "$command --help" "$zgl" "$command" --help
+  grep -q "^Usage: zgl $command" "$work/out" || fail "$command --help text"
+done
+expect_status 0 "save --help" "$zgl" save --help
+grep -q -- '-f,--force' "$work/out" || fail "save --help names --force"
+expect_status 0 "show --help" "$zgl" show --help
+grep -q -- '--into DIR' "$work/out" || fail "show --help names --into"
 expect_status 2 "no command" "$zgl"
 expect_status 2 "unknown command" "$zgl" frobnicate x.zgl
+grep -qx 'zgl: unknown command frobnicate' "$work/err" || fail "unknown command message"
+expect_status 2 "unknown option" "$zgl" create --frobnicate x.zgl
+grep -q 'frobnicate' "$work/err" || fail "unknown option named"
 expect_status 2 "create without project" "$zgl" create
+expect_status 2 "create with two projects" "$zgl" create a.zgl b.zgl
 expect_status 2 "save with a bad icon" "$zgl" save x.zgl 30000 out.pcx
+expect_status 2 "save with an icon that is no number" "$zgl" save x.zgl 3001x out.pcx
+expect_status 2 "--into without a folder" "$zgl" show x.zgl --into
 
 # A missing project is a warning named by its file name.
 expect_status 1 "missing project" "$zgl" create "$work/none/nothing.zgl"
@@ -45,15 +63,24 @@ grep -qx 'zgl: cannot enter the folder of .*' "$work/err" || fail "missing folde
 expect_status 1 "missing info file" "$zgl" create "$work/nothing.zgl"
 grep -qx 'ZCreate: Could not read file nothing.zgl!' "$work/err" || fail "missing info file message"
 
-# The demo: a new library warns about its new coordinates file; the second run skips
-# every unchanged source and shows no warning.
+# The demo: a new library notes its new coordinates file (no warning: status 0), one line
+# per icon, the last title of each (a packed icon's "Verify OK"); the second run skips every
+# unchanged source and shows no warning.
 mkdir "$work/demo"
 cp -R "$demo/." "$work/demo/"
-expect_status 1 "first create" "$zgl" create "$work/demo/demo.zgl"
+expect_status 0 "first create" "$zgl" create "$work/demo/demo.zgl"
 expect_formats "first create"
 grep -qx 'ZCreate: Could not read coordinates file demo.coo. Creating new one.' "$work/err" \
   || fail "new coordinates file message"
-grep -qx 'ZCreate - pcx\\p3_0_0_1.pcx (X-masked) - [0-9]*' "$work/out" || fail "X-masked title"
+[ "$(wc -l <"$work/out")" -eq 2000 ] || fail "create printed $(wc -l <"$work/out") lines, not one per icon"
+grep -qx 'ZCreate - pcx\\p3_0_0_1.pcx (X-masked) - [0-9]*  -->  KZP [0-9]* ([0-9]*%) Verify OK' \
+  "$work/out" || fail "X-masked title"
+[ "$(grep -c 'Verify OK' "$work/out")" -eq 41 ] || fail "not every packed icon has its line"
+expect_status 0 "verbose create" "$zgl" create --verbose "$work/demo/demo.zgl"
+[ "$(wc -l <"$work/out")" -eq 2000 ] || fail "skipping run: one title per icon with --verbose"
+rm -f "$work/demo/demo.coo" "$work/demo/demo.ofs"
+expect_status 0 "verbose create of a new library" "$zgl" --verbose create "$work/demo/demo.zgl"
+[ "$(wc -l <"$work/out")" -ge 2041 ] || fail "--verbose keeps the packer's titles"
 grep -qx 'ZCreate - pcx\\p3_0_1_8.pcx (not found (neither IFF, PCX nor WAV)) - 0' "$work/out" \
   || fail "not found title"
 [ ! -e "$work/demo/BLTEMP" ] || fail "BLTEMP left after create"
@@ -85,30 +112,49 @@ printf '\nFPCX IFF\\0\\0\\0\\0.pcx \n' >>"$work/demo/show.zgl"
 expect_status 0 "show" "$zgl" show "$work/demo/show.zgl"
 [ -s "$work/demo/IFF/3/0/0/1.pcx" ] && [ -s "$work/demo/IFF/4/9/9/9.pcx" ] || fail "export tree"
 
-# Ctrl-C in the middle of a run: the icon in hand is finished, the block closed, the
-# coordinates file written; the library checks clean. A second Ctrl-C changes nothing.
+# Ctrl-C, SIGTERM (kill, timeout, a cancelled CI job) and SIGHUP (a closing terminal) in the
+# middle of a run: the icon in hand is finished, the block closed, the tables written, no
+# temporary file is left; the status tells which signal came; the library checks clean and
+# the next run starts. A second signal changes nothing.
 mkdir -p "$work/big/pcx"
 for i in $(seq 3000 3999); do
   cp "$demo/pcx/p3_0_0_0.pcx" "$work/big/pcx/p${i:0:1}_${i:1:1}_${i:2:1}_${i:3:1}.pcx"
 done
 sed -e 's/^DPAK .*/DPAK 2/' -e 's/^DARC .*/DARC 0/' "$demo/demo.zgl" >"$work/big/big.zgl"
-"$zgl" create "$work/big/big.zgl" >"$work/out" 2>"$work/err" &
-pid=$!
-for _ in $(seq 1 200); do
-  [ "$(grep -c '^ZCreate - ' "$work/out" 2>/dev/null)" -gt 40 ] && break
-  sleep 0.05
-done
-kill -INT "$pid"
-sleep 0.01
-kill -INT "$pid" 2>/dev/null
-wait "$pid"
-status=$?
-[ "$status" -eq 130 ] || fail "Ctrl-C status $status, expected 130"
-[ ! -e "$work/big/BLTEMP" ] || fail "BLTEMP left after Ctrl-C"
-[ -s "$work/big/demo.coo" ] || fail "coordinates file not written after Ctrl-C"
-last=$(grep -c 'Verify OK' "$work/out")
-[ "$last" -lt 1000 ] || fail "Ctrl-C did not stop the run ($last icons)"
-expect_status 0 "check after Ctrl-C" "$zgl" check "$work/big/big.zgl"
+stop_mid_run() {  # signal, expected status
+  local signal=$1 expected=$2
+  rm -f "$work/out" "$work/err"
+  touch "$work/before"
+  "$zgl" create "$work/big/big.zgl" >"$work/out" 2>"$work/err" &
+  local pid=$!
+  for _ in $(seq 1 200); do
+    [ "$(grep -c 'Verify OK' "$work/out" 2>/dev/null)" -gt 40 ] && break
+    sleep 0.05
+  done
+  kill "-$signal" "$pid"
+  sleep 0.01
+  kill "-$signal" "$pid" 2>/dev/null
+  wait "$pid"
+  local status=$?
+  [ "$status" -eq "$expected" ] || fail "$signal: status $status, expected $expected"
+  [ ! -e "$work/big/BLTEMP" ] || fail "$signal: BLTEMP left"
+  [ -z "$(find "$work/big" -name '*.zgl-new')" ] || fail "$signal: temporary file left"
+  [ "$(stat -c %s "$work/big/demo.coo")" -eq 40000 ] || fail "$signal: coordinates file not written"
+  [ "$(stat -c %s "$work/big/demo.ofs")" -eq 40000 ] || fail "$signal: offsets file not written"
+  [ "$work/big/demo.coo" -nt "$work/before" ] || fail "$signal: coordinates file not rewritten"
+  [ "$work/big/demo.ofs" -nt "$work/before" ] || fail "$signal: offsets file not rewritten"
+  local done_icons
+  done_icons=$(grep -c 'Verify OK' "$work/out")
+  [ "$done_icons" -lt 1000 ] || fail "$signal did not stop the run ($done_icons icons)"
+  ! grep -v 'Creating new one' "$work/err" | grep -q . || fail "$signal: $(head -c 300 "$work/err")"
+  expect_status 0 "check after $signal" "$zgl" check "$work/big/big.zgl"
+}
+stop_mid_run INT 130
+# The next run starts; its sources are converted again (DARC 0), so the tables change.
+stop_mid_run TERM 143
+stop_mid_run HUP 129
+expect_status 0 "create after the signals" "$zgl" create "$work/big/big.zgl"
+[ "$(grep -c 'Verify OK' "$work/out")" -eq 1000 ] || fail "the run after the signals did not finish"
 
 if [ "$failures" -gt 0 ]; then
   echo "$failures failure(s)" >&2

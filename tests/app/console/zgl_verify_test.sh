@@ -40,7 +40,8 @@ fresh() { rm -rf "$work/lib"; cp -R "$work/clean" "$work/lib"; }
 run 2 "verify without project" "$zgl" verify
 run 2 "verify with two projects" "$zgl" verify a.zgl b.zgl
 run 2 "report without folder" "$zgl" report a.zgl
-grep -q 'zgl verify PROJECT.zgl' "$work/err" || fail "usage does not name verify"
+"$zgl" verify --help >"$work/out" 2>&1
+grep -q 'PROJECT' "$work/out" || fail "verify --help does not name its PROJECT"
 run 1 "verify of a missing info file" "$zgl" verify "$work/nothing.zgl"
 grep -qx 'ZCreate: Could not read file nothing.zgl!' "$work/err" || fail "missing info file message"
 

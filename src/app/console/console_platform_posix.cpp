@@ -1,0 +1,52 @@
+#include "app/console/console_platform.h"
+
+#include <signal.h>
+#include <unistd.h>
+
+#include <csignal>
+
+namespace zemlo::console {
+namespace {
+
+// The handler may only touch lock-free atomics.
+std::atomic<bool>* g_stop = nullptr;
+std::atomic<int> g_first{static_cast<int>(StopCause::kNone)};
+static_assert(std::atomic<bool>::is_always_lock_free && std::atomic<int>::is_always_lock_free);
+
+StopCause CauseOf(int signal_number) {
+  switch (signal_number) {
+    case SIGTERM: return StopCause::kTerminate;
+    case SIGHUP: return StopCause::kHangUp;
+    default: return StopCause::kInterrupt;
+  }
+}
+
+extern "C" void OnStopSignal(int signal_number) {
+  int none = static_cast<int>(StopCause::kNone);
+  g_first.compare_exchange_strong(none, static_cast<int>(CauseOf(signal_number)));
+  if (g_stop != nullptr) g_stop->store(true);
+}
+
+}  // namespace
+
+void InstallStopHandlers(std::atomic<bool>& stop) {
+  g_stop = &stop;
+  struct sigaction action {};
+  action.sa_handler = OnStopSignal;
+  sigemptyset(&action.sa_mask);
+  // One handler at a time: the first cause is decided before the next one looks.
+  for (const int signal_number : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&action.sa_mask, signal_number);
+  action.sa_flags = SA_RESTART;
+  for (const int signal_number : {SIGINT, SIGTERM, SIGHUP}) sigaction(signal_number, &action, nullptr);
+  // Writing titles to a pipe whose reader ended must not end a run in the middle of a block.
+  struct sigaction ignore {};
+  ignore.sa_handler = SIG_IGN;
+  sigemptyset(&ignore.sa_mask);
+  sigaction(SIGPIPE, &ignore, nullptr);
+}
+
+StopCause FirstStopRequest() { return static_cast<StopCause>(g_first.load()); }
+
+bool StderrIsTerminal() { return isatty(STDERR_FILENO) != 0; }
+
+}  // namespace zemlo::console

@@ -1,0 +1,56 @@
+#include "app/console/console_platform.h"
+
+#include <windows.h>
+
+#include <io.h>
+#include <stdio.h>
+
+namespace zemlo::console {
+namespace {
+
+// The handler runs on a thread of its own that the system starts for each event.
+std::atomic<bool>* g_stop = nullptr;
+std::atomic<int> g_first{static_cast<int>(StopCause::kNone)};
+
+void Record(StopCause cause) {
+  int none = static_cast<int>(StopCause::kNone);
+  g_first.compare_exchange_strong(none, static_cast<int>(cause));
+  if (g_stop != nullptr) g_stop->store(true);
+}
+
+BOOL WINAPI HandleConsoleEvent(DWORD event) { return OnConsoleEvent(event); }
+
+}  // namespace
+
+int OnConsoleEvent(unsigned long event) {
+  switch (event) {
+    case CTRL_C_EVENT:
+    case CTRL_BREAK_EVENT:
+      Record(StopCause::kInterrupt);
+      return TRUE;  // handled: the process goes on
+    case CTRL_CLOSE_EVENT:
+    case CTRL_LOGOFF_EVENT:
+    case CTRL_SHUTDOWN_EVENT:
+      Record(StopCause::kHangUp);
+      // Returning would end the process at once. Waiting here leaves the run its time: the
+      // process ends when the command has finished and main returns, or when the system's
+      // grace period is over.
+      Sleep(INFINITE);
+      return TRUE;
+    default:
+      return FALSE;
+  }
+}
+
+void InstallStopHandlers(std::atomic<bool>& stop) {
+  g_stop = &stop;
+  // A process started in a new process group has Ctrl-C switched off: it must stop too.
+  SetConsoleCtrlHandler(nullptr, FALSE);
+  SetConsoleCtrlHandler(HandleConsoleEvent, TRUE);
+}
+
+StopCause FirstStopRequest() { return static_cast<StopCause>(g_first.load()); }
+
+bool StderrIsTerminal() { return _isatty(_fileno(stderr)) != 0; }
+
+}  // namespace zemlo::console

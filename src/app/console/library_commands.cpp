@@ -1,0 +1,189 @@
+// The commands that work on a library: create, show, check and save.
+#include <cstdio>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "app/commands.h"
+#include "app/console/command_line.h"
+#include "app/console/console_platform.h"
+#include "app/console/console_port.h"
+#include "app/export_command.h"
+#include "app/picture_commands.h"
+#include "app/project_checks.h"
+#include "app/session.h"
+#include "files/file_layer.h"
+#include "library/entry_loading.h"
+
+namespace zemlo::console {
+namespace {
+
+struct Arguments {
+  std::string project;
+  std::string into;
+  int icon = 0;
+  std::string out;
+  bool force = false;
+};
+
+// A name given on the command line, made absolute from the folder zgl was started in, before
+// the project's folder is entered. nullopt when that cannot be done.
+std::optional<std::string> FromStartFolder(const std::string& name) {
+  std::error_code error;
+  const std::string path = std::filesystem::absolute(name, error).string();
+  if (error) return std::nullopt;
+  return path;
+}
+
+// Enters the project's folder; the info file is then opened by its own name from there.
+std::optional<std::string> EnterFolder(ConsolePort& port, const std::string& project) {
+  auto name = EnterProjectFolder(project.c_str());
+  if (!name) port.Note("cannot enter the folder of " + project);
+  return name;
+}
+
+int RunWorker(ConsoleRun& run, const std::string& project, bool create) {
+  if (Interrupted()) return StoppedStatus();
+  const auto name = EnterFolder(run.port, project);
+  if (!name) return kExitWarned;
+  const std::string shown = ChosenName(project.c_str());
+  const bool started = create ? StartCreateZgl(run.session, name->c_str(), shown.c_str())
+                              : StartIntegrityCheck(run.session, name->c_str(), shown.c_str());
+  if (!started) {
+    run.port.FinishLine();
+    return run.port.warnings() > 0 || !Interrupted() ? kExitWarned : StoppedStatus();
+  }
+  // Starting clears the stop request: one that came while the project was read still counts.
+  if (Interrupted()) run.session.RequestStop();
+  run.session.WaitForWorker();
+  run.port.FinishLine();
+  return Outcome(run.port);
+}
+
+int Show(ConsoleRun& run, const Arguments& a) {
+  ExportRequest request;
+  request.stoppable = true;
+  if (!a.into.empty()) {
+    const auto into = FromStartFolder(a.into);
+    if (!into) {
+      run.port.Note("cannot name the folder " + a.into);
+      return kExitWarned;
+    }
+    request.into = *into;
+  }
+  const auto name = EnterFolder(run.port, a.project);
+  if (!name) return kExitWarned;
+  const bool elsewhere = !request.into.empty();
+  request.announce = [&run, elsewhere](const ExportPlan& plan) {
+    run.port.Note("writing icons 3000 to 4999 as PCX files " + plan.first_file + " to " +
+                  plan.last_file + " (FPCX " + plan.pattern + ")" +
+                  (elsewhere ? "" : "; --into DIR writes them under DIR instead"));
+  };
+  const std::string shown = ChosenName(a.project.c_str());
+  const ExportOutcome outcome = ExportZgl(run.session, name->c_str(), shown.c_str(), request);
+  run.port.FinishLine();
+  if (!outcome.started) return kExitWarned;
+  std::string summary = std::to_string(outcome.icons) + " of " +
+                        std::to_string(kRunEnd - kRunStart + 1) + " icons exported, " +
+                        std::to_string(outcome.shown) + " with an entry";
+  if (outcome.not_saved > 0) {
+    summary += ", " + std::to_string(outcome.not_saved) + " not written";
+  }
+  summary += "; " + std::to_string(outcome.not_loaded) + " could not be loaded";
+  run.port.Note(summary);
+  if (Interrupted()) return StoppedStatus();
+  if (outcome.not_loaded > 0) return kExitWarned;
+  return Outcome(run.port);
+}
+
+int Save(ConsoleRun& run, const Arguments& a) {
+  const auto out = FromStartFolder(a.out);
+  if (!out) {
+    run.port.Note("cannot name the output file " + a.out);
+    return kExitWarned;
+  }
+  const auto name = EnterFolder(run.port, a.project);
+  if (!name) return kExitWarned;
+  const std::string shown = ChosenName(a.project.c_str());
+  EnterViewerMode(run.session);
+  if (!LoadProject(run.session, name->c_str(), shown.c_str(), ProjectUse::kShow)) {
+    return kExitWarned;
+  }
+  // The library's own files are never the output, whatever the user insists on.
+  if (const auto file = ProjectFileAt(run.session.settings(), shown, *out)) {
+    run.port.Note(a.out + " is " + *file + " of " + shown +
+                  ", which is never overwritten; nothing saved");
+    return kExitWarned;
+  }
+  if (!a.force && files::Exists(out->c_str())) {
+    run.port.Note(a.out + " exists; --force overwrites it; nothing saved");
+    return kExitWarned;
+  }
+  WorkingState& state = run.session.state();
+  if (!LoadEntry(a.icon, run.session.settings(), state)) {
+    run.port.Note("icon " + std::to_string(a.icon) + " could not be loaded; nothing saved");
+    return kExitWarned;
+  }
+  const int before = run.port.warnings();
+  const bool written = SavePictureAsPcx(state, out->c_str());
+  // The success is told in a box of its own, which is no warning here.
+  const int warnings = run.port.warnings() - before - (written ? 1 : 0);
+  if (!written || warnings > 0) return kExitWarned;
+  return before > 0 ? kExitWarned : kExitOk;
+}
+
+CLI::App* AddProjectCommand(CommandLine& line, const char* name, const char* description,
+                            const std::shared_ptr<Arguments>& arguments) {
+  CLI::App* command = line.app.add_subcommand(name, description);
+  command->fallthrough();  // --verbose after the command name too
+  command->add_option("PROJECT", arguments->project, "the project info file (*.zgl)")
+      ->required();
+  return command;
+}
+
+}  // namespace
+
+void AddLibraryCommands(CommandLine& line) {
+  auto arguments = std::make_shared<Arguments>();
+
+  CLI::App* create = AddProjectCommand(
+      line, "create", "build the library of icons 3000 to 4999 from the project's sources",
+      arguments);
+  create->callback([&line, arguments] {
+    line.action = [arguments](ConsoleRun& run) { return RunWorker(run, arguments->project, true); };
+  });
+
+  CLI::App* show = AddProjectCommand(
+      line, "show",
+      "export icons 3000 to 4999 as PCX files named by FPCX (in the project's folder unless "
+      "--into is given)",
+      arguments);
+  show->add_option("--into", arguments->into,
+                   "write the export tree and the files under DIR instead (made when missing)")
+      ->option_text("DIR");
+  show->callback([&line, arguments] {
+    line.action = [arguments](ConsoleRun& run) { return Show(run, *arguments); };
+  });
+
+  CLI::App* check =
+      AddProjectCommand(line, "check", "check the block files of the project's library", arguments);
+  check->callback([&line, arguments] {
+    line.action = [arguments](ConsoleRun& run) { return RunWorker(run, arguments->project, false); };
+  });
+
+  CLI::App* save = AddProjectCommand(
+      line, "save", "save one icon of the library as a 24-bit PCX file", arguments);
+  save->add_option("ICON", arguments->icon, "the icon number, 0 to 20000")
+      ->required()
+      ->check(CLI::Range(0, kGoToLastIcon));
+  save->add_option("OUT", arguments->out, "the PCX file to write (named from where zgl starts)")
+      ->required();
+  save->add_flag("-f,--force", arguments->force,
+                 "overwrite OUT if it exists (never a file of the project's library)");
+  save->callback([&line, arguments] {
+    line.action = [arguments](ConsoleRun& run) { return Save(run, *arguments); };
+  });
+}
+
+}  // namespace zemlo::console

@@ -1,0 +1,62 @@
+// The commands that need no library: font and help.
+#include <cstdio>
+#include <memory>
+#include <string>
+
+#include "app/console/command_line.h"
+#include "app/console/console_port.h"
+#include "app/picture_commands.h"
+#include "app/session.h"
+#include "files/file_layer.h"
+
+namespace zemlo::console {
+namespace {
+
+struct FontArguments {
+  std::string picture;
+  std::string font;
+  bool force = false;
+};
+
+int Font(ConsoleRun& run, const FontArguments& a) {
+  if (!a.force && files::Exists(a.font.c_str())) {
+    run.port.Note(a.font + " exists; --force overwrites it; nothing built");
+    return kExitWarned;
+  }
+  WorkingState& state = run.session.state();
+  const auto length = BuildFont(state, a.picture.c_str());
+  if (!length) return kExitWarned;
+  if (!SaveFont(state, a.font.c_str(), *length)) return kExitWarned;
+  return Outcome(run.port);
+}
+
+}  // namespace
+
+void AddOtherCommands(CommandLine& line) {
+  auto arguments = std::make_shared<FontArguments>();
+  CLI::App* font =
+      line.app.add_subcommand("font", "build a font file from a PCX picture of characters");
+  font->fallthrough();
+  font->add_option("PICTURE", arguments->picture, "the PCX picture of the characters")->required();
+  font->add_option("FONT", arguments->font, "the font file to write")->required();
+  font->add_flag("-f,--force", arguments->force, "overwrite FONT if it exists");
+  font->callback([&line, arguments] {
+    line.action = [arguments](ConsoleRun& run) { return Font(run, *arguments); };
+  });
+
+  CLI::App* help = line.app.add_subcommand("help", "what the commands do");
+  help->fallthrough();
+  help->callback([&line] {
+    line.action = [&line](ConsoleRun&) {
+      std::fputs(kHelpText.data(), stdout);
+      std::fputs("\n", stdout);
+      // The program's help, not that of "help" itself, which app.help() would give now.
+      const std::string commands =
+          line.app.get_formatter()->make_help(&line.app, line.app.get_name(), CLI::AppFormatMode::Normal);
+      std::fputs(commands.c_str(), stdout);
+      return kExitOk;
+    };
+  });
+}
+
+}  // namespace zemlo::console

@@ -1,0 +1,49 @@
+// "Show ZGL" with what the console program offers beyond the window: the export written
+// under another folder, a stop, word of where the files go before any is written, and a
+// count of the icons whose entries could not be loaded. The window's "Show ZGL" is this
+// with no choices (ShowZgl).
+#pragma once
+
+#include <functional>
+#include <string>
+
+#include "app/session.h"
+
+namespace zemlo {
+
+inline constexpr const char* kExportFolderUnusableFormat =
+    "The export folder %s cannot be made or entered. Nothing was written.";
+inline constexpr const char* kExportPatternLeavesFormat =
+    "FPCX %s does not stay inside the export folder: with another export folder it must be "
+    "a relative name without \"..\". Nothing was written.";
+
+// Where the files of an export go: the first and the last file as they will be written
+// (absolute), and the FPCX pattern that names them.
+struct ExportPlan {
+  std::string first_file;
+  std::string last_file;
+  std::string pattern;
+};
+
+struct ExportRequest {
+  // An absolute folder that takes the export tree and the files instead of the project's
+  // folder (made when missing); empty: the project's folder, as the window does it.
+  std::string into;
+  // The export also ends early at a stop request.
+  bool stoppable = false;
+  // Told once the project is loaded, before anything is written.
+  std::function<void(const ExportPlan&)> announce;
+};
+
+struct ExportOutcome {
+  bool started = false;  // the project loaded and the export began
+  int icons = 0;         // icons written out (or tried)
+  int shown = 0;         // of them, with an entry that loaded
+  int not_loaded = 0;    // the library claims an entry for them that could not be loaded
+  int not_saved = 0;     // PCX files that could not be written
+};
+
+ExportOutcome ExportZgl(Session& session, const char* chosen_path, const char* chosen_name,
+                        const ExportRequest& request);
+
+}  // namespace zemlo

@@ -1,0 +1,213 @@
+#include "app/project_checks.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <system_error>
+#include <unordered_map>
+#include <vector>
+
+#include "files/file_layer.h"
+#include "library/block_store.h"
+#include "library/stamping.h"
+
+namespace zemlo {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr std::int32_t kTableCapacity = 20000;  // records of the offsets table
+
+enum class Role { kProject, kTemp, kFofs, kFcoo, kFblk, kFsep, kFpcx, kFlbm, kFwav };
+
+// One file a project names: a role and, for patterns, the icon or block stamped in.
+struct Named {
+  Role role;
+  int number = -1;
+};
+
+const char* TagOf(Role role) {
+  switch (role) {
+    case Role::kFofs: return "FOFS";
+    case Role::kFcoo: return "FCOO";
+    case Role::kFblk: return "FBLK";
+    case Role::kFsep: return "FSEP";
+    case Role::kFpcx: return "FPCX";
+    case Role::kFlbm: return "FLBM";
+    case Role::kFwav: return "FWAV";
+    case Role::kProject:
+    case Role::kTemp: break;
+  }
+  return "";
+}
+
+// As the refusal names it: the tag, with the number for a pattern.
+std::string Label(Named n) {
+  switch (n.role) {
+    case Role::kProject: return "the project info file";
+    case Role::kTemp: return std::string("the temporary block file ") + kTempBlockName;
+    case Role::kFblk: return "FBLK (block " + std::to_string(n.number) + ")";
+    case Role::kFofs:
+    case Role::kFcoo: return TagOf(n.role);
+    default: return std::string(TagOf(n.role)) + " (icon " + std::to_string(n.number) + ")";
+  }
+}
+
+// As a sentence names the file: what it is to the library.
+std::string Description(Named n) {
+  switch (n.role) {
+    case Role::kProject: return "the project info file";
+    case Role::kTemp: return Label(n);
+    case Role::kFofs: return "the offsets file (FOFS)";
+    case Role::kFcoo: return "the coordinates file (FCOO)";
+    case Role::kFblk: return "the block file of block " + std::to_string(n.number) + " (FBLK)";
+    case Role::kFsep: return "the single entry file of icon " + std::to_string(n.number) + " (FSEP)";
+    default: return Label(n);
+  }
+}
+
+int IconsCovered(const ProjectSettings& s) { return std::clamp(s.NSIZ, 0, kTableCapacity); }
+
+template <typename Visit>
+void ForEachStamped(Role role, const Name& pattern, int icons, Visit&& visit) {
+  if (pattern[0] == '\0') return;
+  for (int icon = 0; icon < icons; ++icon) {
+    Name name = pattern;
+    if (StampIconNumber(icon, name)) visit(Named{role, icon}, std::string_view(name.data()));
+  }
+}
+
+// Every file the project writes or must keep: `visit(Named, name)`. Fixed names first, so a
+// clash between them is reported as such rather than through a pattern.
+template <typename Visit>
+void ForEachOutput(const ProjectSettings& s, std::string_view project_name, Visit&& visit) {
+  visit(Named{Role::kProject}, project_name);
+  visit(Named{Role::kTemp}, std::string_view(kTempBlockName));
+  if (s.FOFS[0] != '\0') visit(Named{Role::kFofs}, std::string_view(s.FOFS.data()));
+  if (s.FCOO[0] != '\0') visit(Named{Role::kFcoo}, std::string_view(s.FCOO.data()));
+  const int icons = IconsCovered(s);
+  if (s.FBLK[0] != '\0' && s.BLKB > 0 && icons > 0) {
+    for (int block = 0; block <= (icons - 1) / s.BLKB; ++block) {
+      Name name = s.FBLK;
+      if (StampBlockNumber(block, name)) {
+        visit(Named{Role::kFblk, block}, std::string_view(name.data()));
+      }
+    }
+  }
+  ForEachStamped(Role::kFsep, s.FSEP, icons, visit);
+}
+
+char Lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+
+bool IsAbsolute(std::string_view name) {
+  return (!name.empty() && (name[0] == '/' || name[0] == '\\')) ||
+         (name.size() >= 2 && name[1] == ':');
+}
+
+// The name as an absolute path with symbolic links resolved as far as the path exists.
+std::string Physical(const std::string& folder, std::string_view name) {
+  const std::string joined = IsAbsolute(name) ? std::string(name) : folder + "/" + std::string(name);
+  std::error_code error;
+  const fs::path real = fs::weakly_canonical(fs::path(files::Resolve(joined.c_str())), error);
+  return error ? joined : real.string();
+}
+
+}  // namespace
+
+std::string NameKey(std::string_view name) {
+  std::vector<std::string> parts;
+  const bool absolute = !name.empty() && (name[0] == '/' || name[0] == '\\');
+  std::string part;
+  const auto finish = [&] {
+    if (part == "..") {
+      if (!parts.empty() && parts.back() != "..") {
+        parts.pop_back();
+      } else if (!absolute) {
+        parts.push_back(part);
+      }
+    } else if (!part.empty() && part != ".") {
+      parts.push_back(part);
+    }
+    part.clear();
+  };
+  for (const char c : name) {
+    if (c == '/' || c == '\\') {
+      finish();
+    } else {
+      part.push_back(Lower(c));
+    }
+  }
+  finish();
+  std::string key = absolute ? "/" : "";
+  for (std::size_t i = 0; i < parts.size(); ++i) {
+    if (i > 0) key.push_back('/');
+    key += parts[i];
+  }
+  return key;
+}
+
+std::optional<std::string> FindNameClash(const ProjectSettings& settings,
+                                         std::string_view project_name) {
+  struct First {
+    Named owner;
+    std::string name;
+  };
+  std::unordered_map<std::string, First> outputs;
+  std::optional<std::string> clash;
+  const auto refuse = [&clash](const First& first, Named second) {
+    clash = "The project cannot be used: " + Label(first.owner) + " and " + Label(second) +
+            " both name the file " + first.name + ".";
+  };
+  ForEachOutput(settings, project_name, [&](Named owner, std::string_view name) {
+    if (clash) return;
+    const auto [at, added] = outputs.try_emplace(NameKey(name), First{owner, std::string(name)});
+    if (!added) refuse(at->second, owner);
+  });
+  if (clash) return clash;
+  const int icons = IconsCovered(settings);
+  for (const auto& [role, pattern] :
+       {std::pair{Role::kFpcx, &settings.FPCX}, std::pair{Role::kFlbm, &settings.FLBM},
+        std::pair{Role::kFwav, &settings.FWAV}}) {
+    ForEachStamped(role, *pattern, icons, [&](Named source, std::string_view name) {
+      if (clash) return;
+      const auto at = outputs.find(NameKey(name));
+      if (at != outputs.end()) refuse(at->second, source);
+    });
+    if (clash) return clash;
+  }
+  return std::nullopt;
+}
+
+std::optional<std::string> ProjectFileAt(const ProjectSettings& settings,
+                                         std::string_view project_name, std::string_view path) {
+  const std::string folder = Physical(files::CurrentDirectory(), ".");
+  const std::string wanted = NameKey(Physical(folder, path));
+  std::optional<std::string> found;
+  ForEachOutput(settings, project_name, [&](Named owner, std::string_view name) {
+    if (found) return;
+    // Patterns are many: their names are joined to the folder without looking at the disk.
+    const bool pattern = owner.role == Role::kFblk || owner.role == Role::kFsep;
+    const std::string full = pattern && !IsAbsolute(name) ? folder + "/" + std::string(name)
+                                                          : Physical(folder, name);
+    if (NameKey(full) == wanted) found = Description(owner);
+  });
+  return found;
+}
+
+std::optional<std::string> ProjectRefusal(const ProjectSettings& parsed,
+                                          const InfoTextReport& report,
+                                          std::string_view project_name, int last_icon) {
+  if (const auto missing = MissingProjectPart(report)) {
+    return std::string(project_name) + " is not a project info file: " + *missing +
+           ". Nothing was done.";
+  }
+  if (auto refusal = ValidateProject(parsed, &report)) return refusal;
+  // Icons at or above NSIZ would be written into their blocks but never recorded.
+  if (parsed.NSIZ <= last_icon) {
+    return "The project cannot be used: NSIZ is " + std::to_string(parsed.NSIZ) +
+           ", but the commands cover icons up to " + std::to_string(last_icon) +
+           ", so it must be at least " + std::to_string(last_icon + 1) + ".";
+  }
+  return FindNameClash(parsed, project_name);
+}
+
+}  // namespace zemlo

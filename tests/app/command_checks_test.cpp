@@ -1,0 +1,277 @@
+// Projects refused before anything is touched, the files a project names, the first run's
+// notice, and the export with its counts and another folder.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+
+#include "app/commands.h"
+#include "app/export_command.h"
+#include "app/project_checks.h"
+#include "app/session.h"
+#include "library/run_project.h"
+
+namespace zemlo::testing {
+namespace {
+
+namespace fs = std::filesystem;
+
+ProjectSettings Settings(const std::string& text) {
+  ProjectSettings s;
+  ParseInfoText(text.c_str(), s);
+  return s;
+}
+
+const std::string kOutputs =
+    " FSEP sep\\s0_0_0_0.zgi \n FCOO lib.coo \n FOFS lib.ofs \n FBLK blk\\lib00.blk \n"
+    " FPCX pcx\\p0_0_0_0.pcx \n NSIZ 5000\n BLKB 100\n";
+
+std::string Clash(const std::string& more) {
+  return FindNameClash(Settings(kOutputs + more), "project.zgl").value_or("");
+}
+
+TEST(ProjectNames, NamesCompareAsTheFileLayerFindsThem) {
+  EXPECT_EQ(NameKey("Blk\\LIB30.blk"), "blk/lib30.blk");
+  EXPECT_EQ(NameKey("./blk//lib30.BLK"), "blk/lib30.blk");
+  EXPECT_EQ(NameKey("sep\\..\\blk\\lib30.blk"), "blk/lib30.blk");
+  EXPECT_EQ(NameKey("..\\up.ofs"), "../up.ofs");
+  EXPECT_EQ(NameKey("/../x"), "/x");
+  EXPECT_NE(NameKey("lib.ofs"), NameKey("lib.of"));
+}
+
+TEST(ProjectNames, EveryFileHasOnePurpose) {
+  EXPECT_EQ(Clash(""), "");
+  EXPECT_EQ(Clash(" FCOO LIB.OFS \n"),
+            "The project cannot be used: FOFS and FCOO both name the file lib.ofs.");
+  EXPECT_EQ(Clash(" FOFS Blk/Lib49.BLK \n"),
+            "The project cannot be used: FOFS and FBLK (block 49) both name the file Blk/Lib49.BLK.");
+  // Beyond the blocks NSIZ covers, a name is no block file.
+  EXPECT_EQ(Clash(" FOFS blk\\lib50.blk \n"), "");
+  EXPECT_EQ(Clash(" FCOO sep\\s4_9_9_9.zgi \n"),
+            "The project cannot be used: FCOO and FSEP (icon 4999) both name the file sep\\s4_9_9_9.zgi.");
+  EXPECT_EQ(Clash(" FOFS project.zgl \n"),
+            "The project cannot be used: the project info file and FOFS both name the file project.zgl.");
+  EXPECT_NE(Clash(" FCOO BLTEMP \n").find("the temporary block file BLTEMP and FCOO"), std::string::npos);
+  // A source pattern that names an output: the run would overwrite what it reads.
+  EXPECT_EQ(Clash(" FLBM SEP\\S0_0_0_0.ZGI \n"),
+            "The project cannot be used: FSEP (icon 0) and FLBM (icon 0) both name the file "
+            "sep\\s0_0_0_0.zgi.");
+  EXPECT_EQ(Clash(" FCOO w3_0_0_0.wav \n FWAV W0_0_0_0.WAV \n"),
+            "The project cannot be used: FCOO and FWAV (icon 3000) both name the file "
+            "w3_0_0_0.wav.");
+  // A pattern too short to stamp names no file, so it cannot clash.
+  EXPECT_EQ(Clash(" FWAV lib.coo \n"), "");
+  // Sources may share names among themselves.
+  EXPECT_EQ(Clash(" FLBM pcx\\p0_0_0_0.pcx \n"), "");
+}
+
+TEST(ProjectNames, RefusalsComeInTheirOrder) {
+  InfoTextReport report;
+  ProjectSettings s;
+  ParseInfoText("; no tags\n", s, &report);
+  EXPECT_EQ(ProjectRefusal(s, report, "x.zgl", 4999).value_or(""),
+            "x.zgl is not a project info file: it names no output file (FSEP, FCOO, FOFS or "
+            "FBLK). Nothing was done.");
+  report = {};
+  s = {};
+  ParseInfoText((kOutputs + " NSIZ 4999\n DBLK x\n").c_str(), s, &report);
+  EXPECT_EQ(ProjectRefusal(s, report, "x.zgl", 4999).value_or(""),
+            "The project cannot be used: DBLK \"x\" is not a number.");
+  report = {};
+  s = {};
+  ParseInfoText((kOutputs + " NSIZ 4999\n").c_str(), s, &report);
+  EXPECT_EQ(ProjectRefusal(s, report, "x.zgl", 4999).value_or(""),
+            "The project cannot be used: NSIZ is 4999, but the commands cover icons up to 4999, "
+            "so it must be at least 5000.");
+  report = {};
+  s = {};
+  ParseInfoText((kOutputs + " NSIZ 5000\n FOFS x.zgl \n").c_str(), s, &report);
+  EXPECT_NE(ProjectRefusal(s, report, "x.zgl", 4999).value_or("").find("both name"),
+            std::string::npos);
+}
+
+class ProjectFiles : public ::testing::Test {
+ protected:
+  TempDir dir;
+  ScopedCurrentDir cwd{dir.path()};
+  ProjectSettings settings = Settings(kOutputs);
+  std::string Is(const fs::path& path) {
+    return ProjectFileAt(settings, "project.zgl", path.string()).value_or("");
+  }
+};
+
+TEST_F(ProjectFiles, TheLibrarysFilesAreKnownByAnyName) {
+  const fs::path here = fs::current_path();
+  EXPECT_EQ(Is(here / "lib.ofs"), "the offsets file (FOFS)");
+  EXPECT_EQ(Is("LIB.COO"), "the coordinates file (FCOO)");
+  EXPECT_EQ(Is(here / "blk" / ".." / "project.zgl"), "the project info file");
+  EXPECT_EQ(Is("BLK\\LIB31.blk"), "the block file of block 31 (FBLK)");
+  EXPECT_EQ(Is(here / "sep" / "s3_0_0_7.zgi"), "the single entry file of icon 3007 (FSEP)");
+  EXPECT_EQ(Is("BLTEMP"), "the temporary block file BLTEMP");
+  EXPECT_EQ(Is("out.pcx"), "");
+  EXPECT_EQ(Is("pcx/p3_0_0_0.pcx"), "");  // sources are the user's to overwrite
+  EXPECT_EQ(Is(here.parent_path() / "lib.ofs"), "");
+}
+
+#if !defined(_WIN32)
+TEST_F(ProjectFiles, ALinkToALibraryFileIsThatFile) {
+  WriteFileBytes(dir.path() / "lib.ofs", {1, 2});
+  fs::create_directories(dir.path() / "elsewhere");
+  fs::create_symlink(dir.path() / "lib.ofs", dir.path() / "elsewhere" / "link.pcx");
+  fs::create_directory_symlink(dir.path(), dir.path() / "elsewhere" / "again");
+  EXPECT_EQ(Is(dir.path() / "elsewhere" / "link.pcx"), "the offsets file (FOFS)");
+  EXPECT_EQ(Is(dir.path() / "elsewhere" / "again" / "lib.coo"), "the coordinates file (FCOO)");
+}
+#endif
+
+void AppendToInfo(const TestLibrary& lib, const std::string& more) {
+  auto text = ReadFileBytes(lib.dir.path() / "project.zgl");
+  text.insert(text.end(), more.begin(), more.end());
+  WriteFileBytes(lib.dir.path() / "project.zgl", text);
+}
+
+using Listing = std::vector<std::string>;
+Listing ListFiles(const fs::path& dir) {
+  Listing names;
+  for (const auto& e : fs::recursive_directory_iterator(dir)) {
+    names.push_back(fs::relative(e.path(), dir).generic_string());
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+TEST(CommandRefusal, ARefusedProjectTouchesNothingInEveryCommand) {
+  TestLibrary lib;
+  lib.AddPcx(3000, UnmaskedShape(1));
+  lib.Run();
+  AppendToInfo(lib, "\nDBLK  3\n");
+  const Listing before = ListFiles(lib.dir.path());
+  const auto offsets = ReadFileBytes(lib.dir.path() / "offsets.dat");
+  RecordingPort port;
+  Session session(port);
+  EXPECT_FALSE(StartCreateZgl(session, "project.zgl", "project.zgl"));
+  EXPECT_FALSE(StartIntegrityCheck(session, "project.zgl", "project.zgl"));
+  EXPECT_FALSE(ShowZgl(session, "project.zgl", "project.zgl"));
+  EXPECT_EQ(port.MessageTexts(),
+            Listing(3, "The project cannot be used: DBLK \" 3\" is not a number."));
+  EXPECT_FALSE(session.WorkerRunning());
+  EXPECT_EQ(ListFiles(lib.dir.path()), before);
+  EXPECT_EQ(ReadFileBytes(lib.dir.path() / "offsets.dat"), offsets);
+}
+
+TEST(CommandRefusal, TheFirstRunOfANewLibraryOnlyNotesItsCoordinatesFile) {
+  TestLibrary lib;
+  RecordingPort port;
+  Session session(port);
+  ASSERT_TRUE(LoadProject(session, "project.zgl", "project.zgl", ProjectUse::kCreate));
+  ASSERT_EQ(port.messages.size(), 1u);
+  EXPECT_EQ(port.messages[0].icon, MessageIcon::kInformation);
+  // Beside an existing offsets file the coordinates were lost: a warning.
+  WriteFileBytes(lib.dir.path() / "offsets.dat", std::vector<std::uint8_t>(16));
+  port.Clear();
+  ASSERT_TRUE(LoadProject(session, "project.zgl", "project.zgl", ProjectUse::kCreate));
+  ASSERT_EQ(port.messages.size(), 1u);
+  EXPECT_EQ(port.messages[0].icon, MessageIcon::kWarning);
+  // The check warns either way: it finds no library to check.
+  fs::remove(lib.dir.path() / "offsets.dat");
+  port.Clear();
+  ASSERT_TRUE(LoadProject(session, "project.zgl", "project.zgl", ProjectUse::kCheck));
+  ASSERT_EQ(port.messages.size(), 1u);
+  EXPECT_EQ(port.messages[0].icon, MessageIcon::kWarning);
+}
+
+class ExportTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    lib.AddPcx(3000, UnmaskedShape(1));
+    lib.AddPcx(3001, XMaskedShape(2));
+    lib.AddPcx(4100, ZeroMaskedShape(3));
+    lib.Run();
+  }
+  ExportOutcome Export(const std::string& into, std::vector<ExportPlan>* plans = nullptr) {
+    ExportRequest request;
+    request.into = into;
+    request.announce = [plans, into](const ExportPlan& plan) {
+      if (plans != nullptr) plans->push_back(plan);
+      // Told before anything is written.
+      if (!into.empty()) {
+        EXPECT_FALSE(fs::exists(fs::path(into) / "IFF"));
+      }
+    };
+    return ExportZgl(session, "project.zgl", "project.zgl", request);
+  }
+  TestLibrary lib;
+  RecordingPort port;
+  Session session{port};
+};
+
+TEST_F(ExportTest, CountsEntriesEmptyIconsAndEntriesThatCouldNotBeLoaded) {
+  ExportOutcome outcome = Export("");
+  EXPECT_TRUE(outcome.started);
+  EXPECT_EQ(outcome.icons, 2000);
+  EXPECT_EQ(outcome.shown, 3);
+  EXPECT_EQ(outcome.not_loaded, 0);
+  // Block 30 cut inside its second entry; block 41 gone while its records stay.
+  const fs::path block30 = lib.BlockPath(30);
+  fs::resize_file(block30, fs::file_size(block30) - 5);
+  fs::remove(lib.BlockPath(41));
+  outcome = Export("");
+  EXPECT_EQ(outcome.shown, 1);
+  EXPECT_EQ(outcome.not_loaded, 2);
+  // Without the offsets file nothing can be loaded.
+  fs::remove(lib.dir.path() / "offsets.dat");
+  outcome = Export("");
+  EXPECT_EQ(outcome.shown, 0);
+  EXPECT_EQ(outcome.not_loaded, 2000);
+}
+
+TEST_F(ExportTest, SingleEntryLibrariesCountTheSameWay) {
+  lib.SetOptions({.dblk = 1});
+  lib.Run();
+  ExportOutcome outcome = Export("");
+  EXPECT_EQ(outcome.shown, 3);
+  EXPECT_EQ(outcome.not_loaded, 0);
+  // A single entry file that exists but is no entry: a packed stream cut short.
+  WriteFileBytes(lib.SinglePath(3001), {'K', 'Z', 'P', '1', 0x05});
+  outcome = Export("");
+  EXPECT_EQ(outcome.shown, 2);
+  EXPECT_EQ(outcome.not_loaded, 1);
+}
+
+TEST_F(ExportTest, AnotherFolderTakesTheSameTreeAndTheProjectFolderStaysAsItWas) {
+  const Listing before = ListFiles(lib.dir.path());
+  TempDir target;
+  const fs::path into = target.path() / "new" / "export";
+  std::vector<ExportPlan> plans;
+  const ExportOutcome outcome = Export(into.string(), &plans);
+  EXPECT_EQ(outcome.not_saved, 0);
+  // Only the library's lock file, which any command that reads the library leaves, is new.
+  Listing after = ListFiles(lib.dir.path());
+  std::erase(after, "offsets.dat.lock");
+  EXPECT_EQ(after, before);
+  EXPECT_TRUE(fs::is_directory(into / "IFF" / "4" / "9" / "9"));
+  EXPECT_TRUE(ReadFileBytes(into / "pcx" / "p3_0_0_1.pcx") == PcxBytes(XMaskedShape(2)));
+  EXPECT_TRUE(fs::is_regular_file(into / "pcx" / "p4_9_9_9.pcx"));
+  ASSERT_EQ(plans.size(), 1u);
+  EXPECT_EQ(plans[0].pattern, "pcx\\p0_0_0_0.pcx");
+  EXPECT_EQ(fs::path(plans[0].first_file), (into / "pcx" / "p3_0_0_0.pcx").make_preferred());
+  EXPECT_EQ(fs::path(plans[0].last_file), (into / "pcx" / "p4_9_9_9.pcx").make_preferred());
+  EXPECT_EQ(fs::current_path(), lib.dir.path());
+}
+
+TEST_F(ExportTest, AnotherFolderRefusesPatternsThatLeaveIt) {
+  TempDir target;
+  for (const char* pattern : {"..\\p0_0_0_0.pcx", "x/../../p0_0_0_0.pcx", "/tmp/p0_0_0_0.pcx"}) {
+    AppendToInfo(lib, std::string("\nFPCX ") + pattern + " \n");
+    port.Clear();
+    const ExportOutcome outcome = Export((target.path() / "x").string());
+    EXPECT_FALSE(outcome.started) << pattern;
+    ASSERT_EQ(port.messages.size(), 1u) << pattern;
+    EXPECT_NE(port.messages[0].text.find("does not stay inside the export folder"),
+              std::string::npos);
+  }
+  EXPECT_TRUE(fs::is_empty(target.path()));
+}
+
+}  // namespace
+}  // namespace zemlo::testing

@@ -1,0 +1,196 @@
+// The console's status port: titles as lines, one per icon unless --verbose, and messages;
+// and the stop requests that come from outside.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app/console/command_line.h"
+#include "app/console/console_platform.h"
+#include "app/console/console_port.h"
+#include "packer/kzp.h"
+
+#if defined(_WIN32)
+#include <windows.h>
+#else
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
+
+namespace zemlo::console {
+namespace {
+
+// The lines written to a temporary stream.
+std::vector<std::string> LinesOf(std::FILE* f) {
+  std::fflush(f);
+  std::rewind(f);
+  std::vector<std::string> lines;
+  std::string line;
+  for (int c; (c = std::fgetc(f)) != EOF;) {
+    if (c == '\n') {
+      lines.push_back(line);
+      line.clear();
+    } else {
+      line.push_back(static_cast<char>(c));
+    }
+  }
+  if (!line.empty()) lines.push_back(line + "<no line end>");
+  return lines;
+}
+
+class ConsolePortLines : public ::testing::Test {
+ protected:
+  ~ConsolePortLines() override {
+    std::fclose(out);
+    std::fclose(err);
+  }
+  std::FILE* out = std::tmpfile();
+  std::FILE* err = std::tmpfile();
+};
+
+// A packed icon of three chunks: its mask title, then the packer's three.
+void PackThreeChunks(StatusPort& port, const std::string& title) {
+  std::vector<std::uint8_t> source(3 * kKzpChunkSize - 100);
+  for (std::size_t i = 0; i < source.size(); ++i) source[i] = static_cast<std::uint8_t>(i * 7 % 251);
+  std::vector<std::uint8_t> packed(kKzpMagicSize + 2 * source.size());
+  port.SetTitle(title);
+  ASSERT_GT(PackEntry(source, packed, port, Owner::kMain, title), kKzpMagicSize);
+}
+
+TEST_F(ConsolePortLines, OneLinePerIconTheLastTitleOfEach) {
+  {
+    ConsolePort port(out, err, /*live=*/false, /*verbose=*/false);
+    PackThreeChunks(port, "ZCreate - pcx\\p3_0_0_0.pcx (Unmasked) - 24476");
+    port.ShowMessage(Owner::kNone, "ZCreate", "Caution! iXLen = 3", MessageIcon::kWarning);
+    port.SetTitle("ZCreate - pcx\\p3_0_0_1.pcx (not found (neither IFF, PCX nor WAV)) - 0");
+    // Equal titles of two icons are two lines; a title that merely begins like the one
+    // before is another icon too.
+    port.SetTitle("ZCreate - lib30.blk (ZGL block file not found) - 0");
+    port.SetTitle("ZCreate - lib30.blk (ZGL block file not found) - 0");
+    port.SetTitle("ZCreate - s.zgi (Unmasked) - 300");
+    port.SetTitle("ZCreate - s.zgi (Unmasked) - 3001");
+    EXPECT_EQ(port.warnings(), 1);
+  }  // the last icon's line is printed when the port ends
+  const auto lines = LinesOf(out);
+  ASSERT_EQ(lines.size(), 6u);
+  EXPECT_EQ(lines[0].rfind("ZCreate - pcx\\p3_0_0_0.pcx (Unmasked) - 24476  -->  KZP ", 0), 0u)
+      << lines[0];
+  EXPECT_TRUE(lines[0].ends_with("(100%) Verify OK") || lines[0].ends_with("Verify OK"))
+      << lines[0];
+  EXPECT_EQ(lines[1], "ZCreate - pcx\\p3_0_0_1.pcx (not found (neither IFF, PCX nor WAV)) - 0");
+  EXPECT_EQ(lines[2], lines[3]);
+  EXPECT_EQ(lines[4], "ZCreate - s.zgi (Unmasked) - 300");
+  EXPECT_EQ(lines[5], "ZCreate - s.zgi (Unmasked) - 3001");
+  EXPECT_EQ(LinesOf(err), (std::vector<std::string>{"ZCreate: Caution! iXLen = 3"}));
+}
+
+TEST_F(ConsolePortLines, VerbosePrintsEveryTitleAsItComes) {
+  {
+    ConsolePort port(out, err, /*live=*/false, /*verbose=*/true);
+    PackThreeChunks(port, "ZCreate - p.pcx (Unmasked) - 24476");
+    port.SetTitle("ZCreate - q.pcx (skipped) - 0");
+    EXPECT_EQ(LinesOf(out).size(), 5u);  // nothing held back
+  }
+  const auto lines = LinesOf(out);
+  ASSERT_EQ(lines.size(), 5u);
+  EXPECT_EQ(lines[0], "ZCreate - p.pcx (Unmasked) - 24476");
+  for (int i = 1; i <= 3; ++i) EXPECT_EQ(lines[i].find(kPackTitleMark), 34u) << lines[i];
+}
+
+TEST_F(ConsolePortLines, FinishLinePrintsTheHeldTitleBeforeZglsOwnLines) {
+  ConsolePort port(out, err, /*live=*/false, /*verbose=*/false);
+  port.SetTitle("ZCreate - a (b) - 1");
+  EXPECT_TRUE(LinesOf(out).empty());
+  port.FinishLine();
+  EXPECT_EQ(LinesOf(out), (std::vector<std::string>{"ZCreate - a (b) - 1"}));
+  port.Note("4 of 2000 icons exported");
+  port.ShowMessage(Owner::kMain, "ZCreate", "Could not read coordinates file x. Creating new one.",
+                   MessageIcon::kInformation);
+  EXPECT_EQ(port.warnings(), 0);  // neither counts as a warning
+  EXPECT_EQ(LinesOf(err), (std::vector<std::string>{
+                              "zgl: 4 of 2000 icons exported",
+                              "ZCreate: Could not read coordinates file x. Creating new one."}));
+  EXPECT_EQ(Outcome(port), kExitOk);
+}
+
+// The stop flag the handlers set lives as long as the process: a handler may still run when
+// a test has ended.
+std::atomic<bool> g_stop{false};
+
+bool StopArrives() {
+  for (int i = 0; i < 500 && !g_stop.load(); ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return g_stop.exchange(false);
+}
+
+#if defined(_WIN32)
+TEST(ConsoleStop, ConsoleEventsStopTheRunAndClosingWaitsForItsEnd) {
+  InstallStopHandlers(g_stop);
+  EXPECT_EQ(FirstStopRequest(), StopCause::kNone);
+  EXPECT_EQ(StoppedStatus(), 0);
+  EXPECT_TRUE(OnConsoleEvent(CTRL_BREAK_EVENT));
+  EXPECT_TRUE(StopArrives());
+  EXPECT_EQ(FirstStopRequest(), StopCause::kInterrupt);
+  EXPECT_EQ(StoppedStatus(), kExitInterrupt);
+  EXPECT_TRUE(OnConsoleEvent(CTRL_C_EVENT));
+  EXPECT_TRUE(StopArrives());
+  // Closing the console: the handler keeps the process alive for the run to end; the first
+  // request still decides the status.
+  static std::atomic<bool> returned{false};
+  std::thread([] {
+    OnConsoleEvent(CTRL_CLOSE_EVENT);
+    returned = true;
+  }).detach();
+  EXPECT_TRUE(StopArrives());
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  EXPECT_FALSE(returned.load());
+  EXPECT_EQ(StoppedStatus(), kExitInterrupt);
+  EXPECT_FALSE(OnConsoleEvent(0x1234));  // not ours to handle
+}
+#else
+TEST(ConsoleStop, EachSignalHasItsStatus) {
+  for (const auto& [signal_number, status] :
+       {std::pair{SIGINT, kExitInterrupt}, std::pair{SIGTERM, kExitTerminate},
+        std::pair{SIGHUP, kExitHangUp}}) {
+    // A child of its own for each: the first request is decided once per process (and this
+    // test runs before the one below changes it in this process).
+    const pid_t child = ::fork();
+    if (child == 0) {
+      InstallStopHandlers(g_stop);
+      std::raise(signal_number);
+      ::_exit(StopArrives() ? StoppedStatus() : 1);
+    }
+    int wait_status = 0;
+    ASSERT_EQ(::waitpid(child, &wait_status, 0), child);
+    ASSERT_TRUE(WIFEXITED(wait_status));
+    EXPECT_EQ(WEXITSTATUS(wait_status), status) << signal_number;
+  }
+}
+TEST(ConsoleStop, SignalsStopTheRunAndTheFirstDecidesTheStatus) {
+  InstallStopHandlers(g_stop);
+  EXPECT_EQ(FirstStopRequest(), StopCause::kNone);
+  EXPECT_EQ(StoppedStatus(), 0);
+  std::raise(SIGTERM);
+  EXPECT_TRUE(StopArrives());
+  EXPECT_EQ(FirstStopRequest(), StopCause::kTerminate);
+  EXPECT_EQ(StoppedStatus(), kExitTerminate);
+  std::raise(SIGHUP);
+  EXPECT_TRUE(StopArrives());
+  std::raise(SIGINT);
+  EXPECT_TRUE(StopArrives());
+  EXPECT_EQ(StoppedStatus(), kExitTerminate);
+  // A reader of stdout that went away ends nothing.
+  std::raise(SIGPIPE);
+  EXPECT_FALSE(g_stop.load());
+}
+
+#endif
+
+}  // namespace
+}  // namespace zemlo::console

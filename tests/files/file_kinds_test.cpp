@@ -1,0 +1,98 @@
+// Only regular files are opened, for reading and for writing: a folder, a FIFO or a device
+// at a name the project gives is refused at once, never waited on and never read from.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <future>
+#include <string>
+
+#include "files/file_layer.h"
+#include "support/temp_dir.h"
+
+#if !defined(_WIN32)
+#include <sys/stat.h>
+#endif
+
+namespace zemlo::files {
+namespace {
+
+namespace fs = std::filesystem;
+using zemlo::testing::ReadFileBytes;
+using zemlo::testing::ScopedCurrentDir;
+using zemlo::testing::TempDir;
+using zemlo::testing::WriteFileBytes;
+
+class FileKinds : public ::testing::Test {
+ protected:
+  TempDir dir;
+  ScopedCurrentDir cwd{dir.path()};
+};
+
+// Opens `name` on another thread, so a test that would block fails instead of hanging.
+bool OpensWithin(const std::string& name, const char* mode) {
+  auto opened = std::async(std::launch::async, [name, mode] {
+    std::FILE* f = OpenFile(name.c_str(), mode);
+    if (f != nullptr) std::fclose(f);
+    return f != nullptr;
+  });
+  if (opened.wait_for(std::chrono::seconds(10)) != std::future_status::ready) {
+    ADD_FAILURE() << "opening " << name << " with " << mode << " blocked";
+    std::abort();  // the blocked thread could never be joined
+  }
+  return opened.get();
+}
+
+TEST_F(FileKinds, RegularFilesOpenForEveryMode) {
+  WriteFileBytes(dir.path() / "entry.zgi", {1, 2, 3});
+  EXPECT_TRUE(OpensWithin("entry.zgi", "rb"));
+  EXPECT_TRUE(OpensWithin("entry.zgi", "r+b"));
+  // Appending keeps the bytes; writing truncates; a new name is created.
+  std::FILE* f = OpenFile("entry.zgi", "ab");
+  ASSERT_NE(f, nullptr);
+  std::fputc(4, f);
+  std::fclose(f);
+  EXPECT_EQ(ReadFileBytes(dir.path() / "entry.zgi"), (std::vector<std::uint8_t>{1, 2, 3, 4}));
+  EXPECT_TRUE(OpensWithin("entry.zgi", "wb"));
+  EXPECT_EQ(fs::file_size(dir.path() / "entry.zgi"), 0u);
+  EXPECT_TRUE(OpensWithin("new.zgi", "wb"));
+  EXPECT_TRUE(fs::is_regular_file(dir.path() / "new.zgi"));
+  EXPECT_FALSE(OpensWithin("missing.zgi", "rb"));
+}
+
+TEST_F(FileKinds, FoldersAreNeitherReadNorWritten) {
+  fs::create_directories(dir.path() / "p3_0_0_0.pcx");
+  EXPECT_FALSE(OpensWithin("p3_0_0_0.pcx", "rb"));
+  EXPECT_FALSE(OpensWithin("p3_0_0_0.pcx", "wb"));
+  EXPECT_FALSE(OpensWithin("P3_0_0_0.PCX", "rb"));  // matched through letter case too
+  EXPECT_TRUE(fs::is_directory(dir.path() / "p3_0_0_0.pcx"));
+}
+
+#if defined(_WIN32)
+TEST_F(FileKinds, DevicesAreNeitherReadNorWritten) {
+  // Device names stand everywhere, with any extension.
+  EXPECT_FALSE(OpensWithin("NUL", "rb"));
+  EXPECT_FALSE(OpensWithin("nul.pcx", "rb"));
+  EXPECT_FALSE(OpensWithin("NUL", "wb"));
+  EXPECT_FALSE(OpensWithin("CON", "rb"));
+}
+#else
+TEST_F(FileKinds, FifosAreRefusedWithoutWaitingForAWriterOrReader) {
+  ASSERT_EQ(::mkfifo((dir.path() / "p3_0_0_1.pcx").c_str(), 0600), 0);
+  EXPECT_FALSE(OpensWithin("p3_0_0_1.pcx", "rb"));
+  EXPECT_FALSE(OpensWithin("P3_0_0_1.PCX", "rb"));
+  EXPECT_FALSE(OpensWithin("p3_0_0_1.pcx", "wb"));
+  EXPECT_FALSE(OpensWithin("p3_0_0_1.pcx", "r+b"));
+  EXPECT_TRUE(fs::is_fifo(dir.path() / "p3_0_0_1.pcx"));  // truncating did not replace it
+}
+
+TEST_F(FileKinds, DevicesAreNeitherReadNorWritten) {
+  EXPECT_FALSE(OpensWithin("/dev/null", "rb"));
+  EXPECT_FALSE(OpensWithin("/dev/null", "wb"));
+  EXPECT_FALSE(OpensWithin("/dev/zero", "rb"));
+}
+#endif
+
+}  // namespace
+}  // namespace zemlo::files
