@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <filesystem>
@@ -76,10 +77,40 @@ inline Bytes PatternPicture() {
 }
 
 // Random pictures of the kinds the tool meets: black with sprites (long runs), noise (no
-// runs, half the bytes at 192 or above), and mixtures with runs of every length.
+// runs, half the bytes at 192 or above), mixtures with runs of every length, and busy
+// photo-like pictures (kind 3): smooth shading with a grain in every byte, so that hardly a
+// byte repeats its neighbour, bright areas above 192 next to dark ones, and a few flat
+// patches whose runs have the lengths around 63 and end anywhere, the row's end included.
 inline Bytes RandomPicture(std::mt19937& rng, int kind) {
   Bytes p(kPictureBytes, 0);
   std::uniform_int_distribution<int> byte(0, 255);
+  if (kind == 3) {
+    const double fx = 0.002 + (rng() % 100) * 0.0001, fy = 0.003 + (rng() % 100) * 0.0001;
+    const int grain = 1 + int(rng() % 12);
+    for (int y = 0; y < kPictureHeight; ++y) {
+      for (int x = 0; x < kPictureWidth; ++x) {
+        for (int c = 0; c < 3; ++c) {
+          const double shade = 150 + 100 * std::sin(x * fx * (c + 1) + y * fy) * std::cos(y * fy * 0.5 + c);
+          const int v = int(shade) + int(rng() % (2 * grain + 1)) - grain;
+          p[std::size_t(y) * kRowBytes + 3 * x + c] = std::uint8_t(std::clamp(v, 0, 255));
+        }
+      }
+    }
+    const int lengths[] = {2, 3, 8, 15, 16, 17, 31, 62, 63, 64, 65, 126, 127, 128, 189, 800};
+    for (int patch = 0; patch < 40; ++patch) {
+      const int length = lengths[rng() % std::size(lengths)];
+      const int y = int(rng() % kPictureHeight);
+      const int x0 = rng() % 4 == 0 ? kPictureWidth - length : int(rng() % (kPictureWidth - length + 1));
+      const std::uint8_t b = std::uint8_t(byte(rng)), g = std::uint8_t(byte(rng)), r = std::uint8_t(byte(rng));
+      for (int x = x0; x < x0 + length; ++x) {
+        std::uint8_t* px = &p[std::size_t(y) * kRowBytes + 3 * x];
+        px[0] = b;
+        px[1] = g;
+        px[2] = r;
+      }
+    }
+    return p;
+  }
   if (kind == 1) {
     for (auto& b : p) b = std::uint8_t(byte(rng));
   } else if (kind == 2) {
