@@ -147,7 +147,9 @@ KZP_ALWAYS_INLINE std::uint32_t MaskBefore(const std::uint8_t* s, std::size_t q,
 // the table, a position whose entry is more than 32 back has no such match; the others are
 // checked with the masks. Positions are kept modulo 65536: a stale or aliased entry can only
 // claim a candidate that the masks then reject, never hide one.
-constexpr int kSkimAfter = 16;  // literal positions in a row before skimming
+// Literal positions in a row before skimming; entering it costs 32 inserts, which a stretch
+// of literals between the short matches of painted pictures does not pay back.
+constexpr int kSkimAfter = 64;
 constexpr std::size_t kShortLiterals = 16;  // literal runs written with one fixed-size copy
 
 class RecentWords {
@@ -282,7 +284,8 @@ std::size_t CompressChunk(std::span<const std::uint8_t> source, std::size_t star
     }
     if (p > literals_from) {
       const std::size_t n = p - literals_from;
-      if (n <= kShortLiterals && out.size() - written >= 1 + kShortLiterals) {
+      if (n <= kShortLiterals && out.size() - written >= 1 + kShortLiterals &&
+          source.size() - literals_from >= kShortLiterals) {
         // The common short run: its tag byte and a fixed-size copy that the next tag
         // overwrites past the run.
         out[written] = static_cast<std::uint8_t>(n);
