@@ -17,7 +17,8 @@ bool ReadWhole(const std::string& path, std::vector<char>& buffer) {
   const long size = std::ftell(f);
   std::fseek(f, 0, SEEK_SET);
   if (size > 0 && static_cast<std::size_t>(size) > buffer.size()) buffer.resize(size);
-  const bool ok = size >= 0 && std::fread(buffer.data(), 1, size, f) == static_cast<std::size_t>(size);
+  const bool ok =
+      size >= 0 && std::fread(buffer.data(), 1, size, f) == static_cast<std::size_t>(size);
   std::fclose(f);
   return ok;
 }

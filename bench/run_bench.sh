@@ -81,7 +81,8 @@ PY
   )
   local i
   for i in $(seq 3000 4999); do
-    cp "$1/pcx/sprite$(printf %02d $((i % 50))).pcx" "$1/pcx/p${i:0:1}_${i:1:1}_${i:2:1}_${i:3:1}.pcx"
+    cp "$1/pcx/sprite$(printf %02d $((i % 50))).pcx" \
+       "$1/pcx/p${i:0:1}_${i:1:1}_${i:2:1}_${i:3:1}.pcx"
   done
   rm "$1"/pcx/sprite*.pcx
 }
@@ -132,11 +133,13 @@ measure() {  # label, command word, project file, floor read list, outputs to li
   eval "$outputs" | xargs -d '\n' stat -c %s >sizes.txt
   sync
   read -r floor_wall _ < <(timed "$floor" "$reads" sizes.txt floor)
-  echo "$label: $(wc -l <sizes.txt) files written; floor $floor_wall s ($(rate "$floor_wall") icons/s)"
+  echo "$label: $(wc -l <sizes.txt) files written;" \
+       "floor $floor_wall s ($(rate "$floor_wall") icons/s)"
   for k in "${!variants[@]}"; do
     wall=${walls[$k]}
     [ "${names[$k]}" = "--jobs 1" ] && base_wall=$wall
-    local line="  ${names[$k]}: $wall s, $(rate "$wall") icons/s, cores used $(cores "$wall" "${cpus[$k]}"),"
+    local line="  ${names[$k]}: $wall s, $(rate "$wall") icons/s,"
+    line+=" cores used $(cores "$wall" "${cpus[$k]}"),"
     line+=" $(ratio "$wall" "$floor_wall")x the floor's time"
     [ -n "$base_wall" ] && [ "${names[$k]}" != "--jobs 1" ] &&
       line+=", $(ratio "$base_wall" "$wall")x as fast as --jobs 1"

@@ -157,19 +157,19 @@ std::size_t BlockProduced(const std::uint8_t* p, bool value_first, bool& value_n
     const std::uint64_t high8 = ((bits >> 8 & 0xFF) * 0x0101010101010101ull) & kBitOfByte;
     const __m128i not_code = _mm_cmpeq_epi8(
         _mm_set_epi64x(static_cast<long long>(high8), static_cast<long long>(low)), zero);
-    count_sums = _mm_add_epi64(
-        count_sums, _mm_sad_epu8(_mm_andnot_si128(not_code, _mm_and_si128(bytes[k], count_mask)), zero));
+    const __m128i counts = _mm_andnot_si128(not_code, _mm_and_si128(bytes[k], count_mask));
+    count_sums = _mm_add_epi64(count_sums, _mm_sad_epu8(counts, zero));
     code_sums = _mm_add_epi64(code_sums, _mm_sad_epu8(_mm_andnot_si128(not_code, one), zero));
   }
-  alignas(16) std::uint64_t counts[2];
+  alignas(16) std::uint64_t run_bytes[2];
   alignas(16) std::uint64_t code_count[2];
-  _mm_store_si128(reinterpret_cast<__m128i*>(counts), count_sums);
+  _mm_store_si128(reinterpret_cast<__m128i*>(run_bytes), count_sums);
   _mm_store_si128(reinterpret_cast<__m128i*>(code_count), code_sums);
   // Literals are the bytes that are neither codes nor values: 64 less two per code, less the
   // value carried in, plus the value that lies past the block.
   const std::size_t literals = 64 - 2 * std::size_t(code_count[0] + code_count[1]) -
                                std::size_t{value_first} + std::size_t{value_next};
-  return literals + std::size_t(counts[0] + counts[1]);
+  return literals + std::size_t(run_bytes[0] + run_bytes[1]);
 }
 #endif
 
