@@ -104,9 +104,17 @@ struct PlaneCursor {
 // of one; only a mixture goes byte by byte. The run that follows is measured from the same
 // comparison and written without a branch; only a run that reaches past the group is measured
 // on. The cursor is copied in and out so that the byte stores cannot be taken to change it.
+//
+// With kTail the step takes the last bytes of a plane (1 to 16 left) whose buffer goes on for
+// sixteen readable bytes and whose output has kOutputSlack bytes of room past twice the
+// plane's length: the bytes past the plane are masked out, and the last byte of the plane has
+// no successor to repeat.
 #if defined(__SSE2__)
 constexpr std::size_t kStepNeeds = 17;  // sixteen bytes and the successor of the last
+constexpr std::size_t kPlanePadding = 16;
+constexpr std::size_t kOutputSlack = 32;
 
+template <bool kTail>
 PCX_ALWAYS_INLINE void EncodeStep(const std::uint8_t* plane, std::size_t count,
                                   PlaneCursor& cursor) {
   std::size_t i = cursor.i;
@@ -114,12 +122,16 @@ PCX_ALWAYS_INLINE void EncodeStep(const std::uint8_t* plane, std::size_t count,
   const __m128i sixteen = _mm_loadu_si128(reinterpret_cast<const __m128i*>(plane + i));
   const __m128i next = _mm_loadu_si128(reinterpret_cast<const __m128i*>(plane + i + 1));
   const __m128i run_code = _mm_set1_epi8(static_cast<char>(kRunCode));
-  // Bit j: byte j equals byte j + 1; byte j lies at 192 or above.
-  const unsigned repeats = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(sixteen, next)));
+  const unsigned left = kTail ? static_cast<unsigned>(count - i) : 17;
+  // Bit j: byte j equals byte j + 1 (both in the plane); byte j lies at 192 or above.
+  const unsigned repeats =
+      static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(sixteen, next))) &
+      (kTail ? (1u << (left - 1)) - 1 : 0xFFFFu);
   const unsigned high = static_cast<unsigned>(
       _mm_movemask_epi8(_mm_cmpeq_epi8(_mm_max_epu8(sixteen, run_code), sixteen)));
-  // The last byte stops the singles whether it repeats or not.
-  const unsigned singles = static_cast<unsigned>(std::countr_zero(repeats | 0x8000u));
+  // The last byte (of the sixteen, or past the plane's end) stops the singles.
+  const unsigned singles =
+      static_cast<unsigned>(std::countr_zero(repeats | (kTail ? 1u << left : 0x8000u)));
   const unsigned before = (1u << singles) - 1;
   const unsigned coded = high & before;
   if (coded == 0) {
@@ -137,12 +149,14 @@ PCX_ALWAYS_INLINE void EncodeStep(const std::uint8_t* plane, std::size_t count,
   // Without a repeat the singles stopped at the last byte, which then only starts the next
   // step.
   const std::size_t run = repeats >> singles & 1;
+  // The bytes that differ from their successor (in a tail, the plane's last byte too).
   const unsigned ends = ~repeats & ~before & 0xFFFFu;
-  if (ends == 0) {
+  if (!kTail && ends == 0) {
     const std::size_t end = RunEnd(plane, i, count);
     o = PutRun(plane[i], end - i, o);
     i = end;
   } else {
+    // When a tail step's singles took every byte left there is no run to write.
     const std::size_t length = std::countr_zero(ends) - singles + 1;
     o[0] = static_cast<std::uint8_t>(kRunCode + length);
     o[1] = plane[i];
@@ -154,7 +168,10 @@ PCX_ALWAYS_INLINE void EncodeStep(const std::uint8_t* plane, std::size_t count,
 }
 #else
 constexpr std::size_t kStepNeeds = 9;  // eight bytes and the successor of the last
+constexpr std::size_t kPlanePadding = 0;
+constexpr std::size_t kOutputSlack = 0;
 
+template <bool kTail>
 PCX_ALWAYS_INLINE void EncodeStep(const std::uint8_t* plane, std::size_t count,
                                   PlaneCursor& cursor) {
   using namespace byte_flags;
@@ -198,12 +215,23 @@ PCX_ALWAYS_INLINE void EncodeStep(const std::uint8_t* plane, std::size_t count,
 
 // The rest of a plane row from the cursor: steps while they have their bytes, then run by run.
 void FinishPlane(const std::uint8_t* plane, std::size_t count, PlaneCursor& c) {
-  while (count - c.i >= kStepNeeds) EncodeStep(plane, count, c);
+  while (count - c.i >= kStepNeeds) EncodeStep<false>(plane, count, c);
   while (c.i < count) {
     const std::size_t end = RunEnd(plane, c.i, count);
     c.o = PutRun(plane[c.i], end - c.i, c.o);
     c.i = end;
   }
+}
+
+// The same for a plane with kPlanePadding readable bytes past it and kOutputSlack bytes of
+// room past twice its length: the last bytes go in tail steps.
+void FinishPaddedPlane(const std::uint8_t* plane, std::size_t count, PlaneCursor& c) {
+#if defined(__SSE2__)
+  while (count - c.i >= kStepNeeds) EncodeStep<false>(plane, count, c);
+  while (c.i < count) EncodeStep<true>(plane, count, c);
+#else
+  FinishPlane(plane, count, c);
+#endif
 }
 
 std::size_t EncodeUnchecked(const std::uint8_t* plane, std::size_t count, std::uint8_t* out) {
@@ -275,13 +303,13 @@ std::size_t EncodePcx(std::span<const std::uint8_t> picture, std::span<std::uint
   if (picture.size() < kPictureBytes || out.size() < kPcxHeaderSize) return 0;
   std::memcpy(out.data(), kHeader.data(), kPcxHeaderSize);
   std::size_t length = kPcxHeaderSize;
-  std::array<std::uint8_t, 3 * kPictureWidth> line;
+  std::array<std::uint8_t, 3 * kPictureWidth + kPlanePadding> line{};
   const std::uint8_t* const planes[3] = {line.data(), line.data() + kPictureWidth,
                                          line.data() + 2 * kPictureWidth};
   // Each plane row is encoded into room for its worst case, all three side by side (each
   // step waits for the one before it in the same plane, so three independent planes keep the
   // processor busy), then copied out when the row fits.
-  std::array<std::array<std::uint8_t, 2 * kPictureWidth>, 3> encoded;
+  std::array<std::array<std::uint8_t, 2 * kPictureWidth + kOutputSlack>, 3> encoded;
   for (int r = 0; r < kPictureHeight; ++r) {
     SplitRow(picture.data() + std::size_t(r) * kRowBytes, line.data(),
              line.data() + kPictureWidth, line.data() + 2 * kPictureWidth);
@@ -289,12 +317,12 @@ std::size_t EncodePcx(std::span<const std::uint8_t> picture, std::span<std::uint
     constexpr std::size_t kCount = kPictureWidth;
     while (kCount - c[0].i >= kStepNeeds && kCount - c[1].i >= kStepNeeds &&
            kCount - c[2].i >= kStepNeeds) {
-      EncodeStep(planes[0], kCount, c[0]);
-      EncodeStep(planes[1], kCount, c[1]);
-      EncodeStep(planes[2], kCount, c[2]);
+      EncodeStep<false>(planes[0], kCount, c[0]);
+      EncodeStep<false>(planes[1], kCount, c[1]);
+      EncodeStep<false>(planes[2], kCount, c[2]);
     }
     for (int k = 0; k < 3; ++k) {
-      FinishPlane(planes[k], kCount, c[k]);
+      FinishPaddedPlane(planes[k], kCount, c[k]);
       const std::size_t n = static_cast<std::size_t>(c[k].o - encoded[k].data());
       if (n > out.size() - length) return 0;
       std::memcpy(out.data() + length, encoded[k].data(), n);
