@@ -66,7 +66,7 @@ fi
 # the same pipeline without the codec (packets copied through for decoding, frames kept raw
 # for encoding), divided by the frames; best of three.
 if command -v ffmpeg >/dev/null; then
-  frames=100
+  frames=300
   cpu() {  # CPU seconds of one ffmpeg run
     ffmpeg -hide_banner -nostdin -benchmark "$@" -f null - 2>&1 |
       awk -F'[ =s]+' '/^bench: utime/ { print $3 + $5 }'
