@@ -1,9 +1,12 @@
-// KZP packing (with its verification), the plain exhaustive compressor it must equal, and
-// unpacking, on entries like a run's; liblz4 on the same payloads for comparison.
+// KZP packing (with its verification), the compressor's match search alone (BM_CompressChunk:
+// the chunks compressed without verification), the plain exhaustive compressor it must equal,
+// and unpacking, on entries like a run's; liblz4 on the same payloads for comparison.
 #include <benchmark/benchmark.h>
 #include <lz4.h>
 
+#include <algorithm>
 #include <map>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -55,6 +58,23 @@ void BM_PackEntry(benchmark::State& state) {
     port.Clear();
   }
   Finish(state, source.size(), n);
+}
+
+void BM_CompressChunk(benchmark::State& state) {
+  const Bytes& source = PayloadBytes(static_cast<int>(state.range(0)));
+  zemlo::testing::RecordingPort port;
+  Bytes out(zemlo::PackedBound(source.size()));
+  std::size_t n = 0;
+  for (auto _ : state) {
+    n = 0;
+    for (std::size_t start = 0; start < source.size(); start += zemlo::kKzpChunkSize) {
+      const std::size_t count = std::min(zemlo::kKzpChunkSize, source.size() - start);
+      n += zemlo::CompressChunk(source, start, std::span(out).subspan(n), count, port,
+                                zemlo::Owner::kMain);
+    }
+    benchmark::DoNotOptimize(out.data());
+  }
+  Finish(state, source.size(), n + zemlo::kKzpMagicSize);
 }
 
 void BM_ReferenceCompressor(benchmark::State& state) {
@@ -113,6 +133,7 @@ constexpr int kPayloads = 6;
 }  // namespace
 
 BENCHMARK(BM_PackEntry)->DenseRange(0, kPayloads - 1);
+BENCHMARK(BM_CompressChunk)->DenseRange(0, kPayloads - 1);
 BENCHMARK(BM_ReferenceCompressor)->DenseRange(0, kPayloads - 1);
 BENCHMARK(BM_UnpackEntry)->DenseRange(0, kPayloads - 1);
 BENCHMARK(BM_Lz4Compress)->DenseRange(0, kPayloads - 1);

@@ -2,12 +2,18 @@
 // (1,440,000 per picture) per second: a sprite-like icon picture (black with a few sprites),
 // a busy photo-like one (smooth shading with fine grain, hardly a run) and, as the worst case
 // for the run-length coders, pure noise.
+//
+// `picture_bench --save-pictures DIR` writes the sprite and busy pictures as PCX files and as
+// raw RGB (sprites.pcx, busy.pcx, sprites.rgb, busy.rgb) so that other programs can be timed
+// on the same pictures (bench/peer_codecs.sh).
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <fstream>
+#include <string>
 #include <random>
 #include <vector>
 
@@ -25,6 +31,7 @@ using testing::ByteRun1;
 using testing::PutChunk;
 
 enum Kind { kSprites = 0, kBusy = 1, kNoise = 2 };
+const char* const kKindNames[] = {"sprites", "busy", "noise"};
 
 // One colour index per pixel; the pictures are these indices through a fixed palette.
 Bytes MakePhoto();
@@ -135,6 +142,7 @@ void BM_DecodePcx(benchmark::State& state) {
   }
   state.SetBytesProcessed(std::int64_t(state.iterations()) * std::int64_t(kPictureBytes));
   state.counters["file_bytes"] = double(file.size());
+  state.SetLabel(kKindNames[state.range(0)]);
 }
 
 void BM_EncodePcx(benchmark::State& state) {
@@ -145,6 +153,7 @@ void BM_EncodePcx(benchmark::State& state) {
     benchmark::ClobberMemory();
   }
   state.SetBytesProcessed(std::int64_t(state.iterations()) * std::int64_t(kPictureBytes));
+  state.SetLabel(kKindNames[state.range(0)]);
 }
 
 void BM_DecodeIlbmAndExpand(benchmark::State& state) {
@@ -157,6 +166,7 @@ void BM_DecodeIlbmAndExpand(benchmark::State& state) {
   }
   state.SetBytesProcessed(std::int64_t(state.iterations()) * std::int64_t(kPictureBytes));
   state.counters["file_bytes"] = double(file.size());
+  state.SetLabel(kKindNames[state.range(0)]);
 }
 
 // Arguments: picture kind (0 sprites, 1 busy photo, 2 noise); for IFF also the layout
@@ -171,6 +181,40 @@ BENCHMARK(BM_DecodeIlbmAndExpand)
     ->Args({kBusy, 0})
     ->Unit(benchmark::kMicrosecond);
 
+void WriteFile(const std::string& path, const Bytes& bytes) {
+  std::ofstream out(path, std::ios::binary);
+  out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+}
+
+// The working picture is blue, green, red; raw pictures are red, green, blue.
+Bytes RgbOf(const Bytes& picture) {
+  Bytes rgb(picture.size());
+  for (std::size_t i = 0; i < picture.size(); i += 3) {
+    rgb[i] = picture[i + 2];
+    rgb[i + 1] = picture[i + 1];
+    rgb[i + 2] = picture[i];
+  }
+  return rgb;
+}
+
+int SavePictures(const std::string& dir) {
+  for (auto [kind, name] : {std::pair{kSprites, "sprites"}, std::pair{kBusy, "busy"}}) {
+    const Bytes pic = MakePicture(kind);
+    Bytes file(kPcxMaxSize);
+    file.resize(EncodePcx(pic, file));
+    WriteFile(dir + "/" + name + ".pcx", file);
+    WriteFile(dir + "/" + name + ".rgb", RgbOf(pic));
+  }
+  return 0;
+}
+
 }  // namespace
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv) {
+  if (argc == 3 && std::string(argv[1]) == "--save-pictures") return SavePictures(argv[2]);
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  return 0;
+}

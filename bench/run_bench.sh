@@ -1,22 +1,62 @@
 #!/usr/bin/env bash
-# Speed of the zgl program over a full range: 2000 full-size (800 x 600) sprite-like PCX
-# sources for icons 3000 to 4999, made in a temporary folder. Times "zgl create" with DPAK 0
-# and DPAK 2 and "zgl show" over the result, against the I/O floor: reading every source
-# and writing every output once with cat.
-#   bench/run_bench.sh [path/to/zgl]    (default: build/native/src/app/console/zgl)
+# Speed of whole zgl runs over a full range: 2000 full-size (800 x 600) sprite-like PCX
+# sources for icons 3000 to 4999. Times "zgl create" with DPAK 0 and DPAK 2 and "zgl show"
+# over the DPAK 2 library, each against the I/O floor: io_floor (built with the benchmarks)
+# reads every file the run reads once and writes as many files of the same sizes as the run
+# wrote. Everything is measured in this one run, on tmpfs (/dev/shm) and on disk ($TMPDIR or
+# /tmp), and reported as icons/s, cores used ((user + system) / wall time) and ratios.
+#   bench/run_bench.sh [--jobs N] [--place tmpfs|disk|both] [path/to/zgl]
+# (default zgl: build/native/src/app/console/zgl, floor: io_floor beside the benchmarks).
+# When zgl takes --jobs, each run is made with --jobs 1 and with the default (and with
+# --jobs N when asked) and the speed-up over --jobs 1 is reported; otherwise the default only.
 set -eu
 root="$(cd "$(dirname "$0")/.." && pwd)"
-zgl="${1:-$root/build/native/src/app/console/zgl}"
+jobs=""
+place=both
+zgl="$root/build/native/src/app/console/zgl"
+while [ $# -gt 0 ]; do
+  case "$1" in
+    --jobs) jobs="$2"; shift 2 ;;
+    --place) place="$2"; shift 2 ;;
+    -h|--help) sed -n '2,12p' "$0"; exit 0 ;;
+    *) zgl="$1"; shift ;;
+  esac
+done
+zgl="$(cd "$(dirname "$zgl")" && pwd)/$(basename "$zgl")"
+floor="${FLOOR:-$root/build/native/bench/io_floor}"
 [ -x "$zgl" ] || { echo "no zgl at $zgl (build it first)" >&2; exit 2; }
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-cd "$work"
-mkdir pcx
+[ -x "$floor" ] || { echo "no io_floor at $floor (build the benchmarks)" >&2; exit 2; }
+/usr/bin/python3 -c 'import PIL' 2>/dev/null ||
+  { echo "the sources are drawn with Pillow: apt-get install python3-pil" >&2; exit 2; }
+
+# The variants of each run: option words for zgl, and their names.
+variants=("")
+names=("default")
+if "$zgl" --help 2>&1 | grep -q -- '--jobs'; then
+  variants=("--jobs 1" "")
+  names=("--jobs 1" "default")
+  if [ -n "$jobs" ]; then
+    variants+=("--jobs $jobs")
+    names+=("--jobs $jobs")
+  fi
+elif [ -n "$jobs" ]; then
+  echo "this zgl takes no --jobs: the default runs only" >&2
+fi
+
+places=()
+case "$place" in
+  tmpfs) places=(tmpfs) ;;
+  disk) places=(disk) ;;
+  both) places=(tmpfs disk) ;;
+  *) echo "--place is tmpfs, disk or both" >&2; exit 2 ;;
+esac
 
 # Fifty distinct sprites (nested blocks and ellipses, some cut by black stripes, with
 # scattered texture so the packer has real work) at varying places; each icon is a copy of
 # one of them.
-/usr/bin/python3 - <<'PY'
+make_sources() {  # folder
+  mkdir -p "$1/pcx"
+  (cd "$1" && /usr/bin/python3 - <<'PY'
 import random
 from PIL import Image, ImageDraw
 random.seed(7)
@@ -38,11 +78,14 @@ for k in range(50):
             random.randrange(1, 256), random.randrange(256), random.randrange(256))
     img.save("pcx/sprite%02d.pcx" % k)
 PY
-for i in $(seq 3000 4999); do
-  cp "pcx/sprite$(printf %02d $((i % 50))).pcx" "pcx/p${i:0:1}_${i:1:1}_${i:2:1}_${i:3:1}.pcx"
-done
-rm pcx/sprite*.pcx
-source_bytes=$(cat pcx/* | wc -c)
+  )
+  local i
+  for i in $(seq 3000 4999); do
+    cp "$1/pcx/sprite$(printf %02d $((i % 50))).pcx" \
+       "$1/pcx/p${i:0:1}_${i:1:1}_${i:2:1}_${i:3:1}.pcx"
+  done
+  rm "$1"/pcx/sprite*.pcx
+}
 
 write_project() {  # DPAK value
   {
@@ -64,33 +107,72 @@ write_project() {  # DPAK value
   { cat bench.zgl; echo 'FPCX IFF\0\0\0\0.pcx '; } >show.zgl
 }
 
-seconds() {  # wall-clock seconds of a command, its output dropped
-  local start end
-  start=$(date +%s.%N)
-  "$@" >/dev/null 2>&1 || true
-  end=$(date +%s.%N)
-  awk -v a="$start" -v b="$end" 'BEGIN { printf "%.2f", b - a }'
+timed() {  # wall and CPU (user + system) seconds of a command, its output dropped
+  local TIMEFORMAT='%R %U %S'
+  { time "$@" >/dev/null 2>&1 || true; } 2>&1 | awk '{ printf "%.3f %.3f\n", $1, $2 + $3 }'
 }
 rate() { awk -v s="$1" 'BEGIN { if (s > 0) printf "%.0f", 2000 / s; else print "inf" }'; }
-ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (b > 0) printf "%.1f", a / b; else print "-" }'; }
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (b > 0) printf "%.2f", a / b; else print "-" }'; }
+cores() { awk -v w="$1" -v c="$2" 'BEGIN { if (w > 0) printf "%.2f", c / w; else print "-" }'; }
 
-echo "2000 sources, $((source_bytes / 1024)) KiB of PCX"
-for dpak in 0 2; do
-  rm -rf out bench.coo bench.ofs IFF floor && mkdir out floor
-  write_project "$dpak"
+# One timed run per variant, then the floor; prints one line per variant.
+measure() {  # label, command word, project file, floor read list, outputs to list after the run
+  local label="$1" command="$2" project="$3" reads="$4" outputs="$5"
+  local k wall cpu base_wall="" floor_wall
+  local -a walls cpus
+  for k in "${!variants[@]}"; do
+    rm -rf out IFF bench.coo bench.ofs floor
+    mkdir -p out floor
+    [ "$command" = show ] && cp -r kept/. .
+    sync
+    # shellcheck disable=SC2086
+    read -r wall cpu < <(timed "$zgl" "$command" ${variants[$k]} "$project")
+    walls[$k]=$wall
+    cpus[$k]=$cpu
+  done
+  eval "$outputs" | xargs -d '\n' stat -c %s >sizes.txt
   sync
-  create=$(seconds "$zgl" create bench.zgl)
-  output_bytes=$(cat out/* bench.ofs bench.coo | wc -c)
-  # The I/O floor: every source read once, every output written once, with cat.
-  floor=$(seconds bash -c 'cat pcx/* >/dev/null
-    for f in out/* bench.ofs bench.coo; do cat "$f" >"floor/${f##*/}"; done')
-  echo "zgl create DPAK $dpak: ${create} s = $(rate "$create") icons/s;" \
-       "outputs $((output_bytes / 1024)) KiB; cat floor ${floor} s; ratio $(ratio "$create" "$floor")"
+  read -r floor_wall _ < <(timed "$floor" "$reads" sizes.txt floor)
+  echo "$label: $(wc -l <sizes.txt) files written;" \
+       "floor $floor_wall s ($(rate "$floor_wall") icons/s)"
+  for k in "${!variants[@]}"; do
+    wall=${walls[$k]}
+    [ "${names[$k]}" = "--jobs 1" ] && base_wall=$wall
+    local line="  ${names[$k]}: $wall s, $(rate "$wall") icons/s,"
+    line+=" cores used $(cores "$wall" "${cpus[$k]}"),"
+    line+=" $(ratio "$wall" "$floor_wall")x the floor's time"
+    [ -n "$base_wall" ] && [ "${names[$k]}" != "--jobs 1" ] &&
+      line+=", $(ratio "$base_wall" "$wall")x as fast as --jobs 1"
+    echo "$line"
+  done
+}
+
+echo "load average before: $(cut -d' ' -f1-3 /proc/loadavg); $(nproc) processors"
+for where in "${places[@]}"; do
+  if [ "$where" = tmpfs ]; then
+    base=/dev/shm
+  else
+    base="${TMPDIR:-/tmp}"
+  fi
+  kind=$(stat -f -c %T "$base")
+  work=$(mktemp -d -p "$base" zgl-bench.XXXXXX)
+  trap 'rm -rf "$work"' EXIT
+  cd "$work"
+  make_sources "$work"
+  find pcx -type f | sort >reads-create.txt
+  echo "== $where ($base, $kind): 2000 sources, $(($(cat pcx/* | wc -c) / 1024)) KiB of PCX"
+  for dpak in 0 2; do
+    write_project "$dpak"
+    measure "zgl create DPAK $dpak" create bench.zgl reads-create.txt \
+      'find out -type f; echo bench.ofs; echo bench.coo'
+  done
+  # The DPAK 2 library of the last create run is shown.
+  rm -rf kept && mkdir kept
+  cp -r out bench.ofs bench.coo kept/
+  { find kept/out -type f; echo kept/bench.ofs; echo kept/bench.coo; } >reads-show.txt
+  measure "zgl show (DPAK 2 library)" show show.zgl reads-show.txt 'find IFF -type f'
+  cd /
+  rm -rf "$work"
+  trap - EXIT
 done
-rm -rf floor && mkdir floor
-show=$(seconds "$zgl" show show.zgl)
-export_bytes=$(find IFF -type f -exec cat {} + | wc -c)
-floor=$(seconds bash -c 'cat out/*.blk bench.ofs bench.coo >/dev/null
-  find IFF -type f | while read -r f; do cat "$f" >"floor/${f//\//_}"; done')
-echo "zgl show (DPAK 2 library): ${show} s = $(rate "$show") icons/s;" \
-     "exports $((export_bytes / 1024)) KiB; cat floor ${floor} s; ratio $(ratio "$show" "$floor")"
+echo "load average after: $(cut -d' ' -f1-3 /proc/loadavg)"

@@ -19,6 +19,10 @@ namespace {
 // same (length, distance) as trying the 32 distances one after the other.
 constexpr std::uint32_t DistanceBit(int distance) { return 0x80000000u >> (distance - 1); }
 int SmallestDistance(std::uint32_t mask) { return 1 + std::countl_zero(mask); }
+// The bits of the distances below `distance`.
+constexpr std::uint32_t SmallerDistances(int distance) {
+  return distance > 1 ? ~0u << (kKzpWindow + 1 - distance) : 0;
+}
 
 // Candidates that exist at position p: distances 1 .. min(p, 32).
 std::uint32_t ExistingCandidates(std::size_t p) {
@@ -77,8 +81,8 @@ KZP_ALWAYS_INLINE std::uint32_t EqualityMask(const std::uint8_t* s, std::size_t 
 
 // Bytes equal at p + k and p - d + k for k = known .. cap - 1, counted up to the first
 // difference; eight at a time while the source has eight bytes left.
-int ExtendMatch(const std::uint8_t* s, std::size_t size, std::size_t p, int d, int known,
-                int cap) {
+KZP_ALWAYS_INLINE int ExtendMatch(const std::uint8_t* s, std::size_t size, std::size_t p, int d,
+                                  int known, int cap) {
   int k = known;
   while (k + 8 <= cap || (k < cap && p + k + 8 <= size)) {
     std::uint64_t a;
@@ -102,23 +106,30 @@ int ExtendMatch(const std::uint8_t* s, std::size_t size, std::size_t p, int d, i
   return k;
 }
 
-// The best match of at least kKzpMinMatch bytes among the candidates in `four_or_more`, or
-// (0, 0) when there is none; candidates are measured in increasing distance and a longer one
-// only replaces a shorter one, so equal lengths keep the smallest distance.
-Match LongestOfCandidates(const std::uint8_t* s, std::size_t size, std::size_t p, int cap,
-                          std::uint32_t four_or_more) {
-  Match best;
-  while (four_or_more != 0) {
-    const int d = SmallestDistance(four_or_more);
-    four_or_more &= ~DistanceBit(d);
-    // To replace the kept match a candidate must match one byte more than it; most fail
-    // right there.
-    if (best.length != 0 && s[p + best.length] != s[p + best.length - d]) continue;
-    const int length = ExtendMatch(s, size, p, d, kKzpMinMatch, cap);
-    if (length > best.length) {
-      best = {length, d};
-      if (length == cap) break;  // nothing later can be longer
+// The best match of at least kKzpMinMatch bytes among the candidates in `four_or_more` (not
+// 0). The smallest distance is measured first, eight bytes at a time; in a run of one value
+// it already reaches the cap. A later candidate replaces the kept match only when it is
+// longer, so it must also match the byte just past the kept length: the equality mask of that
+// byte's position drops every candidate that does not, all at once, and only the few left are
+// measured, in increasing distance. Equal lengths keep the smallest distance, as trying the
+// distances one after the other does.
+KZP_ALWAYS_INLINE Match LongestOfCandidates(const std::uint8_t* s, std::size_t size,
+                                            std::size_t p, int cap,
+                                            std::uint32_t four_or_more) {
+  int d = SmallestDistance(four_or_more);
+  Match best{ExtendMatch(s, size, p, d, kKzpMinMatch, cap), d};
+  std::uint32_t rest = four_or_more & ~DistanceBit(d);
+  int filtered_at = 0;
+  while (rest != 0 && best.length < cap) {
+    if (filtered_at != best.length) {
+      rest &= EqualityMask(s, p + static_cast<std::size_t>(best.length));
+      filtered_at = best.length;
+      if (rest == 0) break;
     }
+    d = SmallestDistance(rest);
+    rest &= ~DistanceBit(d);
+    const int length = ExtendMatch(s, size, p, d, kKzpMinMatch, cap);
+    if (length > best.length) best = {length, d};
   }
   return best;
 }
@@ -136,7 +147,10 @@ KZP_ALWAYS_INLINE std::uint32_t MaskBefore(const std::uint8_t* s, std::size_t q,
 // the table, a position whose entry is more than 32 back has no such match; the others are
 // checked with the masks. Positions are kept modulo 65536: a stale or aliased entry can only
 // claim a candidate that the masks then reject, never hide one.
-constexpr int kSkimAfter = 16;  // literal positions in a row before skimming
+// Literal positions in a row before skimming; entering it costs 32 inserts, which a stretch
+// of literals between the short matches of painted pictures does not pay back.
+constexpr int kSkimAfter = 64;
+constexpr std::size_t kShortLiterals = 16;  // literal runs written with one fixed-size copy
 
 class RecentWords {
  public:
@@ -209,6 +223,16 @@ std::size_t CompressChunk(std::span<const std::uint8_t> source, std::size_t star
     m2 = MaskBefore(s, (q) + 2, end); \
     m3 = MaskBefore(s, (q) + 3, end); \
   } while (false)
+  // Every match found here is at most 32 long and 32 back: the two-byte form.
+  auto put_replicate = [&](Match match) {
+    if (out.size() - written >= 2) {
+      out[written] = static_cast<std::uint8_t>(kTagReplicate | (match.length - 1));
+      out[written + 1] = static_cast<std::uint8_t>(match.distance);
+      written += 2;
+    } else {
+      written += PutReplicateTag(out.subspan(written), match.distance, match.length, port, owner);
+    }
+  };
   RecentWords words;
   bool words_cleared = false;
   bool skimming = false;
@@ -235,8 +259,7 @@ std::size_t CompressChunk(std::span<const std::uint8_t> source, std::size_t star
       KZP_RELOAD_MASKS(p);
     }
     const int cap = static_cast<int>(std::min(end - p, std::size_t{kKzpMaxMatch}));
-    const std::uint32_t four_or_more =
-        m0 & m1 & m2 & m3 & ExistingCandidates(p);
+    const std::uint32_t four_or_more = m0 & m1 & m2 & m3 & ExistingCandidates(p);
     const Match match =
         four_or_more != 0 ? LongestOfCandidates(s, source.size(), p, cap, four_or_more) : Match{};
     if (match.length < kKzpMinMatch) {
@@ -260,21 +283,38 @@ std::size_t CompressChunk(std::span<const std::uint8_t> source, std::size_t star
       continue;
     }
     if (p > literals_from) {
-      written += PutWriteTag(source.subspan(literals_from, p - literals_from),
-                             out.subspan(written), port, owner);
+      const std::size_t n = p - literals_from;
+      if (n <= kShortLiterals && out.size() - written >= 1 + kShortLiterals &&
+          source.size() - literals_from >= kShortLiterals) {
+        // The common short run: its tag byte and a fixed-size copy that the next tag
+        // overwrites past the run.
+        out[written] = static_cast<std::uint8_t>(n);
+        std::memcpy(out.data() + written + 1, s + literals_from, kShortLiterals);
+        written += 1 + n;
+      } else {
+        written += PutWriteTag(source.subspan(literals_from, n), out.subspan(written), port,
+                               owner);
+      }
     }
-    if (out.size() - written >= 2) {
-      // Every match found here is at most 32 long and 32 back: the two-byte form.
-      out[written] = static_cast<std::uint8_t>(kTagReplicate | (match.length - 1));
-      out[written + 1] = static_cast<std::uint8_t>(match.distance);
-      written += 2;
-    } else {
-      written += PutReplicateTag(out.subspan(written), match.distance, match.length, port, owner);
-    }
+    put_replicate(match);
     p += static_cast<std::size_t>(match.length);
-    literals_from = p;
     skimming = false;
     misses = 0;
+    if (match.length == kKzpMaxMatch) {
+      // After a full-length match the next is mostly the same distance again (a run, a
+      // repeated pattern). When no smaller distance matches even the first byte and this one
+      // reaches the cap, nothing can beat it, and the other three masks are not needed.
+      while (p >= window && p < match_end) {
+        m0 = WindowMask(s, p);
+        const std::uint32_t same = DistanceBit(match.distance);
+        if ((m0 & (SmallerDistances(match.distance) | same)) != same) break;
+        const int cap = static_cast<int>(std::min(end - p, std::size_t{kKzpMaxMatch}));
+        if (ExtendMatch(s, source.size(), p, match.distance, 1, cap) != cap) break;
+        put_replicate({cap, match.distance});
+        p += static_cast<std::size_t>(cap);
+      }
+    }
+    literals_from = p;
     KZP_RELOAD_MASKS(p);
   }
 #undef KZP_RELOAD_MASKS

@@ -144,6 +144,61 @@ TEST(KzpCompressor, PackedBytesEqualReference) {
   ExpectSameAsReference(samples::PlainEntry(samples::PaintedPicture(120, 90, 24)), "painted");
 }
 
+// Streams made of pieces that switch the best distance at every turn: runs and repeated
+// patterns of several periods (where a full-length match at one distance is followed by a
+// smaller one that also reaches the cap), copies from up to 40 bytes back, and noise.
+Bytes PatchworkBytes(std::size_t n, std::uint32_t seed) {
+  std::mt19937 rng(seed);
+  Bytes out;
+  while (out.size() < n) {
+    const std::size_t length = 1 + rng() % 90;
+    const int kind = static_cast<int>(rng() % 4);
+    if (kind == 0) {
+      out.insert(out.end(), length, static_cast<std::uint8_t>(rng() % 3));
+    } else if (kind == 1) {
+      const std::size_t period = 1 + rng() % 12;
+      Bytes pattern(period);
+      for (auto& b : pattern) b = static_cast<std::uint8_t>(rng() % 4);
+      for (std::size_t k = 0; k < length; ++k) out.push_back(pattern[k % period]);
+    } else if (kind == 2 && !out.empty()) {
+      const std::size_t back = 1 + rng() % std::min<std::size_t>(40, out.size());
+      for (std::size_t k = 0; k < length; ++k) out.push_back(out[out.size() - back]);
+    } else {
+      for (std::size_t k = 0; k < length % 9; ++k) out.push_back(static_cast<std::uint8_t>(rng()));
+    }
+  }
+  out.resize(n);
+  return out;
+}
+
+TEST(KzpCompressor, PackedBytesEqualReferenceOnPatchwork) {
+  for (std::uint32_t seed = 0; seed < 60; ++seed) {
+    const std::size_t n = seed % 10 == 0 ? 8192 * 2 + seed : 200 + seed * 97;
+    ExpectSameAsReference(PatchworkBytes(n, seed), "patchwork");
+  }
+  // A period of six that turns into a period of three: after full matches 6 back, 3 back
+  // matches as far, and the smaller distance must win.
+  Bytes turn;
+  for (int k = 0; k < 200; ++k) turn.push_back(static_cast<std::uint8_t>(k % 6 < 3 ? k % 3 : 7));
+  for (int k = 0; k < 200; ++k) turn.push_back(static_cast<std::uint8_t>(k % 3));
+  ExpectSameAsReference(turn, "period six then three");
+}
+
+// Chunks that end anywhere, with matches reaching back before them: near the end the cap
+// falls below 32, where a smaller distance can tie a larger one that matched in full before.
+TEST(KzpCompressor, ChunksEndingAnywhereEqualReference) {
+  std::mt19937 rng(77);
+  RecordingPort port;
+  for (std::uint32_t seed = 0; seed < 400; ++seed) {
+    const Bytes source = PatchworkBytes(1500, seed);
+    const std::size_t start = rng() % 700;
+    const std::size_t count = 1 + rng() % 800;
+    Bytes expected;
+    reference::CompressChunkReference(source, start, count, expected);
+    ASSERT_EQ(Compress(source, start, count, port), expected) << seed;
+  }
+}
+
 TEST(KzpCompressor, ChunkEdgesEqualReference) {
   for (std::size_t n : {8191, 8192, 8193, 8195, 8196, 8200, 16384, 16385, 24577, 30000}) {
     ExpectSameAsReference(samples::Run(n, 0x42), "run");

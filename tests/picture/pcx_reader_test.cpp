@@ -200,6 +200,108 @@ TEST(PcxReader, DataEndingBeforeTheLastRowAreRefusedUntouched) {
   }
 }
 
+// Complete scanlines of codes in three mixtures: busy pictures (literals, runs of one for
+// bytes of 192 and above, now and then a short run, a run of count 0 or a long one), run-heavy
+// ones (counts near 63, whose last run passes the scanline end), and stretches of codes whose
+// values lie at 192 and above themselves, so that code and value bytes look alike.
+Bytes RandomScanlines(std::mt19937& rng, int bpl, int rows, int style) {
+  Bytes file = PcxHeader(bpl, 7, 7 + rows - 1);
+  auto high = [&rng] { return std::uint8_t(192 + rng() % 64); };
+  auto literal = [&rng] { return std::uint8_t(rng() % 192); };
+  for (int r = 0; r < rows; ++r) {
+    std::size_t produced = 0;
+    do {
+      const int pick = int(rng() % 100);
+      int count = 1;
+      if (style == 0) {
+        if (pick < 70) {
+          file.push_back(literal());
+        } else if (pick < 90) {
+          file.insert(file.end(), {0xC1, high()});
+        } else {
+          count = pick < 95 ? 2 + int(rng() % 3) : pick < 97 ? 0 : 62 + int(rng() % 2);
+          file.insert(file.end(), {std::uint8_t(0xC0 | count), std::uint8_t(rng())});
+        }
+      } else if (style == 1) {
+        if (pick < 30) {
+          file.push_back(literal());
+        } else {
+          count = pick < 40 ? 0 : pick < 80 ? 61 + int(rng() % 3) : int(rng() % 64);
+          file.insert(file.end(), {std::uint8_t(0xC0 | count), std::uint8_t(rng())});
+        }
+      } else {
+        if (pick < 25) {
+          file.push_back(literal());
+        } else {
+          count = int(rng() % 4);
+          file.insert(file.end(), {std::uint8_t(0xC0 | count), pick < 85 ? high() : literal()});
+        }
+      }
+      produced += std::size_t(count);
+    } while (produced < 3 * std::size_t(bpl));
+  }
+  return file;
+}
+
+// Where the codes of the rows that land in the picture end, walked as the plain decoder
+// walks them; 0 when the data end first.
+std::size_t NeededBytes(const Bytes& file) {
+  const std::size_t line = 3 * std::size_t(file[66] | file[67] << 8);
+  const int rows = std::clamp((file[10] | file[11] << 8) - (file[6] | file[7] << 8) + 1, 0, 600);
+  std::size_t pos = 128;
+  for (int r = 0; r < rows; ++r) {
+    std::size_t produced = 0;
+    do {
+      if (pos >= file.size()) return 0;
+      const std::uint8_t b = file[pos++];
+      if (b >= 192) {
+        if (pos >= file.size()) return 0;
+        ++pos;
+        produced += b & 63;
+      } else {
+        ++produced;
+      }
+    } while (produced < line);
+  }
+  return pos;
+}
+
+// Long scanlines go through the decoder's fast paths; every file is compared with the plain
+// decoder whole, then cut at random places and at each of its last bytes: a cut is refused
+// with the picture untouched exactly when it loses a code of a row in the picture.
+TEST(PcxReader, MatchesThePlainDecoderOnLongScanlinesAndCuts) {
+  std::mt19937 rng(4321);
+  const Bytes pattern = PatternPicture();
+  Bytes fast(kPictureBytes), plain(kPictureBytes), whole(kPictureBytes);
+  const int widths[] = {1, 2, 3, 7, 21, 22, 63, 64, 65, 399, 400, 799, 800, 801, 1000, 1366};
+  for (int round = 0; round < 72; ++round) {
+    const int bpl = round < 48 ? widths[round % std::size(widths)] : 1 + int(rng() % 1400);
+    // A few files reach past the picture's last row.
+    const int rows = round % 24 == 5 ? 601 + int(rng() % 10) : 1 + int(rng() % 10);
+    const Bytes file = RandomScanlines(rng, bpl, rows, round % 3);
+    SCOPED_TRACE(::testing::Message() << "round " << round << " bpl " << bpl << " rows " << rows);
+    plain = pattern;
+    ASSERT_EQ(PlainDecodePcx(file, plain), 1);
+    whole = pattern;
+    ASSERT_EQ(DecodePcx(file, whole), 1);
+    ASSERT_TRUE(whole == plain);
+
+    const std::size_t needed = NeededBytes(file);
+    ASSERT_GT(needed, 128u);
+    std::vector<std::size_t> cuts;
+    for (int k = 0; k < 8; ++k) cuts.push_back(128 + rng() % (file.size() - 128));
+    for (std::size_t k = 1; k <= 40 && k < needed; ++k) cuts.push_back(needed - k);
+    cuts.push_back(needed);
+    for (const std::size_t cut : cuts) {
+      const Bytes part(file.begin(), file.begin() + cut);
+      fast = pattern;
+      const int result = DecodePcx(part, fast);
+      ASSERT_EQ(result, cut >= needed ? 1 : 0) << "cut " << cut;
+      ASSERT_TRUE(fast == (result ? whole : pattern)) << "cut " << cut;
+    }
+  }
+}
+
 TEST(PcxReader, MatchesThePlainDecoderOnRandomCodeStreams) {
   std::mt19937 rng(1234);
   for (int round = 0; round < 300; ++round) {

@@ -56,6 +56,45 @@ TEST(PcxWriter, MatchesThePlainEncoderOnRandomPlanes) {
   }
 }
 
+// Plane rows as busy pictures give them: neighbours that hardly repeat, in a band of values
+// below 192, above it or across it, with a pair now and then and runs of the lengths around
+// 63 that start and end anywhere, the row's end included.
+Bytes BusyPlane(std::mt19937& rng, std::size_t n) {
+  const int centre = int(rng() % 256);
+  const int grain = 1 + int(rng() % 20);
+  const int runs = int(rng() % 12);  // percent of positions that start a run
+  const int lengths[] = {2, 3, 7, 8, 9, 15, 16, 17, 18, 31, 62, 63, 64, 65, 125, 126, 127, 189};
+  Bytes plane;
+  while (plane.size() < n) {
+    const int v = std::clamp(centre + int(rng() % (2 * grain + 1)) - grain, 0, 255);
+    const std::size_t length = int(rng() % 100) < runs ? lengths[rng() % std::size(lengths)] : 1;
+    plane.insert(plane.end(), length, std::uint8_t(v));
+  }
+  plane.resize(n);
+  return plane;
+}
+
+TEST(PcxWriter, MatchesThePlainEncoderOnBusyPlanes) {
+  std::mt19937 rng(2024);
+  for (int round = 0; round < 4000; ++round) {
+    const std::size_t n = round % 4 == 0 ? 800 : 1 + rng() % 1000;
+    const Bytes plane = BusyPlane(rng, n);
+    ASSERT_EQ(Encode(plane), PlainEncodePlane(plane)) << round;
+  }
+  // Runs around 63 after every number of runs of one, ending at the row's end or just before.
+  for (const std::size_t run : {2, 15, 16, 17, 62, 63, 64, 65, 126, 127}) {
+    for (std::size_t singles = 0; singles < 40; ++singles) {
+      for (std::size_t after = 0; after < 3; ++after) {
+        Bytes plane;
+        for (std::size_t k = 0; k < singles; ++k) plane.push_back(std::uint8_t(180 + k % 30));
+        plane.insert(plane.end(), run, std::uint8_t(singles % 2 ? 200 : 100));
+        for (std::size_t k = 0; k < after; ++k) plane.push_back(std::uint8_t(7 + k));
+        ASSERT_EQ(Encode(plane), PlainEncodePlane(plane)) << run << " " << singles << " " << after;
+      }
+    }
+  }
+}
+
 TEST(PcxWriter, BlackPictureGivesTheFixedFile) {
   Bytes out(kPcxMaxSize);
   const std::size_t length = EncodePcx(BlankPicture(), out);
@@ -76,8 +115,8 @@ TEST(PcxWriter, BlackPictureGivesTheFixedFile) {
 TEST(PcxWriter, WrittenPicturesReadBackExactly) {
   std::mt19937 rng(5);
   Bytes out(kPcxMaxSize);
-  for (int round = 0; round < 6; ++round) {
-    const Bytes pic = RandomPicture(rng, round % 3);
+  for (int round = 0; round < 8; ++round) {
+    const Bytes pic = RandomPicture(rng, round % 4);
     const std::size_t length = EncodePcx(pic, out);
     ASSERT_GT(length, 128u);
     // The planes are red, green, blue, each row encoded on its own.

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <filesystem>
@@ -17,6 +18,7 @@
 #include <vector>
 
 #include "core/geometry.h"
+#include "picture/pcx_plain.h"
 #include "support/iff_builder.h"
 #include "support/temp_dir.h"
 
@@ -76,10 +78,43 @@ inline Bytes PatternPicture() {
 }
 
 // Random pictures of the kinds the tool meets: black with sprites (long runs), noise (no
-// runs, half the bytes at 192 or above), and mixtures with runs of every length.
+// runs, half the bytes at 192 or above), mixtures with runs of every length, and busy
+// photo-like pictures (kind 3): smooth shading with a grain in every byte, so that hardly a
+// byte repeats its neighbour, bright areas above 192 next to dark ones, and a few flat
+// patches whose runs have the lengths around 63 and end anywhere, the row's end included.
 inline Bytes RandomPicture(std::mt19937& rng, int kind) {
   Bytes p(kPictureBytes, 0);
   std::uniform_int_distribution<int> byte(0, 255);
+  if (kind == 3) {
+    const double fx = 0.002 + (rng() % 100) * 0.0001, fy = 0.003 + (rng() % 100) * 0.0001;
+    const int grain = 1 + int(rng() % 12);
+    for (int y = 0; y < kPictureHeight; ++y) {
+      for (int x = 0; x < kPictureWidth; ++x) {
+        for (int c = 0; c < 3; ++c) {
+          const double shade =
+              150 + 100 * std::sin(x * fx * (c + 1) + y * fy) * std::cos(y * fy * 0.5 + c);
+          const int v = int(shade) + int(rng() % (2 * grain + 1)) - grain;
+          p[std::size_t(y) * kRowBytes + 3 * x + c] = std::uint8_t(std::clamp(v, 0, 255));
+        }
+      }
+    }
+    const int lengths[] = {2, 3, 8, 15, 16, 17, 31, 62, 63, 64, 65, 126, 127, 128, 189, 800};
+    for (int patch = 0; patch < 40; ++patch) {
+      const int length = lengths[rng() % std::size(lengths)];
+      const int y = int(rng() % kPictureHeight);
+      const int x0 =
+          rng() % 4 == 0 ? kPictureWidth - length : int(rng() % (kPictureWidth - length + 1));
+      const std::uint8_t b = std::uint8_t(byte(rng)), g = std::uint8_t(byte(rng)),
+                         r = std::uint8_t(byte(rng));
+      for (int x = x0; x < x0 + length; ++x) {
+        std::uint8_t* px = &p[std::size_t(y) * kRowBytes + 3 * x];
+        px[0] = b;
+        px[1] = g;
+        px[2] = r;
+      }
+    }
+    return p;
+  }
   if (kind == 1) {
     for (auto& b : p) b = std::uint8_t(byte(rng));
   } else if (kind == 2) {
@@ -109,76 +144,6 @@ inline Bytes RandomPicture(std::mt19937& rng, int kind) {
     }
   }
   return p;
-}
-
-// ---- Plain PCX reader: one scanline into a line buffer, run by run, then the pixels. Rows
-// are clipped to the picture; the data must hold every row that lands in it.
-inline int PlainDecodePcx(std::span<const std::uint8_t> file, std::span<std::uint8_t> picture) {
-  if (file.size() < 128 || file[0] != 10 || std::int8_t(file[65]) != 3) return 0;
-  const int bpl = file[66] | file[67] << 8;
-  const int row_count = (file[10] | file[11] << 8) - (file[6] | file[7] << 8) + 1;
-  const int rows = std::min(std::max(row_count, 0), kPictureHeight);
-  Bytes out(picture.begin(), picture.end());
-  std::vector<std::uint8_t> line(3 * std::size_t(bpl) + 500);
-  std::size_t pos = 128;
-  for (int r = 0; r < rows; ++r) {
-    int produced = 0;
-    do {
-      if (pos >= file.size()) return 0;
-      const std::uint8_t b = file[pos++];
-      int count = 1;
-      std::uint8_t value = b;
-      if (b >= 192) {
-        if (pos >= file.size()) return 0;
-        count = b & 63;
-        value = file[pos++];
-      }
-      for (int k = 0; k < count; ++k) line[produced++] = value;
-    } while (produced < 3 * bpl);
-    for (int x = 0; x < kPictureWidth; ++x) {
-      std::uint8_t* px = &out[std::size_t(r) * kRowBytes + 3 * x];
-      if (x < bpl) {
-        px[0] = line[2 * bpl + x];
-        px[1] = line[bpl + x];
-        px[2] = line[x];
-      } else {
-        px[0] = px[1] = px[2] = 0;
-      }
-    }
-  }
-  std::copy(out.begin(), out.end(), picture.begin());
-  return 1;
-}
-
-// ---- Plain PCX plane encoder: a run counter that restarts at 63 with the value kept.
-inline Bytes PlainEncodePlane(std::span<const std::uint8_t> plane) {
-  Bytes out;
-  auto emit = [&out](std::uint8_t value, int length) {
-    if (length == 0) return;
-    if (length == 1 && value < 192) {
-      out.push_back(value);
-    } else {
-      out.push_back(std::uint8_t(192 + length));
-      out.push_back(value);
-    }
-  };
-  if (plane.empty()) return out;
-  std::uint8_t value = plane[0];
-  int length = 1;
-  for (std::size_t i = 1; i < plane.size(); ++i) {
-    if (plane[i] == value) {
-      if (++length == 63) {
-        emit(value, length);
-        length = 0;
-      }
-    } else {
-      emit(value, length);
-      value = plane[i];
-      length = 1;
-    }
-  }
-  emit(value, length);
-  return out;
 }
 
 // ---- PCX file building for reader tests.
