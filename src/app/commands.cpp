@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "app/export_command.h"
+#include "app/picture_commands.h"
 #include "app/project_checks.h"
 #include "core/status.h"
 #include "files/file_layer.h"
@@ -65,11 +66,7 @@ void ShowNotice(StatusPort& port, const char* format, const char* text) {
 
 void ReleaseLibrary(Session& session) { session.library_lock().Release(); }
 
-std::string ChosenName(const char* chosen_path) {
-  const std::string_view path(chosen_path);
-  const auto cut = path.find_last_of(kSeparators);
-  return std::string(cut == std::string_view::npos ? path : path.substr(cut + 1));
-}
+std::string ChosenName(const char* chosen_path) { return std::string(FileNameOf(chosen_path)); }
 
 std::optional<std::string> EnterProjectFolder(const char* chosen_path) {
   const std::string path(chosen_path);

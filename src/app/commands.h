@@ -17,8 +17,8 @@ inline constexpr const char* kCoordinatesNewFormat =
 inline constexpr const char* kCoordinatesMissingFormat = "Coordinates-File %s not found!";
 inline constexpr const char* kExportNotSavedFormat = "Could not save PCX %s";
 
-// Only the first 4096 bytes of an info file count.
-inline constexpr std::size_t kInfoReadLimit = 4096;
+// Only the first 4096 bytes of an info file count: its buffer's size.
+inline constexpr std::size_t kInfoReadLimit = kInfoTextSize;
 
 // "Create ZGL" and "Show ZGL" always cover these icons, whatever the info file says.
 inline constexpr int kRunStart = 3000;

@@ -19,6 +19,10 @@ inline std::uint32_t LoadU32LE(const std::uint8_t* p) {
   return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
          static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
 }
+inline void StoreU16LE(std::uint8_t* p, std::uint16_t value) {
+  p[0] = static_cast<std::uint8_t>(value);
+  p[1] = static_cast<std::uint8_t>(value >> 8);
+}
 inline void StoreU32LE(std::uint8_t* p, std::uint32_t value) {
   p[0] = static_cast<std::uint8_t>(value);
   p[1] = static_cast<std::uint8_t>(value >> 8);

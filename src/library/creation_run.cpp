@@ -23,8 +23,6 @@ namespace {
 
 constexpr std::string_view kSkippedStatus = "skipped";
 constexpr std::string_view kSoundStatus = "Wave-File";
-constexpr char kDataTag[4] = {'d', 'a', 't', 'a'};
-constexpr std::size_t kDataHeaderSize = 8;  // "data" and its 32-bit size
 
 // An existing source whose pattern could be stamped. A pattern that cannot hold the number
 // names no file, so its icon counts as having no such source.
@@ -53,11 +51,7 @@ bool UpToDate(int icon, const char* source, ProjectSettings& settings, WorkingSt
 
 // A WAV file the encoder can take a sound from: the letters "data" and a size after them.
 bool HasSoundData(std::span<const std::uint8_t> bytes) {
-  if (bytes.size() < kDataHeaderSize) return false;
-  for (std::size_t i = 0; i + kDataHeaderSize <= bytes.size(); ++i) {
-    if (std::memcmp(&bytes[i], kDataTag, sizeof kDataTag) == 0) return true;
-  }
-  return false;
+  return FindSoundData(bytes).has_value();
 }
 
 // Coordinates records of one block, as they were before the run touched the block.

@@ -29,8 +29,6 @@ inline constexpr const char* kLostIconFormat =
 
 // Entries longer than this are packed with DPAK 1.
 inline constexpr std::size_t kPackThreshold = 500000;
-// A WAV source is read whole up to this many bytes.
-inline constexpr std::size_t kWavReadLimit = 400000;
 
 enum class SourceOutcome {
   kConverted,  // a source was loaded; `name` is its file

@@ -165,12 +165,10 @@ void WriteMaskedRows(const std::uint8_t* picture, const CropBox& box, EntryWrite
 std::size_t EncodeSound(std::span<const std::uint8_t> source, std::span<std::uint8_t> out) {
   // A plain byte search, not a walk over the RIFF chunks: files whose text chunks mention
   // "data" have always been cut at that first mention, and stored libraries hold them so.
-  const auto found = std::search(source.begin(), source.end(), std::begin(kSoundMagic),
-                                 std::end(kSoundMagic));
-  if (found == source.end()) return 0;
-  const std::size_t at = static_cast<std::size_t>(found - source.begin());
-  if (source.size() - at < kSoundHeaderSize) return 0;
-  const std::size_t size = detail::LoadU32(source.data() + at + 4);
+  const auto found = FindSoundData(source);
+  if (!found) return 0;
+  const std::size_t at = *found;
+  const std::size_t size = LoadU32LE(source.data() + at + 4);
   // A size field beyond the loaded bytes (a cut-off file) keeps what is there.
   const std::size_t available = source.size() - at - kSoundHeaderSize;
   const std::size_t length = std::min({size, available, out.size()});
@@ -179,6 +177,15 @@ std::size_t EncodeSound(std::span<const std::uint8_t> source, std::span<std::uin
 }
 
 }  // namespace
+
+std::optional<std::size_t> FindSoundData(std::span<const std::uint8_t> wav) {
+  const auto found =
+      std::search(wav.begin(), wav.end(), std::begin(kSoundMagic), std::end(kSoundMagic));
+  if (found == wav.end()) return std::nullopt;
+  const auto at = static_cast<std::size_t>(found - wav.begin());
+  if (wav.size() - at < kSoundHeaderSize) return std::nullopt;
+  return at;
+}
 
 bool IsSoundNumber(int icon) { return icon >= 9000 && icon <= 9999; }
 

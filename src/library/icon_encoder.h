@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string_view>
 
@@ -42,6 +43,10 @@ std::string_view MaskKindWord(std::uint8_t kind);
 // takes (possibly none). Coordinates and crop box are left alone.
 std::size_t EncodeIcon(int icon, std::span<std::uint8_t> source, std::span<std::uint8_t> out,
                        CoordinatesTable& coordinates, CropBox& crop_box);
+
+// Where the "data" letters of a WAV file stand, when its 32-bit size follows them: the first
+// mention, found by a plain byte search, as sounds have always been cut.
+std::optional<std::size_t> FindSoundData(std::span<const std::uint8_t> wav);
 
 // The 7 x 7 tile filter that flattens near-uniform colour areas, in place.
 void SmoothColours(std::span<std::uint8_t> picture);

@@ -31,10 +31,10 @@ class RecordView {
   explicit RecordView(std::span<const std::uint8_t> bytes) : bytes_(bytes) {}
   std::size_t count() const { return bytes_.size() / kRecordSize; }
   std::int32_t offset(std::size_t i) const {
-    return static_cast<std::int32_t>(detail::LoadU32(&bytes_[i * kRecordSize]));
+    return static_cast<std::int32_t>(LoadU32LE(&bytes_[i * kRecordSize]));
   }
   std::int32_t length(std::size_t i) const {
-    return static_cast<std::int32_t>(detail::LoadU32(&bytes_[i * kRecordSize + 4]));
+    return static_cast<std::int32_t>(LoadU32LE(&bytes_[i * kRecordSize + 4]));
   }
 
  private:

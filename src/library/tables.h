@@ -7,29 +7,11 @@
 #include <cstdint>
 #include <span>
 
+#include "core/byte_reader.h"
 #include "core/geometry.h"
 
 namespace zemlo {
 
-namespace detail {
-inline std::uint32_t LoadU32(const std::uint8_t* p) {
-  return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
-         static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
-}
-inline void StoreU32(std::uint8_t* p, std::uint32_t v) {
-  p[0] = static_cast<std::uint8_t>(v);
-  p[1] = static_cast<std::uint8_t>(v >> 8);
-  p[2] = static_cast<std::uint8_t>(v >> 16);
-  p[3] = static_cast<std::uint8_t>(v >> 24);
-}
-inline std::uint16_t LoadU16(const std::uint8_t* p) {
-  return static_cast<std::uint16_t>(p[0] | p[1] << 8);
-}
-inline void StoreU16(std::uint8_t* p, std::uint16_t v) {
-  p[0] = static_cast<std::uint8_t>(v);
-  p[1] = static_cast<std::uint8_t>(v >> 8);
-}
-}  // namespace detail
 
 // Record n: offset of the entry in its block file, then its length; both 0 for no entry.
 class OffsetsTable {
@@ -41,15 +23,15 @@ class OffsetsTable {
   static bool InRange(int n) { return n >= 0 && n < kOffsetsCapacity; }
 
   std::int32_t offset(int n) const {
-    return InRange(n) ? static_cast<std::int32_t>(detail::LoadU32(&bytes_[Index(n)])) : 0;
+    return InRange(n) ? static_cast<std::int32_t>(LoadU32LE(&bytes_[Index(n)])) : 0;
   }
   std::int32_t length(int n) const {
-    return InRange(n) ? static_cast<std::int32_t>(detail::LoadU32(&bytes_[Index(n) + 4])) : 0;
+    return InRange(n) ? static_cast<std::int32_t>(LoadU32LE(&bytes_[Index(n) + 4])) : 0;
   }
   void Set(int n, std::int32_t offset, std::int32_t length) {
     if (!InRange(n)) return;
-    detail::StoreU32(&bytes_[Index(n)], static_cast<std::uint32_t>(offset));
-    detail::StoreU32(&bytes_[Index(n) + 4], static_cast<std::uint32_t>(length));
+    StoreU32LE(&bytes_[Index(n)], static_cast<std::uint32_t>(offset));
+    StoreU32LE(&bytes_[Index(n) + 4], static_cast<std::uint32_t>(length));
   }
   std::span<std::uint8_t> bytes() { return bytes_; }
   std::span<const std::uint8_t> bytes() const { return bytes_; }
@@ -78,16 +60,16 @@ class CoordinatesTable {
   CoordinatesRecord Get(int n) const {
     if (!InRange(n)) return {};
     const std::uint8_t* p = &bytes_[Index(n)];
-    return {detail::LoadU16(p), detail::LoadU16(p + 2), detail::LoadU16(p + 4),
-            detail::LoadU16(p + 6)};
+    return {LoadU16LE(p), LoadU16LE(p + 2), LoadU16LE(p + 4),
+            LoadU16LE(p + 6)};
   }
   void Set(int n, const CoordinatesRecord& r) {
     if (!InRange(n)) return;
     std::uint8_t* p = &bytes_[Index(n)];
-    detail::StoreU16(p, r.width);
-    detail::StoreU16(p + 2, r.height);
-    detail::StoreU16(p + 4, r.left);
-    detail::StoreU16(p + 6, r.top);
+    StoreU16LE(p, r.width);
+    StoreU16LE(p + 2, r.height);
+    StoreU16LE(p + 4, r.left);
+    StoreU16LE(p + 6, r.top);
   }
   std::span<std::uint8_t> bytes() { return bytes_; }
   std::span<const std::uint8_t> bytes() const { return bytes_; }

@@ -7,6 +7,8 @@
 #include <limits>
 #include <utility>
 
+#include "core/geometry.h"
+
 namespace zemlo {
 namespace {
 
@@ -14,7 +16,7 @@ namespace {
 constexpr std::size_t kValueDistance = 5;
 constexpr std::size_t kTagLength = 4;
 
-constexpr std::int32_t kMaxEntries = 20000;  // capacity of the offsets table
+constexpr std::int32_t kMaxEntries = kOffsetsCapacity;
 
 // Values quoted in messages are cut to this many characters.
 constexpr std::size_t kWrittenLimit = 40;

@@ -99,8 +99,8 @@ TEST(ConvertedSources, ACleanAttributeAlwaysMeansEntryAndCropBoxOnDisk) {
       ++checked;
       const std::size_t at = static_cast<std::size_t>(icon) * 8;
       ASSERT_GE(on_disk.size(), at + 8) << "icon " << icon;
-      const CoordinatesRecord stored{detail::LoadU16(&on_disk[at]), detail::LoadU16(&on_disk[at + 2]),
-                                     detail::LoadU16(&on_disk[at + 4]), detail::LoadU16(&on_disk[at + 6])};
+      const CoordinatesRecord stored{LoadU16LE(&on_disk[at]), LoadU16LE(&on_disk[at + 2]),
+                                     LoadU16LE(&on_disk[at + 4]), LoadU16LE(&on_disk[at + 6])};
       EXPECT_EQ(stored, memory.Get(icon)) << "icon " << icon;
       EXPECT_FALSE(lib.BlockEntry(icon).empty()) << "icon " << icon;
     }

@@ -96,8 +96,8 @@ class BlockStore : public ::testing::Test {
                                                         int icon) {
     if (!file || file->size() < static_cast<std::size_t>(icon + 1) * 8) return {0, 0};
     const std::uint8_t* p = file->data() + static_cast<std::size_t>(icon) * 8;
-    return {static_cast<std::int32_t>(detail::LoadU32(p)),
-            static_cast<std::int32_t>(detail::LoadU32(p + 4))};
+    return {static_cast<std::int32_t>(LoadU32LE(p)),
+            static_cast<std::int32_t>(LoadU32LE(p + 4))};
   }
 
   // The entry of an icon as the files on disk give it (empty: no entry).
@@ -273,7 +273,7 @@ TEST_F(BlockStore, ALongerMiddleEntryMovesOnlyTheLaterOffsetsOfItsBlock) {
   const auto after = ReadAll(settings.FOFS.data()).value();
   ASSERT_EQ(after.size(), before.size());
   auto record = [](const Bytes& f, int n) {
-    return std::pair{detail::LoadU32(&f[n * 8]), detail::LoadU32(&f[n * 8 + 4])};
+    return std::pair{LoadU32LE(&f[n * 8]), LoadU32LE(&f[n * 8 + 4])};
   };
   for (int n = 0; n < 20000; ++n) {
     auto [o, l] = record(before, n);

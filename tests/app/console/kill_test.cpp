@@ -472,6 +472,11 @@ TEST_F(KillTest, ASecondCommandIsRefusedWhileARunWorksAndTheLockDiesWithTheRun) 
     std::this_thread::sleep_for(std::chrono::microseconds(200));
   }
   kill(running, SIGSTOP);
+  // kill() returns before a run on the other core has stopped: wait until it has, or the
+  // folder may still change under the snapshot.
+  int stopped = 0;
+  ASSERT_EQ(waitpid(running, &stopped, WUNTRACED), running);
+  ASSERT_TRUE(WIFSTOPPED(stopped));
   ASSERT_TRUE(fs::exists(project / "BLTEMP")) << "the run never opened a block";
   const Snapshot during = TakeSnapshot(project);
   const std::string busy =
