@@ -7,8 +7,6 @@
 // the window's block file (also the single entry file of its first icon). Flags: bit 0
 // single entry files only; bit 1 an offsets file that ends after the window; bit 2 both
 // layouts (the two copies are compared).
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
@@ -19,6 +17,7 @@
 #include <vector>
 
 #include "core/working_state.h"
+#include "fuzz_folder.h"
 #include "library/deep_verify.h"
 #include "library/stamping.h"
 #include "project/project_settings.h"
@@ -26,22 +25,13 @@
 
 namespace {
 
+using zemlo::fuzzing::SetName;
+using zemlo::fuzzing::WriteFile;
+
 // NSIZ: small, so that each input costs few file look-ups (every icon without a record
 // still has its single entry file looked for).
 constexpr int kRecords = 128;
 constexpr int kWindowStarts = 64;
-
-void SetName(zemlo::Name& name, const char* text) {
-  name.fill(0);
-  std::strncpy(name.data(), text, name.size() - 1);
-}
-
-void Write(const char* name, const std::uint8_t* data, std::size_t size) {
-  std::FILE* f = std::fopen(name, "wb");
-  if (f == nullptr) std::abort();
-  if (size > 0) std::fwrite(data, 1, size, f);
-  std::fclose(f);
-}
 
 // Reads every byte of every drawn picture, as the report does.
 struct Reader : zemlo::VerifyObserver {
@@ -53,32 +43,12 @@ struct Reader : zemlo::VerifyObserver {
   unsigned sum = 0;
 };
 
-struct Fixture {
-  Fixture()
-      : dir(std::filesystem::temp_directory_path() /
-            ("zgl-fuzz-verify-" + std::to_string(::getpid()))) {
-    std::filesystem::create_directories(dir);
-    std::filesystem::current_path(dir);
-  }
-  ~Fixture() {
-    std::error_code ec;
-    std::filesystem::current_path(std::filesystem::temp_directory_path(), ec);
-    std::filesystem::remove_all(dir, ec);
-  }
-  const std::filesystem::path dir;
-  zemlo::testing::RecordingPort port;
-  zemlo::WorkingState state{port};
-};
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  static Fixture fixture;
+  static zemlo::fuzzing::LibraryFixture fixture("zgl-fuzz-verify-");
   if (size < 5) return 0;
-  for (const auto& entry : std::filesystem::directory_iterator(fixture.dir)) {
-    std::error_code ec;
-    std::filesystem::remove(entry.path(), ec);
-  }
+  fixture.folder.Clear();
   const std::uint8_t flags = data[0];
   const int blkb = 1 + data[1];
   const int first = (data[2] | data[3] << 8) % kWindowStarts;
@@ -105,16 +75,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
               window_records * zemlo::kRecordSize);
   const std::size_t offsets_size =
       (flags & 2) ? (first + window_records) * zemlo::kRecordSize : table.size();
-  Write(settings.FOFS.data(), table.data(), offsets_size);
+  WriteFile(settings.FOFS.data(), table.data(), offsets_size);
   std::memcpy(table.data() + first * zemlo::kRecordSize, boxes,
               window_records * zemlo::kRecordSize);
-  Write(settings.FCOO.data(), table.data(), table.size());
+  WriteFile(settings.FCOO.data(), table.data(), table.size());
 
   zemlo::Name name = settings.FBLK;
-  if (zemlo::StampBlockNumber(first / blkb, name)) Write(name.data(), block, block_size);
+  if (zemlo::StampBlockNumber(first / blkb, name)) WriteFile(name.data(), block, block_size);
   name = settings.FSEP;
   if (!zemlo::StampIconNumber(first, name)) std::abort();
-  Write(name.data(), block, block_size);
+  WriteFile(name.data(), block, block_size);
 
   fixture.state.stop_request.store(false);
   Reader reader;

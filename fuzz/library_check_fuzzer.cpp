@@ -5,8 +5,6 @@
 // the record count k, k offsets records for the window, then the block file of the window's
 // block (also the single entry file of its first icon). Flags: bit 0 single entry files
 // instead of block files; bit 1 an offsets file that ends right after the window.
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
@@ -19,6 +17,7 @@
 #include <vector>
 
 #include "core/working_state.h"
+#include "fuzz_folder.h"
 #include "library/entry_loading.h"
 #include "library/integrity_check.h"
 #include "library/stamping.h"
@@ -28,47 +27,17 @@
 
 namespace {
 
+using zemlo::fuzzing::SetName;
+using zemlo::fuzzing::WriteFile;
+
 constexpr int kRecords = 5000;  // NSIZ: every icon the check walks has a record
-
-void SetName(zemlo::Name& name, const char* text) {
-  name.fill(0);
-  std::strncpy(name.data(), text, name.size() - 1);
-}
-
-void Write(const char* name, const std::uint8_t* data, std::size_t size) {
-  std::FILE* f = std::fopen(name, "wb");
-  if (f == nullptr) std::abort();
-  if (size > 0) std::fwrite(data, 1, size, f);
-  std::fclose(f);
-}
-
-struct Fixture {
-  Fixture()
-      : dir(std::filesystem::temp_directory_path() /
-            ("zgl-fuzz-library-" + std::to_string(::getpid()))) {
-    std::filesystem::create_directories(dir);
-    std::filesystem::current_path(dir);
-  }
-  ~Fixture() {
-    std::error_code ec;
-    std::filesystem::current_path(std::filesystem::temp_directory_path(), ec);
-    std::filesystem::remove_all(dir, ec);
-  }
-  const std::filesystem::path dir;
-  zemlo::testing::RecordingPort port;
-  zemlo::WorkingState state{port};
-};
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  static Fixture fixture;
+  static zemlo::fuzzing::LibraryFixture fixture("zgl-fuzz-library-");
   if (size < 5) return 0;
-  // Files of the previous input would otherwise answer for blocks this one has none for.
-  for (const auto& entry : std::filesystem::directory_iterator(fixture.dir)) {
-    std::error_code ec;
-    std::filesystem::remove(entry.path(), ec);
-  }
+  fixture.folder.Clear();
   const std::uint8_t flags = data[0];
   const int blkb = 1 + data[1];
   const int first = 3000 + (data[2] | data[3] << 8) % 2000;
@@ -93,15 +62,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
               window_records * zemlo::kRecordSize);
   const std::size_t offsets_size =
       (flags & 2) ? (first + window_records) * zemlo::kRecordSize : offsets.size();
-  Write(settings.FOFS.data(), offsets.data(), offsets_size);
+  WriteFile(settings.FOFS.data(), offsets.data(), offsets_size);
 
   // Only the window's block has a file; every other block of the walk is missing. Small
   // BLKB give block numbers no pattern can carry: such a library has no block files at all.
   zemlo::Name name = settings.FBLK;
-  if (zemlo::StampBlockNumber(first / blkb, name)) Write(name.data(), block, block_size);
+  if (zemlo::StampBlockNumber(first / blkb, name)) WriteFile(name.data(), block, block_size);
   name = settings.FSEP;
   if (!zemlo::StampIconNumber(first, name)) std::abort();
-  Write(name.data(), block, block_size);
+  WriteFile(name.data(), block, block_size);
 
   zemlo::WorkingState& state = fixture.state;
   std::memset(state.offsets.data(), 0, state.offsets.size());

@@ -26,11 +26,7 @@ bool WriteAndClose(std::FILE* file, std::span<const std::uint8_t> data, bool to_
 std::int64_t FileLength(const char* name) {
   std::FILE* file = files::OpenFile(name, "rb");
   if (file == nullptr) return 0;
-  std::int64_t length = 0;
-  if (std::fseek(file, 0, SEEK_END) == 0) {
-    const long end = std::ftell(file);
-    if (end > 0) length = end;
-  }
+  const std::int64_t length = files::SeekToEnd(file).value_or(0);
   std::fclose(file);
   return length;
 }

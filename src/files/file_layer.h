@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -19,6 +20,16 @@ std::string Resolve(const char* name);
 // for anything that is not a regular file (a folder, a FIFO, a device), which is refused
 // without waiting: opening never blocks, whatever stands at the name.
 std::FILE* OpenFile(const char* name, const char* mode);
+
+// Positions in open streams, as 64-bit numbers on every platform: std::fseek and std::ftell
+// take a long, which has 32 bits on Windows and would cut positions past 2 GiB.
+// Moves to `position` bytes from the start; false for a negative position or when the stream
+// refuses. A position past the end is allowed, as with std::fseek; reading there gives nothing.
+bool SeekTo(std::FILE* file, std::int64_t position);
+// Where the stream stands, or nullopt when it cannot tell.
+std::optional<std::int64_t> Tell(std::FILE* file);
+// Moves to the end of the stream and gives its length, or nullopt when it cannot.
+std::optional<std::int64_t> SeekToEnd(std::FILE* file);
 
 // Pushes what was written to `file` through to the disk, so that a following
 // ReplaceFileAtomically never exposes a half-written file after a crash.

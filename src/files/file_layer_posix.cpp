@@ -14,6 +14,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -152,6 +153,25 @@ std::FILE* OpenFile(const char* name, const char* mode) {
   std::FILE* file = ::fdopen(fd, mode);
   if (file == nullptr) ::close(fd);
   return file;
+}
+
+bool SeekTo(std::FILE* file, std::int64_t position) {
+  if (file == nullptr || position < 0 || position > std::numeric_limits<off_t>::max()) {
+    return false;
+  }
+  return ::fseeko(file, static_cast<off_t>(position), SEEK_SET) == 0;
+}
+
+std::optional<std::int64_t> Tell(std::FILE* file) {
+  if (file == nullptr) return std::nullopt;
+  const off_t at = ::ftello(file);
+  if (at < 0) return std::nullopt;
+  return static_cast<std::int64_t>(at);
+}
+
+std::optional<std::int64_t> SeekToEnd(std::FILE* file) {
+  if (file == nullptr || ::fseeko(file, 0, SEEK_END) != 0) return std::nullopt;
+  return Tell(file);
 }
 
 bool FlushToDisk(std::FILE* file) {

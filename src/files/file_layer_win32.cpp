@@ -63,6 +63,23 @@ std::FILE* OpenFile(const char* name, const char* mode) {
   return file;
 }
 
+bool SeekTo(std::FILE* file, std::int64_t position) {
+  if (file == nullptr || position < 0) return false;
+  return _fseeki64(file, position, SEEK_SET) == 0;
+}
+
+std::optional<std::int64_t> Tell(std::FILE* file) {
+  if (file == nullptr) return std::nullopt;
+  const __int64 at = _ftelli64(file);
+  if (at < 0) return std::nullopt;
+  return static_cast<std::int64_t>(at);
+}
+
+std::optional<std::int64_t> SeekToEnd(std::FILE* file) {
+  if (file == nullptr || _fseeki64(file, 0, SEEK_END) != 0) return std::nullopt;
+  return Tell(file);
+}
+
 bool FlushToDisk(std::FILE* file) {
   if (file == nullptr || std::fflush(file) != 0) return false;
   return _commit(_fileno(file)) == 0;

@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <cstdint>
 #include <limits>
+#include <optional>
 
+#include "core/checked_math.h"
 #include "core/status.h"
 #include "files/file_layer.h"
 #include "files/file_helpers.h"
@@ -42,6 +44,9 @@ constexpr const char* kRecordNotWritten =
     "there. The run stops; nothing was changed.";
 constexpr const char* kTempNotRemoved =
     "The temporary block file %s could not be removed. The run stops.";
+constexpr const char* kBlockTooLong =
+    "Block file %s would grow past the 2 GiB that its offsets can address. The run stops; "
+    "the block keeps its previous content.";
 constexpr const char* kOutOfOrder =
     "Icon %i is not the next icon of the open block. The run stops; the block keeps its "
     "previous content.";
@@ -108,6 +113,20 @@ bool WriteNew(StoreContext& c, const std::uint8_t* data, std::size_t length) {
   return false;
 }
 
+// Where an entry of `length` bytes goes in the new block file. The offsets are 32-bit numbers:
+// an entry that would end past them cannot be recorded, so the run stops and the block keeps
+// its old content rather than lose the entry.
+std::optional<std::int32_t> NewOffsetFor(std::size_t length, StoreContext& c) {
+  RewriteState& r = c.rewrite;
+  if (length <= static_cast<std::size_t>(kInt32Max) &&
+      RangeEnd(r.block_position, static_cast<std::int64_t>(length), kInt32Max)) {
+    return static_cast<std::int32_t>(r.block_position);
+  }
+  Warn(c, kBlockTooLong, r.block_name.data());
+  RestoreBlock(c);
+  return std::nullopt;
+}
+
 // Carries the icon's old entry from BLTEMP into the new block file unchanged. An entry whose
 // bytes BLTEMP does not hold (the block file was changed behind the offsets file) is dropped,
 // so the records always describe the file being written.
@@ -124,7 +143,9 @@ bool CarryOver(int icon, StoreContext& c) {
     r.temp_position = r.temp_length;
     return true;
   }
-  if (std::fseek(r.temp.get(), static_cast<long>(r.temp_position), SEEK_SET) != 0) {
+  const auto offset = NewOffsetFor(static_cast<std::size_t>(length), c);
+  if (!offset) return false;
+  if (!files::SeekTo(r.temp.get(), r.temp_position)) {
     Warn(c, kTempNotRead, kTempBlockName);
     RestoreBlock(c);
     return false;
@@ -142,7 +163,7 @@ bool CarryOver(int icon, StoreContext& c) {
     left -= static_cast<std::int64_t>(n);
   }
   // The offset is where the bytes went, which earlier replacements have already made it.
-  offsets.Set(icon, static_cast<std::int32_t>(r.block_position), length);
+  offsets.Set(icon, *offset, length);
   r.block_position += length;
   r.temp_position += length;
   return true;
@@ -200,101 +221,81 @@ bool ReadyFor(int icon, StoreContext& c) {
   return AdvanceTo(icon, c);
 }
 
-}  // namespace
-
-std::int32_t RemoveRecord(int icon, int icons_per_block, OffsetsTable& offsets) {
-  const std::int32_t length = offsets.length(icon);
-  if (icons_per_block < 1 || !OffsetsTable::InRange(icon)) return length;
-  offsets.Set(icon, 0, 0);
+// Moves the records after `icon` in its block by `distance` bytes. An offset that the move
+// would carry out of the 32-bit range addresses no byte of any block file, whatever the
+// offsets file said: it stays as it is. The rewrite gives every entry it carries a new
+// offset anyway, and checks that one (NewOffsetFor).
+void MoveLaterRecords(int icon, int icons_per_block, std::int64_t distance,
+                      OffsetsTable& offsets) {
   const std::int64_t last = LastRecord(RangeOf(icon / icons_per_block, icons_per_block).last);
   for (std::int64_t n = std::int64_t{icon} + 1; n <= last; ++n) {
     const int i = static_cast<int>(n);
-    if (offsets.length(i) != 0) offsets.Set(i, offsets.offset(i) - length, offsets.length(i));
-  }
-  return length;
-}
-
-void InsertRecord(int icon, std::int32_t length, std::int32_t offset, int icons_per_block,
-                  OffsetsTable& offsets) {
-  if (icons_per_block < 1 || !OffsetsTable::InRange(icon)) return;
-  offsets.Set(icon, offset, length);
-  const std::int64_t last = LastRecord(RangeOf(icon / icons_per_block, icons_per_block).last);
-  for (std::int64_t n = std::int64_t{icon} + 1; n <= last; ++n) {
-    const int i = static_cast<int>(n);
-    if (offsets.length(i) != 0) offsets.Set(i, offsets.offset(i) + length, offsets.length(i));
+    if (offsets.length(i) == 0) continue;
+    if (const auto moved = NarrowToInt32(CheckedAdd(offsets.offset(i), distance))) {
+      offsets.Set(i, *moved, offsets.length(i));
+    }
   }
 }
 
-bool TempBlockLeftOver() { return files::Exists(kTempBlockName); }
+// ---- The steps of OpenBlock ----
 
-void WarnTempBlockLeftOver(WorkingState& state) {
-  ShowWarning(state.port, Owner::kMain, kTempBlockLeftOverWarning, kTempBlockName);
+// Stops the run before anything was touched.
+bool Refuse(StoreContext& c, const char* format, std::int64_t number) {
+  WarnNumber(c, format, number);
+  c.rewrite.stopped = true;
+  return false;
 }
 
-bool OpenBlock(int icon, StoreContext& c) {
+bool BlockSizeUsable(StoreContext& c) {
+  return c.settings.BLKB >= 1 || Refuse(c, kBadBlockSize, c.settings.BLKB);
+}
+
+// A leftover BLTEMP is the only copy of some block's old content: never overwrite it.
+bool NoTempBlockLeftOver(StoreContext& c) {
+  if (!TempBlockLeftOver()) return true;
+  WarnTempBlockLeftOver(c.state);
+  c.rewrite.stopped = true;
+  return false;
+}
+
+// The record goes to disk before BLTEMP exists, so whoever finds BLTEMP knows its block and
+// what the offsets file said of it before this rewrite.
+bool RecordRewrite(int block, StoreContext& c) {
+  const ProjectSettings& s = c.settings;
+  const BlockRange range = RangeOf(block, s.BLKB);
+  const auto first_icon = static_cast<std::int32_t>(range.first);
+  const auto records = static_cast<std::int32_t>(
+      std::max<std::int64_t>(LastRecord(range.last) - range.first + 1, 0));
+  const TempBlockRecord record{s.FOFS.data(), c.rewrite.block_name.data(), first_icon,
+                               RecordsOnDisk(s.FOFS.data(), first_icon, records)};
+  if (WriteTempBlockRecord(record)) return true;
+  Warn(c, kRecordNotWritten, kTempBlockRecordName);
+  c.rewrite.stopped = true;
+  return false;
+}
+
+// BLTEMP takes the block's old content: the block file itself, or a new empty file for a
+// block that has none. On failure nothing is left of the attempt but the block file.
+bool MoveBlockAside(StoreContext& c) {
   RewriteState& r = c.rewrite;
-  ProjectSettings& s = c.settings;
-  if (s.BLKB < 1) {
-    WarnNumber(c, kBadBlockSize, s.BLKB);
-    r.stopped = true;
-    return false;
-  }
-  const int block = icon / s.BLKB;
-  if (r.open_block == block && !r.stopped) return true;
-  // Another block still open: finish it before the table is read afresh.
-  if (r.open_block >= 0 && !CloseBlock(r.next_icon - 1, c)) return false;
-  r.stopped = false;
-
-  // The offsets file describes every block closed so far; this block's records start there.
-  ReadOffsetsFile(s, c.state);
-
-  const bool named = StampBlockNumber(block, s.FBLK);
-  if (!BlockFilesOn(s)) {
-    // Block files are off: the block's file goes, if the pattern names one at all.
-    if (named) files::RemoveFile(s.FBLK.data());
+  r.temp_was_block = files::RenameFile(r.block_name.data(), kTempBlockName);
+  if (r.temp_was_block) return true;
+  if (files::Exists(r.block_name.data())) {
+    Warn(c, kBlockNotMoved, r.block_name.data());
+  } else if (!WriteZeroFile(kTempBlockName, 0)) {
+    Warn(c, kTempNotCreated, kTempBlockName);
+    files::RemoveFile(kTempBlockName);
+  } else {
     return true;
   }
-  if (!named) {
-    WarnNumber(c, kBlockNotNamed, block);
-    r.stopped = true;
-    return false;
-  }
-  r.block_name = s.FBLK;
+  RemoveTempBlockRecord();
+  r.stopped = true;
+  return false;
+}
 
-  // A leftover BLTEMP is the only copy of some block's old content: never overwrite it.
-  if (TempBlockLeftOver()) {
-    WarnTempBlockLeftOver(c.state);
-    r.stopped = true;
-    return false;
-  }
-  // The record goes to disk before BLTEMP exists, so whoever finds BLTEMP knows its block
-  // and what the offsets file said of it before this rewrite.
-  const auto first_icon = static_cast<std::int32_t>(RangeOf(block, s.BLKB).first);
-  const auto records = static_cast<std::int32_t>(
-      std::max<std::int64_t>(LastRecord(RangeOf(block, s.BLKB).last) - first_icon + 1, 0));
-  const TempBlockRecord record{s.FOFS.data(), r.block_name.data(), first_icon,
-                               RecordsOnDisk(s.FOFS.data(), first_icon, records)};
-  if (!WriteTempBlockRecord(record)) {
-    Warn(c, kRecordNotWritten, kTempBlockRecordName);
-    r.stopped = true;
-    return false;
-  }
-  r.temp_was_block = files::RenameFile(r.block_name.data(), kTempBlockName);
-  if (!r.temp_was_block) {
-    if (files::Exists(r.block_name.data())) {
-      Warn(c, kBlockNotMoved, r.block_name.data());
-      RemoveTempBlockRecord();
-      r.stopped = true;
-      return false;
-    }
-    if (!WriteZeroFile(kTempBlockName, 0)) {
-      Warn(c, kTempNotCreated, kTempBlockName);
-      files::RemoveFile(kTempBlockName);
-      RemoveTempBlockRecord();
-      r.stopped = true;
-      return false;
-    }
-  }
+// BLTEMP for reading its old entries, the block file for writing the new ones.
+bool OpenRewriteFiles(StoreContext& c) {
+  RewriteState& r = c.rewrite;
   r.temp.reset(files::OpenFile(kTempBlockName, "rb"));
   if (r.temp == nullptr) {
     Warn(c, kTempNotCreated, kTempBlockName);
@@ -307,15 +308,67 @@ bool OpenBlock(int icon, StoreContext& c) {
     RestoreBlock(c);
     return false;
   }
-  r.temp_length = 0;
-  if (std::fseek(r.temp.get(), 0, SEEK_END) == 0) {
-    r.temp_length = std::max<long>(std::ftell(r.temp.get()), 0);
-  }
+  return true;
+}
+
+// Both files are open: the rewrite starts at the block's first icon and first old byte.
+void StartRewrite(int block, StoreContext& c) {
+  RewriteState& r = c.rewrite;
+  r.temp_length = files::SeekToEnd(r.temp.get()).value_or(0);
   r.temp_position = 0;
   r.block_position = 0;
   r.open_block = block;
-  r.next_icon = first_icon;
+  r.next_icon = static_cast<int>(RangeOf(block, c.settings.BLKB).first);
   DropLostRecords(c);
+}
+
+}  // namespace
+
+std::int32_t RemoveRecord(int icon, int icons_per_block, OffsetsTable& offsets) {
+  const std::int32_t length = offsets.length(icon);
+  if (icons_per_block < 1 || !OffsetsTable::InRange(icon)) return length;
+  offsets.Set(icon, 0, 0);
+  MoveLaterRecords(icon, icons_per_block, -std::int64_t{length}, offsets);
+  return length;
+}
+
+void InsertRecord(int icon, std::int32_t length, std::int32_t offset, int icons_per_block,
+                  OffsetsTable& offsets) {
+  if (icons_per_block < 1 || !OffsetsTable::InRange(icon)) return;
+  offsets.Set(icon, offset, length);
+  MoveLaterRecords(icon, icons_per_block, length, offsets);
+}
+
+bool TempBlockLeftOver() { return files::Exists(kTempBlockName); }
+
+void WarnTempBlockLeftOver(WorkingState& state) {
+  ShowWarning(state.port, Owner::kMain, kTempBlockLeftOverWarning, kTempBlockName);
+}
+
+bool OpenBlock(int icon, StoreContext& c) {
+  RewriteState& r = c.rewrite;
+  if (!BlockSizeUsable(c)) return false;
+  const int block = icon / c.settings.BLKB;
+  if (r.open_block == block && !r.stopped) return true;
+  // Another block still open: finish it before the table is read afresh.
+  if (r.open_block >= 0 && !CloseBlock(r.next_icon - 1, c)) return false;
+  r.stopped = false;
+
+  // The offsets file describes every block closed so far; this block's records start there.
+  ReadOffsetsFile(c.settings, c.state);
+  const bool named = StampBlockNumber(block, c.settings.FBLK);
+  if (!BlockFilesOn(c.settings)) {
+    // Block files are off: the block's file goes, if the pattern names one at all.
+    if (named) files::RemoveFile(c.settings.FBLK.data());
+    return true;
+  }
+  if (!named) return Refuse(c, kBlockNotNamed, block);
+  r.block_name = c.settings.FBLK;
+  if (!NoTempBlockLeftOver(c) || !RecordRewrite(block, c) || !MoveBlockAside(c) ||
+      !OpenRewriteFiles(c)) {
+    return false;
+  }
+  StartRewrite(block, c);
   return AdvanceTo(icon, c);
 }
 
@@ -329,14 +382,11 @@ bool StoreEntry(int icon, std::span<const std::uint8_t> entry, StoreContext& c) 
   RewriteState& r = c.rewrite;
   SkipOld(r, RemoveRecord(icon, c.settings.BLKB, offsets));
   // An icon beyond the table has no record to describe its bytes: they stay out of the block.
-  const bool recorded = OffsetsTable::InRange(icon) && !entry.empty() &&
-                        entry.size() <= static_cast<std::size_t>(
-                                            std::numeric_limits<std::int32_t>::max());
-  if (recorded) {
-    if (!WriteNew(c, entry.data(), entry.size())) return false;
-    const auto length = static_cast<std::int32_t>(entry.size());
-    InsertRecord(icon, length, static_cast<std::int32_t>(r.block_position), c.settings.BLKB,
-                 offsets);
+  if (OffsetsTable::InRange(icon) && !entry.empty()) {
+    const auto offset = NewOffsetFor(entry.size(), c);
+    if (!offset || !WriteNew(c, entry.data(), entry.size())) return false;
+    const auto length = static_cast<std::int32_t>(entry.size());  // NewOffsetFor checked it
+    InsertRecord(icon, length, *offset, c.settings.BLKB, offsets);
     r.block_position += length;
   }
   r.next_icon = icon + 1;

@@ -67,7 +67,8 @@ struct StoreContext {
 };
 
 // Zeroes the icon's record and moves the later entries of its block down by its length;
-// returns that length (0 when the icon had no entry).
+// returns that length (0 when the icon had no entry). Here and in InsertRecord, a record whose
+// offset the move would carry out of the 32-bit range stays as it is.
 std::int32_t RemoveRecord(int icon, int icons_per_block, OffsetsTable& offsets);
 // Sets the icon's record and moves the later entries of its block up by `length`.
 void InsertRecord(int icon, std::int32_t length, std::int32_t offset, int icons_per_block,

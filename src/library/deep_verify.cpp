@@ -289,7 +289,7 @@ class Verifier {
       Add(icon, walk.name, Cat("entry length ", length, " is more than any entry can be"));
       return std::nullopt;
     }
-    if (std::fseek(walk.file, offset, SEEK_SET) != 0 ||
+    if (!files::SeekTo(walk.file, offset) ||
         std::fread(state_.file.data(), 1, size, walk.file) != size) {
       Add(icon, walk.name, "entry could not be read");
       return std::nullopt;

@@ -59,7 +59,7 @@ EntryLoad LoadFromBlock(int icon, ProjectSettings& settings, WorkingState& state
   bool delivered = false;
   if (offset >= 0 && length > 0 &&
       static_cast<std::size_t>(length) < state.file.size() &&
-      std::fseek(file, offset, SEEK_SET) == 0) {
+      files::SeekTo(file, offset)) {
     delivered = std::fread(state.file.data(), 1, static_cast<std::size_t>(length), file) ==
                 static_cast<std::size_t>(length);
   }

@@ -5,6 +5,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "core/byte_reader.h"
+
 namespace zemlo {
 namespace {
 
@@ -167,13 +169,14 @@ std::size_t EncodeSound(std::span<const std::uint8_t> source, std::span<std::uin
   // "data" have always been cut at that first mention, and stored libraries hold them so.
   const auto found = FindSoundData(source);
   if (!found) return 0;
-  const std::size_t at = *found;
-  const std::size_t size = LoadU32LE(source.data() + at + 4);
+  ByteReader wav(source);
+  if (!wav.Skip(*found + sizeof kSoundMagic)) return 0;
+  const auto size = wav.U32LE();
+  if (!size) return 0;
   // A size field beyond the loaded bytes (a cut-off file) keeps what is there.
-  const std::size_t available = source.size() - at - kSoundHeaderSize;
-  const std::size_t length = std::min({size, available, out.size()});
-  if (length > 0) std::memcpy(out.data(), source.data() + at + kSoundHeaderSize, length);
-  return length;
+  const auto samples = wav.TakeUpTo(std::min<std::size_t>(*size, out.size()));
+  if (!samples.empty()) std::memcpy(out.data(), samples.data(), samples.size());
+  return samples.size();
 }
 
 }  // namespace

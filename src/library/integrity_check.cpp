@@ -2,7 +2,10 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <optional>
 
+#include "core/byte_reader.h"
+#include "core/checked_math.h"
 #include "core/status.h"
 #include "core/working_state.h"
 #include "files/file_layer.h"
@@ -16,13 +19,24 @@
 namespace zemlo {
 namespace {
 
-// Byte 1 of the file buffer is set to this before each read: it survives a read that
-// delivers fewer than two bytes.
-constexpr std::uint8_t kNothingRead = 1;
 // A packed entry's byte 1 is the second letter of its magic; it counts as unmasked.
 constexpr std::uint8_t kPackedKindByte = static_cast<std::uint8_t>(kKzpMagic[1]);
+// Where an entry's mask kind stands.
+constexpr std::size_t kKindByteAt = 1;
 
-// The block file being walked, read strictly in sequence.
+// The entry's mask kind, a packed entry's counted as unmasked; nothing when the entry ends
+// before its kind byte.
+std::optional<std::uint8_t> MaskKindOf(ByteReader entry) {
+  if (!entry.Skip(kKindByteAt)) return std::nullopt;
+  const auto kind = entry.U8();
+  if (kind == kPackedKindByte) return kUnmasked;
+  return kind;
+}
+
+// The block file being walked. Its entries lie back to back, so the position is the sum of
+// the records' lengths so far; a record that cannot describe bytes (length 0 or negative)
+// leaves it where it is. The file's length is known from the start, so what a read delivers
+// never depends on where the stream was left.
 class BlockReader {
  public:
   ~BlockReader() { Close(); }
@@ -30,6 +44,7 @@ class BlockReader {
     Close();
     file_ = files::OpenFile(name, "rb");
     position_ = 0;
+    length_ = file_ != nullptr ? files::SeekToEnd(file_).value_or(0) : 0;
   }
   void Close() {
     if (file_ != nullptr) std::fclose(file_);
@@ -39,36 +54,126 @@ class BlockReader {
   std::int64_t position() const { return position_; }
 
   // Reads the next `length` bytes: as many as the buffer takes into it, the rest passed over.
-  // Returns the bytes that arrived.
+  // Returns the bytes the file holds of them.
   std::size_t Read(std::int32_t length, std::span<std::uint8_t> buffer) {
+    if (length <= 0) return 0;
+    const std::int64_t held =
+        std::clamp<std::int64_t>(length_ - position_, 0, std::int64_t{length});
+    const std::size_t into = std::min(static_cast<std::size_t>(held), buffer.size());
     std::size_t arrived = 0;
-    if (length > 0) {
-      const std::size_t wanted = static_cast<std::size_t>(length);
-      const std::size_t into = std::min(wanted, buffer.size());
+    if (into > 0 && files::SeekTo(file_, position_)) {
       arrived = std::fread(buffer.data(), 1, into, file_);
-      if (arrived == into && wanted > into) {
-        if (std::fseek(file_, static_cast<long>(wanted - into), SEEK_CUR) == 0) arrived = wanted;
-      }
     }
-    position_ += length;
-    return arrived;
+    Pass(length);
+    return arrived < into ? arrived : static_cast<std::size_t>(held);
   }
   // Whether a byte follows the entries read so far.
-  bool HasMoreBytes() {
-    if (file_ == nullptr) return false;
-    if (std::fseek(file_, static_cast<long>(position_), SEEK_SET) != 0) return false;
-    return std::fgetc(file_) != EOF;
-  }
-  // Passes over entries that precede the check's first icon in its block.
+  bool HasMoreBytes() const { return file_ != nullptr && position_ < length_; }
+  // Passes over an entry without reading it.
   void Pass(std::int32_t length) {
-    if (length <= 0) return;
-    std::fseek(file_, length, SEEK_CUR);
-    position_ += length;
+    if (length > 0) position_ = CheckedAdd(position_, length).value_or(position_);
   }
 
  private:
   std::FILE* file_ = nullptr;
   std::int64_t position_ = 0;
+  std::int64_t length_ = 0;
+};
+
+// The check of one block set, icon by icon, in the order the block files hold them.
+class CheckWalk {
+ public:
+  CheckWalk(ProjectSettings& settings, WorkingState& state, bool offsets_read)
+      : settings_(settings),
+        state_(state),
+        port_(state.port),
+        offsets_(state.offsets.span()),
+        icons_per_block_(settings.BLKB > 0 ? settings.BLKB : 1),
+        offsets_read_(offsets_read) {}
+
+  void CheckIcon(int icon) {
+    if (icon % icons_per_block_ == 0 || icon == kCheckFirstIcon) EnterBlock(icon);
+    CheckRecord(icon);
+    port_.SetProgress(icon * 100 / kCheckProgressDivisor);
+    if ((icon + 1) % icons_per_block_ == 0) CheckEndOfBlock();
+  }
+
+ private:
+  // Opens the block file of `icon`. Starting inside a block, its earlier entries are passed
+  // over by their records, so the walk reaches the first icon where its block file holds it.
+  void EnterBlock(int icon) {
+    block_.Close();
+    if (StampBlockNumber(icon / icons_per_block_, settings_.FBLK)) {
+      block_.Open(settings_.FBLK.data());
+    }
+    if (!block_.open()) return;
+    for (int n = icon / icons_per_block_ * icons_per_block_; n < icon; ++n) {
+      block_.Pass(offsets_.length(n));
+    }
+  }
+
+  void CheckRecord(int icon) {
+    const std::int32_t offset = offsets_.offset(icon);
+    const std::int32_t length = offsets_.length(icon);
+    if (offset == 0 && length == 0) {
+      SetStatusTitle(state_, settings_.FBLK.data(), kCheckNotFoundStatus, icon);
+    } else if (length == 0) {
+      ShowWarningNumber(port_, Owner::kMain, kLengthZeroFormat, icon);
+    } else if (!block_.open()) {
+      // Records that claim bytes no block file holds are damage, not an absent icon: a run
+      // killed right after moving the block file to BLTEMP leaves exactly this, and the
+      // recovery the user is told relies on the check naming the block.
+      ReportDataMissing(icon, offset, length);
+    } else {
+      CheckEntry(icon, offset, length);
+    }
+  }
+
+  // Reads the entry the record describes and judges its header.
+  void CheckEntry(int icon, std::int32_t offset, std::int32_t length) {
+    const std::int64_t expected = block_.position();
+    const auto buffer = state_.file.span().first(kFileBufferSize);
+    const std::size_t arrived = block_.Read(length, buffer);
+    const std::optional<std::uint8_t> kind =
+        MaskKindOf(ByteReader(buffer.first(std::min(arrived, buffer.size()))));
+    // Every icon of the checked range is a character icon and must be unmasked.
+    if (kind != kUnmasked) ShowWarningNumber(port_, Owner::kMain, kMaskedFormat, icon);
+    const std::string_view word = kind ? MaskKindWord(*kind) : std::string_view();
+    if (!word.empty()) {
+      SetStatusTitle(state_, settings_.FBLK.data(), word, icon);
+    } else if (kind) {
+      ShowWarningNumber(port_, Owner::kMain, kIncorrectHeaderFormat, icon);
+    }
+    // Fewer bytes than the record claims: the block file ends inside this entry.
+    if (!kind || length < 0 || arrived < static_cast<std::size_t>(length)) {
+      ReportDataMissing(icon, offset, length);
+    }
+    if (offset != expected) ShowWarningNumber(port_, Owner::kMain, kPosIncorrectFormat, icon);
+  }
+
+  void ReportDataMissing(int icon, std::int32_t offset, std::int32_t length) {
+    ShowWarningNumber(port_, Owner::kMain, kDataMissingFormat, icon);
+    ShowWarningNumber(port_, Owner::kMain, kPosValueFormat, offset);
+    ShowWarningNumber(port_, Owner::kMain, kLengthValueFormat, length);
+  }
+
+  // A block file longer than its records is a new block file beside the old offsets file (a
+  // run killed before it wrote them), which header tests alone can miss. Without an offsets
+  // file every block is undescribed; that was reported once.
+  void CheckEndOfBlock() {
+    if (offsets_read_ && block_.HasMoreBytes()) {
+      ShowWarning(port_, Owner::kMain, kBlockLongerFormat, settings_.FBLK.data());
+    }
+    block_.Close();
+  }
+
+  ProjectSettings& settings_;
+  WorkingState& state_;
+  StatusPort& port_;
+  const OffsetsTable offsets_;
+  const int icons_per_block_;
+  const bool offsets_read_;
+  BlockReader block_;
 };
 
 }  // namespace
@@ -83,76 +188,14 @@ void IntegrityCheck(ProjectSettings& settings, WorkingState& state) {
     ClearOffsets(state);
   }
   SetStatusTitle(state, kCheckStartedName, kCheckStartedStatus, kCheckProgressDivisor);
-  const OffsetsTable offsets(state.offsets.span());
-  const int icons_per_block = settings.BLKB > 0 ? settings.BLKB : 1;
-  std::uint8_t* const file = state.file.data();
-  BlockReader block;
-
+  CheckWalk walk(settings, state, offsets_read);
   int icon = kCheckFirstIcon;
   state.current_icon.store(icon);
   while (icon < kCheckEndIcon && !state.stop_request.load()) {
-    const bool block_start = icon % icons_per_block == 0;
-    if (block_start || icon == kCheckFirstIcon) {
-      block.Close();
-      if (StampBlockNumber(icon / icons_per_block, settings.FBLK)) block.Open(settings.FBLK.data());
-      // Starting inside a block: its earlier entries are passed over by their records, so
-      // the sequential walk reaches the first icon where its block file holds it.
-      if (!block_start && block.open()) {
-        for (int n = icon / icons_per_block * icons_per_block; n < icon; ++n) {
-          block.Pass(offsets.length(n));
-        }
-      }
-    }
-    const std::int32_t offset = offsets.offset(icon);
-    const std::int32_t length = offsets.length(icon);
-    if (offset == 0 && length == 0) {
-      SetStatusTitle(state, settings.FBLK.data(), kCheckNotFoundStatus, icon);
-    } else if (length == 0) {
-      ShowWarningNumber(port, Owner::kMain, kLengthZeroFormat, icon);
-    } else if (!block.open()) {
-      // Records that claim bytes no block file holds are damage, not an absent icon: a run
-      // killed right after moving the block file to BLTEMP leaves exactly this, and the
-      // recovery the user is told relies on the check naming the block.
-      ShowWarningNumber(port, Owner::kMain, kDataMissingFormat, icon);
-      ShowWarningNumber(port, Owner::kMain, kPosValueFormat, offset);
-      ShowWarningNumber(port, Owner::kMain, kLengthValueFormat, length);
-    } else {
-      const std::int64_t expected = block.position();
-      file[1] = kNothingRead;
-      const std::size_t arrived = block.Read(length, state.file.span().first(kFileBufferSize));
-      std::uint8_t kind = file[1];
-      if (kind == kPackedKindByte) kind = kUnmasked;
-      // Every icon of the checked range is a character icon and must be unmasked.
-      if (kind != kUnmasked) ShowWarningNumber(port, Owner::kMain, kMaskedFormat, icon);
-      const std::string_view word = MaskKindWord(kind);
-      const bool data_missing = file[1] == kNothingRead && arrived < 2;
-      if (!word.empty()) {
-        SetStatusTitle(state, settings.FBLK.data(), word, icon);
-      } else if (!data_missing) {
-        ShowWarningNumber(port, Owner::kMain, kIncorrectHeaderFormat, icon);
-      }
-      // Fewer bytes than the record claims: the block file ends inside this entry.
-      if (data_missing || arrived < static_cast<std::size_t>(length)) {
-        ShowWarningNumber(port, Owner::kMain, kDataMissingFormat, icon);
-        ShowWarningNumber(port, Owner::kMain, kPosValueFormat, offset);
-        ShowWarningNumber(port, Owner::kMain, kLengthValueFormat, length);
-      }
-      if (offset != expected) ShowWarningNumber(port, Owner::kMain, kPosIncorrectFormat, icon);
-    }
-    port.SetProgress(icon * 100 / kCheckProgressDivisor);
-    if ((icon + 1) % icons_per_block == 0) {
-      // A block file longer than its records is a new block file beside the old offsets
-      // file (a run killed before it wrote them), which header tests alone can miss.
-      // Without an offsets file every block is undescribed; that was reported once.
-      if (offsets_read && block.HasMoreBytes()) {
-        ShowWarning(port, Owner::kMain, kBlockLongerFormat, settings.FBLK.data());
-      }
-      block.Close();
-    }
+    walk.CheckIcon(icon);
     ++icon;
     state.current_icon.store(icon);
   }
-  block.Close();
   state.stop_request.store(false);
   port.RunEnded();
 }

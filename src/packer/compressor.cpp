@@ -141,6 +141,33 @@ KZP_ALWAYS_INLINE std::uint32_t MaskBefore(const std::uint8_t* s, std::size_t q,
   return q < end ? EqualityMask(s, q) : 0;
 }
 
+// The equality masks of positions p .. p + 3, kept in registers as the position moves: their
+// AND holds every candidate that matches the minimum length at p.
+class MaskWindow {
+ public:
+  // The four masks of positions q .. q + 3 (those at or past `end` are 0).
+  KZP_ALWAYS_INLINE void Load(const std::uint8_t* s, std::size_t q, std::size_t end) {
+    m0_ = MaskBefore(s, q, end);
+    m1_ = MaskBefore(s, q + 1, end);
+    m2_ = MaskBefore(s, q + 2, end);
+    m3_ = MaskBefore(s, q + 3, end);
+  }
+  // One position on: `next` is the mask of the new position + 3.
+  KZP_ALWAYS_INLINE void Slide(std::uint32_t next) {
+    m0_ = m1_;
+    m1_ = m2_;
+    m2_ = m3_;
+    m3_ = next;
+  }
+  std::uint32_t FourOrMore() const { return m0_ & m1_ & m2_ & m3_; }
+
+ private:
+  std::uint32_t m0_ = 0;
+  std::uint32_t m1_ = 0;
+  std::uint32_t m2_ = 0;
+  std::uint32_t m3_ = 0;
+};
+
 // Where the masks find nothing for a while (busy pictures, noise) the compressor skims: a
 // table keeps, per hash of the four bytes at a position, the last position inserted. Every
 // match of the minimum length repeats four bytes, so when all of the last 32 positions are in
@@ -214,15 +241,7 @@ std::size_t CompressChunk(std::span<const std::uint8_t> source, std::size_t star
   std::size_t written = 0;
   std::size_t literals_from = start;
 
-  // Masks of positions p .. p + 3, kept in registers as the position moves.
-  std::uint32_t m0 = 0, m1 = 0, m2 = 0, m3 = 0;
-#define KZP_RELOAD_MASKS(q)          \
-  do {                               \
-    m0 = MaskBefore(s, (q), end);     \
-    m1 = MaskBefore(s, (q) + 1, end); \
-    m2 = MaskBefore(s, (q) + 2, end); \
-    m3 = MaskBefore(s, (q) + 3, end); \
-  } while (false)
+  MaskWindow masks;
   // Every match found here is at most 32 long and 32 back: the two-byte form.
   auto put_replicate = [&](Match match) {
     if (out.size() - written >= 2) {
@@ -238,17 +257,20 @@ std::size_t CompressChunk(std::span<const std::uint8_t> source, std::size_t star
   bool skimming = false;
   int misses = 0;
   std::size_t p = start;
-  KZP_RELOAD_MASKS(p);
-  // Literal stretches in the full window: slide the masks until one shows a candidate.
+  masks.Load(s, p, end);
   const std::size_t window = static_cast<std::size_t>(kKzpWindow);
   const std::size_t slide_end = end >= 4 ? end - 4 : 0;
+
+  // ---- The hot loop ----
+  // One turn per match or literal. Three ways through it, fastest first: sliding the mask
+  // window over literals while it shows no candidate (full window only); skimming by the word
+  // table once literals have gone on for kSkimAfter positions; and at a candidate, measuring
+  // it and writing the literals before it and the replicate tag. After a full-length match
+  // the same distance is tried again without the masks (runs, repeated patterns).
   while (p < match_end) {
     if (!skimming && p >= window) {
-      while (p < slide_end && (m0 & m1 & m2 & m3) == 0 && misses < kSkimAfter - 1) {
-        m0 = m1;
-        m1 = m2;
-        m2 = m3;
-        m3 = WindowMask(s, p + 4);
+      while (p < slide_end && masks.FourOrMore() == 0 && misses < kSkimAfter - 1) {
+        masks.Slide(WindowMask(s, p + 4));
         ++p;
         ++misses;
       }
@@ -256,20 +278,17 @@ std::size_t CompressChunk(std::span<const std::uint8_t> source, std::size_t star
     if (skimming) {
       while (p < match_end && !words.InsertAndProbe(s, p)) ++p;
       if (p == match_end) break;
-      KZP_RELOAD_MASKS(p);
+      masks.Load(s, p, end);
     }
     const int cap = static_cast<int>(std::min(end - p, std::size_t{kKzpMaxMatch}));
-    const std::uint32_t four_or_more = m0 & m1 & m2 & m3 & ExistingCandidates(p);
+    const std::uint32_t four_or_more = masks.FourOrMore() & ExistingCandidates(p);
     const Match match =
         four_or_more != 0 ? LongestOfCandidates(s, source.size(), p, cap, four_or_more) : Match{};
     if (match.length < kKzpMinMatch) {
       ++p;
       if (skimming) continue;
       if (++misses < kSkimAfter) {
-        m0 = m1;
-        m1 = m2;
-        m2 = m3;
-        m3 = MaskBefore(s, p + 3, end);
+        masks.Slide(MaskBefore(s, p + 3, end));
         continue;
       }
       // Long enough without a match: from here on every position goes into the word table,
@@ -305,9 +324,9 @@ std::size_t CompressChunk(std::span<const std::uint8_t> source, std::size_t star
       // repeated pattern). When no smaller distance matches even the first byte and this one
       // reaches the cap, nothing can beat it, and the other three masks are not needed.
       while (p >= window && p < match_end) {
-        m0 = WindowMask(s, p);
+        const std::uint32_t here = WindowMask(s, p);
         const std::uint32_t same = DistanceBit(match.distance);
-        if ((m0 & (SmallerDistances(match.distance) | same)) != same) break;
+        if ((here & (SmallerDistances(match.distance) | same)) != same) break;
         const int cap = static_cast<int>(std::min(end - p, std::size_t{kKzpMaxMatch}));
         if (ExtendMatch(s, source.size(), p, match.distance, 1, cap) != cap) break;
         put_replicate({cap, match.distance});
@@ -315,9 +334,8 @@ std::size_t CompressChunk(std::span<const std::uint8_t> source, std::size_t star
       }
     }
     literals_from = p;
-    KZP_RELOAD_MASKS(p);
+    masks.Load(s, p, end);
   }
-#undef KZP_RELOAD_MASKS
   if (end > literals_from) {
     written += PutWriteTag(source.subspan(literals_from, end - literals_from),
                            out.subspan(written), port, owner);

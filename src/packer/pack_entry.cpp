@@ -40,15 +40,34 @@ bool SameBytes(const std::uint8_t* a, const std::uint8_t* b, std::size_t n) {
   return n == 0 || (a[0] == b[0] && a[n / 2] == b[n / 2] && a[n - 1] == b[n - 1]);
 }
 
-bool ReportTagMismatch(StatusPort& port, Owner owner, int kind, int previous_kind,
-                       int previous_length) {
+// The tag the verify report names as the one before a mismatch.
+struct PreviousTag {
+  int kind = kNoTag;
+  int length = 0;
+};
+
+bool ReportTagMismatch(StatusPort& port, Owner owner, int kind, const PreviousTag& previous) {
   port.ShowMessage(owner, kKzpCaption,
                    kind == kWriteKind ? "Verify Error while WRITE tag!!"
                                       : "Verify Error while REPLICATE tag!!",
                    MessageIcon::kWarning);
-  ShowWarningNumber(port, owner, "Old TAG 1=write, 2=replicate: %i", previous_kind);
-  ShowWarningNumber(port, owner, "Old length: %i", previous_length);
+  ShowWarningNumber(port, owner, "Old TAG 1=write, 2=replicate: %i", previous.kind);
+  ShowWarningNumber(port, owner, "Old length: %i", previous.length);
   return false;
+}
+
+// Whether the tag produces exactly the source bytes from `cursor` on, within the chunk that
+// ends at `end`.
+bool TagMatchesSource(const KzpTag& tag, const std::uint8_t* s, std::size_t cursor,
+                      std::size_t end) {
+  const std::size_t n = tag.produced();
+  if (n > end - cursor) return false;
+  // All literals compared at once: the report names the tag, not the byte.
+  if (!tag.replicate) return SameBytes(tag.literals.data(), s + cursor, n);
+  // Distance 0 would compare each byte with itself and pass, though no unpacker can produce
+  // a byte from itself.
+  return tag.distance != 0 && tag.distance <= cursor &&
+         SameBytes(s + cursor - tag.distance, s + cursor, n);
 }
 
 }  // namespace
@@ -59,30 +78,17 @@ bool VerifyChunk(std::span<const std::uint8_t> source, std::size_t start, std::s
   // chunk's bytes appear twice after unpacking.
   start = std::min(start, source.size());
   const std::size_t end = start + std::min(count, source.size() - start);
-  const std::uint8_t* s = source.data();
   std::size_t cursor = start;
-  int previous_kind = kNoTag;
-  int previous_length = 0;
+  PreviousTag previous;
   ByteReader tags(packed);
   while (!tags.empty()) {
     const int kind = NextTagReplicates(tags) ? kReplicateKind : kWriteKind;
     const auto tag = ReadKzpTag(tags);
-    if (!tag) return ReportTagMismatch(port, owner, kind, previous_kind, previous_length);
-    const std::size_t n = tag->produced();
-    bool same = n <= end - cursor;
-    if (same && !tag->replicate) {
-      // All literals compared at once: the report names the tag, not the byte.
-      same = SameBytes(tag->literals.data(), s + cursor, n);
-    } else if (same) {
-      // Distance 0 would compare each byte with itself and pass, though no unpacker can
-      // produce a byte from itself.
-      same = tag->distance != 0 && tag->distance <= cursor &&
-             SameBytes(s + cursor - tag->distance, s + cursor, n);
+    if (!tag || !TagMatchesSource(*tag, source.data(), cursor, end)) {
+      return ReportTagMismatch(port, owner, kind, previous);
     }
-    if (!same) return ReportTagMismatch(port, owner, kind, previous_kind, previous_length);
-    cursor += n;
-    previous_kind = kind;
-    previous_length = static_cast<int>(tag->length);
+    cursor += tag->produced();
+    previous = {kind, static_cast<int>(tag->length)};
   }
   // Every tag matched but some source bytes have none (a tag that did not fit its buffer).
   return cursor == end;

@@ -90,5 +90,39 @@ TEST(CheckedMath, RangesFromFileNumbersNeverOverflowOrWrap) {
   EXPECT_FALSE(NarrowToInt32(-(std::int64_t{1} << 31) - 1));
 }
 
+TEST(CheckedMath, SumsAndDifferencesStopAtThe64BitEdges) {
+  constexpr auto kMax = std::numeric_limits<std::int64_t>::max();
+  constexpr auto kMin = std::numeric_limits<std::int64_t>::min();
+  EXPECT_EQ(CheckedAdd(40, 2), 42);
+  EXPECT_EQ(CheckedAdd(-40, -2), -42);
+  EXPECT_EQ(CheckedAdd(kMax, kMin), -1);
+  EXPECT_EQ(CheckedAdd(kMax - 1, 1), kMax);
+  EXPECT_FALSE(CheckedAdd(kMax, 1));
+  EXPECT_EQ(CheckedAdd(kMin + 1, -1), kMin);
+  EXPECT_FALSE(CheckedAdd(kMin, -1));
+
+  EXPECT_EQ(CheckedSubtract(40, 42), -2);
+  EXPECT_EQ(CheckedSubtract(kMin + 1, 1), kMin);
+  EXPECT_FALSE(CheckedSubtract(kMin, 1));
+  EXPECT_EQ(CheckedSubtract(kMax - 1, -1), kMax);
+  EXPECT_FALSE(CheckedSubtract(kMax, -1));
+  EXPECT_FALSE(CheckedSubtract(0, kMin));  // -kMin has no 64-bit value
+  EXPECT_EQ(CheckedSubtract(-1, kMin), kMax);
+}
+
+TEST(CheckedMath, OffsetsMovedWithinAndOutOfThe32BitRange) {
+  constexpr std::int32_t kMax32 = std::numeric_limits<std::int32_t>::max();
+  constexpr std::int32_t kMin32 = std::numeric_limits<std::int32_t>::min();
+  // An offset moved down by a length: fine while both came from a sane table.
+  EXPECT_EQ(NarrowToInt32(CheckedSubtract(100, 40)), 60);
+  // Crafted records: a length of INT32_MIN subtracted, an offset near the top moved up.
+  EXPECT_FALSE(NarrowToInt32(CheckedSubtract(10, kMin32)));
+  EXPECT_FALSE(NarrowToInt32(CheckedAdd(kMax32 - 5, 6)));
+  EXPECT_EQ(NarrowToInt32(CheckedAdd(kMax32 - 5, 5)), kMax32);
+  EXPECT_FALSE(NarrowToInt32(CheckedSubtract(kMin32, 1)));
+  // No result at all stays none.
+  EXPECT_FALSE(NarrowToInt32(CheckedAdd(std::numeric_limits<std::int64_t>::max(), 1)));
+}
+
 }  // namespace
 }  // namespace zemlo

@@ -9,6 +9,7 @@
 #include <thread>
 #include <vector>
 
+#include "files/file_helpers.h"
 #include "support/temp_dir.h"
 
 #if !defined(_WIN32)
@@ -152,7 +153,58 @@ TEST_F(FileLayer, PosixMapsSeparatorsAndPrefersExactNames) {
   std::fclose(f);
   EXPECT_TRUE(fs::exists(dir.path() / "BLK|0.ZGL"));
 }
+
+TEST_F(FileLayer, PosixMatchesEveryComponentIgnoringCase) {
+  fs::create_directories(dir.path() / "Lib" / "Blocks");
+  WriteFileBytes(dir.path() / "Lib" / "Blocks" / "TOWN30.zgl", Bytes("block 30"));
+  EXPECT_EQ(Resolve("lib\\BLOCKS\\town30.ZGL"), "Lib/Blocks/TOWN30.zgl");
+  EXPECT_EQ(Resolve("LIB/blocks\\Town30.Zgl"), "Lib/Blocks/TOWN30.zgl");
+  // Doubled and trailing separators, "." and "..".
+  EXPECT_EQ(Resolve("lib\\\\blocks\\"), "Lib/Blocks/");
+  EXPECT_EQ(Resolve(".\\LIB\\..\\lib\\Blocks"), "./Lib/../Lib/Blocks");
+  // Absolute names: the folders above are taken as they are.
+  const std::string root = dir.path().string();
+  EXPECT_EQ(Resolve((root + "\\LIB\\BLOCKS").c_str()), root + "/Lib/Blocks");
+}
+
+TEST_F(FileLayer, PosixKeepsWhatDoesNotExistAsWritten) {
+  fs::create_directories(dir.path() / "Lib");
+  WriteFileBytes(dir.path() / "other.zgl", Bytes("x"));
+  // A new file goes into the folder that exists, under its own name.
+  EXPECT_EQ(Resolve("LIB\\New.ZGL"), "Lib/New.ZGL");
+  EXPECT_FALSE(Exists("LIB\\New.ZGL"));
+  // From the first missing folder on nothing is matched, not even what ".." would reach.
+  EXPECT_EQ(Resolve("lib\\NoFolder\\..\\OTHER.ZGL"), "Lib/NoFolder/../OTHER.ZGL");
+  EXPECT_FALSE(Exists("lib\\NoFolder\\..\\OTHER.ZGL"));
+  EXPECT_EQ(Resolve("missing.txt"), "missing.txt");
+  EXPECT_EQ(Resolve(""), "");
+  EXPECT_EQ(Resolve(nullptr), "");
+}
 #endif
+
+TEST_F(FileLayer, PositionsPassWhatA32BitLongHolds) {
+  std::FILE* f = OpenFile("big.zgl", "w+b");
+  ASSERT_NE(f, nullptr);
+  EXPECT_EQ(SeekToEnd(f), 0);
+  EXPECT_FALSE(SeekTo(f, -1));
+  EXPECT_EQ(Tell(f), 0);
+  constexpr std::int64_t kFar = (std::int64_t{1} << 32) + 5;
+  ASSERT_TRUE(SeekTo(f, kFar));
+  EXPECT_EQ(Tell(f), kFar);
+  if (std::fputc('z', f) == EOF || std::fflush(f) != 0) {
+    std::fclose(f);
+    GTEST_SKIP() << "this file system holds no sparse file of 4 GiB";
+  }
+  EXPECT_EQ(SeekToEnd(f), kFar + 1);
+  ASSERT_TRUE(SeekTo(f, kFar));
+  EXPECT_EQ(std::fgetc(f), 'z');
+  EXPECT_EQ(std::fgetc(f), EOF);
+  ASSERT_TRUE(SeekTo(f, 3));
+  EXPECT_EQ(std::fgetc(f), 0);  // the hole before the byte reads as zeros
+  std::fclose(f);
+  EXPECT_EQ(FileLength("big.zgl"), kFar + 1);
+  EXPECT_TRUE(RemoveFile("big.zgl"));
+}
 
 // Whether a cleared archive attribute is remembered here. Where it is not, it must count as
 // set, so sources are converted again rather than skipped wrongly.

@@ -124,6 +124,37 @@ TEST_F(CheckTest, TruncatedBlockFileReportsTheEntryThatEndsEarly) {
                                       "Length entry = 5"}));
 }
 
+TEST_F(CheckTest, ARecordOfNegativeLengthReadsNothingAndLeavesThePosition) {
+  Build({{3000, Entry(0, 10)}, {3002, Entry(0, 5)}});
+  auto offsets = Offsets();
+  offsets.Set(3001, 14, -3);
+  SaveOffsets();
+  Check();
+  // The entries after it are where the lengths before it put them: no position is wrong, and
+  // the block file holds nothing past them.
+  EXPECT_EQ(lib.port.MessageTexts(),
+            (std::vector<std::string>{"Character icon 3001 is masked",
+                                      "Data for icon 3001 missing", "Pos entry = 14",
+                                      "Length entry = -3"}));
+  EXPECT_TRUE(HasTitle("ZCreate - blk\\b30.blk (Unmasked) - 3002"));
+}
+
+TEST_F(CheckTest, AnEntryLongerThanTheFileBufferThatTheFileCutsIsMissingData) {
+  // The buffer takes the front of the entry; the rest is passed over, and the file ends
+  // inside it.
+  const std::size_t held = kFileBufferSize + 10;
+  Build({{3000, Entry(0, held - 4)}});
+  const auto claimed = static_cast<std::int32_t>(kFileBufferSize + 1000);
+  auto offsets = Offsets();
+  offsets.Set(3000, 0, claimed);
+  SaveOffsets();
+  Check();
+  EXPECT_EQ(lib.port.MessageTexts(),
+            (std::vector<std::string>{"Data for icon 3000 missing", "Pos entry = 0",
+                                      "Length entry = " + std::to_string(claimed)}));
+  EXPECT_TRUE(HasTitle("ZCreate - blk\\b30.blk (Unmasked) - 3000"));
+}
+
 TEST_F(CheckTest, BlockFileLongerThanItsRecordsIsNamed) {
   // A longer last entry written beside the old records: every header still fits, only the
   // bytes left after the block's last entry tell.

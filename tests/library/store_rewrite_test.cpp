@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <functional>
+#include <limits>
 #include <map>
 #include <optional>
 #include <string>
@@ -201,6 +202,50 @@ TEST_F(BlockStore, RecordsMoveOnlyWithinTheirBlockAndOnlyWhenNotEmpty) {
   EXPECT_EQ(RemoveRecord(19999, 7, table), 3);
   InsertRecord(19999, 2, 0, 7, table);
   EXPECT_EQ(table.length(19999), 2);
+}
+
+// Offsets and lengths are whatever the offsets file says. A move that would carry an offset
+// out of the 32-bit range leaves the record as it is; every other record moves as usual.
+TEST_F(BlockStore, RecordsThatCannotMoveStayWhereTheyAre) {
+  constexpr std::int32_t kMax = std::numeric_limits<std::int32_t>::max();
+  constexpr std::int32_t kMin = std::numeric_limits<std::int32_t>::min();
+  OffsetsTable table(state.offsets.span());
+  table.Set(21, kMax - 2, 5);
+  table.Set(22, 10, 3);
+  InsertRecord(20, 9, 0, 10, table);
+  EXPECT_EQ(table.offset(21), kMax - 2);
+  EXPECT_EQ(table.offset(22), 19);
+  EXPECT_EQ(table.length(21), 5);
+
+  table.Set(30, 0, kMin);  // a negative length moves the later records up by its size
+  table.Set(31, 5, 2);
+  table.Set(32, kMin, 1);
+  table.Set(33, kMin + 4, 1);
+  EXPECT_EQ(RemoveRecord(30, 10, table), kMin);
+  EXPECT_EQ(table.offset(30), 0);
+  EXPECT_EQ(table.length(30), 0);
+  EXPECT_EQ(table.offset(31), 5);
+  EXPECT_EQ(table.offset(32), 0);
+  EXPECT_EQ(table.offset(33), 4);
+}
+
+// Records no block file can hold (an offset near the 32-bit edge, a negative length) are
+// rewritten without harm: every entry keeps its bytes, which the block's lengths place.
+TEST_F(BlockStore, ImpossibleRecordsAreRewrittenFromTheBlocksLengths) {
+  MakeLibrary(3000, 3099);
+  ASSERT_TRUE(EntryFor(3001, 0).empty());
+  OffsetsTable table(state.offsets.span());
+  table.Set(3001, 77, -5);
+  table.Set(3060, std::numeric_limits<std::int32_t>::max() - 1, table.length(3060));
+  table.Set(3070, std::numeric_limits<std::int32_t>::min(), table.length(3070));
+  ASSERT_TRUE(WriteOffsetsFile(settings, state));
+  ASSERT_EQ(Run(3000, 3099, [](int n) { return n == 3050 ? Action::kStore : Action::kKeep; }),
+            std::nullopt);
+  EXPECT_TRUE(port.messages.empty()) << LastMessage();
+  EXPECT_EQ(DiskRecord(3001), std::pair(0, 0));
+  for (int n = 3000; n <= 3099; ++n) EXPECT_EQ(DiskEntry(n), EntryFor(n, n == 3050 ? 1 : 0)) << n;
+  ExpectBlockConsistent(30);
+  EXPECT_FALSE(TempExists());
 }
 
 TEST_F(BlockStore, NewBlocksStartFromAnEmptyTemporaryFile) {
