@@ -8,8 +8,8 @@
 #include <random>
 #include <vector>
 
-#include "library/entry_decoder.h"
-#include "library/icon_encoder.h"
+#include "library/codec/entry_decoder.h"
+#include "library/codec/icon_encoder.h"
 #include "support/recording_port.h"
 
 namespace zemlo {

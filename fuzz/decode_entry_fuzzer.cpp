@@ -9,8 +9,8 @@
 
 #include "core/geometry.h"
 #include "core/status_port.h"
-#include "library/entry_decoder.h"
-#include "library/tables.h"
+#include "library/codec/entry_decoder.h"
+#include "library/store/tables.h"
 
 namespace {
 

@@ -18,8 +18,8 @@
 
 #include "core/working_state.h"
 #include "fuzz_folder.h"
-#include "library/deep_verify.h"
-#include "library/stamping.h"
+#include "library/run/deep_verify.h"
+#include "library/store/stamping.h"
 #include "project/project_settings.h"
 #include "support/recording_port.h"
 

@@ -18,10 +18,10 @@
 
 #include "core/working_state.h"
 #include "fuzz_folder.h"
-#include "library/entry_loading.h"
-#include "library/integrity_check.h"
-#include "library/stamping.h"
-#include "library/tables.h"
+#include "library/run/entry_loading.h"
+#include "library/run/integrity_check.h"
+#include "library/store/stamping.h"
+#include "library/store/tables.h"
 #include "project/project_settings.h"
 #include "support/recording_port.h"
 

@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "core/working_state.h"
-#include "library/icon_encoder.h"
-#include "library/tables.h"
+#include "library/codec/icon_encoder.h"
+#include "library/store/tables.h"
 
 namespace {
 

@@ -6,9 +6,9 @@
 #include "app/commands.h"
 #include "core/status.h"
 #include "files/file_layer.h"
-#include "library/entry_loading.h"
+#include "library/run/entry_loading.h"
 #include "files/file_helpers.h"
-#include "library/stamping.h"
+#include "library/store/stamping.h"
 #include "picture/pcx_writer.h"
 
 namespace zemlo {

@@ -3,7 +3,7 @@
 #include "core/status.h"
 #include "font/font_builder.h"
 #include "files/file_helpers.h"
-#include "library/source_loading.h"
+#include "library/run/source_loading.h"
 #include "picture/pcx_writer.h"
 
 namespace zemlo {

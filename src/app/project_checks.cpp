@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "files/file_layer.h"
-#include "library/block_store.h"
-#include "library/stamping.h"
+#include "library/store/block_store.h"
+#include "library/store/stamping.h"
 
 namespace zemlo {
 namespace {

@@ -8,7 +8,7 @@
 
 #include "app/commands.h"
 #include "app/session.h"
-#include "library/rewrite_recovery.h"
+#include "library/store/rewrite_recovery.h"
 #include "library/run_project.h"
 
 namespace zemlo::testing {

@@ -4,7 +4,7 @@
 
 #include <map>
 
-#include "library/integrity_check.h"
+#include "library/run/integrity_check.h"
 #include "library/run_project.h"
 
 namespace zemlo::testing {

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "library/integrity_check.h"
+#include "library/run/integrity_check.h"
 #include "library/run_project.h"
 
 namespace zemlo::testing {

@@ -1,4 +1,4 @@
-#include "library/entry_decoder.h"
+#include "library/codec/entry_decoder.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "library/icon_encoder.h"
+#include "library/codec/icon_encoder.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "library/source_loading.h"
+#include "library/run/source_loading.h"
 
 #include <gtest/gtest.h>
 

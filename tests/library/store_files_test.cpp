@@ -7,8 +7,8 @@
 
 #include "core/working_state.h"
 #include "files/file_helpers.h"
-#include "library/tables.h"
-#include "library/tables_io.h"
+#include "library/store/tables.h"
+#include "library/store/tables_io.h"
 #include "project/info_parser.h"
 #include "support/recording_port.h"
 #include "support/temp_dir.h"

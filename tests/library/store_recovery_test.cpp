@@ -12,11 +12,11 @@
 #include <vector>
 
 #include "core/working_state.h"
-#include "library/block_store.h"
+#include "library/store/block_store.h"
 #include "files/file_helpers.h"
-#include "library/library_lock.h"
-#include "library/rewrite_recovery.h"
-#include "library/tables_io.h"
+#include "library/store/library_lock.h"
+#include "library/store/rewrite_recovery.h"
+#include "library/store/tables_io.h"
 #include "support/recording_port.h"
 #include "support/temp_dir.h"
 

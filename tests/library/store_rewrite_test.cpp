@@ -12,11 +12,11 @@
 
 #include "core/working_state.h"
 #include "files/file_layer.h"
-#include "library/block_store.h"
+#include "library/store/block_store.h"
 #include "files/file_helpers.h"
-#include "library/stamping.h"
-#include "library/tables.h"
-#include "library/tables_io.h"
+#include "library/store/stamping.h"
+#include "library/store/tables.h"
+#include "library/store/tables_io.h"
 #include "support/recording_port.h"
 #include "support/temp_dir.h"
 

@@ -14,7 +14,7 @@
 #include "app/project_checks.h"
 #include "app/session.h"
 #include "files/file_layer.h"
-#include "library/entry_loading.h"
+#include "library/run/entry_loading.h"
 
 namespace zemlo::console {
 namespace {

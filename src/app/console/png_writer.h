@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "library/tables.h"
+#include "library/store/tables.h"
 
 namespace zemlo::console {
 

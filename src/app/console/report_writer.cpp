@@ -3,7 +3,7 @@
 #include <map>
 
 #include "app/console/png_writer.h"
-#include "library/icon_encoder.h"
+#include "library/codec/icon_encoder.h"
 
 namespace zemlo::console {
 namespace {

@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-#include "library/deep_verify.h"
+#include "library/run/deep_verify.h"
 
 namespace zemlo::console {
 

@@ -13,8 +13,8 @@
 #include "app/console/console_port.h"
 #include "app/session.h"
 #include "core/status.h"
-#include "library/deep_verify.h"
-#include "library/library_lock.h"
+#include "library/run/deep_verify.h"
+#include "library/store/library_lock.h"
 #include "files/file_helpers.h"
 #include "project/info_parser.h"
 #ifdef ZGL_HAVE_PNG

@@ -13,7 +13,7 @@
 #include "app/win32/goto_dialog.h"
 #include "app/win32/resource.h"
 #include "app/win32/win32_port.h"
-#include "library/entry_decoder.h"
+#include "library/codec/entry_decoder.h"
 
 namespace zemlo::win32 {
 namespace {

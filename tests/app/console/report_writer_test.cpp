@@ -8,7 +8,7 @@
 #include "app/console/png_writer.h"
 #include "app/console/report_writer.h"
 #include "core/geometry.h"
-#include "library/icon_encoder.h"
+#include "library/codec/icon_encoder.h"
 #include "support/temp_dir.h"
 
 namespace zemlo::console {

@@ -1,4 +1,4 @@
-#include "library/rewrite_recovery.h"
+#include "library/store/rewrite_recovery.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -7,12 +7,12 @@
 #include "core/status.h"
 #include "core/byte_reader.h"
 #include "files/file_layer.h"
-#include "library/block_store.h"
+#include "library/store/block_store.h"
 #include "files/file_helpers.h"
-#include "library/library_lock.h"
-#include "library/stamping.h"
-#include "library/tables.h"
-#include "library/tables_io.h"
+#include "library/store/library_lock.h"
+#include "library/store/stamping.h"
+#include "library/store/tables.h"
+#include "library/store/tables_io.h"
 
 namespace zemlo {
 namespace {

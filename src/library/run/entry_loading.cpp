@@ -1,4 +1,4 @@
-#include "library/entry_loading.h"
+#include "library/run/entry_loading.h"
 
 #include <cstdio>
 #include <optional>
@@ -7,12 +7,12 @@
 #include "core/status.h"
 #include "core/working_state.h"
 #include "files/file_layer.h"
-#include "library/block_store.h"
-#include "library/entry_decoder.h"
+#include "library/store/block_store.h"
+#include "library/codec/entry_decoder.h"
 #include "files/file_helpers.h"
-#include "library/stamping.h"
-#include "library/tables.h"
-#include "library/tables_io.h"
+#include "library/store/stamping.h"
+#include "library/store/tables.h"
+#include "library/store/tables_io.h"
 #include "packer/kzp.h"
 
 namespace zemlo {

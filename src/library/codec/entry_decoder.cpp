@@ -1,4 +1,4 @@
-#include "library/entry_decoder.h"
+#include "library/codec/entry_decoder.h"
 
 #include <algorithm>
 #include <cstring>
@@ -6,7 +6,7 @@
 
 #include "core/byte_reader.h"
 #include "core/status.h"
-#include "library/icon_encoder.h"
+#include "library/codec/icon_encoder.h"
 
 namespace zemlo {
 namespace {

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "library/tables.h"
+#include "library/store/tables.h"
 #include "project/project_settings.h"
 
 namespace zemlo {

@@ -1,4 +1,4 @@
-#include "library/stamping.h"
+#include "library/store/stamping.h"
 
 namespace zemlo {
 namespace {

@@ -1,4 +1,4 @@
-#include "library/integrity_check.h"
+#include "library/run/integrity_check.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -9,11 +9,11 @@
 #include "core/status.h"
 #include "core/working_state.h"
 #include "files/file_layer.h"
-#include "library/creation_run.h"
-#include "library/icon_encoder.h"
-#include "library/stamping.h"
-#include "library/tables.h"
-#include "library/tables_io.h"
+#include "library/run/creation_run.h"
+#include "library/codec/icon_encoder.h"
+#include "library/store/stamping.h"
+#include "library/store/tables.h"
+#include "library/store/tables_io.h"
 #include "packer/kzp.h"
 
 namespace zemlo {

@@ -1,4 +1,4 @@
-#include "library/tables_io.h"
+#include "library/store/tables_io.h"
 
 #include <algorithm>
 #include <cstdio>

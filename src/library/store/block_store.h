@@ -18,7 +18,7 @@
 
 #include "core/working_state.h"
 #include "files/file_stream.h"
-#include "library/tables.h"
+#include "library/store/tables.h"
 #include "project/project_settings.h"
 
 namespace zemlo {

@@ -7,7 +7,7 @@
 
 #include "core/status_port.h"
 #include "core/working_state.h"
-#include "library/tables.h"
+#include "library/store/tables.h"
 #include "project/project_settings.h"
 
 namespace zemlo {

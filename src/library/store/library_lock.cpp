@@ -1,4 +1,4 @@
-#include "library/library_lock.h"
+#include "library/store/library_lock.h"
 
 #include <array>
 #include <charconv>

@@ -1,4 +1,4 @@
-#include "library/icon_encoder.h"
+#include "library/codec/icon_encoder.h"
 
 #include <algorithm>
 #include <bit>

@@ -1,4 +1,4 @@
-#include "library/deep_verify.h"
+#include "library/run/deep_verify.h"
 
 #include <algorithm>
 #include <concepts>
@@ -11,13 +11,13 @@
 #include "core/working_state.h"
 #include "core/byte_reader.h"
 #include "files/file_layer.h"
-#include "library/block_store.h"
-#include "library/entry_decoder.h"
-#include "library/entry_loading.h"
+#include "library/store/block_store.h"
+#include "library/codec/entry_decoder.h"
+#include "library/run/entry_loading.h"
 #include "files/file_helpers.h"
-#include "library/icon_encoder.h"
-#include "library/stamping.h"
-#include "library/tables_io.h"
+#include "library/codec/icon_encoder.h"
+#include "library/store/stamping.h"
+#include "library/store/tables_io.h"
 #include "packer/kzp.h"
 #include "packer/kzp_tag.h"
 

@@ -10,7 +10,7 @@
 #include <string_view>
 
 #include "core/working_state.h"
-#include "library/tables.h"
+#include "library/store/tables.h"
 
 namespace zemlo {
 

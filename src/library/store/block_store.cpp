@@ -1,4 +1,4 @@
-#include "library/block_store.h"
+#include "library/store/block_store.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -9,9 +9,9 @@
 #include "core/status.h"
 #include "files/file_layer.h"
 #include "files/file_helpers.h"
-#include "library/rewrite_recovery.h"
-#include "library/stamping.h"
-#include "library/tables_io.h"
+#include "library/store/rewrite_recovery.h"
+#include "library/store/stamping.h"
+#include "library/store/tables_io.h"
 
 namespace zemlo {
 namespace {
