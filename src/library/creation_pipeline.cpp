@@ -31,7 +31,41 @@ class SilentPort final : public StatusPort {
   void SetProgress(int) override {}
 };
 
+// The file system, with every answer kept for the run.
+class KeptFacts final : public SourceFacts {
+ public:
+  explicit KeptFacts(PreparedIcon& job) : job_(job) { job_.facts_used = 0; }
+  bool Exists(const char* name) override { return Keep(false, name, now_.Exists(name)); }
+  bool ArchiveAttributeSet(const char* name) override {
+    return Keep(true, name, now_.ArchiveAttributeSet(name));
+  }
+
+ private:
+  bool Keep(bool archive, const char* name, bool answer) {
+    if (job_.facts_used == job_.facts.size()) job_.facts.emplace_back();
+    PreparedIcon::Fact& fact = job_.facts[job_.facts_used++];
+    fact.archive = archive;
+    fact.name.assign(name);
+    fact.answer = answer;
+    return answer;
+  }
+  PreparedIcon& job_;
+  FileSystemFacts now_;
+};
+
 }  // namespace
+
+bool AnsweredFacts::Answer(bool archive, const char* name) {
+  if (!diverged_ && next_ < job_.facts_used) {
+    const PreparedIcon::Fact& fact = job_.facts[next_];
+    if (fact.archive == archive && fact.name == name) {
+      ++next_;
+      return fact.answer;
+    }
+  }
+  diverged_ = true;
+  return archive ? now_.ArchiveAttributeSet(name) : now_.Exists(name);
+}
 
 DeferredPort::Call& DeferredPort::Add(Kind kind) {
   if (used_ == calls_.size()) calls_.emplace_back();
@@ -74,8 +108,8 @@ void DeferredPort::ReplayTo(StatusPort& port) const {
 PreparedIcon::PreparedIcon(bool keep_unsmoothed)
     : picture(kPictureBytes + kReadSpare),
       unsmoothed(keep_unsmoothed ? std::make_unique<Buffer>(kPictureBytes) : nullptr),
-      entry(kFileBufferSize + kReadSpare),
-      packed(kUnpackBufferSize) {}
+      entry(kMaxPictureEntry),
+      packed(PackedBound(kMaxPictureEntry)) {}
 
 // One helper thread and what it reads sources into.
 struct CreationPipeline::Helper {
@@ -176,14 +210,14 @@ CreationPipeline::~CreationPipeline() {
     std::lock_guard lock(mutex_);
     cancelled_ = true;
   }
-  changed_.notify_all();
+  helpers_wake_.notify_all();
   for (auto& helper : helpers_) helper->thread.join();
 }
 
 PreparedIcon& CreationPipeline::Take(int icon) {
   std::unique_lock lock(mutex_);
   const std::size_t slot = static_cast<std::size_t>(icon - first_) % slots_.size();
-  changed_.wait(lock, [&] { return ready_[slot] == icon; });
+  icon_ready_.wait(lock, [&] { return ready_[slot] == icon; });
   return *slots_[slot];
 }
 
@@ -192,7 +226,7 @@ void CreationPipeline::Release(int icon) {
     std::lock_guard lock(mutex_);
     released_ = icon;
   }
-  changed_.notify_all();
+  helpers_wake_.notify_all();
 }
 
 void CreationPipeline::Work(Helper& helper) {
@@ -201,7 +235,7 @@ void CreationPipeline::Work(Helper& helper) {
     int icon = 0;
     {
       std::unique_lock lock(mutex_);
-      changed_.wait(lock, [&] {
+      helpers_wake_.wait(lock, [&] {
         return cancelled_ || next_ > last_ || next_ - slots <= released_;
       });
       if (cancelled_ || next_ > last_) return;
@@ -212,7 +246,7 @@ void CreationPipeline::Work(Helper& helper) {
     Guess(icon, job, helper);
     {
       std::unique_lock lock(mutex_);
-      changed_.wait(lock, [&] { return cancelled_ || composed_ == icon - 1; });
+      helpers_wake_.wait(lock, [&] { return cancelled_ || composed_ == icon - 1; });
       if (cancelled_) return;
     }
     Compose(job, helper);
@@ -220,13 +254,13 @@ void CreationPipeline::Work(Helper& helper) {
       std::lock_guard lock(mutex_);
       composed_ = icon;
     }
-    changed_.notify_all();
+    helpers_wake_.notify_all();
     Pack(job);
     {
       std::lock_guard lock(mutex_);
       ready_[static_cast<std::size_t>(icon - first_) % slots_.size()] = icon;
     }
-    changed_.notify_all();
+    icon_ready_.notify_one();
   }
 }
 
@@ -247,7 +281,9 @@ void CreationPipeline::Guess(int icon, PreparedIcon& job, Helper& helper) {
   job.calls.Clear();
   AheadLoader loader(job, helper.file, helper.index);
   SilentPort silent;
-  job.source = ChooseSource(icon, {helper.settings, offsets_, silent, loader, archive_test_});
+  KeptFacts facts(job);
+  job.source =
+      ChooseSource(icon, {helper.settings, facts, offsets_, silent, loader, archive_test_});
 }
 
 // The icon's turn: its load goes over the picture the icons before it left, exactly as the

@@ -62,7 +62,17 @@ struct PreparedIcon {
 
   explicit PreparedIcon(bool keep_unsmoothed);
 
+  // One answer the file system gave the helper's choice.
+  struct Fact {
+    bool archive = false;  // the archive attribute was asked, not existence
+    std::string name;
+    bool answer = false;
+  };
+
   int icon = -1;
+  // What the helper's choice asked the file system, in order; facts_used are valid.
+  std::vector<Fact> facts;
+  std::size_t facts_used = 0;
   // The source the helper chose, what it loaded and how the load went.
   SelectedSource source;
   Load load = Load::kNone;
@@ -92,6 +102,23 @@ struct PreparedIcon {
   char title_text[kTextBufferSize] = {};
   // Drawing back and packing: their warnings and the packer's titles.
   DeferredPort calls;
+};
+
+// The run's own choice for a prepared icon asks what the helper asked: the answers the
+// helper had are given again, so the file system is searched once per icon. Once the run
+// asks anything else (the offsets table it consults changed), the file system answers.
+class AnsweredFacts final : public SourceFacts {
+ public:
+  explicit AnsweredFacts(const PreparedIcon& job) : job_(job) {}
+  bool Exists(const char* name) override { return Answer(false, name); }
+  bool ArchiveAttributeSet(const char* name) override { return Answer(true, name); }
+
+ private:
+  bool Answer(bool archive, const char* name);
+  const PreparedIcon& job_;
+  FileSystemFacts now_;
+  std::size_t next_ = 0;
+  bool diverged_ = false;
 };
 
 class CreationPipeline {
@@ -140,7 +167,8 @@ class CreationPipeline {
   std::vector<std::unique_ptr<Helper>> helpers_;
 
   std::mutex mutex_;
-  std::condition_variable changed_;
+  std::condition_variable helpers_wake_;  // a slot was released, a turn came, or cancelled
+  std::condition_variable icon_ready_;
   // Guarded by mutex_.
   bool cancelled_ = false;
   int next_;            // the next icon a helper takes

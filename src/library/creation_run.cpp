@@ -322,9 +322,10 @@ class PreparedSupply final : public IconSupply {
     job_ = pipeline_ ? &pipeline_->Take(icon) : nullptr;
     if (job_ == nullptr) return own_.Select(icon);
     PreparedLoader loader(*job_, store_.state);
+    AnsweredFacts facts(*job_);
     SelectedSource source =
-        ChooseSource(icon, {store_.settings, store_.state.offsets.span(), store_.state.port,
-                            loader, !store_.convert_all});
+        ChooseSource(icon, {store_.settings, facts, store_.state.offsets.span(),
+                            store_.state.port, loader, !store_.convert_all});
     guessed_right_ = loader.GuessedRight();
     return source;
   }

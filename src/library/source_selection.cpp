@@ -11,8 +11,8 @@ namespace {
 
 // An existing source whose pattern could be stamped. A pattern that cannot hold the number
 // names no file, so its icon counts as having no such source.
-bool SourceExists(int icon, Name& pattern) {
-  return StampIconNumber(icon, pattern) && files::Exists(pattern.data());
+bool SourceExists(int icon, Name& pattern, SourceFacts& facts) {
+  return StampIconNumber(icon, pattern) && facts.Exists(pattern.data());
 }
 
 SelectedSource Skipped(int icon, ProjectSettings& settings) {
@@ -23,18 +23,24 @@ SelectedSource Skipped(int icon, ProjectSettings& settings) {
 // The archive test: false means convert.
 bool UpToDate(int icon, const char* source, const SourceChoice& choice) {
   ProjectSettings& settings = choice.settings;
-  if (!choice.archive_test || settings.DARC == 0 || files::ArchiveAttributeSet(source)) {
+  if (!choice.archive_test || settings.DARC == 0 || choice.facts.ArchiveAttributeSet(source)) {
     return false;
   }
   const bool single_named = StampIconNumber(icon, settings.FSEP);
   if (BlockFilesOn(settings) && OffsetsTable(choice.offsets).length(icon) == 0) return false;
-  if (SingleFilesOn(settings) && (!single_named || !files::Exists(settings.FSEP.data()))) {
+  if (SingleFilesOn(settings) && (!single_named || !choice.facts.Exists(settings.FSEP.data()))) {
     return false;
   }
   return true;
 }
 
 }  // namespace
+
+bool FileSystemFacts::Exists(const char* name) { return files::Exists(name); }
+
+bool FileSystemFacts::ArchiveAttributeSet(const char* name) {
+  return files::ArchiveAttributeSet(name);
+}
 
 std::optional<std::span<const std::uint8_t>> SharedBufferLoader::LoadWav(const char* name) {
   const auto loaded = LoadWavSource(name, state_);
@@ -46,7 +52,7 @@ SelectedSource ChooseSource(int icon, const SourceChoice& choice) {
   ProjectSettings& settings = choice.settings;
   StatusPort& port = choice.port;
   if (IsSoundNumber(icon)) {
-    if (!SourceExists(icon, settings.FWAV)) return {};
+    if (!SourceExists(icon, settings.FWAV, choice.facts)) return {};
     if (UpToDate(icon, settings.FWAV.data(), choice)) return Skipped(icon, settings);
     const auto loaded = choice.loader.LoadWav(settings.FWAV.data());
     // A WAV file the encoder can take a sound from: the letters "data" and a size after them.
@@ -57,9 +63,9 @@ SelectedSource ChooseSource(int icon, const SourceChoice& choice) {
     return {SourceOutcome::kConverted, settings.FWAV.data(), loaded->size()};
   }
 
-  if (SourceExists(icon, settings.FPCX)) {
+  if (SourceExists(icon, settings.FPCX, choice.facts)) {
     // Looked at again: a source removed in between is not worth a conversion from leftovers.
-    if (!files::Exists(settings.FPCX.data())) {
+    if (!choice.facts.Exists(settings.FPCX.data())) {
       ShowWarningNumber(port, Owner::kNone, kDeadEndFormat, icon);
       return Skipped(icon, settings);
     }
@@ -71,7 +77,7 @@ SelectedSource ChooseSource(int icon, const SourceChoice& choice) {
     return {SourceOutcome::kConverted, settings.FPCX.data(), 0};
   }
 
-  if (!SourceExists(icon, settings.FLBM)) return {};
+  if (!SourceExists(icon, settings.FLBM, choice.facts)) return {};
   if (UpToDate(icon, settings.FLBM.data(), choice)) return Skipped(icon, settings);
   if (choice.loader.LoadIlbm(settings.FLBM.data()) != SourceLoad::kLoaded) {
     ShowWarning(port, Owner::kMain, kIffNotLoadedFormat, settings.FLBM.data());
@@ -83,7 +89,9 @@ SelectedSource ChooseSource(int icon, const SourceChoice& choice) {
 SelectedSource SelectSource(int icon, ProjectSettings& settings, WorkingState& state,
                             bool archive_test) {
   SharedBufferLoader loader(state);
-  return ChooseSource(icon, {settings, state.offsets.span(), state.port, loader, archive_test});
+  FileSystemFacts facts;
+  return ChooseSource(icon,
+                      {settings, facts, state.offsets.span(), state.port, loader, archive_test});
 }
 
 }  // namespace zemlo

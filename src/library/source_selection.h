@@ -57,8 +57,24 @@ class SharedBufferLoader final : public SourceLoader {
   WorkingState& state_;
 };
 
+// What the choice asks the file system about sources and single entry files.
+class SourceFacts {
+ public:
+  virtual ~SourceFacts() = default;
+  virtual bool Exists(const char* name) = 0;
+  virtual bool ArchiveAttributeSet(const char* name) = 0;
+};
+
+// The file system as it is now.
+class FileSystemFacts final : public SourceFacts {
+ public:
+  bool Exists(const char* name) override;
+  bool ArchiveAttributeSet(const char* name) override;
+};
+
 struct SourceChoice {
   ProjectSettings& settings;  // its patterns are stamped
+  SourceFacts& facts;
   // The offsets table the archive test consults: an icon without an entry is converted.
   std::span<std::uint8_t> offsets;
   StatusPort& port;  // sources that cannot be used are reported here
@@ -66,7 +82,7 @@ struct SourceChoice {
   bool archive_test = true;
 };
 
-// Stamps `icon` into the source patterns, decides by the archive test whether the icon must
+// Stamps `icon` into the source patterns, asks `facts` which sources exist, decides by the archive test whether the icon must
 // be converted and loads its source on the way. Sources that exist but cannot be used are
 // reported and come back as skipped.
 SelectedSource ChooseSource(int icon, const SourceChoice& choice);
