@@ -445,8 +445,8 @@ void CreationRun(StoreContext& store) {
     port.SetProgress(run_end > run_start ? (icon - run_start) * 100 / (run_end - run_start)
                                          : 100);
     state.current_icon.store(icon + 1);
-    supply->Finished(icon);
     if (icon >= run_end || state.stop_request.load()) break;
+    supply->Finished(icon);
   }
   // Icons prepared beyond the last one stored are dropped.
   supply.reset();
