@@ -124,6 +124,12 @@ measure() {  # label, command word, project file, floor read list, outputs to li
   local label="$1" command="$2" project="$3" reads="$4" outputs="$5"
   local k wall cpu base_wall="" floor_wall
   local -a walls cpus
+  # A command without --jobs runs its default only.
+  local -a saved_variants=("${variants[@]}") saved_names=("${names[@]}")
+  if ! "$zgl" "$command" --help 2>&1 | grep -q -- '--jobs'; then
+    variants=("")
+    names=("default")
+  fi
   for k in "${!variants[@]}"; do
     rm -rf out IFF bench.coo bench.ofs floor
     mkdir -p out floor
@@ -149,6 +155,8 @@ measure() {  # label, command word, project file, floor read list, outputs to li
       line+=", $(ratio "$base_wall" "$wall")x as fast as --jobs 1"
     echo "$line"
   done
+  variants=("${saved_variants[@]}")
+  names=("${saved_names[@]}")
 }
 
 echo "load average before: $(cut -d' ' -f1-3 /proc/loadavg); $(nproc) processors"
