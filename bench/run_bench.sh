@@ -5,20 +5,24 @@
 # reads every file the run reads once and writes as many files of the same sizes as the run
 # wrote. Everything is measured in this one run, on tmpfs (/dev/shm) and on disk ($TMPDIR or
 # /tmp), and reported as icons/s, cores used ((user + system) / wall time) and ratios.
-#   bench/run_bench.sh [--jobs N] [--place tmpfs|disk|both] [path/to/zgl]
+#   bench/run_bench.sh [--jobs N] [--icons N] [--place tmpfs|disk|both] [path/to/zgl]
+# (--icons: sources for the first N icons from 3000 only, 1 to 2000; the run still covers the
+# whole range, the icons beyond are "not found").
 # (default zgl: build/native/src/app/console/zgl, floor: io_floor beside the benchmarks).
 # When zgl takes --jobs, each run is made with --jobs 1 and with the default (and with
 # --jobs N when asked) and the speed-up over --jobs 1 is reported; otherwise the default only.
 set -eu
 root="$(cd "$(dirname "$0")/.." && pwd)"
 jobs=""
+icons=2000
 place=both
 zgl="$root/build/native/src/app/console/zgl"
 while [ $# -gt 0 ]; do
   case "$1" in
     --jobs) jobs="$2"; shift 2 ;;
     --place) place="$2"; shift 2 ;;
-    -h|--help) sed -n '2,12p' "$0"; exit 0 ;;
+    --icons) icons="$2"; shift 2 ;;
+    -h|--help) sed -n '2,14p' "$0"; exit 0 ;;
     *) zgl="$1"; shift ;;
   esac
 done
@@ -32,7 +36,7 @@ floor="${FLOOR:-$root/build/native/bench/io_floor}"
 # The variants of each run: option words for zgl, and their names.
 variants=("")
 names=("default")
-if "$zgl" --help 2>&1 | grep -q -- '--jobs'; then
+if "$zgl" create --help 2>&1 | grep -q -- '--jobs'; then
   variants=("--jobs 1" "")
   names=("--jobs 1" "default")
   if [ -n "$jobs" ]; then
@@ -80,7 +84,7 @@ for k in range(50):
 PY
   )
   local i
-  for i in $(seq 3000 4999); do
+  for i in $(seq 3000 $((3000 + icons - 1))); do
     cp "$1/pcx/sprite$(printf %02d $((i % 50))).pcx" \
        "$1/pcx/p${i:0:1}_${i:1:1}_${i:2:1}_${i:3:1}.pcx"
   done
@@ -111,7 +115,7 @@ timed() {  # wall and CPU (user + system) seconds of a command, its output dropp
   local TIMEFORMAT='%R %U %S'
   { time "$@" >/dev/null 2>&1 || true; } 2>&1 | awk '{ printf "%.3f %.3f\n", $1, $2 + $3 }'
 }
-rate() { awk -v s="$1" 'BEGIN { if (s > 0) printf "%.0f", 2000 / s; else print "inf" }'; }
+rate() { awk -v s="$1" -v n="$icons" 'BEGIN { if (s > 0) printf "%.0f", n / s; else print "inf" }'; }
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (b > 0) printf "%.2f", a / b; else print "-" }'; }
 cores() { awk -v w="$1" -v c="$2" 'BEGIN { if (w > 0) printf "%.2f", c / w; else print "-" }'; }
 
@@ -120,6 +124,12 @@ measure() {  # label, command word, project file, floor read list, outputs to li
   local label="$1" command="$2" project="$3" reads="$4" outputs="$5"
   local k wall cpu base_wall="" floor_wall
   local -a walls cpus
+  # A command without --jobs runs its default only.
+  local -a saved_variants=("${variants[@]}") saved_names=("${names[@]}")
+  if ! "$zgl" "$command" --help 2>&1 | grep -q -- '--jobs'; then
+    variants=("")
+    names=("default")
+  fi
   for k in "${!variants[@]}"; do
     rm -rf out IFF bench.coo bench.ofs floor
     mkdir -p out floor
@@ -145,6 +155,8 @@ measure() {  # label, command word, project file, floor read list, outputs to li
       line+=", $(ratio "$base_wall" "$wall")x as fast as --jobs 1"
     echo "$line"
   done
+  variants=("${saved_variants[@]}")
+  names=("${saved_names[@]}")
 }
 
 echo "load average before: $(cut -d' ' -f1-3 /proc/loadavg); $(nproc) processors"
@@ -160,7 +172,7 @@ for where in "${places[@]}"; do
   cd "$work"
   make_sources "$work"
   find pcx -type f | sort >reads-create.txt
-  echo "== $where ($base, $kind): 2000 sources, $(($(cat pcx/* | wc -c) / 1024)) KiB of PCX"
+  echo "== $where ($base, $kind): $icons sources, $(($(cat pcx/* | wc -c) / 1024)) KiB of PCX"
   for dpak in 0 2; do
     write_project "$dpak"
     measure "zgl create DPAK $dpak" create bench.zgl reads-create.txt \

@@ -4,13 +4,15 @@
 #include <utility>
 
 #include "library/store/block_store.h"
+#include "library/run/creation_run.h"
 #include "library/store/library_lock.h"
 
 namespace zemlo {
 
 Session::Session(StatusPort& port)
     : state_(port),
-      store_(std::make_unique<StoreContext>(StoreContext{settings_, state_, {}})),
+      store_(std::make_unique<StoreContext>(
+          StoreContext{settings_, state_, {}, false, DefaultJobs()})),
       library_lock_(std::make_unique<LibraryLock>()) {}
 
 Session::~Session() {

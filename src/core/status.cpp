@@ -11,14 +11,18 @@ constexpr std::string_view kOk = "OK";
 
 }  // namespace
 
-void SetStatusTitle(WorkingState& state, std::string_view name, std::string_view status,
-                    int number) {
+void FormatStatusTitle(char (&text)[kTextBufferSize], std::string_view name,
+                       std::string_view status, int number) {
   const std::string shown_name(name.empty() ? kUntitled : name);
   const std::string shown_status(status.empty() ? kOk : status);
   // snprintf cuts at the buffer's end, so a long name never overruns the shared title.
-  std::snprintf(state.title_text, sizeof state.title_text, "%s - %s (%s) - %i",
-                std::string(kClassName).c_str(), shown_name.c_str(), shown_status.c_str(),
-                number);
+  std::snprintf(text, sizeof text, "%s - %s (%s) - %i", std::string(kClassName).c_str(),
+                shown_name.c_str(), shown_status.c_str(), number);
+}
+
+void SetStatusTitle(WorkingState& state, std::string_view name, std::string_view status,
+                    int number) {
+  FormatStatusTitle(state.title_text, name, status, number);
   state.port.SetTitle(state.title_text);
 }
 

@@ -14,6 +14,9 @@ inline constexpr std::string_view kClassName = "ZCreate";
 // empty status. The text is kept in state.title_text, cut to its 576-byte buffer.
 void SetStatusTitle(WorkingState& state, std::string_view name, std::string_view status,
                     int number);
+// The same title written into `text` only, for work prepared ahead of its turn.
+void FormatStatusTitle(char (&text)[kTextBufferSize], std::string_view name,
+                       std::string_view status, int number);
 
 // A warning box with caption "ZCreate": `format` takes one %s ("UNTITLED" when `text` is
 // empty) or one integer conversion (%i, %x). Texts are cut to the 576-byte buffer.

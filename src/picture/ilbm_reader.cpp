@@ -157,7 +157,7 @@ void ConvertPlanes(const std::uint8_t* line, std::size_t plane_bytes, int planes
 }  // namespace
 
 bool DecodeIlbm(std::span<const std::uint8_t> file, std::span<std::uint8_t> index,
-                std::span<std::uint8_t> palette) {
+                std::span<std::uint8_t> palette, bool* palette_read) {
   if (index.size() < std::size_t{kPixelCount} || palette.size() < kPaletteBytes) return false;
   const auto layout = FindChunks(file);
   if (!layout) return false;
@@ -197,6 +197,7 @@ bool DecodeIlbm(std::span<const std::uint8_t> file, std::span<std::uint8_t> inde
   }
   std::memset(index.data() + rows * kPictureWidth, 0, (kPictureHeight - rows) * kPictureWidth);
   if (layout->palette) std::memcpy(palette.data(), layout->palette->data(), kPaletteBytes);
+  if (palette_read != nullptr) *palette_read = layout->palette.has_value();
   return true;
 }
 

@@ -22,8 +22,10 @@ namespace zemlo {
 // that lands in the picture, when a bit-plane picture has more than 8 planes, or when a
 // buffer is too small. On false the palette is untouched; the index buffer may hold part of
 // the picture and must not be expanded.
+// `palette_read`, when given, tells whether the palette was replaced (a CMAP was found):
+// without one the picture takes the colours the palette already held.
 bool DecodeIlbm(std::span<const std::uint8_t> file, std::span<std::uint8_t> index,
-                std::span<std::uint8_t> palette);
+                std::span<std::uint8_t> palette, bool* palette_read = nullptr);
 
 // Turns every index of the 800 x 600 index rows into a blue, green, red pixel of `picture`
 // through `palette` (entry i at bytes 3i red, 3i + 1 green, 3i + 2 blue). Converts as many

@@ -264,6 +264,11 @@ void InterleaveRow(const std::uint8_t* red, const std::uint8_t* green, const std
 
 }  // namespace
 
+int PcxPictureRows(std::span<const std::uint8_t> file) {
+  const auto header = ReadHeader(file);
+  return header ? header->rows : 0;
+}
+
 int DecodePcx(std::span<const std::uint8_t> file, std::span<std::uint8_t> picture) {
   if (picture.size() < kPictureBytes) return 0;
   const auto header = ReadHeader(file);

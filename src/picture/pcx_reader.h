@@ -21,4 +21,8 @@ namespace zemlo {
 // `picture` smaller than 800 x 600. On 0 the picture is untouched.
 int DecodePcx(std::span<const std::uint8_t> file, std::span<std::uint8_t> picture);
 
+// How many picture rows, from the top, DecodePcx replaces when it takes `file`; the rows
+// below keep what the picture held. 0 for a header it refuses.
+int PcxPictureRows(std::span<const std::uint8_t> file);
+
 }  // namespace zemlo

@@ -1,6 +1,7 @@
 // A status port that records every call, for tests that check what the user is shown.
 #pragma once
 
+#include <functional>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -23,9 +24,12 @@ struct RecordedRepaint {
 class RecordingPort : public StatusPort {
  public:
   void SetTitle(std::string_view text) override {
-    std::lock_guard lock(mutex_);
-    titles.emplace_back(text);
-    events.push_back("title: " + std::string(text));
+    {
+      std::lock_guard lock(mutex_);
+      titles.emplace_back(text);
+      events.push_back("title: " + std::string(text));
+    }
+    if (on_title) on_title(text);
   }
   int ShowMessage(Owner owner, std::string_view caption, std::string_view text,
                   MessageIcon icon) override {
@@ -71,6 +75,9 @@ class RecordingPort : public StatusPort {
     runs_started = 0;
     runs_ended = 0;
   }
+
+  // Called with every title after it is recorded, on the thread that set it.
+  std::function<void(std::string_view)> on_title;
 
   std::vector<std::string> titles;
   std::vector<RecordedMessage> messages;

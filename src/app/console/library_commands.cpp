@@ -14,6 +14,8 @@
 #include "app/project_checks.h"
 #include "app/session.h"
 #include "files/file_layer.h"
+#include "library/store/block_store.h"
+#include "library/run/creation_run.h"
 #include "library/run/entry_loading.h"
 
 namespace zemlo::console {
@@ -25,6 +27,7 @@ struct Arguments {
   int icon = 0;
   std::string out;
   bool force = false;
+  int jobs = 0;  // 0: the machine's processors
 };
 
 // A name given on the command line, made absolute from the folder zgl was started in, before
@@ -43,8 +46,10 @@ std::optional<std::string> EnterFolder(ConsolePort& port, const std::string& pro
   return name;
 }
 
-int RunWorker(ConsoleRun& run, const std::string& project, bool create) {
+int RunWorker(ConsoleRun& run, const Arguments& a, bool create) {
+  const std::string& project = a.project;
   if (Interrupted()) return StoppedStatus();
+  if (a.jobs > 0) run.session.store().jobs = a.jobs;
   const auto name = EnterFolder(run.port, project);
   if (!name) return kExitWarned;
   const std::string shown = ChosenName(project.c_str());
@@ -142,6 +147,16 @@ CLI::App* AddProjectCommand(CommandLine& line, const char* name, const char* des
   return command;
 }
 
+// --jobs N, default the machine's processors.
+void AddJobsOption(CLI::App* command, Arguments& arguments, const std::string& what) {
+  command
+      ->add_option("-j,--jobs", arguments.jobs,
+                   what + " (default: the machine's " + std::to_string(DefaultJobs()) +
+                       " processors)")
+      ->option_text("N")
+      ->check(CLI::Range(1, kMaxJobs));
+}
+
 }  // namespace
 
 void AddLibraryCommands(CommandLine& line) {
@@ -150,8 +165,11 @@ void AddLibraryCommands(CommandLine& line) {
   CLI::App* create = AddProjectCommand(
       line, "create", "build the library of icons 3000 to 4999 from the project's sources",
       arguments);
+  AddJobsOption(create, *arguments,
+                "threads that prepare icons ahead (load, encode, pack); the files, titles "
+                "and messages are the same for any N, 1 works on one thread");
   create->callback([&line, arguments] {
-    line.action = [arguments](ConsoleRun& run) { return RunWorker(run, arguments->project, true); };
+    line.action = [arguments](ConsoleRun& run) { return RunWorker(run, *arguments, true); };
   });
 
   CLI::App* show = AddProjectCommand(
@@ -169,7 +187,7 @@ void AddLibraryCommands(CommandLine& line) {
   CLI::App* check =
       AddProjectCommand(line, "check", "check the block files of the project's library", arguments);
   check->callback([&line, arguments] {
-    line.action = [arguments](ConsoleRun& run) { return RunWorker(run, arguments->project, false); };
+    line.action = [arguments](ConsoleRun& run) { return RunWorker(run, *arguments, false); };
   });
 
   CLI::App* save = AddProjectCommand(

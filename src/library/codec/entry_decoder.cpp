@@ -73,8 +73,12 @@ bool Put(ByteReader& entry, std::span<std::uint8_t> picture, std::uint64_t out,
 
 void DecodeEntry(int icon, std::span<const std::uint8_t> entry, std::span<std::uint8_t> picture,
                  const CoordinatesTable& coordinates, StatusPort& port, Owner owner) {
+  DecodeEntryAt(coordinates.Get(icon), entry, picture, port, owner);
+}
+
+void DecodeEntryAt(const CoordinatesRecord& record, std::span<const std::uint8_t> entry,
+                   std::span<std::uint8_t> picture, StatusPort& port, Owner owner) {
   if (entry.size() < 2) return;  // no kind byte, nothing to draw
-  const CoordinatesRecord record = coordinates.Get(icon);
   const std::uint64_t b = entry[0] == kTrueColourDepth ? 3 : 1;
   const std::uint64_t stride = kPictureWidth * b;
   const std::uint8_t kind = entry[1];

@@ -18,6 +18,9 @@ namespace zemlo {
 // "Caution! iXLen = %x" (owned by `owner`) for every X-masked run longer than a picture row.
 void DecodeEntry(int icon, std::span<const std::uint8_t> entry, std::span<std::uint8_t> picture,
                  const CoordinatesTable& coordinates, StatusPort& port, Owner owner);
+// The same at the place `record` gives.
+void DecodeEntryAt(const CoordinatesRecord& record, std::span<const std::uint8_t> entry,
+                   std::span<std::uint8_t> picture, StatusPort& port, Owner owner);
 
 // The viewer's step: black picture, decode, title "name (mask kind) - icon" for a known kind,
 // picture shown, repaint without erasing.

@@ -314,6 +314,15 @@ void SmoothColours(std::span<std::uint8_t> picture) {
 
 std::size_t EncodeIcon(int icon, std::span<std::uint8_t> source, std::span<std::uint8_t> out,
                        CoordinatesTable& coordinates, CropBox& crop_box) {
+  std::optional<CoordinatesRecord> record;
+  const std::size_t length = EncodeIconEntry(icon, source, out, record, crop_box);
+  if (record) coordinates.Set(icon, *record);
+  return length;
+}
+
+std::size_t EncodeIconEntry(int icon, std::span<std::uint8_t> source,
+                            std::span<std::uint8_t> out,
+                            std::optional<CoordinatesRecord>& record, CropBox& crop_box) {
   if (IsSmoothed(icon)) SmoothColours(source);
   if (IsSoundNumber(icon)) return EncodeSound(source, out);
   if (source.size() < kPictureBytes) return 0;
@@ -334,14 +343,13 @@ std::size_t EncodeIcon(int icon, std::span<std::uint8_t> source, std::span<std::
 
   // An all-black picture has no box: its record says "nothing", so decoding draws nothing
   // (the box's own edges would give a width of 1 - 800 and a height of 1 - 600).
-  CoordinatesRecord record{};
+  CoordinatesRecord& placed = record.emplace();
   if (BoxIsInside(box)) {
-    record.width = static_cast<std::uint16_t>(box.right - box.left + 1);
-    record.height = static_cast<std::uint16_t>(box.bottom - box.top + 1);
-    record.left = static_cast<std::uint16_t>(box.left);
-    record.top = static_cast<std::uint16_t>(box.top);
+    placed.width = static_cast<std::uint16_t>(box.right - box.left + 1);
+    placed.height = static_cast<std::uint16_t>(box.bottom - box.top + 1);
+    placed.left = static_cast<std::uint16_t>(box.left);
+    placed.top = static_cast<std::uint16_t>(box.top);
   }
-  coordinates.Set(icon, record);
   crop_box = box;
   return writer.size();
 }

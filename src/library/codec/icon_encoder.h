@@ -43,6 +43,11 @@ std::string_view MaskKindWord(std::uint8_t kind);
 // takes (possibly none). Coordinates and crop box are left alone.
 std::size_t EncodeIcon(int icon, std::span<std::uint8_t> source, std::span<std::uint8_t> out,
                        CoordinatesTable& coordinates, CropBox& crop_box);
+// EncodeIcon for work done away from the shared tables: the record it would store comes back
+// in `record` (left empty where EncodeIcon leaves the table alone).
+std::size_t EncodeIconEntry(int icon, std::span<std::uint8_t> source,
+                            std::span<std::uint8_t> out,
+                            std::optional<CoordinatesRecord>& record, CropBox& crop_box);
 
 // Where the "data" letters of a WAV file stand, when its 32-bit size follows them: the first
 // mention, found by a plain byte search, as sounds have always been cut.

@@ -1,18 +1,21 @@
 #include "library/run/creation_run.h"
 
+#include <algorithm>
 #include <cstring>
+#include <memory>
 #include <span>
-#include <string_view>
+#include <string>
+#include <thread>
 #include <vector>
 
 #include "core/status.h"
 #include "core/working_state.h"
+#include "files/file_helpers.h"
 #include "files/file_layer.h"
 #include "library/store/block_store.h"
+#include "library/run/creation_pipeline.h"
 #include "library/codec/entry_decoder.h"
-#include "files/file_helpers.h"
 #include "library/codec/icon_encoder.h"
-#include "library/run/source_loading.h"
 #include "library/store/stamping.h"
 #include "library/store/tables.h"
 #include "library/store/tables_io.h"
@@ -20,39 +23,6 @@
 
 namespace zemlo {
 namespace {
-
-constexpr std::string_view kSkippedStatus = "skipped";
-constexpr std::string_view kSoundStatus = "Wave-File";
-
-// An existing source whose pattern could be stamped. A pattern that cannot hold the number
-// names no file, so its icon counts as having no such source.
-bool SourceExists(int icon, Name& pattern) {
-  return StampIconNumber(icon, pattern) && files::Exists(pattern.data());
-}
-
-SelectedSource Skipped(int icon, ProjectSettings& settings) {
-  StampIconNumber(icon, settings.FSEP);
-  return {SourceOutcome::kSkipped, settings.FSEP.data(), 0};
-}
-
-// The archive test: false means convert.
-bool UpToDate(int icon, const char* source, ProjectSettings& settings, WorkingState& state,
-              bool archive_test) {
-  if (!archive_test || settings.DARC == 0 || files::ArchiveAttributeSet(source)) return false;
-  const bool single_named = StampIconNumber(icon, settings.FSEP);
-  if (BlockFilesOn(settings) && OffsetsTable(state.offsets.span()).length(icon) == 0) {
-    return false;
-  }
-  if (SingleFilesOn(settings) && (!single_named || !files::Exists(settings.FSEP.data()))) {
-    return false;
-  }
-  return true;
-}
-
-// A WAV file the encoder can take a sound from: the letters "data" and a size after them.
-bool HasSoundData(std::span<const std::uint8_t> bytes) {
-  return FindSoundData(bytes).has_value();
-}
 
 // Coordinates records of one block, as they were before the run touched the block.
 struct CoordinatesSnapshot {
@@ -73,7 +43,132 @@ struct CoordinatesSnapshot {
   }
 };
 
-// Converts the selected source of `icon` and stores it; false when the store failed.
+// The block the run writes into, as one transaction: begun when the run reaches the block,
+// committed once the block is closed and the coordinates file holds its crop boxes, rolled
+// back when the store fails. Archive attributes of the sources converted into the block are
+// cleared only on commit, so a cleared attribute always means "entry and crop box stored"; a
+// run that fails or is killed before that converts them again.
+class BlockTransaction {
+ public:
+  explicit BlockTransaction(StoreContext& store)
+      : store_(store),
+        coordinates_(store.state.coordinates.span()),
+        icons_per_block_(store.settings.BLKB > 0 ? store.settings.BLKB : 1) {}
+
+  // Opens the block of `icon` unless one is open; false when the store failed.
+  bool Begin(int icon) {
+    if (store_.rewrite.open_block != -1) return true;
+    if (BlockFilesOn(store_.settings)) {
+      snapshot_.Take(icon, icons_per_block_, coordinates_);
+      in_hand_ = true;
+    }
+    if (!OpenBlock(icon, store_)) return false;
+    lost_icons_ = store_.rewrite.lost_icons;
+    // Those before the run's first icon were carried over already, as nothing.
+    NameLost([icon](int n) { return n < icon; });
+    return true;
+  }
+
+  void Converted(const std::string& source) { pending_sources_.push_back(source); }
+
+  // The icon is stored: a lost icon that it did not convert again stays lost.
+  void Stored(int icon, bool rebuilt) {
+    NameLost([icon, rebuilt](int n) { return n == icon && !rebuilt; });
+    std::erase(lost_icons_, icon);
+  }
+
+  // After CheckBlockEnd for `icon`: commits when that closed the block.
+  void CommitIfClosed(int icon) {
+    const bool closed = BlockFilesOn(store_.settings)
+                            ? store_.rewrite.open_block == -1
+                            : (std::int64_t{icon} + 1) % icons_per_block_ == 0;
+    if (!closed) return;
+    in_hand_ = false;
+    Settle(pending_sources_.empty() || WriteCoordinates());
+    NameLost([](int) { return true; });
+  }
+
+  // The run's end: a block still open is closed (commit) unless the store failed, in which
+  // case the block rolls back. Lost icons the run did not reach are named.
+  void Finish(int last_icon, bool store_failed) {
+    // The open block is closed before the coordinates file is written, so that a block the
+    // store could not finish has its coordinates put back first.
+    if (!store_failed && store_.rewrite.open_block != -1) {
+      store_failed = !CloseBlock(last_icon, store_);
+    }
+    if (store_failed) RollBack();
+    NameLost([](int) { return true; });
+    Settle(WriteCoordinates());
+  }
+
+ private:
+  // The store kept the block's previous content (BLTEMP or its file) and the offsets file
+  // that describes it; the block's coordinates go back to match them, and its sources stay
+  // marked as changed. A BLTEMP that stays is put right by the next command.
+  void RollBack() {
+    if (in_hand_) snapshot_.Restore(coordinates_);
+    store_.rewrite = RewriteState{};
+    pending_sources_.clear();
+  }
+
+  bool WriteCoordinates() {
+    if (WriteCoordinatesFile(store_.settings, store_.state)) return true;
+    if (!coordinates_warned_) {
+      ShowWarning(store_.state.port, Owner::kMain, kWriteErrorFormat,
+                  store_.settings.FCOO.data());
+    }
+    coordinates_warned_ = true;
+    return false;
+  }
+
+  void Settle(bool written) {
+    if (written) {
+      for (const auto& name : pending_sources_) files::SetAttributesNormal(name.c_str());
+    }
+    pending_sources_.clear();
+  }
+
+  // Icons whose entries their block file no longer held (the store dropped their records):
+  // converted again by the run, or named.
+  template <typename Named>
+  void NameLost(Named&& named) {
+    std::erase_if(lost_icons_, [&](int n) {
+      if (!named(n)) return false;
+      ShowWarningNumber(store_.state.port, Owner::kMain, kLostIconFormat, n);
+      return true;
+    });
+  }
+
+  StoreContext& store_;
+  CoordinatesTable coordinates_;
+  const int icons_per_block_;
+  CoordinatesSnapshot snapshot_;
+  bool in_hand_ = false;  // the block layout's block is open: its coordinates are in snapshot_
+  std::vector<std::string> pending_sources_;
+  std::vector<int> lost_icons_;
+  bool coordinates_warned_ = false;
+};
+
+// A converted entry into the single entry file and the block; false when the store failed.
+bool StoreConverted(int icon, std::span<const std::uint8_t> data, StoreContext& store) {
+  ProjectSettings& settings = store.settings;
+  const bool single_named = StampIconNumber(icon, settings.FSEP);
+  if (SingleFilesOn(settings)) {
+    // Replaced, not truncated and rewritten: a run killed here leaves the old entry or the
+    // new one, never a short file.
+    if (!single_named ||
+        !ReplaceWholeFile(settings.FSEP.data(), data, Durability::kNoFlush)) {
+      ShowWarning(store.state.port, Owner::kMain, kWriteErrorFormat, settings.FSEP.data());
+    }
+  } else if (single_named) {
+    files::RemoveFile(settings.FSEP.data());
+    RemoveLeftoverTemporary(settings.FSEP.data());
+  }
+  return StoreEntry(icon, data, store);
+}
+
+// Converts the selected source of `icon` on the run's own thread and stores it; false when
+// the store failed.
 bool Convert(int icon, const SelectedSource& source, StoreContext& store) {
   ProjectSettings& settings = store.settings;
   WorkingState& state = store.state;
@@ -99,69 +194,225 @@ bool Convert(int icon, const SelectedSource& source, StoreContext& store) {
   }
 
   std::span<const std::uint8_t> data = entry;
-  if (settings.DPAK == 2 || (settings.DPAK == 1 && length > kPackThreshold)) {
+  if (PacksEntry(settings.DPAK, length)) {
     length = PackEntry(entry, state.unpack.span(), port, Owner::kMain, state.title_text);
     data = state.unpack.span().first(length);
   }
+  return StoreConverted(icon, data, store);
+}
 
-  const bool single_named = StampIconNumber(icon, settings.FSEP);
-  if (SingleFilesOn(settings)) {
-    // Replaced, not truncated and rewritten: a run killed here leaves the old entry or the
-    // new one, never a short file.
-    if (!single_named ||
-        !ReplaceWholeFile(settings.FSEP.data(), data, Durability::kNoFlush)) {
-      ShowWarning(port, Owner::kMain, kWriteErrorFormat, settings.FSEP.data());
-    }
-  } else if (single_named) {
-    files::RemoveFile(settings.FSEP.data());
-    RemoveLeftoverTemporary(settings.FSEP.data());
+// Stores an icon a helper converted: the shared state, titles and messages as Convert
+// leaves and shows them.
+bool StorePrepared(int icon, const SelectedSource& source, const PreparedIcon& job,
+                   StoreContext& store) {
+  WorkingState& state = store.state;
+  StatusPort& port = state.port;
+  const bool sound = IsSoundNumber(icon);
+  if (store.settings.DVIE == 2 && !sound) port.Repaint(false);
+
+  CoordinatesTable coordinates(state.coordinates.span());
+  if (job.record) coordinates.Set(icon, *job.record);
+  state.crop_box.store(job.crop_box);
+  // The detailed view was shown the picture before smoothing; now it is smoothed.
+  if (job.unsmoothed_kept) std::memcpy(state.picture.data(), job.picture.data(), kPictureBytes);
+  const auto entry = job.entry.span().first(job.entry_length);
+  const int length = static_cast<int>(job.entry_length);
+  if (sound) {
+    SetStatusTitle(state, source.name, kSoundStatus, length);
+  } else {
+    state.picture_shown.store(true);
+    state.crop_lines.store(true);
+    SetStatusTitle(state, source.name, MaskKindWord(entry[1]), length);
   }
-  return StoreEntry(icon, data, store);
+  job.calls.ReplayTo(port);
+  const std::span<const std::uint8_t> data =
+      job.packed_length ? job.packed.span().first(*job.packed_length) : entry;
+  return StoreConverted(icon, data, store);
+}
+
+// Where the run gets each icon's source and its conversion.
+class IconSupply {
+ public:
+  virtual ~IconSupply() = default;
+  virtual SelectedSource Select(int icon) = 0;
+  // Converts and stores; false when the store failed.
+  virtual bool Convert(int icon, const SelectedSource& source) = 0;
+  // The run is done with the icon.
+  virtual void Finished(int) {}
+};
+
+// Everything on the run's own thread, in the shared buffers.
+class OwnThreadSupply final : public IconSupply {
+ public:
+  explicit OwnThreadSupply(StoreContext& store) : store_(store) {}
+  SelectedSource Select(int icon) override {
+    return SelectSource(icon, store_.settings, store_.state, !store_.convert_all);
+  }
+  bool Convert(int icon, const SelectedSource& source) override {
+    return zemlo::Convert(icon, source, store_);
+  }
+
+ private:
+  StoreContext& store_;
+};
+
+// The run's choice for an icon, checked against the helper's: a load the helper made of the
+// same file is taken (and the picture it left put in the shared buffers); any other load is
+// made here, and a load the helper made that the run did not means the helpers worked from
+// a picture the run does not have.
+class PreparedLoader final : public SourceLoader {
+ public:
+  PreparedLoader(const PreparedIcon& job, WorkingState& state)
+      : job_(job), state_(state), shared_(state) {}
+
+  SourceLoad LoadPcx(const char* name) override {
+    if (!Take(PreparedIcon::Load::kPcx, name)) return shared_.LoadPcx(name);
+    if (job_.load_result == SourceLoad::kLoaded) state_.picture_shown = true;
+    return job_.load_result;
+  }
+  SourceLoad LoadIlbm(const char* name) override {
+    if (!Take(PreparedIcon::Load::kIlbm, name)) return shared_.LoadIlbm(name);
+    if (job_.load_result == SourceLoad::kLoaded) state_.picture_shown = true;
+    return job_.load_result;
+  }
+  std::optional<std::span<const std::uint8_t>> LoadWav(const char* name) override {
+    if (!Take(PreparedIcon::Load::kWav, name)) return shared_.LoadWav(name);
+    if (job_.load_result != SourceLoad::kLoaded) return std::nullopt;
+    return state_.picture.span().first(job_.wav_length);
+  }
+
+  // The helper chose as the run did.
+  bool GuessedRight() const {
+    return !mismatched_ && (matched_ || job_.load == PreparedIcon::Load::kNone);
+  }
+
+ private:
+  bool Take(PreparedIcon::Load load, const char* name) {
+    if (matched_ || mismatched_ || job_.load != load || job_.load_name != name) {
+      mismatched_ = true;
+      return false;
+    }
+    matched_ = true;
+    if (job_.picture_changed) {
+      const Buffer& shown = job_.unsmoothed_kept ? *job_.unsmoothed : job_.picture;
+      std::memcpy(state_.picture.data(), shown.data(), kPictureBytes);
+      std::copy(job_.palette.begin(), job_.palette.end(), state_.palette.data());
+    }
+    return true;
+  }
+
+  const PreparedIcon& job_;
+  WorkingState& state_;
+  SharedBufferLoader shared_;
+  bool matched_ = false;
+  bool mismatched_ = false;
+};
+
+// Icons prepared ahead by helper threads. A wrong guess (a block whose file lost entries, a
+// source changed while the run goes) is met at its icon: that icon is converted here and the
+// helpers start again after it from the run's own picture.
+class PreparedSupply final : public IconSupply {
+ public:
+  PreparedSupply(StoreContext& store, int first, int last, int helpers)
+      : store_(store), own_(store), last_(last), helpers_(helpers) {
+    Start(first);
+  }
+
+  SelectedSource Select(int icon) override {
+    job_ = pipeline_ ? &pipeline_->Take(icon) : nullptr;
+    if (job_ == nullptr) return own_.Select(icon);
+    PreparedLoader loader(*job_, store_.state);
+    AnsweredFacts facts(*job_);
+    SelectedSource source =
+        ChooseSource(icon, {store_.settings, facts, store_.state.offsets.span(),
+                            store_.state.port, loader, !store_.convert_all});
+    guessed_right_ = loader.GuessedRight();
+    return source;
+  }
+
+  bool Convert(int icon, const SelectedSource& source) override {
+    if (job_ != nullptr && guessed_right_) return StorePrepared(icon, source, *job_, store_);
+    return own_.Convert(icon, source);
+  }
+
+  void Finished(int icon) override {
+    if (job_ == nullptr) return;
+    job_ = nullptr;
+    pipeline_->Release(icon);
+    if (guessed_right_) return;
+    pipeline_.reset();
+    if (icon < last_) Start(icon + 1);
+  }
+
+ private:
+  void Start(int first) {
+    pipeline_ = std::make_unique<CreationPipeline>(store_.settings, store_.state,
+                                                   !store_.convert_all, first, last_, helpers_);
+    // Without helpers the run goes on by itself.
+    if (!pipeline_->running()) pipeline_.reset();
+  }
+
+  StoreContext& store_;
+  OwnThreadSupply own_;
+  const int last_;
+  const int helpers_;
+  std::unique_ptr<CreationPipeline> pipeline_;
+  const PreparedIcon* job_ = nullptr;
+  bool guessed_right_ = false;
+};
+
+std::unique_ptr<IconSupply> MakeSupply(StoreContext& store, int first, int last) {
+  const int jobs = std::clamp(store.jobs, 1, kMaxJobs);
+  if (jobs == 1 || first >= last) return std::make_unique<OwnThreadSupply>(store);
+  return std::make_unique<PreparedSupply>(store, first, last, jobs);
+}
+
+// One icon: its source chosen, converted, kept or dropped, and stored; the block closed
+// when the icon is its last. False when the store failed.
+bool ProcessIcon(int icon, IconSupply& supply, StoreContext& store, BlockTransaction& block) {
+  ProjectSettings& settings = store.settings;
+  WorkingState& state = store.state;
+  state.crop_lines.store(false);
+  state.picture_shown.store(false);
+
+  const SelectedSource source = supply.Select(icon);
+  bool stored = true;
+  switch (source.outcome) {
+    case SourceOutcome::kConverted:
+      stored = supply.Convert(icon, source);
+      if (stored) block.Converted(source.name);
+      break;
+    case SourceOutcome::kSkipped:
+      SetStatusTitle(state, source.name, kSkippedStatus, 0);
+      if (StampIconNumber(icon, settings.FSEP)) {
+        if (!SingleFilesOn(settings)) files::RemoveFile(settings.FSEP.data());
+        RemoveLeftoverTemporary(settings.FSEP.data());
+      }
+      stored = KeepEntry(icon, store);
+      break;
+    case SourceOutcome::kNotFound:
+      StampIconNumber(icon, settings.FPCX);
+      SetStatusTitle(state, settings.FPCX.data(), kNotFoundStatus, 0);
+      if (StampIconNumber(icon, settings.FSEP)) {
+        files::RemoveFile(settings.FSEP.data());
+        RemoveLeftoverTemporary(settings.FSEP.data());
+      }
+      stored = DropEntry(icon, store);
+      break;
+  }
+  if (!stored) return false;
+  const bool rebuilt = source.outcome == SourceOutcome::kConverted;
+  block.Stored(icon, rebuilt);
+  if (settings.DVIE >= 1 && rebuilt) state.port.Repaint(false);
+  if (!CheckBlockEnd(icon, store)) return false;
+  block.CommitIfClosed(icon);
+  return true;
 }
 
 }  // namespace
 
-SelectedSource SelectSource(int icon, ProjectSettings& settings, WorkingState& state,
-                            bool archive_test) {
-  StatusPort& port = state.port;
-  if (IsSoundNumber(icon)) {
-    if (!SourceExists(icon, settings.FWAV)) return {};
-    if (UpToDate(icon, settings.FWAV.data(), settings, state, archive_test)) {
-      return Skipped(icon, settings);
-    }
-    const auto loaded = LoadWavSource(settings.FWAV.data(), state);
-    if (!loaded || !HasSoundData(state.picture.span().first(*loaded))) {
-      ShowWarning(port, Owner::kMain, kWavNotLoadedFormat, settings.FWAV.data());
-      return Skipped(icon, settings);
-    }
-    return {SourceOutcome::kConverted, settings.FWAV.data(), *loaded};
-  }
-
-  if (SourceExists(icon, settings.FPCX)) {
-    // Looked at again: a source removed in between is not worth a conversion from leftovers.
-    if (!files::Exists(settings.FPCX.data())) {
-      ShowWarningNumber(port, Owner::kNone, kDeadEndFormat, icon);
-      return Skipped(icon, settings);
-    }
-    if (UpToDate(icon, settings.FPCX.data(), settings, state, archive_test)) {
-      return Skipped(icon, settings);
-    }
-    if (LoadPcxSource(settings.FPCX.data(), state) != SourceLoad::kLoaded) {
-      ShowWarning(port, Owner::kMain, kPcxNotLoadedFormat, settings.FPCX.data());
-      return Skipped(icon, settings);
-    }
-    return {SourceOutcome::kConverted, settings.FPCX.data(), 0};
-  }
-
-  if (!SourceExists(icon, settings.FLBM)) return {};
-  if (UpToDate(icon, settings.FLBM.data(), settings, state, archive_test)) {
-    return Skipped(icon, settings);
-  }
-  if (LoadIlbmSource(settings.FLBM.data(), state) != SourceLoad::kLoaded) {
-    ShowWarning(port, Owner::kMain, kIffNotLoadedFormat, settings.FLBM.data());
-    return Skipped(icon, settings);
-  }
-  return {SourceOutcome::kConverted, settings.FLBM.data(), 0};
+int DefaultJobs() {
+  return std::clamp(static_cast<int>(std::thread::hardware_concurrency()), 1, kMaxJobs);
 }
 
 void CreationRun(StoreContext& store) {
@@ -180,131 +431,27 @@ void CreationRun(StoreContext& store) {
 
   const int run_start = settings.DSTA;
   const int run_end = settings.DEND;
-  const int icons_per_block = settings.BLKB > 0 ? settings.BLKB : 1;
-  CoordinatesTable coordinates(state.coordinates.span());
-  CoordinatesSnapshot block_coordinates;
-  // Sources converted into the open block. Their archive attributes are cleared only once
-  // the block is safely closed and the coordinates file holds their crop boxes, so a cleared
-  // attribute always means "entry and crop box stored"; a run that fails or is killed before
-  // that converts them again.
-  std::vector<std::string> pending_sources;
-  bool coordinates_warned = false;
-  const auto write_coordinates = [&] {
-    if (WriteCoordinatesFile(settings, state)) return true;
-    if (!coordinates_warned) {
-      ShowWarning(port, Owner::kMain, kWriteErrorFormat, settings.FCOO.data());
-    }
-    coordinates_warned = true;
-    return false;
-  };
-  const auto settle_sources = [&](bool written) {
-    if (written) {
-      for (const auto& name : pending_sources) files::SetAttributesNormal(name.c_str());
-    }
-    pending_sources.clear();
-  };
-  // Icons whose entries their block file no longer held (the store dropped their records):
-  // converted again here, or named.
-  std::vector<int> lost_icons;
-  const auto name_lost = [&](auto&& named) {
-    std::erase_if(lost_icons, [&](int n) {
-      if (!named(n)) return false;
-      ShowWarningNumber(port, Owner::kMain, kLostIconFormat, n);
-      return true;
-    });
-  };
-
+  BlockTransaction block(store);
+  auto supply = MakeSupply(store, state.current_icon.load(), run_end);
   bool store_failed = false;
-  // A block of the block layout is being rewritten: its coordinates are in the snapshot.
-  bool block_in_hand = false;
   int last_icon = state.current_icon.load();
   for (;;) {
     const int icon = state.current_icon.load();
     last_icon = icon;
-    if (store.rewrite.open_block == -1) {
-      if (BlockFilesOn(settings)) {
-        block_coordinates.Take(icon, icons_per_block, coordinates);
-        block_in_hand = true;
-      }
-      if (!OpenBlock(icon, store)) {
-        store_failed = true;
-        break;
-      }
-      lost_icons = store.rewrite.lost_icons;
-      // Those before the run's first icon were carried over already, as nothing.
-      name_lost([icon](int n) { return n < icon; });
-    }
-    state.crop_lines.store(false);
-    state.picture_shown.store(false);
-
-    const SelectedSource source = SelectSource(icon, settings, state, !store.convert_all);
-    bool stored = true;
-    switch (source.outcome) {
-      case SourceOutcome::kConverted:
-        stored = Convert(icon, source, store);
-        if (stored) pending_sources.push_back(source.name);
-        break;
-      case SourceOutcome::kSkipped:
-        SetStatusTitle(state, source.name, kSkippedStatus, 0);
-        if (StampIconNumber(icon, settings.FSEP)) {
-          if (!SingleFilesOn(settings)) files::RemoveFile(settings.FSEP.data());
-          RemoveLeftoverTemporary(settings.FSEP.data());
-        }
-        stored = KeepEntry(icon, store);
-        break;
-      case SourceOutcome::kNotFound:
-        StampIconNumber(icon, settings.FPCX);
-        SetStatusTitle(state, settings.FPCX.data(), kNotFoundStatus, 0);
-        if (StampIconNumber(icon, settings.FSEP)) {
-          files::RemoveFile(settings.FSEP.data());
-          RemoveLeftoverTemporary(settings.FSEP.data());
-        }
-        stored = DropEntry(icon, store);
-        break;
-    }
-    if (!stored) {
+    if (!block.Begin(icon) || !ProcessIcon(icon, *supply, store, block)) {
       store_failed = true;
       break;
-    }
-    const bool rebuilt = source.outcome == SourceOutcome::kConverted;
-    name_lost([icon, rebuilt](int n) { return n == icon && !rebuilt; });
-    std::erase(lost_icons, icon);
-    if (settings.DVIE >= 1 && source.outcome == SourceOutcome::kConverted) port.Repaint(false);
-    if (!CheckBlockEnd(icon, store)) {
-      store_failed = true;
-      break;
-    }
-    const bool block_closed = BlockFilesOn(settings)
-                                  ? store.rewrite.open_block == -1
-                                  : (std::int64_t{icon} + 1) % icons_per_block == 0;
-    if (block_closed) {
-      block_in_hand = false;
-      settle_sources(pending_sources.empty() || write_coordinates());
-      name_lost([](int) { return true; });
     }
     port.SetProgress(run_end > run_start ? (icon - run_start) * 100 / (run_end - run_start)
                                          : 100);
     state.current_icon.store(icon + 1);
     if (icon >= run_end || state.stop_request.load()) break;
+    supply->Finished(icon);
   }
-
+  // Icons prepared beyond the last one stored are dropped.
+  supply.reset();
   state.stop_request.store(false);
-  // The open block is closed before the coordinates file is written, so that a block the
-  // store could not finish has its coordinates put back first.
-  if (!store_failed && store.rewrite.open_block != -1) {
-    store_failed = !CloseBlock(last_icon, store);
-  }
-  if (store_failed) {
-    // The store kept the block's previous content (BLTEMP or its file) and the offsets file
-    // that describes it; the block's coordinates go back to match them, and its sources stay
-    // marked as changed. A BLTEMP that stays is put right by the next command.
-    if (block_in_hand) block_coordinates.Restore(coordinates);
-    store.rewrite = RewriteState{};
-    pending_sources.clear();
-  }
-  // Lost icons the run did not reach (stopped, or the block's end beyond the run).
-  name_lost([](int) { return true; });
-  settle_sources(write_coordinates());
+  block.Finish(last_icon, store_failed);
   port.RunEnded();
 }
 

@@ -1,11 +1,13 @@
 // The creation run: turns the numbered sources of a project into its library, on the
-// session's worker thread.
+// session's worker thread, with helper threads preparing the icons ahead when it has them.
 #pragma once
 
 #include <cstddef>
-#include <string>
+#include <cstdint>
+#include <string_view>
 
 #include "core/status_port.h"
+#include "library/run/source_selection.h"
 #include "project/project_settings.h"
 
 namespace zemlo {
@@ -13,14 +15,10 @@ namespace zemlo {
 struct StoreContext;
 struct WorkingState;
 
-// A source exists but cannot be used: the icon is kept as it is in the library and the
-// source's archive attribute stays set, so the next run tries again.
-inline constexpr const char* kPcxNotLoadedFormat = "PCX %s could not be loaded";
-inline constexpr const char* kIffNotLoadedFormat = "IFF %s could not be loaded";
-inline constexpr const char* kWavNotLoadedFormat = "WAV %s could not be loaded";
-inline constexpr const char* kDeadEndFormat = "Load PCX/IFF/WAV at dead end, accessing icon %i";
 inline constexpr const char* kWriteErrorFormat = "File %s write error!";
 inline constexpr const char* kNotFoundStatus = "not found (neither IFF, PCX nor WAV)";
+inline constexpr std::string_view kSkippedStatus = "skipped";
+inline constexpr std::string_view kSoundStatus = "Wave-File";
 // An icon whose entry its block file no longer held and that the run could not convert again
 // (no usable source, or outside the run's range).
 inline constexpr const char* kLostIconFormat =
@@ -30,30 +28,24 @@ inline constexpr const char* kLostIconFormat =
 // Entries longer than this are packed with DPAK 1.
 inline constexpr std::size_t kPackThreshold = 500000;
 
-enum class SourceOutcome {
-  kConverted,  // a source was loaded; `name` is its file
-  kSkipped,    // the library keeps the icon's entry; `name` is the single entry file
-  kNotFound,   // no source exists
-};
+// Whether the DPAK setting packs an entry of `length` bytes.
+inline bool PacksEntry(std::uint8_t dpak, std::size_t length) {
+  return dpak == 2 || (dpak == 1 && length > kPackThreshold);
+}
 
-struct SelectedSource {
-  SourceOutcome outcome = SourceOutcome::kNotFound;
-  std::string name;
-  // Sound numbers: the WAV bytes loaded into the picture buffer.
-  std::size_t sound_length = 0;
-};
+// The most helper threads a run or an export takes, whatever is asked: each holds a few
+// pictures' worth of buffers.
+inline constexpr int kMaxJobs = 64;
 
-// Stamps `icon` into the source patterns, decides by the archive test whether the icon must
-// be converted and loads its source on the way. Sources that exist but cannot be used are
-// reported and come back as skipped.
-// With `archive_test` false every existing source is converted, whatever DARC says.
-SelectedSource SelectSource(int icon, ProjectSettings& settings, WorkingState& state,
-                            bool archive_test = true);
+// The machine's processors (at least 1, at most kMaxJobs): how many threads a run takes
+// unless told otherwise.
+int DefaultJobs();
 
 // The run over state.current_icon .. settings.DEND, as "Create ZGL" prepared it; ends with
 // the coordinates file written, the block closed and the idle buttons. Stops after the icon
 // in hand when state.stop_request is set, or when the library store fails (its warning was
-// shown).
+// shown). With store.jobs above 1, that many helper threads prepare the icons ahead; the
+// files, titles and messages are the same as with one.
 void CreationRun(StoreContext& store);
 
 }  // namespace zemlo

@@ -5,17 +5,6 @@
 #include "picture/pcx_reader.h"
 
 namespace zemlo {
-namespace {
-
-// A run-length PCX file may be larger than its picture: up to two bytes for every picture
-// byte, which is what our own writer produces for bright noisy pictures. The file buffer
-// (four allowances) is smaller than that, so PCX sources are read into the PCX buffer, where
-// every file our writer can produce fits whole. An uncompressed 800 x 600 IFF body with its
-// chunks fits one allowance.
-constexpr std::size_t kPcxLoadLimit = kPcxMaxSize;
-constexpr std::size_t kIlbmLoadLimit = kPictureAllowance;
-
-}  // namespace
 
 SourceLoad LoadPcxSource(const char* name, WorkingState& state) {
   const auto length = ReadWholeFile(name, state.pcx.span(), kPcxLoadLimit);

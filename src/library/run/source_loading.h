@@ -15,6 +15,14 @@ enum class SourceLoad {
   kRejected,   // the reader refused the bytes; the working picture is unchanged
 };
 
+// A run-length PCX file may be larger than its picture: up to two bytes for every picture
+// byte, which is what our own writer produces for bright noisy pictures. The file buffer
+// (four allowances) is smaller than that, so PCX sources are read into the PCX buffer, where
+// every file our writer can produce fits whole. An uncompressed 800 x 600 IFF body with its
+// chunks fits one allowance.
+inline constexpr std::size_t kPcxLoadLimit = kPcxMaxSize;
+inline constexpr std::size_t kIlbmLoadLimit = kPictureAllowance;
+
 // Reads at most 4 x the picture allowance (1,940,000 bytes) into the file buffer and decodes
 // them with DecodePcx into the working picture.
 SourceLoad LoadPcxSource(const char* name, WorkingState& state);

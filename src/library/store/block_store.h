@@ -64,6 +64,9 @@ struct StoreContext {
   // The run must convert every source whatever DARC says: set by "Create ZGL" when it starts
   // a new coordinates file, since skipped icons would otherwise lose their crop boxes.
   bool convert_all = false;
+  // Threads the run converts on: 1 is the run's own thread alone; more start helpers that
+  // prepare the icons ahead (creation_run.h).
+  int jobs = 1;
 };
 
 // Zeroes the icon's record and moves the later entries of its block down by its length;

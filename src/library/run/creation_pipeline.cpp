@@ -1,0 +1,352 @@
+#include "library/run/creation_pipeline.h"
+
+#include <algorithm>
+#include <cstring>
+#include <system_error>
+
+#include "core/status.h"
+#include "files/file_helpers.h"
+#include "library/run/creation_run.h"
+#include "library/codec/entry_decoder.h"
+#include "library/codec/icon_encoder.h"
+#include "packer/kzp.h"
+#include "picture/ilbm_reader.h"
+#include "picture/pcx_reader.h"
+
+namespace zemlo {
+namespace {
+
+// Icons in flight beyond one a helper: the run may be storing one while each helper works
+// on another and one more waits, ready.
+constexpr int kSpareSlots = 2;
+
+// The helpers' guesses show nothing: the run shows what its own choice finds.
+class SilentPort final : public StatusPort {
+ public:
+  void SetTitle(std::string_view) override {}
+  int ShowMessage(Owner, std::string_view, std::string_view, MessageIcon) override { return 1; }
+  void Repaint(bool) override {}
+  void RunStarted() override {}
+  void RunEnded() override {}
+  void SetProgress(int) override {}
+};
+
+// The file system, with every answer kept for the run.
+class KeptFacts final : public SourceFacts {
+ public:
+  explicit KeptFacts(PreparedIcon& job) : job_(job) { job_.facts_used = 0; }
+  bool Exists(const char* name) override { return Keep(false, name, now_.Exists(name)); }
+  bool ArchiveAttributeSet(const char* name) override {
+    return Keep(true, name, now_.ArchiveAttributeSet(name));
+  }
+
+ private:
+  bool Keep(bool archive, const char* name, bool answer) {
+    if (job_.facts_used == job_.facts.size()) job_.facts.emplace_back();
+    PreparedIcon::Fact& fact = job_.facts[job_.facts_used++];
+    fact.archive = archive;
+    fact.name.assign(name);
+    fact.answer = answer;
+    return answer;
+  }
+  PreparedIcon& job_;
+  FileSystemFacts now_;
+};
+
+}  // namespace
+
+bool AnsweredFacts::Answer(bool archive, const char* name) {
+  if (!diverged_ && next_ < job_.facts_used) {
+    const PreparedIcon::Fact& fact = job_.facts[next_];
+    if (fact.archive == archive && fact.name == name) {
+      ++next_;
+      return fact.answer;
+    }
+  }
+  diverged_ = true;
+  return archive ? now_.ArchiveAttributeSet(name) : now_.Exists(name);
+}
+
+DeferredPort::Call& DeferredPort::Add(Kind kind) {
+  if (used_ == calls_.size()) calls_.emplace_back();
+  Call& call = calls_[used_++];
+  call.kind = kind;
+  return call;
+}
+
+void DeferredPort::SetTitle(std::string_view text) { Add(Kind::kTitle).text.assign(text); }
+
+int DeferredPort::ShowMessage(Owner owner, std::string_view caption, std::string_view text,
+                              MessageIcon icon) {
+  Call& call = Add(Kind::kMessage);
+  call.owner = owner;
+  call.caption.assign(caption);
+  call.text.assign(text);
+  call.icon = icon;
+  return 1;
+}
+
+void DeferredPort::Repaint(bool erase) { Add(Kind::kRepaint).number = erase ? 1 : 0; }
+void DeferredPort::RunStarted() { Add(Kind::kRunStarted); }
+void DeferredPort::RunEnded() { Add(Kind::kRunEnded); }
+void DeferredPort::SetProgress(int position) { Add(Kind::kProgress).number = position; }
+
+void DeferredPort::ReplayTo(StatusPort& port) const {
+  for (std::size_t i = 0; i < used_; ++i) {
+    const Call& call = calls_[i];
+    switch (call.kind) {
+      case Kind::kTitle: port.SetTitle(call.text); break;
+      case Kind::kMessage: port.ShowMessage(call.owner, call.caption, call.text, call.icon); break;
+      case Kind::kRepaint: port.Repaint(call.number != 0); break;
+      case Kind::kRunStarted: port.RunStarted(); break;
+      case Kind::kRunEnded: port.RunEnded(); break;
+      case Kind::kProgress: port.SetProgress(call.number); break;
+    }
+  }
+}
+
+PreparedIcon::PreparedIcon(bool keep_unsmoothed)
+    : picture(kPictureBytes + kReadSpare),
+      unsmoothed(keep_unsmoothed ? std::make_unique<Buffer>(kPictureBytes) : nullptr),
+      entry(kMaxPictureEntry),
+      packed(PackedBound(kMaxPictureEntry)) {}
+
+// One helper thread and what it reads sources into.
+struct CreationPipeline::Helper {
+  explicit Helper(const ProjectSettings& run_settings) : settings(run_settings) {}
+  ProjectSettings settings;  // stamped by this helper's guesses only
+  Buffer file{kPcxMaxSize + kReadSpare};
+  Buffer index{kIndexBufferSize};
+  std::thread thread;
+};
+
+namespace {
+
+// Loads a guessed source into the icon's own buffers, as the shared loads would.
+class AheadLoader final : public SourceLoader {
+ public:
+  AheadLoader(PreparedIcon& job, Buffer& file, Buffer& index)
+      : job_(job), file_(file), index_(index) {}
+
+  SourceLoad LoadPcx(const char* name) override {
+    Start(PreparedIcon::Load::kPcx, name);
+    const auto length = ReadWholeFile(name, file_.span(), kPcxLoadLimit);
+    if (!length) return job_.load_result;
+    const auto bytes = file_.span().first(*length);
+    if (DecodePcx(bytes, job_.picture.span().first(kPictureBytes)) == 0) {
+      return job_.load_result = SourceLoad::kRejected;
+    }
+    job_.pcx_rows = PcxPictureRows(bytes);
+    return job_.load_result = SourceLoad::kLoaded;
+  }
+
+  SourceLoad LoadIlbm(const char* name) override {
+    Start(PreparedIcon::Load::kIlbm, name);
+    const auto length = ReadWholeFile(name, file_.span(), kIlbmLoadLimit);
+    if (!length) return job_.load_result;
+    // The colours are put in when the icon's turn comes: a file without a palette takes the
+    // one the icons before it leave.
+    if (!DecodeIlbm(file_.span().first(*length), index_.span(), job_.read_palette,
+                    &job_.palette_read)) {
+      return job_.load_result = SourceLoad::kRejected;
+    }
+    return job_.load_result = SourceLoad::kLoaded;
+  }
+
+  std::optional<std::span<const std::uint8_t>> LoadWav(const char* name) override {
+    Start(PreparedIcon::Load::kWav, name);
+    const auto length = ReadWholeFile(name, job_.picture.span(), kWavLoadLimit);
+    if (!length) return std::nullopt;
+    job_.wav_length = *length;
+    job_.load_result = SourceLoad::kLoaded;
+    return job_.picture.span().first(*length);
+  }
+
+ private:
+  void Start(PreparedIcon::Load load, const char* name) {
+    job_.load = load;
+    job_.load_name = name;
+    job_.load_result = SourceLoad::kNotOpened;
+  }
+  PreparedIcon& job_;
+  Buffer& file_;
+  Buffer& index_;
+};
+
+}  // namespace
+
+CreationPipeline::CreationPipeline(const ProjectSettings& settings, WorkingState& state,
+                                   bool archive_test, int first, int last, int helpers)
+    : archive_test_(archive_test),
+      first_(first),
+      last_(last),
+      pack_mode_(settings.DPAK),
+      offsets_(state.offsets.span().begin(), state.offsets.span().end()),
+      picture_(kPictureBytes + kReadSpare),
+      next_(first),
+      composed_(first - 1),
+      released_(first - 1) {
+  std::memcpy(picture_.data(), state.picture.data(), kPictureBytes);
+  std::copy_n(state.palette.data(), kPaletteSize, palette_.begin());
+  helpers = std::max(helpers, 1);
+  const int slots = helpers + kSpareSlots;
+  for (int i = 0; i < slots; ++i) {
+    slots_.push_back(std::make_unique<PreparedIcon>(settings.DVIE == 2));
+  }
+  ready_.assign(slots_.size(), -1);
+  for (int i = 0; i < helpers; ++i) {
+    auto helper = std::make_unique<Helper>(settings);
+    try {
+      helper->thread = std::thread([this, h = helper.get()] { Work(*h); });
+    } catch (const std::system_error&) {
+      break;  // fewer helpers, or none: the run then converts on its own
+    }
+    helpers_.push_back(std::move(helper));
+  }
+}
+
+CreationPipeline::~CreationPipeline() {
+  {
+    std::lock_guard lock(mutex_);
+    cancelled_ = true;
+  }
+  helpers_wake_.notify_all();
+  for (auto& helper : helpers_) helper->thread.join();
+}
+
+PreparedIcon& CreationPipeline::Take(int icon) {
+  std::unique_lock lock(mutex_);
+  const std::size_t slot = static_cast<std::size_t>(icon - first_) % slots_.size();
+  icon_ready_.wait(lock, [&] { return ready_[slot] == icon; });
+  return *slots_[slot];
+}
+
+void CreationPipeline::Release(int icon) {
+  {
+    std::lock_guard lock(mutex_);
+    released_ = icon;
+  }
+  helpers_wake_.notify_all();
+}
+
+void CreationPipeline::Work(Helper& helper) {
+  const int slots = static_cast<int>(slots_.size());
+  for (;;) {
+    int icon = 0;
+    {
+      std::unique_lock lock(mutex_);
+      helpers_wake_.wait(lock, [&] {
+        return cancelled_ || next_ > last_ || next_ - slots <= released_;
+      });
+      if (cancelled_ || next_ > last_) return;
+      icon = next_++;
+      ready_[static_cast<std::size_t>(icon - first_) % slots_.size()] = -1;
+    }
+    PreparedIcon& job = Slot(icon);
+    Guess(icon, job, helper);
+    {
+      std::unique_lock lock(mutex_);
+      helpers_wake_.wait(lock, [&] { return cancelled_ || composed_ == icon - 1; });
+      if (cancelled_) return;
+    }
+    Compose(job, helper);
+    {
+      std::lock_guard lock(mutex_);
+      composed_ = icon;
+    }
+    helpers_wake_.notify_all();
+    Pack(job);
+    {
+      std::lock_guard lock(mutex_);
+      ready_[static_cast<std::size_t>(icon - first_) % slots_.size()] = icon;
+    }
+    icon_ready_.notify_one();
+  }
+}
+
+void CreationPipeline::Guess(int icon, PreparedIcon& job, Helper& helper) {
+  job.icon = icon;
+  job.load = PreparedIcon::Load::kNone;
+  job.load_name.clear();
+  job.pcx_rows = 0;
+  job.wav_length = 0;
+  job.palette_read = false;
+  job.picture_changed = false;
+  job.unsmoothed_kept = false;
+  job.entry_length = 0;
+  job.packed_length.reset();
+  job.record.reset();
+  job.crop_box = CropBox{};
+  job.title_text[0] = '\0';
+  job.calls.Clear();
+  AheadLoader loader(job, helper.file, helper.index);
+  SilentPort silent;
+  KeptFacts facts(job);
+  job.source =
+      ChooseSource(icon, {helper.settings, facts, offsets_, silent, loader, archive_test_});
+}
+
+// The icon's turn: its load goes over the picture the icons before it left, exactly as the
+// shared load would have put it there.
+void CreationPipeline::Compose(PreparedIcon& job, Helper& helper) {
+  const auto picture = picture_.span().first(kPictureBytes);
+  if (job.load_result == SourceLoad::kLoaded) {
+    switch (job.load) {
+      case PreparedIcon::Load::kPcx:
+        // Rows below the source's keep what the picture held.
+        std::memcpy(picture.data(), job.picture.data(),
+                    static_cast<std::size_t>(job.pcx_rows) * kRowBytes);
+        break;
+      case PreparedIcon::Load::kIlbm:
+        if (job.palette_read) palette_ = job.read_palette;
+        ExpandPalette(helper.index.span(), picture, palette_);
+        break;
+      case PreparedIcon::Load::kWav:
+        // The read also ends the bytes with a zero.
+        std::memcpy(picture.data(), job.picture.data(), job.wav_length + kReadSpare);
+        break;
+      case PreparedIcon::Load::kNone:
+        break;
+    }
+    job.picture_changed = job.load != PreparedIcon::Load::kNone;
+  }
+  if (job.source.outcome == SourceOutcome::kConverted) Encode(job);
+  if (job.picture_changed) {
+    std::memcpy(job.picture.data(), picture.data(), kPictureBytes);
+    job.palette = palette_;
+  }
+}
+
+void CreationPipeline::Encode(PreparedIcon& job) {
+  const int icon = job.icon;
+  const bool sound = IsSoundNumber(icon);
+  const auto picture = picture_.span().first(kPictureBytes);
+  if (job.unsmoothed && !sound && IsSmoothed(icon)) {
+    std::memcpy(job.unsmoothed->data(), picture.data(), kPictureBytes);
+    job.unsmoothed_kept = true;
+  }
+  const auto input = sound ? picture.first(job.source.sound_length) : picture;
+  job.entry_length = EncodeIconEntry(icon, input, job.entry.span(), job.record, job.crop_box);
+  const auto entry = job.entry.span().first(job.entry_length);
+  if (sound) {
+    FormatStatusTitle(job.title_text, job.source.name, kSoundStatus,
+                      static_cast<int>(job.entry_length));
+    return;
+  }
+  FormatStatusTitle(job.title_text, job.source.name, MaskKindWord(entry[1]),
+                    static_cast<int>(job.entry_length));
+  // Drawn back where the coordinates table puts it, which knows no icon beyond its range.
+  const CoordinatesRecord place =
+      job.record && CoordinatesTable::InRange(icon) ? *job.record : CoordinatesRecord{};
+  DecodeEntryAt(place, entry, picture, job.calls, Owner::kNone);
+}
+
+void CreationPipeline::Pack(PreparedIcon& job) {
+  if (job.source.outcome != SourceOutcome::kConverted) return;
+  if (PacksEntry(pack_mode_, job.entry_length)) {
+    job.packed_length = PackEntry(job.entry.span().first(job.entry_length), job.packed.span(),
+                                  job.calls, Owner::kMain, job.title_text);
+  }
+}
+
+}  // namespace zemlo

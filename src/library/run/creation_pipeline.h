@@ -1,0 +1,180 @@
+// Icons of a creation run prepared ahead on helper threads: each icon's source is chosen and
+// loaded, composed over the picture the icons before it leave, encoded, drawn back and
+// packed, with every message it would show held back. The run takes the icons in order,
+// checks each guess against its own choice and shows the held-back messages when it reaches
+// the icon. Nothing is written to disk ahead: the run alone stores.
+#pragma once
+
+#include <array>
+#include <condition_variable>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <thread>
+#include <vector>
+
+#include "core/status_port.h"
+#include "core/working_state.h"
+#include "library/run/source_selection.h"
+#include "library/store/tables.h"
+#include "project/project_settings.h"
+
+namespace zemlo {
+
+// Port calls held back while an icon was prepared, to be made when the run reaches it.
+class DeferredPort final : public StatusPort {
+ public:
+  void SetTitle(std::string_view text) override;
+  // Answers OK: the boxes an icon shows while it is prepared ask nothing.
+  int ShowMessage(Owner owner, std::string_view caption, std::string_view text,
+                  MessageIcon icon) override;
+  void Repaint(bool erase) override;
+  void RunStarted() override;
+  void RunEnded() override;
+  void SetProgress(int position) override;
+
+  void ReplayTo(StatusPort& port) const;
+  void Clear() { used_ = 0; }
+
+ private:
+  enum class Kind : std::uint8_t { kTitle, kMessage, kRepaint, kRunStarted, kRunEnded, kProgress };
+  struct Call {
+    Kind kind = Kind::kTitle;
+    Owner owner = Owner::kNone;
+    MessageIcon icon = MessageIcon::kWarning;
+    int number = 0;  // the repaint's erase, the progress position
+    std::string caption;
+    std::string text;
+  };
+  Call& Add(Kind kind);
+  // Calls are reused from icon to icon, so their texts keep their room.
+  std::vector<Call> calls_;
+  std::size_t used_ = 0;
+};
+
+// What a helper made of one icon.
+struct PreparedIcon {
+  enum class Load : std::uint8_t { kNone, kPcx, kIlbm, kWav };
+
+  explicit PreparedIcon(bool keep_unsmoothed);
+
+  // One answer the file system gave the helper's choice.
+  struct Fact {
+    bool archive = false;  // the archive attribute was asked, not existence
+    std::string name;
+    bool answer = false;
+  };
+
+  int icon = -1;
+  // What the helper's choice asked the file system, in order; facts_used are valid.
+  std::vector<Fact> facts;
+  std::size_t facts_used = 0;
+  // The source the helper chose, what it loaded and how the load went.
+  SelectedSource source;
+  Load load = Load::kNone;
+  std::string load_name;
+  SourceLoad load_result = SourceLoad::kNotOpened;
+  int pcx_rows = 0;             // PCX: the rows the source replaces
+  std::size_t wav_length = 0;   // WAV: the bytes loaded
+  bool palette_read = false;    // IFF: the file has a palette of its own, in read_palette
+  std::array<std::uint8_t, kPaletteSize> read_palette{};
+
+  // The working picture and palette as the icon leaves them, when its load changed them.
+  bool picture_changed = false;
+  Buffer picture;
+  std::array<std::uint8_t, kPaletteSize> palette{};
+  // The detailed view shows the picture before it is smoothed.
+  bool unsmoothed_kept = false;
+  std::unique_ptr<Buffer> unsmoothed;
+
+  // A converted source: its entry, packed or not, and what EncodeIcon records.
+  Buffer entry;
+  std::size_t entry_length = 0;
+  Buffer packed;
+  std::optional<std::size_t> packed_length;
+  std::optional<CoordinatesRecord> record;
+  CropBox crop_box{};
+  // The title the run sets before drawing back and packing; the packer's titles extend it.
+  char title_text[kTextBufferSize] = {};
+  // Drawing back and packing: their warnings and the packer's titles.
+  DeferredPort calls;
+};
+
+// The run's own choice for a prepared icon asks what the helper asked: the answers the
+// helper had are given again, so the file system is searched once per icon. Once the run
+// asks anything else (the offsets table it consults changed), the file system answers.
+class AnsweredFacts final : public SourceFacts {
+ public:
+  explicit AnsweredFacts(const PreparedIcon& job) : job_(job) {}
+  bool Exists(const char* name) override { return Answer(false, name); }
+  bool ArchiveAttributeSet(const char* name) override { return Answer(true, name); }
+
+ private:
+  bool Answer(bool archive, const char* name);
+  const PreparedIcon& job_;
+  FileSystemFacts now_;
+  std::size_t next_ = 0;
+  bool diverged_ = false;
+};
+
+class CreationPipeline {
+ public:
+  // Prepares icons first .. last on `helpers` threads. The picture, palette and offsets table
+  // of `state` are taken as they are now: the run must not have changed them for icons it
+  // has not reached.
+  CreationPipeline(const ProjectSettings& settings, WorkingState& state, bool archive_test,
+                   int first, int last, int helpers);
+  // Work prepared for icons the run did not take is dropped; a helper in the middle of
+  // packing finishes that entry first.
+  ~CreationPipeline();
+  CreationPipeline(const CreationPipeline&) = delete;
+  CreationPipeline& operator=(const CreationPipeline&) = delete;
+
+  // False when no helper thread could be started: the run converts on its own.
+  bool running() const { return !helpers_.empty(); }
+  // Waits for `icon`, the icon after the one released last (the first icon at the start).
+  PreparedIcon& Take(int icon);
+  // The run is done with `icon`; its buffers take a later icon.
+  void Release(int icon);
+
+ private:
+  struct Helper;
+  void Work(Helper& helper);
+  void Guess(int icon, PreparedIcon& job, Helper& helper);
+  void Compose(PreparedIcon& job, Helper& helper);
+  void Encode(PreparedIcon& job);
+  void Pack(PreparedIcon& job);
+  PreparedIcon& Slot(int icon) { return *slots_[static_cast<std::size_t>(icon - first_) % slots_.size()]; }
+
+  const bool archive_test_;
+  const int first_;
+  const int last_;
+  const std::uint8_t pack_mode_;
+  // What the archive test reads of the offsets table: lengths of icons the run has not reached
+  // change only when it opens a block whose file lost entries, and the run finds that guess
+  // wrong and starts again.
+  std::vector<std::uint8_t> offsets_;
+  // The working picture and palette as the icons composed so far leave them; only the helper
+  // whose turn it is to compose touches them.
+  Buffer picture_;
+  std::array<std::uint8_t, kPaletteSize> palette_{};
+
+  std::vector<std::unique_ptr<PreparedIcon>> slots_;
+  std::vector<std::unique_ptr<Helper>> helpers_;
+
+  std::mutex mutex_;
+  std::condition_variable helpers_wake_;  // a slot was released, a turn came, or cancelled
+  std::condition_variable icon_ready_;
+  // Guarded by mutex_.
+  bool cancelled_ = false;
+  int next_;            // the next icon a helper takes
+  int composed_;        // the last icon composed
+  int released_;        // the last icon the run released
+  std::vector<int> ready_;  // per slot: the icon whose preparation is complete, or -1
+};
+
+}  // namespace zemlo

@@ -1,0 +1,95 @@
+// Choosing the source of one icon: the stamped patterns, the archive test and the load, with
+// the warnings for sources that exist but cannot be used.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+
+#include "core/status_port.h"
+#include "core/working_state.h"
+#include "library/run/source_loading.h"
+#include "project/project_settings.h"
+
+namespace zemlo {
+
+// A source exists but cannot be used: the icon is kept as it is in the library and the
+// source's archive attribute stays set, so the next run tries again.
+inline constexpr const char* kPcxNotLoadedFormat = "PCX %s could not be loaded";
+inline constexpr const char* kIffNotLoadedFormat = "IFF %s could not be loaded";
+inline constexpr const char* kWavNotLoadedFormat = "WAV %s could not be loaded";
+inline constexpr const char* kDeadEndFormat = "Load PCX/IFF/WAV at dead end, accessing icon %i";
+
+enum class SourceOutcome {
+  kConverted,  // a source was loaded; `name` is its file
+  kSkipped,    // the library keeps the icon's entry; `name` is the single entry file
+  kNotFound,   // no source exists
+};
+
+struct SelectedSource {
+  SourceOutcome outcome = SourceOutcome::kNotFound;
+  std::string name;
+  // Sound numbers: the WAV bytes loaded into the picture buffer.
+  std::size_t sound_length = 0;
+};
+
+// Where the chosen source goes. The run loads into the shared buffers; icons prepared ahead
+// load into buffers of their own.
+class SourceLoader {
+ public:
+  virtual ~SourceLoader() = default;
+  virtual SourceLoad LoadPcx(const char* name) = 0;
+  virtual SourceLoad LoadIlbm(const char* name) = 0;
+  // The bytes loaded; nullopt when the file cannot be opened.
+  virtual std::optional<std::span<const std::uint8_t>> LoadWav(const char* name) = 0;
+};
+
+// LoadPcxSource, LoadIlbmSource and LoadWavSource on the shared buffers.
+class SharedBufferLoader final : public SourceLoader {
+ public:
+  explicit SharedBufferLoader(WorkingState& state) : state_(state) {}
+  SourceLoad LoadPcx(const char* name) override { return LoadPcxSource(name, state_); }
+  SourceLoad LoadIlbm(const char* name) override { return LoadIlbmSource(name, state_); }
+  std::optional<std::span<const std::uint8_t>> LoadWav(const char* name) override;
+
+ private:
+  WorkingState& state_;
+};
+
+// What the choice asks the file system about sources and single entry files.
+class SourceFacts {
+ public:
+  virtual ~SourceFacts() = default;
+  virtual bool Exists(const char* name) = 0;
+  virtual bool ArchiveAttributeSet(const char* name) = 0;
+};
+
+// The file system as it is now.
+class FileSystemFacts final : public SourceFacts {
+ public:
+  bool Exists(const char* name) override;
+  bool ArchiveAttributeSet(const char* name) override;
+};
+
+struct SourceChoice {
+  ProjectSettings& settings;  // its patterns are stamped
+  SourceFacts& facts;
+  // The offsets table the archive test consults: an icon without an entry is converted.
+  std::span<std::uint8_t> offsets;
+  StatusPort& port;  // sources that cannot be used are reported here
+  SourceLoader& loader;
+  bool archive_test = true;
+};
+
+// Stamps `icon` into the source patterns, asks `facts` which sources exist, decides by the archive test whether the icon must
+// be converted and loads its source on the way. Sources that exist but cannot be used are
+// reported and come back as skipped.
+SelectedSource ChooseSource(int icon, const SourceChoice& choice);
+
+// ChooseSource on the shared buffers. With `archive_test` false every existing source is
+// converted, whatever DARC says.
+SelectedSource SelectSource(int icon, ProjectSettings& settings, WorkingState& state,
+                            bool archive_test = true);
+
+}  // namespace zemlo
