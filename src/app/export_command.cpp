@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <filesystem>
-#include <memory>
 #include <optional>
 #include <span>
 #include <string_view>
