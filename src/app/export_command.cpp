@@ -1,13 +1,19 @@
 #include "app/export_command.h"
 
+#include <algorithm>
 #include <filesystem>
+#include <optional>
+#include <span>
 #include <string_view>
 
 #include "app/commands.h"
 #include "core/status.h"
 #include "files/file_layer.h"
-#include "library/run/entry_loading.h"
 #include "files/file_helpers.h"
+#include "library/run/creation_run.h"
+#include "library/store/block_store.h"
+#include "library/run/entry_loading.h"
+#include "library/run/show_pipeline.h"
 #include "library/store/stamping.h"
 #include "picture/pcx_writer.h"
 
@@ -97,11 +103,22 @@ ExportOutcome ExportZgl(Session& session, const char* chosen_path, const char* c
   MakeExportTree();
   // The library is read from the project's folder; the files are named from `base`.
   if (elsewhere) files::ChangeDirectory(project_folder.c_str());
+  // With more than one job, helpers load and encode the icons ahead; this thread still
+  // writes every file and shows every title and message, in icon order.
+  const int jobs = std::clamp(session.store().jobs, 1, kMaxJobs);
+  std::optional<ShowPipeline> pipeline;
+  if (jobs > 1) {
+    pipeline.emplace(settings, state, kRunStart, kRunEnd, jobs);
+    if (!pipeline->running()) pipeline.reset();
+  }
   std::string made_folder;
   for (int icon = kRunStart; icon <= kRunEnd; ++icon) {
     if (request.stoppable && state.stop_request.load()) break;
     ++outcome.icons;
-    switch (LoadIconEntry(icon, settings, state)) {
+    std::span<const std::uint8_t> pcx;
+    const EntryLoad load = pipeline ? pipeline->Take(icon, settings, state, pcx)
+                                    : LoadIconEntry(icon, settings, state);
+    switch (load) {
       case EntryLoad::kShown:
         ++outcome.shown;
         break;
@@ -125,12 +142,13 @@ ExportOutcome ExportZgl(Session& session, const char* chosen_path, const char* c
       if (folder != made_folder && !files::Exists(folder.c_str())) MakeFolders(folder);
       made_folder = folder;
     }
-    const std::size_t length = EncodePcx(state.Picture(), state.pcx.span());
-    if (!WriteWholeFile(target.c_str(), state.pcx.span().first(length))) {
+    if (!pipeline) pcx = state.pcx.span().first(EncodePcx(state.Picture(), state.pcx.span()));
+    if (!WriteWholeFile(target.c_str(), pcx)) {
       ShowWarning(state.port, Owner::kMain, kExportNotSavedFormat, settings.FPCX.data());
       ++outcome.not_saved;
     }
   }
+  pipeline.reset();  // what was prepared ahead of a stop is dropped
   if (request.stoppable) state.stop_request.store(false);
   return outcome;
 }

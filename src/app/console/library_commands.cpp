@@ -67,6 +67,7 @@ int RunWorker(ConsoleRun& run, const Arguments& a, bool create) {
 }
 
 int Show(ConsoleRun& run, const Arguments& a) {
+  if (a.jobs > 0) run.session.store().jobs = a.jobs;
   ExportRequest request;
   request.stoppable = true;
   if (!a.into.empty()) {
@@ -180,6 +181,9 @@ void AddLibraryCommands(CommandLine& line) {
   show->add_option("--into", arguments->into,
                    "write the export tree and the files under DIR instead (made when missing)")
       ->option_text("DIR");
+  AddJobsOption(show, *arguments,
+                "threads that load and encode icons ahead; the files, titles and messages are "
+                "the same for any N, 1 works on one thread");
   show->callback([&line, arguments] {
     line.action = [arguments](ConsoleRun& run) { return Show(run, *arguments); };
   });

@@ -56,6 +56,7 @@ expect_status 2 "create with two projects" "$zgl" create a.zgl b.zgl
 expect_status 2 "save with a bad icon" "$zgl" save x.zgl 30000 out.pcx
 expect_status 2 "save with an icon that is no number" "$zgl" save x.zgl 3001x out.pcx
 expect_status 2 "--into without a folder" "$zgl" show x.zgl --into
+expect_status 2 "show with no jobs" "$zgl" show x.zgl --jobs 0
 
 # A missing project is a warning named by its file name.
 expect_status 1 "missing project" "$zgl" create "$work/none/nothing.zgl"
@@ -111,6 +112,13 @@ cp "$work/demo/demo.zgl" "$work/demo/show.zgl"
 printf '\nFPCX IFF\\0\\0\\0\\0.pcx \n' >>"$work/demo/show.zgl"
 expect_status 0 "show" "$zgl" show "$work/demo/show.zgl"
 [ -s "$work/demo/IFF/3/0/0/1.pcx" ] && [ -s "$work/demo/IFF/4/9/9/9.pcx" ] || fail "export tree"
+# On one thread and on three: the same files and the same lines.
+expect_status 0 "show on one thread" "$zgl" show "$work/demo/show.zgl" --into "$work/one" -j 1
+cp "$work/out" "$work/one.out"
+expect_status 0 "show on three threads" "$zgl" show "$work/demo/show.zgl" --into "$work/three" -j 3
+[ -s "$work/three/IFF/4/9/9/9.pcx" ] && [ -s "$work/one.out" ] || fail "show --jobs 3 export"
+diff -r "$work/one" "$work/three" >/dev/null || fail "show --jobs 3 wrote other files"
+diff <(sed 1d "$work/one.out") <(sed 1d "$work/out") >/dev/null || fail "show --jobs 3 printed other lines"
 
 # Ctrl-C, SIGTERM (kill, timeout, a cancelled CI job) and SIGHUP (a closing terminal) in the
 # middle of a run: the icon in hand is finished, the block closed, the tables written, no

@@ -1,0 +1,140 @@
+#include "library/run/show_pipeline.h"
+
+#include <algorithm>
+#include <cstring>
+#include <system_error>
+#include <utility>
+
+#include "picture/pcx_writer.h"
+
+namespace zemlo {
+namespace {
+
+// Icons in flight beyond one a helper: the export may be writing one while each helper
+// works on another and one more waits, ready.
+constexpr int kSpareSlots = 2;
+
+void CopyBuffer(const Buffer& from, Buffer& to, std::size_t bytes) {
+  std::memcpy(to.data(), from.data(), bytes);
+}
+
+}  // namespace
+
+PreparedShow::PreparedShow(const ProjectSettings& export_settings, const WorkingState& shared)
+    : settings(export_settings), state(calls) {
+  // A failed read of the offsets file leaves the table as it was, so it starts as the
+  // export's does.
+  CopyBuffer(shared.coordinates, state.coordinates, kCoordinatesTableSize);
+  CopyBuffer(shared.offsets, state.offsets, kOffsetsTableSize);
+  CopyBuffer(shared.palette, state.palette, kPaletteSize);
+}
+
+ShowPipeline::ShowPipeline(const ProjectSettings& settings, const WorkingState& state, int first,
+                           int last, int helpers)
+    : first_(first),
+      last_(last),
+      block_files_(BlockFilesOn(settings)),
+      next_(first),
+      released_(first - 1) {
+  helpers = std::max(helpers, 1);
+  const int slots = std::min(helpers + kSpareSlots, last - first + 1);
+  for (int i = 0; i < std::max(slots, 1); ++i) {
+    slots_.push_back(std::make_unique<PreparedShow>(settings, state));
+  }
+  ready_.assign(slots_.size(), -1);
+  for (int i = 0; i < helpers; ++i) {
+    try {
+      helpers_.emplace_back([this] { Work(); });
+    } catch (const std::system_error&) {
+      break;  // fewer helpers, or none: the export then goes on by itself
+    }
+  }
+}
+
+ShowPipeline::~ShowPipeline() {
+  {
+    std::lock_guard lock(mutex_);
+    cancelled_ = true;
+  }
+  helpers_wake_.notify_all();
+  for (auto& helper : helpers_) helper.join();
+}
+
+void ShowPipeline::Work() {
+  const int slots = static_cast<int>(slots_.size());
+  for (;;) {
+    int icon = 0;
+    {
+      std::unique_lock lock(mutex_);
+      helpers_wake_.wait(lock, [&] {
+        return cancelled_ || next_ > last_ || next_ - slots <= released_;
+      });
+      if (cancelled_ || next_ > last_) return;
+      icon = next_++;
+      ready_[SlotOf(icon)] = -1;
+    }
+    Prepare(icon, *slots_[SlotOf(icon)]);
+    {
+      std::lock_guard lock(mutex_);
+      ready_[SlotOf(icon)] = icon;
+    }
+    icon_ready_.notify_one();
+  }
+}
+
+void ShowPipeline::Prepare(int icon, PreparedShow& job) {
+  job.icon = icon;
+  job.calls.Clear();
+  // Marks that tell the export afterwards what the load set: only a blank clears the flag,
+  // and a title always has text.
+  job.state.title_text[0] = '\0';
+  job.state.picture_shown.store(true);
+  job.load = LoadIconEntry(icon, job.settings, job.state);
+  job.blanked = job.load != EntryLoad::kShown && !job.state.picture_shown.load();
+  job.pcx_length =
+      job.load == EntryLoad::kShown ? EncodePcx(job.state.Picture(), job.state.pcx.span()) : 0;
+}
+
+EntryLoad ShowPipeline::Take(int icon, ProjectSettings& settings, WorkingState& state,
+                             std::span<const std::uint8_t>& pcx) {
+  const std::size_t slot = SlotOf(icon);
+  {
+    std::unique_lock lock(mutex_);
+    icon_ready_.wait(lock, [&] { return ready_[slot] == icon; });
+  }
+  PreparedShow& job = *slots_[slot];
+  const bool shown = job.load == EntryLoad::kShown;
+  if (shown) {
+    std::memcpy(state.Picture().data(), job.state.Picture().data(), kPictureBytes);
+    state.picture_shown.store(true);
+  } else if (job.blanked) {
+    state.picture_shown.store(false);
+  }
+  if (job.state.title_text[0] != '\0') {
+    std::memcpy(state.title_text, job.state.title_text, sizeof state.title_text);
+  }
+  settings.FSEP = job.settings.FSEP;
+  settings.FBLK = job.settings.FBLK;
+  if (block_files_) CopyBuffer(job.state.offsets, state.offsets, kOffsetsTableSize);
+  job.calls.ReplayTo(state.port);
+  if (shown) {
+    // The slot takes the buffer of the file before; its bytes are not needed again.
+    std::swap(held_, job.state.pcx);
+    held_length_ = job.pcx_length;
+    held_valid_ = true;
+  } else if (!held_valid_) {
+    // No entry shown yet: the file is the picture the export started with.
+    held_length_ = EncodePcx(state.Picture(), held_.span());
+    held_valid_ = true;
+  }
+  pcx = held_.span().first(held_length_);
+  const EntryLoad load = job.load;
+  {
+    std::lock_guard lock(mutex_);
+    released_ = icon;
+  }
+  helpers_wake_.notify_all();
+  return load;
+}
+
+}  // namespace zemlo

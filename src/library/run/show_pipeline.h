@@ -1,0 +1,88 @@
+// Icons of an export prepared ahead on helper threads: each icon's entry is loaded into a
+// working state of its own and the picture it leaves is PCX-encoded, with every port call
+// held back. The export takes the icons in order, puts what each load left into its own
+// state, makes the held-back calls and writes the file: the helpers write nothing to disk.
+#pragma once
+
+#include <condition_variable>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <span>
+#include <thread>
+#include <vector>
+
+#include "core/deferred_port.h"
+#include "core/working_state.h"
+#include "library/run/entry_loading.h"
+#include "project/project_settings.h"
+
+namespace zemlo {
+
+// One icon as a helper loaded and encoded it.
+struct PreparedShow {
+  PreparedShow(const ProjectSettings& settings, const WorkingState& shared);
+
+  int icon = -1;
+  EntryLoad load = EntryLoad::kNoEntry;
+  // The load found no offsets file or single entry file and blanked the picture.
+  bool blanked = false;
+  std::size_t pcx_length = 0;  // of state.pcx, when the entry was shown
+  DeferredPort calls;
+  // Stamped by this slot's loads only.
+  ProjectSettings settings;
+  // Its port is `calls`; its coordinates table is the export's.
+  WorkingState state;
+};
+
+class ShowPipeline {
+ public:
+  // Prepares icons first .. last on `helpers` threads, with the coordinates table `state`
+  // holds now.
+  ShowPipeline(const ProjectSettings& settings, const WorkingState& state, int first, int last,
+               int helpers);
+  // Icons prepared ahead and not taken are dropped; a helper finishes the icon in hand first.
+  ~ShowPipeline();
+  ShowPipeline(const ShowPipeline&) = delete;
+  ShowPipeline& operator=(const ShowPipeline&) = delete;
+
+  // False when no helper thread could be started: the export loads and encodes by itself.
+  bool running() const { return !helpers_.empty(); }
+
+  // Waits for `icon` (the one after the icon taken last) and leaves `settings` and `state`
+  // as loading it there would have left them: the picture, whether it is shown, the title,
+  // the offsets table and the stamped names; its port calls are made. Returns how the load
+  // went and sets `pcx` to the file's bytes, valid until the next Take.
+  EntryLoad Take(int icon, ProjectSettings& settings, WorkingState& state,
+                 std::span<const std::uint8_t>& pcx);
+
+ private:
+  void Work();
+  void Prepare(int icon, PreparedShow& job);
+  std::size_t SlotOf(int icon) const {
+    return static_cast<std::size_t>(icon - first_) % slots_.size();
+  }
+
+  const int first_;
+  const int last_;
+  const bool block_files_;
+  std::vector<std::unique_ptr<PreparedShow>> slots_;
+  std::vector<std::thread> helpers_;
+  // The bytes of the last file taken. An icon whose entry is not shown leaves the picture as
+  // it was, so its file repeats them.
+  Buffer held_{kPcxMaxSize + kReadSpare};
+  std::size_t held_length_ = 0;
+  bool held_valid_ = false;
+
+  std::mutex mutex_;
+  std::condition_variable helpers_wake_;  // a slot was released or the export ended
+  std::condition_variable icon_ready_;
+  // Guarded by mutex_.
+  bool cancelled_ = false;
+  int next_;                // the next icon a helper takes
+  int released_;            // the last icon the export took and is done with
+  std::vector<int> ready_;  // per slot: the icon prepared in it, or -1
+};
+
+}  // namespace zemlo

@@ -1,0 +1,183 @@
+// The export with helper threads against the export on one thread: the same files, titles,
+// messages and repaints in the same order, the same counts, and the same working picture,
+// title, offsets table and stamped names left behind; a stop in the middle leaves what a
+// stop at the same icon leaves on one thread.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "app/commands.h"
+#include "app/export_command.h"
+#include "app/session.h"
+#include "library/run_project.h"
+#include "project/info_parser.h"
+
+namespace zemlo::testing {
+namespace {
+
+namespace fs = std::filesystem;
+
+struct ShowRecord {
+  ExportOutcome outcome;
+  std::map<std::string, std::vector<std::uint8_t>> files;
+  std::vector<std::string> events;
+  Picture picture;
+  bool picture_shown = false;
+  std::string title;
+  std::string single_name;
+  std::string block_name;
+  std::vector<std::uint8_t> offsets;
+};
+
+// Exports `project` under a fresh folder; with `stop_at`, the stop is requested when a title
+// names that icon, as Ctrl-C would arrive while it is shown.
+ShowRecord Show(const char* project, int jobs, int stop_at = 0) {
+  RecordingPort port;
+  Session session(port);
+  session.store().jobs = jobs;
+  WorkingState& state = session.state();
+  if (stop_at != 0) {
+    const std::string number = " - " + std::to_string(stop_at);
+    port.on_title = [&state, number](std::string_view title) {
+      if (title.ends_with(number)) state.stop_request.store(true);
+    };
+  }
+  TempDir into;
+  ExportRequest request;
+  request.into = into.path().string();
+  request.stoppable = true;
+  ShowRecord record;
+  record.outcome = ExportZgl(session, project, project, request);
+  for (const auto& entry : fs::recursive_directory_iterator(into.path())) {
+    if (!entry.is_regular_file()) continue;
+    record.files[fs::relative(entry.path(), into.path()).generic_string()] =
+        ReadFileBytes(entry.path());
+  }
+  record.events = port.events;
+  record.picture.assign(state.Picture().begin(), state.Picture().end());
+  record.picture_shown = state.picture_shown.load();
+  record.title = state.title_text;
+  record.single_name = session.settings().FSEP.data();
+  record.block_name = session.settings().FBLK.data();
+  record.offsets.assign(state.offsets.span().begin(),
+                        state.offsets.span().first(kOffsetsTableSize).end());
+  return record;
+}
+
+void ExpectSame(const ShowRecord& one, const ShowRecord& other) {
+  EXPECT_EQ(one.outcome.icons, other.outcome.icons);
+  EXPECT_EQ(one.outcome.shown, other.outcome.shown);
+  EXPECT_EQ(one.outcome.not_loaded, other.outcome.not_loaded);
+  EXPECT_EQ(one.outcome.not_saved, other.outcome.not_saved);
+  ASSERT_EQ(one.files.size(), other.files.size());
+  for (const auto& [name, bytes] : one.files) {
+    ASSERT_TRUE(other.files.contains(name)) << name;
+    EXPECT_TRUE(bytes == other.files.at(name)) << name << " differs";
+  }
+  EXPECT_EQ(one.events, other.events);
+  EXPECT_TRUE(one.picture == other.picture) << "working picture differs";
+  EXPECT_EQ(one.picture_shown, other.picture_shown);
+  EXPECT_EQ(one.title, other.title);
+  EXPECT_EQ(one.single_name, other.single_name);
+  EXPECT_EQ(one.block_name, other.block_name);
+  EXPECT_TRUE(one.offsets == other.offsets) << "offsets table differs";
+}
+
+// The whole range with one thread, the machine's default and three helpers; then stopped
+// at `stop_at` the same way. Returns the whole export on one thread.
+ShowRecord ExpectSameForAnyJobs(const char* project, int stop_at) {
+  const ShowRecord one = Show(project, 1);
+  EXPECT_EQ(one.outcome.icons, kRunEnd - kRunStart + 1);
+  for (const int jobs : {DefaultJobs(), 3}) {
+    SCOPED_TRACE("jobs " + std::to_string(jobs));
+    ExpectSame(one, Show(project, jobs));
+  }
+  const ShowRecord stopped = Show(project, 1, stop_at);
+  EXPECT_EQ(stopped.outcome.icons, stop_at - kRunStart + 1);
+  SCOPED_TRACE("stopped at " + std::to_string(stop_at));
+  ExpectSame(stopped, Show(project, 3, stop_at));
+  return one;
+}
+
+Picture FullPicture(int seed) {
+  Picture p = BlackPicture();
+  FillBlock(p, 0, 0, kPictureWidth, kPictureHeight, seed);
+  return p;
+}
+
+// Packed entries in blocks of 20 around icons without entries, two of them full-size (each
+// followed by a small one: the files of the icons after an entry repeat its picture).
+void AddSources(TestLibrary& lib, bool full_size) {
+  for (const int icon : {3001, 3021}) {
+    lib.AddPcx(icon, full_size ? FullPicture(icon) : XMaskedShape(icon));
+  }
+  for (const int icon : {3002, 3003, 3004, 3022, 3045, 3046, 4998}) {
+    lib.AddPcx(icon, UnmaskedShape(icon));
+  }
+  lib.Run();
+}
+
+// Block 150 cut inside 3002's entry; block 152 gone while its records stay.
+void DamageBlocks(TestLibrary& lib) {
+  fs::resize_file(lib.BlockPath(150), lib.BlockEntry(3001).size() + 7);
+  fs::remove(lib.BlockPath(152));
+}
+
+TEST(ShowJobs, DemoLibraryExportsTheSameForAnyJobs) {
+  TestLibrary lib;
+  fs::copy(ZGL_DEMO_DIR, lib.dir.path(),
+           fs::copy_options::recursive | fs::copy_options::overwrite_existing);
+  const auto text = ReadFileBytes(lib.dir.path() / "demo.zgl");
+  const std::string info(text.begin(), text.end());
+  lib.settings = ProjectSettings{};
+  ParseInfoText(info.c_str(), lib.settings);
+  lib.Run();
+  ExpectSameForAnyJobs("demo.zgl", 3004);
+}
+
+// Failed loads leave the picture of the icon before them in their files, not their own.
+TEST(ShowJobs, PackedBlocksWithEntriesThatCannotBeLoadedExportTheSameForAnyJobs) {
+  TestLibrary lib({.dblk = 3, .dpak = 2, .blkb = 20});
+  AddSources(lib, true);
+  DamageBlocks(lib);
+  const ShowRecord one = ExpectSameForAnyJobs("project.zgl", 3004);
+  EXPECT_EQ(one.outcome.shown, 4);       // 3001, 3021, 3022 and 4998
+  EXPECT_EQ(one.outcome.not_loaded, 5);  // 3002 to 3004, 3045 and 3046
+  // Without the offsets file every load fails and blanks the picture.
+  fs::remove(lib.dir.path() / "offsets.dat");
+  const ShowRecord blank = Show("project.zgl", 1);
+  EXPECT_FALSE(blank.picture_shown);
+  ExpectSame(blank, Show("project.zgl", 3));
+}
+
+// Every icon without a single entry file blanks the picture; a packed file cut short fails.
+TEST(ShowJobs, SingleEntryFilesExportTheSameForAnyJobs) {
+  TestLibrary lib({.dblk = 1, .dpak = 2});
+  AddSources(lib, true);
+  auto cut = ReadFileBytes(lib.SinglePath(3004));
+  cut.resize(cut.size() / 2);
+  WriteFileBytes(lib.SinglePath(3004), cut);
+  const ShowRecord one = ExpectSameForAnyJobs("project.zgl", 3021);
+  EXPECT_EQ(one.outcome.shown, 8);
+  EXPECT_EQ(one.outcome.not_loaded, 1);
+}
+
+// Short exports, quick enough under ThreadSanitizer: helpers are dropped in the middle of
+// the range after shown, failed and empty icons.
+TEST(ShowPipeline, AStopLeavesWhatAStopAtTheSameIconLeavesOnOneThread) {
+  TestLibrary lib({.dblk = 3, .dpak = 2, .blkb = 20});
+  AddSources(lib, false);
+  DamageBlocks(lib);
+  for (const int stop_at : {3003, 3030}) {
+    SCOPED_TRACE("stopped at " + std::to_string(stop_at));
+    const ShowRecord one = Show("project.zgl", 1, stop_at);
+    EXPECT_EQ(one.outcome.icons, stop_at - kRunStart + 1);
+    for (const int jobs : {2, 3, 8}) ExpectSame(one, Show("project.zgl", jobs, stop_at));
+  }
+}
+
+}  // namespace
+}  // namespace zemlo::testing
