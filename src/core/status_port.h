@@ -30,4 +30,15 @@ class StatusPort {
   virtual void SetProgress(int position) = 0;
 };
 
+// A port for work whose every word is said elsewhere: it shows nothing and answers OK.
+class SilentPort final : public StatusPort {
+ public:
+  void SetTitle(std::string_view) override {}
+  int ShowMessage(Owner, std::string_view, std::string_view, MessageIcon) override { return 1; }
+  void Repaint(bool) override {}
+  void RunStarted() override {}
+  void RunEnded() override {}
+  void SetProgress(int) override {}
+};
+
 }  // namespace zemlo

@@ -20,16 +20,6 @@ namespace {
 // on another and one more waits, ready.
 constexpr int kSpareSlots = 2;
 
-// The helpers' guesses show nothing: the run shows what its own choice finds.
-class SilentPort final : public StatusPort {
- public:
-  void SetTitle(std::string_view) override {}
-  int ShowMessage(Owner, std::string_view, std::string_view, MessageIcon) override { return 1; }
-  void Repaint(bool) override {}
-  void RunStarted() override {}
-  void RunEnded() override {}
-  void SetProgress(int) override {}
-};
 
 // The file system, with every answer kept for the run.
 class KeptFacts final : public SourceFacts {
@@ -242,6 +232,7 @@ void CreationPipeline::Guess(int icon, PreparedIcon& job, Helper& helper) {
   job.title_text[0] = '\0';
   job.calls.Clear();
   AheadLoader loader(job, helper.file, helper.index);
+  // The helpers' guesses show nothing: the run shows what its own choice finds.
   SilentPort silent;
   KeptFacts facts(job);
   job.source =

@@ -53,17 +53,6 @@ std::string KindName(std::uint8_t kind) {
   return word.empty() ? Cat("byte ", kind) : std::string(word);
 }
 
-// DecodeEntry is only handed entries whose runs were found to fit, so it has nothing to say;
-// anything it would say is a finding of this walk already.
-class SilentPort : public StatusPort {
- public:
-  void SetTitle(std::string_view) override {}
-  int ShowMessage(Owner, std::string_view, std::string_view, MessageIcon) override { return 1; }
-  void Repaint(bool) override {}
-  void RunStarted() override {}
-  void RunEnded() override {}
-  void SetProgress(int) override {}
-};
 
 // A 255-continued count; false when the entry ends inside it.
 bool ReadCount(ByteReader& in, std::uint64_t& value) {
@@ -573,6 +562,8 @@ class Verifier {
   VerifyObserver* observer_;
   CoordinatesTable coordinates_;
   OffsetsTable offsets_;
+  // DecodeEntry is only handed entries whose runs were found to fit, so anything it would
+  // say is a finding of this walk already.
   SilentPort silent_;
   VerifyOutcome outcome_;
   std::int32_t records_ = 0;
