@@ -128,8 +128,7 @@ void DamageBlocks(TestLibrary& lib) {
 
 TEST(ShowJobs, DemoLibraryExportsTheSameForAnyJobs) {
   TestLibrary lib;
-  fs::copy(ZGL_DEMO_DIR, lib.dir.path(),
-           fs::copy_options::recursive | fs::copy_options::overwrite_existing);
+  CopyFolderInto(ZGL_DEMO_DIR, lib.dir.path());
   const auto text = ReadFileBytes(lib.dir.path() / "demo.zgl");
   const std::string info(text.begin(), text.end());
   lib.settings = ProjectSettings{};

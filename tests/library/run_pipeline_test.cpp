@@ -121,16 +121,7 @@ Picture FullPicture(int seed) {
 
 TEST(RunPipeline, DemoLibraryIsTheSameForAnyJobsOnTheFirstRunAndTheNext) {
   ExpectSameForAnyJobs({}, [](TestLibrary& lib) {
-    // File by file: the Windows runtime's recursive copy fails on every folder it makes.
-    const fs::path demo = ZGL_DEMO_DIR;
-    for (const auto& entry : fs::recursive_directory_iterator(demo)) {
-      const fs::path to = lib.dir.path() / entry.path().lexically_relative(demo);
-      if (entry.is_directory()) {
-        fs::create_directories(to);
-      } else {
-        fs::copy_file(entry.path(), to, fs::copy_options::overwrite_existing);
-      }
-    }
+    CopyFolderInto(ZGL_DEMO_DIR, lib.dir.path());
     const auto text = ReadFileBytes(lib.dir.path() / "demo.zgl");
     const std::string info(text.begin(), text.end());
     lib.settings = ProjectSettings{};

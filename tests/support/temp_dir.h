@@ -48,6 +48,21 @@ class ScopedCurrentDir {
   std::filesystem::path old_;
 };
 
+// Copies the files and folders under `from` into the folder `to`, file by file: the Windows
+// runtime's recursive std::filesystem::copy fails on every folder it makes. `from` is taken
+// lexically, as a Linux path under Wine cannot be made canonical.
+inline void CopyFolderInto(const std::filesystem::path& from, const std::filesystem::path& to) {
+  for (const auto& entry : std::filesystem::recursive_directory_iterator(from)) {
+    const std::filesystem::path target = to / entry.path().lexically_relative(from);
+    if (entry.is_directory()) {
+      std::filesystem::create_directories(target);
+    } else {
+      std::filesystem::copy_file(entry.path(), target,
+                                 std::filesystem::copy_options::overwrite_existing);
+    }
+  }
+}
+
 inline std::vector<std::uint8_t> ReadFileBytes(const std::filesystem::path& p) {
   std::ifstream in(p, std::ios::binary);
   return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
