@@ -5,6 +5,7 @@
 # reads every file the run reads once and writes as many files of the same sizes as the run
 # wrote. Everything is measured in this one run, on tmpfs (/dev/shm) and on disk ($TMPDIR or
 # /tmp), and reported as icons/s, cores used ((user + system) / wall time) and ratios.
+# The variants of a run must write the same files byte for byte; the script stops otherwise.
 #   bench/run_bench.sh [--jobs N] [--icons N] [--place tmpfs|disk|both] [path/to/zgl]
 # (--icons: sources for the first N icons from 3000 only, 1 to 2000; the run still covers the
 # whole range, the icons beyond are "not found").
@@ -123,7 +124,7 @@ cores() { awk -v w="$1" -v c="$2" 'BEGIN { if (w > 0) printf "%.2f", c / w; else
 measure() {  # label, command word, project file, floor read list, outputs to list after the run
   local label="$1" command="$2" project="$3" reads="$4" outputs="$5"
   local k wall cpu base_wall="" floor_wall
-  local -a walls cpus
+  local -a walls cpus sums
   # A command without --jobs runs its default only.
   local -a saved_variants=("${variants[@]}") saved_names=("${names[@]}")
   if ! "$zgl" "$command" --help 2>&1 | grep -q -- '--jobs'; then
@@ -139,6 +140,12 @@ measure() {  # label, command word, project file, floor read list, outputs to li
     read -r wall cpu < <(timed "$zgl" "$command" ${variants[$k]} "$project")
     walls[$k]=$wall
     cpus[$k]=$cpu
+    # Every variant must write what the first wrote, byte for byte, or its speed means nothing.
+    sums[$k]=$(eval "$outputs" | sort | xargs -d '\n' md5sum | md5sum)
+    if [ "${sums[$k]}" != "${sums[0]}" ]; then
+      echo "$label: ${names[$k]} wrote other files than ${names[0]}" >&2
+      exit 1
+    fi
   done
   eval "$outputs" | xargs -d '\n' stat -c %s >sizes.txt
   sync
