@@ -25,7 +25,6 @@
 
 namespace {
 
-using zemlo::fuzzing::SetName;
 using zemlo::fuzzing::WriteFile;
 
 // NSIZ: small, so that each input costs few file look-ups (every icon without a record
@@ -60,10 +59,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::size_t block_size = static_cast<std::size_t>(data + size - block);
 
   zemlo::ProjectSettings settings;
-  SetName(settings.FOFS, "OFFS.DAT");
-  SetName(settings.FCOO, "COORD.DAT");
-  SetName(settings.FBLK, "BLK00.ZGL");
-  SetName(settings.FSEP, "E0000000.ENT");
+  zemlo::fuzzing::NameLibraryFiles(settings);
   settings.NSIZ = kRecords;
   settings.BLKB = blkb;
   settings.DBLK = (flags & 4) ? 3 : (flags & 1) ? 1 : 2;

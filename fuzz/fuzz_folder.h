@@ -63,6 +63,14 @@ inline void SetName(Name& name, const char* text) {
   std::strncpy(name.data(), text, name.size() - 1);
 }
 
+// The file names every library fuzz target writes its inputs under.
+inline void NameLibraryFiles(ProjectSettings& settings) {
+  SetName(settings.FOFS, "OFFS.DAT");
+  SetName(settings.FCOO, "COORD.DAT");
+  SetName(settings.FBLK, "BLK00.ZGL");
+  SetName(settings.FSEP, "E0000000.ENT");
+}
+
 // The input's bytes as a file; the harness cannot go on without it.
 inline void WriteFile(const char* name, const std::uint8_t* data, std::size_t size) {
   std::FILE* f = std::fopen(name, "wb");

@@ -27,7 +27,6 @@
 
 namespace {
 
-using zemlo::fuzzing::SetName;
 using zemlo::fuzzing::WriteFile;
 
 constexpr int kRecords = 5000;  // NSIZ: every icon the check walks has a record
@@ -47,10 +46,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::size_t block_size = static_cast<std::size_t>(data + size - block);
 
   zemlo::ProjectSettings settings;
-  SetName(settings.FOFS, "OFFS.DAT");
-  SetName(settings.FCOO, "COORD.DAT");
-  SetName(settings.FBLK, "BLK00.ZGL");
-  SetName(settings.FSEP, "E0000000.ENT");
+  zemlo::fuzzing::NameLibraryFiles(settings);
   settings.NSIZ = kRecords;
   settings.BLKB = blkb;
   settings.DBLK = (flags & 1) ? 1 : 2;
