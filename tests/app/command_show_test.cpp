@@ -128,11 +128,7 @@ void DamageBlocks(TestLibrary& lib) {
 
 TEST(ShowJobs, DemoLibraryExportsTheSameForAnyJobs) {
   TestLibrary lib;
-  CopyFolderInto(ZGL_DEMO_DIR, lib.dir.path());
-  const auto text = ReadFileBytes(lib.dir.path() / "demo.zgl");
-  const std::string info(text.begin(), text.end());
-  lib.settings = ProjectSettings{};
-  ParseInfoText(info.c_str(), lib.settings);
+  lib.CopyProject(ZGL_DEMO_DIR, "demo.zgl");
   lib.Run();
   ExpectSameForAnyJobs("demo.zgl", 3004);
 }

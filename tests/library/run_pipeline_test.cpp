@@ -121,11 +121,7 @@ Picture FullPicture(int seed) {
 
 TEST(RunPipeline, DemoLibraryIsTheSameForAnyJobsOnTheFirstRunAndTheNext) {
   ExpectSameForAnyJobs({}, [](TestLibrary& lib) {
-    CopyFolderInto(ZGL_DEMO_DIR, lib.dir.path());
-    const auto text = ReadFileBytes(lib.dir.path() / "demo.zgl");
-    const std::string info(text.begin(), text.end());
-    lib.settings = ProjectSettings{};
-    ParseInfoText(info.c_str(), lib.settings);
+    lib.CopyProject(ZGL_DEMO_DIR, "demo.zgl");
     lib.Run();
     lib.Run();  // unchanged sources are skipped by the archive test
   });

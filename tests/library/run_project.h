@@ -196,6 +196,15 @@ class TestLibrary {
     ParseInfoText(text.c_str(), settings);
   }
 
+  // Copies a whole project (sources, info file) into the folder and parses its info file.
+  void CopyProject(const std::filesystem::path& from, const char* info_name) {
+    CopyFolderInto(from, dir.path());
+    const auto bytes = ReadFileBytes(dir.path() / info_name);
+    const std::string text(bytes.begin(), bytes.end());
+    settings = ProjectSettings{};
+    ParseInfoText(text.c_str(), settings);
+  }
+
   static std::string Stamp(const char* prefix, int icon, const char* extension) {
     char name[64];
     std::snprintf(name, sizeof name, "%s%d_%d_%d_%d.%s", prefix, icon / 1000 % 10,
