@@ -57,17 +57,21 @@ bool AnsweredFacts::Answer(bool archive, const char* name) {
   return archive ? now_.ArchiveAttributeSet(name) : now_.Exists(name);
 }
 
+// Every buffer of a prepared icon is written before it is read: its load, its composition,
+// its entry and the packed entry.
 PreparedIcon::PreparedIcon(bool keep_unsmoothed)
-    : picture(kPictureBytes + kReadSpare),
-      unsmoothed(keep_unsmoothed ? std::make_unique<Buffer>(kPictureBytes) : nullptr),
-      entry(kMaxPictureEntry),
-      packed(PackedBound(kMaxPictureEntry)) {}
+    : picture(kPictureBytes + kReadSpare, Buffer::Unfilled{}),
+      unsmoothed(keep_unsmoothed
+                     ? std::make_unique<Buffer>(kPictureBytes, Buffer::Unfilled{})
+                     : nullptr),
+      entry(kMaxPictureEntry, Buffer::Unfilled{}),
+      packed(PackedBound(kMaxPictureEntry), Buffer::Unfilled{}) {}
 
 // One helper thread and what it reads sources into.
 struct CreationPipeline::Helper {
   explicit Helper(const ProjectSettings& run_settings) : settings(run_settings) {}
   ProjectSettings settings;  // stamped by this helper's guesses only
-  Buffer file{kPcxMaxSize + kReadSpare};
+  Buffer file{kPcxMaxSize + kReadSpare, Buffer::Unfilled{}};
   Buffer index{kIndexBufferSize};
   std::thread thread;
 };
