@@ -17,6 +17,12 @@ namespace zemlo {
 class Buffer {
  public:
   explicit Buffer(std::size_t size) : data_(new std::uint8_t[size]()), size_(size) {}
+  // Not filled: for buffers whose users write every byte they read. Their pages are first
+  // touched where they are used, on the thread that uses them, not all at once where they are
+  // made.
+  struct Unfilled {};
+  Buffer(std::size_t size, Unfilled)
+      : data_(std::make_unique_for_overwrite<std::uint8_t[]>(size)), size_(size) {}
   std::uint8_t* data() { return data_.get(); }
   const std::uint8_t* data() const { return data_.get(); }
   std::size_t size() const { return size_; }

@@ -3,6 +3,8 @@
 // replace, and the archive attribute lives in an extended attribute of the file.
 #include "files/file_layer.h"
 
+#include "files/folder_listings.h"
+
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
@@ -30,31 +32,6 @@ constexpr const char* kArchiveAttribute = "user.zgl.archive";
 bool PathExists(const std::string& path) {
   struct stat st;
   return ::lstat(path.c_str(), &st) == 0;
-}
-
-char LowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
-bool EqualIgnoringCase(const char* a, const std::string& b) {
-  std::size_t i = 0;
-  for (; a[i] != '\0' && i < b.size(); ++i) {
-    if (LowerAscii(a[i]) != LowerAscii(b[i])) return false;
-  }
-  return a[i] == '\0' && i == b.size();
-}
-
-// The entry of `dir` that equals `component` ignoring letter case; the smallest by byte order
-// when several do, so the choice does not depend on the directory's order.
-bool MatchInDirectory(const std::string& dir, const std::string& component, std::string& found) {
-  DIR* d = ::opendir(dir.empty() ? "." : dir.c_str());
-  if (d == nullptr) return false;
-  bool any = false;
-  while (const dirent* e = ::readdir(d)) {
-    if (!EqualIgnoringCase(e->d_name, component)) continue;
-    if (!any || std::strcmp(e->d_name, found.c_str()) < 0) found = e->d_name;
-    any = true;
-  }
-  ::closedir(d);
-  return any;
 }
 
 struct FileStamp {
@@ -105,7 +82,7 @@ std::string Resolve(const char* name) {
         const std::string candidate = out + component;
         if (!PathExists(candidate)) {
           std::string found;
-          if (MatchInDirectory(out, component, found)) {
+          if (FindIgnoringCase(out, component, found)) {
             chosen = found;
           } else {
             matching = false;
@@ -142,7 +119,13 @@ std::FILE* OpenFile(const char* name, const char* mode) {
   // Without O_NONBLOCK, opening a FIFO waits for its other end, for good if none comes; a
   // device or a folder would be read or written as if it held a library file. Only regular
   // files are used; O_TRUNC does nothing to anything else.
-  const int fd = ::open(path.c_str(), flags, 0666);
+  int fd = -1;
+  const auto open = [&] { return (fd = ::open(path.c_str(), flags, 0666)) >= 0; };
+  if (flags & O_CREAT) {
+    ChangeEntries({&path}, open);
+  } else {
+    open();
+  }
   if (fd < 0) return nullptr;
   struct stat st;
   const int status = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) ? ::fcntl(fd, F_GETFL) : -1;
@@ -208,35 +191,38 @@ bool RenameFile(const char* from, const char* to) {
   const std::string source = Resolve(from);
   const std::string target = Resolve(to);
   if (source.empty() || target.empty()) return false;
+  return ChangeEntries({&source, &target}, [&] {
 #if defined(__linux__) && defined(RENAME_NOREPLACE)
-  if (::renameat2(AT_FDCWD, source.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) == 0) {
-    return true;
-  }
-  if (errno != EINVAL && errno != ENOSYS) return false;
+    if (::renameat2(AT_FDCWD, source.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) == 0) {
+      return true;
+    }
+    if (errno != EINVAL && errno != ENOSYS) return false;
 #endif
-  // Without an atomic no-replace rename: a hard link fails when the target exists.
-  if (::link(source.c_str(), target.c_str()) == 0) {
-    if (::unlink(source.c_str()) == 0) return true;
-    ::unlink(target.c_str());
-    return false;
-  }
-  if (errno == EEXIST || errno == ENOENT) return false;
-  // File systems without hard links: check, then rename (only this process writes here).
-  if (PathExists(target)) return false;
-  return std::rename(source.c_str(), target.c_str()) == 0;
+    // Without an atomic no-replace rename: a hard link fails when the target exists.
+    if (::link(source.c_str(), target.c_str()) == 0) {
+      if (::unlink(source.c_str()) == 0) return true;
+      ::unlink(target.c_str());
+      return false;
+    }
+    if (errno == EEXIST || errno == ENOENT) return false;
+    // File systems without hard links: check, then rename (only this process writes here).
+    if (PathExists(target)) return false;
+    return std::rename(source.c_str(), target.c_str()) == 0;
+  });
 }
 
 bool ReplaceFileAtomically(const char* from, const char* to) {
   const std::string source = Resolve(from);
   const std::string target = Resolve(to);
   if (source.empty() || target.empty()) return false;
-  return std::rename(source.c_str(), target.c_str()) == 0;
+  return ChangeEntries({&source, &target},
+                       [&] { return std::rename(source.c_str(), target.c_str()) == 0; });
 }
 
 bool RemoveFile(const char* name) {
   const std::string path = Resolve(name);
   if (path.empty()) return false;
-  return ::unlink(path.c_str()) == 0;
+  return ChangeEntries({&path}, [&] { return ::unlink(path.c_str()) == 0; });
 }
 
 bool FlushFolderOf(const char* name) {
@@ -255,7 +241,7 @@ bool FlushFolderOf(const char* name) {
 bool MakeDirectory(const char* name) {
   const std::string path = Resolve(name);
   if (path.empty()) return false;
-  return ::mkdir(path.c_str(), 0777) == 0;
+  return ChangeEntries({&path}, [&] { return ::mkdir(path.c_str(), 0777) == 0; });
 }
 
 bool ChangeDirectory(const char* name) {
@@ -281,7 +267,9 @@ FileLock::Result FileLock::Lock(const char* name) {
   Unlock();
   const std::string path = Resolve(name);
   if (path.empty()) return Result::kUnavailable;
-  int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+  int fd = -1;
+  ChangeEntries({&path},
+                [&] { return (fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666)) >= 0; });
   // A library on a read-only medium can still be locked for reading.
   if (fd < 0) fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return Result::kUnavailable;

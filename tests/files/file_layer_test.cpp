@@ -13,6 +13,8 @@
 #include "support/temp_dir.h"
 
 #if !defined(_WIN32)
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <sys/xattr.h>
 #endif
 
@@ -179,6 +181,38 @@ TEST_F(FileLayer, PosixKeepsWhatDoesNotExistAsWritten) {
   EXPECT_EQ(Resolve("missing.txt"), "missing.txt");
   EXPECT_EQ(Resolve(""), "");
   EXPECT_EQ(Resolve(nullptr), "");
+}
+
+// Large folders are listed once and the listing kept: it must follow every change, ours
+// through the layer and those made beside it.
+TEST_F(FileLayer, PosixFindsNamesInALargeFolderAfterEveryChange) {
+  fs::create_directories(dir.path() / "Pcx");
+  for (int i = 0; i < 200; ++i) {
+    WriteFileBytes(dir.path() / "Pcx" / ("p" + std::to_string(i) + ".pcx"), Bytes("x"));
+  }
+  // A modification time long past: a change beside the layer moves it on, whatever the
+  // granularity of this file system's clock.
+  const timespec past[2] = {{946684800, 0}, {946684800, 0}};
+  ASSERT_EQ(::utimensat(AT_FDCWD, (dir.path() / "Pcx").c_str(), past, 0), 0);
+  EXPECT_EQ(Resolve("PCX\\P7.PCX"), "Pcx/p7.pcx");
+  EXPECT_EQ(Resolve("PCX\\NEW.PCX"), "Pcx/NEW.PCX");
+
+  WriteFileBytes(dir.path() / "Pcx" / "New.pcx", Bytes("beside"));
+  EXPECT_EQ(Resolve("PCX\\NEW.PCX"), "Pcx/New.pcx");
+
+  ASSERT_TRUE(RenameFile("pcx\\p7.PCX", "pcx\\Seven.pcx"));
+  EXPECT_EQ(Resolve("pcx\\P7.pcx"), "Pcx/P7.pcx");
+  EXPECT_EQ(Resolve("pcx\\SEVEN.PCX"), "Pcx/Seven.pcx");
+  std::FILE* f = OpenFile("pcx\\Made.pcx", "wb");
+  ASSERT_NE(f, nullptr);
+  std::fclose(f);
+  EXPECT_EQ(Resolve("PCX\\MADE.PCX"), "Pcx/Made.pcx");
+  ASSERT_TRUE(RemoveFile("PCX\\NEW.PCX"));
+  EXPECT_EQ(Resolve("PCX\\NEW.PCX"), "Pcx/NEW.PCX");
+  EXPECT_FALSE(Exists("pcx\\new.pcx"));
+  ASSERT_TRUE(ReplaceFileAtomically("pcx\\MADE.PCX", "pcx\\P8.PCX"));
+  EXPECT_EQ(ReadThrough("pcx\\p8.pcx"), "");
+  EXPECT_FALSE(Exists("pcx\\made.pcx"));
 }
 #endif
 

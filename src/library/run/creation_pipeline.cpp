@@ -57,17 +57,21 @@ bool AnsweredFacts::Answer(bool archive, const char* name) {
   return archive ? now_.ArchiveAttributeSet(name) : now_.Exists(name);
 }
 
+// Every buffer of a prepared icon is written before it is read: its load, its composition,
+// its entry and the packed entry.
 PreparedIcon::PreparedIcon(bool keep_unsmoothed)
-    : picture(kPictureBytes + kReadSpare),
-      unsmoothed(keep_unsmoothed ? std::make_unique<Buffer>(kPictureBytes) : nullptr),
-      entry(kMaxPictureEntry),
-      packed(PackedBound(kMaxPictureEntry)) {}
+    : picture(kPictureBytes + kReadSpare, Buffer::Unfilled{}),
+      unsmoothed(keep_unsmoothed
+                     ? std::make_unique<Buffer>(kPictureBytes, Buffer::Unfilled{})
+                     : nullptr),
+      entry(kMaxPictureEntry, Buffer::Unfilled{}),
+      packed(PackedBound(kMaxPictureEntry), Buffer::Unfilled{}) {}
 
 // One helper thread and what it reads sources into.
 struct CreationPipeline::Helper {
   explicit Helper(const ProjectSettings& run_settings) : settings(run_settings) {}
   ProjectSettings settings;  // stamped by this helper's guesses only
-  Buffer file{kPcxMaxSize + kReadSpare};
+  Buffer file{kPcxMaxSize + kReadSpare, Buffer::Unfilled{}};
   Buffer index{kIndexBufferSize};
   std::thread thread;
 };
@@ -188,7 +192,10 @@ void CreationPipeline::Work(Helper& helper) {
     {
       std::unique_lock lock(mutex_);
       helpers_wake_.wait(lock, [&] {
-        return cancelled_ || next_ > last_ || next_ - slots <= released_;
+        // A slot is taken again once the run released its icon and the icon after that one
+        // was composed over its picture.
+        return cancelled_ || next_ > last_ ||
+               (next_ - slots <= released_ && next_ - slots < composed_);
       });
       if (cancelled_ || next_ > last_) return;
       icon = next_++;
@@ -240,40 +247,52 @@ void CreationPipeline::Guess(int icon, PreparedIcon& job, Helper& helper) {
 }
 
 // The icon's turn: its load goes over the picture the icons before it left, exactly as the
-// shared load would have put it there.
+// shared load would have put it there. The icon's own buffer becomes the working picture, so
+// what the load wrote stays where it is and only what it left untouched is copied in.
 void CreationPipeline::Compose(PreparedIcon& job, Helper& helper) {
-  const auto picture = picture_.span().first(kPictureBytes);
+  const std::uint8_t* previous = current_->data();
+  std::uint8_t* own = job.picture.data();
+  // Bytes [kept, kPictureBytes) come from the previous picture.
+  std::optional<std::size_t> kept;
   if (job.load_result == SourceLoad::kLoaded) {
     switch (job.load) {
       case PreparedIcon::Load::kPcx:
         // Rows below the source's keep what the picture held.
-        std::memcpy(picture.data(), job.picture.data(),
-                    static_cast<std::size_t>(job.pcx_rows) * kRowBytes);
+        kept = static_cast<std::size_t>(job.pcx_rows) * kRowBytes;
         break;
       case PreparedIcon::Load::kIlbm:
         if (job.palette_read) palette_ = job.read_palette;
-        ExpandPalette(helper.index.span(), picture, palette_);
+        ExpandPalette(helper.index.span(), job.picture.span().first(kPictureBytes), palette_);
+        kept = kPictureBytes;
         break;
       case PreparedIcon::Load::kWav:
         // The read also ends the bytes with a zero.
-        std::memcpy(picture.data(), job.picture.data(), job.wav_length + kReadSpare);
+        kept = job.wav_length + kReadSpare;
         break;
       case PreparedIcon::Load::kNone:
         break;
     }
     job.picture_changed = job.load != PreparedIcon::Load::kNone;
   }
-  if (job.source.outcome == SourceOutcome::kConverted) Encode(job);
-  if (job.picture_changed) {
-    std::memcpy(job.picture.data(), picture.data(), kPictureBytes);
-    job.palette = palette_;
+  const bool converted = job.source.outcome == SourceOutcome::kConverted;
+  // Drawing back changes the picture even where no load did.
+  if (!kept && converted) kept = 0;
+  if (kept) {
+    const std::size_t from = std::min(*kept, kPictureBytes);
+    std::memcpy(own + from, previous + from, kPictureBytes - from);
+    current_ = &job.picture;
+    if (converted) Encode(job, job.picture.span().first(kPictureBytes));
+    if (job.picture_changed) job.palette = palette_;
+  } else if (current_ != &picture_) {
+    // The picture stays as the last icon left it, in a slot that is taken again soon.
+    std::memcpy(picture_.data(), previous, kPictureBytes);
+    current_ = &picture_;
   }
 }
 
-void CreationPipeline::Encode(PreparedIcon& job) {
+void CreationPipeline::Encode(PreparedIcon& job, std::span<std::uint8_t> picture) {
   const int icon = job.icon;
   const bool sound = IsSoundNumber(icon);
-  const auto picture = picture_.span().first(kPictureBytes);
   if (job.unsmoothed && !sound && IsSmoothed(icon)) {
     std::memcpy(job.unsmoothed->data(), picture.data(), kPictureBytes);
     job.unsmoothed_kept = true;

@@ -52,7 +52,9 @@ struct PreparedIcon {
   bool palette_read = false;    // IFF: the file has a palette of its own, in read_palette
   std::array<std::uint8_t, kPaletteSize> read_palette{};
 
-  // The working picture and palette as the icon leaves them, when its load changed them.
+  // Its source's load first; once the icon is composed, the working picture as the icon
+  // leaves it, whenever the icon converted or loaded anything. The run shows it, and the
+  // next icon is composed over it, when picture_changed.
   bool picture_changed = false;
   Buffer picture;
   std::array<std::uint8_t, kPaletteSize> palette{};
@@ -115,7 +117,7 @@ class CreationPipeline {
   void Work(Helper& helper);
   void Guess(int icon, PreparedIcon& job, Helper& helper);
   void Compose(PreparedIcon& job, Helper& helper);
-  void Encode(PreparedIcon& job);
+  void Encode(PreparedIcon& job, std::span<std::uint8_t> picture);
   void Pack(PreparedIcon& job);
   PreparedIcon& Slot(int icon) { return *slots_[static_cast<std::size_t>(icon - first_) % slots_.size()]; }
 
@@ -128,8 +130,11 @@ class CreationPipeline {
   // wrong and starts again.
   std::vector<std::uint8_t> offsets_;
   // The working picture and palette as the icons composed so far leave them; only the helper
-  // whose turn it is to compose touches them.
+  // whose turn it is to compose touches them. The picture is the last composed icon's own
+  // when that icon made one (its slot is not taken again until the icon after it is
+  // composed), else picture_: whole pictures are not copied from icon to icon.
   Buffer picture_;
+  Buffer* current_ = &picture_;
   std::array<std::uint8_t, kPaletteSize> palette_{};
 
   std::vector<std::unique_ptr<PreparedIcon>> slots_;

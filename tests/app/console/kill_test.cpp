@@ -51,7 +51,7 @@ constexpr int kNsiz = 5000;
 constexpr int kBlkb = 50;
 constexpr int kFirstIcon = 3000;
 constexpr int kLastIcon = 4999;
-// Kills per run: 8 in the ordinary test run, ZGL_KILL_TRIALS for a longer soak (CI runs 32).
+// Kills per run: 8 in the ordinary test run, ZGL_KILL_TRIALS for a longer soak (CI runs 16).
 constexpr int kDefaultKills = 8;
 constexpr std::uint32_t kSeed = 20261207;
 

@@ -1,0 +1,203 @@
+#include "files/folder_listings.h"
+
+#include <dirent.h>
+#include <sys/stat.h>
+#include <sys/types.h>
+
+#include <chrono>
+#include <cstdint>
+#include <map>
+#include <mutex>
+#include <set>
+#include <utility>
+
+namespace zemlo::files {
+namespace {
+
+// Folders whose listings are kept at once; a run uses a handful (sources of three kinds, the
+// output folders), and the one read longest ago makes room.
+constexpr std::size_t kKeptFolders = 32;
+// Smaller folders are read for every lookup, as cheap as keeping them and always up to date.
+constexpr std::size_t kKeptFromEntries = 64;
+
+using Clock = std::chrono::steady_clock;
+
+struct FolderTimes {
+  dev_t device = 0;
+  ino_t inode = 0;
+  std::int64_t modified_ns = 0;
+  std::int64_t changed_ns = 0;
+
+  bool operator==(const FolderTimes&) const = default;
+  std::pair<dev_t, ino_t> Key() const { return {device, inode}; }
+};
+
+std::int64_t Nanoseconds(const timespec& t) {
+  return static_cast<std::int64_t>(t.tv_sec) * 1000000000 + t.tv_nsec;
+}
+
+bool TimesOf(const std::string& folder, FolderTimes& times) {
+  struct stat st;
+  if (::stat(folder.empty() ? "." : folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+    return false;
+  }
+  times = {st.st_dev, st.st_ino, Nanoseconds(st.st_mtim), Nanoseconds(st.st_ctim)};
+  return true;
+}
+
+std::string Lower(const std::string& name) {
+  std::string lower(name);
+  for (char& c : lower) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return lower;
+}
+
+struct Listing {
+  FolderTimes times;
+  Clock::time_point read_at;
+  // Lower-cased name -> the entries that match it; the first is the one chosen.
+  std::map<std::string, std::set<std::string>> names;
+  std::size_t entries = 0;
+
+  bool Find(const std::string& name, std::string& found) const {
+    const auto it = names.find(Lower(name));
+    if (it == names.end() || it->second.empty()) return false;
+    found = *it->second.begin();
+    return true;
+  }
+};
+
+// The file system's state, cached: a process-wide cache like the system's own name cache, so
+// no caller holds it, and every thread that resolves names shares it.
+class Listings {
+ public:
+  static Listings& Instance() {
+    static Listings listings;
+    return listings;
+  }
+
+  bool Find(const std::string& folder, const std::string& name, std::string& found) {
+    FolderTimes times;
+    if (!TimesOf(folder, times)) return false;
+    {
+      std::lock_guard lock(mutex_);
+      if (const Listing* listing = Current(times)) return listing->Find(name, found);
+    }
+    // Read outside the lock: other threads' lookups in other folders go on meanwhile. A
+    // change during the read moves the folder's times on, so a listing it spoiled is never
+    // matched again.
+    Listing listing;
+    listing.times = times;
+    listing.read_at = Clock::now();
+    if (!Read(folder, listing)) return false;
+    const bool found_it = listing.Find(name, found);
+    if (listing.entries >= kKeptFromEntries) {
+      std::lock_guard lock(mutex_);
+      Keep(std::move(listing));
+    }
+    return found_it;
+  }
+
+  bool Change(std::initializer_list<const std::string*> paths,
+              const std::function<bool()>& change) {
+    std::lock_guard lock(mutex_);
+    // The kept listings of the folders concerned, when they still describe them.
+    std::map<std::pair<dev_t, ino_t>, std::string> folders;
+    for (const std::string* path : paths) {
+      const std::string folder = FolderOf(*path);
+      FolderTimes times;
+      if (!TimesOf(folder, times)) continue;
+      if (Current(times) != nullptr) {
+        folders.emplace(times.Key(), folder);
+      } else {
+        kept_.erase(times.Key());
+      }
+    }
+    const bool result = change();
+    for (const auto& [key, folder] : folders) {
+      FolderTimes times;
+      const auto it = kept_.find(key);
+      if (!TimesOf(folder, times) || times.Key() != key) {
+        kept_.erase(key);
+        continue;
+      }
+      for (const std::string* path : paths) {
+        if (FolderOf(*path) != folder) continue;
+        const std::string entry = NameOf(*path);
+        struct stat st;
+        auto& matches = it->second.names[Lower(entry)];
+        if (::lstat(path->c_str(), &st) == 0) {
+          matches.insert(entry);
+        } else {
+          matches.erase(entry);
+        }
+      }
+      it->second.times = times;
+    }
+    return result;
+  }
+
+ private:
+  // The kept listing that still describes a folder of these times.
+  Listing* Current(const FolderTimes& times) {
+    const auto it = kept_.find(times.Key());
+    if (it == kept_.end()) return nullptr;
+    Listing& listing = it->second;
+    if (listing.times != times ||
+        Clock::now() - listing.read_at > std::chrono::duration<double>(kTrustSeconds)) {
+      kept_.erase(it);
+      return nullptr;
+    }
+    return &listing;
+  }
+
+  void Keep(Listing&& listing) {
+    if (kept_.size() >= kKeptFolders && kept_.count(listing.times.Key()) == 0) {
+      auto oldest = kept_.begin();
+      for (auto it = kept_.begin(); it != kept_.end(); ++it) {
+        if (it->second.read_at < oldest->second.read_at) oldest = it;
+      }
+      kept_.erase(oldest);
+    }
+    kept_[listing.times.Key()] = std::move(listing);
+  }
+
+  static bool Read(const std::string& folder, Listing& listing) {
+    DIR* d = ::opendir(folder.empty() ? "." : folder.c_str());
+    if (d == nullptr) return false;
+    while (const dirent* e = ::readdir(d)) {
+      const std::string name = e->d_name;
+      if (name == "." || name == "..") continue;
+      listing.names[Lower(name)].insert(name);
+      ++listing.entries;
+    }
+    ::closedir(d);
+    return true;
+  }
+
+  static std::string FolderOf(const std::string& path) {
+    const auto cut = path.find_last_of('/');
+    return cut == std::string::npos ? std::string() : path.substr(0, cut + 1);
+  }
+  static std::string NameOf(const std::string& path) {
+    const auto cut = path.find_last_of('/');
+    return cut == std::string::npos ? path : path.substr(cut + 1);
+  }
+
+  std::mutex mutex_;
+  std::map<std::pair<dev_t, ino_t>, Listing> kept_;
+};
+
+}  // namespace
+
+bool FindIgnoringCase(const std::string& folder, const std::string& name, std::string& found) {
+  return Listings::Instance().Find(folder, name, found);
+}
+
+bool ChangeEntries(std::initializer_list<const std::string*> paths,
+                   const std::function<bool()>& change) {
+  return Listings::Instance().Change(paths, change);
+}
+
+}  // namespace zemlo::files
