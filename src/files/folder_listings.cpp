@@ -4,12 +4,14 @@
 #include <sys/stat.h>
 #include <sys/types.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <map>
 #include <mutex>
 #include <set>
 #include <utility>
+#include <vector>
 
 namespace zemlo::files {
 namespace {
@@ -56,13 +58,13 @@ std::string Lower(const std::string& name) {
 struct Listing {
   FolderTimes times;
   Clock::time_point read_at;
-  // Lower-cased name -> the entries that match it; the first is the one chosen.
+  // Lower-cased name -> the entries that match it (never none); the first is the one chosen.
   std::map<std::string, std::set<std::string>> names;
   std::size_t entries = 0;
 
   bool Find(const std::string& name, std::string& found) const {
     const auto it = names.find(Lower(name));
-    if (it == names.end() || it->second.empty()) return false;
+    if (it == names.end()) return false;
     found = *it->second.begin();
     return true;
   }
@@ -101,39 +103,48 @@ class Listings {
 
   bool Change(std::initializer_list<const std::string*> paths,
               const std::function<bool()>& change) {
-    std::lock_guard lock(mutex_);
-    // The kept listings of the folders concerned, when they still describe them.
-    std::map<std::pair<dev_t, ino_t>, std::string> folders;
-    for (const std::string* path : paths) {
-      const std::string folder = FolderOf(*path);
-      FolderTimes times;
-      if (!TimesOf(folder, times)) continue;
-      if (Current(times) != nullptr) {
-        folders.emplace(times.Key(), folder);
-      } else {
-        kept_.erase(times.Key());
+    // The folders concerned whose kept listings still describe them, with their times before
+    // the change. The change itself runs outside the lock: lookups go on meanwhile.
+    std::vector<std::pair<std::string, FolderTimes>> before;
+    {
+      std::lock_guard lock(mutex_);
+      for (const std::string* path : paths) {
+        std::string folder = FolderOf(*path);
+        FolderTimes times;
+        if (!TimesOf(folder, times)) continue;
+        if (Current(times) == nullptr) {
+          kept_.erase(times.Key());
+        } else if (std::none_of(before.begin(), before.end(),
+                                [&](const auto& kept) { return kept.first == folder; })) {
+          before.emplace_back(std::move(folder), times);
+        }
       }
     }
     const bool result = change();
-    for (const auto& [key, folder] : folders) {
-      FolderTimes times;
-      const auto it = kept_.find(key);
-      if (!TimesOf(folder, times) || times.Key() != key) {
-        kept_.erase(key);
+    std::lock_guard lock(mutex_);
+    for (const auto& [folder, was] : before) {
+      const auto it = kept_.find(was.Key());
+      if (it == kept_.end()) continue;
+      FolderTimes now;
+      // A listing another change moved on in the meantime is not known to hold ours.
+      if (it->second.times != was || !TimesOf(folder, now) || now.Key() != was.Key()) {
+        kept_.erase(it);
         continue;
       }
       for (const std::string* path : paths) {
         if (FolderOf(*path) != folder) continue;
         const std::string entry = NameOf(*path);
+        const std::string lower = Lower(entry);
         struct stat st;
-        auto& matches = it->second.names[Lower(entry)];
         if (::lstat(path->c_str(), &st) == 0) {
-          matches.insert(entry);
-        } else {
-          matches.erase(entry);
+          it->second.names[lower].insert(entry);
+        } else if (const auto match = it->second.names.find(lower);
+                   match != it->second.names.end()) {
+          match->second.erase(entry);
+          if (match->second.empty()) it->second.names.erase(match);
         }
       }
-      it->second.times = times;
+      it->second.times = now;
     }
     return result;
   }

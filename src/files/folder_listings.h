@@ -3,9 +3,9 @@
 // of them missing, in folders of thousands of entries; reading such a folder for each lookup
 // cost more than converting the icons.
 //
-// The listing of a folder of many entries is kept while the folder is the same one (device and inode) with the same
-// modification and change times, which any added, removed or renamed entry moves on, and for
-// kTrustSeconds at most. Changes made through the file layer are applied to the kept listing
+// The listing of a folder of many entries is kept while the folder is the same one (device and
+// inode) with the same modification and change times, which any added, removed or renamed
+// entry moves on, and for kTrustSeconds at most. Changes made through the file layer are applied to the kept listing
 // (when the folder's times still matched it just before). Times have a granularity (a clock
 // tick; two seconds on FAT), so a change by another program within the same tick as the last
 // change before the read, or as one of ours, leaves the times as they were: such a change is
