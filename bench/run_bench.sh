@@ -12,6 +12,7 @@
 # (default zgl: build/native/src/app/console/zgl, floor: io_floor beside the benchmarks).
 # When zgl takes --jobs, each run is made with --jobs 1 and with the default (and with
 # --jobs N when asked) and the speed-up over --jobs 1 is reported; otherwise the default only.
+# Two --jobs 1 runs side by side then show what the machine's cores give such work at best.
 set -eu
 root="$(cd "$(dirname "$0")/.." && pwd)"
 jobs=""
@@ -147,6 +148,23 @@ measure() {  # label, command word, project file, floor read list, outputs to li
       exit 1
     fi
   done
+  # What the machine's cores give this work at best: two --jobs 1 runs at once, each in a
+  # folder of its own over the same sources. No pipelined run can do better than that ratio
+  # (on a machine whose two processors share one core, or its memory bandwidth, it is short
+  # of 2).
+  local pair_wall=""
+  if [ "${#variants[@]}" -gt 1 ] && [ "$(nproc)" -ge 2 ]; then
+    rm -rf out IFF bench.coo bench.ofs twin
+    mkdir -p out twin/out
+    ln -s ../pcx twin/pcx
+    cp "$project" twin/
+    [ "$command" = show ] && cp -r kept/. . && cp -r kept/. twin/
+    sync
+    read -r pair_wall _ < <(timed bash -c \
+      '"$1" "$2" --jobs 1 "$3" & (cd twin && "$1" "$2" --jobs 1 "$3"); wait' _ \
+      "$zgl" "$command" "$project")
+    rm -rf twin
+  fi
   eval "$outputs" | xargs -d '\n' stat -c %s >sizes.txt
   sync
   read -r floor_wall _ < <(timed "$floor" "$reads" sizes.txt floor)
@@ -162,6 +180,11 @@ measure() {  # label, command word, project file, floor read list, outputs to li
       line+=", $(ratio "$base_wall" "$wall")x as fast as --jobs 1"
     echo "$line"
   done
+  if [ -n "$pair_wall" ] && [ -n "$base_wall" ]; then
+    echo "  two --jobs 1 runs side by side: $pair_wall s, the cores do" \
+         "$(awk -v a="$base_wall" -v b="$pair_wall" 'BEGIN { printf "%.2f", b > 0 ? 2 * a / b : 0 }')x" \
+         "the work of one --jobs 1 run in the same time (the most any --jobs can gain)"
+  fi
   variants=("${saved_variants[@]}")
   names=("${saved_names[@]}")
 }

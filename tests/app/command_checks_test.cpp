@@ -124,12 +124,6 @@ TEST_F(ProjectFiles, ALinkToALibraryFileIsThatFile) {
 }
 #endif
 
-void AppendToInfo(const TestLibrary& lib, const std::string& more) {
-  auto text = ReadFileBytes(lib.dir.path() / "project.zgl");
-  text.insert(text.end(), more.begin(), more.end());
-  WriteFileBytes(lib.dir.path() / "project.zgl", text);
-}
-
 using Listing = std::vector<std::string>;
 Listing ListFiles(const fs::path& dir) {
   Listing names;

@@ -11,12 +11,6 @@
 namespace zemlo::testing {
 namespace {
 
-void AppendToInfo(const TestLibrary& lib, const std::string& more) {
-  auto text = ReadFileBytes(lib.dir.path() / "project.zgl");
-  text.insert(text.end(), more.begin(), more.end());
-  WriteFileBytes(lib.dir.path() / "project.zgl", text);
-}
-
 TEST(CommandProject, UnreadableInfoFileIsNamedByTheChosenName) {
   TestLibrary lib;
   RecordingPort port;

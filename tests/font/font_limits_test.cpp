@@ -16,8 +16,6 @@ namespace {
 using testing::DrawnPicture;
 using testing::RecordingPort;
 
-constexpr std::size_t kOut = kFileBufferSize;
-
 int IndexEntry(const std::vector<std::uint8_t>& out, int k) {
   return out[16 + 2 * k] * 256 + out[17 + 2 * k];
 }
@@ -52,7 +50,7 @@ TEST(MakeFontLimits, StoresAtMost128Glyphs) {
       value += c.lines[line];
     }
     RecordingPort port;
-    std::vector<std::uint8_t> out(kOut);
+    std::vector<std::uint8_t> out(kFileBufferSize);
 
     const auto length = MakeFont(picture.span(), out, port);
 
@@ -80,7 +78,7 @@ TEST(MakeFontLimits, BuildStopsRightAfterThe128thGlyph) {
   DrawDotLine(picture, 0, 130, 0);
   DrawDotLine(picture, 20, 3, 0);
   RecordingPort port;
-  std::vector<std::uint8_t> out(kOut);
+  std::vector<std::uint8_t> out(kFileBufferSize);
   ASSERT_TRUE(MakeFont(picture.span(), out, port).has_value());
   // Glyph 128 (column 257) and the next line are left as drawn.
   EXPECT_EQ(picture.Blue(257, 1), 8 + 128);
@@ -97,7 +95,7 @@ TEST(MakeFontLimits, HeightOf255IsStored256IsRefused) {
     picture.Set(1, 1, 9);
     picture.Set(1, height, 10);
     RecordingPort port;
-    std::vector<std::uint8_t> out(kOut);
+    std::vector<std::uint8_t> out(kFileBufferSize);
 
     const auto length = MakeFont(picture.span(), out, port);
 
@@ -126,7 +124,7 @@ TEST(MakeFontLimits, WidthOf255IsStored256IsRefused) {
     picture.Set(0, 3, 200);
     for (int x = 1; x <= width; ++x) picture.Set(x, 2, 50);
     RecordingPort port;
-    std::vector<std::uint8_t> out(kOut);
+    std::vector<std::uint8_t> out(kFileBufferSize);
 
     const auto length = MakeFont(picture.span(), out, port);
 
@@ -157,7 +155,7 @@ TEST(MakeFontLimits, GlyphStartingBeyondTheTwoByteIndexIsRefused) {
     picture.Set(267, 100, 31);
     if (third) picture.Set(270, 100, 32);
     RecordingPort port;
-    std::vector<std::uint8_t> out(kOut);
+    std::vector<std::uint8_t> out(kFileBufferSize);
 
     const auto length = MakeFont(picture.span(), out, port);
 
@@ -208,7 +206,7 @@ TEST(MakeFontEdges, MarkWithoutClosingMarkEndsTheBuild) {
     picture.Set(300, mark_row, 90);     // no closing mark below it in column 300
     if (mark_row < 599) picture.Set(301, mark_row + 1, 91);  // another column: not a mark
     RecordingPort port;
-    std::vector<std::uint8_t> out(kOut);
+    std::vector<std::uint8_t> out(kFileBufferSize);
 
     const auto length = MakeFont(picture.span(), out, port);
 
@@ -235,7 +233,7 @@ TEST(MakeFontEdges, GlyphAgainstTheRightEdgeEndsThere) {
   picture.Set(0, 13, 200);
   picture.Set(5, 11, 203);
   RecordingPort port;
-  std::vector<std::uint8_t> out(kOut);
+  std::vector<std::uint8_t> out(kFileBufferSize);
 
   const auto length = MakeFont(picture.span(), out, port);
 
@@ -293,7 +291,7 @@ TEST(MakeFontEdges, RandomGlyphLinesComeBackColumnForColumn) {
       row += height + 3 + static_cast<int>(rng() % 6);  // two below the closing mark
     }
     RecordingPort port;
-    std::vector<std::uint8_t> out(kOut);
+    std::vector<std::uint8_t> out(kFileBufferSize);
 
     const auto length = MakeFont(picture.span(), out, port);
 

@@ -21,7 +21,7 @@ using Entries = std::map<int, Bytes>;
 
 // An unmasked entry whose pixel bytes are never a mask kind, so only lengths and the file's
 // end can tell a misplaced read.
-Bytes Entry(std::size_t pixels, std::uint8_t seed) {
+Bytes SizedEntry(std::size_t pixels, std::uint8_t seed) {
   Bytes e = {24, 0, 0, 0};
   for (std::size_t i = 0; i < pixels; ++i) e.push_back(static_cast<std::uint8_t>(0x30 + (seed + i) % 7));
   return e;
@@ -54,7 +54,8 @@ class InterruptedRewrite : public ::testing::Test {
   }
 
   TestLibrary lib{ProjectOptions{.dblk = 2}};
-  const Entries old_entries{{4000, Entry(10, 1)}, {4010, Entry(6, 2)}, {4020, Entry(20, 3)}};
+  const Entries old_entries{
+      {4000, SizedEntry(10, 1)}, {4010, SizedEntry(6, 2)}, {4020, SizedEntry(20, 3)}};
 };
 
 TEST_F(InterruptedRewrite, EveryStateWhoseFileDisagreesIsNamed) {
@@ -62,15 +63,15 @@ TEST_F(InterruptedRewrite, EveryStateWhoseFileDisagreesIsNamed) {
   ASSERT_TRUE(Check().empty());
 
   Entries longer_last = old_entries;
-  longer_last[4020] = Entry(26, 4);
+  longer_last[4020] = SizedEntry(26, 4);
   Entries added_after = old_entries;
-  added_after[4030] = Entry(5, 5);
+  added_after[4030] = SizedEntry(5, 5);
   Entries dropped_last = old_entries;
   dropped_last.erase(4020);
   Entries shorter_middle = old_entries;
-  shorter_middle[4010] = Entry(2, 6);
+  shorter_middle[4010] = SizedEntry(2, 6);
   Entries longer_first = old_entries;
-  longer_first[4000] = Entry(13, 7);
+  longer_first[4000] = SizedEntry(13, 7);
   const Bytes half_written = Concatenate(longer_first);
   const std::map<std::string, Bytes> new_files = {
       {"last entry longer", Concatenate(longer_last)},
@@ -110,7 +111,8 @@ TEST_F(InterruptedRewrite, NewFileOfTheSameLayoutAgreesAndIsNotNamed) {
   MakeOld(old_entries);
   Entries same_layout;
   std::uint8_t seed = 9;
-  for (const auto& [icon, bytes] : old_entries) same_layout[icon] = Entry(bytes.size() - 4, seed++);
+  for (const auto& [icon, bytes] : old_entries)
+    same_layout[icon] = SizedEntry(bytes.size() - 4, seed++);
   WriteFileBytes(lib.BlockPath(40), Concatenate(same_layout));
   EXPECT_TRUE(Check().empty());
 }

@@ -9,14 +9,16 @@
 #include <vector>
 
 #include "core/status.h"
+#include "support/name_text.h"
 #include "support/recording_port.h"
 
 namespace zemlo {
 namespace {
 
+using testing::MakeName;
+
 using testing::RecordingPort;
 using Bytes = std::vector<std::uint8_t>;
-constexpr int W = kPictureWidth;
 
 // ---- The decoder as stated, byte by byte, stopping where the entry or the picture ends;
 // the reference the fast copies and overlays must match.
@@ -79,7 +81,7 @@ struct GuardedPicture {
     return true;
   }
   const std::uint8_t* Pixel(int x, int y) const {
-    return &bytes[kGuard + (static_cast<std::size_t>(y) * W + x) * 3];
+    return &bytes[kGuard + (static_cast<std::size_t>(y) * kPictureWidth + x) * 3];
   }
   Bytes PixelBytes(int x, int y) const {
     const std::uint8_t* p = Pixel(x, y);
@@ -111,9 +113,9 @@ TEST(DecodeEntry, XMaskedSegmentSkipsThenCopies) {
   GuardedPicture pic;
   d.Decode(3000, {5, 1, 100, 50}, {24, 128, 0, 0, 0x01, 0x02, 7, 8, 9, 0x00}, pic.picture());
   EXPECT_EQ(pic.PixelBytes(102, 50), (Bytes{7, 8, 9}));
-  pic.bytes[GuardedPicture::kGuard + (50 * W + 102) * 3] = 0;
-  pic.bytes[GuardedPicture::kGuard + (50 * W + 102) * 3 + 1] = 0;
-  pic.bytes[GuardedPicture::kGuard + (50 * W + 102) * 3 + 2] = 0;
+  pic.bytes[GuardedPicture::kGuard + (50 * kPictureWidth + 102) * 3] = 0;
+  pic.bytes[GuardedPicture::kGuard + (50 * kPictureWidth + 102) * 3 + 1] = 0;
+  pic.bytes[GuardedPicture::kGuard + (50 * kPictureWidth + 102) * 3 + 2] = 0;
   EXPECT_TRUE(AllZero(pic.picture()));
   EXPECT_TRUE(d.port.messages.empty());
 }
@@ -307,12 +309,6 @@ TEST(DecodeEntry, MatchesThePlainDecoderOnRandomAndMalformedEntries) {
   }
 }
 
-Name MakeName(const char* s) {
-  Name n{};
-  std::strncpy(n.data(), s, n.size() - 1);
-  return n;
-}
-
 struct Viewer {
   RecordingPort port;
   WorkingState state{port};
@@ -329,7 +325,7 @@ TEST(ShowEntry, ClearsDecodesTitlesAndRepaintsWithoutErasing) {
   v.port.Clear();
   ShowEntry(3007, entry, v.state, MakeName("ICONS\\3007.ZGL"));
   const auto pic = v.state.Picture();
-  const std::size_t at = (50 * W + 102) * 3;
+  const std::size_t at = (50 * kPictureWidth + 102) * 3;
   EXPECT_EQ(Bytes(pic.begin() + at, pic.begin() + at + 3), (Bytes{7, 8, 9}));
   Bytes rest(pic.begin(), pic.end());
   rest[at] = rest[at + 1] = rest[at + 2] = 0;

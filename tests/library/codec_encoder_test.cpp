@@ -13,8 +13,6 @@ namespace zemlo {
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
-constexpr int W = kPictureWidth;
-constexpr int H = kPictureHeight;
 
 struct Rgb {
   std::uint8_t b, g, r;
@@ -23,14 +21,14 @@ struct Rgb {
 Bytes BlackPicture() { return Bytes(kPictureBytes, 0); }
 
 void Put(Bytes& pic, int x, int y, Rgb c) {
-  std::uint8_t* p = &pic[(static_cast<std::size_t>(y) * W + x) * 3];
+  std::uint8_t* p = &pic[(static_cast<std::size_t>(y) * kPictureWidth + x) * 3];
   p[0] = c.b;
   p[1] = c.g;
   p[2] = c.r;
 }
 
 Rgb At(const Bytes& pic, int x, int y) {
-  const std::uint8_t* p = &pic[(static_cast<std::size_t>(y) * W + x) * 3];
+  const std::uint8_t* p = &pic[(static_cast<std::size_t>(y) * kPictureWidth + x) * 3];
   return {p[0], p[1], p[2]};
 }
 
@@ -70,22 +68,22 @@ bool RefBlack(const Bytes& pic, int x, int y) {
 }
 
 CropBox RefFindCropBox(const Bytes& pic) {
-  CropBox box{H, 0, W, 0};
+  CropBox box{kPictureHeight, 0, kPictureWidth, 0};
   auto row_empty = [&](int y) {
-    for (int x = 0; x < W; ++x)
+    for (int x = 0; x < kPictureWidth; ++x)
       if (!RefBlack(pic, x, y)) return false;
     return true;
   };
   auto col_empty = [&](int x) {
-    for (int y = 0; y < H; ++y)
+    for (int y = 0; y < kPictureHeight; ++y)
       if (!RefBlack(pic, x, y)) return false;
     return true;
   };
-  for (box.top = 0; box.top < H && row_empty(box.top);) ++box.top;
-  for (box.bottom = H - 1; box.bottom >= 0 && row_empty(box.bottom);) --box.bottom;
+  for (box.top = 0; box.top < kPictureHeight && row_empty(box.top);) ++box.top;
+  for (box.bottom = kPictureHeight - 1; box.bottom >= 0 && row_empty(box.bottom);) --box.bottom;
   if (box.bottom < 0) box.bottom = 0;
-  for (box.left = 0; box.left < W && col_empty(box.left);) ++box.left;
-  for (box.right = W - 1; box.right >= 0 && col_empty(box.right);) --box.right;
+  for (box.left = 0; box.left < kPictureWidth && col_empty(box.left);) ++box.left;
+  for (box.right = kPictureWidth - 1; box.right >= 0 && col_empty(box.right);) --box.right;
   if (box.right < 0) box.right = 0;
   return box;
 }
@@ -153,9 +151,11 @@ Bytes RefEntry(const Bytes& pic) {
 }
 
 void RefSmoothColours(Bytes& pic) {
-  auto inside = [](int x, int y) { return x >= 0 && x < W && y >= 0 && y < H; };
-  for (int ty = 0; ty < H - 3; ty += 7) {
-    for (int tx = 0; tx < W - 3; tx += 7) {
+  auto inside = [](int x, int y) {
+    return x >= 0 && x < kPictureWidth && y >= 0 && y < kPictureHeight;
+  };
+  for (int ty = 0; ty < kPictureHeight - 3; ty += 7) {
+    for (int tx = 0; tx < kPictureWidth - 3; tx += 7) {
       long sum[3] = {0, 0, 0};
       bool black = false;
       for (int y = ty; y < ty + 7; ++y)
@@ -206,10 +206,12 @@ Rgb RandomColour(std::mt19937& rng) {
 
 Bytes RandomRaggedPicture(std::mt19937& rng) {
   Bytes pic = BlackPicture();
-  const int x0 = rng() % 3 == 0 ? 0 : static_cast<int>(rng() % W);
-  const int x1 = rng() % 3 == 0 ? W - 1 : x0 + static_cast<int>(rng() % (W - x0));
-  const int y0 = rng() % 3 == 0 ? 0 : static_cast<int>(rng() % H);
-  const int y1 = rng() % 3 == 0 ? H - 1 : y0 + static_cast<int>(rng() % (H - y0));
+  const int x0 = rng() % 3 == 0 ? 0 : static_cast<int>(rng() % kPictureWidth);
+  const int x1 =
+      rng() % 3 == 0 ? kPictureWidth - 1 : x0 + static_cast<int>(rng() % (kPictureWidth - x0));
+  const int y0 = rng() % 3 == 0 ? 0 : static_cast<int>(rng() % kPictureHeight);
+  const int y1 =
+      rng() % 3 == 0 ? kPictureHeight - 1 : y0 + static_cast<int>(rng() % (kPictureHeight - y0));
   const int runs_most = 1 + static_cast<int>(rng() % 6);
   for (int y = y0; y <= y1; ++y) {
     if (rng() % 4 == 0) continue;  // empty rows inside
@@ -293,9 +295,9 @@ TEST(EncodeIcon, BlackPictureIsTheHeaderAloneWithAnEmptyRecord) {
   const Encoded e = Encode(3003, pic);
   EXPECT_EQ(e.entry, (Bytes{24, 0, 0, 0}));
   EXPECT_EQ(e.record, (CoordinatesRecord{0, 0, 0, 0}));
-  EXPECT_EQ(e.box.top, H);
+  EXPECT_EQ(e.box.top, kPictureHeight);
   EXPECT_EQ(e.box.bottom, 0);
-  EXPECT_EQ(e.box.left, W);
+  EXPECT_EQ(e.box.left, kPictureWidth);
   EXPECT_EQ(e.box.right, 0);
 }
 
@@ -467,7 +469,7 @@ TEST(SmoothColours, LaterTilesAverageWhatEarlierTilesReplaced) {
 
 TEST(SmoothColours, BottomRowsStayAndTheLastTilesStopAtTheRightEdge) {
   // An exactly sized picture: the sanitizer build sees any write past column 799.
-  Bytes pic = Grey(BlackPicture(), 0, 0, W - 1, H - 1, 100);
+  Bytes pic = Grey(BlackPicture(), 0, 0, kPictureWidth - 1, kPictureHeight - 1, 100);
   Put(pic, 10, 598, {103, 100, 100});  // only tiles at row 595 reach it, and they never act
   Put(pic, 10, 597, {103, 100, 100});
   Put(pic, 799, 300, {103, 100, 100});
@@ -486,9 +488,10 @@ TEST(SmoothColours, MatchesThePlainFilterOnRandomPictures) {
     // and chain into each other.
     Bytes pic = BlackPicture();
     for (int patch = 0; patch < 60; ++patch) {
-      const int x0 = static_cast<int>(rng() % W), y0 = static_cast<int>(rng() % H);
-      const int x1 = std::min(W - 1, x0 + static_cast<int>(rng() % 200));
-      const int y1 = std::min(H - 1, y0 + static_cast<int>(rng() % 200));
+      const int x0 = static_cast<int>(rng() % kPictureWidth),
+                y0 = static_cast<int>(rng() % kPictureHeight);
+      const int x1 = std::min(kPictureWidth - 1, x0 + static_cast<int>(rng() % 200));
+      const int y1 = std::min(kPictureHeight - 1, y0 + static_cast<int>(rng() % 200));
       const int base[3] = {static_cast<int>(rng() % 256), static_cast<int>(rng() % 256),
                            static_cast<int>(rng() % 256)};
       const int noise = 1 + static_cast<int>(rng() % 14);

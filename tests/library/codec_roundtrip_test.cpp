@@ -15,11 +15,9 @@ namespace {
 
 using testing::RecordingPort;
 using Bytes = std::vector<std::uint8_t>;
-constexpr int W = kPictureWidth;
-constexpr int H = kPictureHeight;
 
 std::uint8_t* PixelOf(Bytes& pic, int x, int y) {
-  return &pic[(static_cast<std::size_t>(y) * W + x) * 3];
+  return &pic[(static_cast<std::size_t>(y) * kPictureWidth + x) * 3];
 }
 
 void PutRandom(Bytes& pic, int x, int y, std::mt19937& rng, bool blue_first = false) {
@@ -36,10 +34,12 @@ struct Box {
 };
 Box RandomBox(std::mt19937& rng) {
   Box b;
-  b.x0 = rng() % 4 == 0 ? 0 : static_cast<int>(rng() % (W - 2));
-  b.x1 = rng() % 4 == 0 ? W - 1 : b.x0 + 1 + static_cast<int>(rng() % (W - 1 - b.x0));
-  b.y0 = rng() % 4 == 0 ? 0 : static_cast<int>(rng() % H);
-  b.y1 = rng() % 4 == 0 ? H - 1 : b.y0 + static_cast<int>(rng() % (H - b.y0));
+  b.x0 = rng() % 4 == 0 ? 0 : static_cast<int>(rng() % (kPictureWidth - 2));
+  b.x1 = rng() % 4 == 0 ? kPictureWidth - 1
+                        : b.x0 + 1 + static_cast<int>(rng() % (kPictureWidth - 1 - b.x0));
+  b.y0 = rng() % 4 == 0 ? 0 : static_cast<int>(rng() % kPictureHeight);
+  b.y1 = rng() % 4 == 0 ? kPictureHeight - 1
+                        : b.y0 + static_cast<int>(rng() % (kPictureHeight - b.y0));
   return b;
 }
 
@@ -116,9 +116,9 @@ bool Inside(const CropBox& box, int x, int y) {
 // Compares a decode over the background 0x5A with what the kind promises.
 void CheckOverBackground(const Bytes& original, const Bytes& drawn, const CropBox& box,
                          std::uint8_t kind) {
-  for (int y = 0; y < H; ++y) {
-    for (int x = 0; x < W; ++x) {
-      const std::size_t at = (static_cast<std::size_t>(y) * W + x) * 3;
+  for (int y = 0; y < kPictureHeight; ++y) {
+    for (int x = 0; x < kPictureWidth; ++x) {
+      const std::size_t at = (static_cast<std::size_t>(y) * kPictureWidth + x) * 3;
       const std::uint8_t* o = &original[at];
       const bool black = (o[0] | o[1] | o[2]) == 0;
       for (int k = 0; k < 3; ++k) {
@@ -180,8 +180,8 @@ TEST(RoundTrip, WidestXMaskedEntryFitsTheLimit) {
   // before the last two, so that the longest counts and three runs meet in each row.
   Library lib;
   Bytes pic(kPictureBytes, 0);
-  for (int y = 0; y < H; ++y)
-    for (int x = 0; x < W; ++x)
+  for (int y = 0; y < kPictureHeight; ++y)
+    for (int x = 0; x < kPictureWidth; ++x)
       if (x != 797 && x != 795) PixelOf(pic, x, y)[x == 0 ? 2 : 1] = 9;
   const auto entry = lib.Encode(3000, pic);
   ASSERT_EQ(entry[1], kXMasked);

@@ -270,6 +270,13 @@ class TestLibrary {
 };
 
 // Wine reports every regular file with the archive attribute set, whatever was set.
+// Adds lines to the info file the command reads (the parsed settings stay as they were).
+inline void AppendToInfo(const TestLibrary& lib, const std::string& more) {
+  auto text = ReadFileBytes(lib.dir.path() / "project.zgl");
+  text.insert(text.end(), more.begin(), more.end());
+  WriteFileBytes(lib.dir.path() / "project.zgl", text);
+}
+
 inline bool ArchiveAttributeCanBeCleared(const TestLibrary& lib) {
   const std::string probe = (lib.dir.path() / "probe").string();
   WriteFileBytes(probe, {1});

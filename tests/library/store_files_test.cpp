@@ -10,11 +10,14 @@
 #include "library/store/tables.h"
 #include "library/store/tables_io.h"
 #include "project/info_parser.h"
+#include "support/name_text.h"
 #include "support/recording_port.h"
 #include "support/temp_dir.h"
 
 namespace zemlo {
 namespace {
+
+using testing::MakeName;
 
 namespace fs = std::filesystem;
 using testing::ReadFileBytes;
@@ -24,12 +27,6 @@ std::vector<std::uint8_t> Pattern(std::size_t n, int seed) {
   std::vector<std::uint8_t> v(n);
   for (std::size_t i = 0; i < n; ++i) v[i] = static_cast<std::uint8_t>(i * 7 + seed);
   return v;
-}
-
-Name MakeName(const std::string& text) {
-  Name name{};
-  text.copy(name.data(), name.size() - 1);
-  return name;
 }
 
 class StoreFiles : public ::testing::Test {

@@ -12,26 +12,23 @@
 #include <vector>
 
 #include "core/working_state.h"
-#include "library/store/block_store.h"
 #include "files/file_helpers.h"
+#include "library/store/block_store.h"
 #include "library/store/library_lock.h"
 #include "library/store/rewrite_recovery.h"
 #include "library/store/tables_io.h"
+#include "support/name_text.h"
 #include "support/recording_port.h"
 #include "support/temp_dir.h"
 
 namespace zemlo {
 namespace {
 
+using testing::MakeName;
+
 namespace fs = std::filesystem;
 using Bytes = std::vector<std::uint8_t>;
 using Folder = std::map<std::string, Bytes>;
-
-Name MakeName(const std::string& text) {
-  Name name{};
-  text.copy(name.data(), name.size() - 1);
-  return name;
-}
 
 // Entries of block 30 in two versions; version 1 drops some icons and adds others.
 Bytes EntryFor(int icon, int version) {

@@ -11,29 +11,26 @@
 #include <vector>
 
 #include "core/working_state.h"
+#include "files/file_helpers.h"
 #include "files/file_layer.h"
 #include "library/store/block_store.h"
-#include "files/file_helpers.h"
 #include "library/store/stamping.h"
 #include "library/store/tables.h"
 #include "library/store/tables_io.h"
+#include "support/name_text.h"
 #include "support/recording_port.h"
 #include "support/temp_dir.h"
 
 namespace zemlo {
 namespace {
 
+using testing::MakeName;
+
 namespace fs = std::filesystem;
 using Bytes = std::vector<std::uint8_t>;
 
-Name MakeName(const std::string& text) {
-  Name name{};
-  text.copy(name.data(), name.size() - 1);
-  return name;
-}
-
 // Entry bytes of an icon in one version of the library; some icons have none in version 0.
-Bytes EntryFor(int icon, int version) {
+Bytes VersionedEntry(int icon, int version) {
   if (version == 0 && icon % 9 == 4) return {};
   const std::size_t length = 1 + static_cast<std::size_t>(icon * 13 + version * 5) % 40;
   Bytes b(length);
@@ -75,7 +72,7 @@ class BlockStore : public ::testing::Test {
     OffsetsTable table(state.offsets.span());
     std::map<int, Bytes> blocks;
     for (int n = first; n <= last; ++n) {
-      const Bytes e = EntryFor(n, version);
+      const Bytes e = VersionedEntry(n, version);
       Bytes& block = blocks[BlockOf(n)];
       table.Set(n, e.empty() ? 0 : static_cast<std::int32_t>(block.size()),
                 static_cast<std::int32_t>(e.size()));
@@ -143,7 +140,7 @@ class BlockStore : public ::testing::Test {
       bool ok = true;
       switch (action(n)) {
         case Action::kStore:
-          ok = StoreEntry(n, EntryFor(n, version), context);
+          ok = StoreEntry(n, VersionedEntry(n, version), context);
           break;
         case Action::kKeep:
           ok = KeepEntry(n, context);
@@ -233,7 +230,7 @@ TEST_F(BlockStore, RecordsThatCannotMoveStayWhereTheyAre) {
 // rewritten without harm: every entry keeps its bytes, which the block's lengths place.
 TEST_F(BlockStore, ImpossibleRecordsAreRewrittenFromTheBlocksLengths) {
   MakeLibrary(3000, 3099);
-  ASSERT_TRUE(EntryFor(3001, 0).empty());
+  ASSERT_TRUE(VersionedEntry(3001, 0).empty());
   OffsetsTable table(state.offsets.span());
   table.Set(3001, 77, -5);
   table.Set(3060, std::numeric_limits<std::int32_t>::max() - 1, table.length(3060));
@@ -243,7 +240,8 @@ TEST_F(BlockStore, ImpossibleRecordsAreRewrittenFromTheBlocksLengths) {
             std::nullopt);
   EXPECT_TRUE(port.messages.empty()) << LastMessage();
   EXPECT_EQ(DiskRecord(3001), std::pair(0, 0));
-  for (int n = 3000; n <= 3099; ++n) EXPECT_EQ(DiskEntry(n), EntryFor(n, n == 3050 ? 1 : 0)) << n;
+  for (int n = 3000; n <= 3099; ++n)
+    EXPECT_EQ(DiskEntry(n), VersionedEntry(n, n == 3050 ? 1 : 0)) << n;
   ExpectBlockConsistent(30);
   EXPECT_FALSE(TempExists());
 }
@@ -251,7 +249,7 @@ TEST_F(BlockStore, ImpossibleRecordsAreRewrittenFromTheBlocksLengths) {
 TEST_F(BlockStore, NewBlocksStartFromAnEmptyTemporaryFile) {
   ASSERT_EQ(Run(3000, 3199, kStoreAll), std::nullopt);
   EXPECT_TRUE(port.messages.empty());
-  for (int n = 3000; n <= 3199; ++n) EXPECT_EQ(DiskEntry(n), EntryFor(n, 1)) << n;
+  for (int n = 3000; n <= 3199; ++n) EXPECT_EQ(DiskEntry(n), VersionedEntry(n, 1)) << n;
   ExpectBlockConsistent(30);
   ExpectBlockConsistent(31);
   EXPECT_FALSE(TempExists());
@@ -271,22 +269,22 @@ TEST_F(BlockStore, RunRangeCarriesTheNeighboursOfItsEndBlocksByteForByte) {
   ASSERT_EQ(port.messages.size(), 1u);
   EXPECT_NE(LastMessage().find(name690), std::string::npos) << LastMessage();
   EXPECT_FALSE(TempExists());
-  for (int n = 3000; n < 4830; ++n) EXPECT_EQ(DiskEntry(n), EntryFor(n, 1)) << n;
+  for (int n = 3000; n < 4830; ++n) EXPECT_EQ(DiskEntry(n), VersionedEntry(n, 1)) << n;
   for (int b = 428; b < 690; ++b) ExpectBlockConsistent(b);
   ASSERT_EQ(Run(4998, 4999, kStoreAll), std::nullopt);
 #else
   ASSERT_EQ(Run(3000, 4999, kStoreAll), std::nullopt);
   EXPECT_TRUE(port.messages.empty());
   EXPECT_TRUE(fs::exists(dir.path() / name690));
-  for (int n = 3000; n <= 4999; ++n) EXPECT_EQ(DiskEntry(n), EntryFor(n, 1)) << n;
+  for (int n = 3000; n <= 4999; ++n) EXPECT_EQ(DiskEntry(n), VersionedEntry(n, 1)) << n;
   for (int b = 428; b <= 714; ++b) ExpectBlockConsistent(b);
 #endif
-  for (int n = 2996; n <= 2999; ++n) EXPECT_EQ(DiskEntry(n), EntryFor(n, 0)) << n;
-  for (int n = 5000; n <= 5004; ++n) EXPECT_EQ(DiskEntry(n), EntryFor(n, 0)) << n;
+  for (int n = 2996; n <= 2999; ++n) EXPECT_EQ(DiskEntry(n), VersionedEntry(n, 0)) << n;
+  for (int n = 5000; n <= 5004; ++n) EXPECT_EQ(DiskEntry(n), VersionedEntry(n, 0)) << n;
   // 2996..2999 come first in block 428, so their records did not even move.
-  EXPECT_EQ(DiskRecord(2999).first, static_cast<std::int32_t>(
-                                        EntryFor(2996, 0).size() + EntryFor(2997, 0).size() +
-                                        EntryFor(2998, 0).size()));
+  EXPECT_EQ(DiskRecord(2999).first, static_cast<std::int32_t>(VersionedEntry(2996, 0).size() +
+                                                              VersionedEntry(2997, 0).size() +
+                                                              VersionedEntry(2998, 0).size()));
   ExpectBlockConsistent(428);
   ExpectBlockConsistent(714);
   EXPECT_FALSE(TempExists());
@@ -298,7 +296,7 @@ TEST_F(BlockStore, ALongerMiddleEntryMovesOnlyTheLaterOffsetsOfItsBlock) {
   const auto old_block = ReadAll(BlockName(30)).value();
   const auto [old_offset, old_length] = DiskRecord(3050);
   ASSERT_GT(old_length, 0);
-  Bytes longer = EntryFor(3050, 0);
+  Bytes longer = VersionedEntry(3050, 0);
   longer.insert(longer.end(), 11, 0x5A);
 
   for (int n = 3000; n <= 3099; ++n) {
@@ -345,8 +343,8 @@ TEST_F(BlockStore, DroppingEveryEntryDeletesTheBlockFile) {
 TEST_F(BlockStore, AStoppedRunCarriesTheRestOfItsBlock) {
   MakeLibrary(3000, 3099);
   ASSERT_EQ(Run(3000, 3050, kStoreAll), std::nullopt);  // ends with CloseBlock(3050)
-  for (int n = 3000; n <= 3050; ++n) EXPECT_EQ(DiskEntry(n), EntryFor(n, 1)) << n;
-  for (int n = 3051; n <= 3099; ++n) EXPECT_EQ(DiskEntry(n), EntryFor(n, 0)) << n;
+  for (int n = 3000; n <= 3050; ++n) EXPECT_EQ(DiskEntry(n), VersionedEntry(n, 1)) << n;
+  for (int n = 3051; n <= 3099; ++n) EXPECT_EQ(DiskEntry(n), VersionedEntry(n, 0)) << n;
   ExpectBlockConsistent(30);
   EXPECT_FALSE(TempExists());
 }
@@ -354,10 +352,10 @@ TEST_F(BlockStore, AStoppedRunCarriesTheRestOfItsBlock) {
 TEST_F(BlockStore, IconsTheRunSkipsAreCarriedUnchanged) {
   MakeLibrary(3000, 3099);
   ASSERT_TRUE(OpenBlock(3010, context));
-  ASSERT_TRUE(StoreEntry(3020, EntryFor(3020, 1), context));  // 3010..3019 not handed over
+  ASSERT_TRUE(StoreEntry(3020, VersionedEntry(3020, 1), context));  // 3010..3019 not handed over
   ASSERT_TRUE(CloseBlock(3020, context));
   for (int n = 3000; n <= 3099; ++n) {
-    EXPECT_EQ(DiskEntry(n), EntryFor(n, n == 3020 ? 1 : 0)) << n;
+    EXPECT_EQ(DiskEntry(n), VersionedEntry(n, n == 3020 ? 1 : 0)) << n;
   }
   ExpectBlockConsistent(30);
 }
@@ -369,7 +367,8 @@ TEST_F(BlockStore, WhileABlockIsOpenTheOldStateIsCompleteOnDisk) {
   {
     StoreContext interrupted{settings, state, {}};
     ASSERT_TRUE(OpenBlock(3000, interrupted));
-    for (int n = 3000; n <= 3040; ++n) ASSERT_TRUE(StoreEntry(n, EntryFor(n, 1), interrupted));
+    for (int n = 3000; n <= 3040; ++n)
+      ASSERT_TRUE(StoreEntry(n, VersionedEntry(n, 1), interrupted));
     EXPECT_EQ(ReadAll("BLTEMP").value(), old_block);
     EXPECT_EQ(ReadAll(settings.FOFS.data()).value(), old_offsets);
   }  // the run dies here: BLTEMP stays as the block's old content
@@ -399,7 +398,7 @@ TEST_F(BlockStore, ALeftOverTempFileStopsTheRunAndTruncatesNothing) {
   EXPECT_EQ(ReadAll(BlockName(31)).value(), block31);
   EXPECT_EQ(ReadAll(settings.FOFS.data()).value(), offsets);
   // The block closed before the leftover appeared is described by the offsets on disk.
-  for (int n = 3000; n <= 3099; ++n) EXPECT_EQ(DiskEntry(n), EntryFor(n, 1)) << n;
+  for (int n = 3000; n <= 3099; ++n) EXPECT_EQ(DiskEntry(n), VersionedEntry(n, 1)) << n;
   // Nothing more is written by this context.
   EXPECT_FALSE(CloseBlock(3100, context));
   EXPECT_EQ(ReadAll(settings.FOFS.data()).value(), offsets);
@@ -420,9 +419,9 @@ TEST_F(BlockStore, EntriesMissingFromAShortBlockFileAreDropped) {
   // Keep everything, but replace 3070 (after the cut).
   ASSERT_EQ(Run(3000, 3099, [](int n) { return n == 3070 ? Action::kStore : Action::kKeep; }),
             std::nullopt);
-  for (int n = 3000; n < 3060; ++n) EXPECT_EQ(DiskEntry(n), EntryFor(n, 0)) << n;
+  for (int n = 3000; n < 3060; ++n) EXPECT_EQ(DiskEntry(n), VersionedEntry(n, 0)) << n;
   for (int n = 3060; n <= 3099; ++n) {
-    EXPECT_EQ(DiskEntry(n), n == 3070 ? EntryFor(n, 1) : Bytes{}) << n;
+    EXPECT_EQ(DiskEntry(n), n == 3070 ? VersionedEntry(n, 1) : Bytes{}) << n;
   }
   ExpectBlockConsistent(30);
   EXPECT_EQ(DiskRecord(3070).first, cut_offset);
@@ -470,11 +469,11 @@ TEST_F(BlockStore, CallsOutOfOrderStopWithoutDamage) {
   const auto old_block = ReadAll(BlockName(30)).value();
   const auto old_offsets = ReadAll(settings.FOFS.data()).value();
   ASSERT_TRUE(OpenBlock(3000, context));
-  for (int n = 3000; n <= 3010; ++n) ASSERT_TRUE(StoreEntry(n, EntryFor(n, 1), context));
+  for (int n = 3000; n <= 3010; ++n) ASSERT_TRUE(StoreEntry(n, VersionedEntry(n, 1), context));
   EXPECT_FALSE(KeepEntry(3005, context));
   ASSERT_EQ(port.messages.size(), 1u);
   EXPECT_NE(LastMessage().find("3005"), std::string::npos);
-  EXPECT_FALSE(StoreEntry(3011, EntryFor(3011, 1), context));
+  EXPECT_FALSE(StoreEntry(3011, VersionedEntry(3011, 1), context));
   EXPECT_FALSE(CloseBlock(3011, context));
   EXPECT_EQ(port.messages.size(), 1u);
   EXPECT_EQ(ReadAll(BlockName(30)).value(), old_block);
@@ -507,7 +506,7 @@ TEST_F(BlockStore, NsizOf500WritesA4000ByteOffsetsFile) {
   settings.BLKB = 100;
   ASSERT_EQ(Run(300, 399, kStoreAll), std::nullopt);
   EXPECT_EQ(fs::file_size(dir.path() / "lib.ofs"), 4000u);
-  for (int n = 300; n <= 399; ++n) EXPECT_EQ(DiskEntry(n), EntryFor(n, 1)) << n;
+  for (int n = 300; n <= 399; ++n) EXPECT_EQ(DiskEntry(n), VersionedEntry(n, 1)) << n;
   ExpectBlockConsistent(3);
 }
 
@@ -539,10 +538,10 @@ TEST_F(BlockStore, WindowsStyleProjectNamesFindTheirFiles) {
   EXPECT_EQ(top.size(), 2u);  // blocks and town.ofs: the offsets file was replaced in place
   EXPECT_TRUE(fs::exists(dir.path() / "lib" / "town.ofs"));
   for (int n = 3000; n <= 3099; ++n) {
-    EXPECT_EQ(DiskEntry(n), n == 3050 ? Bytes{} : EntryFor(n, 0)) << n;
+    EXPECT_EQ(DiskEntry(n), n == 3050 ? Bytes{} : VersionedEntry(n, 0)) << n;
   }
   const auto new_block = ReadAll(settings.FBLK.data()).value();
-  EXPECT_EQ(new_block.size(), old_block.size() - EntryFor(3050, 0).size());
+  EXPECT_EQ(new_block.size(), old_block.size() - VersionedEntry(3050, 0).size());
   ExpectBlockConsistent(30);
 }
 

@@ -4,18 +4,15 @@
 
 #include <string>
 
-#include "files/file_layer.h"
 #include "files/file_helpers.h"
+#include "files/file_layer.h"
+#include "support/name_text.h"
 #include "support/temp_dir.h"
 
 namespace zemlo {
 namespace {
 
-Name MakeName(const std::string& text) {
-  Name name{};
-  text.copy(name.data(), name.size() - 1);
-  return name;
-}
+using testing::MakeName;
 
 std::string Icon(int icon, const std::string& pattern) {
   Name name = MakeName(pattern);

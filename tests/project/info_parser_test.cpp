@@ -6,18 +6,15 @@
 #include <limits>
 #include <string>
 
+#include "support/name_text.h"
 #include "support/temp_dir.h"
 
 namespace zemlo {
 namespace {
 
-std::string NameOf(const Name& name) { return std::string(name.data()); }
+using testing::MakeName;
 
-Name MakeName(const std::string& text) {
-  Name name{};
-  text.copy(name.data(), name.size() - 1);
-  return name;
-}
+std::string NameOf(const Name& name) { return std::string(name.data()); }
 
 ProjectSettings Parse(const std::string& text, ProjectSettings settings = {}) {
   ParseInfoText(text.c_str(), settings);
