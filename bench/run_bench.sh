@@ -148,10 +148,10 @@ measure() {  # label, command word, project file, floor read list, outputs to li
       exit 1
     fi
   done
-  # What the machine's cores give this work at best: two --jobs 1 runs at once, each in a
-  # folder of its own over the same sources. No pipelined run can do better than that ratio
-  # (on a machine whose two processors share one core, or its memory bandwidth, it is short
-  # of 2).
+  # What the machine's cores give two independent runs of this work: two --jobs 1 runs at
+  # once, each in a folder of its own over the same sources. Well short of 2, the processors
+  # share a core, the memory bandwidth or the file system's locks, and so would the threads
+  # of one run.
   local pair_wall=""
   if [ "${#variants[@]}" -gt 1 ] && [ "$(nproc)" -ge 2 ]; then
     rm -rf out IFF bench.coo bench.ofs twin
@@ -181,9 +181,9 @@ measure() {  # label, command word, project file, floor read list, outputs to li
     echo "$line"
   done
   if [ -n "$pair_wall" ] && [ -n "$base_wall" ]; then
-    echo "  two --jobs 1 runs side by side: $pair_wall s, the cores do" \
-         "$(awk -v a="$base_wall" -v b="$pair_wall" 'BEGIN { printf "%.2f", b > 0 ? 2 * a / b : 0 }')x" \
-         "the work of one --jobs 1 run in the same time (the most any --jobs can gain)"
+    echo "  two --jobs 1 runs side by side: $pair_wall s, so the cores do" \
+         "$(ratio "$(awk -v a="$base_wall" 'BEGIN { print 2 * a }')" "$pair_wall")x" \
+         "the work of one --jobs 1 run in its time"
   fi
   variants=("${saved_variants[@]}")
   names=("${saved_names[@]}")

@@ -28,6 +28,9 @@ class StatusPort {
   virtual void RunEnded() = 0;
   // Progress bar position, 0 to 100.
   virtual void SetProgress(int position) = 0;
+  // Whether the working picture is shown while a run goes (a window paints it whenever it
+  // likes); where it is not, a run need not keep the shared picture up to date icon by icon.
+  virtual bool ShowsPicture() const { return true; }
 };
 
 // A port for work whose every word is said elsewhere: it shows nothing and answers OK.
@@ -39,6 +42,7 @@ class SilentPort final : public StatusPort {
   void RunStarted() override {}
   void RunEnded() override {}
   void SetProgress(int) override {}
+  bool ShowsPicture() const override { return false; }
 };
 
 }  // namespace zemlo

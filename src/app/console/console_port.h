@@ -29,6 +29,7 @@ class ConsolePort : public StatusPort {
   void RunStarted() override {}
   void RunEnded() override {}
   void SetProgress(int position) override;
+  bool ShowsPicture() const override { return false; }
 
   // Warning boxes shown so far (information boxes do not count).
   int warnings() const;

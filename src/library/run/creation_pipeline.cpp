@@ -132,7 +132,8 @@ class AheadLoader final : public SourceLoader {
 }  // namespace
 
 CreationPipeline::CreationPipeline(const ProjectSettings& settings, WorkingState& state,
-                                   bool archive_test, int first, int last, int helpers)
+                                   bool archive_test, int first, int last, int helpers,
+                                   bool keep_unsmoothed)
     : archive_test_(archive_test),
       first_(first),
       last_(last),
@@ -147,7 +148,7 @@ CreationPipeline::CreationPipeline(const ProjectSettings& settings, WorkingState
   helpers = std::max(helpers, 1);
   const int slots = helpers + kSpareSlots;
   for (int i = 0; i < slots; ++i) {
-    slots_.push_back(std::make_unique<PreparedIcon>(settings.DVIE == 2));
+    slots_.push_back(std::make_unique<PreparedIcon>(keep_unsmoothed));
   }
   ready_.assign(slots_.size(), -1);
   for (int i = 0; i < helpers; ++i) {
@@ -180,7 +181,7 @@ PreparedIcon& CreationPipeline::Take(int icon) {
 void CreationPipeline::Release(int icon) {
   {
     std::lock_guard lock(mutex_);
-    released_ = icon;
+    released_ = std::max(released_, icon);
   }
   helpers_wake_.notify_all();
 }

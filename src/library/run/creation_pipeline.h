@@ -96,9 +96,10 @@ class CreationPipeline {
  public:
   // Prepares icons first .. last on `helpers` threads. The picture, palette and offsets table
   // of `state` are taken as they are now: the run must not have changed them for icons it
-  // has not reached.
+  // has not reached. With `keep_unsmoothed` (the detailed view is shown) each smoothed
+  // icon's picture is also kept as it was before smoothing.
   CreationPipeline(const ProjectSettings& settings, WorkingState& state, bool archive_test,
-                   int first, int last, int helpers);
+                   int first, int last, int helpers, bool keep_unsmoothed);
   // Work prepared for icons the run did not take is dropped; a helper in the middle of
   // packing finishes that entry first.
   ~CreationPipeline();
@@ -109,7 +110,7 @@ class CreationPipeline {
   bool running() const { return !helpers_.empty(); }
   // Waits for `icon`, the icon after the one released last (the first icon at the start).
   PreparedIcon& Take(int icon);
-  // The run is done with `icon`; its buffers take a later icon.
+  // The run is done with `icon` and every icon before it; their buffers take later icons.
   void Release(int icon);
 
  private:

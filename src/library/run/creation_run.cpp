@@ -256,14 +256,62 @@ class OwnThreadSupply final : public IconSupply {
   StoreContext& store_;
 };
 
+// Where the working picture is while the run takes prepared icons. A run that is watched puts
+// each icon's picture into the shared buffers as it reaches the icon. Where nothing shows the
+// picture during the run, it stays in the last prepared icon that changed it (whose buffers
+// the helpers then do not take again) rather than being copied icon by icon, a copy of 1.4 MB
+// on the run's own thread, and goes into the shared buffers only before anything else reads
+// them: a load or conversion of the run's own, new helpers, the end of the run.
+class HeldPicture {
+ public:
+  HeldPicture(WorkingState& state, bool shown) : state_(state), shown_(shown) {}
+
+  bool shown() const { return shown_; }
+  bool Holds(int icon) const { return held_ != nullptr && held_->icon == icon; }
+
+  // The run took `job`, which changed the picture.
+  void Take(const PreparedIcon& job, CreationPipeline& pipeline) {
+    if (shown_) {
+      Copy(job.unsmoothed_kept ? *job.unsmoothed : job.picture, job);
+      return;
+    }
+    if (held_ != nullptr) pipeline.Release(held_->icon);
+    held_ = &job;
+  }
+
+  // Puts the picture held into the shared buffers and lets its icon's buffers go.
+  void Settle(CreationPipeline& pipeline) {
+    if (held_ == nullptr) return;
+    Copy(held_->picture, *held_);
+    pipeline.Release(held_->icon);
+    held_ = nullptr;
+  }
+
+  // The bytes the run's load of a WAV source left in the picture.
+  std::span<const std::uint8_t> Sound(std::size_t length) const {
+    return (held_ != nullptr ? held_->picture.span() : state_.picture.span()).first(length);
+  }
+
+ private:
+  void Copy(const Buffer& picture, const PreparedIcon& job) {
+    std::memcpy(state_.picture.data(), picture.data(), kPictureBytes);
+    std::copy(job.palette.begin(), job.palette.end(), state_.palette.data());
+  }
+
+  WorkingState& state_;
+  const bool shown_;
+  const PreparedIcon* held_ = nullptr;
+};
+
 // The run's choice for an icon, checked against the helper's: a load the helper made of the
-// same file is taken (and the picture it left put in the shared buffers); any other load is
+// same file is taken (and the picture it left becomes the working picture); any other load is
 // made here, and a load the helper made that the run did not means the helpers worked from
 // a picture the run does not have.
 class PreparedLoader final : public SourceLoader {
  public:
-  PreparedLoader(const PreparedIcon& job, WorkingState& state)
-      : job_(job), state_(state), shared_(state) {}
+  PreparedLoader(const PreparedIcon& job, WorkingState& state, HeldPicture& held,
+                 CreationPipeline& pipeline)
+      : job_(job), state_(state), held_(held), pipeline_(pipeline), shared_(state) {}
 
   SourceLoad LoadPcx(const char* name) override {
     if (!Take(PreparedIcon::Load::kPcx, name)) return shared_.LoadPcx(name);
@@ -278,7 +326,7 @@ class PreparedLoader final : public SourceLoader {
   std::optional<std::span<const std::uint8_t>> LoadWav(const char* name) override {
     if (!Take(PreparedIcon::Load::kWav, name)) return shared_.LoadWav(name);
     if (job_.load_result != SourceLoad::kLoaded) return std::nullopt;
-    return state_.picture.span().first(job_.wav_length);
+    return held_.Sound(job_.wav_length);
   }
 
   // The helper chose as the run did.
@@ -290,19 +338,18 @@ class PreparedLoader final : public SourceLoader {
   bool Take(PreparedIcon::Load load, const char* name) {
     if (matched_ || mismatched_ || job_.load != load || job_.load_name != name) {
       mismatched_ = true;
+      held_.Settle(pipeline_);  // the run's own load goes over the working picture
       return false;
     }
     matched_ = true;
-    if (job_.picture_changed) {
-      const Buffer& shown = job_.unsmoothed_kept ? *job_.unsmoothed : job_.picture;
-      std::memcpy(state_.picture.data(), shown.data(), kPictureBytes);
-      std::copy(job_.palette.begin(), job_.palette.end(), state_.palette.data());
-    }
+    if (job_.picture_changed) held_.Take(job_, pipeline_);
     return true;
   }
 
   const PreparedIcon& job_;
   WorkingState& state_;
+  HeldPicture& held_;
+  CreationPipeline& pipeline_;
   SharedBufferLoader shared_;
   bool matched_ = false;
   bool mismatched_ = false;
@@ -314,19 +361,29 @@ class PreparedLoader final : public SourceLoader {
 class PreparedSupply final : public IconSupply {
  public:
   PreparedSupply(StoreContext& store, int first, int last, int helpers)
-      : store_(store), own_(store), last_(last), helpers_(helpers) {
+      : store_(store),
+        own_(store),
+        last_(last),
+        helpers_(helpers),
+        held_(store.state, store.settings.DVIE != 0 && store.state.port.ShowsPicture()) {
     Start(first);
+  }
+  // Icons prepared beyond the last one taken are dropped; the picture stays.
+  ~PreparedSupply() override {
+    if (pipeline_) held_.Settle(*pipeline_);
   }
 
   SelectedSource Select(int icon) override {
     job_ = pipeline_ ? &pipeline_->Take(icon) : nullptr;
     if (job_ == nullptr) return own_.Select(icon);
-    PreparedLoader loader(*job_, store_.state);
+    PreparedLoader loader(*job_, store_.state, held_, *pipeline_);
     AnsweredFacts facts(*job_);
     SelectedSource source =
         ChooseSource(icon, {store_.settings, facts, store_.state.offsets.span(),
                             store_.state.port, loader, !store_.convert_all});
     guessed_right_ = loader.GuessedRight();
+    // What the run converts on its own goes over the working picture.
+    if (!guessed_right_) held_.Settle(*pipeline_);
     return source;
   }
 
@@ -338,6 +395,10 @@ class PreparedSupply final : public IconSupply {
   void Finished(int icon) override {
     if (job_ == nullptr) return;
     job_ = nullptr;
+    // An icon whose picture is held is let go once a later icon replaces its picture; an
+    // icon after it that left the picture as it was cannot go before it.
+    if (held_.Holds(icon)) return;
+    held_.Settle(*pipeline_);
     pipeline_->Release(icon);
     if (guessed_right_) return;
     pipeline_.reset();
@@ -346,8 +407,9 @@ class PreparedSupply final : public IconSupply {
 
  private:
   void Start(int first) {
-    pipeline_ = std::make_unique<CreationPipeline>(store_.settings, store_.state,
-                                                   !store_.convert_all, first, last_, helpers_);
+    pipeline_ = std::make_unique<CreationPipeline>(
+        store_.settings, store_.state, !store_.convert_all, first, last_, helpers_,
+        held_.shown() && store_.settings.DVIE == 2);
     // Without helpers the run goes on by itself.
     if (!pipeline_->running()) pipeline_.reset();
   }
@@ -356,6 +418,7 @@ class PreparedSupply final : public IconSupply {
   OwnThreadSupply own_;
   const int last_;
   const int helpers_;
+  HeldPicture held_;
   std::unique_ptr<CreationPipeline> pipeline_;
   const PreparedIcon* job_ = nullptr;
   bool guessed_right_ = false;
