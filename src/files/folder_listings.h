@@ -5,12 +5,12 @@
 //
 // The listing of a folder of many entries is kept while the folder is the same one (device and
 // inode) with the same modification and change times, which any added, removed or renamed
-// entry moves on, and for kTrustSeconds at most. Changes made through the file layer are applied to the kept listing
-// (when the folder's times still matched it just before). Times have a granularity (a clock
-// tick; two seconds on FAT), so a change by another program within the same tick as the last
-// change before the read, or as one of ours, leaves the times as they were: such a change is
-// seen when the listing is next read, within kTrustSeconds. A run reads its sources ahead by
-// a similar moment anyway.
+// entry moves on, and for kTrustSeconds at most. Changes made through the file layer are
+// applied to the kept listing (when the folder's times still matched it just before). Times
+// have a granularity (a clock tick; two seconds on FAT), so a change by another program within
+// the same tick as the last change before the read, or as one of ours, leaves the times as
+// they were: such a change is seen when the listing is next read, within kTrustSeconds. A run
+// reads its sources ahead by a similar moment anyway.
 // POSIX only: Windows matches names ignoring case by itself.
 #pragma once
 

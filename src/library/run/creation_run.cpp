@@ -382,8 +382,6 @@ class PreparedSupply final : public IconSupply {
         ChooseSource(icon, {store_.settings, facts, store_.state.offsets.span(),
                             store_.state.port, loader, !store_.convert_all});
     guessed_right_ = loader.GuessedRight();
-    // What the run converts on its own goes over the working picture.
-    if (!guessed_right_) held_.Settle(*pipeline_);
     return source;
   }
 
@@ -396,7 +394,8 @@ class PreparedSupply final : public IconSupply {
     if (job_ == nullptr) return;
     job_ = nullptr;
     // An icon whose picture is held is let go once a later icon replaces its picture; an
-    // icon after it that left the picture as it was cannot go before it.
+    // icon after it that left the picture as it was cannot go before it. (A wrong guess
+    // settled the picture already, as the run's own load went over it.)
     if (held_.Holds(icon)) return;
     held_.Settle(*pipeline_);
     pipeline_->Release(icon);
