@@ -128,7 +128,7 @@ using Listing = std::vector<std::string>;
 Listing ListFiles(const fs::path& dir) {
   Listing names;
   for (const auto& e : fs::recursive_directory_iterator(dir)) {
-    names.push_back(fs::relative(e.path(), dir).generic_string());
+    names.push_back(e.path().lexically_relative(dir).generic_string());
   }
   std::sort(names.begin(), names.end());
   return names;

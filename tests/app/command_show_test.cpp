@@ -53,7 +53,7 @@ ShowRecord Show(const char* project, int jobs, int stop_at = 0) {
   record.outcome = ExportZgl(session, project, project, request);
   for (const auto& entry : fs::recursive_directory_iterator(into.path())) {
     if (!entry.is_regular_file()) continue;
-    record.files[fs::relative(entry.path(), into.path()).generic_string()] =
+    record.files[entry.path().lexically_relative(into.path()).generic_string()] =
         ReadFileBytes(entry.path());
   }
   record.events = port.events;

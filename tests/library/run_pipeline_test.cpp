@@ -36,7 +36,7 @@ RunRecord Record(TestLibrary& lib) {
   RunRecord record;
   for (const auto& entry : fs::recursive_directory_iterator(lib.dir.path())) {
     if (!entry.is_regular_file()) continue;
-    const std::string name = fs::relative(entry.path(), lib.dir.path()).generic_string();
+    const std::string name = entry.path().lexically_relative(lib.dir.path()).generic_string();
     record.files[name] = ReadFileBytes(entry.path());
     record.archive[name] = files::ArchiveAttributeSet(entry.path().string().c_str());
   }

@@ -8,6 +8,8 @@
 
 #include <CLI/CLI.hpp>
 
+#include "app/console/exit_status.h"
+
 namespace zemlo {
 class Session;
 }
@@ -15,16 +17,6 @@ class Session;
 namespace zemlo::console {
 
 class ConsolePort;
-
-inline constexpr int kExitOk = 0;
-// A warning was shown, or the command refused or could not run.
-inline constexpr int kExitWarned = 1;
-inline constexpr int kExitUsage = 2;
-// 128 + the signal number, as shells report a process ended by it; here the process ended
-// on its own after the run in hand was finished.
-inline constexpr int kExitHangUp = 129;     // SIGHUP; on Windows the console closed
-inline constexpr int kExitInterrupt = 130;  // SIGINT, Ctrl-C; on Windows also Ctrl-Break
-inline constexpr int kExitTerminate = 143;  // SIGTERM
 
 // What an action runs with, made once the line was read.
 struct ConsoleRun {
@@ -42,13 +34,5 @@ struct CommandLine {
 void AddLibraryCommands(CommandLine& line);
 // font, help.
 void AddOtherCommands(CommandLine& line);
-
-// The exit status after a stop request from outside (kExitInterrupt and the others), 0 when
-// none came.
-int StoppedStatus();
-
-// The exit status of a command that ran: a stop request decides it; otherwise kExitWarned
-// when the port showed a warning, kExitOk when not.
-int Outcome(const ConsolePort& port);
 
 }  // namespace zemlo::console

@@ -10,9 +10,9 @@
 #include <thread>
 #include <vector>
 
-#include "app/console/command_line.h"
 #include "app/console/console_platform.h"
 #include "app/console/console_port.h"
+#include "app/console/exit_status.h"
 #include "packer/kzp.h"
 
 #if defined(_WIN32)

@@ -81,7 +81,7 @@ using Tree = std::map<std::string, Bytes>;
 Tree TakeTree(const fs::path& dir) {
   Tree tree;
   for (const auto& entry : fs::recursive_directory_iterator(dir)) {
-    const std::string name = fs::relative(entry.path(), dir).generic_string();
+    const std::string name = entry.path().lexically_relative(dir).generic_string();
     const auto status = entry.symlink_status();
     if (fs::is_regular_file(status)) {
       tree[name] = ReadFileBytes(entry.path());

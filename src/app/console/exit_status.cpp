@@ -1,4 +1,4 @@
-#include "app/console/command_line.h"
+#include "app/console/exit_status.h"
 
 #include "app/console/console_platform.h"
 #include "app/console/console_port.h"
