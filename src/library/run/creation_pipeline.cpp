@@ -16,11 +16,11 @@
 namespace zemlo {
 namespace {
 
-// Icons in flight beyond one a helper: the run may be storing one while each helper works
-// on another and one more waits, ready (or the run still holds the picture of the icon before
-// the one it stores; a third spare measured no faster).
-constexpr int kSpareSlots = 2;
-
+// Each helper's own icons in flight: the one it works on and two it prepared, ready or in
+// the run's hands (or holding the picture the run shows). The helpers take turns, so one that
+// got ahead of the other (the run's thread shares a core with one of them) waits for the run
+// less with a third; more took more processor time, in cache misses, than they saved.
+constexpr int kSlotsPerHelper = 3;
 
 // The file system, with every answer kept for the run.
 class KeptFacts final : public SourceFacts {
@@ -70,8 +70,10 @@ PreparedIcon::PreparedIcon(bool keep_unsmoothed)
 
 // One helper thread and what it reads sources into.
 struct CreationPipeline::Helper {
-  explicit Helper(const ProjectSettings& run_settings) : settings(run_settings) {}
+  Helper(const ProjectSettings& run_settings, int first_icon)
+      : settings(run_settings), first(first_icon) {}
   ProjectSettings settings;  // stamped by this helper's guesses only
+  const int first;           // its first icon; then every stride_-th
   Buffer file{kPcxMaxSize + kReadSpare, Buffer::Unfilled{}};
   Buffer index{kIndexBufferSize};
   std::thread thread;
@@ -141,19 +143,13 @@ CreationPipeline::CreationPipeline(const ProjectSettings& settings, WorkingState
       pack_mode_(settings.DPAK),
       offsets_(state.offsets.span().begin(), state.offsets.span().end()),
       picture_(kPictureBytes + kReadSpare),
-      next_(first),
       composed_(first - 1),
       released_(first - 1) {
   std::memcpy(picture_.data(), state.picture.data(), kPictureBytes);
   std::copy_n(state.palette.data(), kPaletteSize, palette_.begin());
   helpers = std::max(helpers, 1);
-  const int slots = helpers + kSpareSlots;
-  for (int i = 0; i < slots; ++i) {
-    slots_.push_back(std::make_unique<PreparedIcon>(keep_unsmoothed));
-  }
-  ready_.assign(slots_.size(), -1);
   for (int i = 0; i < helpers; ++i) {
-    auto helper = std::make_unique<Helper>(settings);
+    auto helper = std::make_unique<Helper>(settings, first + i);
     try {
       helper->thread = std::thread([this, h = helper.get()] { Work(*h); });
     } catch (const std::system_error&) {
@@ -161,6 +157,19 @@ CreationPipeline::CreationPipeline(const ProjectSettings& settings, WorkingState
     }
     helpers_.push_back(std::move(helper));
   }
+  if (helpers_.empty()) return;
+  // The helpers wait for their count: it decides which icons each of them takes.
+  const std::size_t slots = helpers_.size() * kSlotsPerHelper;
+  for (std::size_t i = 0; i < slots; ++i) {
+    slots_.push_back(std::make_unique<PreparedIcon>(keep_unsmoothed));
+  }
+  ready_.assign(slots, -1);
+  waiting_turn_.assign(slots, -1);
+  {
+    std::lock_guard lock(mutex_);
+    stride_ = static_cast<int>(helpers_.size());
+  }
+  helpers_wake_.notify_all();
 }
 
 CreationPipeline::~CreationPipeline() {
@@ -187,41 +196,77 @@ void CreationPipeline::Release(int icon) {
   helpers_wake_.notify_all();
 }
 
+// Each helper takes every stride_-th icon, into slots of its own: an icon's picture is
+// loaded, composed, encoded and drawn back, in the icon's turn or before it, by one helper,
+// into buffers that no other helper wrote. (Taking whichever icon came next spread each
+// buffer over both cores' caches: loading and scanning the pictures took a third longer.)
 void CreationPipeline::Work(Helper& helper) {
+  int stride = 0;
+  {
+    std::unique_lock lock(mutex_);
+    helpers_wake_.wait(lock, [&] { return cancelled_ || stride_ > 0; });
+    if (cancelled_) return;
+    stride = stride_;
+  }
   const int slots = static_cast<int>(slots_.size());
-  for (;;) {
-    int icon = 0;
+  for (int icon = helper.first; icon <= last_; icon += stride) {
     {
       std::unique_lock lock(mutex_);
       helpers_wake_.wait(lock, [&] {
         // A slot is taken again once the run released its icon and the icon after that one
         // was composed over its picture.
-        return cancelled_ || next_ > last_ ||
-               (next_ - slots <= released_ && next_ - slots < composed_);
+        return cancelled_ || (icon - slots <= released_ && icon - slots < composed_);
       });
-      if (cancelled_ || next_ > last_) return;
-      icon = next_++;
+      if (cancelled_) return;
       ready_[static_cast<std::size_t>(icon - first_) % slots_.size()] = -1;
     }
     PreparedIcon& job = Slot(icon);
+    const std::size_t slot = static_cast<std::size_t>(icon - first_) % slots_.size();
     Guess(icon, job, helper);
-    {
-      std::unique_lock lock(mutex_);
-      helpers_wake_.wait(lock, [&] { return cancelled_ || composed_ == icon - 1; });
-      if (cancelled_) return;
-    }
-    Compose(job, helper);
-    {
+    if (StandsAlone(job)) {
+      // Ready but for its turn, which need not be waited for: whoever ends the icon before
+      // it hands this one on, and this helper goes on to its next icon.
+      ComposeAlone(job, helper);
+      Pack(job);
       std::lock_guard lock(mutex_);
-      composed_ = icon;
+      if (cancelled_) return;
+      waiting_turn_[slot] = icon;
+      if (composed_ == icon - 1) HandOn();
+    } else {
+      {
+        std::unique_lock lock(mutex_);
+        helpers_wake_.wait(lock, [&] { return cancelled_ || composed_ == icon - 1; });
+        if (cancelled_) return;
+      }
+      Compose(job, helper);
+      {
+        std::lock_guard lock(mutex_);
+        composed_ = icon;
+        HandOn();
+      }
+      helpers_wake_.notify_all();
+      Pack(job);
+      std::lock_guard lock(mutex_);
+      ready_[slot] = icon;
     }
     helpers_wake_.notify_all();
-    Pack(job);
-    {
-      std::lock_guard lock(mutex_);
-      ready_[static_cast<std::size_t>(icon - first_) % slots_.size()] = icon;
-    }
     icon_ready_.notify_one();
+  }
+}
+
+// Hands on the picture and colours of each icon after the last composed one that waits only
+// for its turn. Called with mutex_ held.
+void CreationPipeline::HandOn() {
+  for (int icon = composed_ + 1; icon <= last_; ++icon) {
+    const std::size_t slot = static_cast<std::size_t>(icon - first_) % slots_.size();
+    if (waiting_turn_[slot] != icon) return;
+    PreparedIcon& job = *slots_[slot];
+    current_ = &job.picture;
+    if (job.palette_read) palette_ = job.read_palette;
+    job.palette = palette_;
+    waiting_turn_[slot] = -1;
+    composed_ = icon;
+    ready_[slot] = icon;
   }
 }
 
@@ -246,6 +291,34 @@ void CreationPipeline::Guess(int icon, PreparedIcon& job, Helper& helper) {
   KeptFacts facts(job);
   job.source =
       ChooseSource(icon, {helper.settings, facts, offsets_, silent, loader, archive_test_});
+}
+
+// A source that replaced the whole picture, in colours of its own where it has any, makes a
+// picture that owes nothing to the icons before it.
+bool CreationPipeline::StandsAlone(const PreparedIcon& job) {
+  if (job.load_result != SourceLoad::kLoaded) return false;
+  switch (job.load) {
+    case PreparedIcon::Load::kPcx:
+      return static_cast<std::size_t>(job.pcx_rows) * kRowBytes >= kPictureBytes;
+    case PreparedIcon::Load::kIlbm:
+      return job.palette_read;
+    case PreparedIcon::Load::kWav:
+    case PreparedIcon::Load::kNone:
+      return false;
+  }
+  return false;
+}
+
+// Such an icon is composed, encoded and drawn back by the helper that loaded it, before its
+// turn: the picture is still in that core's cache, and the icons' turns (which follow one
+// another) shrink to handing the picture on.
+void CreationPipeline::ComposeAlone(PreparedIcon& job, Helper& helper) {
+  job.picture_changed = true;
+  const auto picture = job.picture.span().first(kPictureBytes);
+  if (job.load == PreparedIcon::Load::kIlbm) {
+    ExpandPalette(helper.index.span(), picture, job.read_palette);
+  }
+  if (job.source.outcome == SourceOutcome::kConverted) Encode(job, picture);
 }
 
 // The icon's turn: its load goes over the picture the icons before it left, exactly as the

@@ -117,7 +117,10 @@ class CreationPipeline {
   struct Helper;
   void Work(Helper& helper);
   void Guess(int icon, PreparedIcon& job, Helper& helper);
+  static bool StandsAlone(const PreparedIcon& job);
+  void ComposeAlone(PreparedIcon& job, Helper& helper);
   void Compose(PreparedIcon& job, Helper& helper);
+  void HandOn();
   void Encode(PreparedIcon& job, std::span<std::uint8_t> picture);
   void Pack(PreparedIcon& job);
   PreparedIcon& Slot(int icon) { return *slots_[static_cast<std::size_t>(icon - first_) % slots_.size()]; }
@@ -131,7 +134,8 @@ class CreationPipeline {
   // wrong and starts again.
   std::vector<std::uint8_t> offsets_;
   // The working picture and palette as the icons composed so far leave them; only the helper
-  // whose turn it is to compose touches them. The picture is the last composed icon's own
+  // whose turn it is to compose touches them, or, with mutex_ held, one handing on icons
+  // that waited only for their turn. The picture is the last composed icon's own
   // when that icon made one (its slot is not taken again until the icon after it is
   // composed), else picture_: whole pictures are not copied from icon to icon.
   Buffer picture_;
@@ -146,10 +150,11 @@ class CreationPipeline {
   std::condition_variable icon_ready_;
   // Guarded by mutex_.
   bool cancelled_ = false;
-  int next_;            // the next icon a helper takes
+  int stride_ = 0;      // the helpers' count, once they are all started
   int composed_;        // the last icon composed
   int released_;        // the last icon the run released
   std::vector<int> ready_;  // per slot: the icon whose preparation is complete, or -1
+  std::vector<int> waiting_turn_;  // per slot: the icon that waits only for its turn, or -1
 };
 
 }  // namespace zemlo
