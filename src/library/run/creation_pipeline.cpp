@@ -210,6 +210,7 @@ void CreationPipeline::Work(Helper& helper) {
   }
   const int slots = static_cast<int>(slots_.size());
   for (int icon = helper.first; icon <= last_; icon += stride) {
+    const std::size_t slot = static_cast<std::size_t>(icon - first_) % slots_.size();
     {
       std::unique_lock lock(mutex_);
       helpers_wake_.wait(lock, [&] {
@@ -218,10 +219,9 @@ void CreationPipeline::Work(Helper& helper) {
         return cancelled_ || (icon - slots <= released_ && icon - slots < composed_);
       });
       if (cancelled_) return;
-      ready_[static_cast<std::size_t>(icon - first_) % slots_.size()] = -1;
+      ready_[slot] = -1;
     }
-    PreparedIcon& job = Slot(icon);
-    const std::size_t slot = static_cast<std::size_t>(icon - first_) % slots_.size();
+    PreparedIcon& job = *slots_[slot];
     Guess(icon, job, helper);
     if (StandsAlone(job)) {
       // Ready but for its turn, which need not be waited for: whoever ends the icon before

@@ -123,7 +123,6 @@ class CreationPipeline {
   void HandOn();
   void Encode(PreparedIcon& job, std::span<std::uint8_t> picture);
   void Pack(PreparedIcon& job);
-  PreparedIcon& Slot(int icon) { return *slots_[static_cast<std::size_t>(icon - first_) % slots_.size()]; }
 
   const bool archive_test_;
   const int first_;
