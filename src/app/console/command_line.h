@@ -1,7 +1,7 @@
 // The zgl command line. Each command adds its subcommand to the program's CLI11 app together
-// with the action that runs it when it is the one given; main reads the line, then makes the
-// status port and the session and runs that action. A new command lives in a file of its own
-// and is added in main with one call.
+// with the action that runs it when it is the one given; ZglMain reads the line, then makes
+// the status port and the session and runs that action. A new command lives in a file of its
+// own and is added in ZglMain with one call.
 #pragma once
 
 #include <functional>

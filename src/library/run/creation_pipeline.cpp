@@ -228,10 +228,13 @@ void CreationPipeline::Work(Helper& helper) {
       // it hands this one on, and this helper goes on to its next icon.
       ComposeAlone(job, helper);
       Pack(job);
-      std::lock_guard lock(mutex_);
-      if (cancelled_) return;
-      waiting_turn_[slot] = icon;
-      if (composed_ == icon - 1) HandOn();
+      {
+        std::lock_guard lock(mutex_);
+        if (cancelled_) return;
+        waiting_turn_[slot] = icon;
+        HandOn();
+      }
+      helpers_wake_.notify_all();  // handing on frees turns and slots
     } else {
       {
         std::unique_lock lock(mutex_);
@@ -249,7 +252,6 @@ void CreationPipeline::Work(Helper& helper) {
       std::lock_guard lock(mutex_);
       ready_[slot] = icon;
     }
-    helpers_wake_.notify_all();
     icon_ready_.notify_one();
   }
 }
