@@ -80,7 +80,8 @@ std::string Resolve(const char* name) {
       std::string chosen = component;
       if (matching && component != "." && component != "..") {
         const std::string candidate = out + component;
-        if (!PathExists(candidate)) {
+        // The whole name as written was found missing above.
+        if (candidate == path || !PathExists(candidate)) {
           std::string found;
           if (FindIgnoringCase(out, component, found)) {
             chosen = found;
@@ -221,7 +222,8 @@ bool ReplaceFileAtomically(const char* from, const char* to) {
 
 bool RemoveFile(const char* name) {
   const std::string path = Resolve(name);
-  if (path.empty()) return false;
+  // Most removals find nothing (an entry file a run never wrote): no change to record.
+  if (path.empty() || !PathExists(path)) return false;
   return ChangeEntries({&path}, [&] { return ::unlink(path.c_str()) == 0; });
 }
 

@@ -17,9 +17,9 @@ namespace zemlo {
 namespace {
 
 // Each helper's own icons in flight: the one it works on and two it prepared, ready or in
-// the run's hands (or holding the picture the run shows). The helpers take turns, so one that
-// got ahead of the other (the run's thread shares a core with one of them) waits for the run
-// less with a third; more took more processor time, in cache misses, than they saved.
+// the run's hands (or holding the working picture, or the picture the run shows). A helper
+// that got ahead (the run's thread shares a core with one of them) waits for the run less
+// with a third; more took more processor time, in cache misses, than they saved.
 constexpr int kSlotsPerHelper = 3;
 
 // The file system, with every answer kept for the run.
@@ -68,15 +68,42 @@ PreparedIcon::PreparedIcon(bool keep_unsmoothed)
       entry(kMaxPictureEntry, Buffer::Unfilled{}),
       packed(PackedBound(kMaxPictureEntry), Buffer::Unfilled{}) {}
 
-// One helper thread and what it reads sources into.
+// One helper thread, what it reads sources into and the slots it prepares icons in: a
+// picture's buffers are only ever written by one helper, so they stay in one core's caches.
+// (Slots shared by the helpers spread each buffer over both cores' caches: loading and
+// scanning the pictures took a third longer.)
 struct CreationPipeline::Helper {
-  Helper(const ProjectSettings& run_settings, int first_icon)
-      : settings(run_settings), first(first_icon) {}
+  Helper(const ProjectSettings& run_settings, int first_icon, bool keep_unsmoothed)
+      : settings(run_settings) {
+    for (auto& slot : slots) {
+      slot = std::make_unique<PreparedIcon>(keep_unsmoothed);
+      slot->icon = first_icon - 1;  // before the run: free
+    }
+  }
   ProjectSettings settings;  // stamped by this helper's guesses only
-  const int first;           // its first icon; then every stride_-th
   Buffer file{kPcxMaxSize + kReadSpare, Buffer::Unfilled{}};
   Buffer index{kIndexBufferSize};
+  std::array<std::unique_ptr<PreparedIcon>, kSlotsPerHelper> slots;
+  // Guarded by mutex_: the icon whose turn it waits for, else -1 (a free slot), while it
+  // waits.
+  bool waiting = false;
+  int turn = -1;
+  std::condition_variable wake;
   std::thread thread;
+};
+
+// The threads to wake once mutex_ is let go (declared before the lock, so destroyed after
+// it): woken while the lock is held, they would only wait for it.
+class CreationPipeline::Wakes {
+ public:
+  void Add(std::condition_variable& waiter) { waiters_[count_++] = &waiter; }
+  ~Wakes() {
+    for (std::size_t i = 0; i < count_; ++i) waiters_[i]->notify_one();
+  }
+
+ private:
+  std::array<std::condition_variable*, kMaxJobs + 1> waiters_{};  // the helpers and the run
+  std::size_t count_ = 0;
 };
 
 namespace {
@@ -143,13 +170,21 @@ CreationPipeline::CreationPipeline(const ProjectSettings& settings, WorkingState
       pack_mode_(settings.DPAK),
       offsets_(state.offsets.span().begin(), state.offsets.span().end()),
       picture_(kPictureBytes + kReadSpare),
+      next_(first),
       composed_(first - 1),
       released_(first - 1) {
   std::memcpy(picture_.data(), state.picture.data(), kPictureBytes);
   std::copy_n(state.palette.data(), kPaletteSize, palette_.begin());
   helpers = std::max(helpers, 1);
+  // Room for every slot, should every helper start.
+  const std::size_t places = static_cast<std::size_t>(helpers) * kSlotsPerHelper;
+  in_flight_.assign(places, nullptr);
+  ready_.assign(places, -1);
+  waiting_turn_.assign(places, -1);
+  // The helpers wake one another through the list, which is complete once they get the lock.
+  std::lock_guard lock(mutex_);
   for (int i = 0; i < helpers; ++i) {
-    auto helper = std::make_unique<Helper>(settings, first + i);
+    auto helper = std::make_unique<Helper>(settings, first, keep_unsmoothed);
     try {
       helper->thread = std::thread([this, h = helper.get()] { Work(*h); });
     } catch (const std::system_error&) {
@@ -157,102 +192,136 @@ CreationPipeline::CreationPipeline(const ProjectSettings& settings, WorkingState
     }
     helpers_.push_back(std::move(helper));
   }
-  if (helpers_.empty()) return;
-  // The helpers wait for their count: it decides which icons each of them takes.
-  const std::size_t slots = helpers_.size() * kSlotsPerHelper;
-  for (std::size_t i = 0; i < slots; ++i) {
-    slots_.push_back(std::make_unique<PreparedIcon>(keep_unsmoothed));
-  }
-  ready_.assign(slots, -1);
-  waiting_turn_.assign(slots, -1);
-  {
-    std::lock_guard lock(mutex_);
-    stride_ = static_cast<int>(helpers_.size());
-  }
-  helpers_wake_.notify_all();
 }
 
 CreationPipeline::~CreationPipeline() {
   {
+    Wakes wakes;
     std::lock_guard lock(mutex_);
     cancelled_ = true;
+    Wake(wakes);
   }
-  helpers_wake_.notify_all();
   for (auto& helper : helpers_) helper->thread.join();
 }
 
 PreparedIcon& CreationPipeline::Take(int icon) {
   std::unique_lock lock(mutex_);
-  const std::size_t slot = static_cast<std::size_t>(icon - first_) % slots_.size();
-  icon_ready_.wait(lock, [&] { return ready_[slot] == icon; });
-  return *slots_[slot];
+  const std::size_t place = Place(icon);
+  while (ready_[place] != icon) {
+    awaited_ = icon;
+    icon_ready_.wait(lock);
+  }
+  awaited_ = -1;
+  return *in_flight_[place];
 }
 
 void CreationPipeline::Release(int icon) {
-  {
-    std::lock_guard lock(mutex_);
-    released_ = std::max(released_, icon);
-  }
-  helpers_wake_.notify_all();
+  Wakes wakes;
+  std::lock_guard lock(mutex_);
+  released_ = std::max(released_, icon);
+  Wake(wakes);
 }
 
-// Each helper takes every stride_-th icon, into slots of its own: an icon's picture is
-// loaded, composed, encoded and drawn back, in the icon's turn or before it, by one helper,
-// into buffers that no other helper wrote. (Taking whichever icon came next spread each
-// buffer over both cores' caches: loading and scanning the pictures took a third longer.)
-void CreationPipeline::Work(Helper& helper) {
-  int stride = 0;
-  {
-    std::unique_lock lock(mutex_);
-    helpers_wake_.wait(lock, [&] { return cancelled_ || stride_ > 0; });
-    if (cancelled_) return;
-    stride = stride_;
+// Called with mutex_ held.
+bool CreationPipeline::MayGoOn(Helper& helper) {
+  if (cancelled_) return true;
+  if (helper.turn != -1) return composed_ == helper.turn - 1;
+  return next_ > last_ || FreeSlot(helper) != nullptr;
+}
+
+void CreationPipeline::WaitToGoOn(Helper& helper, std::unique_lock<std::mutex>& lock) {
+  while (!MayGoOn(helper)) {
+    helper.waiting = true;
+    helper.wake.wait(lock);
   }
-  const int slots = static_cast<int>(slots_.size());
-  for (int icon = helper.first; icon <= last_; icon += stride) {
-    const std::size_t slot = static_cast<std::size_t>(icon - first_) % slots_.size();
+  helper.waiting = false;
+}
+
+// Picks the waiting threads whose wait is over. Called with mutex_ held.
+void CreationPipeline::Wake(Wakes& wakes) {
+  for (auto& helper : helpers_) {
+    if (helper->waiting && MayGoOn(*helper)) {
+      helper->waiting = false;
+      wakes.Add(helper->wake);
+    }
+  }
+  if (awaited_ != -1 && ready_[Place(awaited_)] == awaited_) {
+    awaited_ = -1;
+    wakes.Add(icon_ready_);
+  }
+}
+
+// A slot is taken again once the run released its icon and the icon after that one was
+// composed over its picture, unless its picture is still the working picture. Called with
+// mutex_ held.
+PreparedIcon* CreationPipeline::FreeSlot(Helper& helper) {
+  for (auto& slot : helper.slots) {
+    const int icon = slot->icon;
+    if (icon < first_ || (icon <= released_ && icon < composed_ && &slot->picture != current_)) {
+      return slot.get();
+    }
+  }
+  return nullptr;
+}
+
+// Each helper takes the next icon whenever one of its slots is free, so a helper that got
+// heavier sources is not waited for by the other.
+void CreationPipeline::Work(Helper& helper) {
+  for (;;) {
+    int icon = 0;
+    PreparedIcon* taken = nullptr;
+    std::size_t place = 0;
     {
       std::unique_lock lock(mutex_);
-      helpers_wake_.wait(lock, [&] {
-        // A slot is taken again once the run released its icon and the icon after that one
-        // was composed over its picture.
-        return cancelled_ || (icon - slots <= released_ && icon - slots < composed_);
-      });
-      if (cancelled_) return;
-      ready_[slot] = -1;
+      WaitToGoOn(helper, lock);
+      if (cancelled_ || next_ > last_) return;
+      taken = FreeSlot(helper);
+      icon = next_++;
+      // Icons not yet free are the ones after the last freed, one per slot, so the place
+      // of the icon one round of places before this one is free.
+      place = Place(icon);
+      taken->icon = icon;
+      in_flight_[place] = taken;
+      ready_[place] = -1;
     }
-    PreparedIcon& job = *slots_[slot];
+    PreparedIcon& job = *taken;
     Guess(icon, job, helper);
-    if (StandsAlone(job)) {
+    if (StandsAlone(job) || LeavesPicture(job)) {
       // Ready but for its turn, which need not be waited for: whoever ends the icon before
       // it hands this one on, and this helper goes on to its next icon.
-      ComposeAlone(job, helper);
-      Pack(job);
-      {
-        std::lock_guard lock(mutex_);
-        if (cancelled_) return;
-        waiting_turn_[slot] = icon;
-        HandOn();
+      if (StandsAlone(job)) {
+        ComposeAlone(job, helper);
+        Pack(job);
       }
-      helpers_wake_.notify_all();  // handing on frees turns and slots
+      Wakes wakes;
+      std::lock_guard lock(mutex_);
+      if (cancelled_) return;
+      waiting_turn_[place] = icon;
+      HandOn();
+      Wake(wakes);
     } else {
       {
         std::unique_lock lock(mutex_);
-        helpers_wake_.wait(lock, [&] { return cancelled_ || composed_ == icon - 1; });
+        helper.turn = icon;
+        WaitToGoOn(helper, lock);
+        helper.turn = -1;
         if (cancelled_) return;
       }
       Compose(job, helper);
       {
+        Wakes wakes;
         std::lock_guard lock(mutex_);
+        current_ = &job.picture;
         composed_ = icon;
         HandOn();
+        Wake(wakes);
       }
-      helpers_wake_.notify_all();
       Pack(job);
+      Wakes wakes;
       std::lock_guard lock(mutex_);
-      ready_[slot] = icon;
+      ready_[place] = icon;
+      Wake(wakes);
     }
-    icon_ready_.notify_one();
   }
 }
 
@@ -260,20 +329,21 @@ void CreationPipeline::Work(Helper& helper) {
 // for its turn. Called with mutex_ held.
 void CreationPipeline::HandOn() {
   for (int icon = composed_ + 1; icon <= last_; ++icon) {
-    const std::size_t slot = static_cast<std::size_t>(icon - first_) % slots_.size();
-    if (waiting_turn_[slot] != icon) return;
-    PreparedIcon& job = *slots_[slot];
-    current_ = &job.picture;
-    if (job.palette_read) palette_ = job.read_palette;
-    job.palette = palette_;
-    waiting_turn_[slot] = -1;
+    const std::size_t place = Place(icon);
+    if (waiting_turn_[place] != icon) return;
+    PreparedIcon& job = *in_flight_[place];
+    if (job.picture_changed) {
+      current_ = &job.picture;
+      if (job.palette_read) palette_ = job.read_palette;
+      job.palette = palette_;
+    }
+    waiting_turn_[place] = -1;
     composed_ = icon;
-    ready_[slot] = icon;
+    ready_[place] = icon;
   }
 }
 
 void CreationPipeline::Guess(int icon, PreparedIcon& job, Helper& helper) {
-  job.icon = icon;
   job.load = PreparedIcon::Load::kNone;
   job.load_name.clear();
   job.pcx_rows = 0;
@@ -311,6 +381,13 @@ bool CreationPipeline::StandsAlone(const PreparedIcon& job) {
   return false;
 }
 
+// An icon that loaded nothing and converts nothing: the picture stays as the icons before it
+// left it.
+bool CreationPipeline::LeavesPicture(const PreparedIcon& job) {
+  return (job.load_result != SourceLoad::kLoaded || job.load == PreparedIcon::Load::kNone) &&
+         job.source.outcome != SourceOutcome::kConverted;
+}
+
 // Such an icon is composed, encoded and drawn back by the helper that loaded it, before its
 // turn: the picture is still in that core's cache, and the icons' turns (which follow one
 // another) shrink to handing the picture on.
@@ -323,14 +400,16 @@ void CreationPipeline::ComposeAlone(PreparedIcon& job, Helper& helper) {
   if (job.source.outcome == SourceOutcome::kConverted) Encode(job, picture);
 }
 
-// The icon's turn: its load goes over the picture the icons before it left, exactly as the
-// shared load would have put it there. The icon's own buffer becomes the working picture, so
-// what the load wrote stays where it is and only what it left untouched is copied in.
+// The turn of an icon that loaded or converts something: its load goes over the picture the
+// icons before it left, exactly as the shared load would have put it there. The icon's own
+// buffer becomes the working picture, so what the load wrote stays where it is and only what
+// it left untouched is copied in.
 void CreationPipeline::Compose(PreparedIcon& job, Helper& helper) {
   const std::uint8_t* previous = current_->data();
   std::uint8_t* own = job.picture.data();
-  // Bytes [kept, kPictureBytes) come from the previous picture.
-  std::optional<std::size_t> kept;
+  // Bytes [kept, kPictureBytes) come from the previous picture; all of them where the icon
+  // only draws back over it.
+  std::size_t kept = 0;
   if (job.load_result == SourceLoad::kLoaded) {
     switch (job.load) {
       case PreparedIcon::Load::kPcx:
@@ -351,20 +430,12 @@ void CreationPipeline::Compose(PreparedIcon& job, Helper& helper) {
     }
     job.picture_changed = job.load != PreparedIcon::Load::kNone;
   }
-  const bool converted = job.source.outcome == SourceOutcome::kConverted;
-  // Drawing back changes the picture even where no load did.
-  if (!kept && converted) kept = 0;
-  if (kept) {
-    const std::size_t from = std::min(*kept, kPictureBytes);
-    std::memcpy(own + from, previous + from, kPictureBytes - from);
-    current_ = &job.picture;
-    if (converted) Encode(job, job.picture.span().first(kPictureBytes));
-    if (job.picture_changed) job.palette = palette_;
-  } else if (current_ != &picture_) {
-    // The picture stays as the last icon left it, in a slot that is taken again soon.
-    std::memcpy(picture_.data(), previous, kPictureBytes);
-    current_ = &picture_;
+  const std::size_t from = std::min(kept, kPictureBytes);
+  std::memcpy(own + from, previous + from, kPictureBytes - from);
+  if (job.source.outcome == SourceOutcome::kConverted) {
+    Encode(job, job.picture.span().first(kPictureBytes));
   }
+  if (job.picture_changed) job.palette = palette_;
 }
 
 void CreationPipeline::Encode(PreparedIcon& job, std::span<std::uint8_t> picture) {

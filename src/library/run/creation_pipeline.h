@@ -115,9 +115,18 @@ class CreationPipeline {
 
  private:
   struct Helper;
+  class Wakes;
+  std::size_t Place(int icon) const {
+    return static_cast<std::size_t>(icon - first_) % in_flight_.size();
+  }
+  PreparedIcon* FreeSlot(Helper& helper);
+  bool MayGoOn(Helper& helper);
+  void WaitToGoOn(Helper& helper, std::unique_lock<std::mutex>& lock);
+  void Wake(Wakes& wakes);
   void Work(Helper& helper);
   void Guess(int icon, PreparedIcon& job, Helper& helper);
   static bool StandsAlone(const PreparedIcon& job);
+  static bool LeavesPicture(const PreparedIcon& job);
   void ComposeAlone(PreparedIcon& job, Helper& helper);
   void Compose(PreparedIcon& job, Helper& helper);
   void HandOn();
@@ -133,27 +142,33 @@ class CreationPipeline {
   // wrong and starts again.
   std::vector<std::uint8_t> offsets_;
   // The working picture and palette as the icons composed so far leave them; only the helper
-  // whose turn it is to compose touches them, or, with mutex_ held, one handing on icons
-  // that waited only for their turn. The picture is the last composed icon's own
-  // when that icon made one (its slot is not taken again until the icon after it is
-  // composed), else picture_: whole pictures are not copied from icon to icon.
+  // whose turn it is to compose reads them, and changes them with mutex_ held, as does one
+  // handing on icons that waited only for their turn. The picture is the last icon's own
+  // that made one (its slot is not taken again while it is), else picture_: whole pictures
+  // are not copied from icon to icon.
   Buffer picture_;
   Buffer* current_ = &picture_;
   std::array<std::uint8_t, kPaletteSize> palette_{};
 
-  std::vector<std::unique_ptr<PreparedIcon>> slots_;
   std::vector<std::unique_ptr<Helper>> helpers_;
 
+  // Each thread waits on a condition of its own and is woken only once what it waits for
+  // has come: a wake-up that finds nothing to do costs two context switches, and there were
+  // more of them than icons.
   std::mutex mutex_;
-  std::condition_variable helpers_wake_;  // a slot was released, a turn came, or cancelled
   std::condition_variable icon_ready_;
   // Guarded by mutex_.
+  int awaited_ = -1;  // the icon the run waits for, or -1
   bool cancelled_ = false;
-  int stride_ = 0;      // the helpers' count, once they are all started
-  int composed_;        // the last icon composed
-  int released_;        // the last icon the run released
-  std::vector<int> ready_;  // per slot: the icon whose preparation is complete, or -1
-  std::vector<int> waiting_turn_;  // per slot: the icon that waits only for its turn, or -1
+  int next_;      // the next icon a helper takes
+  int composed_;  // the last icon composed
+  int released_;  // the last icon the run released
+  // Per icon in flight, at (icon - first_) modulo their size, which is at least the count of
+  // slots: the icon's slot, the icon once its preparation is complete (else -1), and the icon
+  // while it waits only for its turn (else -1).
+  std::vector<PreparedIcon*> in_flight_;
+  std::vector<int> ready_;
+  std::vector<int> waiting_turn_;
 };
 
 }  // namespace zemlo
