@@ -179,6 +179,20 @@ TEST(RunPipeline, SourcesSmallerThanThePictureKeepWhatEarlierIconsLeftForAnyJobs
   }
 }
 
+// A whole picture stays the working picture over icons that load nothing, while the run has
+// released its icon: the short sources after them go over it in turn, however soon a helper
+// reads the second one (into any slot that is free by then).
+TEST(RunPipeline, APictureKeptOverIconsThatLoadNothingIsTheSameForAnyJobs) {
+  ExpectSameForAnyJobs({.dblk = 3, .dpak = 0}, [](TestLibrary& lib) {
+    for (int base = 3000; base < 3200; base += 20) {
+      lib.AddPcx(base, FullPicture(base / 20));
+      WriteFileBytes(lib.PcxPath(base + 9), ShortPcx(UnmaskedShape(base, 10, 5, 30, 10), 20));
+      WriteFileBytes(lib.PcxPath(base + 10), ShortPcx(UnmaskedShape(base + 1), 500));
+    }
+    lib.Run(3000, 3199);
+  });
+}
+
 // The helpers guess from the offsets table as the run starts; a block whose file lost its
 // entries changes it under them, and the run converts those icons itself, over what the
 // icons before them left (the sources are shorter than the picture).

@@ -175,7 +175,7 @@ CreationPipeline::CreationPipeline(const ProjectSettings& settings, WorkingState
       released_(first - 1) {
   std::memcpy(picture_.data(), state.picture.data(), kPictureBytes);
   std::copy_n(state.palette.data(), kPaletteSize, palette_.begin());
-  helpers = std::max(helpers, 1);
+  helpers = std::clamp(helpers, 1, kMaxJobs);
   // Room for every slot, should every helper start.
   const std::size_t places = static_cast<std::size_t>(helpers) * kSlotsPerHelper;
   in_flight_.assign(places, nullptr);
