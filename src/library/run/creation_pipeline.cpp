@@ -2,13 +2,14 @@
 
 #include <algorithm>
 #include <cstring>
+#include <new>
 #include <system_error>
 
 #include "core/status.h"
 #include "files/file_helpers.h"
-#include "library/run/creation_run.h"
 #include "library/codec/entry_decoder.h"
 #include "library/codec/icon_encoder.h"
+#include "library/run/creation_run.h"
 #include "packer/kzp.h"
 #include "picture/ilbm_reader.h"
 #include "picture/pcx_reader.h"
@@ -183,12 +184,20 @@ CreationPipeline::CreationPipeline(const ProjectSettings& settings, WorkingState
   waiting_turn_.assign(places, -1);
   // The helpers wake one another through the list, which is complete once they get the lock.
   std::lock_guard lock(mutex_);
+  helpers_.reserve(static_cast<std::size_t>(helpers));
   for (int i = 0; i < helpers; ++i) {
-    auto helper = std::make_unique<Helper>(settings, first, keep_unsmoothed);
+    // Fewer helpers, or none, where the threads or their buffers cannot be had (a 32-bit
+    // process on a machine of many processors): the run then converts on its own.
+    std::unique_ptr<Helper> helper;
+    try {
+      helper = std::make_unique<Helper>(settings, first, keep_unsmoothed);
+    } catch (const std::bad_alloc&) {
+      break;
+    }
     try {
       helper->thread = std::thread([this, h = helper.get()] { Work(*h); });
     } catch (const std::system_error&) {
-      break;  // fewer helpers, or none: the run then converts on its own
+      break;
     }
     helpers_.push_back(std::move(helper));
   }

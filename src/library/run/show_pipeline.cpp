@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <new>
 #include <system_error>
 #include <utility>
 
@@ -38,8 +39,17 @@ ShowPipeline::ShowPipeline(const ProjectSettings& settings, const WorkingState& 
       released_(first - 1) {
   helpers = std::max(helpers, 1);
   const int slots = std::min(helpers + kSpareSlots, last - first + 1);
+  slots_.reserve(static_cast<std::size_t>(std::max(slots, 1)));
   for (int i = 0; i < std::max(slots, 1); ++i) {
-    slots_.push_back(std::make_unique<PreparedShow>(settings, state));
+    try {
+      slots_.push_back(std::make_unique<PreparedShow>(settings, state));
+    } catch (const std::bad_alloc&) {
+      // Where the buffers cannot be had (a 32-bit process on a machine of many processors),
+      // fewer helpers share the slots there are; without any, the export goes on by itself.
+      if (slots_.empty()) return;
+      helpers = std::min(helpers, static_cast<int>(slots_.size()));
+      break;
+    }
   }
   ready_.assign(slots_.size(), -1);
   for (int i = 0; i < helpers; ++i) {
