@@ -85,8 +85,8 @@ struct CreationPipeline::Helper {
   Buffer file{kPcxMaxSize + kReadSpare, Buffer::Unfilled{}};
   Buffer index{kIndexBufferSize};
   std::array<std::unique_ptr<PreparedIcon>, kSlotsPerHelper> slots;
-  // Guarded by mutex_: the icon whose turn it waits for, else -1 (a free slot), while it
-  // waits.
+  // Guarded by mutex_: whether the helper waits, and for the turn of which icon (-1: for a
+  // free slot).
   bool waiting = false;
   int turn = -1;
   std::condition_variable wake;
@@ -334,8 +334,9 @@ void CreationPipeline::Work(Helper& helper) {
   }
 }
 
-// Hands on the picture and colours of each icon after the last composed one that waits only
-// for its turn. Called with mutex_ held.
+// Ends, in order, the turns of the icons after the last composed one that wait only for
+// them: the picture and colours of each one that made a picture become the working ones.
+// Called with mutex_ held.
 void CreationPipeline::HandOn() {
   for (int icon = composed_ + 1; icon <= last_; ++icon) {
     const std::size_t place = Place(icon);
