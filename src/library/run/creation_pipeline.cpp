@@ -295,10 +295,11 @@ void CreationPipeline::Work(Helper& helper) {
     }
     PreparedIcon& job = *taken;
     Guess(icon, job, helper);
-    if (StandsAlone(job) || LeavesPicture(job)) {
+    const bool alone = StandsAlone(job);
+    if (alone || LeavesPicture(job)) {
       // Ready but for its turn, which need not be waited for: whoever ends the icon before
       // it hands this one on, and this helper goes on to its next icon.
-      if (StandsAlone(job)) {
+      if (alone) {
         ComposeAlone(job, helper);
         Pack(job);
       }
