@@ -16,9 +16,9 @@ constexpr const char* kReplaceSuffix = ".zgl-new";
 
 // Writes `data` to an open stream and closes it; true only if every byte got there.
 bool WriteAndClose(std::FILE* file, std::span<const std::uint8_t> data, bool to_disk) {
-  bool ok = data.empty() || std::fwrite(data.data(), 1, data.size(), file) == data.size();
+  bool ok = files::WriteBytes(file, data.data(), data.size());
   if (ok && to_disk) ok = files::FlushToDisk(file);
-  return (std::fclose(file) == 0) && ok;
+  return files::CloseFile(file) && ok;
 }
 
 }  // namespace
@@ -27,7 +27,7 @@ std::int64_t FileLength(const char* name) {
   std::FILE* file = files::OpenFile(name, "rb");
   if (file == nullptr) return 0;
   const std::int64_t length = files::SeekToEnd(file).value_or(0);
-  std::fclose(file);
+  files::CloseFile(file);
   return length;
 }
 
@@ -38,10 +38,10 @@ std::optional<std::size_t> ReadWholeFile(const char* name, std::span<std::uint8_
   std::size_t count = 0;
   if (!buffer.empty()) {
     const std::size_t room = std::min(limit, buffer.size() - 1);
-    count = room == 0 ? 0 : std::fread(buffer.data(), 1, room, file);
+    count = files::ReadBytes(file, buffer.data(), room);
     buffer[count] = 0;
   }
-  std::fclose(file);
+  files::CloseFile(file);
   return count;
 }
 
@@ -58,10 +58,10 @@ bool WriteZeroFile(const char* name, std::size_t length) {
   bool ok = true;
   while (ok && length > 0) {
     const std::size_t n = std::min(length, kZeros.size());
-    ok = std::fwrite(kZeros.data(), 1, n, file) == n;
+    ok = files::WriteBytes(file, kZeros.data(), n);
     length -= n;
   }
-  return (std::fclose(file) == 0) && ok;
+  return files::CloseFile(file) && ok;
 }
 
 std::string TemporaryNameOf(const char* name) {
@@ -93,11 +93,15 @@ bool ReplaceWholeFile(const char* name, std::span<const std::uint8_t> data,
   if (temporary.empty()) return false;
   std::FILE* file = files::OpenFile(temporary.c_str(), "wb");
   if (file == nullptr) return false;
-  if (!WriteAndClose(file, data, durability == Durability::kFlushToDisk) ||
+  const bool to_disk = durability == Durability::kFlushToDisk;
+  if (!WriteAndClose(file, data, to_disk) ||
       !files::ReplaceFileAtomically(temporary.c_str(), name)) {
     files::RemoveFile(temporary.c_str());
     return false;
   }
+  // The move itself reaches the disk too before the caller goes on to rely on it. Should
+  // only that fail, `name` holds the new content all the same, so it counts as replaced.
+  if (to_disk) files::FlushFolderOf(name);
   return true;
 }
 

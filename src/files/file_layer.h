@@ -4,11 +4,13 @@
 // a rename never replaces an existing file, and the archive attribute is emulated.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace zemlo::files {
 
@@ -31,9 +33,19 @@ std::optional<std::int64_t> Tell(std::FILE* file);
 // Moves to the end of the stream and gives its length, or nullopt when it cannot.
 std::optional<std::int64_t> SeekToEnd(std::FILE* file);
 
+// Reading and writing open streams (std::fread and std::fwrite through the layer's seam):
+// the count of bytes read; true when every byte was written.
+std::size_t ReadBytes(std::FILE* file, void* data, std::size_t length);
+bool WriteBytes(std::FILE* file, const void* data, std::size_t length);
+// std::fclose through the seam; false when buffered bytes could not be written.
+bool CloseFile(std::FILE* file);
+
 // Pushes what was written to `file` through to the disk, so that a following
 // ReplaceFileAtomically never exposes a half-written file after a crash.
 bool FlushToDisk(std::FILE* file);
+// Pushes the named files' bytes, and their folders' entries, through to the disk: many files
+// written without a flush each become durable at once before something relies on them.
+bool FlushFilesToDisk(const std::vector<std::string>& names);
 
 // A file or directory of that name exists.
 bool Exists(const char* name);
@@ -49,7 +61,9 @@ bool RenameFile(const char* from, const char* to);
 bool ReplaceFileAtomically(const char* from, const char* to);
 bool RemoveFile(const char* name);
 // Makes the renames and deletions done so far in the folder that holds `name` survive a
-// power loss (where the platform does not already do so when they happen).
+// power loss. Where a later step relies on a rename or a removal (a new file in place, a
+// temporary gone), this comes between them: without it a file system that does not keep
+// its folders' changes in order may keep the later step and lose the earlier one.
 bool FlushFolderOf(const char* name);
 bool MakeDirectory(const char* name);
 bool ChangeDirectory(const char* name);

@@ -3,6 +3,7 @@
 // replace, and the archive attribute lives in an extended attribute of the file.
 #include "files/file_layer.h"
 
+#include "files/file_seam.h"
 #include "files/folder_listings.h"
 
 #include <dirent.h>
@@ -13,6 +14,7 @@
 #include <sys/xattr.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -102,6 +104,7 @@ std::string Resolve(const char* name) {
 std::FILE* OpenFile(const char* name, const char* mode) {
   const std::string path = Resolve(name);
   if (path.empty() || mode == nullptr) return nullptr;
+  if (!seam::Allow(FileOp::kOpen, path)) return nullptr;
   const bool update = std::strchr(mode, '+') != nullptr;
   int flags = O_CLOEXEC | O_NONBLOCK;
   switch (mode[0]) {
@@ -135,7 +138,11 @@ std::FILE* OpenFile(const char* name, const char* mode) {
     return nullptr;
   }
   std::FILE* file = ::fdopen(fd, mode);
-  if (file == nullptr) ::close(fd);
+  if (file == nullptr) {
+    ::close(fd);
+    return nullptr;
+  }
+  seam::Done(FileOp::kOpen, path, mode, file);
   return file;
 }
 
@@ -159,8 +166,10 @@ std::optional<std::int64_t> SeekToEnd(std::FILE* file) {
 }
 
 bool FlushToDisk(std::FILE* file) {
-  if (file == nullptr || std::fflush(file) != 0) return false;
-  return ::fsync(::fileno(file)) == 0;
+  if (file == nullptr || !seam::Allow(FileOp::kFlush, {}, file)) return false;
+  if (std::fflush(file) != 0 || ::fsync(::fileno(file)) != 0) return false;
+  seam::Done(FileOp::kFlush, {}, {}, file);
+  return true;
 }
 
 bool Exists(const char* name) {
@@ -183,16 +192,20 @@ bool ArchiveAttributeSet(const char* name) {
 bool SetAttributesNormal(const char* name) {
   const std::string path = Resolve(name);
   FileStamp now;
-  if (path.empty() || !StampOf(path, now)) return false;
+  if (path.empty() || !StampOf(path, now) || !seam::Allow(FileOp::kSetNormal, path)) {
+    return false;
+  }
   const std::string text = StampText(now);
-  return ::setxattr(path.c_str(), kArchiveAttribute, text.data(), text.size(), 0) == 0;
+  if (::setxattr(path.c_str(), kArchiveAttribute, text.data(), text.size(), 0) != 0) return false;
+  seam::Done(FileOp::kSetNormal, path);
+  return true;
 }
 
 bool RenameFile(const char* from, const char* to) {
   const std::string source = Resolve(from);
   const std::string target = Resolve(to);
-  if (source.empty() || target.empty()) return false;
-  return ChangeEntries({&source, &target}, [&] {
+  if (source.empty() || target.empty() || !seam::Allow(FileOp::kRename, source)) return false;
+  const bool renamed = ChangeEntries({&source, &target}, [&] {
 #if defined(__linux__) && defined(RENAME_NOREPLACE)
     if (::renameat2(AT_FDCWD, source.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) == 0) {
       return true;
@@ -210,29 +223,37 @@ bool RenameFile(const char* from, const char* to) {
     if (PathExists(target)) return false;
     return std::rename(source.c_str(), target.c_str()) == 0;
   });
+  if (renamed) seam::Done(FileOp::kRename, source, target);
+  return renamed;
 }
 
 bool ReplaceFileAtomically(const char* from, const char* to) {
   const std::string source = Resolve(from);
   const std::string target = Resolve(to);
-  if (source.empty() || target.empty()) return false;
-  return ChangeEntries({&source, &target},
-                       [&] { return std::rename(source.c_str(), target.c_str()) == 0; });
+  if (source.empty() || target.empty() || !seam::Allow(FileOp::kReplace, source)) return false;
+  const bool moved = ChangeEntries(
+      {&source, &target}, [&] { return std::rename(source.c_str(), target.c_str()) == 0; });
+  if (moved) seam::Done(FileOp::kReplace, source, target);
+  return moved;
 }
 
 bool RemoveFile(const char* name) {
   const std::string path = Resolve(name);
   // Most removals find nothing (an entry file a run never wrote): no change to record.
-  if (path.empty() || !PathExists(path)) return false;
-  return ChangeEntries({&path}, [&] { return ::unlink(path.c_str()) == 0; });
+  if (path.empty() || !PathExists(path) || !seam::Allow(FileOp::kRemove, path)) return false;
+  const bool removed = ChangeEntries({&path}, [&] { return ::unlink(path.c_str()) == 0; });
+  if (removed) seam::Done(FileOp::kRemove, path);
+  return removed;
 }
 
-bool FlushFolderOf(const char* name) {
-  const std::string path = Resolve(name);
-  if (path.empty()) return false;
+namespace {
+
+std::string FolderOfPath(const std::string& path) {
   const auto cut = path.find_last_of('/');
-  const std::string folder =
-      cut == std::string::npos ? std::string(".") : path.substr(0, cut == 0 ? 1 : cut);
+  return cut == std::string::npos ? std::string(".") : path.substr(0, cut == 0 ? 1 : cut);
+}
+
+bool FlushFolder(const std::string& folder) {
   const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (fd < 0) return false;
   const bool flushed = ::fsync(fd) == 0;
@@ -240,10 +261,55 @@ bool FlushFolderOf(const char* name) {
   return flushed;
 }
 
+// fsync works on a descriptor opened for reading too; the file is opened without following
+// a link, so only what the library itself wrote is flushed.
+bool FlushNamedFile(const std::string& path) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return false;
+  const bool flushed = ::fsync(fd) == 0;
+  ::close(fd);
+  return flushed;
+}
+
+}  // namespace
+
+bool FlushFolderOf(const char* name) {
+  const std::string path = Resolve(name);
+  if (path.empty() || !seam::Allow(FileOp::kFolderFlush, path)) return false;
+  if (!FlushFolder(FolderOfPath(path))) return false;
+  seam::Done(FileOp::kFolderFlush, path);
+  return true;
+}
+
+bool FlushFilesToDisk(const std::vector<std::string>& names) {
+  std::vector<std::string> folders;
+  bool flushed = true;
+  for (const std::string& name : names) {
+    const std::string path = Resolve(name.c_str());
+    if (path.empty() || !seam::Allow(FileOp::kFlushFile, path) || !FlushNamedFile(path)) {
+      flushed = false;
+      continue;
+    }
+    seam::Done(FileOp::kFlushFile, path);
+    const std::string folder = FolderOfPath(path);
+    if (std::find(folders.begin(), folders.end(), folder) == folders.end()) {
+      folders.push_back(folder);
+      if (!seam::Allow(FileOp::kFolderFlush, path) || !FlushFolder(folder)) {
+        flushed = false;
+        continue;
+      }
+      seam::Done(FileOp::kFolderFlush, path);
+    }
+  }
+  return flushed;
+}
+
 bool MakeDirectory(const char* name) {
   const std::string path = Resolve(name);
-  if (path.empty()) return false;
-  return ChangeEntries({&path}, [&] { return ::mkdir(path.c_str(), 0777) == 0; });
+  if (path.empty() || !seam::Allow(FileOp::kMakeFolder, path)) return false;
+  const bool made = ChangeEntries({&path}, [&] { return ::mkdir(path.c_str(), 0777) == 0; });
+  if (made) seam::Done(FileOp::kMakeFolder, path);
+  return made;
 }
 
 bool ChangeDirectory(const char* name) {

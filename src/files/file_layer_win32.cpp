@@ -1,5 +1,6 @@
 // The platform's own file calls; names are used exactly as the project file gives them.
 #include "files/file_layer.h"
+#include "files/file_seam.h"
 
 #include <windows.h>
 
@@ -10,6 +11,7 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <vector>
 
 namespace zemlo::files {
 
@@ -40,6 +42,7 @@ std::FILE* OpenFile(const char* name, const char* mode) {
     default:
       return nullptr;
   }
+  if (!seam::Allow(FileOp::kOpen, name)) return nullptr;
   // Opened by hand rather than with fopen so that the kind of file is known before a byte
   // moves: a device ("CON", "NUL", "COM1", even with an extension), a pipe or a folder would
   // be read or written as if it held a library file, and a console or pipe read can wait
@@ -59,7 +62,11 @@ std::FILE* OpenFile(const char* name, const char* mode) {
     return nullptr;
   }
   std::FILE* file = _fdopen(fd, mode);
-  if (file == nullptr) _close(fd);  // closes the handle too
+  if (file == nullptr) {
+    _close(fd);  // closes the handle too
+    return nullptr;
+  }
+  seam::Done(FileOp::kOpen, name, mode, file);
   return file;
 }
 
@@ -80,9 +87,42 @@ std::optional<std::int64_t> SeekToEnd(std::FILE* file) {
   return Tell(file);
 }
 
+// _commit is FlushFileBuffers on the stream's handle.
 bool FlushToDisk(std::FILE* file) {
-  if (file == nullptr || std::fflush(file) != 0) return false;
-  return _commit(_fileno(file)) == 0;
+  if (file == nullptr || !seam::Allow(FileOp::kFlush, {}, file)) return false;
+  if (std::fflush(file) != 0 || _commit(_fileno(file)) != 0) return false;
+  seam::Done(FileOp::kFlush, {}, {}, file);
+  return true;
+}
+
+bool FlushFilesToDisk(const std::vector<std::string>& names) {
+  bool flushed = true;
+  for (const std::string& name : names) {
+    if (name.empty() || !seam::Allow(FileOp::kFlushFile, name)) {
+      flushed = false;
+      continue;
+    }
+    // FlushFileBuffers needs a handle that may write; the file is not changed. A link (a
+    // reparse point) is not followed: only what the library wrote is flushed.
+    const HANDLE file =
+        CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE,
+                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+      flushed = false;
+      continue;
+    }
+    const bool done = FlushFileBuffers(file) != 0;
+    CloseHandle(file);
+    if (!done) {
+      flushed = false;
+      continue;
+    }
+    seam::Done(FileOp::kFlushFile, name);
+    // The folder's entries: see FlushFolderOf.
+    seam::Done(FileOp::kFolderFlush, name);
+  }
+  return flushed;
 }
 
 bool Exists(const char* name) {
@@ -100,33 +140,57 @@ bool ArchiveAttributeSet(const char* name) {
 }
 
 bool SetAttributesNormal(const char* name) {
-  if (name == nullptr || name[0] == '\0') return false;
-  return SetFileAttributesA(name, FILE_ATTRIBUTE_NORMAL) != 0;
+  if (name == nullptr || name[0] == '\0' || !seam::Allow(FileOp::kSetNormal, name)) return false;
+  if (SetFileAttributesA(name, FILE_ATTRIBUTE_NORMAL) == 0) return false;
+  seam::Done(FileOp::kSetNormal, name);
+  return true;
 }
 
 bool RenameFile(const char* from, const char* to) {
   if (from == nullptr || to == nullptr || from[0] == '\0' || to[0] == '\0') return false;
+  if (!seam::Allow(FileOp::kRename, from)) return false;
   // MoveFileA fails when the target exists.
-  return MoveFileA(from, to) != 0;
+  if (MoveFileA(from, to) == 0) return false;
+  seam::Done(FileOp::kRename, from, to);
+  return true;
 }
 
 bool ReplaceFileAtomically(const char* from, const char* to) {
   if (from == nullptr || to == nullptr || from[0] == '\0' || to[0] == '\0') return false;
-  return MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+  if (!seam::Allow(FileOp::kReplace, from)) return false;
+  if (MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) == 0) {
+    return false;
+  }
+  seam::Done(FileOp::kReplace, from, to);
+  return true;
 }
 
 bool RemoveFile(const char* name) {
   if (name == nullptr || name[0] == '\0') return false;
-  return DeleteFileA(name) != 0;
+  // Most removals find nothing (an entry file a run never wrote): no change to show.
+  if (GetFileAttributesA(name) == INVALID_FILE_ATTRIBUTES) return false;
+  if (!seam::Allow(FileOp::kRemove, name)) return false;
+  if (DeleteFileA(name) == 0) return false;
+  seam::Done(FileOp::kRemove, name);
+  return true;
 }
 
-// Renames and deletions reach the disk in their order through the file system's journal, and
-// the moves that must survive a power loss are written through (ReplaceFileAtomically).
-bool FlushFolderOf(const char* name) { return name != nullptr && name[0] != '\0'; }
+// Windows has no call that flushes a folder's entries. NTFS logs the changes to its folders
+// in the order they are made, and a FlushFileBuffers or a write-through move
+// (ReplaceFileAtomically) commits that log up to itself, so a change to a folder is not lost
+// while a later flushed one is kept. FAT media keep no log: there a power cut may lose any
+// change not yet written back, whatever a program does.
+bool FlushFolderOf(const char* name) {
+  if (name == nullptr || name[0] == '\0' || !seam::Allow(FileOp::kFolderFlush, name)) return false;
+  seam::Done(FileOp::kFolderFlush, name);
+  return true;
+}
 
 bool MakeDirectory(const char* name) {
-  if (name == nullptr || name[0] == '\0') return false;
-  return CreateDirectoryA(name, nullptr) != 0;
+  if (name == nullptr || name[0] == '\0' || !seam::Allow(FileOp::kMakeFolder, name)) return false;
+  if (CreateDirectoryA(name, nullptr) == 0) return false;
+  seam::Done(FileOp::kMakeFolder, name);
+  return true;
 }
 
 bool ChangeDirectory(const char* name) {

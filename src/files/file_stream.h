@@ -4,11 +4,13 @@
 #include <cstdio>
 #include <memory>
 
+#include "files/file_layer.h"
+
 namespace zemlo {
 
 struct FileCloser {
   void operator()(std::FILE* f) const {
-    if (f != nullptr) std::fclose(f);
+    if (f != nullptr) files::CloseFile(f);
   }
 };
 using FileStream = std::unique_ptr<std::FILE, FileCloser>;

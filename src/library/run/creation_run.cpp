@@ -47,7 +47,10 @@ struct CoordinatesSnapshot {
 // committed once the block is closed and the coordinates file holds its crop boxes, rolled
 // back when the store fails. Archive attributes of the sources converted into the block are
 // cleared only on commit, so a cleared attribute always means "entry and crop box stored"; a
-// run that fails or is killed before that converts them again.
+// run that fails or is killed before that converts them again. What the commit relies on is
+// on the disk before it: the block file and the offsets file (the store flushes them), the
+// coordinates file, and the single entry files, which are written without a flush each and
+// flushed together here, so a power cut cannot leave a cleared attribute over a lost entry.
 class BlockTransaction {
  public:
   explicit BlockTransaction(StoreContext& store)
@@ -69,7 +72,11 @@ class BlockTransaction {
     return true;
   }
 
-  void Converted(const std::string& source) { pending_sources_.push_back(source); }
+  // `entry_file` is the single entry file the icon was written to, "" when none.
+  void Converted(const std::string& source, const std::string& entry_file) {
+    pending_sources_.push_back(source);
+    if (!entry_file.empty()) pending_entry_files_.push_back(entry_file);
+  }
 
   // The icon is stored: a lost icon that it did not convert again stays lost.
   void Stored(int icon, bool rebuilt) {
@@ -109,6 +116,7 @@ class BlockTransaction {
     if (in_hand_) snapshot_.Restore(coordinates_);
     store_.rewrite = RewriteState{};
     pending_sources_.clear();
+    pending_entry_files_.clear();
   }
 
   bool WriteCoordinates() {
@@ -122,10 +130,18 @@ class BlockTransaction {
   }
 
   void Settle(bool written) {
+    if (written && !pending_entry_files_.empty() &&
+        !files::FlushFilesToDisk(pending_entry_files_)) {
+      // Their sources stay marked as changed: the next run writes them again.
+      ShowWarning(store_.state.port, Owner::kMain, kEntriesNotFlushedFormat,
+                  pending_entry_files_.front());
+      written = false;
+    }
     if (written) {
       for (const auto& name : pending_sources_) files::SetAttributesNormal(name.c_str());
     }
     pending_sources_.clear();
+    pending_entry_files_.clear();
   }
 
   // Icons whose entries their block file no longer held (the store dropped their records):
@@ -145,31 +161,41 @@ class BlockTransaction {
   CoordinatesSnapshot snapshot_;
   bool in_hand_ = false;  // the block layout's block is open: its coordinates are in snapshot_
   std::vector<std::string> pending_sources_;
+  std::vector<std::string> pending_entry_files_;
   std::vector<int> lost_icons_;
   bool coordinates_warned_ = false;
 };
 
-// A converted entry into the single entry file and the block; false when the store failed.
-bool StoreConverted(int icon, std::span<const std::uint8_t> data, StoreContext& store) {
+// What became of a converted icon.
+enum class StoreOutcome {
+  kAll,              // its entry is where the layout puts it
+  kNoEntryFile,      // in the block, but its single entry file could not be written
+  kStoreFailed,      // the block store failed: the run stops
+};
+
+// A converted entry into the single entry file and the block.
+StoreOutcome StoreConverted(int icon, std::span<const std::uint8_t> data, StoreContext& store) {
   ProjectSettings& settings = store.settings;
   const bool single_named = StampIconNumber(icon, settings.FSEP);
+  bool entry_file_written = true;
   if (SingleFilesOn(settings)) {
     // Replaced, not truncated and rewritten: a run killed here leaves the old entry or the
-    // new one, never a short file.
-    if (!single_named ||
-        !ReplaceWholeFile(settings.FSEP.data(), data, Durability::kNoFlush)) {
+    // new one, never a short file. Flushed with the others when the block commits.
+    entry_file_written = single_named && ReplaceWholeFile(settings.FSEP.data(), data,
+                                                          Durability::kNoFlush);
+    if (!entry_file_written) {
       ShowWarning(store.state.port, Owner::kMain, kWriteErrorFormat, settings.FSEP.data());
     }
   } else if (single_named) {
     files::RemoveFile(settings.FSEP.data());
     RemoveLeftoverTemporary(settings.FSEP.data());
   }
-  return StoreEntry(icon, data, store);
+  if (!StoreEntry(icon, data, store)) return StoreOutcome::kStoreFailed;
+  return entry_file_written ? StoreOutcome::kAll : StoreOutcome::kNoEntryFile;
 }
 
-// Converts the selected source of `icon` on the run's own thread and stores it; false when
-// the store failed.
-bool Convert(int icon, const SelectedSource& source, StoreContext& store) {
+// Converts the selected source of `icon` on the run's own thread and stores it.
+StoreOutcome Convert(int icon, const SelectedSource& source, StoreContext& store) {
   ProjectSettings& settings = store.settings;
   WorkingState& state = store.state;
   StatusPort& port = state.port;
@@ -203,7 +229,7 @@ bool Convert(int icon, const SelectedSource& source, StoreContext& store) {
 
 // Stores an icon a helper converted: the shared state, titles and messages as Convert
 // leaves and shows them.
-bool StorePrepared(int icon, const SelectedSource& source, const PreparedIcon& job,
+StoreOutcome StorePrepared(int icon, const SelectedSource& source, const PreparedIcon& job,
                    StoreContext& store) {
   WorkingState& state = store.state;
   StatusPort& port = state.port;
@@ -235,8 +261,8 @@ class IconSupply {
  public:
   virtual ~IconSupply() = default;
   virtual SelectedSource Select(int icon) = 0;
-  // Converts and stores; false when the store failed.
-  virtual bool Convert(int icon, const SelectedSource& source) = 0;
+  // Converts and stores.
+  virtual StoreOutcome Convert(int icon, const SelectedSource& source) = 0;
   // The run is done with the icon.
   virtual void Finished(int) {}
 };
@@ -248,7 +274,7 @@ class OwnThreadSupply final : public IconSupply {
   SelectedSource Select(int icon) override {
     return SelectSource(icon, store_.settings, store_.state, !store_.convert_all);
   }
-  bool Convert(int icon, const SelectedSource& source) override {
+  StoreOutcome Convert(int icon, const SelectedSource& source) override {
     return zemlo::Convert(icon, source, store_);
   }
 
@@ -385,7 +411,7 @@ class PreparedSupply final : public IconSupply {
     return source;
   }
 
-  bool Convert(int icon, const SelectedSource& source) override {
+  StoreOutcome Convert(int icon, const SelectedSource& source) override {
     if (job_ != nullptr && guessed_right_) return StorePrepared(icon, source, *job_, store_);
     return own_.Convert(icon, source);
   }
@@ -440,10 +466,15 @@ bool ProcessIcon(int icon, IconSupply& supply, StoreContext& store, BlockTransac
   const SelectedSource source = supply.Select(icon);
   bool stored = true;
   switch (source.outcome) {
-    case SourceOutcome::kConverted:
-      stored = supply.Convert(icon, source);
-      if (stored) block.Converted(source.name);
+    case SourceOutcome::kConverted: {
+      const StoreOutcome result = supply.Convert(icon, source);
+      stored = result != StoreOutcome::kStoreFailed;
+      // A source whose single entry file is missing stays marked as changed.
+      if (result == StoreOutcome::kAll) {
+        block.Converted(source.name, SingleFilesOn(settings) ? settings.FSEP.data() : "");
+      }
       break;
+    }
     case SourceOutcome::kSkipped:
       SetStatusTitle(state, source.name, kSkippedStatus, 0);
       if (StampIconNumber(icon, settings.FSEP)) {

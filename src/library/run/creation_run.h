@@ -16,6 +16,11 @@ struct StoreContext;
 struct WorkingState;
 
 inline constexpr const char* kWriteErrorFormat = "File %s write error!";
+// Shown (with the first of them) when the single entry files of a block could not be flushed
+// to the disk before its sources were marked as converted.
+inline constexpr const char* kEntriesNotFlushedFormat =
+    "Single entry files such as %s could not be flushed to the disk. Their sources stay "
+    "marked as changed and are converted again by the next run.";
 inline constexpr const char* kNotFoundStatus = "not found (neither IFF, PCX nor WAV)";
 inline constexpr std::string_view kSkippedStatus = "skipped";
 inline constexpr std::string_view kSoundStatus = "Wave-File";

@@ -228,7 +228,7 @@ class Verifier {
               Cat("holds ", walk.length - walk.position, " bytes after its last entry (",
                   walk.length, " bytes, its records account for ", walk.position, ")"));
         }
-        std::fclose(file);
+        files::CloseFile(file);
       }
       if (outcome_.stopped) return;
     }
@@ -279,7 +279,7 @@ class Verifier {
       return std::nullopt;
     }
     if (!files::SeekTo(walk.file, offset) ||
-        std::fread(state_.file.data(), 1, size, walk.file) != size) {
+        files::ReadBytes(walk.file, state_.file.data(), size) != size) {
       Add(icon, walk.name, "entry could not be read");
       return std::nullopt;
     }

@@ -60,10 +60,10 @@ EntryLoad LoadFromBlock(int icon, ProjectSettings& settings, WorkingState& state
   if (offset >= 0 && length > 0 &&
       static_cast<std::size_t>(length) < state.file.size() &&
       files::SeekTo(file, offset)) {
-    delivered = std::fread(state.file.data(), 1, static_cast<std::size_t>(length), file) ==
+    delivered = files::ReadBytes(file, state.file.data(), static_cast<std::size_t>(length)) ==
                 static_cast<std::size_t>(length);
   }
-  std::fclose(file);
+  files::CloseFile(file);
   if (!delivered) {
     SetStatusTitle(state, settings.FBLK.data(), kEntryMissingStatus, icon);
     return not_shown;

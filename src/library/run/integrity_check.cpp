@@ -47,7 +47,7 @@ class BlockReader {
     length_ = file_ != nullptr ? files::SeekToEnd(file_).value_or(0) : 0;
   }
   void Close() {
-    if (file_ != nullptr) std::fclose(file_);
+    if (file_ != nullptr) files::CloseFile(file_);
     file_ = nullptr;
   }
   bool open() const { return file_ != nullptr; }
@@ -62,7 +62,7 @@ class BlockReader {
     const std::size_t into = std::min(static_cast<std::size_t>(held), buffer.size());
     std::size_t arrived = 0;
     if (into > 0 && files::SeekTo(file_, position_)) {
-      arrived = std::fread(buffer.data(), 1, into, file_);
+      arrived = files::ReadBytes(file_, buffer.data(), into);
     }
     Pass(length);
     return arrived < into ? arrived : static_cast<std::size_t>(held);

@@ -93,8 +93,9 @@ void RestoreBlock(StoreContext& c) {
   const bool put_back = r.temp_was_block
                             ? files::RenameFile(kTempBlockName, r.block_name.data())
                             : files::RemoveFile(kTempBlockName);
-  // A BLTEMP that stays keeps its record, by which the next command puts it back.
-  if (put_back) RemoveTempBlockRecord();
+  // A BLTEMP that stays keeps its record, by which the next command puts it back. The
+  // record goes only once the block is back on the disk.
+  if (put_back && files::FlushFolderOf(r.block_name.data())) RemoveTempBlockRecord();
   ReadOffsetsFile(c.settings, c.state);
   r.open_block = -1;
   r.stopped = true;
@@ -107,7 +108,7 @@ void SkipOld(RewriteState& r, std::int64_t length) {
 
 bool WriteNew(StoreContext& c, const std::uint8_t* data, std::size_t length) {
   if (length == 0) return true;
-  if (std::fwrite(data, 1, length, c.rewrite.block.get()) == length) return true;
+  if (files::WriteBytes(c.rewrite.block.get(), data, length)) return true;
   Warn(c, kBlockNotWritten, c.rewrite.block_name.data());
   RestoreBlock(c);
   return false;
@@ -154,7 +155,7 @@ bool CarryOver(int icon, StoreContext& c) {
   std::int64_t left = length;
   while (left > 0) {
     const std::size_t n = static_cast<std::size_t>(std::min<std::int64_t>(left, kCopyChunk));
-    if (std::fread(r.copy_buffer.data(), 1, n, r.temp.get()) != n) {
+    if (files::ReadBytes(r.temp.get(), r.copy_buffer.data(), n) != n) {
       Warn(c, kTempNotRead, kTempBlockName);
       RestoreBlock(c);
       return false;
@@ -275,17 +276,22 @@ bool RecordRewrite(int block, StoreContext& c) {
 }
 
 // BLTEMP takes the block's old content: the block file itself, or a new empty file for a
-// block that has none. On failure nothing is left of the attempt but the block file.
+// block that has none. On failure nothing is left of the attempt but the block file. The move
+// is on the disk before the new block file takes the name.
 bool MoveBlockAside(StoreContext& c) {
   RewriteState& r = c.rewrite;
   r.temp_was_block = files::RenameFile(r.block_name.data(), kTempBlockName);
-  if (r.temp_was_block) return true;
+  if (r.temp_was_block) {
+    files::FlushFolderOf(kTempBlockName);
+    return true;
+  }
   if (files::Exists(r.block_name.data())) {
     Warn(c, kBlockNotMoved, r.block_name.data());
   } else if (!WriteZeroFile(kTempBlockName, 0)) {
     Warn(c, kTempNotCreated, kTempBlockName);
     files::RemoveFile(kTempBlockName);
   } else {
+    files::FlushFolderOf(kTempBlockName);
     return true;
   }
   RemoveTempBlockRecord();
@@ -433,27 +439,33 @@ bool CloseBlock(int last_icon, StoreContext& c) {
   // Whatever the run did not hand over (from last_icon + 1 on) is carried unchanged.
   if (!AdvanceTo(RangeOf(r.open_block, c.settings.BLKB).last + 1, c)) return false;
   const bool flushed = files::FlushToDisk(r.block.get());
-  const bool closed = std::fclose(r.block.release()) == 0;
+  const bool closed = files::CloseFile(r.block.release());
   if (!flushed || !closed) {
     Warn(c, kBlockNotWritten, r.block_name.data());
     RestoreBlock(c);
     return false;
   }
   r.temp.reset();
+  // The new block file's name is on the disk before the offsets file that describes it.
+  if (!files::FlushFolderOf(r.block_name.data())) {
+    Warn(c, kBlockNotWritten, r.block_name.data());
+    RestoreBlock(c);
+    return false;
+  }
   // The new offsets go to disk before BLTEMP goes: until then BLTEMP and the old offsets
-  // file are the complete old state.
+  // file are the complete old state. (WriteOffsetsFile flushes the file and its folder.)
   if (!WriteOffsetsFile(c.settings, c.state)) {
     Warn(c, kOffsetsNotWritten, c.settings.FOFS.data());
     RestoreBlock(c);
     return false;
   }
-  files::FlushFolderOf(c.settings.FOFS.data());
   if (r.block_position == 0) files::RemoveFile(r.block_name.data());
   r.open_block = -1;
-  // BLTEMP before its record: a record without BLTEMP is known to be stale. A BLTEMP that
-  // stays may yet be put back by the next command, so this block's sources must not count
-  // as converted: the run stops as after any failure.
-  if (!files::RemoveFile(kTempBlockName)) {
+  // BLTEMP before its record: a record without BLTEMP is known to be stale. Its removal is
+  // on the disk before anything else happens, or the old content could come back beside the
+  // next block's record. A BLTEMP that stays may yet be put back by the next command, so
+  // this block's sources must not count as converted: the run stops as after any failure.
+  if (!files::RemoveFile(kTempBlockName) || !files::FlushFolderOf(kTempBlockName)) {
     Warn(c, kTempNotRemoved, kTempBlockName);
     r.stopped = true;
     return false;

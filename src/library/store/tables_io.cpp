@@ -21,8 +21,8 @@ bool ReadTable(const char* name, std::span<std::uint8_t> table, std::size_t limi
   std::FILE* file = files::OpenFile(name, "rb");
   if (file == nullptr) return false;
   std::size_t read = 0;
-  if (limit > 0) read = std::fread(table.data(), 1, std::min(limit, table.size()), file);
-  std::fclose(file);
+  if (limit > 0) read = files::ReadBytes(file, table.data(), std::min(limit, table.size()));
+  files::CloseFile(file);
   std::fill(table.begin() + static_cast<std::ptrdiff_t>(read), table.end(), std::uint8_t{0});
   return true;
 }
