@@ -166,6 +166,16 @@ class BlockTransaction {
   bool coordinates_warned_ = false;
 };
 
+// The icon's single entry file (FSEP stamped) goes: the icon has none in this library, or
+// not in this layout. A file that stays is named, as it would be taken for the icon's entry.
+void RemoveEntryFile(StoreContext& store) {
+  const char* name = store.settings.FSEP.data();
+  if (!files::RemoveFile(name) && files::Exists(name)) {
+    ShowWarning(store.state.port, Owner::kMain, kEntryFileNotRemovedFormat, name);
+  }
+  RemoveLeftoverTemporary(name);
+}
+
 // What became of a converted icon.
 enum class StoreOutcome {
   kAll,              // its entry is where the layout puts it
@@ -187,8 +197,7 @@ StoreOutcome StoreConverted(int icon, std::span<const std::uint8_t> data, StoreC
       ShowWarning(store.state.port, Owner::kMain, kWriteErrorFormat, settings.FSEP.data());
     }
   } else if (single_named) {
-    files::RemoveFile(settings.FSEP.data());
-    RemoveLeftoverTemporary(settings.FSEP.data());
+    RemoveEntryFile(store);
   }
   if (!StoreEntry(icon, data, store)) return StoreOutcome::kStoreFailed;
   return entry_file_written ? StoreOutcome::kAll : StoreOutcome::kNoEntryFile;
@@ -478,18 +487,18 @@ bool ProcessIcon(int icon, IconSupply& supply, StoreContext& store, BlockTransac
     case SourceOutcome::kSkipped:
       SetStatusTitle(state, source.name, kSkippedStatus, 0);
       if (StampIconNumber(icon, settings.FSEP)) {
-        if (!SingleFilesOn(settings)) files::RemoveFile(settings.FSEP.data());
-        RemoveLeftoverTemporary(settings.FSEP.data());
+        if (SingleFilesOn(settings)) {
+          RemoveLeftoverTemporary(settings.FSEP.data());
+        } else {
+          RemoveEntryFile(store);
+        }
       }
       stored = KeepEntry(icon, store);
       break;
     case SourceOutcome::kNotFound:
       StampIconNumber(icon, settings.FPCX);
       SetStatusTitle(state, settings.FPCX.data(), kNotFoundStatus, 0);
-      if (StampIconNumber(icon, settings.FSEP)) {
-        files::RemoveFile(settings.FSEP.data());
-        RemoveLeftoverTemporary(settings.FSEP.data());
-      }
+      if (StampIconNumber(icon, settings.FSEP)) RemoveEntryFile(store);
       stored = DropEntry(icon, store);
       break;
   }

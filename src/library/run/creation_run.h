@@ -16,6 +16,9 @@ struct StoreContext;
 struct WorkingState;
 
 inline constexpr const char* kWriteErrorFormat = "File %s write error!";
+// Shown when a single entry file that no longer belongs to the library could not be removed.
+inline constexpr const char* kEntryFileNotRemovedFormat =
+    "Single entry file %s could not be removed, but the library no longer holds that entry.";
 // Shown (with the first of them) when the single entry files of a block could not be flushed
 // to the disk before its sources were marked as converted.
 inline constexpr const char* kEntriesNotFlushedFormat =

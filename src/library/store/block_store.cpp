@@ -282,7 +282,9 @@ bool MoveBlockAside(StoreContext& c) {
   RewriteState& r = c.rewrite;
   r.temp_was_block = files::RenameFile(r.block_name.data(), kTempBlockName);
   if (r.temp_was_block) {
+    // Both folders: the block's may be another than BLTEMP's.
     files::FlushFolderOf(kTempBlockName);
+    files::FlushFolderOf(r.block_name.data());
     return true;
   }
   if (files::Exists(r.block_name.data())) {

@@ -2,6 +2,9 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <vector>
+
+#include "files/file_stream.h"
 
 #include "files/file_layer.h"
 #include "files/file_helpers.h"
@@ -16,14 +19,19 @@ std::size_t RecordBytes(std::int32_t records, int capacity) {
 
 // The first `limit` bytes of `table` come from the file and every byte after them is zero:
 // records the file does not cover are no records of this library, whatever the table held
-// before (another project's, in a window that checked that one first).
+// before (another project's, in a window that checked that one first). A file that cannot be
+// read whole leaves the table as it was: a failed read is no short file.
 bool ReadTable(const char* name, std::span<std::uint8_t> table, std::size_t limit) {
-  std::FILE* file = files::OpenFile(name, "rb");
+  FileStream file(files::OpenFile(name, "rb"));
   if (file == nullptr) return false;
-  std::size_t read = 0;
-  if (limit > 0) read = files::ReadBytes(file, table.data(), std::min(limit, table.size()));
-  files::CloseFile(file);
-  std::fill(table.begin() + static_cast<std::ptrdiff_t>(read), table.end(), std::uint8_t{0});
+  const auto length = files::SeekToEnd(file.get());
+  if (!length || !files::SeekTo(file.get(), 0)) return false;
+  const std::size_t wanted =
+      std::min({limit, table.size(), static_cast<std::size_t>(std::max<std::int64_t>(*length, 0))});
+  std::vector<std::uint8_t> bytes(wanted);
+  if (files::ReadBytes(file.get(), bytes.data(), wanted) != wanted) return false;
+  std::copy(bytes.begin(), bytes.end(), table.begin());
+  std::fill(table.begin() + static_cast<std::ptrdiff_t>(wanted), table.end(), std::uint8_t{0});
   return true;
 }
 
