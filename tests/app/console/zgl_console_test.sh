@@ -109,6 +109,19 @@ expect_status 0 "save" bash -c "cd '$work' && '$zgl' save demo/demo.zgl 3001 one
 expect_status 1 "save of an icon without entry" "$zgl" save "$work/demo/demo.zgl" 3018 "$work/none.pcx"
 [ ! -e "$work/none.pcx" ] || fail "PCX written for an icon without entry"
 
+# A font is never written through a link, dangling or not, --force or not; the link is named.
+printf "the user's file" >"$work/victim"
+ln -s "$work/victim" "$work/linked.fnt"
+ln -s "$work/made.fnt" "$work/dangling.fnt"
+for font in linked.fnt dangling.fnt; do
+  expect_status 1 "font through $font" bash -c "cd '$work' && '$zgl' font --force '$demo/pcx/p3_0_0_0.pcx' $font"
+  grep -qx "ZCreate: Could not save $font: it is a link, and nothing is written through links." \
+    "$work/err" || fail "font through $font: $(head -c 300 "$work/err")"
+done
+[ "$(cat "$work/victim")" = "the user's file" ] && [ ! -e "$work/made.fnt" ] || fail "font written through a link"
+expect_status 0 "font" bash -c "cd '$work' && '$zgl' font '$demo/pcx/p3_0_0_0.pcx' new.fnt"
+[ -s "$work/new.fnt" ] || fail "font not written"
+
 # Show exports into the tree (a project whose PCX pattern points there).
 cp "$work/demo/demo.zgl" "$work/demo/show.zgl"
 printf '\nFPCX IFF\\0\\0\\0\\0.pcx \n' >>"$work/demo/show.zgl"
