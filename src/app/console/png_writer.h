@@ -34,5 +34,6 @@ inline constexpr const char* kOutputExistsText = "exists; --force replaces it";
 inline constexpr const char* kOutputLinkText =
     "is a link, and nothing is written through links";
 inline constexpr const char* kOutputNotMadeText = "cannot be created";
+inline constexpr const char* kOutputNoFileText = "is no file and is never replaced";
 
 }  // namespace zemlo::console

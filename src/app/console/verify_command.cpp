@@ -113,9 +113,10 @@ bool IsReportName(const std::string& name) {
 }
 
 // The first entry of `folder` that stands where the report would write and may not be
-// written: a link always, anything else unless `replace`. The page comes first, then the
-// pictures by name. Nothing when the folder does not exist yet.
-std::optional<std::pair<std::filesystem::path, bool>> FirstInTheWay(
+// written, with the reason: a link or anything but a regular file always, a file unless
+// `replace`. The page comes first, then the pictures by name. Nothing when the folder does
+// not exist yet.
+std::optional<std::pair<std::filesystem::path, const char*>> FirstInTheWay(
     const std::filesystem::path& folder, bool replace) {
   std::error_code error;
   std::vector<std::filesystem::path> names;
@@ -130,10 +131,9 @@ std::optional<std::pair<std::filesystem::path, bool>> FirstInTheWay(
   });
   for (const auto& path : names) {
     const auto status = std::filesystem::symlink_status(path, error);
-    const bool link = std::filesystem::is_symlink(status);
-    if (link || !replace || !std::filesystem::is_regular_file(status)) {
-      return std::make_pair(path, link);
-    }
+    if (std::filesystem::is_symlink(status)) return std::make_pair(path, kOutputLinkText);
+    if (!std::filesystem::is_regular_file(status)) return std::make_pair(path, kOutputNoFileText);
+    if (!replace) return std::make_pair(path, kOutputExistsText);
   }
   return std::nullopt;
 }
@@ -152,7 +152,7 @@ int RunReport(ConsoleRun& run, const char* project, const char* out_dir, bool fo
   // Checked before anything is written, so that a refusal changes nothing.
   if (const auto in_the_way = FirstInTheWay(folder, force)) {
     std::fprintf(stderr, "zgl: %s %s; nothing written\n", in_the_way->first.string().c_str(),
-                 in_the_way->second ? kOutputLinkText : kOutputExistsText);
+                 in_the_way->second);
     return kExitFindings;
   }
   std::filesystem::create_directories(folder, error);

@@ -157,6 +157,10 @@ grep -qx "zgl: $work/old/3000.png exists; --force replaces it; nothing written" 
 run 0 "report --force over an existing picture" "$zgl" report -f "$work/clean/demo.zgl" "$work/old"
 [ "$(head -c 4 "$work/old/3000.png" | od -An -c | tr -d ' ')" = '211PNG' ] \
   || fail "--force did not replace the picture"
+rm "$work/old/3001.png" && mkdir "$work/old/3001.png"
+run 1 "report --force over a folder" "$zgl" report -f "$work/clean/demo.zgl" "$work/old"
+grep -qx "zgl: $work/old/3001.png is no file and is never replaced; nothing written" "$work/err" \
+  || fail "folder in the way not named: $(head -c 300 "$work/err")"
 printf "the user's file" >"$work/victim"
 for force in "" --force; do
   rm -rf "$work/linked" "$work/elsewhere"
