@@ -36,7 +36,8 @@ std::string_view FileNameOf(std::string_view path);
 // "Save as PCX": encodes the working picture into state.pcx and writes it to `path`;
 // then tells the user "24 bit PCX <name> extracted." or "Could not save PCX <name>".
 // Returns whether the file was written. The file is made new; an existing one is replaced
-// only with `replace` (the window's dialog has asked), and never when it is a link.
+// only with `replace` (the window always replaces, the console with --force), and never
+// when it is a link.
 bool SavePictureAsPcx(WorkingState& state, const char* path, bool replace = true);
 
 // "Font", first half: clears the stop request, loads the PCX file at `pcx_path` into the
