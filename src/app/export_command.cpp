@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <optional>
+#include <set>
 #include <span>
 #include <string_view>
 
@@ -15,6 +16,7 @@
 #include "library/run/entry_loading.h"
 #include "library/run/show_pipeline.h"
 #include "library/store/stamping.h"
+#include "library/store/tables.h"
 #include "picture/pcx_writer.h"
 
 namespace zemlo {
@@ -51,11 +53,6 @@ bool MakeFolders(const std::string& folder) {
   return files::Exists(folder.c_str());
 }
 
-std::string FolderOf(const std::string& path) {
-  const std::size_t cut = path.find_last_of(kSeparators);
-  return cut == std::string::npos ? std::string() : path.substr(0, cut);
-}
-
 // As the user should read it: absolute, one kind of separator, the case found on disk.
 std::string Shown(const std::string& folder, const std::string& name) {
   std::filesystem::path path(files::Resolve(name.c_str()));
@@ -63,8 +60,93 @@ std::string Shown(const std::string& folder, const std::string& name) {
   return path.lexically_normal().make_preferred().string();
 }
 
+// A name the file layer gave below `base` (the case found on disk already).
+std::string ShownUnder(const std::string& base, const std::string& relative) {
+  return (std::filesystem::path(base) / relative).lexically_normal().make_preferred().string();
+}
+
 std::string Stamped(int icon, Name pattern) {
   return StampIconNumber(icon, pattern) ? std::string(pattern.data()) : std::string();
+}
+
+bool IsSeparator(char c) { return kSeparators.find(c) != std::string_view::npos; }
+
+// Where an export file goes, as the file layer takes it: a folder the user chose (the export
+// folder or the project's) and the name below it that the project gives, whose folders are
+// never followed when they are links. An absolute pattern (only without an export folder)
+// starts at its root.
+struct OutputName {
+  std::string base;
+  std::string relative;
+};
+
+OutputName SplitOutputName(const std::string& base, const std::string& name) {
+  if (!IsAbsolute(name)) return {base, name};
+  OutputName split;
+  if (name[1] == ':') {
+    const bool rooted = name.size() >= 3 && IsSeparator(name[2]);
+    split = {rooted ? name.substr(0, 3) : name.substr(0, 2) + ".", name.substr(rooted ? 3 : 2)};
+  } else if (name.size() >= 2 && IsSeparator(name[1])) {
+    // \\server\share\...: the share is the root.
+    const std::size_t server = name.find_first_of(kSeparators, 2);
+    const std::size_t share =
+        server == std::string::npos ? server : name.find_first_of(kSeparators, server + 1);
+    split = share == std::string::npos ? OutputName{name, ""}
+                                       : OutputName{name.substr(0, share + 1), name.substr(share + 1)};
+  } else {
+    split = {name.substr(0, 1), name.substr(1)};
+  }
+  const std::size_t start = split.relative.find_first_not_of(kSeparators);
+  split.relative = start == std::string::npos ? std::string() : split.relative.substr(start);
+  return split;
+}
+
+// The icons whose files the export writes: all of the range, or those that may have an entry
+// (more than will load, never fewer).
+bool MayHaveEntry(int icon, const ProjectSettings& settings, const WorkingState& state) {
+  if (!BlockFilesOn(settings)) {
+    Name single = settings.FSEP;
+    return StampIconNumber(icon, single) && files::Exists(single.data());
+  }
+  const OffsetsTable offsets(const_cast<WorkingState&>(state).offsets.span());
+  return offsets.offset(icon) != 0 || offsets.length(icon) != 0;
+}
+
+// The export tree IFF/{3,4}/{0..9}/{0..9} under `base`, never through a link. False (and the
+// link named in `blocker`) when a link stands in its way.
+bool MakeExportFolders(const std::string& base, std::string& blocker) {
+  for (const char thousands : {'3', '4'}) {
+    for (char hundreds = '0'; hundreds <= '9'; ++hundreds) {
+      for (char tens = '0'; tens <= '9'; ++tens) {
+        const std::string folder = std::string("IFF/") + thousands + "/" + hundreds + "/" + tens;
+        if (files::MakeOutputFolder(base.c_str(), folder.c_str(), &blocker) ==
+            files::OutputResult::kLinkInTheWay) {
+          return false;
+        }
+      }
+    }
+  }
+  return true;
+}
+
+// The first file the export would write that stands already, or nullopt. `link` tells
+// whether it is a link (or a link stands on its way).
+std::optional<std::string> FirstExisting(const ProjectSettings& settings,
+                                         const WorkingState& state, const std::string& base,
+                                         bool every_icon, bool& link) {
+  for (int icon = kRunStart; icon <= kRunEnd; ++icon) {
+    if (!every_icon && !MayHaveEntry(icon, settings, state)) continue;
+    const std::string name = Stamped(icon, settings.FPCX);
+    if (name.empty()) return std::nullopt;  // nothing can be named: nothing is written
+    const OutputName out = SplitOutputName(base, name);
+    std::string blocker;
+    const files::OutputState found =
+        files::ProbeOutput(out.base.c_str(), out.relative.c_str(), &blocker);
+    if (found == files::OutputState::kMissing) continue;
+    link = found == files::OutputState::kLink;
+    return ShownUnder(out.base, blocker.empty() ? out.relative : blocker);
+  }
+  return std::nullopt;
 }
 
 }  // namespace
@@ -94,15 +176,28 @@ ExportOutcome ExportZgl(Session& session, const char* chosen_path, const char* c
     files::ChangeDirectory(project_folder.c_str());
     return outcome;
   }
+  if (!request.replace) {
+    // Checked before anything is written, so that a refusal changes nothing.
+    if (const auto existing =
+            FirstExisting(settings, state, base, request.every_icon, outcome.refused_link)) {
+      outcome.refused = *existing;
+      if (elsewhere) files::ChangeDirectory(project_folder.c_str());
+      return outcome;
+    }
+  }
   outcome.started = true;
   if (request.announce) {
     request.announce({Shown(base, Stamped(kRunStart, settings.FPCX)),
                       Shown(base, Stamped(kRunEnd, settings.FPCX)), pattern});
   }
   state.current_icon.store(kRunStart);
-  MakeExportTree();
   // The library is read from the project's folder; the files are named from `base`.
   if (elsewhere) files::ChangeDirectory(project_folder.c_str());
+  std::string tree_link;
+  if (!MakeExportFolders(base, tree_link)) {
+    ShowWarning(state.port, Owner::kMain, kExportTreeThroughLinkFormat,
+                ShownUnder(base, tree_link));
+  }
   // With more than one job, helpers load and encode the icons ahead; this thread still
   // writes every file and shows every title and message, in icon order.
   const int jobs = std::clamp(session.store().jobs, 1, kMaxJobs);
@@ -111,7 +206,9 @@ ExportOutcome ExportZgl(Session& session, const char* chosen_path, const char* c
     pipeline.emplace(settings, state, kRunStart, kRunEnd, jobs);
     if (!pipeline->running()) pipeline.reset();
   }
-  std::string made_folder;
+  const files::OutputMode mode =
+      request.replace ? files::OutputMode::kReplace : files::OutputMode::kCreateNew;
+  std::set<std::string> links_named;
   for (int icon = kRunStart; icon <= kRunEnd; ++icon) {
     if (request.stoppable && state.stop_request.load()) break;
     ++outcome.icons;
@@ -134,18 +231,28 @@ ExportOutcome ExportZgl(Session& session, const char* chosen_path, const char* c
       outcome.not_saved += kRunEnd - icon + 1;
       break;
     }
-    std::string target = settings.FPCX.data();
-    if (elsewhere) {
-      target = base + "/" + target;
-      // Folders that the export tree does not hold (a pattern such as "pcx\p0_0_0_0.pcx").
-      const std::string folder = FolderOf(target);
-      if (folder != made_folder && !files::Exists(folder.c_str())) MakeFolders(folder);
-      made_folder = folder;
-    }
+    // An icon whose entry did not load would be written as the picture before it.
+    if (!request.every_icon && load != EntryLoad::kShown) continue;
+    const OutputName out = SplitOutputName(base, settings.FPCX.data());
     if (!pipeline) pcx = state.pcx.span().first(EncodePcx(state.Picture(), state.pcx.span()));
-    if (!WriteWholeFile(target.c_str(), pcx)) {
+    // Under another folder, the folders that the export tree does not hold are made (a
+    // pattern such as "pcx\p0_0_0_0.pcx"); in the project's folder they are its own.
+    std::string blocker;
+    const files::OutputResult result =
+        files::WriteOutputFile(out.base.c_str(), out.relative.c_str(), pcx.data(), pcx.size(),
+                               mode, elsewhere, &blocker);
+    if (result == files::OutputResult::kWritten) {
+      ++outcome.written;
+      continue;
+    }
+    ++outcome.not_saved;
+    if (result == files::OutputResult::kLinkInTheWay) {
+      const std::string link = ShownUnder(out.base, blocker);
+      if (links_named.insert(link).second) {
+        ShowWarning(state.port, Owner::kMain, kExportThroughLinkFormat, link);
+      }
+    } else {
       ShowWarning(state.port, Owner::kMain, kExportNotSavedFormat, settings.FPCX.data());
-      ++outcome.not_saved;
     }
   }
   pipeline.reset();  // what was prepared ahead of a stop is dropped

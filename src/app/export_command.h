@@ -13,6 +13,12 @@ namespace zemlo {
 
 inline constexpr const char* kExportFolderUnusableFormat =
     "The export folder %s cannot be made or entered. Nothing was written.";
+// The folder named is the link itself, absolute; every file that would go through it stays
+// unwritten, and this is said once per link.
+inline constexpr const char* kExportThroughLinkFormat =
+    "Could not save PCX files through %s: it is a link, and nothing is written through links.";
+inline constexpr const char* kExportTreeThroughLinkFormat =
+    "The export tree was not made: %s is a link, and nothing is written through links.";
 inline constexpr const char* kExportPatternLeavesFormat =
     "FPCX %s does not stay inside the export folder: with another export folder it must be "
     "a relative name without \"..\". Nothing was written.";
@@ -33,6 +39,13 @@ struct ExportRequest {
   bool stoppable = false;
   // Told once the project is loaded, before anything is written.
   std::function<void(const ExportPlan&)> announce;
+  // Every icon of the range is written, an icon without entry as the picture before it, as
+  // the window does it; otherwise only the icons whose entry loaded.
+  bool every_icon = true;
+  // Existing files are replaced (never through a link), as the window does it. Otherwise the
+  // export is refused before anything is written when any file it would write exists, and
+  // ExportOutcome::refused names the first.
+  bool replace = true;
 };
 
 struct ExportOutcome {
@@ -41,6 +54,11 @@ struct ExportOutcome {
   int shown = 0;         // of them, with an entry that loaded
   int not_loaded = 0;    // the library claims an entry for them that could not be loaded
   int not_saved = 0;     // PCX files that could not be written
+  int written = 0;       // PCX files written
+  // Without `replace`: the first file the export would write that exists already (absolute),
+  // and whether it is a link; the export then wrote nothing and `started` is false.
+  std::string refused;
+  bool refused_link = false;
 };
 
 ExportOutcome ExportZgl(Session& session, const char* chosen_path, const char* chosen_name,

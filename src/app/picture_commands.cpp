@@ -1,8 +1,12 @@
 #include "app/picture_commands.h"
 
+#include <span>
+#include <string>
+
 #include "core/status.h"
 #include "font/font_builder.h"
 #include "files/file_helpers.h"
+#include "files/file_layer.h"
 #include "library/run/source_loading.h"
 #include "picture/pcx_writer.h"
 
@@ -13,13 +17,37 @@ std::string_view FileNameOf(std::string_view path) {
   return slash == std::string_view::npos ? path : path.substr(slash + 1);
 }
 
-bool SavePictureAsPcx(WorkingState& state, const char* path) {
+namespace {
+
+// Writes a file the user named: its folder is taken as the user gave it, the file itself is
+// made new (or replaces a regular file with `replace`), never through a link.
+files::OutputResult WriteUserFile(const char* path, std::span<const std::uint8_t> data,
+                                  bool replace) {
+  const std::string_view whole(path);
+  const std::string_view name = FileNameOf(whole);
+  const std::string folder = name.size() == whole.size()
+                                 ? std::string(".")
+                                 : std::string(whole.substr(0, whole.size() - name.size()));
+  const auto mode = replace ? files::OutputMode::kReplace : files::OutputMode::kCreateNew;
+  return files::WriteOutputFile(folder.c_str(), std::string(name).c_str(), data.data(),
+                                data.size(), mode);
+}
+
+}  // namespace
+
+bool SavePictureAsPcx(WorkingState& state, const char* path, bool replace) {
   const std::size_t length = EncodePcx(state.Picture(), state.pcx.span());
   // The export buffer holds the worst picture, so an empty result means no file to write.
-  const bool written =
-      length > 0 && WriteWholeFile(path, state.pcx.span().first(length));
-  ShowWarning(state.port, Owner::kMain, written ? kPcxSavedFormat : kPcxNotSavedFormat,
-              FileNameOf(path));
+  const files::OutputResult result =
+      length > 0 ? WriteUserFile(path, state.pcx.span().first(length), replace)
+                 : files::OutputResult::kFailed;
+  const bool written = result == files::OutputResult::kWritten;
+  if (result == files::OutputResult::kLinkInTheWay) {
+    ShowWarning(state.port, Owner::kMain, kNotSavedThroughLinkFormat, path);
+  } else {
+    ShowWarning(state.port, Owner::kMain, written ? kPcxSavedFormat : kPcxNotSavedFormat,
+                FileNameOf(path));
+  }
   return written;
 }
 
@@ -37,11 +65,16 @@ std::optional<std::size_t> BuildFont(WorkingState& state, const char* pcx_path) 
   return MakeFont(state, state.file.span());
 }
 
-bool SaveFont(WorkingState& state, const char* path, std::size_t length) {
-  const bool written =
-      length <= state.file.size() && WriteWholeFile(path, state.file.span().first(length));
-  if (!written) ShowWarning(state.port, Owner::kMain, kFontNotSavedFormat, FileNameOf(path));
-  return written;
+bool SaveFont(WorkingState& state, const char* path, std::size_t length, bool replace) {
+  const files::OutputResult result =
+      length <= state.file.size() ? WriteUserFile(path, state.file.span().first(length), replace)
+                                  : files::OutputResult::kFailed;
+  if (result == files::OutputResult::kLinkInTheWay) {
+    ShowWarning(state.port, Owner::kMain, kNotSavedThroughLinkFormat, path);
+  } else if (result != files::OutputResult::kWritten) {
+    ShowWarning(state.port, Owner::kMain, kFontNotSavedFormat, FileNameOf(path));
+  }
+  return result == files::OutputResult::kWritten;
 }
 
 int ShowHelp(StatusPort& port) {

@@ -14,6 +14,8 @@ namespace zemlo {
 
 inline constexpr const char* kPcxSavedFormat = "24 bit PCX %s extracted.";
 inline constexpr const char* kPcxNotSavedFormat = "Could not save PCX %s";
+inline constexpr const char* kNotSavedThroughLinkFormat =
+    "Could not save %s: it is a link, and nothing is written through links.";
 // The font's save failure shows the PCX text too; users know it by that wording.
 inline constexpr const char* kFontNotSavedFormat = kPcxNotSavedFormat;
 inline constexpr const char* kFontSourceNotLoadedFormat = "PCX %s could not be loaded";
@@ -33,8 +35,10 @@ std::string_view FileNameOf(std::string_view path);
 
 // "Save as PCX": encodes the working picture into state.pcx and writes it to `path`;
 // then tells the user "24 bit PCX <name> extracted." or "Could not save PCX <name>".
-// Returns whether the file was written.
-bool SavePictureAsPcx(WorkingState& state, const char* path);
+// Returns whether the file was written. The file is made new; an existing one is replaced
+// only with `replace` (the window always replaces, the console with --force), and never
+// when it is a link.
+bool SavePictureAsPcx(WorkingState& state, const char* path, bool replace = true);
 
 // "Font", first half: clears the stop request, loads the PCX file at `pcx_path` into the
 // working picture, shows it (picture-shown and crop-lines flags, repaint with erase) and
@@ -45,8 +49,9 @@ bool SavePictureAsPcx(WorkingState& state, const char* path);
 std::optional<std::size_t> BuildFont(WorkingState& state, const char* pcx_path);
 
 // "Font", second half: writes the first `length` bytes of state.file (as BuildFont left them)
-// to `path`; "Could not save PCX <name>" when the file cannot be created.
-bool SaveFont(WorkingState& state, const char* path, std::size_t length);
+// to `path`; "Could not save PCX <name>" when the file cannot be created. An existing file
+// is replaced only with `replace`, and never when it is a link.
+bool SaveFont(WorkingState& state, const char* path, std::size_t length, bool replace = true);
 
 // "Help": the help text in an information box owned by the main window, caption "ZCreate".
 int ShowHelp(StatusPort& port);

@@ -102,3 +102,51 @@ class FileLock {
 };
 
 }  // namespace zemlo::files
+
+namespace zemlo::files {
+
+// ---- Outputs ----------------------------------------------------------------------------
+// The files made for the user (exported pictures, a saved picture, a font, a report) are
+// only ever created as new regular files: never written through a link, whether the link
+// stands at the file's name or at a folder on the way to it. `base` is a folder the user
+// named on the command line or in a dialog and is used as the system finds it; `name` is
+// relative to it ('/' or '\\' between folders) and comes from a project or from us, so none
+// of its folders is followed when it is a link. "." and ".." are taken as they stand (".."
+// reaches a real folder above, never a link's target); an absolute `name` is refused.
+
+enum class OutputResult {
+  kWritten,       // the file now holds the data
+  kExists,        // something stands at the name (replacing: something that is no file)
+  kLinkInTheWay,  // a link stands at the name or at a folder on the way
+  kFailed,        // a folder is missing or no folder, the name is unusable, or a write failed
+};
+
+enum class OutputMode {
+  kCreateNew,  // only where nothing stands yet
+  kReplace,    // also over an existing regular file: written beside it, then moved over it
+};
+
+// Writes `size` bytes at `data` as the file `name` under `base`. With `make_folders` the
+// missing folders on the way are made (never through a link either). On kExists and
+// kLinkInTheWay `blocker` (if given) receives the part of `name` up to what stands in the
+// way, so that the message can name it. Nothing is left behind when the result is not
+// kWritten.
+OutputResult WriteOutputFile(const char* base, const char* name, const std::uint8_t* data,
+                             std::size_t size, OutputMode mode, bool make_folders = false,
+                             std::string* blocker = nullptr);
+
+// Makes the folder `name` under `base` and every folder on the way; folders that exist are
+// fine, links are not. kWritten when the folder stands at the end.
+OutputResult MakeOutputFolder(const char* base, const char* name,
+                              std::string* blocker = nullptr);
+
+// What stands at `name` under `base`, looking at no link's target on the way.
+enum class OutputState {
+  kMissing,  // nothing (also when a folder on the way is missing)
+  kFile,     // a regular file
+  kLink,     // a link, at the name or at a folder on the way
+  kOther,    // a folder, a device, or a folder on the way that is no folder
+};
+OutputState ProbeOutput(const char* base, const char* name, std::string* blocker = nullptr);
+
+}  // namespace zemlo::files

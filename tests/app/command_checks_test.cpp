@@ -253,6 +253,41 @@ TEST_F(ExportTest, AnotherFolderTakesTheSameTreeAndTheProjectFolderStaysAsItWas)
   EXPECT_EQ(fs::current_path(), lib.dir.path());
 }
 
+// The window's way: every icon written in the project's folder over what stands there, but
+// never through a link, which is named once however many files it refuses.
+TEST_F(ExportTest, TheWindowReplacesFilesButNeverWritesThroughALink) {
+  WriteFileBytes(lib.PcxPath(3002), {'o', 'l', 'd'});
+  TempDir elsewhere;
+  const fs::path victim = elsewhere.path() / "victim.pcx";
+  const std::vector<std::uint8_t> kept = {'k', 'e', 'p', 't'};
+  WriteFileBytes(victim, kept);
+  std::error_code error;
+  fs::create_symlink(victim, lib.PcxPath(4998), error);
+  fs::create_directory(lib.dir.path() / "IFF");
+  fs::create_directory_symlink(elsewhere.path(), lib.dir.path() / "IFF" / "4", error);
+  const bool links = !error;
+
+  const ExportOutcome outcome = Export("");
+  EXPECT_TRUE(ReadFileBytes(lib.PcxPath(3001)) == PcxBytes(XMaskedShape(2)));
+  EXPECT_EQ(ReadFileBytes(lib.PcxPath(3002)).at(0), 0x0A) << "not replaced by a PCX file";
+  EXPECT_TRUE(fs::is_regular_file(lib.PcxPath(4999)));
+  if (!links) GTEST_SKIP() << "no symbolic links here";
+  EXPECT_EQ(outcome.not_saved, 1);
+  EXPECT_EQ(outcome.written, 1999);
+  EXPECT_EQ(ReadFileBytes(victim), kept);
+  EXPECT_EQ(std::distance(fs::directory_iterator(elsewhere.path()), fs::directory_iterator()), 1)
+      << "a tree made there";
+  const std::string link = lib.PcxPath(4998).make_preferred().string();
+  const std::string tree = (lib.dir.path() / "IFF" / "4").make_preferred().string();
+  std::vector<std::string> warnings;
+  for (const auto& text : port.MessageTexts()) {
+    if (text.find(" is a link") != std::string::npos) warnings.push_back(text);
+  }
+  ASSERT_EQ(warnings.size(), 2u);
+  EXPECT_NE(warnings[0].find(tree + " is a link"), std::string::npos) << warnings[0];
+  EXPECT_NE(warnings[1].find(link + ": it is a link"), std::string::npos) << warnings[1];
+}
+
 TEST_F(ExportTest, AnotherFolderRefusesPatternsThatLeaveIt) {
   TempDir target;
   for (const char* pattern : {"..\\p0_0_0_0.pcx", "x/../../p0_0_0_0.pcx", "/tmp/p0_0_0_0.pcx"}) {

@@ -27,8 +27,15 @@ struct Arguments {
   int icon = 0;
   std::string out;
   bool force = false;
-  int jobs = 0;  // 0: the machine's processors
+  bool all = false;  // show: every icon of the range, as the window writes them
+  int jobs = 0;      // 0: the machine's processors
 };
+
+// show without --force, when a file it would write stands already (named first).
+constexpr const char* kShowExistsText = " exists; --force overwrites it";
+constexpr const char* kShowIntoText = ", or --into DIR writes the export under DIR";
+constexpr const char* kShowLinkText = " is a link, and nothing is written through links";
+constexpr const char* kNothingWrittenText = "; nothing written";
 
 // A name given on the command line, made absolute from the folder zgl was started in, before
 // the project's folder is entered. nullopt when that cannot be done.
@@ -70,6 +77,9 @@ int Show(ConsoleRun& run, const Arguments& a) {
   if (a.jobs > 0) run.session.store().jobs = a.jobs;
   ExportRequest request;
   request.stoppable = true;
+  // The window writes every icon over whatever stands there; here only what is asked for.
+  request.every_icon = a.all;
+  request.replace = a.force;
   if (!a.into.empty()) {
     const auto into = FromStartFolder(a.into);
     if (!into) {
@@ -81,14 +91,23 @@ int Show(ConsoleRun& run, const Arguments& a) {
   const auto name = EnterFolder(run.port, a.project);
   if (!name) return kExitWarned;
   const bool elsewhere = !request.into.empty();
-  request.announce = [&run, elsewhere](const ExportPlan& plan) {
-    run.port.Note("writing icons 3000 to 4999 as PCX files " + plan.first_file + " to " +
-                  plan.last_file + " (FPCX " + plan.pattern + ")" +
+  const bool all = a.all;
+  request.announce = [&run, elsewhere, all](const ExportPlan& plan) {
+    run.port.Note(std::string(all ? "writing icons 3000 to 4999"
+                                  : "writing the icons of 3000 to 4999 that have an entry") +
+                  " as PCX files " + plan.first_file + " to " + plan.last_file + " (FPCX " +
+                  plan.pattern + ")" +
                   (elsewhere ? "" : "; --into DIR writes them under DIR instead"));
   };
   const std::string shown = ChosenName(a.project.c_str());
   const ExportOutcome outcome = ExportZgl(run.session, name->c_str(), shown.c_str(), request);
   run.port.FinishLine();
+  if (!outcome.refused.empty()) {
+    const std::string why = outcome.refused_link
+                                ? kShowLinkText
+                                : std::string(kShowExistsText) + (elsewhere ? "" : kShowIntoText);
+    run.port.Note(outcome.refused + why + kNothingWrittenText);
+  }
   if (!outcome.started) return kExitWarned;
   std::string summary = std::to_string(outcome.icons) + " of " +
                         std::to_string(kRunEnd - kRunStart + 1) + " icons exported, " +
@@ -96,7 +115,8 @@ int Show(ConsoleRun& run, const Arguments& a) {
   if (outcome.not_saved > 0) {
     summary += ", " + std::to_string(outcome.not_saved) + " not written";
   }
-  summary += "; " + std::to_string(outcome.not_loaded) + " could not be loaded";
+  summary += "; " + std::to_string(outcome.not_loaded) + " could not be loaded; " +
+             std::to_string(outcome.written) + " PCX files written";
   run.port.Note(summary);
   if (Interrupted()) return StoppedStatus();
   if (outcome.not_loaded > 0) return kExitWarned;
@@ -132,7 +152,7 @@ int Save(ConsoleRun& run, const Arguments& a) {
     return kExitWarned;
   }
   const int before = run.port.warnings();
-  const bool written = SavePictureAsPcx(state, out->c_str());
+  const bool written = SavePictureAsPcx(state, out->c_str(), a.force);
   // The success is told in a box of its own, which is no warning here.
   const int warnings = run.port.warnings() - before - (written ? 1 : 0);
   if (!written || warnings > 0) return kExitWarned;
@@ -175,12 +195,17 @@ void AddLibraryCommands(CommandLine& line) {
 
   CLI::App* show = AddProjectCommand(
       line, "show",
-      "export icons 3000 to 4999 as PCX files named by FPCX (in the project's folder unless "
-      "--into is given)",
+      "export the icons of 3000 to 4999 that have an entry as PCX files named by FPCX (in the "
+      "project's folder unless --into is given); never over an existing file without --force",
       arguments);
   show->add_option("--into", arguments->into,
                    "write the export tree and the files under DIR instead (made when missing)")
       ->option_text("DIR");
+  show->add_flag("-f,--force", arguments->force,
+                 "overwrite files that exist (without it nothing is written when one does)");
+  show->add_flag("-a,--all", arguments->all,
+                 "write every icon of 3000 to 4999 as the window does, an icon without entry "
+                 "as the picture before it (default: only the icons with an entry)");
   AddJobsOption(show, *arguments,
                 "threads that load and encode icons ahead; the files, titles and messages are "
                 "the same for any N, 1 works on one thread");

@@ -26,7 +26,7 @@ int Font(ConsoleRun& run, const FontArguments& a) {
   WorkingState& state = run.session.state();
   const auto length = BuildFont(state, a.picture.c_str());
   if (!length) return kExitWarned;
-  if (!SaveFont(state, a.font.c_str(), *length)) return kExitWarned;
+  if (!SaveFont(state, a.font.c_str(), *length, a.force)) return kExitWarned;
   return Outcome(run.port);
 }
 

@@ -2,10 +2,10 @@
 
 #include <png.h>
 
-#include <cstdio>
 #include <cstring>
 
 #include "core/geometry.h"
+#include "files/file_layer.h"
 
 namespace zemlo::console {
 namespace {
@@ -37,12 +37,12 @@ std::vector<std::uint8_t> IconRgba(std::span<const std::uint8_t> picture,
   return rgba;
 }
 
-bool WriteRgbaPng(const std::filesystem::path& path, std::span<const std::uint8_t> rgba,
-                  int width, int height, std::string& error) {
+std::vector<std::uint8_t> EncodeRgbaPng(std::span<const std::uint8_t> rgba, int width,
+                                        int height, std::string& error) {
   if (width <= 0 || height <= 0 ||
       rgba.size() != std::size_t(width) * std::size_t(height) * kRgbaBytes) {
     error = "no pixels to write";
-    return false;
+    return {};
   }
   png_image image;
   std::memset(&image, 0, sizeof image);
@@ -50,18 +50,48 @@ bool WriteRgbaPng(const std::filesystem::path& path, std::span<const std::uint8_
   image.width = static_cast<png_uint_32>(width);
   image.height = static_cast<png_uint_32>(height);
   image.format = PNG_FORMAT_RGBA;
-  std::FILE* file = std::fopen(path.string().c_str(), "wb");
-  if (file == nullptr) {
-    error = "cannot be created";
-    return false;
+  // Into memory, so that the file is written through the file layer: the first call
+  // measures, the second writes.
+  png_alloc_size_t size = 0;
+  std::vector<std::uint8_t> bytes;
+  bool encoded = png_image_write_to_memory(&image, nullptr, &size, 0, rgba.data(),
+                                           width * kRgbaBytes, nullptr) != 0;
+  if (encoded) {
+    bytes.resize(size);
+    encoded = png_image_write_to_memory(&image, bytes.data(), &size, 0, rgba.data(),
+                                        width * kRgbaBytes, nullptr) != 0;
+    bytes.resize(encoded ? size : 0);
   }
-  const bool written = png_image_write_to_stdio(&image, file, 0, rgba.data(),
-                                                width * kRgbaBytes, nullptr) != 0;
-  if (!written) error = image.message;
-  const bool closed = std::fclose(file) == 0;
-  if (written && !closed) error = "could not be written to the end";
+  if (!encoded) {
+    error = image.message;
+    bytes.clear();
+  }
   png_image_free(&image);
-  return written && closed;
+  return bytes;
+}
+
+bool WriteRgbaPng(const std::filesystem::path& path, std::span<const std::uint8_t> rgba,
+                  int width, int height, std::string& error, bool replace) {
+  const std::vector<std::uint8_t> bytes = EncodeRgbaPng(rgba, width, height, error);
+  if (bytes.empty()) return false;
+  const std::string folder = path.has_parent_path() ? path.parent_path().string() : ".";
+  const std::string name = path.filename().string();
+  switch (files::WriteOutputFile(folder.c_str(), name.c_str(), bytes.data(), bytes.size(),
+                                 replace ? files::OutputMode::kReplace
+                                         : files::OutputMode::kCreateNew)) {
+    case files::OutputResult::kWritten:
+      return true;
+    case files::OutputResult::kExists:
+      error = kOutputExistsText;
+      return false;
+    case files::OutputResult::kLinkInTheWay:
+      error = kOutputLinkText;
+      return false;
+    case files::OutputResult::kFailed:
+      break;
+  }
+  error = kOutputNotMadeText;
+  return false;
 }
 
 }  // namespace zemlo::console

@@ -18,8 +18,22 @@ namespace zemlo::console {
 std::vector<std::uint8_t> IconRgba(std::span<const std::uint8_t> picture,
                                    const CoordinatesRecord& box, bool black_transparent);
 
-// Writes `rgba` (width x height pixels) as a PNG file. False with `error` set on failure.
+// `rgba` (width x height pixels) as the bytes of a PNG file; empty with `error` set on
+// failure.
+std::vector<std::uint8_t> EncodeRgbaPng(std::span<const std::uint8_t> rgba, int width,
+                                        int height, std::string& error);
+
+// Writes `rgba` as a PNG file: a new file, or with `replace` also over a regular file, never
+// through a link (the folder of `path` is taken as it stands). False with `error` set on
+// failure.
 bool WriteRgbaPng(const std::filesystem::path& path, std::span<const std::uint8_t> rgba,
-                  int width, int height, std::string& error);
+                  int width, int height, std::string& error, bool replace = false);
+
+// The reasons an output was not written, as the report's messages give them after its name.
+inline constexpr const char* kOutputExistsText = "exists; --force replaces it";
+inline constexpr const char* kOutputLinkText =
+    "is a link, and nothing is written through links";
+inline constexpr const char* kOutputNotMadeText = "cannot be created";
+inline constexpr const char* kOutputNoFileText = "is no file and is never replaced";
 
 }  // namespace zemlo::console

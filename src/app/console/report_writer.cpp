@@ -226,7 +226,7 @@ void ReportBuilder::IconVerified(const VerifiedIcon& icon, std::span<const std::
     const auto rgba = IconRgba(picture, icon.box, BlackIsTransparent(icon.kind));
     const std::string name = std::to_string(icon.icon) + ".png";
     std::string error;
-    if (WriteRgbaPng(folder_ / name, rgba, icon.box.width, icon.box.height, error)) {
+    if (WriteRgbaPng(folder_ / name, rgba, icon.box.width, icon.box.height, error, replace_)) {
       item.png = name;
     } else {
       errors_.push_back((folder_ / name).string() + ": " + error);

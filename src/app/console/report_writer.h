@@ -25,7 +25,9 @@ struct ReportIcon {
 // and keeps what the page needs.
 class ReportBuilder : public VerifyObserver {
  public:
-  explicit ReportBuilder(std::filesystem::path folder) : folder_(std::move(folder)) {}
+  // With `replace`, pictures replace files of their names (never links).
+  explicit ReportBuilder(std::filesystem::path folder, bool replace = false)
+      : folder_(std::move(folder)), replace_(replace) {}
 
   void IconVerified(const VerifiedIcon& icon, std::span<const std::uint8_t> picture) override;
 
@@ -35,6 +37,7 @@ class ReportBuilder : public VerifyObserver {
 
  private:
   std::filesystem::path folder_;
+  bool replace_ = false;
   std::vector<ReportIcon> icons_;
   std::vector<std::string> errors_;
 };

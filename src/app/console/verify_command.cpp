@@ -1,11 +1,14 @@
 #include "app/console/verify_command.h"
 
+#include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "app/commands.h"
 #include "app/console/command_line.h"
@@ -16,8 +19,10 @@
 #include "library/run/deep_verify.h"
 #include "library/store/library_lock.h"
 #include "files/file_helpers.h"
+#include "files/file_layer.h"
 #include "project/info_parser.h"
 #ifdef ZGL_HAVE_PNG
+#include "app/console/png_writer.h"
 #include "app/console/report_writer.h"
 #endif
 
@@ -90,11 +95,47 @@ namespace {
 
 constexpr const char* kIndexName = "index.html";
 
-bool WriteText(const std::filesystem::path& path, const std::string& text) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(text.data(), static_cast<std::streamsize>(text.size()));
-  out.close();
-  return static_cast<bool>(out);
+// The page, made new (or with `replace` over a regular file), never through a link.
+files::OutputResult WriteText(const std::filesystem::path& folder, const std::string& text,
+                              bool replace) {
+  return files::WriteOutputFile(folder.string().c_str(), kIndexName,
+                                reinterpret_cast<const std::uint8_t*>(text.data()), text.size(),
+                                replace ? files::OutputMode::kReplace
+                                        : files::OutputMode::kCreateNew);
+}
+
+// A name the report may write: the page or a picture ("3000.png").
+bool IsReportName(const std::string& name) {
+  if (name == kIndexName) return true;
+  const std::size_t dot = name.size() >= 5 ? name.size() - 4 : std::string::npos;
+  return dot != std::string::npos && name.compare(dot, 4, ".png") == 0 &&
+         name.find_first_not_of("0123456789") == dot;
+}
+
+// The first entry of `folder` that stands where the report would write and may not be
+// written, with the reason: a link or anything but a regular file always, a file unless
+// `replace`. The page comes first, then the pictures by name. Nothing when the folder does
+// not exist yet.
+std::optional<std::pair<std::filesystem::path, const char*>> FirstInTheWay(
+    const std::filesystem::path& folder, bool replace) {
+  std::error_code error;
+  std::vector<std::filesystem::path> names;
+  for (std::filesystem::directory_iterator it(folder, error), end; !error && it != end;
+       it.increment(error)) {
+    const std::string name = it->path().filename().string();
+    if (IsReportName(name)) names.push_back(it->path());
+  }
+  std::sort(names.begin(), names.end(), [](const auto& a, const auto& b) {
+    const bool a_index = a.filename() == kIndexName, b_index = b.filename() == kIndexName;
+    return a_index != b_index ? a_index : a < b;
+  });
+  for (const auto& path : names) {
+    const auto status = std::filesystem::symlink_status(path, error);
+    if (std::filesystem::is_symlink(status)) return std::make_pair(path, kOutputLinkText);
+    if (!std::filesystem::is_regular_file(status)) return std::make_pair(path, kOutputNoFileText);
+    if (!replace) return std::make_pair(path, kOutputExistsText);
+  }
+  return std::nullopt;
 }
 
 }  // namespace
@@ -108,8 +149,10 @@ int RunReport(ConsoleRun& run, const char* project, const char* out_dir, bool fo
     return kExitFindings;
   }
   const std::filesystem::path index = folder / kIndexName;
-  if (!force && std::filesystem::exists(index, error)) {
-    std::fprintf(stderr, "zgl: %s exists; --force replaces it\n", index.string().c_str());
+  // Checked before anything is written, so that a refusal changes nothing.
+  if (const auto in_the_way = FirstInTheWay(folder, force)) {
+    std::fprintf(stderr, "zgl: %s %s; nothing written\n", in_the_way->first.string().c_str(),
+                 in_the_way->second);
     return kExitFindings;
   }
   std::filesystem::create_directories(folder, error);
@@ -122,14 +165,23 @@ int RunReport(ConsoleRun& run, const char* project, const char* out_dir, bool fo
   Session& session = run.session;
   if (port.live()) port.SetTitle("zgl report " + ChosenName(project));
   if (!ReadProject(session, project)) return kExitFindings;
-  ReportBuilder builder(folder);
+  ReportBuilder builder(folder, force);
   const VerifyOutcome outcome = DeepVerify(session.settings(), session.state(), &builder);
   port.FinishLine();
   if (outcome.stopped || Interrupted()) return StoppedStatus();
   for (const auto& failure : builder.errors()) std::fprintf(stderr, "zgl: %s\n", failure.c_str());
-  if (!WriteText(index, ReportHtml(ChosenName(project), builder.icons(), outcome))) {
-    std::fprintf(stderr, "zgl: %s could not be written\n", index.string().c_str());
-    return kExitFindings;
+  switch (WriteText(folder, ReportHtml(ChosenName(project), builder.icons(), outcome), force)) {
+    case files::OutputResult::kWritten:
+      break;
+    case files::OutputResult::kExists:
+      std::fprintf(stderr, "zgl: %s %s\n", index.string().c_str(), kOutputExistsText);
+      return kExitFindings;
+    case files::OutputResult::kLinkInTheWay:
+      std::fprintf(stderr, "zgl: %s %s\n", index.string().c_str(), kOutputLinkText);
+      return kExitFindings;
+    case files::OutputResult::kFailed:
+      std::fprintf(stderr, "zgl: %s could not be written\n", index.string().c_str());
+      return kExitFindings;
   }
   PrintSummary(outcome);
   std::printf("report: %s\n", index.string().c_str());
@@ -169,7 +221,8 @@ void AddVerifyCommands(CommandLine& line) {
   report->fallthrough();
   report->add_option("PROJECT", arguments->project, "the project info file (*.zgl)")->required();
   report->add_option("OUTDIR", arguments->out_dir, "the folder of the page")->required();
-  report->add_flag("-f,--force", arguments->force, "replace OUTDIR/index.html if it exists");
+  report->add_flag("-f,--force", arguments->force,
+                   "replace the page and pictures in OUTDIR if they exist (never links)");
   report->callback([&line, arguments] {
     line.action = [arguments](ConsoleRun& run) {
       return RunReport(run, arguments->project.c_str(), arguments->out_dir.c_str(),

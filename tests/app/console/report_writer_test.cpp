@@ -77,6 +77,44 @@ TEST(ReportPictures, CropBoxBecomesRgbaWithSeeThroughBlackForMaskedKinds) {
   EXPECT_FALSE(error.empty());
 }
 
+// A picture is a new file: one of its name stands already without `replace`; a link never,
+// and what it points to stays as it was.
+TEST(ReportPictures, PicturesAreNewFilesAndNeverWrittenThroughLinks) {
+  const auto picture = Picture();
+  const CoordinatesRecord box{3, 1, 5, 5};
+  VerifiedIcon icon;
+  icon.icon = 3001, icon.kind = kXMasked, icon.box = box, icon.drawn = true;
+  TempDir dir;
+  const auto png = dir.path() / "3001.png";
+  const std::vector<std::uint8_t> old = {'o', 'l', 'd'};
+  zemlo::testing::WriteFileBytes(png, old);
+
+  ReportBuilder keeping(dir.path());
+  keeping.IconVerified(icon, picture);
+  ASSERT_EQ(keeping.errors().size(), 1u);
+  EXPECT_EQ(keeping.errors()[0], png.string() + ": " + kOutputExistsText);
+  EXPECT_EQ(keeping.icons()[0].png, "");
+  EXPECT_EQ(zemlo::testing::ReadFileBytes(png), old);
+
+  ReportBuilder replacing(dir.path(), true);
+  replacing.IconVerified(icon, picture);
+  EXPECT_TRUE(replacing.errors().empty());
+  png_uint_32 width = 0, height = 0;
+  EXPECT_EQ(ReadPng(png, width, height), IconRgba(picture, box, true));
+
+#if !defined(_WIN32)
+  const auto victim = dir.path() / "victim.txt";
+  zemlo::testing::WriteFileBytes(victim, old);
+  std::filesystem::remove(png);
+  std::filesystem::create_symlink(victim, png);
+  ReportBuilder through(dir.path(), true);
+  through.IconVerified(icon, picture);
+  ASSERT_EQ(through.errors().size(), 1u);
+  EXPECT_EQ(through.errors()[0], png.string() + ": " + kOutputLinkText);
+  EXPECT_EQ(zemlo::testing::ReadFileBytes(victim), old);
+#endif
+}
+
 TEST(ReportPage, NamesAreEscapedAndTilesCarryTheirFacts) {
   EXPECT_EQ(EscapeHtml("<a href=\"x\">&'"), "&lt;a href=&quot;x&quot;&gt;&amp;&#39;");
   const auto icon = [](int n, bool sound, bool packed, std::uint8_t kind, std::size_t stored,

@@ -46,6 +46,8 @@ expect_status 0 "save --help" "$zgl" save --help
 grep -q -- '-f,--force' "$work/out" || fail "save --help names --force"
 expect_status 0 "show --help" "$zgl" show --help
 grep -q -- '--into DIR' "$work/out" || fail "show --help names --into"
+grep -q -- '-f,--force' "$work/out" && grep -q -- '-a,--all' "$work/out" \
+  || fail "show --help names --force and --all"
 expect_status 2 "no command" "$zgl"
 expect_status 2 "unknown command" "$zgl" frobnicate x.zgl
 grep -qx 'zgl: unknown command frobnicate' "$work/err" || fail "unknown command message"
@@ -107,6 +109,19 @@ expect_status 0 "save" bash -c "cd '$work' && '$zgl' save demo/demo.zgl 3001 one
 expect_status 1 "save of an icon without entry" "$zgl" save "$work/demo/demo.zgl" 3018 "$work/none.pcx"
 [ ! -e "$work/none.pcx" ] || fail "PCX written for an icon without entry"
 
+# A font is never written through a link, dangling or not, --force or not; the link is named.
+printf "the user's file" >"$work/victim"
+ln -s "$work/victim" "$work/linked.fnt"
+ln -s "$work/made.fnt" "$work/dangling.fnt"
+for font in linked.fnt dangling.fnt; do
+  expect_status 1 "font through $font" bash -c "cd '$work' && '$zgl' font --force '$demo/pcx/p3_0_0_0.pcx' $font"
+  grep -qx "ZCreate: Could not save $font: it is a link, and nothing is written through links." \
+    "$work/err" || fail "font through $font: $(head -c 300 "$work/err")"
+done
+[ "$(cat "$work/victim")" = "the user's file" ] && [ ! -e "$work/made.fnt" ] || fail "font written through a link"
+expect_status 0 "font" bash -c "cd '$work' && '$zgl' font '$demo/pcx/p3_0_0_0.pcx' new.fnt"
+[ -s "$work/new.fnt" ] || fail "font not written"
+
 # Show exports into the tree (a project whose PCX pattern points there).
 cp "$work/demo/demo.zgl" "$work/demo/show.zgl"
 printf '\nFPCX IFF\\0\\0\\0\\0.pcx \n' >>"$work/demo/show.zgl"
@@ -119,6 +134,36 @@ expect_status 0 "show on three threads" "$zgl" show "$work/demo/show.zgl" --into
 [ -s "$work/three/IFF/4/9/9/9.pcx" ] && [ -s "$work/one.out" ] || fail "show --jobs 3 export"
 diff -r "$work/one" "$work/three" >/dev/null || fail "show --jobs 3 wrote other files"
 diff <(sed 1d "$work/one.out") <(sed 1d "$work/out") >/dev/null || fail "show --jobs 3 printed other lines"
+
+# Show never writes over an existing file without --force: in the project's folder the
+# pattern names the sources, so the export is refused before anything is written, the first
+# such file named; --force writes there the same files that --into writes elsewhere, and
+# only for the icons with an entry; --all writes every icon of the range.
+snapshot() { (cd "$1" && find . -printf '%p %y %s\n' | sort && find . -type f -exec md5sum {} + | sort); }
+mkdir "$work/fresh"
+cp -R "$demo/." "$work/fresh/"
+"$zgl" create "$work/fresh/demo.zgl" >/dev/null 2>&1
+snapshot "$work/fresh" >"$work/fresh.before"
+expect_status 1 "show over the sources" "$zgl" show "$work/fresh/demo.zgl"
+grep -qx "zgl: $work/fresh/pcx/p3_0_0_0.pcx exists; --force overwrites it, or --into DIR writes the export under DIR; nothing written" \
+  "$work/err" || fail "show over the sources: $(head -c 300 "$work/err")"
+snapshot "$work/fresh" | diff "$work/fresh.before" - >/dev/null || fail "refused show changed the project folder"
+expect_status 0 "show into a folder" "$zgl" show "$work/fresh/demo.zgl" --into "$work/entries"
+entries=$(sed -n 's/.* icons exported, \([0-9]*\) with an entry;.*/\1/p' "$work/err")
+[ -n "$entries" ] && [ "$entries" -gt 30 ] || fail "show into a folder: no count of entries ($(tail -n 1 "$work/err"))"
+grep -q "; $entries PCX files written\$" "$work/err" || fail "show into a folder: $(tail -n 1 "$work/err")"
+[ "$(find "$work/entries/pcx" -type f | wc -l)" -eq "$entries" ] \
+  || fail "show into a folder wrote $(find "$work/entries/pcx" -type f | wc -l) files for $entries entries"
+expect_status 0 "show --force" "$zgl" show --force "$work/fresh/demo.zgl"
+for file in "$work/entries/pcx/"*; do
+  cmp -s "$file" "$work/fresh/pcx/${file##*/}" || fail "show --force did not write ${file##*/} as --into does"
+done
+# The sources stay, the icons with an entry from other kinds of source are added; nothing else.
+sources=$(ls "$demo/pcx" "$work/entries/pcx" | grep '\.pcx$' | sort -u | wc -l)
+[ "$(ls "$work/fresh/pcx" | wc -l)" -eq "$sources" ] || fail "show --force wrote icons without an entry"
+expect_status 0 "show --all" "$zgl" show "$work/fresh/demo.zgl" --into "$work/every" --all
+[ "$(find "$work/every/pcx" -type f | wc -l)" -eq 2000 ] || fail "show --all did not write 2000 files"
+grep -q '; 2000 PCX files written$' "$work/err" || fail "show --all: $(tail -n 1 "$work/err")"
 
 # Ctrl-C, SIGTERM (kill, timeout, a cancelled CI job) and SIGHUP (a closing terminal) in the
 # middle of a run: the icon in hand is finished, the block closed, the tables written, no

@@ -150,7 +150,10 @@ std::function<void(const fs::path&)> Append(const std::string& text) {
 }
 
 std::function<void(const fs::path&)> WriteFile(const std::string& name, const std::string& text) {
-  return [name, text](const fs::path& dir) { WriteFileBytes(dir / name, Bytes(text.begin(), text.end())); };
+  return [name, text](const fs::path& dir) {
+    fs::create_directories((dir / name).parent_path());
+    WriteFileBytes(dir / name, Bytes(text.begin(), text.end()));
+  };
 }
 
 std::function<void(const fs::path&)> Remove(std::vector<std::string> names) {
@@ -189,6 +192,25 @@ void RunCompleted(const fs::path& dir, const ProgramResult&) {
   EXPECT_EQ(fs::file_size(dir / "lib/lib.ofs"), 40000u);
   EXPECT_EQ(fs::file_size(dir / "lib/lib.coo"), 40000u);
 }
+
+// The PCX files in a folder, by name.
+std::vector<std::string> PcxFiles(const fs::path& folder) {
+  std::vector<std::string> names;
+  for (const auto& entry : fs::directory_iterator(folder)) {
+    if (fs::is_regular_file(entry.symlink_status())) names.push_back(entry.path().filename().string());
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+std::vector<std::string> Written(std::initializer_list<int> icons) {
+  std::vector<std::string> names;
+  for (const int icon : icons) names.push_back(fs::path(PcxName(icon)).filename().string());
+  return names;
+}
+
+// A name below the case's folder as zgl shows it (the end of an absolute name).
+std::string Shown(const std::string& name) { return fs::path(name).make_preferred().string(); }
 
 // ---- the suite ----------------------------------------------------------------------------
 
@@ -402,7 +424,7 @@ INSTANTIATE_TEST_SUITE_P(Overwrite, ZglFaults, ::testing::ValuesIn(OverwriteCase
 // show: where it writes, said first; --into writes the same tree elsewhere.
 std::vector<Case> ExportCases() {
   return {
-      {"IntoAnotherFolder", Nothing, {"show", kProject, "--into", "out/export"}, 0,
+      {"IntoAnotherFolder", Nothing, {"show", kProject, "--into", "out/export", "--all"}, 0,
        {"writing icons 3000 to 4999 as PCX files ", "p3_0_0_0.pcx to ", "p4_9_9_9.pcx (FPCX pcx\\p0_0_0_0.pcx)"},
        Keep::kLibrary,
        [](const fs::path& dir, const ProgramResult& r) {
@@ -415,7 +437,7 @@ std::vector<Case> ExportCases() {
          // The entry of 3000, not the source: the same picture, written by our own encoder.
          EXPECT_EQ(ReadFileBytes(out / "pcx/p3_0_0_0.pcx"), SourcePcx(3000));
        }},
-      {"InTheProjectFolderSaysWhere", Nothing, {"show", kProject}, 0,
+      {"InTheProjectFolderSaysWhere", Nothing, {"show", kProject, "--force", "--all"}, 0,
        {"zgl: writing icons 3000 to 4999 as PCX files ", "; --into DIR writes them under DIR instead"},
        Keep::kNothing,
        [](const fs::path& dir, const ProgramResult& r) {
@@ -427,9 +449,109 @@ std::vector<Case> ExportCases() {
        }},
       {"IntoRefusesAPatternLeavingTheFolder", Append(" FPCX ..\\elsewhere\\p0_0_0_0.pcx \n"),
        {"show", kProject, "--into", "out"}, 1, {"does not stay inside the export folder"}},
+      // The pattern names the sources: without --force nothing is written over them.
+      {"InTheProjectFolderRefusesOverTheSources", Nothing, {"show", kProject}, 1,
+       {Shown("lib/pcx/p3_0_0_0.pcx") +
+        " exists; --force overwrites it, or --into DIR writes the export under DIR; nothing "
+        "written"}},
+      {"InTheProjectFolderForcedWritesTheIconsWithAnEntry", Nothing, {"show", kProject, "-f"}, 0,
+       {"2000 of 2000 icons exported, 4 with an entry; 0 could not be loaded; 4 PCX files "
+        "written"},
+       Keep::kNothing,
+       [](const fs::path& dir, const ProgramResult&) {
+         EXPECT_EQ(PcxFiles(dir / "lib/pcx"), Written({3000, 3001, 3101, 4999}));
+         EXPECT_EQ(ReadFileBytes(dir / "lib/pcx/p3_1_0_1.pcx"), SourcePcx(3101));
+       }},
+      {"IntoWritesOnlyTheIconsWithAnEntry", Nothing, {"show", kProject, "--into", "out"}, 0,
+       {"writing the icons of 3000 to 4999 that have an entry", "; 4 PCX files written"},
+       Keep::kLibrary,
+       [](const fs::path& dir, const ProgramResult&) {
+         EXPECT_EQ(PcxFiles(dir / "out/pcx"), Written({3000, 3001, 3101, 4999}));
+         EXPECT_TRUE(fs::is_directory(dir / "out/IFF/4/9/9"));
+       }},
+      {"IntoRefusesAnExistingFile", WriteFile("out/pcx/p3_0_0_1.pcx", "keep me"),
+       {"show", kProject, "--into", "out"}, 1,
+       {Shown("out/pcx/p3_0_0_1.pcx") + " exists; --force overwrites it; nothing written"},
+       Keep::kEverything,
+       [](const fs::path&, const ProgramResult& r) {
+         EXPECT_EQ(r.err.find("--into DIR"), std::string::npos) << r.err;
+       }},
+      {"IntoForcedReplacesAnExistingFile", WriteFile("out/pcx/p3_0_0_1.pcx", "replace me"),
+       {"show", kProject, "--into", "out", "--force"}, 0, {"; 4 PCX files written"},
+       Keep::kLibrary,
+       [](const fs::path& dir, const ProgramResult&) {
+         EXPECT_EQ(ReadFileBytes(dir / "out/pcx/p3_0_0_1.pcx"), SourcePcx(3001));
+       }},
   };
 }
 INSTANTIATE_TEST_SUITE_P(Export, ZglFaults, ::testing::ValuesIn(ExportCases()), Name);
+
+#if !defined(_WIN32)
+// Links planted where outputs go: the file is refused and the link named, the status is 1,
+// and what the link points to stays as it was (nothing is made there either).
+const std::string kVictim = "the user's own file";
+
+// A link at `link` to `target` (both below the case's folder); "victim.txt" and the folder
+// "elsewhere" stand beside it for links to point to.
+Change Plant(const std::string& link, const std::string& target) {
+  return [link, target](const fs::path& dir) {
+    WriteFileBytes(dir / "victim.txt", Bytes(kVictim.begin(), kVictim.end()));
+    fs::create_directories(dir / "elsewhere");
+    fs::create_directories((dir / link).parent_path());
+    fs::create_symlink(dir / target, dir / link);
+  };
+}
+
+void TargetsKept(const fs::path& dir, const ProgramResult&) {
+  EXPECT_EQ(ReadFileBytes(dir / "victim.txt"), Bytes(kVictim.begin(), kVictim.end()));
+  EXPECT_TRUE(fs::is_empty(dir / "elsewhere"));
+  EXPECT_FALSE(fs::exists(dir / "made.pcx"));
+}
+
+std::vector<Case> LinkCases() {
+  const std::string through = "Could not save PCX files through ";
+  const std::string is_link = ": it is a link, and nothing is written through links.";
+  return {
+      // Replacing as the window does: each file is refused where a link stands.
+      {"ShowIntoALinkedFile", Plant("out/pcx/p3_0_0_0.pcx", "victim.txt"),
+       {"show", kProject, "--into", "out", "--force"}, 1,
+       {through, Shown("out/pcx/p3_0_0_0.pcx") + is_link, "; 3 PCX files written"},
+       Keep::kLibrary, TargetsKept},
+      {"ShowIntoALinkedFolder", Plant("out/pcx", "elsewhere"),
+       {"show", kProject, "--into", "out", "--all", "--force"}, 1,
+       {Shown("out/pcx") + is_link, "; 0 PCX files written"}, Keep::kLibrary,
+       [through](const fs::path& dir, const ProgramResult& r) {
+         TargetsKept(dir, r);
+         // Said once, not for each of the 2000 files.
+         EXPECT_EQ(r.err.find(through), r.err.rfind(through)) << r.err;
+       }},
+      {"ShowIntoALinkedExportTree", Plant("out/IFF/3", "elsewhere"),
+       {"show", kProject, "--into", "out"}, 1,
+       {"The export tree was not made: ", Shown("out/IFF/3") + " is a link"}, Keep::kLibrary,
+       TargetsKept},
+      {"ShowInTheProjectFolderForcedOverALink", Plant("lib/pcx/p4_9_9_8.pcx", "victim.txt"),
+       {"show", kProject, "--force", "--all"}, 1, {Shown("lib/pcx/p4_9_9_8.pcx") + is_link},
+       Keep::kNothing, TargetsKept},
+      // Without --force the first link found refuses the export before anything is written.
+      {"ShowIntoRefusesALinkedFolderBeforeWriting", Plant("out/pcx", "elsewhere"),
+       {"show", kProject, "--into", "out", "--all"}, 1,
+       {Shown("out/pcx") + " is a link, and nothing is written through links; nothing written"},
+       Keep::kEverything, TargetsKept},
+      {"ShowIntoRefusesALinkBeforeWriting", Plant("out/pcx/p4_9_9_9.pcx", "made.pcx"),
+       {"show", kProject, "--into", "out"}, 1,
+       {Shown("out/pcx/p4_9_9_9.pcx") +
+        " is a link, and nothing is written through links; nothing written"},
+       Keep::kEverything, TargetsKept},
+      {"SaveForcedOverALinkToAUserFile", Plant("one.pcx", "victim.txt"),
+       {"save", kProject, "3001", "one.pcx", "--force"}, 1,
+       {"Could not save ", Shown("one.pcx") + ": it is a link"}, Keep::kEverything, TargetsKept},
+      {"SaveOverADanglingLink", Plant("one.pcx", "made.pcx"),
+       {"save", kProject, "3001", "one.pcx"}, 1, {Shown("one.pcx") + ": it is a link"},
+       Keep::kEverything, TargetsKept},
+  };
+}
+INSTANTIATE_TEST_SUITE_P(Links, ZglFaults, ::testing::ValuesIn(LinkCases()), Name);
+#endif
 
 }  // namespace
 }  // namespace zemlo::testing

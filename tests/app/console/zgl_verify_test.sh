@@ -144,6 +144,41 @@ images=$(grep -o '<img src="[0-9]*\.png"' "$work/report/index.html" | wc -l)
 pngs=$(find "$work/report" -name '*.png' | wc -l)
 [ "$images" -gt 20 ] && [ "$images" -eq "$pngs" ] || fail "report: $images images, $pngs PNG files"
 
+# The report writes only new files: an existing picture is refused without --force (named,
+# nothing written) and replaced with it; a link where the page or a picture goes is refused
+# even with --force, and what it points to stays as it was.
+mkdir "$work/old"
+printf 'old picture' >"$work/old/3000.png"
+run 1 "report over an existing picture" "$zgl" report "$work/clean/demo.zgl" "$work/old"
+grep -qx "zgl: $work/old/3000.png exists; --force replaces it; nothing written" "$work/err" \
+  || fail "existing picture not named: $(head -c 300 "$work/err")"
+[ "$(cat "$work/old/3000.png")" = "old picture" ] || fail "existing picture overwritten"
+[ ! -e "$work/old/index.html" ] && [ ! -e "$work/old/3001.png" ] || fail "refused report wrote files"
+run 0 "report --force over an existing picture" "$zgl" report -f "$work/clean/demo.zgl" "$work/old"
+[ "$(head -c 4 "$work/old/3000.png" | od -An -c | tr -d ' ')" = '211PNG' ] \
+  || fail "--force did not replace the picture"
+rm "$work/old/3001.png" && mkdir "$work/old/3001.png"
+run 1 "report --force over a folder" "$zgl" report -f "$work/clean/demo.zgl" "$work/old"
+grep -qx "zgl: $work/old/3001.png is no file and is never replaced; nothing written" "$work/err" \
+  || fail "folder in the way not named: $(head -c 300 "$work/err")"
+printf "the user's file" >"$work/victim"
+for force in "" --force; do
+  rm -rf "$work/linked" "$work/elsewhere"
+  mkdir "$work/linked" "$work/elsewhere"
+  ln -s "$work/victim" "$work/linked/3000.png"
+  run 1 "report through a picture link $force" "$zgl" report $force "$work/clean/demo.zgl" "$work/linked"
+  grep -qx "zgl: $work/linked/3000.png is a link, and nothing is written through links; nothing written" \
+    "$work/err" || fail "picture link $force not named: $(head -c 300 "$work/err")"
+  [ "$(cat "$work/victim")" = "the user's file" ] || fail "report $force wrote through a link"
+  rm "$work/linked/3000.png"
+  ln -s "$work/elsewhere/page.html" "$work/linked/index.html"
+  run 1 "report through a dangling page link $force" "$zgl" report $force "$work/clean/demo.zgl" "$work/linked"
+  grep -qx "zgl: $work/linked/index.html is a link, and nothing is written through links; nothing written" \
+    "$work/err" || fail "page link $force not named: $(head -c 300 "$work/err")"
+  [ -z "$(ls -A "$work/elsewhere")" ] || fail "report $force put its page outside OUTDIR"
+  [ "$(ls -A "$work/linked")" = "index.html" ] || fail "refused report $force wrote files"
+done
+
 if [ "$failures" -gt 0 ]; then
   echo "$failures failure(s)" >&2
   exit 1
