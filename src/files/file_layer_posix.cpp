@@ -547,6 +547,9 @@ class OutputWalk {
 OutputResult WriteOutputFile(const char* base, const char* name, const std::uint8_t* data,
                              std::size_t size, OutputMode mode, bool make_folders,
                              std::string* blocker) {
+  if (!seam::Allow(FileOp::kOpen, name == nullptr ? std::string() : name)) {
+    return OutputResult::kFailed;
+  }
   std::vector<std::string> parts;
   if ((data == nullptr && size > 0) || !SplitOutputName(name, parts)) {
     return OutputResult::kFailed;
@@ -591,6 +594,9 @@ OutputResult WriteOutputFile(const char* base, const char* name, const std::uint
 }
 
 OutputResult MakeOutputFolder(const char* base, const char* name, std::string* blocker) {
+  if (!seam::Allow(FileOp::kMakeFolder, name == nullptr ? std::string() : name)) {
+    return OutputResult::kFailed;
+  }
   std::vector<std::string> parts;
   if (!SplitOutputName(name, parts)) return OutputResult::kFailed;
   OutputWalk walk;

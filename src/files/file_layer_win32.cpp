@@ -394,6 +394,9 @@ OutputResult CreateOutput(const std::string& path, const std::uint8_t* data, std
 OutputResult WriteOutputFile(const char* base, const char* name, const std::uint8_t* data,
                              std::size_t size, OutputMode mode, bool make_folders,
                              std::string* blocker) {
+  if (!seam::Allow(FileOp::kOpen, name == nullptr ? std::string() : name)) {
+    return OutputResult::kFailed;
+  }
   std::vector<std::string> parts;
   std::string path = BaseOf(base);
   if (path.empty() || (data == nullptr && size > 0) || !SplitOutputName(name, parts)) {
@@ -436,6 +439,9 @@ OutputResult WriteOutputFile(const char* base, const char* name, const std::uint
 }
 
 OutputResult MakeOutputFolder(const char* base, const char* name, std::string* blocker) {
+  if (!seam::Allow(FileOp::kMakeFolder, name == nullptr ? std::string() : name)) {
+    return OutputResult::kFailed;
+  }
   std::vector<std::string> parts;
   std::string path = BaseOf(base);
   if (path.empty() || !SplitOutputName(name, parts)) return OutputResult::kFailed;
