@@ -390,6 +390,27 @@ TEST_F(Recovery, LinksAndFoldersAreLeftAlone) {
   EXPECT_EQ(testing::ReadFileBytes(temp), old_block);
 }
 
+TEST_F(Recovery, WithoutARecordBLTEMPGoesOnlyToABlockFileOfThisLibrary) {
+  // The one block that disagrees is block 30, whose file BLTEMP matches; but this project's
+  // FBLK names BLTEMP's own record for every block.
+  Folder killed = old_files;
+  killed.erase("BLK30.ZGL");
+  killed["BLTEMP"] = old_files.at("BLK30.ZGL");
+  killed["BLTEMP.REC"] = {1, 2, 3};  // no record of ours
+  Put(killed);
+  ProjectSettings odd = settings;
+  odd.FBLK = MakeName("X00.D\\..\\BLTEMP.REC");
+  port.Clear();
+  EXPECT_EQ(RecoverInterruptedRewrite(odd, port), RecoveryResult::kRefused);
+  EXPECT_EQ(Files(), killed);
+  ASSERT_EQ(port.messages.size(), 1u);
+  EXPECT_NE(port.messages[0].text.find("would be BLTEMP, its record"), std::string::npos)
+      << port.messages[0].text;
+  // With this project's own names it goes back.
+  EXPECT_EQ(RecoverInterruptedRewrite(settings, port), RecoveryResult::kRecovered);
+  EXPECT_EQ(Files(), old_files);
+}
+
 TEST(RecoveryDecision, TheRecordsBlockComesFromTheProject) {
   ProjectSettings s;
   s.FOFS = MakeName("sub\\lib.ofs");
