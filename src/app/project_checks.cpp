@@ -6,8 +6,10 @@
 #include <unordered_map>
 #include <vector>
 
+#include "files/file_helpers.h"
 #include "files/file_layer.h"
 #include "library/store/block_store.h"
+#include "library/store/rewrite_recovery.h"
 #include "library/store/stamping.h"
 
 namespace zemlo {
@@ -177,6 +179,42 @@ std::optional<std::string> FindNameClash(const ProjectSettings& settings,
   return std::nullopt;
 }
 
+namespace {
+
+constexpr const char* kRecoveryFileClashStart = "The project cannot be used: ";
+constexpr const char* kRecoveryFileClashMiddle = " names the file ";
+constexpr const char* kRecoveryFileClashEnd =
+    ", which belongs to the recovery of an interrupted run (BLTEMP, its record BLTEMP.REC or "
+    "a leftover temporary file) and may be moved or removed by it.";
+
+}  // namespace
+
+std::optional<std::string> FindRecoveryFileClash(const ProjectSettings& settings,
+                                                 std::string_view project_name) {
+  // What the recovery moves or removes besides the library's own files.
+  const std::string owned[] = {NameKey(kTempBlockName), NameKey(kTempBlockRecordName),
+                               NameKey(TemporaryNameOf(kTempBlockRecordName)),
+                               NameKey(TemporaryNameOf(settings.FOFS.data())),
+                               NameKey(TemporaryNameOf(settings.FCOO.data()))};
+  std::optional<std::string> clash;
+  const auto check = [&](Named owner, std::string_view name) {
+    // BLTEMP itself is among the outputs, to be told from the others.
+    if (clash || owner.role == Role::kTemp) return;
+    const std::string key = NameKey(name);
+    if (key.empty() || std::find(std::begin(owned), std::end(owned), key) == std::end(owned)) {
+      return;
+    }
+    clash = kRecoveryFileClashStart + Label(owner) + kRecoveryFileClashMiddle +
+            std::string(name) + kRecoveryFileClashEnd;
+  };
+  ForEachOutput(settings, project_name, check);
+  const int icons = IconsCovered(settings);
+  ForEachStamped(Role::kFpcx, settings.FPCX, icons, check);
+  ForEachStamped(Role::kFlbm, settings.FLBM, icons, check);
+  ForEachStamped(Role::kFwav, settings.FWAV, icons, check);
+  return clash;
+}
+
 std::optional<std::string> ProjectFileAt(const ProjectSettings& settings,
                                          std::string_view project_name, std::string_view path) {
   const std::string folder = Physical(files::CurrentDirectory(), ".");
@@ -207,7 +245,8 @@ std::optional<std::string> ProjectRefusal(const ProjectSettings& parsed,
            ", but the commands cover icons up to " + std::to_string(last_icon) +
            ", so it must be at least " + std::to_string(last_icon + 1) + ".";
   }
-  return FindNameClash(parsed, project_name);
+  if (auto clash = FindNameClash(parsed, project_name)) return clash;
+  return FindRecoveryFileClash(parsed, project_name);
 }
 
 }  // namespace zemlo

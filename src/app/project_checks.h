@@ -24,6 +24,13 @@ std::string NameKey(std::string_view name);
 std::optional<std::string> FindNameClash(const ProjectSettings& settings,
                                          std::string_view project_name);
 
+// A refusal text when the project info file `project_name` or a file the project writes
+// (FOFS, FCOO, FBLK and FSEP stamped for every block and icon NSIZ covers) is BLTEMP, the
+// record BLTEMP.REC of a block rewrite, or that record's temporary: the recovery of an
+// interrupted rewrite moves and removes those files. nullopt when none is.
+std::optional<std::string> FindRecoveryFileClash(const ProjectSettings& settings,
+                                                 std::string_view project_name);
+
 // What `path` is to the project whose folder is the current directory: "the offsets file
 // (FOFS)" and the like, when it names one of the outputs above or the project info file, by
 // name or (where it exists) as the same file under another name. nullopt otherwise.
@@ -32,7 +39,8 @@ std::optional<std::string> ProjectFileAt(const ProjectSettings& settings,
 
 // Everything the commands refuse a freshly parsed project for, in this order: a text that is
 // no project info file, values that cannot work (ValidateProject with the report), an NSIZ
-// too small for the icons the commands cover (`last_icon`), and a name clash. The text to
+// too small for the icons the commands cover (`last_icon`), a name clash, and a file that the
+// recovery of an interrupted block rewrite owns (FindRecoveryFileClash). The text to
 // show, or nullopt for a usable project. `project_name` is the info file's name in its folder.
 std::optional<std::string> ProjectRefusal(const ProjectSettings& parsed,
                                           const InfoTextReport& report,

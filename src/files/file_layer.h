@@ -101,6 +101,11 @@ class FileLock {
   std::intptr_t handle_ = kNoHandle;
 };
 
+// The name itself is a symbolic link (on Windows any reparse point: a symbolic link or a
+// junction), whether or not what it points to exists. Opening and the other calls follow
+// such a link; callers that must never act through one ask first.
+bool IsSymbolicLink(const char* name);
+
 }  // namespace zemlo::files
 
 namespace zemlo::files {

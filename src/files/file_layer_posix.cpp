@@ -364,6 +364,12 @@ bool FileLock::WriteContent(std::string_view text) {
          ::pwrite(fd, text.data(), text.size(), 0) == static_cast<ssize_t>(text.size());
 }
 
+bool IsSymbolicLink(const char* name) {
+  const std::string path = Resolve(name);
+  struct stat st;
+  return !path.empty() && ::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
+}
+
 }  // namespace zemlo::files
 
 // ---- Outputs ----------------------------------------------------------------------------

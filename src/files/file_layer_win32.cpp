@@ -272,6 +272,12 @@ bool FileLock::WriteContent(std::string_view text) {
                           written == text.size());
 }
 
+bool IsSymbolicLink(const char* name) {
+  if (name == nullptr || name[0] == '\0') return false;
+  const DWORD attributes = GetFileAttributesA(name);
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+}
+
 }  // namespace zemlo::files
 
 #include <algorithm>

@@ -69,6 +69,28 @@ TEST_F(FileKinds, FoldersAreNeitherReadNorWritten) {
   EXPECT_TRUE(fs::is_directory(dir.path() / "p3_0_0_0.pcx"));
 }
 
+TEST_F(FileKinds, SymbolicLinksAreToldFromWhatTheyName) {
+  WriteFileBytes(dir.path() / "lib.ofs", {1});
+  fs::create_directories(dir.path() / "blk");
+  std::error_code no_links;
+  fs::create_symlink(dir.path() / "lib.ofs", dir.path() / "link.ofs", no_links);
+  if (no_links) GTEST_SKIP() << "no symbolic links here";
+  fs::create_symlink(dir.path() / "missing", dir.path() / "nowhere");
+  fs::create_directory_symlink(dir.path() / "blk", dir.path() / "blklink");
+  EXPECT_TRUE(IsSymbolicLink("link.ofs"));
+  EXPECT_TRUE(IsSymbolicLink("nowhere"));  // pointing at nothing
+  EXPECT_TRUE(IsSymbolicLink("blklink"));
+  EXPECT_FALSE(IsSymbolicLink("lib.ofs"));
+  EXPECT_FALSE(IsSymbolicLink("blk"));
+  EXPECT_FALSE(IsSymbolicLink("missing"));
+  EXPECT_FALSE(IsSymbolicLink(""));
+#if !defined(_WIN32)
+  // Found the way every other call finds names from a project file.
+  EXPECT_TRUE(IsSymbolicLink("LINK.OFS"));
+  EXPECT_TRUE(IsSymbolicLink(".\\Link.ofs"));
+#endif
+}
+
 #if defined(_WIN32)
 TEST_F(FileKinds, DevicesAreNeitherReadNorWritten) {
   // Device names stand everywhere, with any extension.

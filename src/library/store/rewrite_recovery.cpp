@@ -9,7 +9,7 @@
 #include "files/file_layer.h"
 #include "library/store/block_store.h"
 #include "files/file_helpers.h"
-#include "library/store/library_lock.h"
+#include "files/file_stream.h"
 #include "library/store/stamping.h"
 #include "library/store/tables.h"
 #include "library/store/tables_io.h"
@@ -64,15 +64,47 @@ bool ReadName(ByteReader& reader, std::string& name) {
   return name.find('\0') == std::string::npos;
 }
 
-char Folded(char c) {
-  if (c == '/') return '\\';
-  return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+char Lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+
+// The form in which NamesSameFile compares: lower case parts joined by "/", without "." and
+// empty parts, ".." taking back the part before it ("/" first for a name from the root).
+std::string NameKey(std::string_view name) {
+  std::vector<std::string> parts;
+  const bool absolute = !name.empty() && (name.front() == '/' || name.front() == '\\');
+  std::string part;
+  const auto finish = [&] {
+    if (part == "..") {
+      if (!parts.empty() && parts.back() != "..") {
+        parts.pop_back();
+      } else if (!absolute) {
+        parts.push_back(part);
+      }
+    } else if (!part.empty() && part != ".") {
+      parts.push_back(part);
+    }
+    part.clear();
+  };
+  for (const char c : name) {
+    if (c == '/' || c == '\\') {
+      finish();
+    } else {
+      part.push_back(Lower(c));
+    }
+  }
+  finish();
+  std::string key = absolute ? "/" : "";
+  for (std::size_t i = 0; i < parts.size(); ++i) {
+    if (i > 0) key.push_back('/');
+    key += parts[i];
+  }
+  return key;
 }
 
-// Names in project files are matched ignoring letter case, with either separator.
-bool SameFileName(std::string_view a, std::string_view b) {
-  return std::equal(a.begin(), a.end(), b.begin(), b.end(),
-                    [](char x, char y) { return Folded(x) == Folded(y); });
+// The length of BLTEMP when it is a regular file (opening refuses anything else).
+std::optional<std::int64_t> RegularFileLength(const char* name) {
+  const FileStream file(files::OpenFile(name, "rb"));
+  if (file == nullptr) return std::nullopt;
+  return files::SeekToEnd(file.get());
 }
 
 std::vector<std::uint8_t> ReadSmallFile(const char* name, std::size_t limit) {
@@ -107,8 +139,8 @@ void Warn(StatusPort& port, const char* format, const std::string& name) {
 }
 
 // Puts BLTEMP back as `block_name`'s content: an empty BLTEMP stands for a block without file.
-bool MoveBack(const std::string& block_name) {
-  if (FileLength(kTempBlockName) == 0) {
+bool MoveBack(const std::string& block_name, std::int64_t temp_length) {
+  if (temp_length == 0) {
     if (files::Exists(block_name.c_str()) && !files::RemoveFile(block_name.c_str())) return false;
     return files::RemoveFile(kTempBlockName);
   }
@@ -126,32 +158,63 @@ bool RemoveSurplus(const std::string& block_name, std::span<const std::uint8_t> 
   return files::RemoveFile(kTempBlockName);
 }
 
-RecoveryResult RecoverRecorded(const TempBlockRecord& record, StatusPort& port) {
+const char* RefusalFor(RecordDoubt doubt) {
+  switch (doubt) {
+    case RecordDoubt::kOtherLibrary: return kOtherLibraryFormat;
+    case RecordDoubt::kNotBlockStart: return kRecordNotBlockStartFormat;
+    case RecordDoubt::kOutsideTable: return kRecordOutsideTableFormat;
+    case RecordDoubt::kWrongCount: return kRecordWrongCountFormat;
+    case RecordDoubt::kOtherBlockFile: return kRecordOtherBlockFormat;
+    case RecordDoubt::kBlockNamesOwnFile: return kBlockNamesOwnFileFormat;
+    case RecordDoubt::kNone: break;
+  }
+  return kRecoveryRefusedFormat;
+}
+
+// The block file BLTEMP would go to: never through a symbolic link.
+bool RefuseLinkedBlock(const char* block_name, StatusPort& port) {
+  if (!files::IsSymbolicLink(block_name)) return false;
+  Warn(port, kBlockIsLinkFormat, block_name);
+  return true;
+}
+
+RecoveryResult RecoverRecorded(const TempBlockRecord& record, std::int64_t temp_length,
+                               const ProjectSettings& settings, StatusPort& port) {
+  const RecordedBlock found = BlockOfRecord(record, settings);
+  if (found.doubt != RecordDoubt::kNone) {
+    const bool about_block = found.doubt == RecordDoubt::kOtherBlockFile ||
+                             found.doubt == RecordDoubt::kBlockNamesOwnFile;
+    Warn(port, RefusalFor(found.doubt),
+         about_block ? std::string(found.block_name.data()) : std::string(kTempBlockRecordName));
+    return RecoveryResult::kRefused;
+  }
+  const std::string block_name = found.block_name.data();
+  if (RefuseLinkedBlock(block_name.c_str(), port)) return RecoveryResult::kRefused;
   const auto count = static_cast<std::int32_t>(record.records.size() / kRecordSize);
-  const auto now = RecordsOnDisk(record.offsets_name.c_str(), record.first_icon, count);
-  const auto action = DecideRecordedTempBlock(record.records, now,
-                                              LengthIfExists(record.block_name.c_str()));
-  switch (action) {
+  const auto now = RecordsOnDisk(settings.FOFS.data(), record.first_icon, count);
+  const TempBlockDecision decision = DecideRecordedTempBlock(
+      record.records, now, LengthIfExists(block_name.c_str()), temp_length);
+  switch (decision.action) {
     case TempBlockAction::kMoveBack:
-      if (!MoveBack(record.block_name)) {
-        Warn(port, kTempNotMovedBackFormat, record.block_name);
+      if (!MoveBack(block_name, temp_length)) {
+        Warn(port, kTempNotMovedBackFormat, block_name);
         return RecoveryResult::kRefused;
       }
       RemoveTempBlockRecord();
-      Notice(port, kMovedBackNotice, record.block_name);
+      Notice(port, kMovedBackNotice, block_name);
       return RecoveryResult::kRecovered;
     case TempBlockAction::kRemoveTemp:
-      if (!RemoveSurplus(record.block_name, now)) {
-        Warn(port, kTempNotRemovedFormat, record.block_name);
+      if (!RemoveSurplus(block_name, now)) {
+        Warn(port, kTempNotRemovedFormat, block_name);
         return RecoveryResult::kRefused;
       }
       RemoveTempBlockRecord();
-      Notice(port, kRemovedNotice, record.block_name);
+      Notice(port, kRemovedNotice, block_name);
       return RecoveryResult::kRecovered;
     case TempBlockAction::kRefuse:
       break;
   }
-  Warn(port, kRecoveryRefusedFormat, record.block_name);
+  Warn(port, decision.refusal != nullptr ? decision.refusal : kRecoveryRefusedFormat, block_name);
   return RecoveryResult::kRefused;
 }
 
@@ -177,13 +240,21 @@ std::vector<DisagreeingBlock> DisagreeingBlocks(const ProjectSettings& settings)
   return found;
 }
 
-RecoveryResult RecoverUnrecorded(const ProjectSettings& settings, StatusPort& port) {
+RecoveryResult RecoverUnrecorded(const ProjectSettings& settings, std::int64_t temp_length,
+                                 StatusPort& port) {
   const auto disagreeing = DisagreeingBlocks(settings);
-  const auto decision = DecideUnrecordedTempBlock(disagreeing, FileLength(kTempBlockName));
+  const auto decision = DecideUnrecordedTempBlock(disagreeing, temp_length);
   Name pattern = settings.FBLK;
   switch (decision.action) {
     case TempBlockAction::kMoveBack:
-      if (!StampBlockNumber(decision.block, pattern) || !MoveBack(pattern.data())) {
+      // Only a file this project names for one of its blocks, and never through a link.
+      if (!StampBlockNumber(decision.block, pattern)) break;
+      if (BlockNamesOwnFile(pattern.data(), settings)) {
+        Warn(port, kBlockNamesOwnFileFormat, pattern.data());
+        return RecoveryResult::kRefused;
+      }
+      if (RefuseLinkedBlock(pattern.data(), port)) return RecoveryResult::kRefused;
+      if (!MoveBack(pattern.data(), temp_length)) {
         Warn(port, kTempNotMovedBackFormat, pattern.data());
         return RecoveryResult::kRefused;
       }
@@ -286,18 +357,71 @@ bool BlockAgrees(std::span<const std::uint8_t> records, std::optional<std::int64
   return position == file_length.value_or(0);
 }
 
-TempBlockAction DecideRecordedTempBlock(std::span<const std::uint8_t> old_records,
-                                        std::span<const std::uint8_t> now_records,
-                                        std::optional<std::int64_t> block_length) {
+bool NamesSameFile(std::string_view a, std::string_view b) { return NameKey(a) == NameKey(b); }
+
+RecordedBlock BlockOfRecord(const TempBlockRecord& record, const ProjectSettings& settings) {
+  RecordedBlock found;
+  const auto doubt = [&found](RecordDoubt why) {
+    found.doubt = why;
+    return found;
+  };
+  if (!NamesSameFile(record.offsets_name, settings.FOFS.data())) {
+    return doubt(RecordDoubt::kOtherLibrary);
+  }
+  const int per_block = settings.BLKB;
+  if (per_block < 1 || record.first_icon < 0 || record.first_icon % per_block != 0) {
+    return doubt(RecordDoubt::kNotBlockStart);
+  }
+  const auto table_records = static_cast<std::int64_t>(OffsetsFileBytes(settings) / kRecordSize);
+  if (record.first_icon >= table_records) return doubt(RecordDoubt::kOutsideTable);
+  // What the rewrite records for a block: its icons up to the end of the offsets table.
+  const std::int64_t whole = std::min<std::int64_t>(
+      per_block, std::int64_t{OffsetsTable::capacity()} - record.first_icon);
+  if (record.records.size() % kRecordSize != 0 ||
+      static_cast<std::int64_t>(record.records.size() / kRecordSize) != whole) {
+    return doubt(RecordDoubt::kWrongCount);
+  }
+  found.block = record.first_icon / per_block;
+  found.block_name = settings.FBLK;
+  if (!StampBlockNumber(found.block, found.block_name)) return doubt(RecordDoubt::kOutsideTable);
+  if (!NamesSameFile(record.block_name, found.block_name.data())) {
+    return doubt(RecordDoubt::kOtherBlockFile);
+  }
+  if (BlockNamesOwnFile(found.block_name.data(), settings)) {
+    return doubt(RecordDoubt::kBlockNamesOwnFile);
+  }
+  return found;
+}
+
+bool BlockNamesOwnFile(std::string_view block_name, const ProjectSettings& settings) {
+  const std::string record_temporary = TemporaryNameOf(kTempBlockRecordName);
+  for (const std::string_view other :
+       {std::string_view(kTempBlockName), std::string_view(kTempBlockRecordName),
+        std::string_view(record_temporary), std::string_view(settings.FOFS.data()),
+        std::string_view(settings.FCOO.data())}) {
+    if (!other.empty() && NamesSameFile(block_name, other)) return true;
+  }
+  return false;
+}
+
+TempBlockDecision DecideRecordedTempBlock(std::span<const std::uint8_t> old_records,
+                                          std::span<const std::uint8_t> now_records,
+                                          std::optional<std::int64_t> block_length,
+                                          std::int64_t temp_length) {
+  // BLTEMP is the block's old content: anything else is not what the rewrite left, and is
+  // neither put back nor thrown away.
+  if (temp_length != RecordsTotal(old_records)) {
+    return {TempBlockAction::kRefuse, kTempLengthDiffersFormat};
+  }
   // The offsets file was not replaced since the rewrite began (or replaced by the same
   // records): it describes BLTEMP. The new block file may even be complete, but nothing
   // tells that its bytes reached the disk.
   if (std::equal(old_records.begin(), old_records.end(), now_records.begin(), now_records.end())) {
-    return TempBlockAction::kMoveBack;
+    return {TempBlockAction::kMoveBack};
   }
   // Replaced: that happens only after the new block file was flushed, so it must agree.
-  if (BlockAgrees(now_records, block_length)) return TempBlockAction::kRemoveTemp;
-  return TempBlockAction::kRefuse;
+  if (BlockAgrees(now_records, block_length)) return {TempBlockAction::kRemoveTemp};
+  return {TempBlockAction::kRefuse, kRecoveryRefusedFormat};
 }
 
 UnrecordedDecision DecideUnrecordedTempBlock(std::span<const DisagreeingBlock> disagreeing,
@@ -312,29 +436,33 @@ UnrecordedDecision DecideUnrecordedTempBlock(std::span<const DisagreeingBlock> d
 }
 
 RecoveryResult RecoverInterruptedRewrite(const ProjectSettings& settings, StatusPort& port) {
-  const bool temp = files::Exists(kTempBlockName);
+  // A link named BLTEMP counts as found even when it points nowhere: it is left alone.
+  const bool temp_link = files::IsSymbolicLink(kTempBlockName);
+  const bool temp = temp_link || files::Exists(kTempBlockName);
   const bool recorded = files::Exists(kTempBlockRecordName);
   if (!temp && !recorded) return RecoveryResult::kNothingFound;
 
   const auto record =
       DecodeTempBlockRecord(ReadSmallFile(kTempBlockRecordName, kMaxRecordFileBytes));
-  // Another library's project in this folder shares BLTEMP: its rewrite is recovered only
-  // when no run of it is working (its lock is free), and then by its own record.
-  LibraryLock other;
-  if (record && !SameFileName(record->offsets_name, settings.FOFS.data())) {
-    if (other.Acquire(record->offsets_name.c_str(), nullptr) != LibraryLock::Outcome::kHeld) {
-      if (!temp) return RecoveryResult::kNothingFound;
-      Warn(port, kForeignRunFormat, record->offsets_name);
-      return RecoveryResult::kRefused;
-    }
-  }
+  // Another library's project in this folder shares BLTEMP and its record. Its run may be
+  // working right now (its lock is not ours to look at), so they are left to that project.
+  const bool ours = !record || NamesSameFile(record->offsets_name, settings.FOFS.data());
   if (!temp) {
-    // Killed before BLTEMP was made or after it was gone: the record alone says nothing.
-    RemoveTempBlockRecord();
+    // Killed before BLTEMP was made or after it was gone: our record alone says nothing.
+    if (ours) RemoveTempBlockRecord();
     return RecoveryResult::kNothingFound;
   }
-  if (record) return RecoverRecorded(*record, port);
-  return RecoverUnrecorded(settings, port);
+  if (!ours) {
+    Warn(port, kOtherLibraryFormat, record->offsets_name);
+    return RecoveryResult::kRefused;
+  }
+  const auto temp_length = temp_link ? std::nullopt : RegularFileLength(kTempBlockName);
+  if (!temp_length) {
+    Warn(port, kTempNotRegularFormat, kTempBlockName);
+    return RecoveryResult::kRefused;
+  }
+  if (record) return RecoverRecorded(*record, *temp_length, settings, port);
+  return RecoverUnrecorded(settings, *temp_length, port);
 }
 
 void RemoveLeftoverTableTemporaries(const ProjectSettings& settings) {

@@ -5,22 +5,32 @@
 // (durably, never over an existing one) that names the library's offsets file, the block file
 // and the block's records as the offsets file held them then. The offsets file is replaced
 // only after the new block file is complete on disk, and BLTEMP and then the record go only
-// after that. So when BLTEMP is found:
+// after that.
+//
+// Everything in the folder may have been put there by someone else, the record and BLTEMP
+// included. So the record never chooses a file: the block file is the one this project's
+// FBLK names for the recorded block, the record must be of this project's offsets file and
+// of a whole block inside its table, and BLTEMP must be a regular file exactly as long as the
+// recorded entries. The block name the record holds is only compared with that file. A
+// record of another library is left to that library's project: nothing is touched and no
+// other lock is taken. Besides BLTEMP and its record, only this library's block file is ever
+// replaced or removed. When BLTEMP passes these checks:
 // - the offsets file still holds the block's old records: it still describes BLTEMP, which
 //   goes back over the block file (the library is as before the interrupted run);
 // - it holds other records, and the block file agrees with them: the rewrite had finished
 //   and BLTEMP is a surplus copy of the old content, which goes;
 // - anything else was changed by someone else: nothing is touched.
 // Without a readable record (a BLTEMP left by an older version, or damaged), the block is
-// looked for among all blocks: moved back only when exactly one block disagrees with the
-// offsets file and BLTEMP has the length its records describe; removed only when it is
-// empty and every block agrees; otherwise nothing is touched.
+// looked for among this project's blocks: moved back only when exactly one block disagrees
+// with the offsets file and BLTEMP has the length its records describe; removed only when it
+// is empty and every block agrees; otherwise nothing is touched.
 #pragma once
 
 #include <cstdint>
 #include <optional>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "core/status_port.h"
@@ -55,8 +65,38 @@ inline constexpr const char* kTempNotMovedBackFormat =
     "BLTEMP could not be moved back over block file %s. Nothing was changed.";
 inline constexpr const char* kTempNotRemovedFormat =
     "BLTEMP, a leftover copy of block file %s, could not be removed. Nothing was changed.";
-inline constexpr const char* kForeignRunFormat =
-    "BLTEMP belongs to a run that is still working on the library of %s. Nothing was changed.";
+// Refusals before anything is looked at: each names the record's offsets file, BLTEMP, or
+// the record file.
+inline constexpr const char* kOtherLibraryFormat =
+    "BLTEMP was left by a run on the library of %s, which is not this project's offsets file. "
+    "Nothing was changed; that library's own project puts BLTEMP right.";
+inline constexpr const char* kTempNotRegularFormat =
+    "%s is a symbolic link, a folder or a device, not a file an interrupted run could have "
+    "left. Nothing was changed.";
+inline constexpr const char* kRecordNotBlockStartFormat =
+    "The record %s of an interrupted block rewrite does not start at the first icon of a "
+    "block of this project (BLKB). Nothing was changed; BLTEMP holds the previous content of "
+    "a block.";
+inline constexpr const char* kRecordOutsideTableFormat =
+    "The record %s of an interrupted block rewrite names a block outside this project's "
+    "table (NSIZ) or one that FBLK cannot name. Nothing was changed; BLTEMP holds the "
+    "previous content of a block.";
+inline constexpr const char* kRecordWrongCountFormat =
+    "The record %s of an interrupted block rewrite does not hold the records of one whole "
+    "block of this project (BLKB). Nothing was changed; BLTEMP holds the previous content of "
+    "a block.";
+// Refusals about the block file, which they name.
+inline constexpr const char* kRecordOtherBlockFormat =
+    "BLTEMP was left by a run that rewrote another file than this project's block file %s "
+    "(FBLK was changed since, or the record is not genuine). Nothing was changed.";
+inline constexpr const char* kBlockNamesOwnFileFormat =
+    "Block file %s would be BLTEMP, its record or another file of the library. Nothing was "
+    "changed.";
+inline constexpr const char* kBlockIsLinkFormat =
+    "Block file %s is a symbolic link; BLTEMP is not moved over it. Nothing was changed.";
+inline constexpr const char* kTempLengthDiffersFormat =
+    "BLTEMP is left over from an interrupted run that rewrote block file %s, but its length "
+    "is not what the records of that block add up to. Nothing was changed.";
 
 struct TempBlockRecord {
   std::string offsets_name;
@@ -84,12 +124,45 @@ std::vector<std::uint8_t> RecordsOnDisk(const char* offsets_name, std::int32_t f
 // icon order, and nothing after them. A missing file holds nothing.
 bool BlockAgrees(std::span<const std::uint8_t> records, std::optional<std::int64_t> file_length);
 
-enum class TempBlockAction { kMoveBack, kRemoveTemp, kRefuse };
+// Offsets file names are compared as the file layer finds files: letter case and "\" and "/"
+// alike, "." parts (a leading ".\" too) dropped, ".." taking back the part before it.
+bool NamesSameFile(std::string_view a, std::string_view b);
 
-// With a record: `old_records` from it, `now_records` from the offsets file now.
-TempBlockAction DecideRecordedTempBlock(std::span<const std::uint8_t> old_records,
-                                        std::span<const std::uint8_t> now_records,
-                                        std::optional<std::int64_t> block_length);
+// Why a record is not taken for one of this library's blocks.
+enum class RecordDoubt {
+  kNone,
+  kOtherLibrary,    // of another offsets file
+  kNotBlockStart,   // its first icon does not start a block (or BLKB is below 1)
+  kOutsideTable,    // a block beyond NSIZ, or one FBLK cannot name
+  kWrongCount,      // not the records of one whole block
+  kOtherBlockFile,  // its block name is not the block file this project names
+  kBlockNamesOwnFile,  // that block file would be BLTEMP, its record or a table file
+};
+struct RecordedBlock {
+  RecordDoubt doubt = RecordDoubt::kNone;
+  int block = -1;
+  Name block_name{};  // FBLK stamped with `block` (when the doubt is none)
+};
+// The block of this project that `record` is about, worked out from the project alone.
+RecordedBlock BlockOfRecord(const TempBlockRecord& record, const ProjectSettings& settings);
+
+// A block file name (FBLK stamped) that is BLTEMP, its record or that record's temporary, or
+// this project's offsets or coordinates file: recovery must never move BLTEMP there.
+bool BlockNamesOwnFile(std::string_view block_name, const ProjectSettings& settings);
+
+enum class TempBlockAction { kMoveBack, kRemoveTemp, kRefuse };
+struct TempBlockDecision {
+  TempBlockAction action = TempBlockAction::kRefuse;
+  const char* refusal = nullptr;  // the warning (with the block file's name) when refused
+};
+
+// With a record: `old_records` from it, `now_records` from the offsets file now, the block
+// file's length (nullopt when missing) and BLTEMP's. BLTEMP must hold exactly the entries the
+// old records add up to, whatever is done with it.
+TempBlockDecision DecideRecordedTempBlock(std::span<const std::uint8_t> old_records,
+                                          std::span<const std::uint8_t> now_records,
+                                          std::optional<std::int64_t> block_length,
+                                          std::int64_t temp_length);
 
 // Without a record: the blocks that disagree with the offsets file, each with the byte
 // total of its records.
