@@ -138,15 +138,22 @@ void Warn(StatusPort& port, const char* format, const std::string& name) {
   ShowWarning(port, Owner::kMain, format, name);
 }
 
+// What recovery did to the block and to BLTEMP reaches the disk, in both their folders, before
+// the record goes: the record alone tells what a BLTEMP still there after a power cut was.
+bool FlushBothFolders(const std::string& block_name) {
+  const bool temp_folder = files::FlushFolderOf(kTempBlockName);
+  return files::FlushFolderOf(block_name.c_str()) && temp_folder;
+}
+
 // Puts BLTEMP back as `block_name`'s content: an empty BLTEMP stands for a block without file.
 bool MoveBack(const std::string& block_name, std::int64_t temp_length) {
   if (temp_length == 0) {
     if (files::Exists(block_name.c_str()) && !files::RemoveFile(block_name.c_str())) return false;
-    return files::RemoveFile(kTempBlockName);
+    if (!files::RemoveFile(kTempBlockName)) return false;
+  } else if (!files::ReplaceFileAtomically(kTempBlockName, block_name.c_str())) {
+    return false;
   }
-  if (!files::ReplaceFileAtomically(kTempBlockName, block_name.c_str())) return false;
-  files::FlushFolderOf(block_name.c_str());
-  return true;
+  return FlushBothFolders(block_name);
 }
 
 // The rewrite had finished: BLTEMP goes, and a block file left empty (the rewrite deletes
@@ -155,7 +162,7 @@ bool RemoveSurplus(const std::string& block_name, std::span<const std::uint8_t> 
   if (RecordsTotal(records) == 0 && files::Exists(block_name.c_str())) {
     files::RemoveFile(block_name.c_str());
   }
-  return files::RemoveFile(kTempBlockName);
+  return files::RemoveFile(kTempBlockName) && FlushBothFolders(block_name);
 }
 
 const char* RefusalFor(RecordDoubt doubt) {
