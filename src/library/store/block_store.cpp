@@ -95,7 +95,10 @@ void RestoreBlock(StoreContext& c) {
                             : files::RemoveFile(kTempBlockName);
   // A BLTEMP that stays keeps its record, by which the next command puts it back. The
   // record goes only once the block is back on the disk.
-  if (put_back && files::FlushFolderOf(r.block_name.data())) RemoveTempBlockRecord();
+  if (put_back && files::FlushFolderOf(r.block_name.data()) &&
+      files::FlushFolderOf(kTempBlockName)) {
+    RemoveTempBlockRecord();
+  }
   ReadOffsetsFile(c.settings, c.state);
   r.open_block = -1;
   r.stopped = true;
@@ -282,7 +285,9 @@ bool MoveBlockAside(StoreContext& c) {
   RewriteState& r = c.rewrite;
   r.temp_was_block = files::RenameFile(r.block_name.data(), kTempBlockName);
   if (r.temp_was_block) {
-    // Both folders: the block's may be another than BLTEMP's.
+    // Both folders, BLTEMP's first: the block's may be another, and where a file system keeps
+    // one folder's change without the other's, the block may then stay beside BLTEMP, but
+    // never go without it.
     files::FlushFolderOf(kTempBlockName);
     files::FlushFolderOf(r.block_name.data());
     return true;

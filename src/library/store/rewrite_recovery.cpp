@@ -140,9 +140,10 @@ void Warn(StatusPort& port, const char* format, const std::string& name) {
 
 // What recovery did to the block and to BLTEMP reaches the disk, in both their folders, before
 // the record goes: the record alone tells what a BLTEMP still there after a power cut was.
+// The block's folder first: where a file system keeps one folder's change without the
+// other's, BLTEMP may then stay beside the block put back, but never go without it.
 bool FlushBothFolders(const std::string& block_name) {
-  const bool temp_folder = files::FlushFolderOf(kTempBlockName);
-  return files::FlushFolderOf(block_name.c_str()) && temp_folder;
+  return files::FlushFolderOf(block_name.c_str()) && files::FlushFolderOf(kTempBlockName);
 }
 
 // Puts BLTEMP back as `block_name`'s content: an empty BLTEMP stands for a block without file.
