@@ -48,10 +48,11 @@ bool ReadProject(Session& session, const char* project) {
     return false;
   }
   // Read only: the lock keeps a run from changing the library under the walk, and nothing
-  // an interrupted run left is put right here (a leftover BLTEMP is a finding). A library
-  // that cannot be locked (a read-only medium) cannot be written by anyone either.
-  if (session.library_lock().Acquire(parsed.FOFS.data(), &state.port) ==
-      LibraryLock::Outcome::kBusy) {
+  // an interrupted run left is put right here (a leftover BLTEMP is a finding). The lock
+  // file is the one thing written, and only as a regular file: a library whose lock file is
+  // a link or cannot be opened is refused, never walked unlocked.
+  if (session.library_lock().Acquire(parsed.FOFS.data(), &state.port) !=
+      LibraryLock::Outcome::kHeld) {
     return false;
   }
   session.settings() = parsed;

@@ -431,5 +431,63 @@ std::vector<Case> ExportCases() {
 }
 INSTANTIATE_TEST_SUITE_P(Export, ZglFaults, ::testing::ValuesIn(ExportCases()), Name);
 
+// The lock file beside the offsets file is taken only as a regular file in the library's
+// folder: whatever else stands at its name refuses the command, saying why, before anything is
+// touched, and nothing a link points at is emptied or created. verify writes nothing else.
+std::vector<Case> LockCases() {
+  const auto lock_refused = [](const std::string& reason) {
+    return "Library lib.ofs: cannot lock lib.ofs.lock: " + reason + ". Nothing was changed.";
+  };
+  const auto replace_lock = [](Change make) {
+    return [make](const fs::path& dir) {
+      fs::remove(dir / "lib/lib.ofs.lock");
+      make(dir);
+    };
+  };
+  std::vector<Case> cases = {
+      {"LockIsAFolder", replace_lock(MakeFolder("lib/lib.ofs.lock")), {"create", kProject}, 1,
+       {lock_refused("it is not a regular file")}},
+      {"LockIsAFolderForVerify", replace_lock(MakeFolder("lib/lib.ofs.lock")),
+       {"verify", kProject}, 1, {lock_refused("it is not a regular file")},
+       Keep::kEverything,
+       [](const fs::path&, const ProgramResult& r) { EXPECT_EQ(r.out, ""); }},
+      // The healthy library's lock file is there and empty, as verify leaves it.
+      {"VerifyChangesNothing", Nothing, {"verify", kProject}, 0, {}, Keep::kEverything},
+      {"VerifyMakesAMissingLockFileAndNothingElse", replace_lock(Nothing), {"verify", kProject},
+       0, {}, Keep::kNothing,
+       [](const fs::path& dir, const ProgramResult&) {
+         EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(dir / "lib/lib.ofs.lock")));
+         EXPECT_EQ(fs::file_size(dir / "lib/lib.ofs.lock"), 0u);
+       }},
+  };
+#if !defined(_WIN32)
+  const auto link = [](const std::string& target) {
+    return [target](const fs::path& dir) {
+      fs::create_symlink(dir / target, dir / "lib/lib.ofs.lock");
+    };
+  };
+  const auto thesis = [link](const fs::path& dir) {
+    WriteFileBytes(dir / "thesis.txt", Bytes{'m', 'i', 'n', 'e'});
+    link("thesis.txt")(dir);
+  };
+  // Keep::kEverything: the thesis keeps its words, no file appears where a link points.
+  for (const char* command : {"verify", "create", "check"}) {
+    cases.push_back({std::string("LockLinkedToAFileOutsideFor") + command, replace_lock(thesis),
+                     {command, kProject}, 1, {lock_refused("it is a symbolic link")}});
+  }
+  cases.push_back({"LockIsADanglingLink", replace_lock(link("new.txt")), {"verify", kProject}, 1,
+                   {lock_refused("it is a symbolic link")}});
+  cases.push_back({"LockIsALinkIntoAMissingFolder", replace_lock(link("none/new.txt")),
+                   {"create", kProject}, 1, {lock_refused("it is a symbolic link")}});
+  cases.push_back({"LockIsAFifo", replace_lock(MakeFifo("lib/lib.ofs.lock")), {"verify", kProject},
+                   1, {lock_refused("it is not a regular file")}});
+  cases.push_back({"LockInAMissingFolder", Append(" FOFS none\\lib.ofs \n"), {"show", kProject}, 1,
+                   {"Library none\\lib.ofs: cannot lock none\\lib.ofs.lock: it cannot be created or "
+                    "opened (No such file or directory). Nothing was changed."}});
+#endif
+  return cases;
+}
+INSTANTIATE_TEST_SUITE_P(Lock, ZglFaults, ::testing::ValuesIn(LockCases()), Name);
+
 }  // namespace
 }  // namespace zemlo::testing
