@@ -12,6 +12,7 @@
 #include "app/console/console_platform.h"
 #include "app/console/console_port.h"
 #include "app/session.h"
+#include "core/escaped_text.h"
 #include "core/status.h"
 #include "library/run/deep_verify.h"
 #include "library/store/library_lock.h"
@@ -32,7 +33,7 @@ constexpr int kExitFindings = kExitWarned;
 bool ReadProject(Session& session, const char* project) {
   const auto name = EnterProjectFolder(project);
   if (!name) {
-    std::fprintf(stderr, "zgl: cannot enter the folder of %s\n", project);
+    std::fprintf(stderr, "zgl: cannot enter the folder of %s\n", EscapeControls(project).c_str());
     return false;
   }
   WorkingState& state = session.state();
@@ -79,7 +80,10 @@ int RunVerify(ConsoleRun& run, const char* project) {
   if (!ReadProject(session, project)) return kExitFindings;
   const VerifyOutcome outcome = DeepVerify(session.settings(), session.state());
   port.FinishLine();
-  for (const auto& finding : outcome.findings) std::printf("%s\n", FindingLine(finding).c_str());
+  // Findings name the library's files: a name must not add a line or hide the ones after it.
+  for (const auto& finding : outcome.findings) {
+    std::printf("%s\n", EscapeControls(FindingLine(finding)).c_str());
+  }
   PrintSummary(outcome);
   std::fflush(stdout);
   return Status(outcome);
@@ -105,17 +109,19 @@ int RunReport(ConsoleRun& run, const char* project, const char* out_dir, bool fo
   std::error_code error;
   const std::filesystem::path folder = std::filesystem::absolute(out_dir, error);
   if (error) {
-    std::fprintf(stderr, "zgl: cannot name the folder %s\n", out_dir);
+    std::fprintf(stderr, "zgl: cannot name the folder %s\n", EscapeControls(out_dir).c_str());
     return kExitFindings;
   }
   const std::filesystem::path index = folder / kIndexName;
   if (!force && std::filesystem::exists(index, error)) {
-    std::fprintf(stderr, "zgl: %s exists; --force replaces it\n", index.string().c_str());
+    std::fprintf(stderr, "zgl: %s exists; --force replaces it\n",
+                 EscapeControls(index.string()).c_str());
     return kExitFindings;
   }
   std::filesystem::create_directories(folder, error);
   if (error || !std::filesystem::is_directory(folder, error)) {
-    std::fprintf(stderr, "zgl: cannot make the folder %s\n", folder.string().c_str());
+    std::fprintf(stderr, "zgl: cannot make the folder %s\n",
+                 EscapeControls(folder.string()).c_str());
     return kExitFindings;
   }
 
@@ -127,13 +133,15 @@ int RunReport(ConsoleRun& run, const char* project, const char* out_dir, bool fo
   const VerifyOutcome outcome = DeepVerify(session.settings(), session.state(), &builder);
   port.FinishLine();
   if (outcome.stopped || Interrupted()) return StoppedStatus();
-  for (const auto& failure : builder.errors()) std::fprintf(stderr, "zgl: %s\n", failure.c_str());
+  for (const auto& failure : builder.errors()) {
+    std::fprintf(stderr, "zgl: %s\n", EscapeControls(failure).c_str());
+  }
   if (!WriteText(index, ReportHtml(ChosenName(project), builder.icons(), outcome))) {
-    std::fprintf(stderr, "zgl: %s could not be written\n", index.string().c_str());
+    std::fprintf(stderr, "zgl: %s could not be written\n", EscapeControls(index.string()).c_str());
     return kExitFindings;
   }
   PrintSummary(outcome);
-  std::printf("report: %s\n", index.string().c_str());
+  std::printf("report: %s\n", EscapeControls(index.string()).c_str());
   std::fflush(stdout);
   if (!builder.errors().empty()) return kExitFindings;
   return Status(outcome);
