@@ -8,6 +8,7 @@
 #include <string>
 
 #include "app/commands.h"
+#include "app/project_checks.h"
 #include "app/console/command_line.h"
 #include "app/console/console_platform.h"
 #include "app/console/console_port.h"
@@ -44,7 +45,9 @@ bool ReadProject(Session& session, const char* project) {
   }
   ProjectSettings parsed = session.settings();
   ParseInfoText(reinterpret_cast<const char*>(state.info_text.data()), parsed);
-  if (const auto refusal = ValidateProject(parsed)) {
+  auto refusal = NameControlRefusal(parsed);
+  if (!refusal) refusal = ValidateProject(parsed);
+  if (refusal) {
     ShowWarning(state.port, Owner::kMain, "%s", *refusal);
     return false;
   }

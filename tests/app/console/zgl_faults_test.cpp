@@ -489,5 +489,48 @@ std::vector<Case> LockCases() {
 }
 INSTANTIATE_TEST_SUITE_P(Lock, ZglFaults, ::testing::ValuesIn(LockCases()), Name);
 
+// Names reach a terminal: one holding a line break or an escape sequence must neither add a
+// line that looks like zgl's own nor hide the ones after it. Names cannot hold blanks, so the
+// false summary is spaced with no-break spaces, which a terminal shows as blanks.
+std::vector<Case> HostileNameCases() {
+  const std::string fake_summary =
+      "x\x1b[8m\n41\xc2\xa0icons\xc2\xa0verified,\xc2\xa0" "0\xc2\xa0" "findings\n\x1b[8m00.blk";
+  const std::string shown =
+      "x\\x1b[8m\\n41\xc2\xa0icons\xc2\xa0verified,\xc2\xa0" "0\xc2\xa0" "findings\\n\\x1b[8m00.blk";
+  const auto plain_output = [](const fs::path&, const ProgramResult& r) {
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err.find('\x1b'), std::string::npos) << r.err;
+    EXPECT_EQ(Lines(r.err), 1u) << r.err;
+  };
+  std::vector<Case> cases = {
+      {"VerifyRefusesAFalseSummaryInABlockName",
+       [fake_summary](const fs::path& dir) {
+         Append(" FBLK blk\\" + fake_summary + " \n")(dir);
+         fs::resize_file(dir / "lib/blk/lib30.blk", 10);
+       },
+       {"verify", kProject}, 1,
+       {"The project cannot be used: FBLK: the name runs over a line end (\"blk\\" + shown +
+        "\"): end each name with a blank."},
+       Keep::kEverything, plain_output},
+      {"CreateRefusesAnEscapeInAName", Append(" FOFS lib\x1b]0;owned\x07.ofs \n"),
+       {"create", kProject}, 1,
+       {"FOFS: the name holds a control character (\"lib\\x1b]0;owned\\x07.ofs\")"},
+       Keep::kEverything, plain_output},
+  };
+#if !defined(_WIN32)
+  // Names from the file system rather than the project: the project's own file and folder.
+  const std::string folder = "lib/" + fake_summary + ".zgl";
+  cases.push_back({"AProjectNameFromTheFolderIsShownEscaped", MakeFolder(folder),
+                   {"create", folder}, 1, {"ZCreate: Could not read file " + shown + ".zgl!"},
+                   Keep::kEverything, plain_output});
+  cases.push_back({"AMissingFolderIsShownEscaped", Nothing,
+                   {"verify", fake_summary + "/project.zgl"}, 1,
+                   {"zgl: cannot enter the folder of " + shown + "/project.zgl"},
+                   Keep::kEverything, plain_output});
+#endif
+  return cases;
+}
+INSTANTIATE_TEST_SUITE_P(HostileNames, ZglFaults, ::testing::ValuesIn(HostileNameCases()), Name);
+
 }  // namespace
 }  // namespace zemlo::testing
