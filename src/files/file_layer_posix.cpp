@@ -264,14 +264,14 @@ std::string CurrentDirectory() {
 
 std::uint64_t ProcessId() { return static_cast<std::uint64_t>(::getpid()); }
 
-// flock: one lock per open file, so a second open of the same file in this process is refused
-// too, and the kernel drops it with the last descriptor, which a killed process closes.
 FileLock::Result FileLock::Refuse(Refusal refusal, std::string system_reason) {
   refusal_ = refusal;
   system_reason_ = std::move(system_reason);
   return Result::kUnavailable;
 }
 
+// flock: one lock per open file, so a second open of the same file in this process is refused
+// too, and the kernel drops it with the last descriptor, which a killed process closes.
 FileLock::Result FileLock::Lock(const char* name) {
   Unlock();
   refusal_ = Refusal::kNone;
