@@ -14,6 +14,11 @@
 
 #if !defined(_WIN32)
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
 #endif
 
 namespace zemlo::files {
@@ -90,6 +95,40 @@ TEST(FileLock, OnlyARegularFileIsLockedAndAnythingElseIsLeftAsItWas) {
   EXPECT_EQ(lock.refusal(), FileLock::Refusal::kNone);
   EXPECT_TRUE(lock.system_reason().empty());
 }
+
+#if !defined(_WIN32)
+// Another user's lock file that this user may not open (as root: one that the user "nobody"
+// may not open, tried in a child that became nobody).
+TEST(FileLock, ALockFileThisUserMayNotOpenIsRefusedWithTheSystemsReason) {
+  TempDir dir;
+  const std::string name = dir / "lib.ofs.lock";
+  WriteFileBytes(name, {'1', '\n'});
+  ASSERT_EQ(::chmod(name.c_str(), 0600), 0);
+  ASSERT_EQ(::chmod(dir.path().c_str(), 0777), 0);
+  const bool root = ::geteuid() == 0;
+  if (!root) {
+    ASSERT_EQ(::chmod(name.c_str(), 0), 0);
+  }
+  const pid_t child = root ? ::fork() : 0;
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    if (root && ::setuid(65534) != 0) ::_exit(3);
+    FileLock lock;
+    const bool refused = lock.Lock(name.c_str()) == FileLock::Result::kUnavailable &&
+                         lock.refusal() == FileLock::Refusal::kCannotOpen &&
+                         lock.system_reason() == std::strerror(EACCES);
+    if (root) ::_exit(refused ? 0 : 1);
+    EXPECT_TRUE(refused) << lock.system_reason();
+  } else {
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+  }
+  ::chmod(name.c_str(), 0600);
+  EXPECT_EQ(ReadFileBytes(name), (std::vector<std::uint8_t>{'1', '\n'}));
+}
+#endif
 
 // A link planted at the lock's name would have the holder empty and write a file anywhere,
 // or create one where a dangling link points.
