@@ -36,11 +36,10 @@ bool HoldLibrary(Session& session, const ProjectSettings& settings, ProjectUse u
   StatusPort& port = session.state().port;
   switch (lock.Acquire(settings.FOFS.data(), &port)) {
     case LibraryLock::Outcome::kBusy:
-      return false;
     case LibraryLock::Outcome::kUnlockable:
-      // Nobody can lock it (a read-only medium, or a folder that does not exist): nobody
-      // writes there either, and nothing is put right.
-      return true;
+      // A lock file that is a link, no regular file, or cannot be opened keeps nobody out:
+      // going on could run beside another run, or write where the link points.
+      return false;
     case LibraryLock::Outcome::kHeld:
       break;
   }

@@ -1,11 +1,14 @@
 #include "app/project_checks.h"
 
 #include <algorithm>
+#include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <system_error>
 #include <unordered_map>
 #include <vector>
 
+#include "core/escaped_text.h"
 #include "files/file_helpers.h"
 #include "files/file_layer.h"
 #include "library/store/block_store.h"
@@ -231,6 +234,38 @@ std::optional<std::string> ProjectFileAt(const ProjectSettings& settings,
   return found;
 }
 
+namespace {
+
+constexpr const char* kNameOverLineEndFormat =
+    "The project cannot be used: %s: the name runs over a line end (\"%s\"): end each name "
+    "with a blank.";
+constexpr const char* kNameControlFormat =
+    "The project cannot be used: %s: the name holds a control character (\"%s\").";
+
+std::string Formatted(const char* format, const char* tag, const std::string& name) {
+  const int length = std::snprintf(nullptr, 0, format, tag, name.c_str());
+  std::string text(static_cast<std::size_t>(std::max(length, 0)), '\0');
+  std::snprintf(text.data(), text.size() + 1, format, tag, name.c_str());
+  return text;
+}
+
+}  // namespace
+
+std::optional<std::string> NameControlRefusal(const ProjectSettings& settings) {
+  for (const auto& [tag, name] :
+       {std::pair{"FCOL", &settings.FCOL}, std::pair{"FSEP", &settings.FSEP},
+        std::pair{"FCOO", &settings.FCOO}, std::pair{"FOFS", &settings.FOFS},
+        std::pair{"FBLK", &settings.FBLK}, std::pair{"FPCX", &settings.FPCX},
+        std::pair{"FWAV", &settings.FWAV}, std::pair{"FLBM", &settings.FLBM}}) {
+    const std::string_view text(name->data(), strnlen(name->data(), name->size()));
+    if (std::none_of(text.begin(), text.end(), IsControlByte)) continue;
+    const bool line_end = text.find_first_of("\r\n") != std::string_view::npos;
+    return Formatted(line_end ? kNameOverLineEndFormat : kNameControlFormat, tag,
+                     EscapeControls(text));
+  }
+  return std::nullopt;
+}
+
 std::optional<std::string> ProjectRefusal(const ProjectSettings& parsed,
                                           const InfoTextReport& report,
                                           std::string_view project_name, int last_icon) {
@@ -238,6 +273,7 @@ std::optional<std::string> ProjectRefusal(const ProjectSettings& parsed,
     return std::string(project_name) + " is not a project info file: " + *missing +
            ". Nothing was done.";
   }
+  if (auto refusal = NameControlRefusal(parsed)) return refusal;
   if (auto refusal = ValidateProject(parsed, &report)) return refusal;
   // Icons at or above NSIZ would be written into their blocks but never recorded.
   if (parsed.NSIZ <= last_icon) {

@@ -37,10 +37,18 @@ std::optional<std::string> FindRecoveryFileClash(const ProjectSettings& settings
 std::optional<std::string> ProjectFileAt(const ProjectSettings& settings,
                                          std::string_view project_name, std::string_view path);
 
+// A refusal text when a name the project gives (FCOL, FSEP, FCOO, FOFS, FBLK, FPCX, FWAV,
+// FLBM) holds a control character, the name shown escaped. A name ends at a blank, not at a
+// line end, so a name whose blank an editor stripped runs on into the next line; the text
+// says so. Such names would reach files no one meant and terminals as commands. nullopt when
+// every name is plain.
+std::optional<std::string> NameControlRefusal(const ProjectSettings& settings);
+
 // Everything the commands refuse a freshly parsed project for, in this order: a text that is
-// no project info file, values that cannot work (ValidateProject with the report), an NSIZ
-// too small for the icons the commands cover (`last_icon`), a name clash, and a file that the
-// recovery of an interrupted block rewrite owns (FindRecoveryFileClash). The text to
+// no project info file, names holding control characters (NameControlRefusal), values that
+// cannot work (ValidateProject with the report), an NSIZ too small for the icons the commands
+// cover (`last_icon`), a name clash, and a file that the recovery of an interrupted block
+// rewrite owns (FindRecoveryFileClash). The text to
 // show, or nullopt for a usable project. `project_name` is the info file's name in its folder.
 std::optional<std::string> ProjectRefusal(const ProjectSettings& parsed,
                                           const InfoTextReport& report,

@@ -80,7 +80,17 @@ class FileLock {
   enum class Result {
     kLocked,       // this object holds the lock
     kBusy,         // someone else holds it
-    kUnavailable,  // the file can be neither created nor opened
+    kUnavailable,  // refused: see refusal()
+  };
+  // Why the last Lock gave kUnavailable. The lock is never taken through a symbolic link (or
+  // another reparse point) nor on anything but a regular file: a planted link would have the
+  // holder's words written, or a file created, wherever it points.
+  enum class Refusal {
+    kNone,
+    kSymbolicLink,    // the name is a symbolic link; nothing was opened through it
+    kNotRegularFile,  // a folder, a FIFO, a device
+    kCannotOpen,      // can be neither created nor opened; system_reason() may say why
+    kCannotLock,      // opened, but the system cannot lock it there; system_reason() says why
   };
 
   FileLock() = default;
@@ -88,17 +98,27 @@ class FileLock {
   FileLock(const FileLock&) = delete;
   FileLock& operator=(const FileLock&) = delete;
 
-  // Opens the file (creating it when missing) and locks it without waiting.
+  // Opens the file (creating it when missing) and locks it without waiting. The name's last
+  // part must be a regular file or nothing; a symbolic link there is never followed.
   Result Lock(const char* name);
   // Gives the lock up and closes the file; nothing happens when none is held.
   void Unlock();
   bool locked() const { return handle_ != kNoHandle; }
   // Replaces the locked file's content with `text` (false when it could not be written).
   bool WriteContent(std::string_view text);
+  Refusal refusal() const { return refusal_; }
+  // The system's words for kCannotOpen or kCannotLock ("No such file or directory"); empty
+  // when unknown.
+  const std::string& system_reason() const { return system_reason_; }
 
  private:
   static constexpr std::intptr_t kNoHandle = -1;
+  // Notes why and returns kUnavailable.
+  Result Refuse(Refusal refusal, std::string system_reason = {});
+
   std::intptr_t handle_ = kNoHandle;
+  Refusal refusal_ = Refusal::kNone;
+  std::string system_reason_;
 };
 
 // The name itself is a symbolic link (on Windows any reparse point: a symbolic link or a

@@ -20,6 +20,7 @@
 #include <cstring>
 #include <limits>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <fcntl.h>  // open flags; renameat2 and RENAME_NOREPLACE on Linux
@@ -329,22 +330,50 @@ std::string CurrentDirectory() {
 
 std::uint64_t ProcessId() { return static_cast<std::uint64_t>(::getpid()); }
 
+FileLock::Result FileLock::Refuse(Refusal refusal, std::string system_reason) {
+  refusal_ = refusal;
+  system_reason_ = std::move(system_reason);
+  return Result::kUnavailable;
+}
+
 // flock: one lock per open file, so a second open of the same file in this process is refused
 // too, and the kernel drops it with the last descriptor, which a killed process closes.
 FileLock::Result FileLock::Lock(const char* name) {
   Unlock();
+  refusal_ = Refusal::kNone;
+  system_reason_.clear();
   const std::string path = Resolve(name);
-  if (path.empty()) return Result::kUnavailable;
+  if (path.empty()) return Refuse(Refusal::kCannotOpen);
+  // O_NOFOLLOW: a link planted at the name is refused, never followed to a file it would
+  // empty or create elsewhere. O_NONBLOCK: a FIFO there is opened at once and refused below
+  // instead of waited on; a regular file ignores it.
+  constexpr int kFlags = O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK;
   int fd = -1;
-  ChangeEntries({&path},
-                [&] { return (fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666)) >= 0; });
+  int open_error = 0;
+  ChangeEntries({&path}, [&] {
+    fd = ::open(path.c_str(), O_RDWR | O_CREAT | kFlags, 0666);
+    open_error = errno;
+    return fd >= 0;
+  });
   // A library on a read-only medium can still be locked for reading.
-  if (fd < 0) fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return Result::kUnavailable;
-  if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-    const bool busy = errno == EWOULDBLOCK;
+  if (fd < 0) fd = ::open(path.c_str(), O_RDONLY | kFlags);
+  if (fd < 0) {
+    struct stat st;
+    if (::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
+      return Refuse(Refusal::kSymbolicLink);
+    }
+    return Refuse(Refusal::kCannotOpen, std::strerror(open_error));
+  }
+  struct stat st;
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
     ::close(fd);
-    return busy ? Result::kBusy : Result::kUnavailable;
+    return Refuse(Refusal::kNotRegularFile);
+  }
+  if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    const int error = errno;
+    ::close(fd);
+    if (error == EWOULDBLOCK) return Result::kBusy;
+    return Refuse(Refusal::kCannotLock, std::strerror(error));
   }
   handle_ = fd;
   return Result::kLocked;

@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace zemlo::files {
@@ -224,27 +225,87 @@ OVERLAPPED LockRange() {
   return range;
 }
 
+// The system's words for `error`, without the line end and full stop they come with.
+std::string SystemReason(DWORD error) {
+  char* text = nullptr;
+  const DWORD length = FormatMessageA(
+      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+      nullptr, error, 0, reinterpret_cast<char*>(&text), 0, nullptr);
+  std::string reason = text != nullptr ? std::string(text, length) : std::string();
+  if (text != nullptr) LocalFree(text);
+  while (!reason.empty() && (reason.back() == '\n' || reason.back() == '\r' ||
+                             reason.back() == '.' || reason.back() == ' ')) {
+    reason.pop_back();
+  }
+  return reason;
+}
+
+// What a handle opened with FILE_FLAG_OPEN_REPARSE_POINT stands for, when it is not a plain
+// file on disk: a symbolic link or junction itself, another reparse point (a placeholder of
+// a file kept elsewhere), a folder, a device ("NUL.lock" is the null device) or a pipe.
+FileLock::Refusal RefusalOf(HANDLE file) {
+  BY_HANDLE_FILE_INFORMATION info;
+  if (GetFileType(file) != FILE_TYPE_DISK || !GetFileInformationByHandle(file, &info)) {
+    return FileLock::Refusal::kNotRegularFile;
+  }
+  if ((info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+    FILE_ATTRIBUTE_TAG_INFO tag{};
+    const bool tagged = GetFileInformationByHandleEx(file, FileAttributeTagInfo, &tag, sizeof tag);
+    const bool link = !tagged || tag.ReparseTag == IO_REPARSE_TAG_SYMLINK ||
+                      tag.ReparseTag == IO_REPARSE_TAG_MOUNT_POINT;
+    return link ? FileLock::Refusal::kSymbolicLink : FileLock::Refusal::kNotRegularFile;
+  }
+  if ((info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+    return FileLock::Refusal::kNotRegularFile;
+  }
+  return FileLock::Refusal::kNone;
+}
+
 }  // namespace
+
+FileLock::Result FileLock::Refuse(Refusal refusal, std::string system_reason) {
+  refusal_ = refusal;
+  system_reason_ = std::move(system_reason);
+  return Result::kUnavailable;
+}
 
 FileLock::Result FileLock::Lock(const char* name) {
   Unlock();
-  if (name == nullptr || name[0] == '\0') return Result::kUnavailable;
+  refusal_ = Refusal::kNone;
+  system_reason_.clear();
+  if (name == nullptr || name[0] == '\0') return Refuse(Refusal::kCannotOpen);
   constexpr DWORD kShare = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+  // FILE_FLAG_OPEN_REPARSE_POINT: a link planted at the name is opened itself, to be refused
+  // below, never followed to a file it would empty or create elsewhere.
+  constexpr DWORD kFlags = FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT;
   HANDLE file = CreateFileA(name, GENERIC_READ | GENERIC_WRITE, kShare, nullptr, OPEN_ALWAYS,
-                            FILE_ATTRIBUTE_NORMAL, nullptr);
+                            kFlags, nullptr);
+  const DWORD open_error = file == INVALID_HANDLE_VALUE ? GetLastError() : ERROR_SUCCESS;
   // A library on a read-only medium can still be locked for reading.
   if (file == INVALID_HANDLE_VALUE) {
-    file = CreateFileA(name, GENERIC_READ, kShare, nullptr, OPEN_EXISTING,
-                       FILE_ATTRIBUTE_NORMAL, nullptr);
+    file = CreateFileA(name, GENERIC_READ, kShare, nullptr, OPEN_EXISTING, kFlags, nullptr);
   }
-  if (file == INVALID_HANDLE_VALUE) return Result::kUnavailable;
+  if (file == INVALID_HANDLE_VALUE) {
+    // A folder cannot be opened as a file at all; its attributes (the link's own, for a
+    // link) say what stands there.
+    const DWORD attributes = GetFileAttributesA(name);
+    if (attributes != INVALID_FILE_ATTRIBUTES) {
+      if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) return Refuse(Refusal::kSymbolicLink);
+      if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return Refuse(Refusal::kNotRegularFile);
+    }
+    return Refuse(Refusal::kCannotOpen, SystemReason(open_error));
+  }
+  if (const Refusal refusal = RefusalOf(file); refusal != Refusal::kNone) {
+    CloseHandle(file);
+    return Refuse(refusal);
+  }
   OVERLAPPED range = LockRange();
   if (!LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, kLockLength, 0,
                   &range)) {
     const DWORD error = GetLastError();
     CloseHandle(file);
-    return error == ERROR_LOCK_VIOLATION || error == ERROR_IO_PENDING ? Result::kBusy
-                                                                       : Result::kUnavailable;
+    if (error == ERROR_LOCK_VIOLATION || error == ERROR_IO_PENDING) return Result::kBusy;
+    return Refuse(Refusal::kCannotLock, SystemReason(error));
   }
   handle_ = reinterpret_cast<std::intptr_t>(file);
   return Result::kLocked;

@@ -90,6 +90,42 @@ TEST(ProjectNames, RefusalsComeInTheirOrder) {
             std::string::npos);
 }
 
+// A name ends at a blank or tab, not at a line end: where an editor strips the blank that
+// ends a name, the name runs on into the next line. Such names, and names holding any other
+// control character, are refused, shown escaped.
+TEST(ProjectNames, NamesHoldingControlCharactersAreRefusedShownEscaped) {
+  const auto refusal = [](const std::string& more) {
+    return NameControlRefusal(Settings(kOutputs + more)).value_or("");
+  };
+  EXPECT_EQ(refusal(" FCOO demo.coo\nFOFS lib.ofs \n"),
+            "The project cannot be used: FCOO: the name runs over a line end "
+            "(\"demo.coo\\nFOFS\"): end each name with a blank.");
+  EXPECT_EQ(refusal(" FOFS lib.ofs\r\n"),
+            "The project cannot be used: FOFS: the name runs over a line end "
+            "(\"lib.ofs\\r\\n\"): end each name with a blank.");
+  // The last name of a file that ends without a blank takes the final line end along.
+  EXPECT_NE(refusal(" FLBM lbm\\i0_0_0_0.lbm\n").find("FLBM: the name runs over a line end"),
+            std::string::npos);
+  EXPECT_EQ(refusal(" FBLK x\x1b[8m00.blk \n"),
+            "The project cannot be used: FBLK: the name holds a control character "
+            "(\"x\\x1b[8m00.blk\").");
+  EXPECT_EQ(refusal(" FWAV w\x7f\x01_0_0_0.wav \n"),
+            "The project cannot be used: FWAV: the name holds a control character "
+            "(\"w\\x7f\\x01_0_0_0.wav\").");
+  // A line end anywhere in the name is the more likely cause, whatever else it holds.
+  EXPECT_NE(refusal(" FSEP \x1b[8ms0_0_0_0.zgi\n").find("FSEP: the name runs over a line end"),
+            std::string::npos);
+  // Backslashes, names in a Windows code page, UTF-8 and no-break spaces are names.
+  EXPECT_EQ(refusal(" FPCX pcx\\B\xe4ume\\p0_0_0_0.pcx \n FCOL \xc3\xa9t\xc3\xa9\xc2\xa0" "1.col \n"), "");
+  // Before the values, since a name that ran on may have swallowed a setting.
+  InfoTextReport report;
+  ProjectSettings s;
+  ParseInfoText((kOutputs + " DBLK x\n FCOO lib.coo\nDVIE 1\n").c_str(), s, &report);
+  EXPECT_EQ(ProjectRefusal(s, report, "x.zgl", 4999).value_or(""),
+            "The project cannot be used: FCOO: the name runs over a line end "
+            "(\"lib.coo\\nDVIE\"): end each name with a blank.");
+}
+
 class ProjectFiles : public ::testing::Test {
  protected:
   TempDir dir;
@@ -151,6 +187,25 @@ TEST(CommandRefusal, ARefusedProjectTouchesNothingInEveryCommand) {
   EXPECT_FALSE(session.WorkerRunning());
   EXPECT_EQ(ListFiles(lib.dir.path()), before);
   EXPECT_EQ(ReadFileBytes(lib.dir.path() / "offsets.dat"), offsets);
+}
+
+TEST(CommandRefusal, ANameHoldingControlCharactersTouchesNothingInEveryCommand) {
+  TestLibrary lib;
+  lib.AddPcx(3000, UnmaskedShape(1));
+  lib.Run();
+  AppendToInfo(lib, "\nFBLK blk\\q\x1b[8m\n0\xc2\xa0" "findings\n00.blk \n");
+  const Listing before = ListFiles(lib.dir.path());
+  RecordingPort port;
+  Session session(port);
+  EXPECT_FALSE(StartCreateZgl(session, "project.zgl", "project.zgl"));
+  EXPECT_FALSE(StartIntegrityCheck(session, "project.zgl", "project.zgl"));
+  EXPECT_FALSE(ShowZgl(session, "project.zgl", "project.zgl"));
+  EXPECT_EQ(port.MessageTexts(),
+            Listing(3, "The project cannot be used: FBLK: the name runs over a line end "
+                       "(\"blk\\q\\x1b[8m\\n0\xc2\xa0" "findings\\n00.blk\"): end each name "
+                       "with a blank."));
+  EXPECT_FALSE(session.WorkerRunning());
+  EXPECT_EQ(ListFiles(lib.dir.path()), before);
 }
 
 TEST(CommandRefusal, TheFirstRunOfANewLibraryOnlyNotesItsCoordinatesFile) {

@@ -5,6 +5,8 @@
 
 #include <filesystem>
 #include <string>
+#include <system_error>
+#include <vector>
 
 #include "app/commands.h"
 #include "app/session.h"
@@ -58,6 +60,55 @@ TEST(CommandLock, OneSessionAtATimeHoldsALibraryUntilItsCommandEnds) {
   ASSERT_TRUE(StartIntegrityCheck(second, "project.zgl", "project.zgl"));
   second.WaitForWorker();
   EXPECT_TRUE(LoadProject(first, "project.zgl", "project.zgl", ProjectUse::kShow));
+}
+
+// A lock file nobody can hold keeps nobody out: every command is refused, saying why, and
+// leaves the library and whatever the lock file's name points at as they were.
+TEST(CommandLock, ALockFileThatIsNoRegularFileRefusesEveryCommand) {
+  TestLibrary lib;
+  lib.AddPcx(3000, UnmaskedShape(1));
+  RecordingPort port;
+  Session session(port);
+  const fs::path lock = lib.dir.path() / "offsets.dat.lock";
+  const auto refused_by = [&](const std::string& reason) {
+    port.Clear();
+    EXPECT_FALSE(StartCreateZgl(session, "project.zgl", "project.zgl"));
+    EXPECT_FALSE(StartIntegrityCheck(session, "project.zgl", "project.zgl"));
+    EXPECT_FALSE(ShowZgl(session, "project.zgl", "project.zgl"));
+    EXPECT_FALSE(LoadProject(session, "project.zgl", "project.zgl", ProjectUse::kCheck));
+    const std::string text =
+        "Library offsets.dat: cannot lock offsets.dat.lock: " + reason + ". Nothing was changed.";
+    EXPECT_EQ(port.MessageTexts(), std::vector<std::string>(4, text));
+    for (const auto& message : port.messages) EXPECT_EQ(message.icon, MessageIcon::kWarning);
+    EXPECT_EQ(port.runs_started, 0);
+    EXPECT_FALSE(lib.Exists("offsets.dat"));
+    EXPECT_FALSE(lib.Exists("coords.dat"));
+  };
+
+  fs::create_directory(lock);
+  refused_by("it is not a regular file");
+  EXPECT_TRUE(fs::is_empty(lock));
+  fs::remove(lock);
+
+  TempDir outside;
+  const fs::path thesis = outside.path() / "thesis.txt";
+  WriteFileBytes(thesis, {'m', 'i', 'n', 'e'});
+  std::error_code error;
+  fs::create_symlink(thesis, lock, error);
+  if (error) GTEST_SKIP() << "no symbolic links here: " << error.message();
+  refused_by("it is a symbolic link");
+  EXPECT_EQ(Text(ReadFileBytes(thesis)), "mine");
+  fs::remove(lock);
+  fs::create_symlink(outside.path() / "new" / "x.lock", lock);
+  refused_by("it is a symbolic link");
+  EXPECT_FALSE(fs::exists(outside.path() / "new"));
+
+  // Once the lock file is a file again, the commands work.
+  fs::remove(lock);
+  port.Clear();
+  ASSERT_TRUE(StartCreateZgl(session, "project.zgl", "project.zgl"));
+  session.WaitForWorker();
+  EXPECT_TRUE(lib.Exists("offsets.dat"));
 }
 
 TEST(CommandLock, TheHolderPutsRightWhatAKilledRunLeftAndOnlyThat) {

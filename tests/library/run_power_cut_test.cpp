@@ -263,7 +263,9 @@ TEST_P(PowerCutTest, APowerCutWhileBltempIsPutRightLeavesALibraryTheNextRunMends
     }
   }
   // With block files, some cuts leave BLTEMP, and putting it right takes more than one call.
-  if (GetParam().dblk & 2) EXPECT_GT(recoveries, 0);
+  if (GetParam().dblk & 2) {
+    EXPECT_GT(recoveries, 0);
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(Layouts, PowerCutTest,

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "core/escaped_text.h"
 #include "packer/kzp.h"
 
 namespace zemlo::console {
@@ -14,9 +15,7 @@ constexpr std::size_t kLiveTitleWidth = 44;
 }  // namespace
 
 std::string OneLine(std::string_view text) {
-  std::string line(text);
-  std::replace(line.begin(), line.end(), '\n', ' ');
-  std::replace(line.begin(), line.end(), '\r', ' ');
+  std::string line = EscapeControls(text);
   while (!line.empty() && line.back() == ' ') line.pop_back();
   return line;
 }
@@ -107,7 +106,12 @@ void ConsolePort::DrawLive() {
   std::string bar(static_cast<std::size_t>(filled), '#');
   bar.append(static_cast<std::size_t>(kBarWidth - filled), '.');
   std::string shown = title_;
-  if (shown.size() > kLiveTitleWidth) shown = "..." + shown.substr(shown.size() - kLiveTitleWidth + 3);
+  if (shown.size() > kLiveTitleWidth) {
+    std::size_t cut = shown.size() - kLiveTitleWidth + 3;
+    // Never inside a character of several bytes.
+    while (cut < shown.size() && (static_cast<unsigned char>(shown[cut]) & 0xC0) == 0x80) ++cut;
+    shown = "..." + shown.substr(cut);
+  }
   std::fprintf(err_, "\r\033[K[%s] %3d%% %s", bar.c_str(), percent, shown.c_str());
   std::fflush(err_);
   line_open_ = true;

@@ -1,9 +1,10 @@
-// The status port of the zgl program. Titles go to stdout (exactly the window's title text)
-// and message boxes to stderr as "caption: text", both flushed line by line, so 2>&1 keeps
-// their order. Of the titles of one icon only the last is printed, one line per icon: the
-// packer alone sets about 175 titles for one large entry. With `verbose` every title is
-// printed. On a terminal the titles become one live status line with a progress bar on
-// stderr instead (with `verbose` every title is also printed there).
+// The status port of the zgl program. Titles go to stdout (the window's title text, names
+// shown escaped: see OneLine) and message boxes to stderr as "caption: text", both flushed
+// line by line, so 2>&1 keeps their order. Of the titles of one icon only the last is
+// printed, one line per icon: the packer alone sets about 175 titles for one large entry.
+// With `verbose` every title is printed. On a terminal the titles become one live status
+// line with a progress bar on stderr instead (with `verbose` every title is also printed
+// there).
 #pragma once
 
 #include <cstdio>
@@ -57,7 +58,9 @@ class ConsolePort : public StatusPort {
   bool line_open_ = false;
 };
 
-// One line: line ends inside a message become blanks.
+// One line of a title or message: control characters and bytes that are no UTF-8 escaped
+// (EscapeControls), so that a name in it can neither start a line that looks like zgl's own
+// nor steer the terminal; trailing blanks dropped.
 std::string OneLine(std::string_view text);
 
 }  // namespace zemlo::console

@@ -11,10 +11,12 @@
 #include <vector>
 
 #include "app/commands.h"
+#include "app/project_checks.h"
 #include "app/console/command_line.h"
 #include "app/console/console_platform.h"
 #include "app/console/console_port.h"
 #include "app/session.h"
+#include "core/escaped_text.h"
 #include "core/status.h"
 #include "library/run/deep_verify.h"
 #include "library/store/library_lock.h"
@@ -37,7 +39,7 @@ constexpr int kExitFindings = kExitWarned;
 bool ReadProject(Session& session, const char* project) {
   const auto name = EnterProjectFolder(project);
   if (!name) {
-    std::fprintf(stderr, "zgl: cannot enter the folder of %s\n", project);
+    std::fprintf(stderr, "zgl: cannot enter the folder of %s\n", EscapeControls(project).c_str());
     return false;
   }
   WorkingState& state = session.state();
@@ -48,15 +50,18 @@ bool ReadProject(Session& session, const char* project) {
   }
   ProjectSettings parsed = session.settings();
   ParseInfoText(reinterpret_cast<const char*>(state.info_text.data()), parsed);
-  if (const auto refusal = ValidateProject(parsed)) {
+  auto refusal = NameControlRefusal(parsed);
+  if (!refusal) refusal = ValidateProject(parsed);
+  if (refusal) {
     ShowWarning(state.port, Owner::kMain, "%s", *refusal);
     return false;
   }
   // Read only: the lock keeps a run from changing the library under the walk, and nothing
-  // an interrupted run left is put right here (a leftover BLTEMP is a finding). A library
-  // that cannot be locked (a read-only medium) cannot be written by anyone either.
-  if (session.library_lock().Acquire(parsed.FOFS.data(), &state.port) ==
-      LibraryLock::Outcome::kBusy) {
+  // an interrupted run left is put right here (a leftover BLTEMP is a finding). The lock
+  // file is the one thing written, and only as a regular file: a library whose lock file is
+  // a link or cannot be opened is refused, never walked unlocked.
+  if (session.library_lock().Acquire(parsed.FOFS.data(), &state.port) !=
+      LibraryLock::Outcome::kHeld) {
     return false;
   }
   session.settings() = parsed;
@@ -83,7 +88,10 @@ int RunVerify(ConsoleRun& run, const char* project) {
   if (!ReadProject(session, project)) return kExitFindings;
   const VerifyOutcome outcome = DeepVerify(session.settings(), session.state());
   port.FinishLine();
-  for (const auto& finding : outcome.findings) std::printf("%s\n", FindingLine(finding).c_str());
+  // Findings name the library's files: a name must not add a line or hide the ones after it.
+  for (const auto& finding : outcome.findings) {
+    std::printf("%s\n", EscapeControls(FindingLine(finding)).c_str());
+  }
   PrintSummary(outcome);
   std::fflush(stdout);
   return Status(outcome);
@@ -145,19 +153,20 @@ int RunReport(ConsoleRun& run, const char* project, const char* out_dir, bool fo
   std::error_code error;
   const std::filesystem::path folder = std::filesystem::absolute(out_dir, error);
   if (error) {
-    std::fprintf(stderr, "zgl: cannot name the folder %s\n", out_dir);
+    std::fprintf(stderr, "zgl: cannot name the folder %s\n", EscapeControls(out_dir).c_str());
     return kExitFindings;
   }
   const std::filesystem::path index = folder / kIndexName;
   // Checked before anything is written, so that a refusal changes nothing.
   if (const auto in_the_way = FirstInTheWay(folder, force)) {
-    std::fprintf(stderr, "zgl: %s %s; nothing written\n", in_the_way->first.string().c_str(),
-                 in_the_way->second);
+    std::fprintf(stderr, "zgl: %s %s; nothing written\n",
+                 EscapeControls(in_the_way->first.string()).c_str(), in_the_way->second);
     return kExitFindings;
   }
   std::filesystem::create_directories(folder, error);
   if (error || !std::filesystem::is_directory(folder, error)) {
-    std::fprintf(stderr, "zgl: cannot make the folder %s\n", folder.string().c_str());
+    std::fprintf(stderr, "zgl: cannot make the folder %s\n",
+                 EscapeControls(folder.string()).c_str());
     return kExitFindings;
   }
 
@@ -169,22 +178,25 @@ int RunReport(ConsoleRun& run, const char* project, const char* out_dir, bool fo
   const VerifyOutcome outcome = DeepVerify(session.settings(), session.state(), &builder);
   port.FinishLine();
   if (outcome.stopped || Interrupted()) return StoppedStatus();
-  for (const auto& failure : builder.errors()) std::fprintf(stderr, "zgl: %s\n", failure.c_str());
+  for (const auto& failure : builder.errors()) {
+    std::fprintf(stderr, "zgl: %s\n", EscapeControls(failure).c_str());
+  }
+  const std::string shown_index = EscapeControls(index.string());
   switch (WriteText(folder, ReportHtml(ChosenName(project), builder.icons(), outcome), force)) {
     case files::OutputResult::kWritten:
       break;
     case files::OutputResult::kExists:
-      std::fprintf(stderr, "zgl: %s %s\n", index.string().c_str(), kOutputExistsText);
+      std::fprintf(stderr, "zgl: %s %s\n", shown_index.c_str(), kOutputExistsText);
       return kExitFindings;
     case files::OutputResult::kLinkInTheWay:
-      std::fprintf(stderr, "zgl: %s %s\n", index.string().c_str(), kOutputLinkText);
+      std::fprintf(stderr, "zgl: %s %s\n", shown_index.c_str(), kOutputLinkText);
       return kExitFindings;
     case files::OutputResult::kFailed:
-      std::fprintf(stderr, "zgl: %s could not be written\n", index.string().c_str());
+      std::fprintf(stderr, "zgl: %s could not be written\n", shown_index.c_str());
       return kExitFindings;
   }
   PrintSummary(outcome);
-  std::printf("report: %s\n", index.string().c_str());
+  std::printf("report: %s\n", EscapeControls(index.string()).c_str());
   std::fflush(stdout);
   if (!builder.errors().empty()) return kExitFindings;
   return Status(outcome);

@@ -3,6 +3,7 @@
 #include <array>
 #include <charconv>
 #include <cstdio>
+#include <cstring>
 #include <string>
 
 #include "core/status.h"
@@ -28,6 +29,25 @@ std::string HolderText(const std::string& lock_name) {
   return text;
 }
 
+// Why the lock file cannot be locked, as the refusal says it.
+std::string RefusalText(const files::FileLock& lock) {
+  switch (lock.refusal()) {
+    case files::FileLock::Refusal::kSymbolicLink:
+      return kLockIsLinkReason;
+    case files::FileLock::Refusal::kNotRegularFile:
+      return kLockNotRegularReason;
+    case files::FileLock::Refusal::kCannotLock:
+    case files::FileLock::Refusal::kCannotOpen:
+    case files::FileLock::Refusal::kNone:
+      break;
+  }
+  std::string text = lock.refusal() == files::FileLock::Refusal::kCannotLock
+                         ? kLockCannotLockReason
+                         : kLockCannotOpenReason;
+  if (!lock.system_reason().empty()) text += " (" + lock.system_reason() + ")";
+  return text;
+}
+
 }  // namespace
 
 std::string LockFileNameOf(const char* offsets_name) {
@@ -38,6 +58,8 @@ std::string LockFileNameOf(const char* offsets_name) {
 LibraryLock::Outcome LibraryLock::Acquire(const char* offsets_name, StatusPort* port) {
   Release();
   const std::string name = LockFileNameOf(offsets_name);
+  const bool named = offsets_name != nullptr && offsets_name[0] != '\0';
+  const char* shown = named ? offsets_name : name.c_str();
   switch (lock_.Lock(name.c_str())) {
     case files::FileLock::Result::kLocked:
       lock_.WriteContent(std::to_string(files::ProcessId()) + "\n");
@@ -45,14 +67,23 @@ LibraryLock::Outcome LibraryLock::Acquire(const char* offsets_name, StatusPort* 
     case files::FileLock::Result::kBusy:
       if (port != nullptr) {
         char text[kTextBufferSize];
-        const bool named = offsets_name != nullptr && offsets_name[0] != '\0';
-        std::snprintf(text, sizeof text, kLibraryBusyFormat,
-                      named ? offsets_name : name.c_str(), HolderText(name).c_str());
+        std::snprintf(text, sizeof text, kLibraryBusyFormat, shown, HolderText(name).c_str());
         ShowWarning(*port, Owner::kMain, "%s", text);
       }
       return Outcome::kBusy;
     case files::FileLock::Result::kUnavailable:
       break;
+  }
+  if (port != nullptr) {
+    // Two names of up to 259 characters and the system's words: more than a warning's buffer.
+    const std::string reason = RefusalText(lock_);
+    std::string text(std::strlen(kLibraryUnlockableFormat) + std::strlen(shown) + name.size() +
+                         reason.size(),
+                     '\0');
+    text.resize(static_cast<std::size_t>(std::snprintf(text.data(), text.size() + 1,
+                                                       kLibraryUnlockableFormat, shown,
+                                                       name.c_str(), reason.c_str())));
+    port->ShowMessage(Owner::kMain, kClassName, text, MessageIcon::kWarning);
   }
   return Outcome::kUnlockable;
 }

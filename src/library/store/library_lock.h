@@ -21,6 +21,15 @@ inline constexpr const char* kDefaultLockFileName = "zgl.lock";
 inline constexpr const char* kLibraryBusyFormat =
     "Library %s: another run is working on this library%s. Nothing was changed.";
 inline constexpr const char* kLibraryBusyProcessFormat = " (process %llu)";
+// Shown (with the offsets file's name, the lock file's name and why) when the lock file is
+// nothing that can be locked: the command does not go on, since a library nobody can lock is
+// one that another run may be changing.
+inline constexpr const char* kLibraryUnlockableFormat =
+    "Library %s: cannot lock %s: %s. Nothing was changed.";
+inline constexpr const char* kLockIsLinkReason = "it is a symbolic link";
+inline constexpr const char* kLockNotRegularReason = "it is not a regular file";
+inline constexpr const char* kLockCannotOpenReason = "it cannot be created or opened";
+inline constexpr const char* kLockCannotLockReason = "the system cannot lock it";
 
 std::string LockFileNameOf(const char* offsets_name);
 
@@ -29,7 +38,7 @@ class LibraryLock {
   enum class Outcome {
     kHeld,        // this object holds the library
     kBusy,        // another run holds it
-    kUnlockable,  // the lock file can be neither created nor opened: nobody can hold it
+    kUnlockable,  // the lock file is a link, no regular file, or cannot be opened: refused
   };
 
   LibraryLock() = default;
@@ -38,7 +47,8 @@ class LibraryLock {
   LibraryLock& operator=(const LibraryLock&) = delete;
 
   // Locks the library whose offsets file is `offsets_name`, giving up a lock held before.
-  // When it is busy and `port` is given, the warning naming the holder has been shown.
+  // When it is busy and `port` is given, the warning naming the holder has been shown; when
+  // it is unlockable, the one saying why.
   Outcome Acquire(const char* offsets_name, StatusPort* port);
   // Empties the lock file and gives the lock up; nothing happens when none is held.
   void Release();

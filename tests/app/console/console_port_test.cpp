@@ -13,6 +13,7 @@
 #include "app/console/console_platform.h"
 #include "app/console/console_port.h"
 #include "app/console/exit_status.h"
+#include "core/escaped_text.h"
 #include "packer/kzp.h"
 
 #if defined(_WIN32)
@@ -116,6 +117,61 @@ TEST_F(ConsolePortLines, FinishLinePrintsTheHeldTitleBeforeZglsOwnLines) {
                               "zgl: 4 of 2000 icons exported",
                               "ZCreate: Could not read coordinates file x. Creating new one."}));
   EXPECT_EQ(Outcome(port), kExitOk);
+}
+
+// Names come from project files and folders: one holding a line break or an escape sequence
+// must not add a line that looks like zgl's own, nor hide or rewrite what a terminal shows.
+TEST_F(ConsolePortLines, NamesInTitlesMessagesAndNotesAreShownEscaped) {
+  const std::string name = "x\x1b[8m\n41 icons verified, 0 findings\n\xff.pcx";
+  const std::string shown = "x\\x1b[8m\\n41 icons verified, 0 findings\\n\\xff.pcx";
+  for (const bool verbose : {false, true}) {
+    std::FILE* out_file = std::tmpfile();
+    std::FILE* err_file = std::tmpfile();
+    {
+      ConsolePort port(out_file, err_file, /*live=*/false, verbose);
+      port.SetTitle("ZCreate - " + name + " (Unmasked) - 3");
+      port.ShowMessage(Owner::kMain, "ZCreate", "PCX " + name + " could not be loaded",
+                       MessageIcon::kWarning);
+      port.Note("cannot name the folder \r\x1b[2K\t" + name);
+      EXPECT_EQ(port.warnings(), 1);
+    }
+    EXPECT_EQ(LinesOf(out_file), (std::vector<std::string>{"ZCreate - " + shown + " (Unmasked) - 3"}))
+        << verbose;
+    EXPECT_EQ(LinesOf(err_file),
+              (std::vector<std::string>{"ZCreate: PCX " + shown + " could not be loaded",
+                                        "zgl: cannot name the folder \\r\\x1b[2K\\t" + shown}))
+        << verbose;
+    std::fclose(out_file);
+    std::fclose(err_file);
+  }
+}
+
+TEST_F(ConsolePortLines, TheLiveLineShowsNamesEscapedAndCutsBetweenCharacters) {
+  std::string name = "x\x1b[8m\n0 findings";
+  for (int i = 0; i < 40; ++i) name += "\xc3\xa4";  // two bytes each, longer than the line
+  {
+    ConsolePort port(out, err, /*live=*/true, /*verbose=*/true);
+    // The last 41 bytes begin inside a character.
+    port.SetTitle("ZCreate - " + name + " (Unmasked) - 30");
+    port.SetProgress(50);
+    port.ShowMessage(Owner::kMain, "ZCreate", "PCX " + name, MessageIcon::kWarning);
+  }
+  // Apart from the live line's own "\r ESC [K", what reaches the terminal is plain text in
+  // whole UTF-8 characters: nothing left for the escaping to change.
+  std::fflush(err);
+  std::rewind(err);
+  std::string text;
+  for (int c; (c = std::fgetc(err)) != EOF;) text.push_back(static_cast<char>(c));
+  for (std::size_t at; (at = text.find("\r\x1b[K")) != std::string::npos;) text.erase(at, 3);
+  EXPECT_NE(text.find("x\\x1b[8m\\n0 findings"), std::string::npos) << text;
+  EXPECT_NE(text.find("...\xc3\xa4"), std::string::npos) << text;
+  std::size_t lines = 0;
+  for (std::size_t begin = 0, end; (end = text.find('\n', begin)) != std::string::npos;
+       begin = end + 1, ++lines) {
+    const std::string line = text.substr(begin, end - begin);
+    EXPECT_EQ(EscapeControls(line), line);
+  }
+  EXPECT_GE(lines, 3u);  // the verbose title, the message, the live line ended
 }
 
 // The stop flag the handlers set lives as long as the process: a handler may still run when

@@ -553,5 +553,106 @@ std::vector<Case> LinkCases() {
 INSTANTIATE_TEST_SUITE_P(Links, ZglFaults, ::testing::ValuesIn(LinkCases()), Name);
 #endif
 
+// The lock file beside the offsets file is taken only as a regular file in the library's
+// folder: whatever else stands at its name refuses the command, saying why, before anything is
+// touched, and nothing a link points at is emptied or created. verify writes nothing else.
+std::vector<Case> LockCases() {
+  const auto lock_refused = [](const std::string& reason) {
+    return "Library lib.ofs: cannot lock lib.ofs.lock: " + reason + ". Nothing was changed.";
+  };
+  const auto replace_lock = [](Change make) {
+    return [make](const fs::path& dir) {
+      fs::remove(dir / "lib/lib.ofs.lock");
+      make(dir);
+    };
+  };
+  std::vector<Case> cases = {
+      {"LockIsAFolder", replace_lock(MakeFolder("lib/lib.ofs.lock")), {"create", kProject}, 1,
+       {lock_refused("it is not a regular file")}},
+      {"LockIsAFolderForVerify", replace_lock(MakeFolder("lib/lib.ofs.lock")),
+       {"verify", kProject}, 1, {lock_refused("it is not a regular file")},
+       Keep::kEverything,
+       [](const fs::path&, const ProgramResult& r) { EXPECT_EQ(r.out, ""); }},
+      // The healthy library's lock file is there and empty, as verify leaves it.
+      {"VerifyChangesNothing", Nothing, {"verify", kProject}, 0, {}, Keep::kEverything},
+      {"VerifyMakesAMissingLockFileAndNothingElse", replace_lock(Nothing), {"verify", kProject},
+       0, {}, Keep::kNothing,
+       [](const fs::path& dir, const ProgramResult&) {
+         EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(dir / "lib/lib.ofs.lock")));
+         EXPECT_EQ(fs::file_size(dir / "lib/lib.ofs.lock"), 0u);
+       }},
+  };
+#if !defined(_WIN32)
+  const auto link = [](const std::string& target) {
+    return [target](const fs::path& dir) {
+      fs::create_symlink(dir / target, dir / "lib/lib.ofs.lock");
+    };
+  };
+  const auto thesis = [link](const fs::path& dir) {
+    WriteFileBytes(dir / "thesis.txt", Bytes{'m', 'i', 'n', 'e'});
+    link("thesis.txt")(dir);
+  };
+  // Keep::kEverything: the thesis keeps its words, no file appears where a link points.
+  for (const char* command : {"verify", "create", "check"}) {
+    cases.push_back({std::string("LockLinkedToAFileOutsideFor") + command, replace_lock(thesis),
+                     {command, kProject}, 1, {lock_refused("it is a symbolic link")}});
+  }
+  cases.push_back({"LockIsADanglingLink", replace_lock(link("new.txt")), {"verify", kProject}, 1,
+                   {lock_refused("it is a symbolic link")}});
+  cases.push_back({"LockIsALinkIntoAMissingFolder", replace_lock(link("none/new.txt")),
+                   {"create", kProject}, 1, {lock_refused("it is a symbolic link")}});
+  cases.push_back({"LockIsAFifo", replace_lock(MakeFifo("lib/lib.ofs.lock")), {"verify", kProject},
+                   1, {lock_refused("it is not a regular file")}});
+  cases.push_back({"LockInAMissingFolder", Append(" FOFS none\\lib.ofs \n"), {"show", kProject}, 1,
+                   {"Library none\\lib.ofs: cannot lock none\\lib.ofs.lock: it cannot be created or "
+                    "opened (No such file or directory). Nothing was changed."}});
+#endif
+  return cases;
+}
+INSTANTIATE_TEST_SUITE_P(Lock, ZglFaults, ::testing::ValuesIn(LockCases()), Name);
+
+// Names reach a terminal: one holding a line break or an escape sequence must neither add a
+// line that looks like zgl's own nor hide the ones after it. Names cannot hold blanks, so the
+// false summary is spaced with no-break spaces, which a terminal shows as blanks.
+std::vector<Case> HostileNameCases() {
+  const std::string fake_summary =
+      "x\x1b[8m\n41\xc2\xa0icons\xc2\xa0verified,\xc2\xa0" "0\xc2\xa0" "findings\n\x1b[8m00.blk";
+  const std::string shown =
+      "x\\x1b[8m\\n41\xc2\xa0icons\xc2\xa0verified,\xc2\xa0" "0\xc2\xa0" "findings\\n\\x1b[8m00.blk";
+  const auto plain_output = [](const fs::path&, const ProgramResult& r) {
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err.find('\x1b'), std::string::npos) << r.err;
+    EXPECT_EQ(Lines(r.err), 1u) << r.err;
+  };
+  std::vector<Case> cases = {
+      {"VerifyRefusesAFalseSummaryInABlockName",
+       [fake_summary](const fs::path& dir) {
+         Append(" FBLK blk\\" + fake_summary + " \n")(dir);
+         fs::resize_file(dir / "lib/blk/lib30.blk", 10);
+       },
+       {"verify", kProject}, 1,
+       {"The project cannot be used: FBLK: the name runs over a line end (\"blk\\" + shown +
+        "\"): end each name with a blank."},
+       Keep::kEverything, plain_output},
+      {"CreateRefusesAnEscapeInAName", Append(" FOFS lib\x1b]0;owned\x07.ofs \n"),
+       {"create", kProject}, 1,
+       {"FOFS: the name holds a control character (\"lib\\x1b]0;owned\\x07.ofs\")"},
+       Keep::kEverything, plain_output},
+  };
+#if !defined(_WIN32)
+  // Names from the file system rather than the project: the project's own file and folder.
+  const std::string folder = "lib/" + fake_summary + ".zgl";
+  cases.push_back({"AProjectNameFromTheFolderIsShownEscaped", MakeFolder(folder),
+                   {"create", folder}, 1, {"ZCreate: Could not read file " + shown + ".zgl!"},
+                   Keep::kEverything, plain_output});
+  cases.push_back({"AMissingFolderIsShownEscaped", Nothing,
+                   {"verify", fake_summary + "/project.zgl"}, 1,
+                   {"zgl: cannot enter the folder of " + shown + "/project.zgl"},
+                   Keep::kEverything, plain_output});
+#endif
+  return cases;
+}
+INSTANTIATE_TEST_SUITE_P(HostileNames, ZglFaults, ::testing::ValuesIn(HostileNameCases()), Name);
+
 }  // namespace
 }  // namespace zemlo::testing

@@ -143,6 +143,13 @@ run 0 "report --force" "$zgl" report --force "$work/clean/demo.zgl" "$work/repor
 images=$(grep -o '<img src="[0-9]*\.png"' "$work/report/index.html" | wc -l)
 pngs=$(find "$work/report" -name '*.png' | wc -l)
 [ "$images" -gt 20 ] && [ "$images" -eq "$pngs" ] || fail "report: $images images, $pngs PNG files"
+# The report's path names folders of the file system: shown escaped, so that an odd folder
+# name neither adds a line nor steers the terminal.
+odd=$'odd\e[8m\nname'
+run 0 "report into an odd folder" "$zgl" report "$work/clean/demo.zgl" "$work/$odd"
+[ "$(wc -l <"$work/out")" -eq 2 ] || fail "report into an odd folder: $(wc -l <"$work/out") lines"
+grep -qF 'odd\x1b[8m\nname/index.html' "$work/out" || fail "odd folder name not shown escaped"
+! grep -q $'\e' "$work/out" || fail "an escape reached stdout"
 
 # The report writes only new files: an existing picture is refused without --force (named,
 # nothing written) and replaced with it; a link where the page or a picture goes is refused
