@@ -11,11 +11,14 @@
 #include "core/escaped_text.h"
 #include "files/file_helpers.h"
 #include "files/file_layer.h"
+#include "files/file_names.h"
 #include "library/store/block_store.h"
 #include "library/store/rewrite_recovery.h"
 #include "library/store/stamping.h"
 
 namespace zemlo {
+
+using files::NameKey;
 namespace {
 
 namespace fs = std::filesystem;
@@ -101,8 +104,6 @@ void ForEachOutput(const ProjectSettings& s, std::string_view project_name, Visi
   ForEachStamped(Role::kFsep, s.FSEP, icons, visit);
 }
 
-char Lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
 bool IsAbsolute(std::string_view name) {
   return (!name.empty() && (name[0] == '/' || name[0] == '\\')) ||
          (name.size() >= 2 && name[1] == ':');
@@ -117,38 +118,6 @@ std::string Physical(const std::string& folder, std::string_view name) {
 }
 
 }  // namespace
-
-std::string NameKey(std::string_view name) {
-  std::vector<std::string> parts;
-  const bool absolute = !name.empty() && (name[0] == '/' || name[0] == '\\');
-  std::string part;
-  const auto finish = [&] {
-    if (part == "..") {
-      if (!parts.empty() && parts.back() != "..") {
-        parts.pop_back();
-      } else if (!absolute) {
-        parts.push_back(part);
-      }
-    } else if (!part.empty() && part != ".") {
-      parts.push_back(part);
-    }
-    part.clear();
-  };
-  for (const char c : name) {
-    if (c == '/' || c == '\\') {
-      finish();
-    } else {
-      part.push_back(Lower(c));
-    }
-  }
-  finish();
-  std::string key = absolute ? "/" : "";
-  for (std::size_t i = 0; i < parts.size(); ++i) {
-    if (i > 0) key.push_back('/');
-    key += parts[i];
-  }
-  return key;
-}
 
 std::optional<std::string> FindNameClash(const ProjectSettings& settings,
                                          std::string_view project_name) {

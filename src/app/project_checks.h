@@ -13,9 +13,6 @@
 
 namespace zemlo {
 
-// The form in which names are compared.
-std::string NameKey(std::string_view name);
-
 // A refusal text when the project would write one file for two purposes: two of its outputs
 // (FSEP and FBLK stamped, FCOO, FOFS, the temporary block file BLTEMP, the project info file
 // `project_name` itself) name the same file, or a source pattern (FPCX, FLBM, FWAV) names an

@@ -30,15 +30,6 @@ std::string Clash(const std::string& more) {
   return FindNameClash(Settings(kOutputs + more), "project.zgl").value_or("");
 }
 
-TEST(ProjectNames, NamesCompareAsTheFileLayerFindsThem) {
-  EXPECT_EQ(NameKey("Blk\\LIB30.blk"), "blk/lib30.blk");
-  EXPECT_EQ(NameKey("./blk//lib30.BLK"), "blk/lib30.blk");
-  EXPECT_EQ(NameKey("sep\\..\\blk\\lib30.blk"), "blk/lib30.blk");
-  EXPECT_EQ(NameKey("..\\up.ofs"), "../up.ofs");
-  EXPECT_EQ(NameKey("/../x"), "/x");
-  EXPECT_NE(NameKey("lib.ofs"), NameKey("lib.of"));
-}
-
 TEST(ProjectNames, EveryFileHasOnePurpose) {
   EXPECT_EQ(Clash(""), "");
   EXPECT_EQ(Clash(" FCOO LIB.OFS \n"),

@@ -501,19 +501,6 @@ TEST(RecoveryDecision, BLTEMPMustHoldExactlyTheOldEntriesWhateverIsDone) {
   }
 }
 
-TEST(RecoveryDecision, OffsetsNamesCompareAsFilesAreFound) {
-  for (const auto& [a, b] : {std::pair{"demo.ofs", ".\\demo.ofs"}, std::pair{"demo.ofs", "./DEMO.OFS"},
-                             std::pair{"lib\\demo.ofs", "LIB/demo.ofs"}, std::pair{"lib//demo.ofs", "lib\\.\\demo.ofs"},
-                             std::pair{"x\\..\\demo.ofs", "demo.ofs"}, std::pair{"/a/demo.ofs", "\\A\\demo.ofs"}}) {
-    EXPECT_TRUE(NamesSameFile(a, b)) << a << " " << b;
-  }
-  for (const auto& [a, b] : {std::pair{"demo.ofs", "..\\demo.ofs"}, std::pair{"demo.ofs", "/demo.ofs"},
-                             std::pair{"demo.ofs", "demo.of"}, std::pair{"demo.ofs", "demo.ofs.lock"},
-                             std::pair{"a\\demo.ofs", "b\\demo.ofs"}, std::pair{"demo.ofs", ""}}) {
-    EXPECT_FALSE(NamesSameFile(a, b)) << a << " " << b;
-  }
-}
-
 TEST(RecoveryRecord, ComesBackWholeAndAnyDamageIsSeenAndItIsNeverReplaced) {
   TempBlockRecord record{"sub\\lib.ofs", "blk\\B30.ZGL", 3000, Bytes(800)};
   for (std::size_t i = 0; i < record.records.size(); ++i) record.records[i] = static_cast<std::uint8_t>(i * 7);

@@ -7,6 +7,7 @@
 #include "core/status.h"
 #include "core/byte_reader.h"
 #include "files/file_layer.h"
+#include "files/file_names.h"
 #include "library/store/block_store.h"
 #include "files/file_helpers.h"
 #include "files/file_stream.h"
@@ -15,6 +16,8 @@
 #include "library/store/tables_io.h"
 
 namespace zemlo {
+
+using files::NamesSameFile;
 namespace {
 
 constexpr std::uint32_t kFnvOffsetBasis = 2166136261u;
@@ -62,42 +65,6 @@ bool ReadName(ByteReader& reader, std::string& name) {
   if (!bytes) return false;
   name.assign(bytes->begin(), bytes->end());
   return name.find('\0') == std::string::npos;
-}
-
-char Lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
-// The form in which NamesSameFile compares: lower case parts joined by "/", without "." and
-// empty parts, ".." taking back the part before it ("/" first for a name from the root).
-std::string NameKey(std::string_view name) {
-  std::vector<std::string> parts;
-  const bool absolute = !name.empty() && (name.front() == '/' || name.front() == '\\');
-  std::string part;
-  const auto finish = [&] {
-    if (part == "..") {
-      if (!parts.empty() && parts.back() != "..") {
-        parts.pop_back();
-      } else if (!absolute) {
-        parts.push_back(part);
-      }
-    } else if (!part.empty() && part != ".") {
-      parts.push_back(part);
-    }
-    part.clear();
-  };
-  for (const char c : name) {
-    if (c == '/' || c == '\\') {
-      finish();
-    } else {
-      part.push_back(Lower(c));
-    }
-  }
-  finish();
-  std::string key = absolute ? "/" : "";
-  for (std::size_t i = 0; i < parts.size(); ++i) {
-    if (i > 0) key.push_back('/');
-    key += parts[i];
-  }
-  return key;
 }
 
 // The length of BLTEMP when it is a regular file (opening refuses anything else).
@@ -364,8 +331,6 @@ bool BlockAgrees(std::span<const std::uint8_t> records, std::optional<std::int64
   }
   return position == file_length.value_or(0);
 }
-
-bool NamesSameFile(std::string_view a, std::string_view b) { return NameKey(a) == NameKey(b); }
 
 RecordedBlock BlockOfRecord(const TempBlockRecord& record, const ProjectSettings& settings) {
   RecordedBlock found;

@@ -124,10 +124,6 @@ std::vector<std::uint8_t> RecordsOnDisk(const char* offsets_name, std::int32_t f
 // icon order, and nothing after them. A missing file holds nothing.
 bool BlockAgrees(std::span<const std::uint8_t> records, std::optional<std::int64_t> file_length);
 
-// Offsets file names are compared as the file layer finds files: letter case and "\" and "/"
-// alike, "." parts (a leading ".\" too) dropped, ".." taking back the part before it.
-bool NamesSameFile(std::string_view a, std::string_view b);
-
 // Why a record is not taken for one of this library's blocks.
 enum class RecordDoubt {
   kNone,

@@ -1,0 +1,44 @@
+#include "files/file_names.h"
+
+#include <vector>
+
+namespace zemlo::files {
+namespace {
+
+char Lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+
+}  // namespace
+
+std::string NameKey(std::string_view name) {
+  std::vector<std::string> parts;
+  const bool absolute = !name.empty() && (name.front() == '/' || name.front() == '\\');
+  std::string part;
+  const auto finish = [&] {
+    if (part == "..") {
+      if (!parts.empty() && parts.back() != "..") {
+        parts.pop_back();
+      } else if (!absolute) {
+        parts.push_back(part);
+      }
+    } else if (!part.empty() && part != ".") {
+      parts.push_back(part);
+    }
+    part.clear();
+  };
+  for (const char c : name) {
+    if (c == '/' || c == '\\') {
+      finish();
+    } else {
+      part.push_back(Lower(c));
+    }
+  }
+  finish();
+  std::string key = absolute ? "/" : "";
+  for (std::size_t i = 0; i < parts.size(); ++i) {
+    if (i > 0) key.push_back('/');
+    key += parts[i];
+  }
+  return key;
+}
+
+}  // namespace zemlo::files
