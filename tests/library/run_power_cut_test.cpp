@@ -3,7 +3,8 @@
 // every call that can change the disk, on a journal that keeps folder changes in order and
 // on one that keeps any of them. After that, the next command (the recovery the commands make,
 // then a whole run) must end in exactly the library that a run without any fault writes; and
-// a failing run that shows no warning must have written that library itself.
+// a failing run that shows no warning must have written that library itself. (Where archive
+// attributes cannot be cleared, under Wine, every run converts every source: the same holds.)
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -139,9 +140,6 @@ std::string Messages(const RecordingPort& port) {
 class PowerCutTest : public ::testing::TestWithParam<Layout> {
  protected:
   void SetUp() override {
-    if (!ArchiveAttributeCanBeCleared(probe_)) {
-      GTEST_SKIP() << "archive attributes cannot be cleared here";
-    }
     // The run without faults: the library every other trial must end in, and how many
     // calls of each kind it makes.
     TestLibrary lib(OptionsOf(GetParam()));
@@ -168,7 +166,6 @@ class PowerCutTest : public ::testing::TestWithParam<Layout> {
       FileOp::kFlushFile, FileOp::kClose, FileOp::kRename,     FileOp::kReplace,
       FileOp::kRemove,  FileOp::kFolderFlush, FileOp::kSetNormal};
 
-  TestLibrary probe_;
   Files expected_;
   int changing_calls_ = 0;
   std::map<FileOp, int> counts_;
