@@ -185,30 +185,6 @@ void EnterViewerMode(Session& session) {
   session.state().window_mode.store(WindowMode::kViewer);
 }
 
-void MakeExportTree() {
-  // Entered and left one level at a time, so relative names stay short and the current
-  // directory is the same afterwards; existing folders are fine.
-  const auto enter = [](const char* name) {
-    files::MakeDirectory(name);
-    return files::ChangeDirectory(name);
-  };
-  if (!enter("IFF")) return;
-  for (const char* thousands : {"3", "4"}) {
-    if (!enter(thousands)) continue;
-    for (char hundreds = '0'; hundreds <= '9'; ++hundreds) {
-      const char h[2] = {hundreds, 0};
-      if (!enter(h)) continue;
-      for (char tens = '0'; tens <= '9'; ++tens) {
-        const char t[2] = {tens, 0};
-        files::MakeDirectory(t);
-      }
-      files::ChangeDirectory("..");
-    }
-    files::ChangeDirectory("..");
-  }
-  files::ChangeDirectory("..");
-}
-
 bool ShowZgl(Session& session, const char* chosen_path, const char* chosen_name,
              bool stoppable) {
   ExportRequest request;

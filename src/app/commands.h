@@ -81,10 +81,6 @@ void EnterViewerMode(Session& session);
 bool ShowZgl(Session& session, const char* chosen_path, const char* chosen_name,
              bool stoppable = false);
 
-// The export tree "IFF"/{3,4}/{0..9}/{0..9} under the current directory; existing folders
-// are fine. The current directory is the same afterwards.
-void MakeExportTree();
-
 // The viewer keys act only while a picture is shown and the viewer mode is on.
 bool ViewerKeysActive(const WorkingState& state);
 
