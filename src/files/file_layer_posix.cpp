@@ -3,6 +3,7 @@
 // replace, and the archive attribute lives in an extended attribute of the file.
 #include "files/file_layer.h"
 
+#include "files/file_names.h"
 #include "files/file_seam.h"
 #include "files/folder_listings.h"
 
@@ -436,21 +437,9 @@ namespace {
 // Beside a file being replaced; the rename over it never crosses file systems.
 constexpr const char* kOutputTemporarySuffix = ".zgl-out";
 
-// The parts of a relative name, "." and empty parts dropped; false for an absolute or empty
-// name or one that ends in "..".
+// The parts of a relative output name (SplitRelativeName).
 bool SplitOutputName(const char* name, std::vector<std::string>& parts) {
-  if (name == nullptr || name[0] == '\0' || name[0] == '/' || name[0] == '\\') return false;
-  std::string part;
-  for (const char* p = name;; ++p) {
-    if (*p == '/' || *p == '\\' || *p == '\0') {
-      if (!part.empty() && part != ".") parts.push_back(part);
-      part.clear();
-      if (*p == '\0') break;
-    } else {
-      part += *p;
-    }
-  }
-  return !parts.empty() && parts.back() != "..";
+  return name != nullptr && SplitRelativeName(name, parts);
 }
 
 bool WriteAll(int fd, const std::uint8_t* data, std::size_t size) {

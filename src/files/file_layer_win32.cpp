@@ -1,5 +1,6 @@
 // The platform's own file calls; names are used exactly as the project file gives them.
 #include "files/file_layer.h"
+#include "files/file_names.h"
 #include "files/file_seam.h"
 
 #include <windows.h>
@@ -357,22 +358,10 @@ namespace {
 // Beside a file being replaced; the move over it never crosses volumes.
 constexpr const char* kOutputTemporarySuffix = ".zgl-out";
 
+// The parts of a relative output name (SplitRelativeName); a name on a drive or naming a
+// stream of a file (a ":" anywhere) is no relative name here.
 bool SplitOutputName(const char* name, std::vector<std::string>& parts) {
-  if (name == nullptr || name[0] == '\0' || name[0] == '/' || name[0] == '\\' ||
-      std::strchr(name, ':') != nullptr) {
-    return false;  // absolute, on a drive, or a stream of a file
-  }
-  std::string part;
-  for (const char* p = name;; ++p) {
-    if (*p == '/' || *p == '\\' || *p == '\0') {
-      if (!part.empty() && part != ".") parts.push_back(part);
-      part.clear();
-      if (*p == '\0') break;
-    } else {
-      part += *p;
-    }
-  }
-  return !parts.empty() && parts.back() != "..";
+  return name != nullptr && std::strchr(name, ':') == nullptr && SplitRelativeName(name, parts);
 }
 
 enum class Kind { kMissing, kFile, kFolder, kLink, kError };

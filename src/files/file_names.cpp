@@ -41,4 +41,19 @@ std::string NameKey(std::string_view name) {
   return key;
 }
 
+bool SplitRelativeName(std::string_view name, std::vector<std::string>& parts) {
+  if (name.empty() || name.front() == '/' || name.front() == '\\') return false;
+  std::string part;
+  for (const char c : name) {
+    if (c == '/' || c == '\\') {
+      if (!part.empty() && part != ".") parts.push_back(part);
+      part.clear();
+    } else {
+      part.push_back(c);
+    }
+  }
+  if (!part.empty() && part != ".") parts.push_back(part);
+  return !parts.empty() && parts.back() != "..";
+}
+
 }  // namespace zemlo::files

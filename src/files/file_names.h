@@ -4,6 +4,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace zemlo::files {
 
@@ -11,6 +12,10 @@ namespace zemlo::files {
 // "." and empty parts dropped (a leading ".\" too), ".." taking back the part before it, "/"
 // first for a name from the root.
 std::string NameKey(std::string_view name);
+
+// The parts of a relative name, "." and empty parts dropped, "\" and "/" alike, into `parts`;
+// false for an empty or absolute name or one whose last part is "..".
+bool SplitRelativeName(std::string_view name, std::vector<std::string>& parts);
 
 inline bool NamesSameFile(std::string_view a, std::string_view b) {
   return NameKey(a) == NameKey(b);
