@@ -31,6 +31,9 @@ class StatusPort {
   // Whether the working picture is shown while a run goes (a window paints it whenever it
   // likes); where it is not, a run need not keep the shared picture up to date icon by icon.
   virtual bool ShowsPicture() const { return true; }
+  // Why `subject` (a file name) could not be used, after the message that said it could not.
+  // The window's boxes keep their own texts; a front end with room for it says the reason.
+  virtual void Explain(std::string_view subject, std::string_view reason) {}
 };
 
 // A port for work whose every word is said elsewhere: it shows nothing and answers OK.

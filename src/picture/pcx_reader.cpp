@@ -269,6 +269,23 @@ int PcxPictureRows(std::span<const std::uint8_t> file) {
   return header ? header->rows : 0;
 }
 
+std::string_view PcxRefusal(std::span<const std::uint8_t> file) {
+  if (file.size() < kHeaderSize) return "shorter than a PCX header";
+  if (file[0] != kManufacturer) return "not a PCX file";
+  if (static_cast<std::int8_t>(file[kPlanesOffset]) != kPlanes) {
+    return "not a 24-bit PCX file; this version reads 24-bit 3-plane PCX";
+  }
+  const auto header = ReadHeader(file);
+  if (!header) return "shorter than a PCX header";
+  const auto data = file.subspan(kHeaderSize);
+  const std::uint8_t* at = data.data();
+  for (int r = 0; r < header->rows && at != nullptr; ++r) {
+    at = SkipScanline(at, data.data() + data.size(), 3 * header->bytes_per_line);
+  }
+  if (at == nullptr) return "the picture data end before its last row";
+  return {};
+}
+
 int DecodePcx(std::span<const std::uint8_t> file, std::span<std::uint8_t> picture) {
   if (picture.size() < kPictureBytes) return 0;
   const auto header = ReadHeader(file);

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <span>
+#include <string_view>
 
 namespace zemlo {
 
@@ -24,5 +25,9 @@ int DecodePcx(std::span<const std::uint8_t> file, std::span<std::uint8_t> pictur
 // How many picture rows, from the top, DecodePcx replaces when it takes `file`; the rows
 // below keep what the picture held. 0 for a header it refuses.
 int PcxPictureRows(std::span<const std::uint8_t> file);
+
+// Why DecodePcx refuses `file`, as a short text for the user ("data end before the last
+// row"); empty when it takes the file.
+std::string_view PcxRefusal(std::span<const std::uint8_t> file);
 
 }  // namespace zemlo

@@ -71,6 +71,10 @@ void ConsolePort::Note(std::string_view text) {
   std::fflush(err_);
 }
 
+void ConsolePort::Explain(std::string_view subject, std::string_view reason) {
+  Note(std::string(subject) + ": " + std::string(reason));
+}
+
 void ConsolePort::SetProgress(int position) {
   std::lock_guard lock(mutex_);
   if (position == progress_) return;

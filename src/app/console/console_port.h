@@ -36,6 +36,8 @@ class ConsolePort : public StatusPort {
   int warnings() const;
   // A line of zgl's own on stderr: "zgl: text".
   void Note(std::string_view text);
+  // "zgl: subject: reason" on stderr.
+  void Explain(std::string_view subject, std::string_view reason) override;
   // Prints the title still held back and ends the live status line, so that what follows
   // starts on a line of its own.
   void FinishLine();

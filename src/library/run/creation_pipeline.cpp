@@ -121,6 +121,7 @@ class AheadLoader final : public SourceLoader {
     if (!length) return job_.load_result;
     const auto bytes = file_.span().first(*length);
     if (DecodePcx(bytes, job_.picture.span().first(kPictureBytes)) == 0) {
+      job_.refusal = PcxRefusal(bytes);
       return job_.load_result = SourceLoad::kRejected;
     }
     job_.pcx_rows = PcxPictureRows(bytes);
@@ -154,6 +155,7 @@ class AheadLoader final : public SourceLoader {
     job_.load = load;
     job_.load_name = name;
     job_.load_result = SourceLoad::kNotOpened;
+    job_.refusal = {};
   }
   PreparedIcon& job_;
   Buffer& file_;

@@ -364,6 +364,10 @@ class PreparedLoader final : public SourceLoader {
     return held_.Sound(job_.wav_length);
   }
 
+  std::string_view Refusal() const override {
+    return matched_ ? job_.refusal : shared_.Refusal();
+  }
+
   // The helper chose as the run did.
   bool GuessedRight() const {
     return !mismatched_ && (matched_ || job_.load == PreparedIcon::Load::kNone);

@@ -6,10 +6,12 @@
 
 namespace zemlo {
 
-SourceLoad LoadPcxSource(const char* name, WorkingState& state) {
+SourceLoad LoadPcxSource(const char* name, WorkingState& state, std::string_view* refusal) {
   const auto length = ReadWholeFile(name, state.pcx.span(), kPcxLoadLimit);
   if (!length) return SourceLoad::kNotOpened;
-  if (DecodePcx(state.pcx.span().first(*length), state.Picture()) == 0) {
+  const auto bytes = state.pcx.span().first(*length);
+  if (DecodePcx(bytes, state.Picture()) == 0) {
+    if (refusal != nullptr) *refusal = PcxRefusal(bytes);
     return SourceLoad::kRejected;
   }
   state.picture_shown = true;

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <optional>
+#include <string_view>
 
 #include "core/working_state.h"
 
@@ -25,7 +26,9 @@ inline constexpr std::size_t kIlbmLoadLimit = kPictureAllowance;
 
 // Reads at most 4 x the picture allowance (1,940,000 bytes) into the file buffer and decodes
 // them with DecodePcx into the working picture.
-SourceLoad LoadPcxSource(const char* name, WorkingState& state);
+// On kRejected, `refusal` (when given) says why.
+SourceLoad LoadPcxSource(const char* name, WorkingState& state,
+                         std::string_view* refusal = nullptr);
 
 // Reads at most the picture allowance (485,000 bytes) into the file buffer, decodes them with
 // DecodeIlbm into the index and palette buffers and expands them into the working picture.

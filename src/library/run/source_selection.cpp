@@ -15,6 +15,11 @@ bool SourceExists(int icon, Name& pattern, SourceFacts& facts) {
   return StampIconNumber(icon, pattern) && facts.Exists(pattern.data());
 }
 
+// The reason after the message, where the reader gave one.
+void Explain(StatusPort& port, const char* name, std::string_view refusal) {
+  if (!refusal.empty()) port.Explain(name, refusal);
+}
+
 SelectedSource Skipped(int icon, ProjectSettings& settings) {
   StampIconNumber(icon, settings.FSEP);
   return {SourceOutcome::kSkipped, settings.FSEP.data(), 0};
@@ -72,6 +77,7 @@ SelectedSource ChooseSource(int icon, const SourceChoice& choice) {
     if (UpToDate(icon, settings.FPCX.data(), choice)) return Skipped(icon, settings);
     if (choice.loader.LoadPcx(settings.FPCX.data()) != SourceLoad::kLoaded) {
       ShowWarning(port, Owner::kMain, kPcxNotLoadedFormat, settings.FPCX.data());
+      Explain(port, settings.FPCX.data(), choice.loader.Refusal());
       return Skipped(icon, settings);
     }
     return {SourceOutcome::kConverted, settings.FPCX.data(), 0};

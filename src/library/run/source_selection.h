@@ -43,18 +43,24 @@ class SourceLoader {
   virtual SourceLoad LoadIlbm(const char* name) = 0;
   // The bytes loaded; nullopt when the file cannot be opened.
   virtual std::optional<std::span<const std::uint8_t>> LoadWav(const char* name) = 0;
+  // Why the last load came back kRejected, when the reader could say; a static text.
+  virtual std::string_view Refusal() const { return {}; }
 };
 
 // LoadPcxSource, LoadIlbmSource and LoadWavSource on the shared buffers.
 class SharedBufferLoader final : public SourceLoader {
  public:
   explicit SharedBufferLoader(WorkingState& state) : state_(state) {}
-  SourceLoad LoadPcx(const char* name) override { return LoadPcxSource(name, state_); }
+  SourceLoad LoadPcx(const char* name) override {
+    return LoadPcxSource(name, state_, &refusal_);
+  }
   SourceLoad LoadIlbm(const char* name) override { return LoadIlbmSource(name, state_); }
   std::optional<std::span<const std::uint8_t>> LoadWav(const char* name) override;
+  std::string_view Refusal() const override { return refusal_; }
 
  private:
   WorkingState& state_;
+  std::string_view refusal_;
 };
 
 // What the choice asks the file system about sources and single entry files.
