@@ -55,8 +55,10 @@ std::optional<std::size_t> BuildFont(WorkingState& state, const char* pcx_path) 
   state.stop_request = false;
   // A picture that did not load would leave the previous one in place, and a font cut from
   // that is not what the user asked for.
-  if (LoadPcxSource(pcx_path, state) != SourceLoad::kLoaded) {
+  std::string_view refusal;
+  if (LoadPcxSource(pcx_path, state, &refusal) != SourceLoad::kLoaded) {
     ShowWarning(state.port, Owner::kMain, kFontSourceNotLoadedFormat, FileNameOf(pcx_path));
+    if (!refusal.empty()) state.port.Explain(FileNameOf(pcx_path), refusal);
     return std::nullopt;
   }
   state.picture_shown = true;

@@ -348,6 +348,9 @@ TEST(RunCreation, UnusableSourcesKeepTheirEntriesAndAreTriedAgain) {
             (std::vector<std::string>{"PCX pcx\\p3_0_0_0.pcx could not be loaded",
                                       "IFF lbm\\i3_0_0_1.lbm could not be loaded",
                                       "WAV wav\\w9_0_0_0.wav could not be loaded"}));
+  // The reader says why; the console prints it under the message.
+  EXPECT_EQ(lib.port.explanations,
+            std::vector<std::string>{"pcx\\p3_0_0_0.pcx: shorter than a PCX header"});
   EXPECT_EQ(lib.BlockEntry(3000), kept_3000);
   EXPECT_EQ(lib.BlockEntry(3001), kept_3001);
   EXPECT_EQ(lib.BlockEntry(9000), kept_9000);

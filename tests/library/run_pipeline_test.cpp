@@ -193,6 +193,26 @@ TEST(RunPipeline, APictureKeptOverIconsThatLoadNothingIsTheSameForAnyJobs) {
   });
 }
 
+// A source the reader refuses is reported with its reason at its own turn, whichever thread
+// read it, and the icons after it are composed over what the icon before it left.
+TEST(RunPipeline, RefusedSourcesAreReportedWithTheirReasonsInTurnForAnyJobs) {
+  ExpectSameForAnyJobs({.dblk = 3, .dpak = 2}, [](TestLibrary& lib) {
+    for (int base = 3000; base < 3100; base += 10) {
+      lib.AddPcx(base, FullPicture(base / 10));
+      auto two_planes = PcxBytes(UnmaskedShape(base + 1));
+      two_planes[65] = 2;
+      WriteFileBytes(lib.PcxPath(base + 1), two_planes);
+      auto cut = PcxBytes(UnmaskedShape(base + 2));
+      cut.resize(cut.size() / 2);
+      WriteFileBytes(lib.PcxPath(base + 2), cut);
+    }
+    lib.Run(3000, 3099);
+    ASSERT_EQ(lib.port.explanations.size(), 20u);
+    EXPECT_NE(lib.port.explanations[0].find("pcx\\p3_0_0_1.pcx: "), std::string::npos)
+        << lib.port.explanations[0];
+  });
+}
+
 // The helpers guess from the offsets table as the run starts; a block whose file lost its
 // entries changes it under them, and the run converts those icons itself, over what the
 // icons before them left (the sources are shorter than the picture).

@@ -53,6 +53,11 @@ class RecordingPort : public StatusPort {
     ++runs_ended;
     events.push_back("run ended");
   }
+  void Explain(std::string_view subject, std::string_view reason) override {
+    std::lock_guard lock(mutex_);
+    explanations.push_back(std::string(subject) + ": " + std::string(reason));
+    events.push_back("explain: " + explanations.back());
+  }
   void SetProgress(int position) override {
     std::lock_guard lock(mutex_);
     progress.push_back(position);
@@ -71,6 +76,7 @@ class RecordingPort : public StatusPort {
     messages.clear();
     repaints.clear();
     progress.clear();
+    explanations.clear();
     events.clear();
     runs_started = 0;
     runs_ended = 0;
@@ -83,6 +89,7 @@ class RecordingPort : public StatusPort {
   std::vector<RecordedMessage> messages;
   std::vector<RecordedRepaint> repaints;
   std::vector<int> progress;
+  std::vector<std::string> explanations;  // "subject: reason"
   std::vector<std::string> events;
   int runs_started = 0;
   int runs_ended = 0;

@@ -5,6 +5,7 @@
 
 #include "app/console/command_line.h"
 #include "app/console/console_port.h"
+#include "app/console/help_topics.h"
 #include "app/picture_commands.h"
 #include "app/session.h"
 #include "files/file_layer.h"
@@ -46,8 +47,26 @@ void AddOtherCommands(CommandLine& line) {
 
   CLI::App* help = line.app.add_subcommand("help", "what the commands do");
   help->fallthrough();
-  help->callback([&line] {
-    line.action = [&line](ConsoleRun&) {
+  auto topic = std::make_shared<std::string>();
+  help->add_option("TOPIC", *topic, "\"formats\" (what is read and written) or a command");
+  help->callback([&line, topic] {
+    line.action = [&line, topic](ConsoleRun& run) {
+      if (*topic == "formats") {
+        std::fputs(kFormatsHelp.data(), stdout);
+        return kExitOk;
+      }
+      if (!topic->empty()) {
+        CLI::App* command = nullptr;
+        for (CLI::App* sub : line.app.get_subcommands({})) {
+          if (sub->get_name() == *topic) command = sub;
+        }
+        if (command == nullptr) {
+          run.port.Note("no help on \"" + *topic + "\"; try \"zgl help formats\" or a command's name");
+          return kExitUsage;
+        }
+        std::fputs(command->help(line.app.get_name()).c_str(), stdout);
+        return kExitOk;
+      }
       std::fputs(kHelpText.data(), stdout);
       std::fputs("\n", stdout);
       // The program's help, not that of "help" itself, which app.help() would give now.

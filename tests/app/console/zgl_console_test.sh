@@ -34,6 +34,14 @@ grep -q '^zgl (ZEMLO Creator) ' "$work/out" || fail "--version text"
 expect_status 0 "help" "$zgl" help
 grep -q 'To check a ZGL block set' "$work/out" || fail "help text"
 grep -q '^  create  ' "$work/out" || fail "help lists the commands"
+# Help on a topic: what is read and written, or one command's own help.
+expect_status 0 "help formats" "$zgl" help formats
+grep -q '^  FPNG  PNG pictures' "$work/out" || fail "help formats names the PNG sources"
+grep -q '^  show    .*--format png' "$work/out" || fail "help formats names PNG output"
+expect_status 0 "help create" "$zgl" help create
+grep -q '^Usage: zgl create' "$work/out" || fail "help create gives create's usage"
+expect_status 2 "help on no such topic" "$zgl" help crate
+grep -q '^zgl: no help on "crate"' "$work/err" || fail "help on no such topic says so"
 # Help goes to stdout with status 0, for the program and for each command; usage errors to
 # stderr with status 2.
 expect_status 0 "--help" "$zgl" --help
