@@ -39,8 +39,8 @@ constexpr std::size_t kRunOvershoot = 64;
 
 // Pillow writes its 1-bit files with a header palette of eight black and eight white entries,
 // and it and ImageMagick read 1-bit files as black and white whatever the header says; netpbm
-// puts the two colours there and reads them back. Taking the first two header colours unless they are the same
-// gives each writer its own picture.
+// puts the two colours there and reads them back. Taking the first two header colours unless
+// they are the same gives each writer its own picture.
 constexpr std::uint8_t kBlackWhite[6] = {0, 0, 0, 255, 255, 255};
 
 enum class PcxKind {
@@ -96,7 +96,8 @@ HeaderCheck CheckHeader(std::span<const std::uint8_t> file) {
   // Three planes have always been read as 24-bit whatever the bits field says; only netpbm's
   // eight-colour kind, three planes of 1 bit, is told apart (it used to come out as noise).
   if (planes == 3 && bits == 1) {
-    return Refused("PCX of three 1-bit planes (8 colours); this version reads 1-, 4-, 8- and 24-bit PCX");
+    return Refused(
+        "PCX of three 1-bit planes (8 colours); this version reads 1-, 4-, 8- and 24-bit PCX");
   }
   if (planes == 3) return {header, {}};
 
@@ -119,7 +120,8 @@ HeaderCheck CheckHeader(std::span<const std::uint8_t> file) {
   } else if (planes == 1 && bits == 2) {
     return Refused("2-bit PCX (4 colours); this version reads 1-, 4-, 8- and 24-bit PCX");
   } else if (planes == 2 && bits == 1) {
-    return Refused("PCX of two 1-bit planes (4 colours); this version reads 1-, 4-, 8- and 24-bit PCX");
+    return Refused(
+        "PCX of two 1-bit planes (4 colours); this version reads 1-, 4-, 8- and 24-bit PCX");
   } else if (planes == 4 && bits == 8) {
     return Refused("32-bit PCX (four 8-bit planes); this version reads 1-, 4-, 8- and 24-bit PCX");
   } else {

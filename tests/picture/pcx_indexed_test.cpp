@@ -226,8 +226,9 @@ TEST(PcxIndexed, WidthIsXmaxLessXminPlusOneWithinTheScanline) {
     for (int k = 0; k < 8; ++k) AppendScanline(file, {0xFF});
     Bytes pic = pattern;
     ASSERT_EQ(DecodePcx(file, pic), 1);
-    EXPECT_TRUE(std::all_of(pic.begin(), pic.begin() + 2 * kRowBytes, [](auto b) { return b == 0; }));
-    EXPECT_TRUE(std::equal(pic.begin() + 2 * kRowBytes, pic.end(), pattern.begin() + 2 * kRowBytes));
+    const auto kept = pic.begin() + 2 * kRowBytes;
+    EXPECT_TRUE(std::all_of(pic.begin(), kept, [](auto b) { return b == 0; }));
+    EXPECT_TRUE(std::equal(kept, pic.end(), pattern.begin() + 2 * kRowBytes));
     file.pop_back();
     EXPECT_EQ(PcxRefusal(file), "the picture data end before its last row");
   }
