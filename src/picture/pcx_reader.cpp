@@ -18,41 +18,123 @@ namespace zemlo {
 namespace {
 
 constexpr std::uint8_t kManufacturer = 10;
-constexpr std::size_t kPlanesOffset = 65;
-constexpr int kPlanes = 3;  // 24-bit files only; 8-bit paletted files have one plane
+constexpr std::size_t kBitsOffset = 3;
+constexpr std::size_t kXMinOffset = 4;
 constexpr std::size_t kYMinOffset = 6;
+constexpr std::size_t kXMaxOffset = 8;
 constexpr std::size_t kYMaxOffset = 10;
+constexpr std::size_t kHeaderPaletteOffset = 16;  // sixteen colours, red, green, blue
+constexpr std::size_t kHeaderPaletteSize = 48;
+constexpr std::size_t kPlanesOffset = 65;
 constexpr std::size_t kBytesPerLineOffset = 66;
 constexpr std::size_t kHeaderSize = 128;
+// 256-colour files end with this byte and the 768 bytes of their palette.
+constexpr std::uint8_t kEndPaletteMark = 12;
+constexpr std::size_t kEndPaletteSize = 768;
 constexpr std::uint8_t kRunFlags = 0xC0;  // both top bits set: a run code
 constexpr std::uint8_t kRunCountMask = 0x3F;
 // A run is written whole as one fixed-size store; the line buffer has this much room past the
 // scanline for it (the longest run is 63 bytes).
 constexpr std::size_t kRunOvershoot = 64;
 
-struct PcxHeader {
-  std::size_t bytes_per_line = 0;
-  int rows = 0;  // rows that land in the picture
+// Pillow writes its 1-bit files with a header palette of eight black and eight white entries,
+// and it and ImageMagick read 1-bit files as black and white whatever the header says; netpbm
+// puts the two colours there and reads them back. Taking the first two header colours unless
+// they are the same gives each writer its own picture.
+constexpr std::uint8_t kBlackWhite[6] = {0, 0, 0, 255, 255, 255};
+
+enum class PcxKind {
+  kTrueColour,  // three planes of 8 bits: red, green, blue
+  kIndexed,     // 1, 4 or 8 bits of colour index per pixel, in one plane or four of 1 bit
 };
 
-std::optional<PcxHeader> ReadHeader(std::span<const std::uint8_t> file) {
-  if (file.size() < kHeaderSize) return std::nullopt;
-  if (file[0] != kManufacturer) return std::nullopt;
-  if (static_cast<std::int8_t>(file[kPlanesOffset]) != kPlanes) return std::nullopt;
+// What the header says, checked: how to walk the scanlines and, for indexed files, how to
+// colour them.
+struct PcxHeader {
+  PcxKind kind = PcxKind::kTrueColour;
+  std::size_t bytes_per_line = 0;
+  int planes = 3;
+  int rows = 0;  // rows that land in the picture
+  // The codes of the scanlines: everything after the header, up to the palette that ends a
+  // 256-colour file.
+  std::span<const std::uint8_t> data;
+  // Indexed files only.
+  int bits = 8;                            // bits per pixel in each plane
+  std::size_t columns = 0;                 // pixels per row that land in the picture
+  std::span<const std::uint8_t> palette;   // red, green, blue of each index the file can hold
+};
+
+struct HeaderCheck {
+  std::optional<PcxHeader> header;
+  std::string_view refusal;  // why there is no header
+};
+
+HeaderCheck Refused(std::string_view why) { return {std::nullopt, why}; }
+
+// The one place that decides which files are taken: DecodePcx, PcxPictureRows and PcxRefusal
+// all start here.
+HeaderCheck CheckHeader(std::span<const std::uint8_t> file) {
+  if (file.size() < kHeaderSize) return Refused("shorter than a PCX header");
+  if (file[0] != kManufacturer) return Refused("not a PCX file");
   ByteReader reader(file);
   auto field = [&reader](std::size_t offset) -> std::optional<std::uint16_t> {
     if (!reader.Seek(offset)) return std::nullopt;
     return reader.U16LE();
   };
+  const auto x_min = field(kXMinOffset);
   const auto y_min = field(kYMinOffset);
+  const auto x_max = field(kXMaxOffset);
   const auto y_max = field(kYMaxOffset);
   const auto bpl = field(kBytesPerLineOffset);
-  if (!y_min || !y_max || !bpl) return std::nullopt;
-  const int row_count = int{*y_max} - int{*y_min} + 1;
+  if (!x_min || !y_min || !x_max || !y_max || !bpl) return Refused("shorter than a PCX header");
   PcxHeader header;
   header.bytes_per_line = *bpl;
-  header.rows = std::clamp(row_count, 0, kPictureHeight);
-  return header;
+  header.rows = std::clamp(int{*y_max} - int{*y_min} + 1, 0, kPictureHeight);
+  header.data = file.subspan(kHeaderSize);
+  const int planes = static_cast<std::int8_t>(file[kPlanesOffset]);
+  const int bits = file[kBitsOffset];
+  // Three planes have always been read as 24-bit whatever the bits field says; only netpbm's
+  // eight-colour kind, three planes of 1 bit, is told apart (it used to come out as noise).
+  if (planes == 3 && bits == 1) {
+    return Refused(
+        "PCX of three 1-bit planes (8 colours); this version reads 1-, 4-, 8- and 24-bit PCX");
+  }
+  if (planes == 3) return {header, {}};
+
+  header.kind = PcxKind::kIndexed;
+  header.planes = planes;
+  header.bits = bits;
+  const auto header_palette = file.subspan(kHeaderPaletteOffset, kHeaderPaletteSize);
+  if (planes == 1 && bits == 8) {
+    if (file.size() < kHeaderSize + 1 + kEndPaletteSize ||
+        file[file.size() - kEndPaletteSize - 1] != kEndPaletteMark) {
+      return Refused("8-bit PCX without its 256-colour palette at the end");
+    }
+    header.palette = file.last(kEndPaletteSize);
+    header.data = file.subspan(kHeaderSize, file.size() - kHeaderSize - kEndPaletteSize - 1);
+  } else if ((planes == 1 && bits == 4) || (planes == 4 && bits == 1)) {
+    header.palette = header_palette;
+  } else if (planes == 1 && bits == 1) {
+    const bool same = std::ranges::equal(header_palette.first(3), header_palette.subspan(3, 3));
+    header.palette = same ? std::span<const std::uint8_t>(kBlackWhite) : header_palette.first(6);
+  } else if (planes == 1 && bits == 2) {
+    return Refused("2-bit PCX (4 colours); this version reads 1-, 4-, 8- and 24-bit PCX");
+  } else if (planes == 2 && bits == 1) {
+    return Refused(
+        "PCX of two 1-bit planes (4 colours); this version reads 1-, 4-, 8- and 24-bit PCX");
+  } else if (planes == 4 && bits == 8) {
+    return Refused("32-bit PCX (four 8-bit planes); this version reads 1-, 4-, 8- and 24-bit PCX");
+  } else {
+    return Refused(
+        "PCX with a number of planes or bits per pixel that no known kind has; this version "
+        "reads 1-, 4-, 8- and 24-bit PCX");
+  }
+  // Bits past Xmax - Xmin + 1 only pad the scanline to whole (often even) bytes; the columns
+  // they would make stay black, as a 24-bit writer's zero filler byte shows.
+  const int width = std::max(int{*x_max} - int{*x_min} + 1, 0);
+  const std::size_t held = header.bytes_per_line * 8 / std::size_t(bits);
+  header.columns = std::min({std::size_t(width), held, std::size_t{kPictureWidth}});
+  return {header, {}};
 }
 
 // Where the codes of one scanline are read and how many bytes they have produced.
@@ -262,49 +344,89 @@ void InterleaveRow(const std::uint8_t* red, const std::uint8_t* green, const std
   }
 }
 
+// Where the codes of each scanline that lands in the picture begin, and where the last one
+// ends (rows + 1 places); empty when the data end first.
+std::vector<const std::uint8_t*> FindScanlines(const PcxHeader& header) {
+  const std::size_t line_bytes = std::size_t(header.planes) * header.bytes_per_line;
+  const std::uint8_t* const end = header.data.data() + header.data.size();
+  std::vector<const std::uint8_t*> starts(std::size_t(header.rows) + 1);
+  starts[0] = header.data.data();
+  for (int r = 0; r < header.rows; ++r) {
+    starts[r + 1] = SkipScanline(starts[r], end, line_bytes);
+    if (!starts[r + 1]) return {};
+  }
+  return starts;
+}
+
+// One pixel's colour index: its bits in each plane, plane 0 the lowest, the leftmost pixel in
+// the highest bits of a byte.
+int PixelIndex(std::span<const std::uint8_t> line, std::size_t bytes_per_line, int planes,
+               int bits, std::size_t x) {
+  const std::size_t bit = x * std::size_t(bits);
+  const int shift = 8 - bits - int(bit % 8);
+  const int mask = (1 << bits) - 1;
+  int index = 0;
+  for (int k = 0; k < planes; ++k) {
+    index |= (line[std::size_t(k) * bytes_per_line + bit / 8] >> shift & mask) << (k * bits);
+  }
+  return index;
+}
+
+// Indexed scanlines one at a time, each through the palette into blue, green, red pixels.
+void DecodeIndexedRows(const PcxHeader& header, const std::vector<const std::uint8_t*>& starts,
+                       std::span<std::uint8_t> picture) {
+  const std::size_t line_bytes = std::size_t(header.planes) * header.bytes_per_line;
+  const std::uint8_t* const end = header.data.data() + header.data.size();
+  std::vector<std::uint8_t> line(line_bytes + kRunOvershoot);
+  for (int r = 0; r < header.rows; ++r) {
+    if (line_bytes != 0) {
+      Cursor c{starts[r]};
+      FinishScanline<true>(c, end, line_bytes, line.data());
+    }
+    const auto row = picture.subspan(std::size_t(r) * kRowBytes, kRowBytes);
+    for (std::size_t x = 0; x < header.columns; ++x) {
+      const int index = PixelIndex(line, header.bytes_per_line, header.planes, header.bits, x);
+      const auto rgb = header.palette.subspan(3 * std::size_t(index), 3);
+      row[3 * x] = rgb[2];
+      row[3 * x + 1] = rgb[1];
+      row[3 * x + 2] = rgb[0];
+    }
+    std::fill(row.begin() + 3 * std::ptrdiff_t(header.columns), row.end(), std::uint8_t{0});
+  }
+}
+
 }  // namespace
 
 int PcxPictureRows(std::span<const std::uint8_t> file) {
-  const auto header = ReadHeader(file);
+  const auto header = CheckHeader(file).header;
   return header ? header->rows : 0;
 }
 
 std::string_view PcxRefusal(std::span<const std::uint8_t> file) {
-  if (file.size() < kHeaderSize) return "shorter than a PCX header";
-  if (file[0] != kManufacturer) return "not a PCX file";
-  if (static_cast<std::int8_t>(file[kPlanesOffset]) != kPlanes) {
-    return "not a 24-bit PCX file; this version reads 24-bit 3-plane PCX";
-  }
-  const auto header = ReadHeader(file);
-  if (!header) return "shorter than a PCX header";
-  const auto data = file.subspan(kHeaderSize);
-  const std::uint8_t* at = data.data();
-  for (int r = 0; r < header->rows && at != nullptr; ++r) {
-    at = SkipScanline(at, data.data() + data.size(), 3 * header->bytes_per_line);
-  }
-  if (at == nullptr) return "the picture data end before its last row";
+  const auto check = CheckHeader(file);
+  if (!check.header) return check.refusal;
+  if (FindScanlines(*check.header).empty()) return "the picture data end before its last row";
   return {};
 }
 
 int DecodePcx(std::span<const std::uint8_t> file, std::span<std::uint8_t> picture) {
   if (picture.size() < kPictureBytes) return 0;
-  const auto header = ReadHeader(file);
+  const auto header = CheckHeader(file).header;
   if (!header) return 0;
-  const std::size_t bpl = header->bytes_per_line;
-  const std::size_t line_bytes = 3 * bpl;
-  const auto data = file.subspan(kHeaderSize);
-  const std::uint8_t* const end = data.data() + data.size();
   // Check first that the data hold every row we will write, so a short file is refused with
   // the picture untouched and the decoding below cannot run off the loaded bytes. The walk
   // keeps where each scanline begins, so the decoding can take them two at a time.
-  const int rows = header->rows;
-  std::vector<const std::uint8_t*> starts(std::size_t(rows) + 1);
-  starts[0] = data.data();
-  for (int r = 0; r < rows; ++r) {
-    starts[r + 1] = SkipScanline(starts[r], end, line_bytes);
-    if (!starts[r + 1]) return 0;
+  const auto starts = FindScanlines(*header);
+  if (starts.empty()) return 0;
+  if (header->kind == PcxKind::kIndexed) {
+    DecodeIndexedRows(*header, starts, picture);
+    return 1;
   }
 
+  const std::size_t bpl = header->bytes_per_line;
+  const std::size_t line_bytes = 3 * bpl;
+  const std::uint8_t* const end = header->data.data() + header->data.size();
+  const int rows = header->rows;
   const std::size_t columns = std::min<std::size_t>(bpl, kPictureWidth);
   std::vector<std::uint8_t> lines(2 * (line_bytes + kRunOvershoot));
   std::uint8_t* const line_pair[2] = {lines.data(), lines.data() + line_bytes + kRunOvershoot};

@@ -1,5 +1,5 @@
-// Reads 24-bit PC Paintbrush pictures (three run-length encoded colour planes) into the
-// working picture.
+// Reads PC Paintbrush pictures into the working picture: 24-bit ones (three run-length
+// encoded colour planes) and indexed ones of 1, 4 or 8 bits a pixel, through their palettes.
 #pragma once
 
 #include <cstdint>
@@ -9,25 +9,33 @@
 namespace zemlo {
 
 // Decodes `file` (the bytes of one PCX file, nothing after them) into `picture`, the 800 x 600
-// working picture (blue, green, red, top row first; at least 1,440,000 bytes).
+// working picture (blue, green, red, top row first; at least 1,440,000 bytes). File row 0
+// becomes picture row 0 whatever Ymin says; rows from the row count to 599 keep what the
+// picture held. Wider or taller pictures are clipped to 800 x 600; rows past 600 are not read.
 //
-// Only files with manufacturer byte 10 and three planes are taken. The row width is the
-// bytes-per-line field (Xmin/Xmax are ignored, so a writer's even-width filler byte shows as a
-// column); file row 0 becomes picture row 0 whatever Ymin says. Columns from bytes-per-line to
-// 799 become black; rows from the row count to 599 keep what the picture held. Wider or taller
-// pictures are clipped to 800 x 600; rows past 600 are not read.
+// 24-bit: files with manufacturer byte 10 and three planes (bits per pixel 1 excepted). The
+// row width is the bytes-per-line field (Xmin/Xmax are ignored, so a writer's even-width
+// filler byte shows as a column). Columns from bytes-per-line to 799 become black.
 //
-// Returns 1 when the rows were decoded, 0 when the file was rejected: a header that is not a
-// 24-bit PCX header, data that end before the last row that lands in the picture, or a
-// `picture` smaller than 800 x 600. On 0 the picture is untouched.
+// Indexed: one plane of 8 bits (the 256-colour palette after a byte 12 in the last 769 bytes
+// of the file), one plane of 4 bits or four planes of 1 bit (the 16-colour palette in the
+// header), one plane of 1 bit (the first two header colours; black and white when they are
+// the same, as Pillow writes them). The row width is Xmax - Xmin + 1, within what
+// bytes-per-line holds: the padding bits or filler index past it become black columns, as a
+// 24-bit file's zero filler does, so the indexed and the 24-bit file of the same pixels from
+// one writer give the same picture. Columns from the width to 799 become black.
+//
+// Returns 1 when the rows were decoded, 0 when the file was rejected (PcxRefusal says why: a
+// kind not listed above, a missing 256-colour palette, data that end before the last row that
+// lands in the picture) or `picture` is smaller than 800 x 600. On 0 the picture is untouched.
 int DecodePcx(std::span<const std::uint8_t> file, std::span<std::uint8_t> picture);
 
 // How many picture rows, from the top, DecodePcx replaces when it takes `file`; the rows
 // below keep what the picture held. 0 for a header it refuses.
 int PcxPictureRows(std::span<const std::uint8_t> file);
 
-// Why DecodePcx refuses `file`, as a short text for the user ("data end before the last
-// row"); empty when it takes the file.
+// Why DecodePcx refuses `file`, as a short text for the user ("the picture data end before
+// its last row"); empty when it takes the file.
 std::string_view PcxRefusal(std::span<const std::uint8_t> file);
 
 }  // namespace zemlo

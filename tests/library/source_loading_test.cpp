@@ -50,9 +50,11 @@ TEST_F(SourceLoading, PcxSourceIsDecodedIntoTheWorkingPicture) {
 
 TEST_F(SourceLoading, PcxSourceThatCannotBeOpenedOrIsRefusedChangesNothing) {
   EXPECT_EQ(LoadPcxSource((dir / "missing.pcx").c_str(), state), SourceLoad::kNotOpened);
-  for (const char* bad : {"eight_bit_one_plane.pcx", "truncated_body.pcx", "empty.pcx"}) {
+  for (const char* bad : {"eight_bit_without_palette.pcx", "truncated_body.pcx", "empty.pcx"}) {
     const std::string name = Put(bad, ReadFileBytes(DataDir() / "pcx/malformed" / bad));
-    EXPECT_EQ(LoadPcxSource(name.c_str(), state), SourceLoad::kRejected) << bad;
+    std::string_view refusal;
+    EXPECT_EQ(LoadPcxSource(name.c_str(), state, &refusal), SourceLoad::kRejected) << bad;
+    EXPECT_FALSE(refusal.empty()) << bad;
   }
   EXPECT_FALSE(state.picture_shown);
   EXPECT_EQ(Picture(), before);

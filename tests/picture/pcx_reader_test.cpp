@@ -23,9 +23,9 @@ void ExpectPpmAt(const Bytes& pic, const Ppm& ppm) {
   EXPECT_EQ(wrong, 0);
 }
 
-TEST(PcxReader, RefusesHeadersThatAreNotTwentyFourBitAndLeavesThePicture) {
+TEST(PcxReader, RefusesHeadersOfKindsItCannotReadAndLeavesThePicture) {
   const Bytes pattern = PatternPicture();
-  for (const char* name : {"malformed/eight_bit_one_plane.pcx", "malformed/bad_manufacturer.pcx",
+  for (const char* name : {"malformed/eight_bit_without_palette.pcx", "malformed/bad_manufacturer.pcx",
                            "malformed/short_header.pcx", "malformed/empty.pcx"}) {
     Bytes pic = pattern;
     EXPECT_EQ(DecodePcx(Fixture(std::string("pcx/") + name), pic), 0) << name;
@@ -44,7 +44,7 @@ TEST(PcxReader, RefusesHeadersThatAreNotTwentyFourBitAndLeavesThePicture) {
 
 TEST(PcxReader, FilesOfRealWritersDecodeToTheirPixels) {
   for (const char* base : {"netpbm_173x101", "imagemagick_173x101", "pillow_173x101",
-                           "netpbm_64x40_at_5_10"}) {
+                           "netpbm_64x40_at_5_10", "netpbm_64x40_palette8"}) {
     SCOPED_TRACE(base);
     const Bytes file = Fixture(std::string("pcx/good/") + base + ".pcx");
     const auto ppm = ParsePpm(Fixture(std::string("pcx/good/") + base + ".ppm"));

@@ -24,10 +24,14 @@ $im "$work/s173.ppm" -type TrueColor "$pcx/good/imagemagick_173x101.pcx"
 $py -c "import sys; from PIL import Image; Image.open(sys.argv[1]).save(sys.argv[2])" \
   "$work/s173.ppm" "$pcx/good/pillow_173x101.pcx"
 ppmtopcx -24bit -xpos 5 -ypos 10 "$work/s64.ppm" > "$pcx/good/netpbm_64x40_at_5_10.pcx"
-for f in "$pcx"/good/*.pcx; do pcxtoppm "$f" > "${f%.pcx}.ppm"; done
+# One plane and a 256-colour palette at the end.
+pnmquant 256 "$work/s64.ppm" 2>/dev/null | ppmtopcx -8bit > "$pcx/good/netpbm_64x40_palette8.pcx" 2>/dev/null
+for f in netpbm_173x101 imagemagick_173x101 pillow_173x101 netpbm_64x40_at_5_10 netpbm_64x40_palette8; do
+  pcxtoppm "$pcx/good/$f.pcx" > "$pcx/good/$f.ppm"
+done
+# The other indexed files, each with its 24-bit twin, come from tests/data/pcx/make-palette-fixtures.sh.
 
 # Rejected or refused PCX files.
-pnmquant 256 "$work/s64.ppm" 2>/dev/null | ppmtopcx -8bit > "$pcx/malformed/eight_bit_one_plane.pcx" 2>/dev/null
 $py - "$pcx" <<'PY'
 import sys
 d = sys.argv[1]
