@@ -227,6 +227,11 @@ void ExpectPng(const fs::path& path, std::uint32_t width, std::uint32_t height, 
   EXPECT_EQ(bytes[25], colour_type) << path;
 }
 
+std::string PngName(int icon) {
+  const std::string pcx = PcxName(icon);
+  return pcx.substr(0, pcx.size() - 4) + ".png";
+}
+
 // A name below the case's folder as zgl shows it (the end of an absolute name).
 std::string Shown(const std::string& name) { return fs::path(name).make_preferred().string(); }
 
@@ -408,6 +413,14 @@ std::vector<Case> OverwriteCases() {
   std::vector<Case> cases = {
       {"SaveToANewFile", Nothing, {"save", kProject, "3001", "one.pcx"}, 0, {}, Keep::kLibrary,
        pcx_written("one.pcx")},
+      // The name chooses the format, in any letter case.
+      {"SaveAsPngByItsName", Nothing, {"save", kProject, "3001", "one.PNG"}, 0,
+       {"PNG one.PNG extracted."}, Keep::kLibrary,
+       [](const fs::path& dir, const ProgramResult&) {
+         ExpectPng(dir / "one.PNG", kPictureWidth, kPictureHeight, 2);
+       }},
+      {"SaveAsPngOverAFileRefused", WriteFile("one.png", "keep me"),
+       {"save", kProject, "3001", "one.png"}, 1, {"one.png exists; --force overwrites it"}},
       {"SaveOverAFileRefused", WriteFile("one.pcx", "keep me"),
        {"save", kProject, "3001", "one.pcx"}, 1, {"one.pcx exists; --force overwrites it"}},
       {"SaveOverAFileForced", WriteFile("one.pcx", "replace me"),
@@ -494,6 +507,26 @@ std::vector<Case> ExportCases() {
        [](const fs::path&, const ProgramResult& r) {
          EXPECT_EQ(r.err.find("--into DIR"), std::string::npos) << r.err;
        }},
+      // PNG files by the same names with .png; the sources' rectangles hold no black, so
+      // their entries are unmasked and stay opaque with --alpha too.
+      {"IntoAsPng", Nothing, {"show", kProject, "--into", "out", "--format", "png", "--alpha"},
+       0,
+       {"writing the icons of 3000 to 4999 that have an entry as PNG files ",
+        "p3_0_0_0.png to ", "p4_9_9_9.png (FPCX pcx\\p0_0_0_0.pcx)", "; 4 PNG files written"},
+       Keep::kLibrary,
+       [](const fs::path& dir, const ProgramResult&) {
+         std::vector<std::string> names;
+         for (const int icon : kSources) {
+           names.push_back(fs::path(PngName(icon)).filename().string());
+           ExpectPng(dir / "out" / PngName(icon), kPictureWidth, kPictureHeight, 2);
+         }
+         EXPECT_EQ(PcxFiles(dir / "out/pcx"), names);
+       }},
+      {"IntoAsPngRefusesAnExistingFile", WriteFile("out/pcx/p3_0_0_1.png", "keep me"),
+       {"show", kProject, "--into", "out", "--format", "png"}, 1,
+       {Shown("out/pcx/p3_0_0_1.png") + " exists; --force overwrites it; nothing written"}},
+      {"AlphaWithoutPngIsAUsageError", Nothing, {"show", kProject, "--into", "out", "--alpha"},
+       2, {"--alpha"}},
       {"IntoForcedReplacesAnExistingFile", WriteFile("out/pcx/p3_0_0_1.pcx", "replace me"),
        {"show", kProject, "--into", "out", "--force"}, 0, {"; 4 PCX files written"},
        Keep::kLibrary,
