@@ -17,7 +17,9 @@
 #include "library/run/show_pipeline.h"
 #include "library/store/stamping.h"
 #include "library/store/tables.h"
+#include "library/codec/icon_encoder.h"
 #include "picture/pcx_writer.h"
+#include "picture/png_writer.h"
 
 namespace zemlo {
 namespace {
@@ -67,6 +69,19 @@ std::string ShownUnder(const std::string& base, const std::string& relative) {
 
 std::string Stamped(int icon, Name pattern) {
   return StampIconNumber(icon, pattern) ? std::string(pattern.data()) : std::string();
+}
+
+// Whether the entry just shown for `icon` is of a masked kind. The title tells: showing an
+// entry of a known kind ends it with " (<kind>) - <icon>" (FormatStatusTitle), and the
+// helpers that load icons ahead hand the export the picture and the title, not the entry.
+bool ShownMasked(const WorkingState& state, int icon) {
+  const std::string_view title(state.title_text);
+  for (const std::uint8_t kind : {kZeroMasked, kXMasked}) {
+    const std::string end =
+        " (" + std::string(MaskKindWord(kind)) + ") - " + std::to_string(icon);
+    if (title.ends_with(end)) return true;
+  }
+  return false;
 }
 
 bool IsSeparator(char c) { return kSeparators.find(c) != std::string_view::npos; }
@@ -133,12 +148,12 @@ bool MakeExportFolders(const std::string& base, std::string& blocker) {
 // whether it is a link (or a link stands on its way).
 std::optional<std::string> FirstExisting(const ProjectSettings& settings,
                                          const WorkingState& state, const std::string& base,
-                                         bool every_icon, bool& link) {
+                                         const ExportRequest& request, bool& link) {
   for (int icon = kRunStart; icon <= kRunEnd; ++icon) {
-    if (!every_icon && !MayHaveEntry(icon, settings, state)) continue;
+    if (!request.every_icon && !MayHaveEntry(icon, settings, state)) continue;
     const std::string name = Stamped(icon, settings.FPCX);
     if (name.empty()) return std::nullopt;  // nothing can be named: nothing is written
-    const OutputName out = SplitOutputName(base, name);
+    const OutputName out = SplitOutputName(base, ExportFileName(name, request.format));
     std::string blocker;
     const files::OutputState found =
         files::ProbeOutput(out.base.c_str(), out.relative.c_str(), &blocker);
@@ -150,6 +165,21 @@ std::optional<std::string> FirstExisting(const ProjectSettings& settings,
 }
 
 }  // namespace
+
+std::string ExportFileName(const std::string& stamped, ExportFormat format) {
+  if (format == ExportFormat::kPcx) return stamped;
+  constexpr std::string_view kPcx = ".pcx";
+  const std::size_t folder_end = stamped.find_last_of(kSeparators);
+  const std::size_t name_start = folder_end == std::string::npos ? 0 : folder_end + 1;
+  if (HasPngExtension(std::string_view(stamped).substr(name_start))) return stamped;
+  std::string name = stamped;
+  if (stamped.size() - name_start > kPcx.size()) {
+    std::string end = stamped.substr(stamped.size() - kPcx.size());
+    for (char& c : end) c = c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c;
+    if (end == kPcx) name.resize(stamped.size() - kPcx.size());
+  }
+  return name + ".png";
+}
 
 ExportOutcome ExportZgl(Session& session, const char* chosen_path, const char* chosen_name,
                         const ExportRequest& request) {
@@ -179,7 +209,7 @@ ExportOutcome ExportZgl(Session& session, const char* chosen_path, const char* c
   if (!request.replace) {
     // Checked before anything is written, so that a refusal changes nothing.
     if (const auto existing =
-            FirstExisting(settings, state, base, request.every_icon, outcome.refused_link)) {
+            FirstExisting(settings, state, base, request, outcome.refused_link)) {
       outcome.refused = *existing;
       if (elsewhere) files::ChangeDirectory(project_folder.c_str());
       return outcome;
@@ -187,8 +217,10 @@ ExportOutcome ExportZgl(Session& session, const char* chosen_path, const char* c
   }
   outcome.started = true;
   if (request.announce) {
-    request.announce({Shown(base, Stamped(kRunStart, settings.FPCX)),
-                      Shown(base, Stamped(kRunEnd, settings.FPCX)), pattern});
+    const auto shown_file = [&](int icon) {
+      return Shown(base, ExportFileName(Stamped(icon, settings.FPCX), request.format));
+    };
+    request.announce({shown_file(kRunStart), shown_file(kRunEnd), pattern});
   }
   state.current_icon.store(kRunStart);
   // The library is read from the project's folder; the files are named from `base`.
@@ -208,6 +240,13 @@ ExportOutcome ExportZgl(Session& session, const char* chosen_path, const char* c
   }
   const files::OutputMode mode =
       request.replace ? files::OutputMode::kReplace : files::OutputMode::kCreateNew;
+  const bool png = request.format == ExportFormat::kPng;
+  const char* const not_saved_format = png ? kExportPngNotSavedFormat : kExportNotSavedFormat;
+  const char* const through_link_format =
+      png ? kExportPngThroughLinkFormat : kExportThroughLinkFormat;
+  // An icon without entry repeats the picture before it, see-through as that one was.
+  bool masked = false;
+  std::vector<std::uint8_t> png_bytes;
   std::set<std::string> links_named;
   for (int icon = kRunStart; icon <= kRunEnd; ++icon) {
     if (request.stoppable && state.stop_request.load()) break;
@@ -227,20 +266,34 @@ ExportOutcome ExportZgl(Session& session, const char* chosen_path, const char* c
     }
     if (!StampIconNumber(icon, settings.FPCX)) {
       // No icon of the range can be named: one warning instead of two thousand.
-      ShowWarning(state.port, Owner::kMain, kExportNotSavedFormat, settings.FPCX.data());
+      ShowWarning(state.port, Owner::kMain, not_saved_format, settings.FPCX.data());
       outcome.not_saved += kRunEnd - icon + 1;
       break;
     }
     // An icon whose entry did not load would be written as the picture before it.
     if (!request.every_icon && load != EntryLoad::kShown) continue;
-    const OutputName out = SplitOutputName(base, settings.FPCX.data());
-    if (!pipeline) pcx = state.pcx.span().first(EncodePcx(state.Picture(), state.pcx.span()));
+    const std::string file_name = ExportFileName(settings.FPCX.data(), request.format);
+    const OutputName out = SplitOutputName(base, file_name);
+    std::span<const std::uint8_t> bytes;
+    if (png) {
+      if (load == EntryLoad::kShown) masked = ShownMasked(state, icon);
+      png_bytes = EncodePicturePng(state.Picture(), request.black_transparent && masked);
+      bytes = png_bytes;
+    } else {
+      if (!pipeline) pcx = state.pcx.span().first(EncodePcx(state.Picture(), state.pcx.span()));
+      bytes = pcx;
+    }
+    if (png && bytes.empty()) {  // memory ran out
+      ++outcome.not_saved;
+      ShowWarning(state.port, Owner::kMain, not_saved_format, file_name);
+      continue;
+    }
     // Under another folder, the folders that the export tree does not hold are made (a
     // pattern such as "pcx\p0_0_0_0.pcx"); in the project's folder they are its own.
     std::string blocker;
     const files::OutputResult result =
-        files::WriteOutputFile(out.base.c_str(), out.relative.c_str(), pcx.data(), pcx.size(),
-                               mode, elsewhere, &blocker);
+        files::WriteOutputFile(out.base.c_str(), out.relative.c_str(), bytes.data(),
+                               bytes.size(), mode, elsewhere, &blocker);
     if (result == files::OutputResult::kWritten) {
       ++outcome.written;
       continue;
@@ -249,10 +302,11 @@ ExportOutcome ExportZgl(Session& session, const char* chosen_path, const char* c
     if (result == files::OutputResult::kLinkInTheWay) {
       const std::string link = ShownUnder(out.base, blocker);
       if (links_named.insert(link).second) {
-        ShowWarning(state.port, Owner::kMain, kExportThroughLinkFormat, link);
+        ShowWarning(state.port, Owner::kMain, through_link_format, link);
       }
     } else {
-      ShowWarning(state.port, Owner::kMain, kExportNotSavedFormat, settings.FPCX.data());
+      ShowWarning(state.port, Owner::kMain, not_saved_format,
+                  png ? file_name : std::string(settings.FPCX.data()));
     }
   }
   pipeline.reset();  // what was prepared ahead of a stop is dropped

@@ -17,6 +17,9 @@ inline constexpr const char* kExportFolderUnusableFormat =
 // unwritten, and this is said once per link.
 inline constexpr const char* kExportThroughLinkFormat =
     "Could not save PCX files through %s: it is a link, and nothing is written through links.";
+inline constexpr const char* kExportPngThroughLinkFormat =
+    "Could not save PNG files through %s: it is a link, and nothing is written through links.";
+inline constexpr const char* kExportPngNotSavedFormat = "Could not save PNG %s";
 inline constexpr const char* kExportTreeThroughLinkFormat =
     "The export tree was not made: %s is a link, and nothing is written through links.";
 inline constexpr const char* kExportPatternLeavesFormat =
@@ -30,6 +33,18 @@ struct ExportPlan {
   std::string last_file;
   std::string pattern;
 };
+
+// How the export writes each picture.
+enum class ExportFormat {
+  kPcx,  // 24-bit PCX files named by FPCX, as the window writes them
+  kPng,  // PNG files, named by FPCX with ".png" for its ".pcx" (ExportFileName)
+};
+
+// The file an export in `format` writes for the FPCX name `stamped` (stamped with the icon's
+// number): the name itself for PCX. For PNG a last ".pcx" (in any letter case) becomes ".png"
+// and a name ending in ".png" stays; any other name gets ".png" added, so that a PNG never
+// takes the place of a file of another kind (a source of the project, say).
+std::string ExportFileName(const std::string& stamped, ExportFormat format);
 
 struct ExportRequest {
   // An absolute folder that takes the export tree and the files instead of the project's
@@ -46,6 +61,10 @@ struct ExportRequest {
   // export is refused before anything is written when any file it would write exists, and
   // ExportOutcome::refused names the first.
   bool replace = true;
+  ExportFormat format = ExportFormat::kPcx;
+  // PNG only: the black pixels of a masked entry (0-masked, X-masked: black is never drawn)
+  // are written see-through; otherwise black stays black.
+  bool black_transparent = false;
 };
 
 struct ExportOutcome {
@@ -53,8 +72,8 @@ struct ExportOutcome {
   int icons = 0;         // icons written out (or tried)
   int shown = 0;         // of them, with an entry that loaded
   int not_loaded = 0;    // the library claims an entry for them that could not be loaded
-  int not_saved = 0;     // PCX files that could not be written
-  int written = 0;       // PCX files written
+  int not_saved = 0;     // files that could not be written
+  int written = 0;       // files written
   // Without `replace`: the first file the export would write that exists already (absolute),
   // and whether it is a link; the export then wrote nothing and `started` is false.
   std::string refused;

@@ -2,6 +2,7 @@
 
 #include <span>
 #include <string>
+#include <vector>
 
 #include "core/status.h"
 #include "font/font_builder.h"
@@ -9,6 +10,7 @@
 #include "files/file_layer.h"
 #include "library/run/source_loading.h"
 #include "picture/pcx_writer.h"
+#include "picture/png_writer.h"
 
 namespace zemlo {
 
@@ -46,6 +48,20 @@ bool SavePictureAsPcx(WorkingState& state, const char* path, bool replace) {
     ShowWarning(state.port, Owner::kMain, kNotSavedThroughLinkFormat, path);
   } else {
     ShowWarning(state.port, Owner::kMain, written ? kPcxSavedFormat : kPcxNotSavedFormat,
+                FileNameOf(path));
+  }
+  return written;
+}
+
+bool SavePictureAsPng(WorkingState& state, const char* path, bool replace) {
+  const std::vector<std::uint8_t> png = EncodePicturePng(state.Picture());
+  const files::OutputResult result =
+      png.empty() ? files::OutputResult::kFailed : WriteUserFile(path, png, replace);
+  const bool written = result == files::OutputResult::kWritten;
+  if (result == files::OutputResult::kLinkInTheWay) {
+    ShowWarning(state.port, Owner::kMain, kNotSavedThroughLinkFormat, path);
+  } else {
+    ShowWarning(state.port, Owner::kMain, written ? kPngSavedFormat : kPngNotSavedFormat,
                 FileNameOf(path));
   }
   return written;

@@ -14,6 +14,8 @@ namespace zemlo {
 
 inline constexpr const char* kPcxSavedFormat = "24 bit PCX %s extracted.";
 inline constexpr const char* kPcxNotSavedFormat = "Could not save PCX %s";
+inline constexpr const char* kPngSavedFormat = "PNG %s extracted.";
+inline constexpr const char* kPngNotSavedFormat = "Could not save PNG %s";
 inline constexpr const char* kNotSavedThroughLinkFormat =
     "Could not save %s: it is a link, and nothing is written through links.";
 // The font's save failure shows the PCX text too; users know it by that wording.
@@ -39,6 +41,11 @@ std::string_view FileNameOf(std::string_view path);
 // only with `replace` (the window always replaces, the console with --force), and never
 // when it is a link.
 bool SavePictureAsPcx(WorkingState& state, const char* path, bool replace = true);
+
+// The same as a PNG file (red, green, blue; every pixel as it is), told as "PNG <name>
+// extracted." or "Could not save PNG <name>". The console's save writes it for names ending
+// in ".png".
+bool SavePictureAsPng(WorkingState& state, const char* path, bool replace = true);
 
 // "Font", first half: clears the stop request, loads the PCX file at `pcx_path` into the
 // working picture, shows it (picture-shown and crop-lines flags, repaint with erase) and

@@ -11,6 +11,7 @@
 
 #include "picture/pcx_reader.h"
 #include "picture/pcx_writer.h"
+#include "picture/png_writer.h"
 #include "support/recording_port.h"
 #include "support/temp_dir.h"
 
@@ -73,6 +74,28 @@ TEST(SaveAsPcx, FileThatCannotBeCreatedIsReportedByName) {
 
   EXPECT_FALSE(std::filesystem::exists(path));
   EXPECT_EQ(port.MessageTexts(), std::vector<std::string>{"Could not save PCX shot.pcx"});
+}
+
+// The picture as PNG: the same bytes the picture layer encodes for it (its pixels are checked
+// by zgl_png_test.sh), told by name as PNG; an existing file stays unless replacing.
+TEST(SaveAsPng, WritesThePictureAsPngAndSaysSo) {
+  TempDir dir;
+  RecordingPort port;
+  WorkingState state(port);
+  auto picture = state.Picture();
+  for (std::size_t i = 0; i < picture.size(); i += 11) picture[i] = static_cast<std::uint8_t>(i);
+  const std::string path = dir / "shot.PNG";
+
+  ASSERT_TRUE(SavePictureAsPng(state, path.c_str(), false));
+  EXPECT_EQ(ReadFileBytes(path), EncodePicturePng(state.Picture()));
+  EXPECT_FALSE(SavePictureAsPng(state, path.c_str(), false));
+  picture[0] ^= 0xFF;
+  EXPECT_TRUE(SavePictureAsPng(state, path.c_str(), true));
+  EXPECT_EQ(ReadFileBytes(path), EncodePicturePng(state.Picture()));
+  EXPECT_FALSE(SavePictureAsPng(state, (dir / "no-such-folder/shot.png").c_str()));
+  EXPECT_EQ(port.MessageTexts(),
+            (std::vector<std::string>{"PNG shot.PNG extracted.", "Could not save PNG shot.PNG",
+                                      "PNG shot.PNG extracted.", "Could not save PNG shot.png"}));
 }
 
 // A character sheet of one line: marker row 10 (mark in column 10), closing mark in row 13,

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -34,7 +35,8 @@ struct ShowRecord {
 
 // Exports `project` under a fresh folder; with `stop_at`, the stop is requested when a title
 // names that icon, as Ctrl-C would arrive while it is shown.
-ShowRecord Show(const char* project, int jobs, int stop_at = 0) {
+ShowRecord Show(const char* project, int jobs, int stop_at = 0,
+               const std::function<void(ExportRequest&)>& choose = {}) {
   RecordingPort port;
   Session session(port);
   session.store().jobs = jobs;
@@ -49,6 +51,7 @@ ShowRecord Show(const char* project, int jobs, int stop_at = 0) {
   ExportRequest request;
   request.into = into.path().string();
   request.stoppable = true;
+  if (choose) choose(request);
   ShowRecord record;
   record.outcome = ExportZgl(session, project, project, request);
   for (const auto& entry : fs::recursive_directory_iterator(into.path())) {
@@ -171,6 +174,71 @@ TEST(ShowPipeline, AStopLeavesWhatAStopAtTheSameIconLeavesOnOneThread) {
     const ShowRecord one = Show("project.zgl", 1, stop_at);
     EXPECT_EQ(one.outcome.icons, stop_at - kRunStart + 1);
     for (const int jobs : {2, 3, 8}) ExpectSame(one, Show("project.zgl", jobs, stop_at));
+  }
+}
+
+// PNG: see-through black only for the masked kinds, the kind known whether the export loaded
+// the icon itself or took it from a helper; an icon after one whose entry failed repeats that
+// picture as it was.
+TEST(ShowPng, MaskedKindsAreSeeThroughForAnyJobs) {
+  TestLibrary lib({.dblk = 3, .dpak = 2, .blkb = 20});
+  AddSources(lib, false);
+  lib.AddPcx(3023, ZeroMaskedShape(3023));
+  lib.Run();
+  DamageBlocks(lib);
+  const auto png_alpha = [](ExportRequest& request) {
+    request.format = ExportFormat::kPng;
+    request.black_transparent = true;
+  };
+  // Stopped after 3025: a whole picture takes a while to encode.
+  const int last = 3025;
+  const ShowRecord one = Show("project.zgl", 1, last, png_alpha);
+  EXPECT_EQ(one.outcome.written, last - kRunStart + 1);
+  for (const int jobs : {2, 3}) {
+    SCOPED_TRACE("jobs " + std::to_string(jobs));
+    ExpectSame(one, Show("project.zgl", jobs, last, png_alpha));
+  }
+  // PNG colour type (byte 25): 6 with alpha, 2 without.
+  const auto colour_type = [&one](int icon) {
+    const std::string name = "pcx/p" + std::to_string(icon / 1000) + "_" +
+                             std::to_string(icon / 100 % 10) + "_" +
+                             std::to_string(icon / 10 % 10) + "_" + std::to_string(icon % 10) +
+                             ".png";
+    const auto found = one.files.find(name);
+    return found == one.files.end() || found->second.size() < 26 ? -1 : found->second[25];
+  };
+  EXPECT_EQ(colour_type(3001), 6);  // X-masked
+  EXPECT_EQ(colour_type(3021), 6);  // X-masked
+  EXPECT_EQ(colour_type(3022), 2);  // unmasked
+  EXPECT_EQ(colour_type(3023), 6);  // 0-masked
+  EXPECT_EQ(colour_type(3024), 6);  // no entry: the 0-masked picture before it
+  EXPECT_EQ(colour_type(3002), 6);  // could not be loaded: 3001's picture
+  EXPECT_EQ(colour_type(3000), 2);  // before any entry: the blank picture, opaque
+  // Without --alpha black stays black everywhere.
+  const ShowRecord opaque = Show("project.zgl", 3, 0, [](ExportRequest& request) {
+    request.format = ExportFormat::kPng;
+    request.every_icon = false;
+  });
+  EXPECT_EQ(opaque.files.size(), 5u);
+  for (const auto& [name, bytes] : opaque.files) {
+    ASSERT_GT(bytes.size(), 26u) << name;
+    EXPECT_EQ(bytes[25], 2) << name;
+  }
+}
+
+TEST(ShowPng, FilesAreNamedByFpcxWithPngForPcx) {
+  for (const auto& [stamped, png] : std::vector<std::pair<std::string, std::string>>{
+           {"pcx\\p3_0_0_1.pcx", "pcx\\p3_0_0_1.png"},
+           {"P3001.PCX", "P3001.png"},
+           {"a.pcx/b.Pcx", "a.pcx/b.png"},
+           {"IFF\\3\\0\\0\\1", "IFF\\3\\0\\0\\1.png"},
+           {"a.pcx/3001", "a.pcx/3001.png"},
+           {"x.bmp", "x.bmp.png"},
+           {"dir/.pcx", "dir/.pcx.png"},
+           {"p3001.PNG", "p3001.PNG"},
+           {"a.png/3001", "a.png/3001.png"}}) {
+    EXPECT_EQ(ExportFileName(stamped, ExportFormat::kPng), png);
+    EXPECT_EQ(ExportFileName(stamped, ExportFormat::kPcx), stamped);
   }
 }
 

@@ -17,6 +17,7 @@
 #include "library/store/block_store.h"
 #include "library/run/creation_run.h"
 #include "library/run/entry_loading.h"
+#include "picture/png_writer.h"
 
 namespace zemlo::console {
 namespace {
@@ -27,8 +28,10 @@ struct Arguments {
   int icon = 0;
   std::string out;
   bool force = false;
-  bool all = false;  // show: every icon of the range, as the window writes them
-  int jobs = 0;      // 0: the machine's processors
+  bool all = false;            // show: every icon of the range, as the window writes them
+  std::string format = "pcx";  // show: pcx or png
+  bool alpha = false;          // show: masked kinds' black see-through (png only)
+  int jobs = 0;                // 0: the machine's processors
 };
 
 // show without --force, when a file it would write stands already (named first).
@@ -80,6 +83,10 @@ int Show(ConsoleRun& run, const Arguments& a) {
   // The window writes every icon over whatever stands there; here only what is asked for.
   request.every_icon = a.all;
   request.replace = a.force;
+  const bool png = a.format == "png";
+  request.format = png ? ExportFormat::kPng : ExportFormat::kPcx;
+  request.black_transparent = a.alpha;
+  const std::string files_word = png ? " PNG files" : " PCX files";
   if (!a.into.empty()) {
     const auto into = FromStartFolder(a.into);
     if (!into) {
@@ -92,11 +99,11 @@ int Show(ConsoleRun& run, const Arguments& a) {
   if (!name) return kExitWarned;
   const bool elsewhere = !request.into.empty();
   const bool all = a.all;
-  request.announce = [&run, elsewhere, all](const ExportPlan& plan) {
+  request.announce = [&run, elsewhere, all, &files_word](const ExportPlan& plan) {
     run.port.Note(std::string(all ? "writing icons 3000 to 4999"
                                   : "writing the icons of 3000 to 4999 that have an entry") +
-                  " as PCX files " + plan.first_file + " to " + plan.last_file + " (FPCX " +
-                  plan.pattern + ")" +
+                  " as" + files_word + " " + plan.first_file + " to " + plan.last_file +
+                  " (FPCX " + plan.pattern + ")" +
                   (elsewhere ? "" : "; --into DIR writes them under DIR instead"));
   };
   const std::string shown = ChosenName(a.project.c_str());
@@ -116,7 +123,7 @@ int Show(ConsoleRun& run, const Arguments& a) {
     summary += ", " + std::to_string(outcome.not_saved) + " not written";
   }
   summary += "; " + std::to_string(outcome.not_loaded) + " could not be loaded; " +
-             std::to_string(outcome.written) + " PCX files written";
+             std::to_string(outcome.written) + files_word + " written";
   run.port.Note(summary);
   if (Interrupted()) return StoppedStatus();
   if (outcome.not_loaded > 0) return kExitWarned;
@@ -152,7 +159,9 @@ int Save(ConsoleRun& run, const Arguments& a) {
     return kExitWarned;
   }
   const int before = run.port.warnings();
-  const bool written = SavePictureAsPcx(state, out->c_str(), a.force);
+  // The name chooses the format: ".png" in any letter case, PCX for every other name.
+  const bool written = HasPngExtension(a.out) ? SavePictureAsPng(state, out->c_str(), a.force)
+                                              : SavePictureAsPcx(state, out->c_str(), a.force);
   // The success is told in a box of its own, which is no warning here.
   const int warnings = run.port.warnings() - before - (written ? 1 : 0);
   if (!written || warnings > 0) return kExitWarned;
@@ -195,8 +204,9 @@ void AddLibraryCommands(CommandLine& line) {
 
   CLI::App* show = AddProjectCommand(
       line, "show",
-      "export the icons of 3000 to 4999 that have an entry as PCX files named by FPCX (in the "
-      "project's folder unless --into is given); never over an existing file without --force",
+      "export the icons of 3000 to 4999 that have an entry as PCX (or PNG) files named by FPCX "
+      "(in the project's folder unless --into is given); never over an existing file without "
+      "--force",
       arguments);
   show->add_option("--into", arguments->into,
                    "write the export tree and the files under DIR instead (made when missing)")
@@ -206,10 +216,21 @@ void AddLibraryCommands(CommandLine& line) {
   show->add_flag("-a,--all", arguments->all,
                  "write every icon of 3000 to 4999 as the window does, an icon without entry "
                  "as the picture before it (default: only the icons with an entry)");
+  show->add_option("--format", arguments->format,
+                   "pcx (default) or png: PNG files are named by FPCX with .png for its .pcx "
+                   "(added where it has none)")
+      ->option_text("pcx|png")
+      ->transform(CLI::IsMember({"pcx", "png"}, CLI::ignore_case));
+  show->add_flag("--alpha", arguments->alpha,
+                 "with --format png: the black pixels of masked icons (0-masked, X-masked, "
+                 "whose black is never drawn) see-through; otherwise black stays black");
   AddJobsOption(show, *arguments,
                 "threads that load and encode icons ahead; the files, titles and messages are "
                 "the same for any N, 1 works on one thread");
   show->callback([&line, arguments] {
+    if (arguments->alpha && arguments->format != "png") {
+      throw CLI::ValidationError("--alpha", "needs --format png");
+    }
     line.action = [arguments](ConsoleRun& run) { return Show(run, *arguments); };
   });
 
@@ -220,11 +241,14 @@ void AddLibraryCommands(CommandLine& line) {
   });
 
   CLI::App* save = AddProjectCommand(
-      line, "save", "save one icon of the library as a 24-bit PCX file", arguments);
+      line, "save",
+      "save one icon of the library as a 24-bit PCX file (PNG when OUT ends in .png)", arguments);
   save->add_option("ICON", arguments->icon, "the icon number, 0 to 20000")
       ->required()
       ->check(CLI::Range(0, kGoToLastIcon));
-  save->add_option("OUT", arguments->out, "the PCX file to write (named from where zgl starts)")
+  save->add_option("OUT", arguments->out,
+                   "the PCX file to write, or the PNG file when its name ends in .png (named from "
+                   "where zgl starts)")
       ->required();
   save->add_flag("-f,--force", arguments->force,
                  "overwrite OUT if it exists (never a file of the project's library)");

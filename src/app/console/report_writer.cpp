@@ -2,8 +2,8 @@
 
 #include <map>
 
-#include "app/console/png_writer.h"
 #include "library/codec/icon_encoder.h"
+#include "picture/png_writer.h"
 
 namespace zemlo::console {
 namespace {
@@ -223,14 +223,29 @@ std::string EscapeHtml(std::string_view text) {
 void ReportBuilder::IconVerified(const VerifiedIcon& icon, std::span<const std::uint8_t> picture) {
   ReportIcon item{icon, {}};
   if (!icon.sound && icon.drawn) {
-    const auto rgba = IconRgba(picture, icon.box, BlackIsTransparent(icon.kind));
+    const PictureBox box{icon.box.left, icon.box.top, icon.box.width, icon.box.height};
+    const auto rgba = IconRgba(picture, box, BlackIsTransparent(icon.kind));
     const std::string name = std::to_string(icon.icon) + ".png";
-    std::string error;
-    if (WriteRgbaPng(folder_ / name, rgba, icon.box.width, icon.box.height, error, replace_)) {
-      item.png = name;
+    const char* failure = nullptr;
+    if (rgba.empty()) {
+      failure = "no pixels to write";
     } else {
-      errors_.push_back((folder_ / name).string() + ": " + error);
+      switch (WriteRgbaPng(folder_ / name, rgba, box.width, box.height, replace_)) {
+        case files::OutputResult::kWritten:
+          item.png = name;
+          break;
+        case files::OutputResult::kExists:
+          failure = kOutputExistsText;
+          break;
+        case files::OutputResult::kLinkInTheWay:
+          failure = kOutputLinkText;
+          break;
+        case files::OutputResult::kFailed:
+          failure = kOutputNotMadeText;
+          break;
+      }
     }
+    if (failure != nullptr) errors_.push_back((folder_ / name).string() + ": " + failure);
   }
   icons_.push_back(std::move(item));
 }

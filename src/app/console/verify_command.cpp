@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "app/commands.h"
+#include "app/console/report_writer.h"
 #include "app/project_checks.h"
 #include "app/console/command_line.h"
 #include "app/console/console_platform.h"
@@ -23,10 +24,6 @@
 #include "files/file_helpers.h"
 #include "files/file_layer.h"
 #include "project/info_parser.h"
-#ifdef ZGL_HAVE_PNG
-#include "app/console/png_writer.h"
-#include "app/console/report_writer.h"
-#endif
 
 namespace zemlo::console {
 namespace {
@@ -96,8 +93,6 @@ int RunVerify(ConsoleRun& run, const char* project) {
   std::fflush(stdout);
   return Status(outcome);
 }
-
-#ifdef ZGL_HAVE_PNG
 
 namespace {
 
@@ -201,15 +196,6 @@ int RunReport(ConsoleRun& run, const char* project, const char* out_dir, bool fo
   if (!builder.errors().empty()) return kExitFindings;
   return Status(outcome);
 }
-
-#else
-
-int RunReport(ConsoleRun&, const char*, const char*, bool) {
-  std::fprintf(stderr, "zgl: this zgl was built without PNG support; report is not available\n");
-  return kExitFindings;
-}
-
-#endif
 
 void AddVerifyCommands(CommandLine& line) {
   struct Arguments {

@@ -1,8 +1,10 @@
 // zgl: the creator's commands for batch builds and terminals.
 //
 //   zgl [--verbose] create PROJECT.zgl | show PROJECT.zgl [--into DIR] [--force] [--all]
+//                                        [--format pcx|png [--alpha]]
 //   zgl [--verbose] check PROJECT.zgl
-//   zgl [--verbose] save PROJECT.zgl ICON OUT.pcx [--force] | font PICTURE.pcx FONT.fnt [--force]
+//   zgl [--verbose] save PROJECT.zgl ICON OUT.pcx|OUT.png [--force]
+//   zgl [--verbose] font PICTURE.pcx FONT.fnt [--force]
 //   zgl verify PROJECT.zgl | report PROJECT.zgl OUTDIR [--force]
 //   zgl help | --help | COMMAND --help | --version
 //

@@ -1,14 +1,12 @@
-// The report's page and pictures: PNG files read back through libpng hold the icon's crop
-// box pixel for pixel, and every name on the page is escaped.
+// The report's page and pictures: each drawn picture icon gets a PNG of its crop box named by
+// its number (the encoder's own tests check the files; zgl_png_test.sh decodes them), and
+// every name on the page is escaped.
 #include <gtest/gtest.h>
-#include <png.h>
 
-#include <cstring>
-
-#include "app/console/png_writer.h"
 #include "app/console/report_writer.h"
 #include "core/geometry.h"
 #include "library/codec/icon_encoder.h"
+#include "picture/png_writer.h"
 #include "support/temp_dir.h"
 
 namespace zemlo::console {
@@ -28,53 +26,41 @@ std::vector<std::uint8_t> Picture() {
   return picture;
 }
 
-std::vector<std::uint8_t> ReadPng(const std::filesystem::path& path, png_uint_32& width,
-                                  png_uint_32& height) {
-  png_image image;
-  std::memset(&image, 0, sizeof image);
-  image.version = PNG_IMAGE_VERSION;
-  if (!png_image_begin_read_from_file(&image, path.string().c_str())) return {};
-  image.format = PNG_FORMAT_RGBA;
-  std::vector<std::uint8_t> pixels(PNG_IMAGE_SIZE(image));
-  if (!png_image_finish_read(&image, nullptr, pixels.data(), 0, nullptr)) return {};
-  width = image.width;
-  height = image.height;
-  return pixels;
+// The PNG the report should hold for the crop box (3 x 1 at (5, 5)) of `picture`.
+std::vector<std::uint8_t> BoxPng(const std::vector<std::uint8_t>& picture, bool see_through) {
+  std::string error;
+  return EncodeRgbaPng(IconRgba(picture, {5, 5, 3, 1}, see_through), 3, 1, error);
 }
 
-TEST(ReportPictures, CropBoxBecomesRgbaWithSeeThroughBlackForMaskedKinds) {
+TEST(ReportPictures, DrawnPicturesGetAPngOfTheirCropBoxSeeThroughForMaskedKinds) {
   const auto picture = Picture();
   const CoordinatesRecord box{3, 1, 5, 5};
-  EXPECT_EQ(IconRgba(picture, box, true),
-            (std::vector<std::uint8_t>{3, 2, 1, 255, 0, 0, 0, 0, 8, 9, 0, 255}));
-  EXPECT_EQ(IconRgba(picture, box, false),
-            (std::vector<std::uint8_t>{3, 2, 1, 255, 0, 0, 0, 255, 8, 9, 0, 255}));
-  EXPECT_TRUE(IconRgba(picture, {3, 1, 798, 5}, true).empty());
-  EXPECT_TRUE(IconRgba(picture, {3, 0, 5, 5}, true).empty());
-
   // Drawn pictures get a PNG named by their icon; sounds and undrawn entries none.
   TempDir dir;
   ReportBuilder builder(dir.path());
-  VerifiedIcon xmasked, undrawn, sound;
+  VerifiedIcon xmasked, unmasked, undrawn, sound, outside;
   xmasked.icon = 3001, xmasked.kind = kXMasked, xmasked.box = box, xmasked.drawn = true;
+  unmasked.icon = 3003, unmasked.kind = kUnmasked, unmasked.box = box, unmasked.drawn = true;
   undrawn.icon = 3002, undrawn.box = box;
   sound.icon = 9000, sound.sound = true, sound.drawn = true;
-  for (const auto& icon : {xmasked, undrawn, sound}) builder.IconVerified(icon, picture);
-  ASSERT_EQ(builder.icons().size(), 3u);
+  for (const auto& icon : {xmasked, undrawn, sound, unmasked}) builder.IconVerified(icon, picture);
+  ASSERT_EQ(builder.icons().size(), 4u);
   EXPECT_EQ(builder.icons()[0].png, "3001.png");
   EXPECT_EQ(builder.icons()[1].png, "");
   EXPECT_EQ(builder.icons()[2].png, "");
+  EXPECT_EQ(builder.icons()[3].png, "3003.png");
   EXPECT_TRUE(builder.errors().empty());
-  png_uint_32 width = 0, height = 0;
-  EXPECT_EQ(ReadPng(dir.path() / "3001.png", width, height), IconRgba(picture, box, true));
-  EXPECT_EQ(width, 3u);
-  EXPECT_EQ(height, 1u);
+  EXPECT_EQ(zemlo::testing::ReadFileBytes(dir.path() / "3001.png"), BoxPng(picture, true));
+  EXPECT_EQ(zemlo::testing::ReadFileBytes(dir.path() / "3003.png"), BoxPng(picture, false));
+  EXPECT_NE(BoxPng(picture, true), BoxPng(picture, false));
   EXPECT_FALSE(std::filesystem::exists(dir.path() / "3002.png"));
 
-  std::string error;
-  EXPECT_FALSE(WriteRgbaPng(dir.path() / "none" / "x.png", IconRgba(picture, box, true), 3, 1,
-                            error));
-  EXPECT_FALSE(error.empty());
+  // A box that leaves the picture has no pixels to write: named, no file.
+  outside.icon = 3004, outside.box = {3, 1, 798, 5}, outside.drawn = true;
+  builder.IconVerified(outside, picture);
+  ASSERT_EQ(builder.errors().size(), 1u);
+  EXPECT_EQ(builder.errors()[0], (dir.path() / "3004.png").string() + ": no pixels to write");
+  EXPECT_EQ(builder.icons().back().png, "");
 }
 
 // A picture is a new file: one of its name stands already without `replace`; a link never,
@@ -99,8 +85,7 @@ TEST(ReportPictures, PicturesAreNewFilesAndNeverWrittenThroughLinks) {
   ReportBuilder replacing(dir.path(), true);
   replacing.IconVerified(icon, picture);
   EXPECT_TRUE(replacing.errors().empty());
-  png_uint_32 width = 0, height = 0;
-  EXPECT_EQ(ReadPng(png, width, height), IconRgba(picture, box, true));
+  EXPECT_EQ(zemlo::testing::ReadFileBytes(png), BoxPng(picture, true));
 
 #if !defined(_WIN32)
   const auto victim = dir.path() / "victim.txt";

@@ -209,6 +209,29 @@ std::vector<std::string> Written(std::initializer_list<int> icons) {
   return names;
 }
 
+// A PNG file of that size and PNG colour type (2: red, green, blue; 6: and alpha), by its
+// signature and header chunk.
+void ExpectPng(const fs::path& path, std::uint32_t width, std::uint32_t height, int colour_type) {
+  const Bytes bytes = ReadFileBytes(path);
+  ASSERT_GT(bytes.size(), 33u) << path;
+  const Bytes signature = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n', 0, 0, 0, 13,
+                           'I',  'H', 'D', 'R'};
+  EXPECT_TRUE(std::equal(signature.begin(), signature.end(), bytes.begin())) << path;
+  const auto big32 = [&bytes](std::size_t at) {
+    return std::uint32_t{bytes[at]} << 24 | std::uint32_t{bytes[at + 1]} << 16 |
+           std::uint32_t{bytes[at + 2]} << 8 | bytes[at + 3];
+  };
+  EXPECT_EQ(big32(16), width) << path;
+  EXPECT_EQ(big32(20), height) << path;
+  EXPECT_EQ(bytes[24], 8) << path;
+  EXPECT_EQ(bytes[25], colour_type) << path;
+}
+
+std::string PngName(int icon) {
+  const std::string pcx = PcxName(icon);
+  return pcx.substr(0, pcx.size() - 4) + ".png";
+}
+
 // A name below the case's folder as zgl shows it (the end of an absolute name).
 std::string Shown(const std::string& name) { return fs::path(name).make_preferred().string(); }
 
@@ -390,6 +413,14 @@ std::vector<Case> OverwriteCases() {
   std::vector<Case> cases = {
       {"SaveToANewFile", Nothing, {"save", kProject, "3001", "one.pcx"}, 0, {}, Keep::kLibrary,
        pcx_written("one.pcx")},
+      // The name chooses the format, in any letter case.
+      {"SaveAsPngByItsName", Nothing, {"save", kProject, "3001", "one.PNG"}, 0,
+       {"PNG one.PNG extracted."}, Keep::kLibrary,
+       [](const fs::path& dir, const ProgramResult&) {
+         ExpectPng(dir / "one.PNG", kPictureWidth, kPictureHeight, 2);
+       }},
+      {"SaveAsPngOverAFileRefused", WriteFile("one.png", "keep me"),
+       {"save", kProject, "3001", "one.png"}, 1, {"one.png exists; --force overwrites it"}},
       {"SaveOverAFileRefused", WriteFile("one.pcx", "keep me"),
        {"save", kProject, "3001", "one.pcx"}, 1, {"one.pcx exists; --force overwrites it"}},
       {"SaveOverAFileForced", WriteFile("one.pcx", "replace me"),
@@ -476,6 +507,26 @@ std::vector<Case> ExportCases() {
        [](const fs::path&, const ProgramResult& r) {
          EXPECT_EQ(r.err.find("--into DIR"), std::string::npos) << r.err;
        }},
+      // PNG files by the same names with .png; the sources' rectangles hold no black, so
+      // their entries are unmasked and stay opaque with --alpha too.
+      {"IntoAsPng", Nothing, {"show", kProject, "--into", "out", "--format", "png", "--alpha"},
+       0,
+       {"writing the icons of 3000 to 4999 that have an entry as PNG files ",
+        "p3_0_0_0.png to ", "p4_9_9_9.png (FPCX pcx\\p0_0_0_0.pcx)", "; 4 PNG files written"},
+       Keep::kLibrary,
+       [](const fs::path& dir, const ProgramResult&) {
+         std::vector<std::string> names;
+         for (const int icon : kSources) {
+           names.push_back(fs::path(PngName(icon)).filename().string());
+           ExpectPng(dir / "out" / PngName(icon), kPictureWidth, kPictureHeight, 2);
+         }
+         EXPECT_EQ(PcxFiles(dir / "out/pcx"), names);
+       }},
+      {"IntoAsPngRefusesAnExistingFile", WriteFile("out/pcx/p3_0_0_1.png", "keep me"),
+       {"show", kProject, "--into", "out", "--format", "png"}, 1,
+       {Shown("out/pcx/p3_0_0_1.png") + " exists; --force overwrites it; nothing written"}},
+      {"AlphaWithoutPngIsAUsageError", Nothing, {"show", kProject, "--into", "out", "--alpha"},
+       2, {"--alpha"}},
       {"IntoForcedReplacesAnExistingFile", WriteFile("out/pcx/p3_0_0_1.pcx", "replace me"),
        {"show", kProject, "--into", "out", "--force"}, 0, {"; 4 PCX files written"},
        Keep::kLibrary,
@@ -552,6 +603,29 @@ std::vector<Case> LinkCases() {
 }
 INSTANTIATE_TEST_SUITE_P(Links, ZglFaults, ::testing::ValuesIn(LinkCases()), Name);
 #endif
+
+// The report: the page and one PNG per picture icon, its crop box (the sources' 40 x 30
+// rectangles), in every build.
+std::vector<Case> ReportCases() {
+  return {
+      {"ReportOfAHealthyLibrary", Nothing, {"report", kProject, "report"}, 0, {}, Keep::kLibrary,
+       [](const fs::path& dir, const ProgramResult& r) {
+         EXPECT_NE(r.out.find("4 icons verified, 0 findings"), std::string::npos) << r.out;
+         EXPECT_TRUE(fs::is_regular_file(dir / "report/index.html"));
+         std::vector<std::string> names;
+         for (const int icon : kSources) {
+           names.push_back(std::to_string(icon) + ".png");
+           ExpectPng(dir / "report" / names.back(), 40, 30, 6);
+         }
+         names.push_back("index.html");
+         EXPECT_EQ(PcxFiles(dir / "report"), names);
+       }},
+      {"ReportOverAnExistingPictureRefused", WriteFile("report/3101.png", "keep me"),
+       {"report", kProject, "report"}, 1,
+       {Shown("report/3101.png") + " exists; --force replaces it; nothing written"}},
+  };
+}
+INSTANTIATE_TEST_SUITE_P(Report, ZglFaults, ::testing::ValuesIn(ReportCases()), Name);
 
 // The lock file beside the offsets file is taken only as a regular file in the library's
 // folder: whatever else stands at its name refuses the command, saying why, before anything is
