@@ -17,7 +17,6 @@
 #include "library/run/show_pipeline.h"
 #include "library/store/stamping.h"
 #include "library/store/tables.h"
-#include "library/codec/icon_encoder.h"
 #include "picture/pcx_writer.h"
 #include "picture/png_writer.h"
 
@@ -69,19 +68,6 @@ std::string ShownUnder(const std::string& base, const std::string& relative) {
 
 std::string Stamped(int icon, Name pattern) {
   return StampIconNumber(icon, pattern) ? std::string(pattern.data()) : std::string();
-}
-
-// Whether the entry just shown for `icon` is of a masked kind. The title tells: showing an
-// entry of a known kind ends it with " (<kind>) - <icon>" (FormatStatusTitle), and the
-// helpers that load icons ahead hand the export the picture and the title, not the entry.
-bool ShownMasked(const WorkingState& state, int icon) {
-  const std::string_view title(state.title_text);
-  for (const std::uint8_t kind : {kZeroMasked, kXMasked}) {
-    const std::string end =
-        " (" + std::string(MaskKindWord(kind)) + ") - " + std::to_string(icon);
-    if (title.ends_with(end)) return true;
-  }
-  return false;
 }
 
 bool IsSeparator(char c) { return kSeparators.find(c) != std::string_view::npos; }
@@ -233,27 +219,31 @@ ExportOutcome ExportZgl(Session& session, const char* chosen_path, const char* c
   // With more than one job, helpers load and encode the icons ahead; this thread still
   // writes every file and shows every title and message, in icon order.
   const int jobs = std::clamp(session.store().jobs, 1, kMaxJobs);
+  const bool png = request.format == ExportFormat::kPng;
+  const ShowFormat show_format = !png                       ? ShowFormat::kPcx
+                                 : request.black_transparent ? ShowFormat::kPngSeeThrough
+                                                             : ShowFormat::kPng;
   std::optional<ShowPipeline> pipeline;
   if (jobs > 1) {
-    pipeline.emplace(settings, state, kRunStart, kRunEnd, jobs);
+    pipeline.emplace(settings, state, kRunStart, kRunEnd, jobs, show_format);
     if (!pipeline->running()) pipeline.reset();
   }
   const files::OutputMode mode =
       request.replace ? files::OutputMode::kReplace : files::OutputMode::kCreateNew;
-  const bool png = request.format == ExportFormat::kPng;
   const char* const not_saved_format = png ? kExportPngNotSavedFormat : kExportNotSavedFormat;
   const char* const through_link_format =
       png ? kExportPngThroughLinkFormat : kExportThroughLinkFormat;
   // An icon without entry repeats the picture before it, see-through as that one was.
   bool masked = false;
   std::vector<std::uint8_t> png_bytes;
+  std::span<const std::uint8_t> bytes;
   std::set<std::string> links_named;
   for (int icon = kRunStart; icon <= kRunEnd; ++icon) {
     if (request.stoppable && state.stop_request.load()) break;
     ++outcome.icons;
-    std::span<const std::uint8_t> pcx;
-    const EntryLoad load = pipeline ? pipeline->Take(icon, settings, state, pcx)
-                                    : LoadIconEntry(icon, settings, state);
+    bool shown_masked = false;
+    const EntryLoad load = pipeline ? pipeline->Take(icon, settings, state, bytes)
+                                    : LoadIconEntry(icon, settings, state, &shown_masked);
     switch (load) {
       case EntryLoad::kShown:
         ++outcome.shown;
@@ -274,16 +264,15 @@ ExportOutcome ExportZgl(Session& session, const char* chosen_path, const char* c
     if (!request.every_icon && load != EntryLoad::kShown) continue;
     const std::string file_name = ExportFileName(settings.FPCX.data(), request.format);
     const OutputName out = SplitOutputName(base, file_name);
-    std::span<const std::uint8_t> bytes;
-    if (png) {
-      if (load == EntryLoad::kShown) masked = ShownMasked(state, icon);
-      png_bytes = EncodePicturePng(state.Picture(), request.black_transparent && masked);
-      bytes = png_bytes;
-    } else {
-      if (!pipeline) pcx = state.pcx.span().first(EncodePcx(state.Picture(), state.pcx.span()));
-      bytes = pcx;
+    if (!pipeline) {
+      if (load == EntryLoad::kShown) masked = shown_masked;
+      // An icon that showed nothing leaves the picture as it was: its PNG is the one before,
+      // as the helpers hand it over (a PNG takes a hundred times as long as a PCX).
+      if (!png || load == EntryLoad::kShown || bytes.empty()) {
+        bytes = EncodeShowFile(show_format, state.Picture(), masked, state.pcx, png_bytes);
+      }
     }
-    if (png && bytes.empty()) {  // memory ran out
+    if (bytes.empty()) {  // the memory for a PNG ran out
       ++outcome.not_saved;
       ShowWarning(state.port, Owner::kMain, not_saved_format, file_name);
       continue;

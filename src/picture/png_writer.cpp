@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <new>
+#include <utility>
 
 #include "core/geometry.h"
 
@@ -40,29 +41,41 @@ constexpr int kRgbBytes = 3;
 constexpr int kRgbaBytes = 4;
 constexpr std::uint8_t kOpaque = 0xFF;
 
+// Where stb hands the file's bytes, in pieces. Once a piece could not be kept, the later
+// ones are not either: an incomplete file is no file.
+struct Sink {
+  std::vector<std::uint8_t> bytes;
+  bool failed = false;
+};
+
 void Append(void* context, void* data, int size) {
-  auto& out = *static_cast<std::vector<std::uint8_t>*>(context);
+  auto& sink = *static_cast<Sink*>(context);
+  if (sink.failed || size < 0) {
+    sink.failed = true;
+    return;
+  }
   const auto* bytes = static_cast<const std::uint8_t*>(data);
   try {
-    out.insert(out.end(), bytes, bytes + size);
+    sink.bytes.insert(sink.bytes.end(), bytes, bytes + size);
   } catch (const std::bad_alloc&) {
-    out.clear();  // an incomplete file is no file
+    sink.failed = true;
   }
 }
 
 // `pixels` rows of `channels` bytes each as a PNG file; empty on failure.
 std::vector<std::uint8_t> Encode(std::span<const std::uint8_t> pixels, int width, int height,
                                  int channels) {
-  std::vector<std::uint8_t> png;
   if (width <= 0 || height <= 0 ||
       pixels.size() != std::size_t(width) * std::size_t(height) * std::size_t(channels)) {
-    return png;
+    return {};
   }
-  if (stbi_write_png_to_func(Append, &png, width, height, channels, pixels.data(),
-                             width * channels) == 0) {
-    png.clear();
+  Sink sink;
+  if (stbi_write_png_to_func(Append, &sink, width, height, channels, pixels.data(),
+                             width * channels) == 0 ||
+      sink.failed) {
+    return {};
   }
-  return png;
+  return std::move(sink.bytes);
 }
 
 // One picture pixel (blue, green, red) as red, green, blue and, with `alpha`, its opacity.

@@ -9,6 +9,7 @@
 #include "files/file_layer.h"
 #include "library/store/block_store.h"
 #include "library/codec/entry_decoder.h"
+#include "library/codec/icon_encoder.h"
 #include "files/file_helpers.h"
 #include "library/store/stamping.h"
 #include "library/store/tables.h"
@@ -28,12 +29,24 @@ std::optional<std::span<const std::uint8_t>> Expand(std::span<const std::uint8_t
   return std::span<const std::uint8_t>(state.unpack.span().first(*unpacked));
 }
 
+// Shows `entry` and says whether it is a masked picture.
+EntryLoad Shown(int icon, std::span<const std::uint8_t> entry, WorkingState& state,
+                ProjectSettings& settings, bool* masked) {
+  ShowEntry(icon, entry, state, settings.FSEP);
+  if (masked != nullptr) {
+    *masked = !IsSoundNumber(icon) && entry.size() > 1 &&
+              (entry[1] == kZeroMasked || entry[1] == kXMasked);
+  }
+  return EntryLoad::kShown;
+}
+
 void BlankPicture(WorkingState& state) {
   state.picture_shown.store(false);
   state.port.Repaint(true);
 }
 
-EntryLoad LoadFromBlock(int icon, ProjectSettings& settings, WorkingState& state) {
+EntryLoad LoadFromBlock(int icon, ProjectSettings& settings, WorkingState& state,
+                        bool* masked) {
   if (!ReadOffsetsFile(settings, state)) {
     SetStatusTitle(state, settings.FOFS.data(), kOffsetsMissingStatus, 0);
     BlankPicture(state);
@@ -74,11 +87,11 @@ EntryLoad LoadFromBlock(int icon, ProjectSettings& settings, WorkingState& state
     SetStatusTitle(state, settings.FBLK.data(), kEntryMissingStatus, icon);
     return EntryLoad::kFailed;
   }
-  ShowEntry(icon, *entry, state, settings.FSEP);
-  return EntryLoad::kShown;
+  return Shown(icon, *entry, state, settings, masked);
 }
 
-EntryLoad LoadFromSingleFile(int icon, ProjectSettings& settings, WorkingState& state) {
+EntryLoad LoadFromSingleFile(int icon, ProjectSettings& settings, WorkingState& state,
+                             bool* masked) {
   StampIconNumber(icon, settings.FSEP);
   const auto read = ReadWholeFile(settings.FSEP.data(), state.file.span(), kSingleEntryReadLimit);
   if (!read) {
@@ -95,15 +108,15 @@ EntryLoad LoadFromSingleFile(int icon, ProjectSettings& settings, WorkingState& 
     SetStatusTitle(state, settings.FSEP.data(), kEntryMissingStatus, icon);
     return EntryLoad::kFailed;
   }
-  ShowEntry(icon, *entry, state, settings.FSEP);
-  return EntryLoad::kShown;
+  return Shown(icon, *entry, state, settings, masked);
 }
 
 }  // namespace
 
-EntryLoad LoadIconEntry(int icon, ProjectSettings& settings, WorkingState& state) {
-  if (BlockFilesOn(settings)) return LoadFromBlock(icon, settings, state);
-  return LoadFromSingleFile(icon, settings, state);
+EntryLoad LoadIconEntry(int icon, ProjectSettings& settings, WorkingState& state,
+                        bool* masked) {
+  if (BlockFilesOn(settings)) return LoadFromBlock(icon, settings, state, masked);
+  return LoadFromSingleFile(icon, settings, state, masked);
 }
 
 }  // namespace zemlo

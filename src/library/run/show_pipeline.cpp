@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "picture/pcx_writer.h"
+#include "picture/png_writer.h"
 
 namespace zemlo {
 namespace {
@@ -21,6 +22,14 @@ void CopyBuffer(const Buffer& from, Buffer& to, std::size_t bytes) {
 
 }  // namespace
 
+std::span<const std::uint8_t> EncodeShowFile(ShowFormat format,
+                                             std::span<const std::uint8_t> picture, bool masked,
+                                             Buffer& pcx, std::vector<std::uint8_t>& png) {
+  if (format == ShowFormat::kPcx) return pcx.span().first(EncodePcx(picture, pcx.span()));
+  png = EncodePicturePng(picture, format == ShowFormat::kPngSeeThrough && masked);
+  return png;
+}
+
 PreparedShow::PreparedShow(const ProjectSettings& export_settings, const WorkingState& shared)
     : settings(export_settings), state(calls) {
   // A failed read of the offsets file leaves the table as it was, so it starts as the
@@ -31,10 +40,11 @@ PreparedShow::PreparedShow(const ProjectSettings& export_settings, const Working
 }
 
 ShowPipeline::ShowPipeline(const ProjectSettings& settings, const WorkingState& state, int first,
-                           int last, int helpers)
+                           int last, int helpers, ShowFormat format)
     : first_(first),
       last_(last),
       block_files_(BlockFilesOn(settings)),
+      format_(format),
       next_(first),
       released_(first - 1) {
   helpers = std::max(helpers, 1);
@@ -99,14 +109,17 @@ void ShowPipeline::Prepare(int icon, PreparedShow& job) {
   // and a title always has text.
   job.state.title_text[0] = '\0';
   job.state.picture_shown.store(true);
-  job.load = LoadIconEntry(icon, job.settings, job.state);
+  bool masked = false;
+  job.load = LoadIconEntry(icon, job.settings, job.state, &masked);
   job.blanked = job.load != EntryLoad::kShown && !job.state.picture_shown.load();
-  job.pcx_length =
-      job.load == EntryLoad::kShown ? EncodePcx(job.state.Picture(), job.state.pcx.span()) : 0;
+  job.file = {};
+  if (job.load == EntryLoad::kShown) {
+    job.file = EncodeShowFile(format_, job.state.Picture(), masked, job.state.pcx, job.png);
+  }
 }
 
 EntryLoad ShowPipeline::Take(int icon, ProjectSettings& settings, WorkingState& state,
-                             std::span<const std::uint8_t>& pcx) {
+                             std::span<const std::uint8_t>& file) {
   const std::size_t slot = SlotOf(icon);
   {
     std::unique_lock lock(mutex_);
@@ -128,16 +141,18 @@ EntryLoad ShowPipeline::Take(int icon, ProjectSettings& settings, WorkingState& 
   if (block_files_) CopyBuffer(job.state.offsets, state.offsets, kOffsetsTableSize);
   job.calls.ReplayTo(state.port);
   if (shown) {
-    // The slot takes the buffer of the file before; its bytes are not needed again.
+    // The slot takes the buffers of the file before; their bytes are not needed again. The
+    // file's bytes stay where they are, now owned by held_ or held_png_.
     std::swap(held_, job.state.pcx);
-    held_length_ = job.pcx_length;
+    std::swap(held_png_, job.png);
+    held_file_ = job.file;
     held_valid_ = true;
   } else if (!held_valid_) {
     // No entry shown yet: the file is the picture the export started with.
-    held_length_ = EncodePcx(state.Picture(), held_.span());
+    held_file_ = EncodeShowFile(format_, state.Picture(), false, held_, held_png_);
     held_valid_ = true;
   }
-  pcx = held_.span().first(held_length_);
+  file = held_file_;
   const EntryLoad load = job.load;
   {
     std::lock_guard lock(mutex_);

@@ -1,5 +1,6 @@
 // Icons of an export prepared ahead on helper threads: each icon's entry is loaded into a
-// working state of its own and the picture it leaves is PCX-encoded, with every port call
+// working state of its own and the picture it leaves is encoded as the export's file (PCX or
+// PNG), with every port call
 // held back. The export takes the icons in order, puts what each load left into its own
 // state, makes the held-back calls and writes the file: the helpers write nothing to disk.
 #pragma once
@@ -20,6 +21,20 @@
 
 namespace zemlo {
 
+// The file an export writes for each icon.
+enum class ShowFormat {
+  kPcx,            // 24-bit PCX
+  kPng,            // PNG, opaque
+  kPngSeeThrough,  // PNG whose black is see-through where the entry is of a masked kind
+};
+
+// The file of the 800 x 600 `picture` in `format`, `masked` saying whether the entry shown is
+// of a masked kind. PCX is encoded into `pcx` (kPcxMaxSize bytes at least), PNG into `png`;
+// the bytes returned lie in one of them. Empty when the memory for a PNG ran out.
+std::span<const std::uint8_t> EncodeShowFile(ShowFormat format,
+                                             std::span<const std::uint8_t> picture, bool masked,
+                                             Buffer& pcx, std::vector<std::uint8_t>& png);
+
 // One icon as a helper loaded and encoded it.
 struct PreparedShow {
   PreparedShow(const ProjectSettings& settings, const WorkingState& shared);
@@ -28,7 +43,9 @@ struct PreparedShow {
   EntryLoad load = EntryLoad::kNoEntry;
   // The load found no offsets file or single entry file and blanked the picture.
   bool blanked = false;
-  std::size_t pcx_length = 0;  // of state.pcx, when the entry was shown
+  // The file, when the entry was shown: in state.pcx or in png.
+  std::span<const std::uint8_t> file;
+  std::vector<std::uint8_t> png;
   DeferredPort calls;
   // Stamped by this slot's loads only.
   ProjectSettings settings;
@@ -39,9 +56,9 @@ struct PreparedShow {
 class ShowPipeline {
  public:
   // Prepares icons first .. last on `helpers` threads, with the coordinates table `state`
-  // holds now.
+  // holds now, each as a file in `format`.
   ShowPipeline(const ProjectSettings& settings, const WorkingState& state, int first, int last,
-               int helpers);
+               int helpers, ShowFormat format = ShowFormat::kPcx);
   // Icons prepared ahead and not taken are dropped; a helper finishes the icon in hand first.
   ~ShowPipeline();
   ShowPipeline(const ShowPipeline&) = delete;
@@ -53,9 +70,10 @@ class ShowPipeline {
   // Waits for `icon` (the one after the icon taken last) and leaves `settings` and `state`
   // as loading it there would have left them: the picture, whether it is shown, the title,
   // the offsets table and the stamped names; its port calls are made. Returns how the load
-  // went and sets `pcx` to the file's bytes, valid until the next Take.
+  // went and sets `file` to the bytes of the icon's file, valid until the next Take (empty
+  // when the memory for a PNG ran out).
   EntryLoad Take(int icon, ProjectSettings& settings, WorkingState& state,
-                 std::span<const std::uint8_t>& pcx);
+                 std::span<const std::uint8_t>& file);
 
  private:
   void Work();
@@ -67,12 +85,14 @@ class ShowPipeline {
   const int first_;
   const int last_;
   const bool block_files_;
+  const ShowFormat format_;
   std::vector<std::unique_ptr<PreparedShow>> slots_;
   std::vector<std::thread> helpers_;
   // The bytes of the last file taken. An icon whose entry is not shown leaves the picture as
   // it was, so its file repeats them.
   Buffer held_{kPcxMaxSize + kReadSpare};
-  std::size_t held_length_ = 0;
+  std::vector<std::uint8_t> held_png_;
+  std::span<const std::uint8_t> held_file_;
   bool held_valid_ = false;
 
   std::mutex mutex_;
