@@ -57,6 +57,11 @@ class RecordingPort : public StatusPort {
     std::lock_guard lock(mutex_);
     progress.push_back(position);
   }
+  // Kept apart from `events`, whose lists other tests spell out.
+  void Explain(std::string_view subject, std::string_view reason) override {
+    std::lock_guard lock(mutex_);
+    explanations.push_back(std::string(subject) + ": " + std::string(reason));
+  }
 
   // Texts of the message boxes only, in order.
   std::vector<std::string> MessageTexts() const {
@@ -72,6 +77,7 @@ class RecordingPort : public StatusPort {
     repaints.clear();
     progress.clear();
     events.clear();
+    explanations.clear();
     runs_started = 0;
     runs_ended = 0;
   }
@@ -84,6 +90,7 @@ class RecordingPort : public StatusPort {
   std::vector<RecordedRepaint> repaints;
   std::vector<int> progress;
   std::vector<std::string> events;
+  std::vector<std::string> explanations;
   int runs_started = 0;
   int runs_ended = 0;
 
