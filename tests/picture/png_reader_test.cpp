@@ -63,7 +63,9 @@ TEST(PngReader, EverythingOutsideThePngIsBlack) {
       const bool inside = x < 61 && y < 45;
       const std::size_t at = At(x, y);
       const bool black = picture[at] == 0 && picture[at + 1] == 0 && picture[at + 2] == 0;
-      if (!inside) ASSERT_TRUE(black) << x << "," << y;
+      if (!inside) {
+        ASSERT_TRUE(black) << x << "," << y;
+      }
       lit_inside += black ? 0 : 1;
     }
   }
