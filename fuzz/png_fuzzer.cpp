@@ -34,8 +34,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     return p;
   }();
   std::memcpy(picture.get(), pattern.get(), kPictureBytes);
-  const zemlo::PngDecode result = zemlo::DecodePng(
-      std::span<const std::uint8_t>(data, size), std::span<std::uint8_t>(picture.get(), kPictureBytes));
+  const zemlo::PngDecode result =
+      zemlo::DecodePng(std::span<const std::uint8_t>(data, size),
+                       std::span<std::uint8_t>(picture.get(), kPictureBytes));
   if (!result.decoded) {
     if (result.refusal.empty()) Fail("refused without a reason");
     if (std::memcmp(picture.get(), pattern.get(), kPictureBytes) != 0) {

@@ -60,7 +60,9 @@ std::string_view CheckLayout(std::span<const std::uint8_t> file) {
   const auto length = reader.U32BE();
   const auto type = reader.U32BE();
   if (!length || !type) return "the file ends inside its header";
-  if (*type != kIhdr || *length != kIhdrLength) return "the file does not start with its header (IHDR)";
+  if (*type != kIhdr || *length != kIhdrLength) {
+    return "the file does not start with its header (IHDR)";
+  }
   const auto header = reader.Sub(kIhdrLength);
   if (!header || !reader.Skip(4)) return "the file ends inside its header";
   ByteReader fields = *header;

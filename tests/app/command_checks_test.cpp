@@ -69,7 +69,8 @@ TEST(ProjectNames, PngPatternsAreCheckedLikeTheOtherSources) {
                        "q0_0_0_0.d/../BLTEMP.REC, which belongs to the recovery",
                        0),
             0u);
-  EXPECT_EQ(NameControlRefusal(Settings(kOutputs + " FPNG q\x1b]0;x\x07_0_0_0.png \n")).value_or(""),
+  EXPECT_EQ(NameControlRefusal(Settings(kOutputs + " FPNG q\x1b]0;x\x07_0_0_0.png \n"))
+                .value_or(""),
             "The project cannot be used: FPNG: the name holds a control character "
             "(\"q\\x1b]0;x\\x07_0_0_0.png\").");
   EXPECT_NE(NameControlRefusal(Settings(kOutputs + " FPNG q0_0_0_0.png\n")).value_or("").find(

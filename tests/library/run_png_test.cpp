@@ -78,8 +78,8 @@ TEST(RunPng, WithoutAPngPatternTheRunAndItsTitlesAreAsBefore) {
   fs::create_directories(lib.dir.path() / "png");
   CopyFixture("png/good/imagemagick_rgb8_37x23.png", PngPath(lib, 3000));
   lib.Run(3000, 3000);
-  EXPECT_EQ(lib.port.titles,
-            std::vector<std::string>{"ZCreate - pcx\\p3_0_0_0.pcx (not found (neither IFF, PCX nor WAV)) - 0"});
+  EXPECT_EQ(lib.port.titles, std::vector<std::string>{"ZCreate - pcx\\p3_0_0_0.pcx (not found "
+                                                      "(neither IFF, PCX nor WAV)) - 0"});
   EXPECT_TRUE(lib.BlockEntry(3000).empty());
 }
 

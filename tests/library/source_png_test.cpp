@@ -42,7 +42,8 @@ TEST_F(PngSourceLoading, APngReplacesTheWholePictureAsItsTwinShowsIt) {
   EXPECT_EQ(refusal, "unset");
   EXPECT_TRUE(state.picture_shown);
   PngBytes twin(kPictureBytes, 0);
-  ASSERT_EQ(DecodePcx(ReadFileBytes(DataDir() / "png/good/pillow_palette8_trns_45x21.pcx"), twin), 1);
+  const auto pcx = ReadFileBytes(DataDir() / "png/good/pillow_palette8_trns_45x21.pcx");
+  ASSERT_EQ(DecodePcx(pcx, twin), 1);
   EXPECT_TRUE(Picture() == twin);
 }
 
