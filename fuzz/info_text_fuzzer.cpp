@@ -26,7 +26,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   zemlo::InfoTextReport report;
   zemlo::ParseInfoText(text.data(), settings, &report);
   for (const zemlo::Name* name : {&settings.FCOL, &settings.FSEP, &settings.FCOO, &settings.FOFS,
-                                  &settings.FBLK, &settings.FPCX, &settings.FWAV, &settings.FLBM}) {
+                                  &settings.FBLK, &settings.FPCX, &settings.FWAV, &settings.FLBM,
+                                  &settings.FPNG}) {
     CheckName(*name);
   }
   const auto refusal = zemlo::ValidateProject(settings, &report);

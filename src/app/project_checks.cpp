@@ -25,7 +25,7 @@ namespace fs = std::filesystem;
 
 constexpr std::int32_t kTableCapacity = 20000;  // records of the offsets table
 
-enum class Role { kProject, kTemp, kFofs, kFcoo, kFblk, kFsep, kFpcx, kFlbm, kFwav };
+enum class Role { kProject, kTemp, kFofs, kFcoo, kFblk, kFsep, kFpcx, kFlbm, kFwav, kFpng };
 
 // One file a project names: a role and, for patterns, the icon or block stamped in.
 struct Named {
@@ -42,6 +42,7 @@ const char* TagOf(Role role) {
     case Role::kFpcx: return "FPCX";
     case Role::kFlbm: return "FLBM";
     case Role::kFwav: return "FWAV";
+    case Role::kFpng: return "FPNG";
     case Role::kProject:
     case Role::kTemp: break;
   }
@@ -140,7 +141,7 @@ std::optional<std::string> FindNameClash(const ProjectSettings& settings,
   const int icons = IconsCovered(settings);
   for (const auto& [role, pattern] :
        {std::pair{Role::kFpcx, &settings.FPCX}, std::pair{Role::kFlbm, &settings.FLBM},
-        std::pair{Role::kFwav, &settings.FWAV}}) {
+        std::pair{Role::kFwav, &settings.FWAV}, std::pair{Role::kFpng, &settings.FPNG}}) {
     ForEachStamped(role, *pattern, icons, [&](Named source, std::string_view name) {
       if (clash) return;
       const auto at = outputs.find(NameKey(name));
@@ -184,6 +185,7 @@ std::optional<std::string> FindRecoveryFileClash(const ProjectSettings& settings
   ForEachStamped(Role::kFpcx, settings.FPCX, icons, check);
   ForEachStamped(Role::kFlbm, settings.FLBM, icons, check);
   ForEachStamped(Role::kFwav, settings.FWAV, icons, check);
+  ForEachStamped(Role::kFpng, settings.FPNG, icons, check);
   return clash;
 }
 
@@ -225,7 +227,8 @@ std::optional<std::string> NameControlRefusal(const ProjectSettings& settings) {
        {std::pair{"FCOL", &settings.FCOL}, std::pair{"FSEP", &settings.FSEP},
         std::pair{"FCOO", &settings.FCOO}, std::pair{"FOFS", &settings.FOFS},
         std::pair{"FBLK", &settings.FBLK}, std::pair{"FPCX", &settings.FPCX},
-        std::pair{"FWAV", &settings.FWAV}, std::pair{"FLBM", &settings.FLBM}}) {
+        std::pair{"FWAV", &settings.FWAV}, std::pair{"FLBM", &settings.FLBM},
+        std::pair{"FPNG", &settings.FPNG}}) {
     const std::string_view text(name->data(), strnlen(name->data(), name->size()));
     if (std::none_of(text.begin(), text.end(), IsControlByte)) continue;
     const bool line_end = text.find_first_of("\r\n") != std::string_view::npos;

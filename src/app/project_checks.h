@@ -15,7 +15,7 @@ namespace zemlo {
 
 // A refusal text when the project would write one file for two purposes: two of its outputs
 // (FSEP and FBLK stamped, FCOO, FOFS, the temporary block file BLTEMP, the project info file
-// `project_name` itself) name the same file, or a source pattern (FPCX, FLBM, FWAV) names an
+// `project_name` itself) name the same file, or a source pattern (FPCX, FLBM, FWAV, FPNG) names an
 // output, which a run would overwrite while reading it. Patterns are stamped for every icon
 // and block the tables hold (NSIZ). nullopt when every file has one purpose.
 std::optional<std::string> FindNameClash(const ProjectSettings& settings,
@@ -35,7 +35,7 @@ std::optional<std::string> ProjectFileAt(const ProjectSettings& settings,
                                          std::string_view project_name, std::string_view path);
 
 // A refusal text when a name the project gives (FCOL, FSEP, FCOO, FOFS, FBLK, FPCX, FWAV,
-// FLBM) holds a control character, the name shown escaped. A name ends at a blank, not at a
+// FLBM, FPNG) holds a control character, the name shown escaped. A name ends at a blank, not at a
 // line end, so a name whose blank an editor stripped runs on into the next line; the text
 // says so. Such names would reach files no one meant and terminals as commands. nullopt when
 // every name is plain.

@@ -32,7 +32,7 @@ struct Tag {
 };
 
 // In the order the tags are compared.
-const std::array<Tag, 19> kTags = {{
+const std::array<Tag, 20> kTags = {{
     {"SXSZ", Kind::kNumber, &ProjectSettings::SXSZ},
     {"SYSZ", Kind::kNumber, &ProjectSettings::SYSZ},
     {"SBPP", Kind::kNumber, &ProjectSettings::SBPP},
@@ -52,6 +52,8 @@ const std::array<Tag, 19> kTags = {{
     {"DBLK", Kind::kTwoBits, nullptr, nullptr, &ProjectSettings::DBLK},
     {"DARC", Kind::kOneBit, nullptr, nullptr, &ProjectSettings::DARC},
     {"DPAK", Kind::kTwoBits, nullptr, nullptr, &ProjectSettings::DPAK},
+    // Added last: older programs ignore it, and nothing before it changes.
+    {"FPNG", Kind::kName, nullptr, &ProjectSettings::FPNG},
 }};
 
 bool IsSpace(char c) {
@@ -211,8 +213,8 @@ std::optional<std::string> MissingProjectPart(const InfoTextReport& report) {
   if (!names_any({"FSEP", "FCOO", "FOFS", "FBLK"})) {
     return "it names no output file (FSEP, FCOO, FOFS or FBLK)";
   }
-  if (!names_any({"FPCX", "FLBM", "FWAV"})) {
-    return "it names no source pattern (FPCX, FLBM or FWAV)";
+  if (!names_any({"FPCX", "FLBM", "FPNG", "FWAV"})) {
+    return "it names no source pattern (FPCX, FLBM, FPNG or FWAV)";
   }
   return std::nullopt;
 }

@@ -48,7 +48,7 @@ std::optional<std::string> ValidateProject(const ProjectSettings& settings,
                                            const InfoTextReport* report = nullptr);
 
 // A text that names no output file (FSEP, FCOO, FOFS, FBLK) or no source pattern (FPCX,
-// FLBM, FWAV) of its own is no project info file, whatever settings an earlier file left:
+// FLBM, FPNG, FWAV) of its own is no project info file, whatever settings an earlier file left:
 // what it lacks, for the commands' refusal; nullopt for a project.
 std::optional<std::string> MissingProjectPart(const InfoTextReport& report);
 

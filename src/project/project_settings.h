@@ -23,6 +23,7 @@ struct ProjectSettings {
   Name FPCX{};              // PCX source pattern
   Name FWAV{};              // WAV source pattern
   Name FLBM{};              // IFF source pattern
+  Name FPNG{};              // PNG source pattern, taken where neither PCX nor IFF exists
   std::int32_t NSIZ = 20000;
   std::int32_t BLKB = 100;
   std::int32_t DSTA = 0;

@@ -56,6 +56,28 @@ TEST(ProjectNames, EveryFileHasOnePurpose) {
   EXPECT_EQ(Clash(" FLBM pcx\\p0_0_0_0.pcx \n"), "");
 }
 
+TEST(ProjectNames, PngPatternsAreCheckedLikeTheOtherSources) {
+  EXPECT_EQ(Clash(" FPNG Sep\\S0_0_0_0.ZGI \n"),
+            "The project cannot be used: FSEP (icon 0) and FPNG (icon 0) both name the file "
+            "sep\\s0_0_0_0.zgi.");
+  EXPECT_EQ(Clash(" FPNG png\\q0_0_0_0.png \n FLBM png\\q0_0_0_0.png \n"), "");
+  // A stamped name that climbs back to the record of an interrupted block rewrite.
+  EXPECT_EQ(FindRecoveryFileClash(Settings(kOutputs + " FPNG q0_0_0_0.d/../BLTEMP.REC \n"),
+                                  "project.zgl")
+                .value_or("")
+                .rfind("The project cannot be used: FPNG (icon 0) names the file "
+                       "q0_0_0_0.d/../BLTEMP.REC, which belongs to the recovery",
+                       0),
+            0u);
+  EXPECT_EQ(NameControlRefusal(Settings(kOutputs + " FPNG q\x1b]0;x\x07_0_0_0.png \n"))
+                .value_or(""),
+            "The project cannot be used: FPNG: the name holds a control character "
+            "(\"q\\x1b]0;x\\x07_0_0_0.png\").");
+  EXPECT_NE(NameControlRefusal(Settings(kOutputs + " FPNG q0_0_0_0.png\n")).value_or("").find(
+                "FPNG: the name runs over a line end"),
+            std::string::npos);
+}
+
 TEST(ProjectNames, RefusalsComeInTheirOrder) {
   InfoTextReport report;
   ProjectSettings s;

@@ -47,6 +47,25 @@ TEST(InfoParser, ReadsEveryTagOfARealProjectFile) {
   EXPECT_EQ(s.DPAK, 1);
 }
 
+TEST(InfoParser, PngPatternIsReadLikeTheOtherNamesAndOlderFilesLeaveItEmpty) {
+  const auto bytes = testing::ReadFileBytes(testing::DataDir() / "project/good/town.inf");
+  const ProjectSettings town = Parse(std::string(bytes.begin(), bytes.end()));
+  EXPECT_EQ(NameOf(town.FPNG), "");
+  const ProjectSettings s = Parse(" FPCX p0_0_0_0.pcx \n FPNG png\\q0_0_0_0.png\tNSIZ 6000\n");
+  EXPECT_EQ(NameOf(s.FPNG), "png\\q0_0_0_0.png");
+  EXPECT_EQ(NameOf(s.FPCX), "p0_0_0_0.pcx");
+  EXPECT_EQ(s.NSIZ, 6000);
+  // A later file without the tag keeps it, as for every other setting.
+  EXPECT_EQ(NameOf(Parse(" NSIZ 7000\n", s).FPNG), "png\\q0_0_0_0.png");
+  // Too long a name is refused as for the others.
+  InfoTextReport report;
+  ProjectSettings long_name;
+  const std::string text = " FPNG " + std::string(300, 'q') + " ";
+  ParseInfoText(text.c_str(), long_name, &report);
+  EXPECT_NE(ValidateProject(long_name, &report).value_or("").find("the FPNG name is 300"),
+            std::string::npos);
+}
+
 TEST(InfoParser, TagAtTheVeryFirstByteIsNotSeen) {
   ProjectSettings start;
   start.NSIZ = 1234;
@@ -251,7 +270,9 @@ TEST(InfoTextReport, ATextWithoutOutputsOrSourcesIsNoProject) {
     EXPECT_EQ(*missing, "it names no output file (FSEP, FCOO, FOFS or FBLK)");
   }
   EXPECT_EQ(MissingProjectPart(Report(outputs)).value_or(""),
-            "it names no source pattern (FPCX, FLBM or FWAV)");
+            "it names no source pattern (FPCX, FLBM, FPNG or FWAV)");
+  // PNG sources alone make a project too.
+  EXPECT_FALSE(MissingProjectPart(Report(outputs + " FPNG png\\q0_0_0_0.png \n")).has_value());
   // Settings an earlier file left do not make a project of this text.
   ProjectSettings earlier = Parse(outputs + sources);
   EXPECT_TRUE(MissingProjectPart(Report(" NSIZ 5000\n", &earlier)).has_value());

@@ -141,6 +141,20 @@ class AheadLoader final : public SourceLoader {
     return job_.load_result = SourceLoad::kLoaded;
   }
 
+  // The whole picture, straight into the icon's own buffer.
+  SourceLoad LoadPng(const char* name) override {
+    Start(PreparedIcon::Load::kPng, name);
+    const PngFileRead read = ReadPngFile(name);
+    if (read.result == SourceLoad::kRejected) job_.refusal = kPngNoMemory;
+    if (read.result != SourceLoad::kLoaded) return job_.load_result = read.result;
+    const PngDecode decoded = DecodePng(read.bytes, job_.picture.span().first(kPictureBytes));
+    if (!decoded.decoded) {
+      job_.refusal = decoded.refusal;
+      return job_.load_result = SourceLoad::kRejected;
+    }
+    return job_.load_result = SourceLoad::kLoaded;
+  }
+
   std::optional<std::span<const std::uint8_t>> LoadWav(const char* name) override {
     Start(PreparedIcon::Load::kWav, name);
     const auto length = ReadWholeFile(name, job_.picture.span(), kWavLoadLimit);
@@ -387,6 +401,8 @@ bool CreationPipeline::StandsAlone(const PreparedIcon& job) {
       return static_cast<std::size_t>(job.pcx_rows) * kRowBytes >= kPictureBytes;
     case PreparedIcon::Load::kIlbm:
       return job.palette_read;
+    case PreparedIcon::Load::kPng:
+      return true;
     case PreparedIcon::Load::kWav:
     case PreparedIcon::Load::kNone:
       return false;
@@ -432,6 +448,9 @@ void CreationPipeline::Compose(PreparedIcon& job, Helper& helper) {
       case PreparedIcon::Load::kIlbm:
         if (job.palette_read) palette_ = job.read_palette;
         ExpandPalette(helper.index.span(), job.picture.span().first(kPictureBytes), palette_);
+        kept = kPictureBytes;
+        break;
+      case PreparedIcon::Load::kPng:
         kept = kPictureBytes;
         break;
       case PreparedIcon::Load::kWav:

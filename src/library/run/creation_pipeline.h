@@ -27,7 +27,7 @@ namespace zemlo {
 
 // What a helper made of one icon.
 struct PreparedIcon {
-  enum class Load : std::uint8_t { kNone, kPcx, kIlbm, kWav };
+  enum class Load : std::uint8_t { kNone, kPcx, kIlbm, kWav, kPng };
 
   explicit PreparedIcon(bool keep_unsmoothed);
 

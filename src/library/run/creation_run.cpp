@@ -358,6 +358,11 @@ class PreparedLoader final : public SourceLoader {
     if (job_.load_result == SourceLoad::kLoaded) state_.picture_shown = true;
     return job_.load_result;
   }
+  SourceLoad LoadPng(const char* name) override {
+    if (!Take(PreparedIcon::Load::kPng, name)) return shared_.LoadPng(name);
+    if (job_.load_result == SourceLoad::kLoaded) state_.picture_shown = true;
+    return job_.load_result;
+  }
   std::optional<std::span<const std::uint8_t>> LoadWav(const char* name) override {
     if (!Take(PreparedIcon::Load::kWav, name)) return shared_.LoadWav(name);
     if (job_.load_result != SourceLoad::kLoaded) return std::nullopt;
@@ -501,7 +506,8 @@ bool ProcessIcon(int icon, IconSupply& supply, StoreContext& store, BlockTransac
       break;
     case SourceOutcome::kNotFound:
       StampIconNumber(icon, settings.FPCX);
-      SetStatusTitle(state, settings.FPCX.data(), kNotFoundStatus, 0);
+      SetStatusTitle(state, settings.FPCX.data(),
+                     settings.FPNG[0] != '\0' ? kNotFoundWithPngStatus : kNotFoundStatus, 0);
       if (StampIconNumber(icon, settings.FSEP)) RemoveEntryFile(store);
       stored = DropEntry(icon, store);
       break;

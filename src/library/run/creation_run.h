@@ -25,6 +25,8 @@ inline constexpr const char* kEntriesNotFlushedFormat =
     "Single entry files such as %s could not be flushed to the disk. Their sources stay "
     "marked as changed and are converted again by the next run.";
 inline constexpr const char* kNotFoundStatus = "not found (neither IFF, PCX nor WAV)";
+// The same for a project with PNG sources (FPNG); others keep the text above.
+inline constexpr const char* kNotFoundWithPngStatus = "not found (neither IFF, PCX, PNG nor WAV)";
 inline constexpr std::string_view kSkippedStatus = "skipped";
 inline constexpr std::string_view kSoundStatus = "Wave-File";
 // An icon whose entry its block file no longer held and that the run could not convert again

@@ -1,5 +1,8 @@
 #include "library/run/source_loading.h"
 
+#include <algorithm>
+#include <new>
+
 #include "files/file_helpers.h"
 #include "picture/ilbm_reader.h"
 #include "picture/pcx_reader.h"
@@ -12,6 +15,39 @@ SourceLoad LoadPcxSource(const char* name, WorkingState& state, std::string_view
   const auto bytes = state.pcx.span().first(*length);
   if (DecodePcx(bytes, state.Picture()) == 0) {
     if (refusal != nullptr) *refusal = PcxRefusal(bytes);
+    return SourceLoad::kRejected;
+  }
+  state.picture_shown = true;
+  return SourceLoad::kLoaded;
+}
+
+PngFileRead ReadPngFile(const char* name) {
+  PngFileRead read;
+  const std::int64_t length = std::max<std::int64_t>(FileLength(name), 0);
+  try {
+    read.bytes.resize(std::min<std::size_t>(static_cast<std::size_t>(length), kPngLoadLimit) +
+                      kReadSpare);
+  } catch (const std::bad_alloc&) {
+    read.result = SourceLoad::kRejected;
+    return read;
+  }
+  // A file that grew since its length was asked is read as far as it was then.
+  const auto count = ReadWholeFile(name, read.bytes, kPngLoadLimit);
+  if (!count) return read;
+  read.bytes.resize(*count);
+  read.result = SourceLoad::kLoaded;
+  return read;
+}
+
+SourceLoad LoadPngSource(const char* name, WorkingState& state, std::string_view* refusal) {
+  const PngFileRead read = ReadPngFile(name);
+  if (read.result != SourceLoad::kLoaded) {
+    if (read.result == SourceLoad::kRejected && refusal != nullptr) *refusal = kPngNoMemory;
+    return read.result;
+  }
+  const PngDecode decoded = DecodePng(read.bytes, state.Picture());
+  if (!decoded.decoded) {
+    if (refusal != nullptr) *refusal = decoded.refusal;
     return SourceLoad::kRejected;
   }
   state.picture_shown = true;

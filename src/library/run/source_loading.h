@@ -3,10 +3,13 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <string_view>
+#include <vector>
 
 #include "core/working_state.h"
+#include "picture/png_reader.h"
 
 namespace zemlo {
 
@@ -28,6 +31,27 @@ inline constexpr std::size_t kIlbmLoadLimit = kPictureAllowance;
 // them with DecodePcx into the working picture.
 // On kRejected, `refusal` (when given) says why.
 SourceLoad LoadPcxSource(const char* name, WorkingState& state,
+                         std::string_view* refusal = nullptr);
+
+// A PNG file is read into memory of its own, allocated for the load and no larger than the
+// file: decoding it allocates stb's buffers anyway, and a fixed buffer for the largest file
+// taken (4 MiB, more than the PCX buffer) would sit unused in nearly every project, once more
+// in every helper. One byte past the limit is read, so that a larger file is refused as such.
+inline constexpr std::size_t kPngLoadLimit = kPngFileLimit + 1;
+
+struct PngFileRead {
+  SourceLoad result = SourceLoad::kNotOpened;  // kRejected: no memory for the bytes
+  std::vector<std::uint8_t> bytes;
+};
+PngFileRead ReadPngFile(const char* name);
+
+// The reason given when the memory for a PNG file's bytes could not be had.
+inline constexpr std::string_view kPngNoMemory = "there is not enough memory to read it";
+
+// Reads the file with ReadPngFile and decodes it with DecodePng into the working picture,
+// which it replaces whole (black outside the PNG). On kRejected, `refusal` (when given) says
+// why; the picture is then unchanged.
+SourceLoad LoadPngSource(const char* name, WorkingState& state,
                          std::string_view* refusal = nullptr);
 
 // Reads at most the picture allowance (485,000 bytes) into the file buffer, decodes them with

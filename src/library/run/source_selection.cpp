@@ -83,13 +83,23 @@ SelectedSource ChooseSource(int icon, const SourceChoice& choice) {
     return {SourceOutcome::kConverted, settings.FPCX.data(), 0};
   }
 
-  if (!SourceExists(icon, settings.FLBM, choice.facts)) return {};
-  if (UpToDate(icon, settings.FLBM.data(), choice)) return Skipped(icon, settings);
-  if (choice.loader.LoadIlbm(settings.FLBM.data()) != SourceLoad::kLoaded) {
-    ShowWarning(port, Owner::kMain, kIffNotLoadedFormat, settings.FLBM.data());
+  if (SourceExists(icon, settings.FLBM, choice.facts)) {
+    if (UpToDate(icon, settings.FLBM.data(), choice)) return Skipped(icon, settings);
+    if (choice.loader.LoadIlbm(settings.FLBM.data()) != SourceLoad::kLoaded) {
+      ShowWarning(port, Owner::kMain, kIffNotLoadedFormat, settings.FLBM.data());
+      return Skipped(icon, settings);
+    }
+    return {SourceOutcome::kConverted, settings.FLBM.data(), 0};
+  }
+
+  if (settings.FPNG[0] == '\0' || !SourceExists(icon, settings.FPNG, choice.facts)) return {};
+  if (UpToDate(icon, settings.FPNG.data(), choice)) return Skipped(icon, settings);
+  if (choice.loader.LoadPng(settings.FPNG.data()) != SourceLoad::kLoaded) {
+    ShowWarning(port, Owner::kMain, kPngNotLoadedFormat, settings.FPNG.data());
+    Explain(port, settings.FPNG.data(), choice.loader.Refusal());
     return Skipped(icon, settings);
   }
-  return {SourceOutcome::kConverted, settings.FLBM.data(), 0};
+  return {SourceOutcome::kConverted, settings.FPNG.data(), 0};
 }
 
 SelectedSource SelectSource(int icon, ProjectSettings& settings, WorkingState& state,

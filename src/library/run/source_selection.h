@@ -19,6 +19,7 @@ namespace zemlo {
 inline constexpr const char* kPcxNotLoadedFormat = "PCX %s could not be loaded";
 inline constexpr const char* kIffNotLoadedFormat = "IFF %s could not be loaded";
 inline constexpr const char* kWavNotLoadedFormat = "WAV %s could not be loaded";
+inline constexpr const char* kPngNotLoadedFormat = "PNG %s could not be loaded";
 inline constexpr const char* kDeadEndFormat = "Load PCX/IFF/WAV at dead end, accessing icon %i";
 
 enum class SourceOutcome {
@@ -41,13 +42,15 @@ class SourceLoader {
   virtual ~SourceLoader() = default;
   virtual SourceLoad LoadPcx(const char* name) = 0;
   virtual SourceLoad LoadIlbm(const char* name) = 0;
+  // Replaces the whole working picture when loaded.
+  virtual SourceLoad LoadPng(const char* name) = 0;
   // The bytes loaded; nullopt when the file cannot be opened.
   virtual std::optional<std::span<const std::uint8_t>> LoadWav(const char* name) = 0;
   // Why the last load came back kRejected, when the reader could say; a static text.
   virtual std::string_view Refusal() const { return {}; }
 };
 
-// LoadPcxSource, LoadIlbmSource and LoadWavSource on the shared buffers.
+// LoadPcxSource, LoadIlbmSource, LoadPngSource and LoadWavSource on the shared buffers.
 class SharedBufferLoader final : public SourceLoader {
  public:
   explicit SharedBufferLoader(WorkingState& state) : state_(state) {}
@@ -55,6 +58,9 @@ class SharedBufferLoader final : public SourceLoader {
     return LoadPcxSource(name, state_, &refusal_);
   }
   SourceLoad LoadIlbm(const char* name) override { return LoadIlbmSource(name, state_); }
+  SourceLoad LoadPng(const char* name) override {
+    return LoadPngSource(name, state_, &refusal_);
+  }
   std::optional<std::span<const std::uint8_t>> LoadWav(const char* name) override;
   std::string_view Refusal() const override { return refusal_; }
 
@@ -90,7 +96,9 @@ struct SourceChoice {
 
 // Stamps `icon` into the source patterns, asks `facts` which sources exist, decides by the archive test whether the icon must
 // be converted and loads its source on the way. Sources that exist but cannot be used are
-// reported and come back as skipped.
+// reported and come back as skipped. A picture number takes its PCX file; only where none
+// exists its IFF file, and only where neither exists its PNG file (FPNG), so projects that
+// had PCX or IFF sources build as they did. A project without FPNG never asks for a PNG.
 SelectedSource ChooseSource(int icon, const SourceChoice& choice);
 
 // ChooseSource on the shared buffers. With `archive_test` false every existing source is
