@@ -62,11 +62,6 @@ class RecordingPort : public StatusPort {
     std::lock_guard lock(mutex_);
     progress.push_back(position);
   }
-  // Kept apart from `events`, whose lists other tests spell out.
-  void Explain(std::string_view subject, std::string_view reason) override {
-    std::lock_guard lock(mutex_);
-    explanations.push_back(std::string(subject) + ": " + std::string(reason));
-  }
 
   // Texts of the message boxes only, in order.
   std::vector<std::string> MessageTexts() const {
@@ -83,7 +78,6 @@ class RecordingPort : public StatusPort {
     progress.clear();
     explanations.clear();
     events.clear();
-    explanations.clear();
     runs_started = 0;
     runs_ended = 0;
   }
@@ -97,7 +91,6 @@ class RecordingPort : public StatusPort {
   std::vector<int> progress;
   std::vector<std::string> explanations;  // "subject: reason"
   std::vector<std::string> events;
-  std::vector<std::string> explanations;
   int runs_started = 0;
   int runs_ended = 0;
 
