@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "app/console/console_output.h"
 #include "core/escaped_text.h"
 #include "packer/kzp.h"
 
@@ -11,6 +12,8 @@ namespace {
 constexpr int kBarWidth = 24;
 // The live line is cut so that it never wraps on an ordinary terminal.
 constexpr std::size_t kLiveTitleWidth = 44;
+// Goes back to the start of the live status line and clears it.
+constexpr std::string_view kClearLive = "\r\033[K";
 
 }  // namespace
 
@@ -24,8 +27,7 @@ void ConsolePort::SetTitle(std::string_view text) {
   std::lock_guard lock(mutex_);
   title_ = OneLine(text);
   if (!live_ && verbose_) {
-    std::fprintf(out_, "%s\n", title_.c_str());
-    std::fflush(out_);
+    PrintLine(out_, title_);
     return;
   }
   if (!live_) {
@@ -43,8 +45,7 @@ void ConsolePort::SetTitle(std::string_view text) {
     return;
   }
   if (verbose_) {
-    if (line_open_) std::fputs("\r\033[K", err_);
-    std::fprintf(err_, "%s\n", title_.c_str());
+    PrintLine(err_, ClearedLive() + title_);
     line_open_ = false;
   }
   DrawLive();
@@ -54,21 +55,16 @@ int ConsolePort::ShowMessage(Owner owner, std::string_view caption, std::string_
                              MessageIcon icon) {
   std::lock_guard lock(mutex_);
   if (icon == MessageIcon::kWarning) ++warnings_;
-  if (line_open_) std::fputs("\r\033[K", err_);
+  PrintLine(err_, ClearedLive() + std::string(caption) + ": " + OneLine(text));
   line_open_ = false;
-  std::fprintf(err_, "%.*s: %s\n", static_cast<int>(caption.size()), caption.data(),
-               OneLine(text).c_str());
-  std::fflush(err_);
   if (live_) DrawLive();
   return 1;  // OK: nobody waits at a console
 }
 
 void ConsolePort::Note(std::string_view text) {
   std::lock_guard lock(mutex_);
-  if (line_open_) std::fputs("\r\033[K", err_);
+  PrintLine(err_, ClearedLive() + "zgl: " + OneLine(text));
   line_open_ = false;
-  std::fprintf(err_, "zgl: %s\n", OneLine(text).c_str());
-  std::fflush(err_);
 }
 
 void ConsolePort::Explain(std::string_view subject, std::string_view reason) {
@@ -89,18 +85,14 @@ int ConsolePort::warnings() const {
 
 void ConsolePort::PrintPending() {
   if (pending_.empty()) return;
-  std::fprintf(out_, "%s\n", pending_.c_str());
-  std::fflush(out_);
+  PrintLine(out_, pending_);
   pending_.clear();
 }
 
 void ConsolePort::FinishLine() {
   std::lock_guard lock(mutex_);
   PrintPending();
-  if (line_open_) {
-    std::fputc('\n', err_);
-    std::fflush(err_);
-  }
+  if (line_open_) PrintText(err_, "\n");
   line_open_ = false;
 }
 
@@ -116,9 +108,14 @@ void ConsolePort::DrawLive() {
     while (cut < shown.size() && (static_cast<unsigned char>(shown[cut]) & 0xC0) == 0x80) ++cut;
     shown = "..." + shown.substr(cut);
   }
-  std::fprintf(err_, "\r\033[K[%s] %3d%% %s", bar.c_str(), percent, shown.c_str());
-  std::fflush(err_);
+  char percent_text[8];
+  std::snprintf(percent_text, sizeof percent_text, "%3d%%", percent);
+  PrintText(err_, std::string(kClearLive) + "[" + bar + "] " + percent_text + " " + shown);
   line_open_ = true;
+}
+
+std::string ConsolePort::ClearedLive() const {
+  return line_open_ ? std::string(kClearLive) : std::string();
 }
 
 }  // namespace zemlo::console

@@ -1,6 +1,6 @@
 // The status port of the zgl program. Titles go to stdout (the window's title text, names
-// shown escaped: see OneLine) and message boxes to stderr as "caption: text", both flushed
-// line by line, so 2>&1 keeps their order. Of the titles of one icon only the last is
+// shown escaped: see OneLine) and message boxes to stderr as "caption: text", each line in
+// one write, flushed at once, so 2>&1 keeps their order. Of the titles of one icon only the last is
 // printed, one line per icon: the packer alone sets about 175 titles for one large entry.
 // With `verbose` every title is printed. On a terminal the titles become one live status
 // line with a progress bar on stderr instead (with `verbose` every title is also printed
@@ -45,6 +45,9 @@ class ConsolePort : public StatusPort {
  private:
   void DrawLive();       // with the mutex held
   void PrintPending();   // with the mutex held
+  // What clears the live status line where one is open, to go before a line; with the
+  // mutex held.
+  std::string ClearedLive() const;
 
   std::FILE* out_;
   std::FILE* err_;

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "app/console/command_line.h"
+#include "app/console/console_output.h"
 #include "app/console/console_port.h"
 #include "app/console/help_topics.h"
 #include "app/picture_commands.h"
@@ -52,7 +53,7 @@ void AddOtherCommands(CommandLine& line) {
   help->callback([&line, topic] {
     line.action = [&line, topic](ConsoleRun& run) {
       if (*topic == "formats") {
-        std::fputs(kFormatsHelp.data(), stdout);
+        PrintText(stdout, kFormatsHelp);
         return kExitOk;
       }
       if (!topic->empty()) {
@@ -64,15 +65,14 @@ void AddOtherCommands(CommandLine& line) {
           run.port.Note("no help on \"" + *topic + "\"; try \"zgl help formats\" or a command's name");
           return kExitUsage;
         }
-        std::fputs(command->help(line.app.get_name()).c_str(), stdout);
+        PrintText(stdout, command->help(line.app.get_name()));
         return kExitOk;
       }
-      std::fputs(kHelpText.data(), stdout);
-      std::fputs("\n", stdout);
+      PrintText(stdout, std::string(kHelpText) + "\n");
       // The program's help, not that of "help" itself, which app.help() would give now.
       const std::string commands =
           line.app.get_formatter()->make_help(&line.app, line.app.get_name(), CLI::AppFormatMode::Normal);
-      std::fputs(commands.c_str(), stdout);
+      PrintText(stdout, commands);
       return kExitOk;
     };
   });

@@ -15,6 +15,7 @@
 #include "app/project_checks.h"
 #include "app/console/command_line.h"
 #include "app/console/console_platform.h"
+#include "app/console/console_output.h"
 #include "app/console/console_port.h"
 #include "app/session.h"
 #include "core/escaped_text.h"
@@ -36,7 +37,7 @@ constexpr int kExitFindings = kExitWarned;
 bool ReadProject(Session& session, const char* project) {
   const auto name = EnterProjectFolder(project);
   if (!name) {
-    std::fprintf(stderr, "zgl: cannot enter the folder of %s\n", EscapeControls(project).c_str());
+    PrintLine(stderr, "zgl: cannot enter the folder of " + EscapeControls(project));
     return false;
   }
   WorkingState& state = session.state();
@@ -66,8 +67,9 @@ bool ReadProject(Session& session, const char* project) {
 }
 
 void PrintSummary(const VerifyOutcome& outcome) {
-  std::printf("%d icons verified, %zu finding%s\n", outcome.icons_verified,
-              outcome.findings.size(), outcome.findings.size() == 1 ? "" : "s");
+  PrintLine(stdout, std::to_string(outcome.icons_verified) + " icons verified, " +
+                        std::to_string(outcome.findings.size()) + " finding" +
+                        (outcome.findings.size() == 1 ? "" : "s"));
 }
 
 int Status(const VerifyOutcome& outcome) {
@@ -87,10 +89,9 @@ int RunVerify(ConsoleRun& run, const char* project) {
   port.FinishLine();
   // Findings name the library's files: a name must not add a line or hide the ones after it.
   for (const auto& finding : outcome.findings) {
-    std::printf("%s\n", EscapeControls(FindingLine(finding)).c_str());
+    PrintLine(stdout, EscapeControls(FindingLine(finding)));
   }
   PrintSummary(outcome);
-  std::fflush(stdout);
   return Status(outcome);
 }
 
@@ -148,20 +149,19 @@ int RunReport(ConsoleRun& run, const char* project, const char* out_dir, bool fo
   std::error_code error;
   const std::filesystem::path folder = std::filesystem::absolute(out_dir, error);
   if (error) {
-    std::fprintf(stderr, "zgl: cannot name the folder %s\n", EscapeControls(out_dir).c_str());
+    PrintLine(stderr, "zgl: cannot name the folder " + EscapeControls(out_dir));
     return kExitFindings;
   }
   const std::filesystem::path index = folder / kIndexName;
   // Checked before anything is written, so that a refusal changes nothing.
   if (const auto in_the_way = FirstInTheWay(folder, force)) {
-    std::fprintf(stderr, "zgl: %s %s; nothing written\n",
-                 EscapeControls(in_the_way->first.string()).c_str(), in_the_way->second);
+    PrintLine(stderr, "zgl: " + EscapeControls(in_the_way->first.string()) + " " +
+                          in_the_way->second + "; nothing written");
     return kExitFindings;
   }
   std::filesystem::create_directories(folder, error);
   if (error || !std::filesystem::is_directory(folder, error)) {
-    std::fprintf(stderr, "zgl: cannot make the folder %s\n",
-                 EscapeControls(folder.string()).c_str());
+    PrintLine(stderr, "zgl: cannot make the folder " + EscapeControls(folder.string()));
     return kExitFindings;
   }
 
@@ -174,25 +174,24 @@ int RunReport(ConsoleRun& run, const char* project, const char* out_dir, bool fo
   port.FinishLine();
   if (outcome.stopped || Interrupted()) return StoppedStatus();
   for (const auto& failure : builder.errors()) {
-    std::fprintf(stderr, "zgl: %s\n", EscapeControls(failure).c_str());
+    PrintLine(stderr, "zgl: " + EscapeControls(failure));
   }
   const std::string shown_index = EscapeControls(index.string());
   switch (WriteText(folder, ReportHtml(ChosenName(project), builder.icons(), outcome), force)) {
     case files::OutputResult::kWritten:
       break;
     case files::OutputResult::kExists:
-      std::fprintf(stderr, "zgl: %s %s\n", shown_index.c_str(), kOutputExistsText);
+      PrintLine(stderr, "zgl: " + shown_index + " " + kOutputExistsText);
       return kExitFindings;
     case files::OutputResult::kLinkInTheWay:
-      std::fprintf(stderr, "zgl: %s %s\n", shown_index.c_str(), kOutputLinkText);
+      PrintLine(stderr, "zgl: " + shown_index + " " + kOutputLinkText);
       return kExitFindings;
     case files::OutputResult::kFailed:
-      std::fprintf(stderr, "zgl: %s could not be written\n", shown_index.c_str());
+      PrintLine(stderr, "zgl: " + shown_index + " could not be written");
       return kExitFindings;
   }
   PrintSummary(outcome);
-  std::printf("report: %s\n", EscapeControls(index.string()).c_str());
-  std::fflush(stdout);
+  PrintLine(stdout, "report: " + EscapeControls(index.string()));
   if (!builder.errors().empty()) return kExitFindings;
   return Status(outcome);
 }

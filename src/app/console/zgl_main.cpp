@@ -18,6 +18,7 @@
 #include <string>
 
 #include "app/console/command_line.h"
+#include "app/console/console_output.h"
 #include "app/console/console_platform.h"
 #include "app/console/console_port.h"
 #include "app/console/verify_command.h"
@@ -44,6 +45,7 @@ constexpr const char* kSeeHelp = "zgl --help lists the commands; zgl COMMAND --h
 }  // namespace
 
 int ZglMain(int argc, char** argv) {
+  BufferStandardStreams();
   CLI::App app("The ZEMLO Creator's commands for batch builds and terminals.", "zgl");
   app.allow_windows_style_options(false);
   app.require_subcommand(1);
@@ -68,7 +70,7 @@ int ZglMain(int argc, char** argv) {
     // A word that names no command reads better than CLI11's "A subcommand is required".
     const bool unknown = app.get_subcommands().empty() && argc > 1 && argv[1][0] != '-';
     const std::string problem = unknown ? "unknown command " + std::string(argv[1]) : e.what();
-    std::fprintf(stderr, "zgl: %s\n%s\n", problem.c_str(), kSeeHelp);
+    PrintText(stderr, "zgl: " + problem + "\n" + kSeeHelp + "\n");
     return kExitUsage;
   }
   if (!line.action) return kExitUsage;

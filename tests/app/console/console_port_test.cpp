@@ -10,6 +10,7 @@
 #include <thread>
 #include <vector>
 
+#include "app/console/console_output.h"
 #include "app/console/console_platform.h"
 #include "app/console/console_port.h"
 #include "app/console/exit_status.h"
@@ -17,6 +18,7 @@
 #include "packer/kzp.h"
 
 #if defined(_WIN32)
+#include <io.h>
 #include <windows.h>
 #else
 #include <sys/wait.h>
@@ -186,6 +188,35 @@ bool StopArrives() {
 }
 
 #if defined(_WIN32)
+// Each line leaves in one piece and at once: what is on the stream right after the call is
+// the whole line, and a stream that cannot take it says so.
+TEST(ConsoleOutput, LinesAreWrittenWholeAndFlushedAndFailuresAreTold) {
+  std::FILE* f = std::tmpfile();
+  ASSERT_NE(f, nullptr);
+  ASSERT_TRUE(PrintLine(f, "ZCreate - pcx\\p3_0_0_1.pcx (Unmasked) - 4711"));
+  ASSERT_TRUE(PrintText(f, "zgl: one\nzgl: two\n"));
+  // Read through the descriptor, past the stream's buffer: only flushed bytes are there.
+  std::string on_disk(200, '\0');
+#if defined(_WIN32)
+  const int fd = _fileno(f);
+  _lseek(fd, 0, SEEK_SET);
+  const auto got = _read(fd, on_disk.data(), static_cast<unsigned>(on_disk.size()));
+#else
+  const auto got = pread(fileno(f), on_disk.data(), on_disk.size(), 0);
+#endif
+  ASSERT_GE(got, 0);
+  on_disk.resize(static_cast<std::size_t>(got));
+  EXPECT_EQ(on_disk, "ZCreate - pcx\\p3_0_0_1.pcx (Unmasked) - 4711\nzgl: one\nzgl: two\n");
+  std::fclose(f);
+#if !defined(_WIN32)
+  std::FILE* full = std::fopen("/dev/full", "w");
+  if (full != nullptr) {
+    EXPECT_FALSE(PrintLine(full, "zgl (ZEMLO Creator) 1.02"));
+    std::fclose(full);
+  }
+#endif
+}
+
 TEST(ConsoleStop, ConsoleEventsStopTheRunAndClosingWaitsForItsEnd) {
   InstallStopHandlers(g_stop);
   EXPECT_EQ(FirstStopRequest(), StopCause::kNone);
