@@ -6,7 +6,7 @@
 //   zgl [--verbose] save PROJECT.zgl ICON OUT.pcx|OUT.png [--force]
 //   zgl [--verbose] font PICTURE.pcx FONT.fnt [--force]
 //   zgl verify PROJECT.zgl | report PROJECT.zgl OUTDIR [--force]
-//   zgl help | --help | COMMAND --help | --version
+//   zgl help [formats|COMMAND] | --help | COMMAND --help | -V, --version
 //
 // Exit status: 0 the command ran and showed no warning; 1 it showed a warning, refused or
 // could not run; 2 usage error; after a stop request from outside, once the icon in hand was
@@ -14,8 +14,11 @@
 // console.
 #include "app/console/zgl_main.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "app/console/command_line.h"
 #include "app/console/console_output.h"
@@ -44,13 +47,43 @@ constexpr const char* kSeeHelp = "zgl --help lists the commands; zgl COMMAND --h
 
 }  // namespace
 
+std::string NearestCommand(std::string_view word, const std::vector<std::string>& commands) {
+  // Edits (a letter added, dropped, changed, or two neighbours swapped) from `word` to each
+  // name; a typo is one or two of them, and a word that is mostly other letters is no typo.
+  const auto distance = [](std::string_view a, std::string_view b) {
+    std::vector<std::vector<std::size_t>> d(a.size() + 1, std::vector<std::size_t>(b.size() + 1));
+    for (std::size_t i = 0; i <= a.size(); ++i) d[i][0] = i;
+    for (std::size_t j = 0; j <= b.size(); ++j) d[0][j] = j;
+    for (std::size_t i = 1; i <= a.size(); ++i) {
+      for (std::size_t j = 1; j <= b.size(); ++j) {
+        d[i][j] = std::min({d[i - 1][j] + 1, d[i][j - 1] + 1,
+                            d[i - 1][j - 1] + (a[i - 1] == b[j - 1] ? 0 : 1)});
+        if (i > 1 && j > 1 && a[i - 1] == b[j - 2] && a[i - 2] == b[j - 1]) {
+          d[i][j] = std::min(d[i][j], d[i - 2][j - 2] + 1);
+        }
+      }
+    }
+    return d[a.size()][b.size()];
+  };
+  std::string best;
+  std::size_t best_distance = 3;  // a suggestion is at most two edits away
+  for (const std::string& command : commands) {
+    const std::size_t edits = distance(word, command);
+    if (edits < best_distance && edits < command.size()) {
+      best = command;
+      best_distance = edits;
+    }
+  }
+  return best;
+}
+
 int ZglMain(int argc, char** argv) {
   BufferStandardStreams();
   CLI::App app("The ZEMLO Creator's commands for batch builds and terminals.", "zgl");
   app.allow_windows_style_options(false);
   app.require_subcommand(1);
   app.footer(kFooter);
-  app.set_version_flag("--version", std::string("zgl (ZEMLO Creator) ") + ZGL_VERSION);
+  app.set_version_flag("-V,--version", std::string("zgl (ZEMLO Creator) ") + ZGL_VERSION);
   bool verbose = false;
   app.add_flag("-v,--verbose", verbose, "print every title, the packer's progress included");
 
@@ -69,7 +102,15 @@ int ZglMain(int argc, char** argv) {
   } catch (const CLI::ParseError& e) {
     // A word that names no command reads better than CLI11's "A subcommand is required".
     const bool unknown = app.get_subcommands().empty() && argc > 1 && argv[1][0] != '-';
-    const std::string problem = unknown ? "unknown command " + std::string(argv[1]) : e.what();
+    std::string problem = unknown ? "unknown command " + std::string(argv[1]) : e.what();
+    if (unknown) {
+      std::vector<std::string> commands;
+      for (const CLI::App* command : app.get_subcommands({})) {
+        commands.push_back(command->get_name());
+      }
+      const std::string meant = NearestCommand(argv[1], commands);
+      if (!meant.empty()) problem += "; did you mean " + meant + "?";
+    }
     PrintText(stderr, "zgl: " + problem + "\n" + kSeeHelp + "\n");
     return kExitUsage;
   }

@@ -31,6 +31,8 @@ expect_formats() {
 # Usage.
 expect_status 0 "--version" "$zgl" --version
 grep -q '^zgl (ZEMLO Creator) ' "$work/out" || fail "--version text"
+expect_status 0 "-V" "$zgl" -V
+grep -q '^zgl (ZEMLO Creator) ' "$work/out" || fail "-V gives the version"
 expect_status 0 "help" "$zgl" help
 grep -q 'To check a ZGL block set' "$work/out" || fail "help text"
 grep -q '^  create  ' "$work/out" || fail "help lists the commands"
@@ -59,6 +61,11 @@ grep -q -- '-f,--force' "$work/out" && grep -q -- '-a,--all' "$work/out" \
 expect_status 2 "no command" "$zgl"
 expect_status 2 "unknown command" "$zgl" frobnicate x.zgl
 grep -qx 'zgl: unknown command frobnicate' "$work/err" || fail "unknown command message"
+# A typo gets the command it was near; a word near none gets no guess.
+expect_status 2 "mistyped command" "$zgl" crate x.zgl
+grep -qx 'zgl: unknown command crate; did you mean create?' "$work/err" || fail "crate: did you mean create"
+expect_status 2 "swapped letters" "$zgl" shwo x.zgl
+grep -qx 'zgl: unknown command shwo; did you mean show?' "$work/err" || fail "shwo: did you mean show"
 expect_status 2 "unknown option" "$zgl" create --frobnicate x.zgl
 grep -q 'frobnicate' "$work/err" || fail "unknown option named"
 expect_status 2 "create without project" "$zgl" create
