@@ -32,6 +32,16 @@ int Font(ConsoleRun& run, const FontArguments& a) {
   return Outcome(run.port);
 }
 
+// `text` with every line indented by two blanks.
+std::string Indented(std::string_view text) {
+  std::string out = "  ";
+  for (const char c : text) {
+    out += c;
+    if (c == '\n') out += "  ";
+  }
+  return out;
+}
+
 }  // namespace
 
 void AddOtherCommands(CommandLine& line) {
@@ -46,14 +56,29 @@ void AddOtherCommands(CommandLine& line) {
     line.action = [arguments](ConsoleRun& run) { return Font(run, *arguments); };
   });
 
-  CLI::App* help = line.app.add_subcommand("help", "what the commands do");
+  CLI::App* help = line.app.add_subcommand(
+      "help", "the commands, or help on one of them or on a topic: formats, tags, exit");
   help->fallthrough();
   auto topic = std::make_shared<std::string>();
-  help->add_option("TOPIC", *topic, "\"formats\" (what is read and written) or a command");
+  help->add_option("TOPIC", *topic,
+                   "formats (what is read and written), tags (the project file), exit (the exit "
+                   "statuses) or a command");
   help->callback([&line, topic] {
     line.action = [&line, topic](ConsoleRun& run) {
       if (*topic == "formats") {
         PrintText(stdout, kFormatsHelp);
+        return kExitOk;
+      }
+      if (*topic == "tags") {
+        PrintText(stdout, kTagsHelp);
+        return kExitOk;
+      }
+      if (*topic == "exit") {
+        std::string text;
+        for (CLI::App* sub : line.app.get_subcommands({})) {
+          text += sub->get_name() + ":\n" + Indented(CommandExitHelp(sub->get_name())) + "\n";
+        }
+        PrintText(stdout, text);
         return kExitOk;
       }
       if (!topic->empty()) {
@@ -62,13 +87,13 @@ void AddOtherCommands(CommandLine& line) {
           if (sub->get_name() == *topic) command = sub;
         }
         if (command == nullptr) {
-          run.port.Note("no help on \"" + *topic + "\"; try \"zgl help formats\" or a command's name");
+          run.port.Note("no help on \"" + *topic +
+                        "\"; the topics are formats, tags, exit and the commands' names");
           return kExitUsage;
         }
         PrintText(stdout, command->help(line.app.get_name()));
         return kExitOk;
       }
-      PrintText(stdout, std::string(kHelpText) + "\n");
       // The program's help, not that of "help" itself, which app.help() would give now.
       const std::string commands =
           line.app.get_formatter()->make_help(&line.app, line.app.get_name(), CLI::AppFormatMode::Normal);

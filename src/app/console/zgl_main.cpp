@@ -24,6 +24,7 @@
 #include "app/console/console_output.h"
 #include "app/console/console_platform.h"
 #include "app/console/console_port.h"
+#include "app/console/help_topics.h"
 #include "app/console/verify_command.h"
 #include "app/session.h"
 
@@ -35,13 +36,16 @@ namespace zemlo::console {
 
 namespace {
 
+constexpr const char* kProjectNames =
+    "Names inside PROJECT.zgl are relative to its folder; the library is written there.";
+
 constexpr const char* kFooter =
     "Names inside PROJECT.zgl are relative to its folder; the library is written there.\n"
     "Titles go to stdout, one line per icon (--verbose: every title), messages to stderr;\n"
     "on a terminal a live status line shows the progress instead.\n"
     "Ctrl-C, SIGTERM and SIGHUP stop after the icon in hand; the library stays whole.\n"
-    "Exit status: 0 done, 1 a warning or a refusal, 2 usage error, 130 Ctrl-C,\n"
-    "143 SIGTERM, 129 SIGHUP.";
+    "Exit status: 0 done, 1 a warning or a refusal (verify and report: findings), 2 usage\n"
+    "error, 130 Ctrl-C, 143 SIGTERM, 129 SIGHUP; zgl help exit tells each command's.";
 
 constexpr const char* kSeeHelp = "zgl --help lists the commands; zgl COMMAND --help explains one.";
 
@@ -91,6 +95,13 @@ int ZglMain(int argc, char** argv) {
   AddLibraryCommands(line);
   AddVerifyCommands(line);
   AddOtherCommands(line);
+  // Each command's help ends with what its own exit statuses mean, not the program's.
+  for (CLI::App* command : app.get_subcommands({})) {
+    const std::string name = command->get_name();
+    const bool in_project = name != "font" && name != "help";
+    command->footer((in_project ? std::string(kProjectNames) + "\n" : std::string()) +
+                    std::string(CommandExitHelp(name)));
+  }
   try {
     app.parse(argc, argv);
   } catch (const CLI::CallForHelp& e) {

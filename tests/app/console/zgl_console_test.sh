@@ -33,9 +33,26 @@ expect_status 0 "--version" "$zgl" --version
 grep -q '^zgl (ZEMLO Creator) ' "$work/out" || fail "--version text"
 expect_status 0 "-V" "$zgl" -V
 grep -q '^zgl (ZEMLO Creator) ' "$work/out" || fail "-V gives the version"
+# zgl help is the command list (the window's help is about its buttons).
 expect_status 0 "help" "$zgl" help
-grep -q 'To check a ZGL block set' "$work/out" || fail "help text"
+grep -q 'To check a ZGL block set' "$work/out" && fail "help gives the window's help"
 grep -q '^  create  ' "$work/out" || fail "help lists the commands"
+expect_status 0 "help tags" "$zgl" help tags
+for tag in FSEP FCOO FOFS FBLK FPCX FLBM FPNG FWAV NSIZ BLKB DBLK DPAK DARC DVIE; do
+  grep -q "^  $tag  " "$work/out" || fail "help tags lacks $tag"
+done
+grep -q 'end every name with a blank' "$work/out" || fail "help tags says how names end"
+expect_status 0 "help exit" "$zgl" help exit
+for command in create show check save font verify report help; do
+  grep -q "^$command:" "$work/out" || fail "help exit lacks $command"
+done
+# Each command's help gives its own exit statuses.
+expect_status 0 "verify --help" "$zgl" verify --help
+grep -q '^Exit status: 0 no findings, 1 findings' "$work/out" || fail "verify --help exit statuses"
+grep -q '1 a warning' "$work/out" && fail "verify --help speaks of warnings"
+expect_status 0 "font --help" "$zgl" font --help
+grep -q 'PROJECT.zgl' "$work/out" && fail "font --help speaks of PROJECT.zgl"
+grep -q '^Exit status: 0 built and saved' "$work/out" || fail "font --help exit statuses"
 # Help on a topic: what is read and written, or one command's own help.
 expect_status 0 "help formats" "$zgl" help formats
 grep -q '^  FPNG  PNG pictures' "$work/out" || fail "help formats names the PNG sources"
