@@ -8,6 +8,7 @@
 #include "app/export_command.h"
 #include "app/picture_commands.h"
 #include "app/project_checks.h"
+#include "project/tag_near_misses.h"
 #include "core/status.h"
 #include "files/file_layer.h"
 #include "library/store/block_store.h"
@@ -96,6 +97,11 @@ bool LoadProject(Session& session, const char* chosen_path, const char* chosen_n
   if (const auto refusal = ProjectRefusal(parsed, report, ChosenName(chosen_path), kRunEnd)) {
     ShowWarning(port, Owner::kMain, "%s", *refusal);
     return false;
+  }
+  // Warned, not refused: the file says what it says, but probably not what was meant.
+  for (const std::string& miss :
+       TagNearMisses(reinterpret_cast<const char*>(state.info_text.data()))) {
+    ShowWarning(port, Owner::kMain, "%s", std::string(ChosenName(chosen_path)) + ", " + miss);
   }
   if (!HoldLibrary(session, parsed, use)) return false;
   session.settings() = parsed;

@@ -220,7 +220,35 @@ std::string Formatted(const char* format, const char* tag, const std::string& na
   return text;
 }
 
+constexpr const char* kIconPatternShortFormat =
+    "The project cannot be used: %s: the pattern \"%s\" has no room for the icon number: its "
+    "four digit places lie 7, 5, 3 and 1 characters before the name's first \".\" (or its "
+    "end), as in s0_0_0_0.zgi.";
+constexpr const char* kBlockPatternShortFormat =
+    "The project cannot be used: %s: the pattern \"%s\" has no room for the block number: "
+    "its two digit places lie 2 and 1 characters before the name's first \".\" (or its end), "
+    "as in demo00.blk.";
+
 }  // namespace
+
+std::optional<std::string> PatternRoomRefusal(const ProjectSettings& settings) {
+  // The commands' icons all have four digits, so a pattern that takes one takes them all.
+  constexpr int kSomeIcon = 3000;
+  for (const auto& [tag, pattern] :
+       {std::pair{"FSEP", &settings.FSEP}, std::pair{"FPCX", &settings.FPCX},
+        std::pair{"FLBM", &settings.FLBM}, std::pair{"FWAV", &settings.FWAV},
+        std::pair{"FPNG", &settings.FPNG}}) {
+    Name stamped = *pattern;
+    if (stamped[0] != '\0' && !StampIconNumber(kSomeIcon, stamped)) {
+      return Formatted(kIconPatternShortFormat, tag, EscapeControls(pattern->data()));
+    }
+  }
+  Name block = settings.FBLK;
+  if (block[0] != '\0' && !StampBlockNumber(0, block)) {
+    return Formatted(kBlockPatternShortFormat, "FBLK", EscapeControls(settings.FBLK.data()));
+  }
+  return std::nullopt;
+}
 
 std::optional<std::string> NameControlRefusal(const ProjectSettings& settings) {
   for (const auto& [tag, name] :
@@ -246,6 +274,7 @@ std::optional<std::string> ProjectRefusal(const ProjectSettings& parsed,
            ". Nothing was done.";
   }
   if (auto refusal = NameControlRefusal(parsed)) return refusal;
+  if (auto refusal = PatternRoomRefusal(parsed)) return refusal;
   if (auto refusal = ValidateProject(parsed, &report)) return refusal;
   // Icons at or above NSIZ would be written into their blocks but never recorded.
   if (parsed.NSIZ <= last_icon) {

@@ -41,8 +41,14 @@ std::optional<std::string> ProjectFileAt(const ProjectSettings& settings,
 // every name is plain.
 std::optional<std::string> NameControlRefusal(const ProjectSettings& settings);
 
+// A refusal text when a name pattern (FSEP, FPCX, FLBM, FWAV, FPNG for the icon number, FBLK
+// for the block number) is too short to take its number: every name stamped from it would be
+// empty, so nothing would be written or found. nullopt when every pattern has room.
+std::optional<std::string> PatternRoomRefusal(const ProjectSettings& settings);
+
 // Everything the commands refuse a freshly parsed project for, in this order: a text that is
-// no project info file, names holding control characters (NameControlRefusal), values that
+// no project info file, names holding control characters (NameControlRefusal), patterns
+// without room for their numbers (PatternRoomRefusal), values that
 // cannot work (ValidateProject with the report), an NSIZ too small for the icons the commands
 // cover (`last_icon`), a name clash, and a file that the recovery of an interrupted block
 // rewrite owns (FindRecoveryFileClash). The text to

@@ -219,4 +219,10 @@ std::optional<std::string> MissingProjectPart(const InfoTextReport& report) {
   return std::nullopt;
 }
 
+std::vector<std::string_view> TagLetters() {
+  std::vector<std::string_view> letters;
+  for (const Tag& tag : kTags) letters.emplace_back(tag.letters);
+  return letters;
+}
+
 }  // namespace zemlo

@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "project/project_settings.h"
 
@@ -40,6 +41,9 @@ struct InfoTextReport {
 // characters or more are cut to 259; numbers beyond the 32-bit range saturate. With a
 // `report`, what the text said about each tag is noted there as well.
 void ParseInfoText(const char* text, ProjectSettings& settings, InfoTextReport* report = nullptr);
+
+// The letters of every tag, in the order the parser compares them.
+std::vector<std::string_view> TagLetters();
 
 // A warning text when the settings cannot be used (NSIZ outside 0 to 20000, BLKB below 1),
 // and with a `report` also when a number tag's value holds no digit or a name was too long

@@ -103,6 +103,38 @@ TEST(ProjectNames, RefusalsComeInTheirOrder) {
             std::string::npos);
 }
 
+// A pattern takes its number in places before its first "." (or its end): 7, 5, 3 and 1
+// characters before it for an icon, 2 and 1 for a block. One too short to take it would name
+// no file for any icon: nothing written, every source missing.
+TEST(ProjectNames, PatternsWithoutRoomForTheirNumbersAreRefused) {
+  const auto refusal = [](const std::string& more) {
+    return PatternRoomRefusal(Settings(kOutputs + more)).value_or("");
+  };
+  EXPECT_EQ(refusal(""), "");
+  EXPECT_EQ(refusal(" FSEP O\\0000.ZGI \n"),
+            "The project cannot be used: FSEP: the pattern \"O\\0000.ZGI\" has no room for the "
+            "icon number: its four digit places lie 7, 5, 3 and 1 characters before the name's "
+            "first \".\" (or its end), as in s0_0_0_0.zgi.");
+  // Seven characters before the dot are enough, whatever they are; six are not.
+  EXPECT_EQ(refusal(" FPCX abcdefg.pcx \n"), "");
+  EXPECT_NE(refusal(" FPCX abcdef.pcx \n").find("FPCX: the pattern \"abcdef.pcx\""),
+            std::string::npos);
+  EXPECT_NE(refusal(" FLBM i0.lbm \n").find("FLBM:"), std::string::npos);
+  EXPECT_NE(refusal(" FWAV w.wav \n").find("FWAV:"), std::string::npos);
+  EXPECT_NE(refusal(" FPNG q00.png \n").find("FPNG:"), std::string::npos);
+  // Without a dot the places count from the end.
+  EXPECT_EQ(refusal(" FWAV wav\\w0_0_0_0 \n"), "");
+  EXPECT_EQ(refusal(" FBLK b0.blk \n"), "");
+  EXPECT_EQ(refusal(" FBLK b \n"),
+            "The project cannot be used: FBLK: the pattern \"b\" has no room for the block "
+            "number: its two digit places lie 2 and 1 characters before the name's first \".\" "
+            "(or its end), as in demo00.blk.");
+  // An unset pattern is no pattern: the sources it would name are simply not there.
+  ProjectSettings no_sources = Settings(kOutputs);
+  no_sources.FPCX = {};
+  EXPECT_FALSE(PatternRoomRefusal(no_sources).has_value());
+}
+
 // A name ends at a blank or tab, not at a line end: where an editor strips the blank that
 // ends a name, the name runs on into the next line. Such names, and names holding any other
 // control character, are refused, shown escaped.
@@ -358,7 +390,10 @@ TEST_F(ExportTest, TheWindowReplacesFilesButNeverWritesThroughALink) {
 
 TEST_F(ExportTest, AnotherFolderRefusesPatternsThatLeaveIt) {
   TempDir target;
-  for (const char* pattern : {"..\\p0_0_0_0.pcx", "x/../../p0_0_0_0.pcx", "/tmp/p0_0_0_0.pcx"}) {
+  // The numbers go before the first "." (after the first character), so a pattern that
+  // climbs out does so after them; one that starts with ".." has no room for them at all.
+  for (const char* pattern :
+       {"p0_0_0_0.d\\..\\..\\q.pcx", "p0_0_0_0.d/../../q.pcx", "/tmp/p0_0_0_0.pcx"}) {
     AppendToInfo(lib, std::string("\nFPCX ") + pattern + " \n");
     port.Clear();
     const ExportOutcome outcome = Export((target.path() / "x").string());

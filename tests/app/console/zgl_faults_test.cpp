@@ -478,7 +478,7 @@ std::vector<Case> ExportCases() {
          EXPECT_TRUE(fs::is_regular_file(dir / "lib/pcx/p3_0_0_2.pcx"));
          EXPECT_TRUE(fs::is_directory(dir / "lib/IFF/3/0/0"));
        }},
-      {"IntoRefusesAPatternLeavingTheFolder", Append(" FPCX ..\\elsewhere\\p0_0_0_0.pcx \n"),
+      {"IntoRefusesAPatternLeavingTheFolder", Append(" FPCX p0_0_0_0.d\\..\\..\\elsewhere.pcx \n"),
        {"show", kProject, "--into", "out"}, 1, {"does not stay inside the export folder"}},
       // The pattern names the sources: without --force nothing is written over them.
       {"InTheProjectFolderRefusesOverTheSources", Nothing, {"show", kProject}, 1,
