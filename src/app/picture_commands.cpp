@@ -35,36 +35,34 @@ files::OutputResult WriteUserFile(const char* path, std::span<const std::uint8_t
                                 data.size(), mode);
 }
 
-}  // namespace
-
-bool SavePictureAsPcx(WorkingState& state, const char* path, bool replace) {
-  const std::size_t length = EncodePcx(state.Picture(), state.pcx.span());
-  // The export buffer holds the worst picture, so an empty result means no file to write.
+// Writes the encoded picture `file` (empty: it could not be encoded) to `path` and tells the
+// user how it went, by name; a link in the way is named whole.
+bool SavePicture(WorkingState& state, const char* path, std::span<const std::uint8_t> file,
+                 bool replace, const char* saved_format, const char* not_saved_format) {
   const files::OutputResult result =
-      length > 0 ? WriteUserFile(path, state.pcx.span().first(length), replace)
-                 : files::OutputResult::kFailed;
+      !file.empty() ? WriteUserFile(path, file, replace) : files::OutputResult::kFailed;
   const bool written = result == files::OutputResult::kWritten;
   if (result == files::OutputResult::kLinkInTheWay) {
     ShowWarning(state.port, Owner::kMain, kNotSavedThroughLinkFormat, path);
   } else {
-    ShowWarning(state.port, Owner::kMain, written ? kPcxSavedFormat : kPcxNotSavedFormat,
+    ShowWarning(state.port, Owner::kMain, written ? saved_format : not_saved_format,
                 FileNameOf(path));
   }
   return written;
 }
 
+}  // namespace
+
+bool SavePictureAsPcx(WorkingState& state, const char* path, bool replace) {
+  // The export buffer holds the worst picture, so an empty result means no file to write.
+  const std::size_t length = EncodePcx(state.Picture(), state.pcx.span());
+  return SavePicture(state, path, state.pcx.span().first(length), replace, kPcxSavedFormat,
+                     kPcxNotSavedFormat);
+}
+
 bool SavePictureAsPng(WorkingState& state, const char* path, bool replace) {
   const std::vector<std::uint8_t> png = EncodePicturePng(state.Picture());
-  const files::OutputResult result =
-      png.empty() ? files::OutputResult::kFailed : WriteUserFile(path, png, replace);
-  const bool written = result == files::OutputResult::kWritten;
-  if (result == files::OutputResult::kLinkInTheWay) {
-    ShowWarning(state.port, Owner::kMain, kNotSavedThroughLinkFormat, path);
-  } else {
-    ShowWarning(state.port, Owner::kMain, written ? kPngSavedFormat : kPngNotSavedFormat,
-                FileNameOf(path));
-  }
-  return written;
+  return SavePicture(state, path, png, replace, kPngSavedFormat, kPngNotSavedFormat);
 }
 
 std::optional<std::size_t> BuildFont(WorkingState& state, const char* pcx_path) {

@@ -9,6 +9,7 @@
 
 #include "core/geometry.h"
 #include "picture/png_writer.h"
+#include "support/small_picture.h"
 #include "support/temp_dir.h"
 
 namespace zemlo::testing {
@@ -17,17 +18,6 @@ namespace {
 namespace fs = std::filesystem;
 using Bytes = std::vector<std::uint8_t>;
 
-// Pixels (x, 5) for x = 5, 6, 7: a colour, black, a colour with blue 0.
-Bytes SmallPicture() {
-  Bytes picture(kPictureBytes, 0);
-  const auto put = [&](int x, std::uint8_t b, std::uint8_t g, std::uint8_t r) {
-    std::uint8_t* p = &picture[(5 * std::size_t{kPictureWidth} + x) * 3];
-    p[0] = b, p[1] = g, p[2] = r;
-  };
-  put(5, 1, 2, 3);
-  put(7, 0, 9, 8);
-  return picture;
-}
 
 std::uint32_t Big32(const Bytes& bytes, std::size_t at) {
   return std::uint32_t{bytes[at]} << 24 | std::uint32_t{bytes[at + 1]} << 16 |

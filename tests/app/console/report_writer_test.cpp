@@ -7,24 +7,15 @@
 #include "core/geometry.h"
 #include "library/codec/icon_encoder.h"
 #include "picture/png_writer.h"
+#include "support/small_picture.h"
 #include "support/temp_dir.h"
 
 namespace zemlo::console {
 namespace {
 
+using zemlo::testing::SmallPicture;
 using zemlo::testing::TempDir;
 
-// Pixels (x, 5) for x = 5, 6, 7: a colour, black, a colour with blue 0.
-std::vector<std::uint8_t> Picture() {
-  std::vector<std::uint8_t> picture(kPictureBytes, 0);
-  const auto put = [&](int x, std::uint8_t b, std::uint8_t g, std::uint8_t r) {
-    std::uint8_t* p = &picture[(5 * std::size_t{kPictureWidth} + x) * 3];
-    p[0] = b, p[1] = g, p[2] = r;
-  };
-  put(5, 1, 2, 3);
-  put(7, 0, 9, 8);
-  return picture;
-}
 
 // The PNG the report should hold for the crop box (3 x 1 at (5, 5)) of `picture`.
 std::vector<std::uint8_t> BoxPng(const std::vector<std::uint8_t>& picture, bool see_through) {
@@ -33,7 +24,7 @@ std::vector<std::uint8_t> BoxPng(const std::vector<std::uint8_t>& picture, bool 
 }
 
 TEST(ReportPictures, DrawnPicturesGetAPngOfTheirCropBoxSeeThroughForMaskedKinds) {
-  const auto picture = Picture();
+  const auto picture = SmallPicture();
   const CoordinatesRecord box{3, 1, 5, 5};
   // Drawn pictures get a PNG named by their icon; sounds and undrawn entries none.
   TempDir dir;
@@ -66,7 +57,7 @@ TEST(ReportPictures, DrawnPicturesGetAPngOfTheirCropBoxSeeThroughForMaskedKinds)
 // A picture is a new file: one of its name stands already without `replace`; a link never,
 // and what it points to stays as it was.
 TEST(ReportPictures, PicturesAreNewFilesAndNeverWrittenThroughLinks) {
-  const auto picture = Picture();
+  const auto picture = SmallPicture();
   const CoordinatesRecord box{3, 1, 5, 5};
   VerifiedIcon icon;
   icon.icon = 3001, icon.kind = kXMasked, icon.box = box, icon.drawn = true;
