@@ -5,18 +5,7 @@
 set -u
 zgl=$1
 demo=$2
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-failures=0
-
-fail() { echo "FAIL: $*" >&2; failures=$((failures + 1)); }
-expect_status() {  # expected, description, command...
-  local expected=$1 what=$2
-  shift 2
-  "$@" >"$work/out" 2>"$work/err"
-  local status=$?
-  [ "$status" -eq "$expected" ] || fail "$what: status $status, expected $expected ($(head -c 300 "$work/err"))"
-}
+. "$(dirname "$0")/../../support/script_checks.sh"
 # Every stdout line a title, every stderr line a message box.
 expect_formats() {
   local what=$1
@@ -241,8 +230,4 @@ stop_mid_run HUP 129
 expect_status 0 "create after the signals" "$zgl" create "$work/big/big.zgl"
 [ "$(grep -c 'Verify OK' "$work/out")" -eq 1000 ] || fail "the run after the signals did not finish"
 
-if [ "$failures" -gt 0 ]; then
-  echo "$failures failure(s)" >&2
-  exit 1
-fi
-echo "all zgl console checks passed"
+finish "zgl console"

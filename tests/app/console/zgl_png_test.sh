@@ -14,18 +14,7 @@ if ! "$python" -c 'import PIL' 2>/dev/null; then
 fi
 zgl=$1
 demo=$2
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-failures=0
-
-fail() { echo "FAIL: $*" >&2; failures=$((failures + 1)); }
-run() {  # expected status, description, command...
-  local expected=$1 what=$2
-  shift 2
-  "$@" >"$work/out" 2>"$work/err"
-  local status=$?
-  [ "$status" -eq "$expected" ] || fail "$what: status $status, expected $expected ($(head -c 300 "$work/err"))"
-}
+. "$(dirname "$0")/../../support/script_checks.sh"
 # Pillow's verdict on files: the program on stdin, the arguments after it.
 compare() { "$python" - "$@" || fail "pixels: see above"; }
 
@@ -35,22 +24,22 @@ cp -R "$demo/." "$work/lib/"
 [ -s "$work/lib/demo.ofs" ] || { echo "FAIL: the demo library was not built" >&2; exit 1; }
 
 # Usage: --alpha only with PNG; no other format.
-run 2 "--alpha without --format" "$zgl" show "$work/lib/demo.zgl" --into "$work/x" --alpha
+expect_status 2 "--alpha without --format" "$zgl" show "$work/lib/demo.zgl" --into "$work/x" --alpha
 grep -q -- '--alpha' "$work/err" || fail "--alpha without png: the option is not named"
-run 2 "--alpha with --format pcx" "$zgl" show "$work/lib/demo.zgl" --into "$work/x" --format pcx --alpha
-run 2 "--format bmp" "$zgl" show "$work/lib/demo.zgl" --into "$work/x" --format bmp
+expect_status 2 "--alpha with --format pcx" "$zgl" show "$work/lib/demo.zgl" --into "$work/x" --format pcx --alpha
+expect_status 2 "--format bmp" "$zgl" show "$work/lib/demo.zgl" --into "$work/x" --format bmp
 [ ! -e "$work/x" ] || fail "a usage error made the export folder"
-run 0 "show --help" "$zgl" show --help
+expect_status 0 "show --help" "$zgl" show --help
 grep -q -- '--format' "$work/out" && grep -q -- '--alpha' "$work/out" || fail "show --help names --format and --alpha"
 
 # The same library three ways; the titles tell each icon's mask kind.
-run 0 "show as PCX" "$zgl" show "$work/lib/demo.zgl" --into "$work/pcx"
-run 0 "show as PNG" "$zgl" show "$work/lib/demo.zgl" --into "$work/png" --format png
+expect_status 0 "show as PCX" "$zgl" show "$work/lib/demo.zgl" --into "$work/pcx"
+expect_status 0 "show as PNG" "$zgl" show "$work/lib/demo.zgl" --into "$work/png" --format png
 grep -q '; 41 PNG files written$' "$work/err" || fail "show as PNG: $(tail -n 1 "$work/err")"
 grep -q "as PNG files $work/png/pcx/p3_0_0_0.png to $work/png/pcx/p4_9_9_9.png (FPCX pcx\\\\p0_0_0_0.pcx)" \
   "$work/err" || fail "show as PNG does not say where: $(head -n 1 "$work/err")"
 cp "$work/out" "$work/titles"
-run 0 "show as PNG, see-through" "$zgl" show "$work/lib/demo.zgl" --into "$work/alpha" --format PNG --alpha -j 3
+expect_status 0 "show as PNG, see-through" "$zgl" show "$work/lib/demo.zgl" --into "$work/alpha" --format PNG --alpha -j 3
 compare "$work/pcx/pcx" "$work/png/pcx" "$work/alpha/pcx" "$work/titles" <<'EOF'
 import os, re, sys
 from PIL import Image
@@ -97,17 +86,17 @@ EOF
 
 # Existing files: refused without --force (named, nothing written), replaced with it.
 before=$(md5sum "$work/png/pcx/"* | md5sum)
-run 1 "show as PNG over an export" "$zgl" show "$work/lib/demo.zgl" --into "$work/png" --format png --alpha
+expect_status 1 "show as PNG over an export" "$zgl" show "$work/lib/demo.zgl" --into "$work/png" --format png --alpha
 grep -qx "zgl: $work/png/pcx/p3_0_0_0.png exists; --force overwrites it; nothing written" "$work/err" \
   || fail "existing PNG not named: $(head -c 300 "$work/err")"
 [ "$(md5sum "$work/png/pcx/"* | md5sum)" = "$before" ] || fail "refused show changed files"
-run 0 "show as PNG --force" "$zgl" show "$work/lib/demo.zgl" --into "$work/png" --format png --alpha --force
+expect_status 0 "show as PNG --force" "$zgl" show "$work/lib/demo.zgl" --into "$work/png" --format png --alpha --force
 cmp -s "$work/png/pcx/p3_0_0_1.png" "$work/alpha/pcx/p3_0_0_1.png" || fail "--force did not replace the PNG"
 # A PNG never goes through a link.
 printf "the user's file" >"$work/victim"
 mkdir -p "$work/linked/pcx"
 ln -s "$work/victim" "$work/linked/pcx/p3_0_0_2.png"
-run 1 "show as PNG through a link" "$zgl" show "$work/lib/demo.zgl" --into "$work/linked" --format png --force
+expect_status 1 "show as PNG through a link" "$zgl" show "$work/lib/demo.zgl" --into "$work/linked" --format png --force
 grep -q "Could not save PNG files through $work/linked/pcx/p3_0_0_2.png: it is a link" "$work/err" \
   || fail "link not named: $(head -c 300 "$work/err")"
 [ "$(cat "$work/victim")" = "the user's file" ] || fail "a PNG was written through a link"
@@ -115,19 +104,19 @@ grep -q "Could not save PNG files through $work/linked/pcx/p3_0_0_2.png: it is a
 # A pattern without ".pcx" gets ".png" added: FPCX IFF\0\0\0\0 writes IFF/3/0/0/1.png.
 cp "$work/lib/demo.zgl" "$work/lib/tree.zgl"
 printf '\nFPCX IFF\\0\\0\\0\\0 \n' >>"$work/lib/tree.zgl"
-run 0 "show as PNG, pattern without extension" "$zgl" show "$work/lib/tree.zgl" --into "$work/tree" --format png
+expect_status 0 "show as PNG, pattern without extension" "$zgl" show "$work/lib/tree.zgl" --into "$work/tree" --format png
 [ -s "$work/tree/IFF/3/0/0/1.png" ] && [ "$(find "$work/tree" -type f | wc -l)" -eq 41 ] \
   || fail "pattern without extension: $(find "$work/tree" -type f | head -n 3)"
 
 # save: PNG for .png and .PNG, PCX for anything else; an existing file only with --force.
-run 0 "save as .png" bash -c "cd '$work' && '$zgl' save lib/demo.zgl 3001 one.png"
-run 0 "save as .PNG" "$zgl" save "$work/lib/demo.zgl" 3002 "$work/two.PNG"
+expect_status 0 "save as .png" bash -c "cd '$work' && '$zgl' save lib/demo.zgl 3001 one.png"
+expect_status 0 "save as .PNG" "$zgl" save "$work/lib/demo.zgl" 3002 "$work/two.PNG"
 grep -qx 'ZCreate: PNG two.PNG extracted.' "$work/err" || fail "save .PNG message: $(cat "$work/err")"
-run 0 "save as .pcx" "$zgl" save "$work/lib/demo.zgl" 3001 "$work/one.pcx"
+expect_status 0 "save as .pcx" "$zgl" save "$work/lib/demo.zgl" 3001 "$work/one.pcx"
 cmp -s "$work/one.pcx" "$work/pcx/pcx/p3_0_0_1.pcx" || fail "save as PCX changed"
-run 1 "save over a PNG" "$zgl" save "$work/lib/demo.zgl" 3003 "$work/one.png"
+expect_status 1 "save over a PNG" "$zgl" save "$work/lib/demo.zgl" 3003 "$work/one.png"
 grep -q 'one.png exists; --force overwrites it; nothing saved' "$work/err" || fail "save over a PNG: $(cat "$work/err")"
-run 0 "save over a PNG --force" "$zgl" save "$work/lib/demo.zgl" 3001 "$work/two.PNG" --force
+expect_status 0 "save over a PNG --force" "$zgl" save "$work/lib/demo.zgl" 3001 "$work/two.PNG" --force
 compare "$work/one.png" "$work/two.PNG" "$work/pcx/pcx/p3_0_0_1.pcx" <<'EOF'
 import sys
 from PIL import Image
@@ -142,7 +131,7 @@ EOF
 
 # The report's pictures are the crop boxes (demo.coo) of the same pictures, see-through
 # where a masked icon is black.
-run 0 "report" "$zgl" report "$work/lib/demo.zgl" "$work/report"
+expect_status 0 "report" "$zgl" report "$work/lib/demo.zgl" "$work/report"
 compare "$work/report" "$work/pcx/pcx" "$work/lib/demo.coo" "$work/titles" <<'EOF'
 import os, re, struct, sys
 from PIL import Image
@@ -172,8 +161,4 @@ print("\n".join(problems) or f"{len(pictures)} report pictures match the PCX exp
 sys.exit(1 if problems else 0)
 EOF
 
-if [ "$failures" -gt 0 ]; then
-  echo "$failures failure(s)" >&2
-  exit 1
-fi
-echo "all PNG checks passed"
+finish "PNG"

@@ -6,18 +6,7 @@
 set -u
 zgl=$1
 demo=$2
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-failures=0
-
-fail() { echo "FAIL: $*" >&2; failures=$((failures + 1)); }
-run() {  # expected status, description, command...
-  local expected=$1 what=$2
-  shift 2
-  "$@" >"$work/out" 2>"$work/err"
-  local status=$?
-  [ "$status" -eq "$expected" ] || fail "$what: status $status, expected $expected ($(head -c 300 "$work/err"))"
-}
+. "$(dirname "$0")/../../support/script_checks.sh"
 # Every icon given is named on a finding line of the last verify.
 expect_named() {
   local what=$1
@@ -37,21 +26,21 @@ cp -R "$demo/." "$work/clean/"
 fresh() { rm -rf "$work/lib"; cp -R "$work/clean" "$work/lib"; }
 
 # Usage.
-run 2 "verify without project" "$zgl" verify
-run 2 "verify with two projects" "$zgl" verify a.zgl b.zgl
-run 2 "report without folder" "$zgl" report a.zgl
+expect_status 2 "verify without project" "$zgl" verify
+expect_status 2 "verify with two projects" "$zgl" verify a.zgl b.zgl
+expect_status 2 "report without folder" "$zgl" report a.zgl
 "$zgl" verify --help >"$work/out" 2>&1
 grep -q 'PROJECT' "$work/out" || fail "verify --help does not name its PROJECT"
-run 1 "verify of a missing info file" "$zgl" verify "$work/nothing.zgl"
+expect_status 1 "verify of a missing info file" "$zgl" verify "$work/nothing.zgl"
 grep -qx 'ZCreate: Could not read file nothing.zgl!' "$work/err" || fail "missing info file message"
 
 # Clean: status 0, the summary alone on stdout, nothing on stderr; the check as before.
 fresh
-run 0 "verify of the clean demo" "$zgl" verify "$work/lib/demo.zgl"
+expect_status 0 "verify of the clean demo" "$zgl" verify "$work/lib/demo.zgl"
 grep -qxE '[0-9]+ icons verified, 0 findings' "$work/out" || fail "clean summary: $(cat "$work/out")"
 [ "$(wc -l <"$work/out")" -eq 1 ] || fail "clean verify printed more than its summary"
 [ ! -s "$work/err" ] || fail "clean verify wrote to stderr: $(head -n 3 "$work/err")"
-run 0 "check of the clean demo" "$zgl" check "$work/lib/demo.zgl"
+expect_status 0 "check of the clean demo" "$zgl" check "$work/lib/demo.zgl"
 [ "$(head -n 1 "$work/out")" = "ZCreate - Integrity check started (all ZGLs) - 20000" ] \
   || fail "check's first title"
 
@@ -78,7 +67,7 @@ print(" ".join(map(str, sorted(hit))))
 EOF
 )
 [ -n "$hit" ] || fail "no entry was hit by the flips"
-run 1 "verify after 200 bit flips" "$zgl" verify "$work/lib/demo.zgl"
+expect_status 1 "verify after 200 bit flips" "$zgl" verify "$work/lib/demo.zgl"
 expect_named "bit flips" $hit
 
 # 2. One copy of a DBLK 3 pair changed: the single entry file is named.
@@ -90,8 +79,8 @@ entry = bytearray(open(name, "rb").read())
 entry[len(entry) // 2] ^= 0x20
 open(name, "wb").write(entry)
 EOF
-run 0 "check after changing a single entry file" "$zgl" check "$work/lib/demo.zgl"
-run 1 "verify after changing a single entry file" "$zgl" verify "$work/lib/demo.zgl"
+expect_status 0 "check after changing a single entry file" "$zgl" check "$work/lib/demo.zgl"
+expect_status 1 "verify after changing a single entry file" "$zgl" verify "$work/lib/demo.zgl"
 expect_named "changed copy" 3001
 grep -q '^icon 3001: s3_0_0_1.zgi: differs from the block copy' "$work/out" \
   || fail "changed copy: $(head -n 3 "$work/out")"
@@ -109,8 +98,8 @@ block[offset + 4] |= 0x80  # the first tag, a write tag, becomes a replicate tag
 open(f"{lib}/demo30.blk", "wb").write(block)
 open(f"{lib}/s3_0_0_2.zgi", "wb").write(block[offset:offset + length])
 EOF
-run 0 "check after a wrong tag" "$zgl" check "$work/lib/demo.zgl"
-run 1 "verify after a wrong tag" "$zgl" verify "$work/lib/demo.zgl"
+expect_status 0 "check after a wrong tag" "$zgl" check "$work/lib/demo.zgl"
+expect_status 1 "verify after a wrong tag" "$zgl" verify "$work/lib/demo.zgl"
 grep -q '^icon 3002: demo30.blk: packed stream: replicate tag at byte 4' "$work/out" \
   || fail "wrong tag: $(head -n 3 "$work/out")"
 
@@ -126,19 +115,19 @@ width, height, left, top = struct.unpack_from("<4H", table, 4000 * 8)
 struct.pack_into("<4H", table, 4000 * 8, width, height, 800 - width // 2, top)
 open(name, "wb").write(table)
 EOF
-run 0 "check after changing coordinates" "$zgl" check "$work/lib/demo.zgl"
-run 1 "verify after changing coordinates" "$zgl" verify "$work/lib/demo.zgl"
+expect_status 0 "check after changing coordinates" "$zgl" check "$work/lib/demo.zgl"
+expect_status 1 "verify after changing coordinates" "$zgl" verify "$work/lib/demo.zgl"
 expect_named "coordinates" 3000 4000
 grep -q '^icon 4000: demo.coo: crop box .* reaches outside' "$work/out" || fail "box outside"
 
 # The report of a damaged library: written, status 1, the finding on the page.
-run 1 "report of a damaged library" "$zgl" report "$work/lib/demo.zgl" "$work/report"
+expect_status 1 "report of a damaged library" "$zgl" report "$work/lib/demo.zgl" "$work/report"
 [ -s "$work/report/index.html" ] || fail "report not written"
 grep -q 'class="tile marked" id="icon-4000"' "$work/report/index.html" || fail "damaged tile not marked"
 # The report of the clean library replaces it only with --force.
-run 1 "report over an existing one" "$zgl" report "$work/clean/demo.zgl" "$work/report"
+expect_status 1 "report over an existing one" "$zgl" report "$work/clean/demo.zgl" "$work/report"
 grep -q -- '--force' "$work/err" || fail "refusal does not name --force"
-run 0 "report --force" "$zgl" report --force "$work/clean/demo.zgl" "$work/report"
+expect_status 0 "report --force" "$zgl" report --force "$work/clean/demo.zgl" "$work/report"
 ! grep -q 'class="tile marked"' "$work/report/index.html" || fail "clean report has marked tiles"
 images=$(grep -o '<img src="[0-9]*\.png"' "$work/report/index.html" | wc -l)
 pngs=$(find "$work/report" -name '*.png' | wc -l)
@@ -146,7 +135,7 @@ pngs=$(find "$work/report" -name '*.png' | wc -l)
 # The report's path names folders of the file system: shown escaped, so that an odd folder
 # name neither adds a line nor steers the terminal.
 odd=$'odd\e[8m\nname'
-run 0 "report into an odd folder" "$zgl" report "$work/clean/demo.zgl" "$work/$odd"
+expect_status 0 "report into an odd folder" "$zgl" report "$work/clean/demo.zgl" "$work/$odd"
 [ "$(wc -l <"$work/out")" -eq 2 ] || fail "report into an odd folder: $(wc -l <"$work/out") lines"
 grep -qF 'odd\x1b[8m\nname/index.html' "$work/out" || fail "odd folder name not shown escaped"
 ! grep -q $'\e' "$work/out" || fail "an escape reached stdout"
@@ -156,16 +145,16 @@ grep -qF 'odd\x1b[8m\nname/index.html' "$work/out" || fail "odd folder name not 
 # even with --force, and what it points to stays as it was.
 mkdir "$work/old"
 printf 'old picture' >"$work/old/3000.png"
-run 1 "report over an existing picture" "$zgl" report "$work/clean/demo.zgl" "$work/old"
+expect_status 1 "report over an existing picture" "$zgl" report "$work/clean/demo.zgl" "$work/old"
 grep -qx "zgl: $work/old/3000.png exists; --force replaces it; nothing written" "$work/err" \
   || fail "existing picture not named: $(head -c 300 "$work/err")"
 [ "$(cat "$work/old/3000.png")" = "old picture" ] || fail "existing picture overwritten"
 [ ! -e "$work/old/index.html" ] && [ ! -e "$work/old/3001.png" ] || fail "refused report wrote files"
-run 0 "report --force over an existing picture" "$zgl" report -f "$work/clean/demo.zgl" "$work/old"
+expect_status 0 "report --force over an existing picture" "$zgl" report -f "$work/clean/demo.zgl" "$work/old"
 [ "$(head -c 4 "$work/old/3000.png" | od -An -c | tr -d ' ')" = '211PNG' ] \
   || fail "--force did not replace the picture"
 rm "$work/old/3001.png" && mkdir "$work/old/3001.png"
-run 1 "report --force over a folder" "$zgl" report -f "$work/clean/demo.zgl" "$work/old"
+expect_status 1 "report --force over a folder" "$zgl" report -f "$work/clean/demo.zgl" "$work/old"
 grep -qx "zgl: $work/old/3001.png is no file and is never replaced; nothing written" "$work/err" \
   || fail "folder in the way not named: $(head -c 300 "$work/err")"
 printf "the user's file" >"$work/victim"
@@ -173,21 +162,17 @@ for force in "" --force; do
   rm -rf "$work/linked" "$work/elsewhere"
   mkdir "$work/linked" "$work/elsewhere"
   ln -s "$work/victim" "$work/linked/3000.png"
-  run 1 "report through a picture link $force" "$zgl" report $force "$work/clean/demo.zgl" "$work/linked"
+  expect_status 1 "report through a picture link $force" "$zgl" report $force "$work/clean/demo.zgl" "$work/linked"
   grep -qx "zgl: $work/linked/3000.png is a link, and nothing is written through links; nothing written" \
     "$work/err" || fail "picture link $force not named: $(head -c 300 "$work/err")"
   [ "$(cat "$work/victim")" = "the user's file" ] || fail "report $force wrote through a link"
   rm "$work/linked/3000.png"
   ln -s "$work/elsewhere/page.html" "$work/linked/index.html"
-  run 1 "report through a dangling page link $force" "$zgl" report $force "$work/clean/demo.zgl" "$work/linked"
+  expect_status 1 "report through a dangling page link $force" "$zgl" report $force "$work/clean/demo.zgl" "$work/linked"
   grep -qx "zgl: $work/linked/index.html is a link, and nothing is written through links; nothing written" \
     "$work/err" || fail "page link $force not named: $(head -c 300 "$work/err")"
   [ -z "$(ls -A "$work/elsewhere")" ] || fail "report $force put its page outside OUTDIR"
   [ "$(ls -A "$work/linked")" = "index.html" ] || fail "refused report $force wrote files"
 done
 
-if [ "$failures" -gt 0 ]; then
-  echo "$failures failure(s)" >&2
-  exit 1
-fi
-echo "all zgl verify and report checks passed"
+finish "zgl verify and report"
