@@ -2,8 +2,8 @@
 
 #include <algorithm>
 #include <cstddef>
-#include <vector>
 
+#include "core/edit_distance.h"
 #include "project/info_parser.h"
 
 namespace zemlo {
@@ -12,31 +12,6 @@ namespace {
 bool IsLetter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
 bool IsUpper(char c) { return c >= 'A' && c <= 'Z'; }
 char Upper(char c) { return c >= 'a' && c <= 'z' ? char(c - 'a' + 'A') : c; }
-
-// Whether `word` becomes `tag` by one letter added, dropped or changed, or two neighbours
-// swapped.
-bool OneLetterAway(std::string_view word, std::string_view tag) {
-  if (word.size() == tag.size()) {
-    std::vector<std::size_t> differences;
-    for (std::size_t i = 0; i < word.size(); ++i) {
-      if (word[i] != tag[i]) differences.push_back(i);
-    }
-    if (differences.size() == 1) return true;
-    return differences.size() == 2 && differences[1] == differences[0] + 1 &&
-           word[differences[0]] == tag[differences[1]] &&
-           word[differences[1]] == tag[differences[0]];
-  }
-  const std::string_view longer = word.size() > tag.size() ? word : tag;
-  const std::string_view shorter = word.size() > tag.size() ? tag : word;
-  if (longer.size() != shorter.size() + 1) return false;
-  for (std::size_t skip = 0; skip < longer.size(); ++skip) {
-    if (longer.substr(0, skip) == shorter.substr(0, skip) &&
-        longer.substr(skip + 1) == shorter.substr(skip)) {
-      return true;
-    }
-  }
-  return false;
-}
 
 }  // namespace
 
@@ -71,7 +46,7 @@ std::vector<std::string> TagNearMisses(std::string_view text) {
                                  "mean " + upper + "?");
       } else if (std::all_of(word.begin(), word.end(), IsUpper)) {
         for (const std::string_view tag : tags) {
-          if (OneLetterAway(word, tag)) {
+          if (EditDistance(word, tag) == 1) {
             misses.push_back(where + " is no tag and was ignored; did you mean " +
                              std::string(tag) + "?");
             break;

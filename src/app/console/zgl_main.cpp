@@ -27,6 +27,7 @@
 #include "app/console/help_topics.h"
 #include "app/console/verify_command.h"
 #include "app/session.h"
+#include "core/edit_distance.h"
 
 #ifndef ZGL_VERSION
 #define ZGL_VERSION "unknown"
@@ -52,27 +53,10 @@ constexpr const char* kSeeHelp = "zgl --help lists the commands; zgl COMMAND --h
 }  // namespace
 
 std::string NearestCommand(std::string_view word, const std::vector<std::string>& commands) {
-  // Edits (a letter added, dropped, changed, or two neighbours swapped) from `word` to each
-  // name; a typo is one or two of them, and a word that is mostly other letters is no typo.
-  const auto distance = [](std::string_view a, std::string_view b) {
-    std::vector<std::vector<std::size_t>> d(a.size() + 1, std::vector<std::size_t>(b.size() + 1));
-    for (std::size_t i = 0; i <= a.size(); ++i) d[i][0] = i;
-    for (std::size_t j = 0; j <= b.size(); ++j) d[0][j] = j;
-    for (std::size_t i = 1; i <= a.size(); ++i) {
-      for (std::size_t j = 1; j <= b.size(); ++j) {
-        d[i][j] = std::min({d[i - 1][j] + 1, d[i][j - 1] + 1,
-                            d[i - 1][j - 1] + (a[i - 1] == b[j - 1] ? 0 : 1)});
-        if (i > 1 && j > 1 && a[i - 1] == b[j - 2] && a[i - 2] == b[j - 1]) {
-          d[i][j] = std::min(d[i][j], d[i - 2][j - 2] + 1);
-        }
-      }
-    }
-    return d[a.size()][b.size()];
-  };
   std::string best;
   std::size_t best_distance = 3;  // a suggestion is at most two edits away
   for (const std::string& command : commands) {
-    const std::size_t edits = distance(word, command);
+    const std::size_t edits = EditDistance(word, command);
     if (edits < best_distance && edits < command.size()) {
       best = command;
       best_distance = edits;
