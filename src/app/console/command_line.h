@@ -34,5 +34,7 @@ struct CommandLine {
 void AddLibraryCommands(CommandLine& line);
 // font, help.
 void AddOtherCommands(CommandLine& line);
+// lint.
+void AddLintCommand(CommandLine& line);
 
 }  // namespace zemlo::console

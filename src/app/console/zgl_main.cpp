@@ -6,6 +6,7 @@
 //   zgl [--verbose] save PROJECT.zgl ICON OUT.pcx|OUT.png [--force]
 //   zgl [--verbose] font PICTURE.pcx FONT.fnt [--force]
 //   zgl verify PROJECT.zgl | report PROJECT.zgl OUTDIR [--force]
+//   zgl lint PROJECT.zgl
 //   zgl help [formats|COMMAND] | --help | COMMAND --help | -V, --version
 //
 // Exit status: 0 the command ran and showed no warning; 1 it showed a warning, refused or
@@ -78,6 +79,7 @@ int ZglMain(int argc, char** argv) {
   CommandLine line{app, {}};
   AddLibraryCommands(line);
   AddVerifyCommands(line);
+  AddLintCommand(line);
   AddOtherCommands(line);
   // Each command's help ends with what its own exit statuses mean, not the program's.
   for (CLI::App* command : app.get_subcommands({})) {
