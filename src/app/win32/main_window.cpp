@@ -4,6 +4,7 @@
 
 #include <memory>
 #include <new>
+#include <string_view>
 
 #include "app/commands.h"
 #include "core/geometry.h"
@@ -23,6 +24,12 @@ constexpr UINT_PTR kCloseTimer = 1;
 constexpr UINT kCloseTimerMs = 50;
 
 static_assert(kClientWidth == kPictureWidth && kClientHeight == kButtonBarHeight + kPictureHeight);
+
+// The title is the one the program has always shown, byte for byte; a new version in
+// project() must come with a new title, or the window would name an old version.
+static_assert(std::string_view(kWindowTitle).find(std::string_view(" V" ZCREATE_VERSION " ")) !=
+                  std::string_view::npos,
+              "kWindowTitle does not name the version of project()");
 
 class MainWindow {
  public:
