@@ -58,8 +58,10 @@ std::string LiveLine(std::string_view title, int percent, int columns) {
   std::string line;
   if (bar_width >= kNarrowestBar) {
     const int filled = clamped * bar_width / 100;
-    line = "[" + std::string(static_cast<std::size_t>(filled), '#') +
-           std::string(static_cast<std::size_t>(bar_width - filled), '.') + "] ";
+    line.push_back('[');
+    line.append(static_cast<std::size_t>(filled), '#');
+    line.append(static_cast<std::size_t>(bar_width - filled), '.');
+    line += "] ";
   }
   line += percent_text;
   line += ' ';
@@ -148,7 +150,7 @@ int ConsolePort::ShowMessage(Owner owner, std::string_view caption, std::string_
 
 void ConsolePort::Note(std::string_view text) {
   std::lock_guard lock(mutex_);
-  PrintOnErr("zgl: " + OneLine(text));
+  PrintOnErr(std::string("zgl: ").append(OneLine(text)));
 }
 
 void ConsolePort::Explain(std::string_view subject, std::string_view reason) {
