@@ -159,12 +159,13 @@ bool StartRun(Session& session, const char* chosen_path, const char* chosen_name
   state.port.RunStarted();
   // Set here, before the worker starts; the project's own DARC stays as it was read.
   session.store().convert_all = convert_all;
+  session.tally() = RunTally{};
   // The library stays locked until the worker ends.
   const bool started = session.StartWorker([use](Session& s) {
     if (use == ProjectUse::kCreate) {
-      CreationRun(s.store());
+      CreationRun(s.store(), &s.tally());
     } else {
-      IntegrityCheck(s.settings(), s.state());
+      IntegrityCheck(s.settings(), s.state(), &s.tally());
     }
     ReleaseLibrary(s);
   });

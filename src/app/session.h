@@ -10,6 +10,7 @@
 
 #include "core/status_port.h"
 #include "core/working_state.h"
+#include "library/run/run_tally.h"
 #include "project/project_settings.h"
 
 namespace zemlo {
@@ -37,6 +38,8 @@ class Session {
   // The lock on the library of the project loaded last: taken when a command loads the
   // project and given up when the command, or the run it started, ends.
   LibraryLock& library_lock() { return *library_lock_; }
+  // What the last creation run or integrity check counted; read it once the worker ended.
+  RunTally& tally() { return tally_; }
 
   // Starts `body` on the worker thread. Refused (false) while a worker is still running; a
   // worker that has ended is joined first.
@@ -53,6 +56,7 @@ class Session {
   ProjectSettings settings_;
   std::unique_ptr<StoreContext> store_;
   std::unique_ptr<LibraryLock> library_lock_;
+  RunTally tally_;
   std::thread worker_;
   std::atomic<bool> worker_running_{false};
 };

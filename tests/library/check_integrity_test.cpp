@@ -41,7 +41,8 @@ class CheckTest : public ::testing::Test {
   OffsetsTable Offsets() { return OffsetsTable(table); }
   void Check() {
     lib.port.Clear();
-    IntegrityCheck(lib.settings, lib.state);
+    tally = RunTally{};
+    IntegrityCheck(lib.settings, lib.state, &tally);
   }
   bool HasTitle(const std::string& title) const {
     return std::find(lib.port.titles.begin(), lib.port.titles.end(), title) !=
@@ -50,6 +51,7 @@ class CheckTest : public ::testing::Test {
 
   TestLibrary lib{ProjectOptions{.dblk = 2}};
   std::vector<std::uint8_t> table;
+  RunTally tally;
 };
 
 TEST_F(CheckTest, CleanLibraryGivesTitlesOnly) {
@@ -105,6 +107,12 @@ TEST_F(CheckTest, DamagedEntriesAreReportedInOrder) {
                 "Incorrect header of icon 3700",
             }));
   EXPECT_TRUE(HasTitle("ZCreate - blk\\b35.blk (X-masked) - 3500"));
+  // Eight records; five of them with findings (3001, 3200, 3500, 3601, 3700).
+  EXPECT_EQ(tally.checked, 2000);
+  EXPECT_EQ(tally.damaged, 5);
+  EXPECT_EQ(tally.sound, 3);
+  EXPECT_EQ(tally.no_entry, 2000 - 8);
+  EXPECT_EQ(tally.long_blocks, 0);
   for (const auto& m : lib.port.messages) {
     EXPECT_EQ(m.caption, "ZCreate");
     EXPECT_EQ(m.owner, Owner::kMain);
@@ -167,6 +175,8 @@ TEST_F(CheckTest, BlockFileLongerThanItsRecordsIsNamed) {
   Check();
   EXPECT_EQ(lib.port.MessageTexts(),
             (std::vector<std::string>{"Block file blk\\b40.blk is longer than its entries"}));
+  EXPECT_EQ(tally.long_blocks, 1);
+  EXPECT_EQ(tally.sound, 3);  // a block too long is no finding about its entries
 }
 
 TEST_F(CheckTest, MissingFilesAreReportedWithoutReading) {
@@ -215,8 +225,10 @@ TEST_F(CheckTest, StopEndsAfterTheIconInHand) {
   WorkingState state(port);
   port.stop = &state.stop_request;
   port.at = "- 3456";
-  IntegrityCheck(lib.settings, state);
+  IntegrityCheck(lib.settings, state, &tally);
   EXPECT_EQ(state.current_icon.load(), 3457);
+  EXPECT_EQ(tally.checked, 457);
+  EXPECT_EQ(tally.last_icon, 3456);
   EXPECT_FALSE(state.stop_request.load());
   EXPECT_EQ(port.titles.back(), "ZCreate - blk\\b34.blk (Unmasked) - 3456");
   EXPECT_EQ(port.runs_ended, 1);

@@ -143,10 +143,24 @@ TEST(RunCreation, SecondRunKeepsReplacesAndDropsEntries) {
   const auto block31 = ReadFileBytes(lib.BlockPath(31));
 
   // 3001 grows, 3002 loses its source, the others stay.
+  EXPECT_EQ(lib.tally.converted, 5);
+  EXPECT_EQ(lib.tally.not_found, 2000 - 5);
+  EXPECT_EQ(lib.tally.last_icon, 4999);
+
   const Picture bigger = UnmaskedShape(6, 10, 10, 200, 100);
   lib.AddPcx(3001, bigger);
   std::filesystem::remove(lib.PcxPath(3002));
   lib.Run();
+  // Without the archive test every source is converted again; the stored bytes are the
+  // entries as the blocks hold them.
+  EXPECT_EQ(lib.tally.converted, 4);
+  EXPECT_EQ(lib.tally.skipped, 0);
+  EXPECT_EQ(lib.tally.not_found, 2000 - 4);
+  std::int64_t in_blocks = 0;
+  for (const int icon : {3000, 3001, 3003, 3100}) {
+    in_blocks += static_cast<std::int64_t>(lib.BlockEntry(icon).size());
+  }
+  EXPECT_EQ(lib.tally.stored_bytes, in_blocks);
 
   EXPECT_TRUE(lib.Load(3000) == UnmaskedShape(1));
   EXPECT_TRUE(lib.Load(3001) == bigger);
@@ -309,9 +323,15 @@ TEST(RunCreation, StopFinishesTheIconInHandAndCarriesTheRestOfItsBlockOver) {
   first.settings.DSTA = 3000;
   first.settings.DEND = 4999;
   state.current_icon = 3000;
-  CreationRun(store);
+  RunTally tally;
+  CreationRun(store, &tally);
 
   EXPECT_EQ(state.current_icon.load(), 3051);
+  // The last icon finished is the one in hand when the stop came; 3040 and it converted.
+  EXPECT_EQ(tally.last_icon, 3050);
+  EXPECT_EQ(tally.converted, 2);
+  EXPECT_EQ(tally.not_found, 51 - 2);
+  EXPECT_FALSE(tally.store_failed);
   EXPECT_FALSE(state.stop_request.load());
   EXPECT_FALSE(first.Exists("BLTEMP"));
   EXPECT_EQ(first.BlockEntry(3051), old_3051);

@@ -229,12 +229,14 @@ class TestLibrary {
   void AddPcx(int icon, const Picture& picture) { WriteFileBytes(PcxPath(icon), PcxBytes(picture)); }
 
   // The run as "Create ZGL" starts it: coordinates read (or zeroed), the range, the loop.
+  // What it counted is in `tally`.
   void Run(int first = 3000, int last = 4999) {
     if (!ReadCoordinatesFile(settings, state)) ClearCoordinates(state);
     settings.DSTA = first;
     settings.DEND = last;
     state.current_icon = first;
-    CreationRun(store);
+    tally = RunTally{};
+    CreationRun(store, &tally);
   }
 
   // The entry of `icon` as the block layout on disk holds it.
@@ -267,6 +269,7 @@ class TestLibrary {
   WorkingState state{port};
   ProjectSettings settings;
   StoreContext store{settings, state, {}};
+  RunTally tally;
 };
 
 // Wine reports every regular file with the archive attribute set, whatever was set.

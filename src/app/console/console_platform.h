@@ -1,5 +1,5 @@
 // What the zgl program needs from the platform beyond the file layer: the stop requests that
-// come from outside, and whether stderr is a terminal.
+// come from outside, and what the standard streams are.
 #pragma once
 
 #include <atomic>
@@ -24,7 +24,18 @@ void InstallStopHandlers(std::atomic<bool>& stop);
 StopCause FirstStopRequest();
 inline bool Interrupted() { return FirstStopRequest() != StopCause::kNone; }
 
-bool StderrIsTerminal();
+// What stdout and stderr are, looked at once before anything is written.
+struct StandardStreams {
+  bool out_terminal = false;  // stdout is a terminal (on Windows a console)
+  bool err_same = false;      // stderr is that same terminal
+  // The terminal takes the escape codes that clear a line: TERM is set and not "dumb" (on
+  // Windows: not "dumb", and the console could be switched to take them).
+  bool escapes = false;
+};
+StandardStreams LookAtStandardStreams();
+
+// The columns of the terminal that stdout is, 0 when it tells none.
+int StdoutColumns();
 
 #if defined(_WIN32)
 // The console control handler that InstallStopHandlers registers, callable by the tests:

@@ -1,9 +1,13 @@
 #include "app/console/console_platform.h"
 
 #include <signal.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <csignal>
+#include <cstdlib>
+#include <string_view>
 
 namespace zemlo::console {
 namespace {
@@ -47,6 +51,21 @@ void InstallStopHandlers(std::atomic<bool>& stop) {
 
 StopCause FirstStopRequest() { return static_cast<StopCause>(g_first.load()); }
 
-bool StderrIsTerminal() { return isatty(STDERR_FILENO) != 0; }
+StandardStreams LookAtStandardStreams() {
+  StandardStreams streams;
+  streams.out_terminal = isatty(STDOUT_FILENO) != 0;
+  if (!streams.out_terminal) return streams;
+  struct stat out {}, err {};
+  streams.err_same = isatty(STDERR_FILENO) != 0 && fstat(STDOUT_FILENO, &out) == 0 &&
+                     fstat(STDERR_FILENO, &err) == 0 && out.st_rdev == err.st_rdev;
+  const char* term = std::getenv("TERM");
+  streams.escapes = term != nullptr && *term != '\0' && std::string_view(term) != "dumb";
+  return streams;
+}
+
+int StdoutColumns() {
+  struct winsize size {};
+  return ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 ? size.ws_col : 0;
+}
 
 }  // namespace zemlo::console

@@ -2,8 +2,8 @@
 
 #include <windows.h>
 
-#include <io.h>
-#include <stdio.h>
+#include <cstdlib>
+#include <string_view>
 
 namespace zemlo::console {
 namespace {
@@ -51,6 +51,30 @@ void InstallStopHandlers(std::atomic<bool>& stop) {
 
 StopCause FirstStopRequest() { return static_cast<StopCause>(g_first.load()); }
 
-bool StderrIsTerminal() { return _isatty(_fileno(stderr)) != 0; }
+StandardStreams LookAtStandardStreams() {
+  StandardStreams streams;
+  // A console handle answers GetConsoleMode; a file, a pipe or NUL does not.
+  const HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
+  DWORD out_mode = 0;
+  streams.out_terminal = GetConsoleMode(out, &out_mode) != 0;
+  if (!streams.out_terminal) return streams;
+  // A process has one console: a console handle on stderr is that one.
+  DWORD err_mode = 0;
+  streams.err_same = GetConsoleMode(GetStdHandle(STD_ERROR_HANDLE), &err_mode) != 0;
+  const char* term = std::getenv("TERM");
+  if (term != nullptr && std::string_view(term) == "dumb") return streams;
+#ifndef ENABLE_VIRTUAL_TERMINAL_PROCESSING
+  constexpr DWORD ENABLE_VIRTUAL_TERMINAL_PROCESSING = 0x0004;
+#endif
+  streams.escapes = (out_mode & ENABLE_VIRTUAL_TERMINAL_PROCESSING) != 0 ||
+                    SetConsoleMode(out, out_mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING) != 0;
+  return streams;
+}
+
+int StdoutColumns() {
+  CONSOLE_SCREEN_BUFFER_INFO info{};
+  if (GetConsoleScreenBufferInfo(GetStdHandle(STD_OUTPUT_HANDLE), &info) == 0) return 0;
+  return info.srWindow.Right - info.srWindow.Left + 1;
+}
 
 }  // namespace zemlo::console

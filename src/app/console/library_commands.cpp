@@ -1,4 +1,5 @@
 // The commands that work on a library: create, show, check and save.
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <memory>
@@ -9,6 +10,7 @@
 #include "app/console/command_line.h"
 #include "app/console/console_platform.h"
 #include "app/console/console_port.h"
+#include "app/console/run_summary.h"
 #include "app/export_command.h"
 #include "app/picture_commands.h"
 #include "app/project_checks.h"
@@ -17,6 +19,7 @@
 #include "library/store/block_store.h"
 #include "library/run/creation_run.h"
 #include "library/run/entry_loading.h"
+#include "library/run/integrity_check.h"
 #include "picture/png_writer.h"
 
 namespace zemlo::console {
@@ -57,8 +60,12 @@ std::optional<std::string> EnterFolder(ConsolePort& port, const std::string& pro
 }
 
 int RunWorker(ConsoleRun& run, const Arguments& a, bool create) {
+  const auto started_at = std::chrono::steady_clock::now();
   const std::string& project = a.project;
-  if (Interrupted()) return StoppedStatus();
+  if (Interrupted()) {
+    run.port.Note("stopped before the run began; nothing was changed");
+    return StoppedStatus();
+  }
   if (a.jobs > 0) run.session.store().jobs = a.jobs;
   const auto name = EnterFolder(run.port, project);
   if (!name) return kExitWarned;
@@ -73,6 +80,13 @@ int RunWorker(ConsoleRun& run, const Arguments& a, bool create) {
   if (Interrupted()) run.session.RequestStop();
   run.session.WaitForWorker();
   run.port.FinishLine();
+  // Counted by the run itself: the titles are the window's and do not say what they count.
+  const RunTally& tally = run.session.tally();
+  const auto took = std::chrono::steady_clock::now() - started_at;
+  const int warnings = run.port.warnings();
+  run.port.Note(create ? CreationSummary(tally, kRunStart, kRunEnd, warnings, took)
+                       : CheckSummary(tally, kCheckFirstIcon, kCheckEndIcon - 1, warnings, took));
+  if (Interrupted()) run.port.Note(StoppedLine(tally, create));
   return Outcome(run.port);
 }
 

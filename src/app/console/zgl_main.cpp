@@ -1,8 +1,8 @@
 // zgl: the creator's commands for batch builds and terminals.
 //
-//   zgl [--verbose] create PROJECT.zgl | show PROJECT.zgl [--into DIR] [--force] [--all]
+//   zgl [--verbose|--quiet] create PROJECT.zgl | show PROJECT.zgl [--into DIR] [--force] [--all]
 //                                        [--format pcx|png [--alpha]]
-//   zgl [--verbose] check PROJECT.zgl
+//   zgl [--verbose|--quiet] check PROJECT.zgl
 //   zgl [--verbose] save PROJECT.zgl ICON OUT.pcx|OUT.png [--force]
 //   zgl [--verbose] font PICTURE.pcx FONT.fnt [--force]
 //   zgl verify PROJECT.zgl | report PROJECT.zgl OUTDIR [--force]
@@ -16,9 +16,11 @@
 #include "app/console/zgl_main.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstdio>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "app/console/command_line.h"
@@ -43,9 +45,12 @@ constexpr const char* kProjectNames =
 
 constexpr const char* kFooter =
     "Names inside PROJECT.zgl are relative to its folder; the library is written there.\n"
-    "Titles go to stdout, one line per icon (--verbose: every title), messages to stderr;\n"
-    "on a terminal a live status line shows the progress instead.\n"
-    "Ctrl-C, SIGTERM and SIGHUP stop after the icon in hand; the library stays whole.\n"
+    "Titles go to stdout, one line per icon (--verbose: every title, --quiet: none), messages\n"
+    "to stderr; create and check end with a summary line there. When stdout is a terminal a\n"
+    "live status line on it shows the progress instead of the titles; a file or a pipe gets\n"
+    "every line. TERM=dumb: lines, no live line.\n"
+    "Ctrl-C, SIGTERM and SIGHUP stop after the icon in hand; the library stays whole, and the\n"
+    "last line names the last icon finished.\n"
     "Exit status: 0 done, 1 a warning or a refusal (verify and report: findings), 2 usage\n"
     "error, 130 Ctrl-C, 143 SIGTERM, 129 SIGHUP; zgl help exit tells each command's.";
 
@@ -74,7 +79,13 @@ int ZglMain(int argc, char** argv) {
   app.footer(kFooter);
   app.set_version_flag("-V,--version", std::string("zgl (ZEMLO Creator) ") + ZGL_VERSION);
   bool verbose = false;
-  app.add_flag("-v,--verbose", verbose, "print every title, the packer's progress included");
+  CLI::Option* verbose_flag =
+      app.add_flag("-v,--verbose", verbose, "print every title, the packer's progress included");
+  bool quiet = false;
+  app.add_flag("-q,--quiet", quiet,
+               "print no titles and no live status line: warnings, zgl's own lines and the "
+               "summary only")
+      ->excludes(verbose_flag);
 
   CommandLine line{app, {}};
   AddLibraryCommands(line);
@@ -113,7 +124,14 @@ int ZglMain(int argc, char** argv) {
   }
   if (!line.action) return kExitUsage;
 
-  ConsolePort port(stdout, stderr, StderrIsTerminal(), verbose);
+  const StandardStreams streams = LookAtStandardStreams();
+  ConsoleLook look;
+  look.live = streams.out_terminal && streams.escapes;
+  look.shared = streams.err_same;
+  look.verbose = verbose;
+  look.quiet = quiet;
+  look.columns = [] { return TerminalWidth(StdoutColumns(), std::getenv("COLUMNS")); };
+  ConsolePort port(stdout, stderr, std::move(look));
   Session session(port);
   InstallStopHandlers(session.state().stop_request);
   ConsoleRun run{port, session};

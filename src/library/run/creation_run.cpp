@@ -183,8 +183,13 @@ enum class StoreOutcome {
   kStoreFailed,      // the block store failed: the run stops
 };
 
+struct StoreResult {
+  StoreOutcome outcome;
+  std::size_t bytes = 0;  // the entry as stored
+};
+
 // A converted entry into the single entry file and the block.
-StoreOutcome StoreConverted(int icon, std::span<const std::uint8_t> data, StoreContext& store) {
+StoreResult StoreConverted(int icon, std::span<const std::uint8_t> data, StoreContext& store) {
   ProjectSettings& settings = store.settings;
   const bool single_named = StampIconNumber(icon, settings.FSEP);
   bool entry_file_written = true;
@@ -199,12 +204,12 @@ StoreOutcome StoreConverted(int icon, std::span<const std::uint8_t> data, StoreC
   } else if (single_named) {
     RemoveEntryFile(store);
   }
-  if (!StoreEntry(icon, data, store)) return StoreOutcome::kStoreFailed;
-  return entry_file_written ? StoreOutcome::kAll : StoreOutcome::kNoEntryFile;
+  if (!StoreEntry(icon, data, store)) return {StoreOutcome::kStoreFailed};
+  return {entry_file_written ? StoreOutcome::kAll : StoreOutcome::kNoEntryFile, data.size()};
 }
 
 // Converts the selected source of `icon` on the run's own thread and stores it.
-StoreOutcome Convert(int icon, const SelectedSource& source, StoreContext& store) {
+StoreResult Convert(int icon, const SelectedSource& source, StoreContext& store) {
   ProjectSettings& settings = store.settings;
   WorkingState& state = store.state;
   StatusPort& port = state.port;
@@ -238,7 +243,7 @@ StoreOutcome Convert(int icon, const SelectedSource& source, StoreContext& store
 
 // Stores an icon a helper converted: the shared state, titles and messages as Convert
 // leaves and shows them.
-StoreOutcome StorePrepared(int icon, const SelectedSource& source, const PreparedIcon& job,
+StoreResult StorePrepared(int icon, const SelectedSource& source, const PreparedIcon& job,
                    StoreContext& store) {
   WorkingState& state = store.state;
   StatusPort& port = state.port;
@@ -271,7 +276,7 @@ class IconSupply {
   virtual ~IconSupply() = default;
   virtual SelectedSource Select(int icon) = 0;
   // Converts and stores.
-  virtual StoreOutcome Convert(int icon, const SelectedSource& source) = 0;
+  virtual StoreResult Convert(int icon, const SelectedSource& source) = 0;
   // The run is done with the icon.
   virtual void Finished(int) {}
 };
@@ -283,7 +288,7 @@ class OwnThreadSupply final : public IconSupply {
   SelectedSource Select(int icon) override {
     return SelectSource(icon, store_.settings, store_.state, !store_.convert_all);
   }
-  StoreOutcome Convert(int icon, const SelectedSource& source) override {
+  StoreResult Convert(int icon, const SelectedSource& source) override {
     return zemlo::Convert(icon, source, store_);
   }
 
@@ -429,7 +434,7 @@ class PreparedSupply final : public IconSupply {
     return source;
   }
 
-  StoreOutcome Convert(int icon, const SelectedSource& source) override {
+  StoreResult Convert(int icon, const SelectedSource& source) override {
     if (job_ != nullptr && guessed_right_) return StorePrepared(icon, source, *job_, store_);
     return own_.Convert(icon, source);
   }
@@ -475,7 +480,8 @@ std::unique_ptr<IconSupply> MakeSupply(StoreContext& store, int first, int last)
 
 // One icon: its source chosen, converted, kept or dropped, and stored; the block closed
 // when the icon is its last. False when the store failed.
-bool ProcessIcon(int icon, IconSupply& supply, StoreContext& store, BlockTransaction& block) {
+bool ProcessIcon(int icon, IconSupply& supply, StoreContext& store, BlockTransaction& block,
+                 RunTally& tally) {
   ProjectSettings& settings = store.settings;
   WorkingState& state = store.state;
   state.crop_lines.store(false);
@@ -485,10 +491,14 @@ bool ProcessIcon(int icon, IconSupply& supply, StoreContext& store, BlockTransac
   bool stored = true;
   switch (source.outcome) {
     case SourceOutcome::kConverted: {
-      const StoreOutcome result = supply.Convert(icon, source);
-      stored = result != StoreOutcome::kStoreFailed;
+      const StoreResult result = supply.Convert(icon, source);
+      stored = result.outcome != StoreOutcome::kStoreFailed;
+      if (stored) {
+        ++tally.converted;
+        tally.stored_bytes += static_cast<std::int64_t>(result.bytes);
+      }
       // A source whose single entry file is missing stays marked as changed.
-      if (result == StoreOutcome::kAll) {
+      if (result.outcome == StoreOutcome::kAll) {
         block.Converted(source.name, SingleFilesOn(settings) ? settings.FSEP.data() : "");
       }
       break;
@@ -503,6 +513,7 @@ bool ProcessIcon(int icon, IconSupply& supply, StoreContext& store, BlockTransac
         }
       }
       stored = KeepEntry(icon, store);
+      if (stored) ++tally.skipped;
       break;
     case SourceOutcome::kNotFound:
       StampIconNumber(icon, settings.FPCX);
@@ -510,6 +521,7 @@ bool ProcessIcon(int icon, IconSupply& supply, StoreContext& store, BlockTransac
                      settings.FPNG[0] != '\0' ? kNotFoundWithPngStatus : kNotFoundStatus, 0);
       if (StampIconNumber(icon, settings.FSEP)) RemoveEntryFile(store);
       stored = DropEntry(icon, store);
+      if (stored) ++tally.not_found;
       break;
   }
   if (!stored) return false;
@@ -527,7 +539,9 @@ int DefaultJobs() {
   return std::clamp(static_cast<int>(std::thread::hardware_concurrency()), 1, kMaxJobs);
 }
 
-void CreationRun(StoreContext& store) {
+void CreationRun(StoreContext& store, RunTally* tally) {
+  RunTally unread;
+  RunTally& counted = tally != nullptr ? *tally : unread;
   ProjectSettings& settings = store.settings;
   WorkingState& state = store.state;
   StatusPort& port = state.port;
@@ -550,10 +564,12 @@ void CreationRun(StoreContext& store) {
   for (;;) {
     const int icon = state.current_icon.load();
     last_icon = icon;
-    if (!block.Begin(icon) || !ProcessIcon(icon, *supply, store, block)) {
+    if (!block.Begin(icon) || !ProcessIcon(icon, *supply, store, block, counted)) {
       store_failed = true;
+      counted.store_failed = true;
       break;
     }
+    counted.last_icon = icon;
     port.SetProgress(run_end > run_start ? (icon - run_start) * 100 / (run_end - run_start)
                                          : 100);
     state.current_icon.store(icon + 1);

@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "core/status_port.h"
+#include "library/run/run_tally.h"
 #include "library/run/source_selection.h"
 #include "project/project_settings.h"
 
@@ -55,7 +56,8 @@ int DefaultJobs();
 // the coordinates file written, the block closed and the idle buttons. Stops after the icon
 // in hand when state.stop_request is set, or when the library store fails (its warning was
 // shown). With store.jobs above 1, that many helper threads prepare the icons ahead; the
-// files, titles and messages are the same as with one.
-void CreationRun(StoreContext& store);
+// files, titles and messages are the same as with one. What became of the icons is counted
+// into `tally` where one is given.
+void CreationRun(StoreContext& store, RunTally* tally = nullptr);
 
 }  // namespace zemlo

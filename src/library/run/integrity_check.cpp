@@ -83,17 +83,20 @@ class BlockReader {
 // The check of one block set, icon by icon, in the order the block files hold them.
 class CheckWalk {
  public:
-  CheckWalk(ProjectSettings& settings, WorkingState& state, bool offsets_read)
+  CheckWalk(ProjectSettings& settings, WorkingState& state, bool offsets_read, RunTally& tally)
       : settings_(settings),
         state_(state),
         port_(state.port),
         offsets_(state.offsets.span()),
         icons_per_block_(settings.BLKB > 0 ? settings.BLKB : 1),
-        offsets_read_(offsets_read) {}
+        offsets_read_(offsets_read),
+        tally_(tally) {}
 
   void CheckIcon(int icon) {
     if (icon % icons_per_block_ == 0 || icon == kCheckFirstIcon) EnterBlock(icon);
+    const int findings = findings_;
     CheckRecord(icon);
+    Count(icon, findings_ > findings);
     port_.SetProgress(icon * 100 / kCheckProgressDivisor);
     if ((icon + 1) % icons_per_block_ == 0) CheckEndOfBlock();
   }
@@ -112,13 +115,31 @@ class CheckWalk {
     }
   }
 
+  void Count(int icon, bool found) {
+    ++tally_.checked;
+    tally_.last_icon = icon;
+    if (found) {
+      ++tally_.damaged;
+    } else if (offsets_.offset(icon) == 0 && offsets_.length(icon) == 0) {
+      ++tally_.no_entry;
+    } else {
+      ++tally_.sound;
+    }
+  }
+
+  // A finding about `icon`'s entry: a warning, and the icon counts as damaged.
+  void Finding(const char* format, int number) {
+    ++findings_;
+    ShowWarningNumber(port_, Owner::kMain, format, number);
+  }
+
   void CheckRecord(int icon) {
     const std::int32_t offset = offsets_.offset(icon);
     const std::int32_t length = offsets_.length(icon);
     if (offset == 0 && length == 0) {
       SetStatusTitle(state_, settings_.FBLK.data(), kCheckNotFoundStatus, icon);
     } else if (length == 0) {
-      ShowWarningNumber(port_, Owner::kMain, kLengthZeroFormat, icon);
+      Finding(kLengthZeroFormat, icon);
     } else if (!block_.open()) {
       // Records that claim bytes no block file holds are damage, not an absent icon: a run
       // killed right after moving the block file to BLTEMP leaves exactly this, and the
@@ -137,24 +158,24 @@ class CheckWalk {
     const std::optional<std::uint8_t> kind =
         MaskKindOf(ByteReader(buffer.first(std::min(arrived, buffer.size()))));
     // Every icon of the checked range is a character icon and must be unmasked.
-    if (kind != kUnmasked) ShowWarningNumber(port_, Owner::kMain, kMaskedFormat, icon);
+    if (kind != kUnmasked) Finding(kMaskedFormat, icon);
     const std::string_view word = kind ? MaskKindWord(*kind) : std::string_view();
     if (!word.empty()) {
       SetStatusTitle(state_, settings_.FBLK.data(), word, icon);
     } else if (kind) {
-      ShowWarningNumber(port_, Owner::kMain, kIncorrectHeaderFormat, icon);
+      Finding(kIncorrectHeaderFormat, icon);
     }
     // Fewer bytes than the record claims: the block file ends inside this entry.
     if (!kind || length < 0 || arrived < static_cast<std::size_t>(length)) {
       ReportDataMissing(icon, offset, length);
     }
-    if (offset != expected) ShowWarningNumber(port_, Owner::kMain, kPosIncorrectFormat, icon);
+    if (offset != expected) Finding(kPosIncorrectFormat, icon);
   }
 
   void ReportDataMissing(int icon, std::int32_t offset, std::int32_t length) {
-    ShowWarningNumber(port_, Owner::kMain, kDataMissingFormat, icon);
-    ShowWarningNumber(port_, Owner::kMain, kPosValueFormat, offset);
-    ShowWarningNumber(port_, Owner::kMain, kLengthValueFormat, length);
+    Finding(kDataMissingFormat, icon);
+    Finding(kPosValueFormat, offset);
+    Finding(kLengthValueFormat, length);
   }
 
   // A block file longer than its records is a new block file beside the old offsets file (a
@@ -162,6 +183,7 @@ class CheckWalk {
   // file every block is undescribed; that was reported once.
   void CheckEndOfBlock() {
     if (offsets_read_ && block_.HasMoreBytes()) {
+      ++tally_.long_blocks;
       ShowWarning(port_, Owner::kMain, kBlockLongerFormat, settings_.FBLK.data());
     }
     block_.Close();
@@ -173,12 +195,15 @@ class CheckWalk {
   const OffsetsTable offsets_;
   const int icons_per_block_;
   const bool offsets_read_;
+  RunTally& tally_;
+  int findings_ = 0;
   BlockReader block_;
 };
 
 }  // namespace
 
-void IntegrityCheck(ProjectSettings& settings, WorkingState& state) {
+void IntegrityCheck(ProjectSettings& settings, WorkingState& state, RunTally* tally) {
+  RunTally unread;
   StatusPort& port = state.port;
   const bool offsets_read = ReadOffsetsFile(settings, state);
   if (!offsets_read) {
@@ -188,7 +213,7 @@ void IntegrityCheck(ProjectSettings& settings, WorkingState& state) {
     ClearOffsets(state);
   }
   SetStatusTitle(state, kCheckStartedName, kCheckStartedStatus, kCheckProgressDivisor);
-  CheckWalk walk(settings, state, offsets_read);
+  CheckWalk walk(settings, state, offsets_read, tally != nullptr ? *tally : unread);
   int icon = kCheckFirstIcon;
   state.current_icon.store(icon);
   while (icon < kCheckEndIcon && !state.stop_request.load()) {

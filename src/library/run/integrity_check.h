@@ -1,6 +1,7 @@
 // The integrity check of a block set over icons 3000 to 4999, on the session's worker thread.
 #pragma once
 
+#include "library/run/run_tally.h"
 #include "project/project_settings.h"
 
 namespace zemlo {
@@ -27,7 +28,8 @@ inline constexpr const char* kPosIncorrectFormat = "Pos entry of icon %i incorre
 inline constexpr const char* kBlockLongerFormat = "Block file %s is longer than its entries";
 
 // Reads the offsets file and walks the block files sequentially, reporting every finding;
-// ends with the stop request cleared and the idle buttons.
-void IntegrityCheck(ProjectSettings& settings, WorkingState& state);
+// ends with the stop request cleared and the idle buttons. What it found of each icon is
+// counted into `tally` where one is given.
+void IntegrityCheck(ProjectSettings& settings, WorkingState& state, RunTally* tally = nullptr);
 
 }  // namespace zemlo

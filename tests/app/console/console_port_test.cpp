@@ -148,6 +148,32 @@ TEST_F(ConsolePortLines, NamesInTitlesMessagesAndNotesAreShownEscaped) {
   }
 }
 
+// Everything written to a temporary stream, as one text.
+std::string TextOf(std::FILE* f) {
+  std::fflush(f);
+  std::rewind(f);
+  std::string text;
+  for (int c; (c = std::fgetc(f)) != EOF;) text.push_back(static_cast<char>(c));
+  return text;
+}
+
+constexpr std::string_view kClearLine = "\r\x1b[K";
+
+// The states a live line went through: the text after each clearing, empty ones left out.
+std::vector<std::string> DrawnLines(std::string text) {
+  std::vector<std::string> drawn;
+  for (std::size_t at = text.find(kClearLine); at != std::string::npos;) {
+    const std::size_t next = text.find(kClearLine, at + kClearLine.size());
+    std::string line = text.substr(at + kClearLine.size(),
+                                   (next == std::string::npos ? text.size() : next) - at -
+                                       kClearLine.size());
+    if (!line.empty() && line.back() == '\n') line.pop_back();
+    if (!line.empty()) drawn.push_back(line);
+    at = next;
+  }
+  return drawn;
+}
+
 TEST_F(ConsolePortLines, TheLiveLineShowsNamesEscapedAndCutsBetweenCharacters) {
   std::string name = "x\x1b[8m\n0 findings";
   for (int i = 0; i < 40; ++i) name += "\xc3\xa4";  // two bytes each, longer than the line
@@ -160,20 +186,164 @@ TEST_F(ConsolePortLines, TheLiveLineShowsNamesEscapedAndCutsBetweenCharacters) {
   }
   // Apart from the live line's own "\r ESC [K", what reaches the terminal is plain text in
   // whole UTF-8 characters: nothing left for the escaping to change.
-  std::fflush(err);
-  std::rewind(err);
-  std::string text;
-  for (int c; (c = std::fgetc(err)) != EOF;) text.push_back(static_cast<char>(c));
-  for (std::size_t at; (at = text.find("\r\x1b[K")) != std::string::npos;) text.erase(at, 3);
+  std::string text = TextOf(out);
+  for (std::size_t at; (at = text.find(kClearLine)) != std::string::npos;) text.erase(at, 3);
   EXPECT_NE(text.find("x\\x1b[8m\\n0 findings"), std::string::npos) << text;
   EXPECT_NE(text.find("...\xc3\xa4"), std::string::npos) << text;
+  EXPECT_NE(text.find("% x\\x1b[8m"), std::string::npos) << text;
   std::size_t lines = 0;
   for (std::size_t begin = 0, end; (end = text.find('\n', begin)) != std::string::npos;
        begin = end + 1, ++lines) {
     const std::string line = text.substr(begin, end - begin);
     EXPECT_EQ(EscapeControls(line), line);
   }
-  EXPECT_GE(lines, 3u);  // the verbose title, the message, the live line ended
+  EXPECT_GE(lines, 2u);  // the verbose title, the live line ended
+  // The message goes to stderr, a line of its own whatever the live line does on stdout.
+  EXPECT_EQ(LinesOf(err), (std::vector<std::string>{"ZCreate: " + OneLine("PCX " + name)}));
+}
+
+// The live line fits the terminal it is on, whatever its width: the bar narrows and goes,
+// the title loses its middle and keeps the source's name and what became of it, and no
+// character is cut in two.
+TEST(LiveLine, FitsEveryWidthAndKeepsTheEndOfTheTitle) {
+  const std::string ascii_name = "ZCreate - pcx\\" + std::string(100, 'n') + "_3417.pcx (Unmasked) - 4711";
+  std::string wide_name = "ZCreate - ";
+  for (int i = 0; i < 60; ++i) wide_name += "\xe2\x82\xac";  // three bytes, one column each
+  wide_name += " (X-masked) - 12";
+  for (const std::string& title : {ascii_name, wide_name}) {
+    for (const int columns : {1, 8, 20, 40, 60, 76, 80, 132, 200}) {
+      const std::string line = LiveLine(title, 37, columns);
+      EXPECT_LT(Columns(line), static_cast<std::size_t>(std::max(columns, 2))) << columns << ": " << line;
+      EXPECT_EQ(EscapeControls(line), line) << columns;  // whole UTF-8 characters only
+      if (columns >= 40) {
+        EXPECT_TRUE(line.ends_with(title.substr(title.size() - 12))) << columns << ": " << line;
+        EXPECT_NE(line.find(" 37% "), std::string::npos) << line;
+        // The window's name goes first, then the source's name begins the title.
+        EXPECT_EQ(line.find("ZCreate"), std::string::npos) << line;
+        EXPECT_NE(line.find("37% " + title.substr(10, 8)), std::string::npos) << line;
+      }
+    }
+  }
+  // Where the title fits, it is there whole, with the bar.
+  const std::string wide = LiveLine(ascii_name, 100, 200);
+  EXPECT_TRUE(wide.ends_with(" " + ascii_name.substr(10))) << wide;
+  EXPECT_TRUE(wide.starts_with("[#")) << wide;
+  // On 60 columns the bar is narrower than on 80, so that more of the name shows.
+  EXPECT_LT(LiveLine(ascii_name, 0, 60).find(']'), LiveLine(ascii_name, 0, 80).find(']'));
+}
+
+TEST(LiveLine, TheWidthComesFromTheTerminalThenFromColumns) {
+  EXPECT_EQ(TerminalWidth(132, "60"), 132);
+  EXPECT_EQ(TerminalWidth(0, "60"), 60);
+  EXPECT_EQ(TerminalWidth(-1, "200"), 200);
+  for (const char* unusable : {"", "abc", "60x", "0", "-5", "99999999999999999999"}) {
+    EXPECT_EQ(TerminalWidth(0, unusable), 80) << unusable;
+  }
+  EXPECT_EQ(TerminalWidth(0, nullptr), 80);
+}
+
+// A clock the test moves.
+struct SteppedClock {
+  LiveClock::time_point now{};
+  void Advance(std::chrono::milliseconds by) { now += by; }
+};
+
+ConsoleLook LiveLook(SteppedClock& clock, bool shared, int columns = 80) {
+  ConsoleLook look;
+  look.live = true;
+  look.shared = shared;
+  look.columns = [columns] { return columns; };
+  look.now = [&clock] { return clock.now; };
+  return look;
+}
+
+TEST_F(ConsolePortLines, TheLiveLineIsRedrawnTenTimesASecondAtMostAndShowsTheEndAtTheEnd) {
+  SteppedClock clock;
+  {
+    ConsolePort port(out, err, LiveLook(clock, /*shared=*/false));
+    // 200 icons in one second: every 5 ms a title and a step of progress.
+    for (int icon = 0; icon < 200; ++icon) {
+      port.SetTitle("ZCreate - p" + std::to_string(3000 + icon) + ".pcx (Unmasked) - 1");
+      port.SetProgress(icon / 2);
+      clock.Advance(std::chrono::milliseconds(5));
+    }
+    port.SetProgress(100);
+    // Within the pause: not drawn yet, but the end shows it.
+  }
+  const auto drawn = DrawnLines(TextOf(out));
+  EXPECT_GE(drawn.size(), 10u);
+  EXPECT_LE(drawn.size(), 12u);  // ten a second, and the last state at the end
+  ASSERT_FALSE(drawn.empty());
+  EXPECT_TRUE(drawn.back().ends_with("100% p3199.pcx (Unmasked) - 1")) << drawn.back();
+  EXPECT_TRUE(TextOf(out).ends_with("\n"));  // the last state stays, on a line of its own
+  EXPECT_TRUE(LinesOf(err).empty());
+}
+
+// stdout and stderr one terminal: the message must not be written into the live line, and
+// the live line comes back under it.
+TEST_F(ConsolePortLines, OnOneTerminalTheLiveLineIsClearedBeforeEachMessage) {
+  SteppedClock clock;
+  {
+    ConsolePort port(out, out, LiveLook(clock, /*shared=*/true));
+    port.SetTitle("ZCreate - a.pcx (Unmasked) - 1");
+    clock.Advance(std::chrono::milliseconds(150));
+    port.ShowMessage(Owner::kMain, "ZCreate", "Caution! iXLen = 3", MessageIcon::kWarning);
+    clock.Advance(std::chrono::milliseconds(150));
+    port.SetTitle("ZCreate - b.pcx (Unmasked) - 2");
+    port.Note("2000 icons: 2 converted");
+  }
+  const std::string text = TextOf(out);
+  // Each message starts where a clearing left the cursor: at the start of an empty line.
+  for (const std::string message : {"ZCreate: Caution! iXLen = 3\n", "zgl: 2000 icons: 2 converted\n"}) {
+    const std::size_t at = text.find(message);
+    ASSERT_NE(at, std::string::npos) << text;
+    ASSERT_GE(at, kClearLine.size());
+    EXPECT_EQ(text.substr(at - kClearLine.size(), kClearLine.size()), kClearLine) << text;
+  }
+  const auto drawn = DrawnLines(text);
+  ASSERT_GE(drawn.size(), 3u);
+  EXPECT_TRUE(drawn[0].ends_with("a.pcx (Unmasked) - 1")) << drawn[0];
+  EXPECT_TRUE(drawn.back().ends_with("b.pcx (Unmasked) - 2")) << drawn.back();
+  EXPECT_TRUE(text.ends_with("b.pcx (Unmasked) - 2\n")) << text;
+}
+
+TEST_F(ConsolePortLines, OnTwoTerminalsOrAFileTheLiveLineStaysWhereItIs) {
+  SteppedClock clock;
+  ConsolePort port(out, err, LiveLook(clock, /*shared=*/false));
+  port.SetTitle("ZCreate - a.pcx (Unmasked) - 1");
+  const std::string before = TextOf(out);
+  port.ShowMessage(Owner::kMain, "ZCreate", "Caution! iXLen = 3", MessageIcon::kWarning);
+  EXPECT_EQ(TextOf(out), before);
+  EXPECT_EQ(LinesOf(err), (std::vector<std::string>{"ZCreate: Caution! iXLen = 3"}));
+}
+
+TEST_F(ConsolePortLines, QuietShowsWarningsAndZglsOwnLinesOnly) {
+  SteppedClock clock;
+  for (const bool live : {false, true}) {
+    std::FILE* out_file = std::tmpfile();
+    std::FILE* err_file = std::tmpfile();
+    {
+      ConsoleLook look = LiveLook(clock, /*shared=*/false);
+      look.live = live;
+      look.quiet = true;
+      ConsolePort port(out_file, err_file, look);
+      EXPECT_FALSE(port.live());
+      port.SetTitle("ZCreate - a.pcx (Unmasked) - 1");
+      port.SetProgress(40);
+      port.ShowMessage(Owner::kMain, "ZCreate", "Could not read coordinates file x. Creating new one.",
+                       MessageIcon::kInformation);
+      port.ShowMessage(Owner::kMain, "ZCreate", "Caution! iXLen = 3", MessageIcon::kWarning);
+      port.Note("2000 icons: 1 converted");
+      port.FinishLine();
+      EXPECT_EQ(port.warnings(), 1);
+    }
+    EXPECT_EQ(TextOf(out_file), "") << live;
+    EXPECT_EQ(LinesOf(err_file), (std::vector<std::string>{"ZCreate: Caution! iXLen = 3",
+                                                           "zgl: 2000 icons: 1 converted"}))
+        << live;
+    std::fclose(out_file);
+    std::fclose(err_file);
+  }
 }
 
 // The stop flag the handlers set lives as long as the process: a handler may still run when

@@ -186,7 +186,8 @@ BlockState StateOf(const Library& disk, int block, const Library& old_lib,
 
 struct RunResult {
   int status = -1;  // exit status, or -1 when killed
-  std::string errors;
+  std::string errors;  // the message lines
+  std::string own;     // zgl's own lines ("zgl: "), such as the summary a run ends with
 };
 
 // Starts zgl with `args` (stdout to /dev/null, stderr to `err_file`) and returns at once.
@@ -216,7 +217,13 @@ RunResult WaitZgl(pid_t pid, const fs::path& err_file) {
   waitpid(pid, &wstatus, 0);
   if (WIFEXITED(wstatus)) result.status = WEXITSTATUS(wstatus);
   const Bytes err = ReadFileBytes(err_file);
-  result.errors.assign(err.begin(), err.end());
+  const std::string text(err.begin(), err.end());
+  for (std::size_t begin = 0; begin < text.size();) {
+    const std::size_t end = std::min(text.find('\n', begin), text.size() - 1) + 1;
+    const std::string line = text.substr(begin, end - begin);
+    (line.starts_with("zgl: ") ? result.own : result.errors) += line;
+    begin = end;
+  }
   return result;
 }
 

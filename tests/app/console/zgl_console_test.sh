@@ -6,15 +6,16 @@ set -u
 zgl=$1
 demo=$2
 . "$(dirname "$0")/../../support/script_checks.sh"
-# Every stdout line a title, every stderr line a message box.
+# Every stdout line a title, every stderr line a message box but the last, zgl's summary.
 expect_formats() {
   local what=$1
   if grep -qvE '^ZCreate - .* \(.*\) - -?[0-9]+' "$work/out"; then
     fail "$what: stdout line that is no title: $(grep -vE '^ZCreate - .* \(.*\) - -?[0-9]+' "$work/out" | head -n 1)"
   fi
-  if grep -qvE '^(ZCreate|KZP): ' "$work/err"; then
-    fail "$what: stderr line that is no message: $(grep -vE '^(ZCreate|KZP): ' "$work/err" | head -n 1)"
+  if sed '$d' "$work/err" | grep -qvE '^(ZCreate|KZP): '; then
+    fail "$what: stderr line that is no message: $(sed '$d' "$work/err" | grep -vE '^(ZCreate|KZP): ' | head -n 1)"
   fi
+  tail -n 1 "$work/err" | grep -qE '^zgl: 2000 icons' || fail "$what: no summary at the end: $(tail -n 1 "$work/err")"
 }
 
 # Usage.
@@ -220,7 +221,13 @@ stop_mid_run() {  # signal, expected status
   local done_icons
   done_icons=$(grep -c 'Verify OK' "$work/out")
   [ "$done_icons" -lt 1000 ] || fail "$signal did not stop the run ($done_icons icons)"
-  ! grep -v 'Creating new one' "$work/err" | grep -q . || fail "$signal: $(head -c 300 "$work/err")"
+  # Nothing but the note of the new coordinates file, the summary and, last, where the run
+  # stopped: the icon whose title line came last, as the run starts at 3000.
+  local last_icon=$((3000 + $(wc -l <"$work/out") - 1))
+  ! grep -v -e 'Creating new one' -e '^zgl: [0-9]* of 2000 icons: ' -e '^zgl: stopped after icon ' "$work/err" | grep -q . \
+    || fail "$signal: $(head -c 300 "$work/err")"
+  [ "$(tail -n 1 "$work/err")" = "zgl: stopped after icon $last_icon; the library is whole" ] \
+    || fail "$signal: last line $(tail -n 1 "$work/err"), icon $last_icon was the last one finished"
   expect_status 0 "check after $signal" "$zgl" check "$work/big/big.zgl"
 }
 stop_mid_run INT 130
