@@ -25,6 +25,9 @@ StopCause FirstStopRequest();
 inline bool Interrupted() { return FirstStopRequest() != StopCause::kNone; }
 
 bool StderrIsTerminal();
+[[nodiscard]] bool StdoutIsTerminal();
+// Makes stdout carry bytes as they are (no line-end translation on Windows).
+void StdoutToBinary();
 
 #if defined(_WIN32)
 // The console control handler that InstallStopHandlers registers, callable by the tests:

@@ -49,4 +49,8 @@ StopCause FirstStopRequest() { return static_cast<StopCause>(g_first.load()); }
 
 bool StderrIsTerminal() { return isatty(STDERR_FILENO) != 0; }
 
+bool StdoutIsTerminal() { return isatty(STDOUT_FILENO) != 0; }
+
+void StdoutToBinary() {}  // POSIX streams never translate
+
 }  // namespace zemlo::console

@@ -2,8 +2,11 @@
 
 #include <windows.h>
 
+#include <fcntl.h>
 #include <io.h>
 #include <stdio.h>
+
+#include <cstdio>
 
 namespace zemlo::console {
 namespace {
@@ -52,5 +55,16 @@ void InstallStopHandlers(std::atomic<bool>& stop) {
 StopCause FirstStopRequest() { return static_cast<StopCause>(g_first.load()); }
 
 bool StderrIsTerminal() { return _isatty(_fileno(stderr)) != 0; }
+
+// A console, not any character device: NUL takes bytes as a file does.
+bool StdoutIsTerminal() {
+  DWORD mode = 0;
+  return GetConsoleMode(GetStdHandle(STD_OUTPUT_HANDLE), &mode) != 0;
+}
+
+void StdoutToBinary() {
+  std::fflush(stdout);
+  _setmode(_fileno(stdout), _O_BINARY);
+}
 
 }  // namespace zemlo::console
