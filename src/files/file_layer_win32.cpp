@@ -34,14 +34,12 @@ FileProblem ProblemOfSystemError(std::uint32_t code) {
       return FileProblem::kPermissionDenied;
     case ERROR_CANT_ACCESS_FILE:
     case ERROR_CANT_RESOLVE_FILENAME:
-    case ERROR_STOPPED_ON_SYMLINK:
       return FileProblem::kLinkRefused;
     case ERROR_FILE_EXISTS:
     case ERROR_ALREADY_EXISTS:
       return FileProblem::kExists;
     case ERROR_DISK_FULL:
     case ERROR_HANDLE_DISK_FULL:
-    case ERROR_DISK_QUOTA_EXCEEDED:
       return FileProblem::kDiskFull;
     case ERROR_FILE_TOO_LARGE:
       return FileProblem::kTooLarge;
@@ -120,7 +118,15 @@ std::FILE* OpenFile(const char* name, const char* mode, FileProblem* problem) {
   // for good. Only files on disk are used. The sharing is what fopen grants.
   const HANDLE handle = CreateFileA(name, access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                     disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (handle == INVALID_HANDLE_VALUE) return Fail(problem, LastProblem(), nullptr);
+  if (handle == INVALID_HANDLE_VALUE) {
+    const DWORD error = GetLastError();
+    // A folder is refused as access denied; the user is better told what stands there.
+    const DWORD attributes = GetFileAttributesA(name);
+    const bool folder = error == ERROR_ACCESS_DENIED && attributes != INVALID_FILE_ATTRIBUTES &&
+                        (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    return Fail(problem, folder ? FileProblem::kIsAFolder : ProblemOfSystemError(error),
+                nullptr);
+  }
   BY_HANDLE_FILE_INFORMATION info;
   if (GetFileType(handle) != FILE_TYPE_DISK) {
     CloseHandle(handle);
