@@ -84,9 +84,11 @@ bool LoadProject(Session& session, const char* chosen_path, const char* chosen_n
   if (coordinates_new != nullptr) *coordinates_new = false;
   WorkingState& state = session.state();
   StatusPort& port = state.port;
-  const auto read = ReadWholeFile(chosen_path, state.info_text.span(), kInfoReadLimit);
+  files::FileProblem problem = files::FileProblem::kOther;
+  const auto read = ReadWholeFile(chosen_path, state.info_text.span(), kInfoReadLimit, &problem);
   if (!read) {
     ShowWarning(port, Owner::kMain, kInfoUnreadableFormat, chosen_name);
+    port.Explain(chosen_name, files::FileProblemText(problem));
     return false;
   }
   // Parsed into a copy so that a refused project leaves the settings the viewer keys still

@@ -280,9 +280,10 @@ ExportOutcome ExportZgl(Session& session, const char* chosen_path, const char* c
     // Under another folder, the folders that the export tree does not hold are made (a
     // pattern such as "pcx\p0_0_0_0.pcx"); in the project's folder they are its own.
     std::string blocker;
+    files::FileProblem problem = files::FileProblem::kNone;
     const files::OutputResult result =
         files::WriteOutputFile(out.base.c_str(), out.relative.c_str(), bytes.data(),
-                               bytes.size(), mode, elsewhere, &blocker);
+                               bytes.size(), mode, elsewhere, &blocker, &problem);
     if (result == files::OutputResult::kWritten) {
       ++outcome.written;
       continue;
@@ -294,8 +295,11 @@ ExportOutcome ExportZgl(Session& session, const char* chosen_path, const char* c
         ShowWarning(state.port, Owner::kMain, through_link_format, link);
       }
     } else {
-      ShowWarning(state.port, Owner::kMain, not_saved_format,
-                  png ? file_name : std::string(settings.FPCX.data()));
+      const std::string shown = png ? file_name : std::string(settings.FPCX.data());
+      ShowWarning(state.port, Owner::kMain, not_saved_format, shown);
+      if (problem != files::FileProblem::kNone) {
+        state.port.Explain(shown, files::FileProblemText(problem));
+      }
     }
   }
   pipeline.reset();  // what was prepared ahead of a stop is dropped

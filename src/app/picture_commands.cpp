@@ -24,7 +24,7 @@ namespace {
 // Writes a file the user named: its folder is taken as the user gave it, the file itself is
 // made new (or replaces a regular file with `replace`), never through a link.
 files::OutputResult WriteUserFile(const char* path, std::span<const std::uint8_t> data,
-                                  bool replace) {
+                                  bool replace, files::FileProblem* problem) {
   const std::string_view whole(path);
   const std::string_view name = FileNameOf(whole);
   const std::string folder = name.size() == whole.size()
@@ -32,21 +32,25 @@ files::OutputResult WriteUserFile(const char* path, std::span<const std::uint8_t
                                  : std::string(whole.substr(0, whole.size() - name.size()));
   const auto mode = replace ? files::OutputMode::kReplace : files::OutputMode::kCreateNew;
   return files::WriteOutputFile(folder.c_str(), std::string(name).c_str(), data.data(),
-                                data.size(), mode);
+                                data.size(), mode, false, nullptr, problem);
 }
 
 // Writes the encoded picture `file` (empty: it could not be encoded) to `path` and tells the
 // user how it went, by name; a link in the way is named whole.
 bool SavePicture(WorkingState& state, const char* path, std::span<const std::uint8_t> file,
                  bool replace, const char* saved_format, const char* not_saved_format) {
-  const files::OutputResult result =
-      !file.empty() ? WriteUserFile(path, file, replace) : files::OutputResult::kFailed;
+  files::FileProblem problem = files::FileProblem::kNone;
+  const files::OutputResult result = !file.empty() ? WriteUserFile(path, file, replace, &problem)
+                                                   : files::OutputResult::kFailed;
   const bool written = result == files::OutputResult::kWritten;
   if (result == files::OutputResult::kLinkInTheWay) {
     ShowWarning(state.port, Owner::kMain, kNotSavedThroughLinkFormat, path);
   } else {
     ShowWarning(state.port, Owner::kMain, written ? saved_format : not_saved_format,
                 FileNameOf(path));
+    if (problem != files::FileProblem::kNone) {
+      state.port.Explain(FileNameOf(path), files::FileProblemText(problem));
+    }
   }
   return written;
 }
@@ -82,13 +86,18 @@ std::optional<std::size_t> BuildFont(WorkingState& state, const char* pcx_path) 
 }
 
 bool SaveFont(WorkingState& state, const char* path, std::size_t length, bool replace) {
+  files::FileProblem problem = files::FileProblem::kNone;
   const files::OutputResult result =
-      length <= state.file.size() ? WriteUserFile(path, state.file.span().first(length), replace)
-                                  : files::OutputResult::kFailed;
+      length <= state.file.size()
+          ? WriteUserFile(path, state.file.span().first(length), replace, &problem)
+          : files::OutputResult::kFailed;
   if (result == files::OutputResult::kLinkInTheWay) {
     ShowWarning(state.port, Owner::kMain, kNotSavedThroughLinkFormat, path);
   } else if (result != files::OutputResult::kWritten) {
     ShowWarning(state.port, Owner::kMain, kFontNotSavedFormat, FileNameOf(path));
+    if (problem != files::FileProblem::kNone) {
+      state.port.Explain(FileNameOf(path), files::FileProblemText(problem));
+    }
   }
   return result == files::OutputResult::kWritten;
 }

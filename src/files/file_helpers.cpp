@@ -32,8 +32,8 @@ std::int64_t FileLength(const char* name) {
 }
 
 std::optional<std::size_t> ReadWholeFile(const char* name, std::span<std::uint8_t> buffer,
-                                         std::size_t limit) {
-  std::FILE* file = files::OpenFile(name, "rb");
+                                         std::size_t limit, files::FileProblem* problem) {
+  std::FILE* file = files::OpenFile(name, "rb", problem);
   if (file == nullptr) return std::nullopt;
   std::size_t count = 0;
   if (!buffer.empty()) {

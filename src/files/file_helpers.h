@@ -8,6 +8,8 @@
 #include <span>
 #include <string>
 
+#include "files/file_problem.h"
+
 namespace zemlo {
 
 // Length of the named file in bytes; 0 when it cannot be opened.
@@ -15,10 +17,11 @@ std::int64_t FileLength(const char* name);
 
 // Reads min(file length, limit, buffer.size() - 1) bytes into the front of `buffer` and
 // stores a zero byte right after them, so callers may treat the bytes as text. nullopt when
-// the file cannot be opened (the buffer is then untouched); an empty buffer receives nothing
-// and gives 0.
+// the file cannot be opened (the buffer is then untouched; `problem`, if given, says why);
+// an empty buffer receives nothing and gives 0.
 std::optional<std::size_t> ReadWholeFile(const char* name, std::span<std::uint8_t> buffer,
-                                         std::size_t limit);
+                                         std::size_t limit,
+                                         files::FileProblem* problem = nullptr);
 
 // Creates or truncates the file and writes `data`. False when the file cannot be created or
 // not every byte reached it. The old content is gone the moment the file is opened: for

@@ -12,6 +12,8 @@
 #include <string_view>
 #include <vector>
 
+#include "files/file_problem.h"
+
 namespace zemlo::files {
 
 // The name as the platform should open it (on POSIX: separators mapped and existing
@@ -20,8 +22,9 @@ std::string Resolve(const char* name);
 
 // fopen through Resolve; modes as for std::fopen ("rb", "wb", ...). nullptr on failure, and
 // for anything that is not a regular file (a folder, a FIFO, a device), which is refused
-// without waiting: opening never blocks, whatever stands at the name.
-std::FILE* OpenFile(const char* name, const char* mode);
+// without waiting: opening never blocks, whatever stands at the name. On nullptr `problem`
+// (if given) says why.
+std::FILE* OpenFile(const char* name, const char* mode, FileProblem* problem = nullptr);
 
 // Positions in open streams, as 64-bit numbers on every platform: std::fseek and std::ftell
 // take a long, which has 32 bits on Windows and would cut positions past 2 GiB.
@@ -154,11 +157,11 @@ enum class OutputMode {
 // Writes `size` bytes at `data` as the file `name` under `base`. With `make_folders` the
 // missing folders on the way are made (never through a link either). On kExists and
 // kLinkInTheWay `blocker` (if given) receives the part of `name` up to what stands in the
-// way, so that the message can name it. Nothing is left behind when the result is not
-// kWritten.
+// way, so that the message can name it; on kFailed `problem` (if given) says why. Nothing is
+// left behind when the result is not kWritten.
 OutputResult WriteOutputFile(const char* base, const char* name, const std::uint8_t* data,
                              std::size_t size, OutputMode mode, bool make_folders = false,
-                             std::string* blocker = nullptr);
+                             std::string* blocker = nullptr, FileProblem* problem = nullptr);
 
 // Makes the folder `name` under `base` and every folder on the way; folders that exist are
 // fine, links are not. kWritten when the folder stands at the end.

@@ -103,10 +103,35 @@ std::string Resolve(const char* name) {
   return out;
 }
 
-std::FILE* OpenFile(const char* name, const char* mode) {
+namespace {
+
+std::string FolderOfPath(const std::string& path);
+
+// ENOENT names no part: the file is missing where its folder stands, else the folder is.
+FileProblem ProblemOfMissing(const std::string& path) {
+  struct stat st;
+  const std::string folder = FolderOfPath(path);
+  if (::stat(folder.c_str(), &st) != 0) return FileProblem::kNoSuchFolder;
+  return S_ISDIR(st.st_mode) ? FileProblem::kNoSuchFile : FileProblem::kNotAFolder;
+}
+
+FileProblem ProblemOf(int error, const std::string& path) {
+  return error == ENOENT ? ProblemOfMissing(path) : ProblemOfErrno(error);
+}
+
+// Notes `problem` where the caller asked for it and gives the failed result.
+template <typename Result>
+Result Fail(FileProblem* out, FileProblem problem, Result result) {
+  if (out != nullptr) *out = problem;
+  return result;
+}
+
+}  // namespace
+
+std::FILE* OpenFile(const char* name, const char* mode, FileProblem* problem) {
   const std::string path = Resolve(name);
-  if (path.empty() || mode == nullptr) return nullptr;
-  if (!seam::Allow(FileOp::kOpen, path)) return nullptr;
+  if (path.empty() || mode == nullptr) return Fail(problem, FileProblem::kBadName, nullptr);
+  if (!seam::Allow(FileOp::kOpen, path)) return Fail(problem, FileProblem::kOther, nullptr);
   const bool update = std::strchr(mode, '+') != nullptr;
   int flags = O_CLOEXEC | O_NONBLOCK;
   switch (mode[0]) {
@@ -120,29 +145,40 @@ std::FILE* OpenFile(const char* name, const char* mode) {
       flags |= (update ? O_RDWR : O_WRONLY) | O_CREAT | O_APPEND;
       break;
     default:
-      return nullptr;
+      return Fail(problem, FileProblem::kOther, nullptr);
   }
   // Without O_NONBLOCK, opening a FIFO waits for its other end, for good if none comes; a
   // device or a folder would be read or written as if it held a library file. Only regular
   // files are used; O_TRUNC does nothing to anything else.
   int fd = -1;
-  const auto open = [&] { return (fd = ::open(path.c_str(), flags, 0666)) >= 0; };
+  int error = 0;
+  const auto open = [&] {
+    fd = ::open(path.c_str(), flags, 0666);
+    error = errno;
+    return fd >= 0;
+  };
   if (flags & O_CREAT) {
     ChangeEntries({&path}, open);
   } else {
     open();
   }
-  if (fd < 0) return nullptr;
+  if (fd < 0) return Fail(problem, ProblemOf(error, path), nullptr);
   struct stat st;
-  const int status = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) ? ::fcntl(fd, F_GETFL) : -1;
+  const bool stated = ::fstat(fd, &st) == 0;
+  const int status = stated && S_ISREG(st.st_mode) ? ::fcntl(fd, F_GETFL) : -1;
   if (status == -1 || ::fcntl(fd, F_SETFL, status & ~O_NONBLOCK) != 0) {
     ::close(fd);
-    return nullptr;
+    const FileProblem why = !stated               ? FileProblem::kOther
+                            : S_ISDIR(st.st_mode) ? FileProblem::kIsAFolder
+                            : !S_ISREG(st.st_mode) ? FileProblem::kNotRegularFile
+                                                   : FileProblem::kOther;
+    return Fail(problem, why, nullptr);
   }
   std::FILE* file = ::fdopen(fd, mode);
   if (file == nullptr) {
+    error = errno;
     ::close(fd);
-    return nullptr;
+    return Fail(problem, ProblemOfErrno(error), nullptr);
   }
   seam::Done(FileOp::kOpen, path, mode, file);
   return file;
@@ -446,6 +482,7 @@ bool WriteAll(int fd, const std::uint8_t* data, std::size_t size) {
   while (size > 0) {
     const ssize_t n = ::write(fd, data, size);
     if (n < 0 && errno == EINTR) continue;
+    if (n == 0) errno = ENOSPC;  // nothing taken and no error: no room left
     if (n <= 0) return false;
     data += n;
     size -= static_cast<std::size_t>(n);
@@ -469,16 +506,20 @@ class OutputWalk {
     path_ = Resolve(base);
     if (path_.empty()) return false;
     fd_ = ::open(path_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd_ < 0) Note(errno == ENOENT ? FileProblem::kNoSuchFolder : ProblemOfErrno(errno));
     if (path_.back() != '/') path_ += '/';
     return fd_ >= 0;
   }
 
   // What stands at `part` in the current folder, and under which name (its case on disk).
-  Kind Look(const std::string& part, std::string& found) const {
+  Kind Look(const std::string& part, std::string& found) {
     found = part;
     struct stat st;
     if (::fstatat(fd_, part.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
-      if (errno != ENOENT) return Kind::kError;
+      if (errno != ENOENT) {
+        Note(ProblemOfErrno(errno));
+        return Kind::kError;
+      }
       std::string other;
       if (!FindIgnoringCase(path_, part, other) ||
           ::fstatat(fd_, other.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
@@ -515,6 +556,7 @@ class OutputWalk {
           return OutputResult::kLinkInTheWay;
         case Kind::kMissing:
           if (missing != nullptr) *missing = true;
+          Note(FileProblem::kNoSuchFolder);
           return OutputResult::kFailed;
         case Kind::kFile:
         case Kind::kOther:
@@ -527,6 +569,7 @@ class OutputWalk {
           ::openat(fd_, found.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
       if (next < 0) {
         // Swapped for a link since the look, or gone.
+        Note(errno == ENOENT ? FileProblem::kNoSuchFolder : ProblemOfErrno(errno));
         if (blocker != nullptr) *blocker = relative_ + found;
         return errno == ELOOP || errno == ENOTDIR ? OutputResult::kLinkInTheWay
                                                   : OutputResult::kFailed;
@@ -552,14 +595,21 @@ class OutputWalk {
       return fd >= 0;
     });
     if (fd < 0) {
-      if (error != EEXIST) return OutputResult::kFailed;
+      if (error != EEXIST) {
+        Note(error == ENOENT ? FileProblem::kNoSuchFolder : ProblemOfErrno(error));
+        return OutputResult::kFailed;
+      }
       if (blocker != nullptr) *blocker = relative_ + file;
       std::string found;
       return Look(file, found) == Kind::kLink ? OutputResult::kLinkInTheWay
                                               : OutputResult::kExists;
     }
     bool ok = WriteAll(fd, data, size);
-    ok = ::close(fd) == 0 && ok;
+    if (!ok) Note(ProblemOfErrno(errno));
+    if (::close(fd) != 0) {
+      if (ok) Note(ProblemOfErrno(errno));
+      ok = false;
+    }
     if (!ok) {
       Remove(file);
       return OutputResult::kFailed;
@@ -571,8 +621,11 @@ class OutputWalk {
   bool Rename(const std::string& from, const std::string& to) {
     const std::string source = path_ + from;
     const std::string target = path_ + to;
-    return ChangeEntries({&source, &target},
-                         [&] { return ::renameat(fd_, from.c_str(), fd_, to.c_str()) == 0; });
+    return ChangeEntries({&source, &target}, [&] {
+      if (::renameat(fd_, from.c_str(), fd_, to.c_str()) == 0) return true;
+      Note(ProblemOfErrno(errno));
+      return false;
+    });
   }
 
   // Removes the entry `file` itself (a link is removed, never its target).
@@ -582,8 +635,13 @@ class OutputWalk {
   }
 
   const std::string& relative() const { return relative_; }
+  // Why the last step that failed did; kOther where it did not say.
+  FileProblem problem() const { return problem_; }
 
  private:
+  void Note(FileProblem problem) { problem_ = problem; }
+
+  FileProblem problem_ = FileProblem::kOther;
   int fd_ = -1;
   std::string path_;      // of the current folder, ending in '/'
   std::string relative_;  // the same below the base
@@ -593,22 +651,26 @@ class OutputWalk {
 
 OutputResult WriteOutputFile(const char* base, const char* name, const std::uint8_t* data,
                              std::size_t size, OutputMode mode, bool make_folders,
-                             std::string* blocker) {
+                             std::string* blocker, FileProblem* problem) {
   if (!seam::Allow(FileOp::kOpen, name == nullptr ? std::string() : name)) {
-    return OutputResult::kFailed;
+    return Fail(problem, FileProblem::kOther, OutputResult::kFailed);
   }
   std::vector<std::string> parts;
   if ((data == nullptr && size > 0) || !SplitOutputName(name, parts)) {
-    return OutputResult::kFailed;
+    return Fail(problem, FileProblem::kBadName, OutputResult::kFailed);
   }
   OutputWalk walk;
-  if (!walk.Start(base)) return OutputResult::kFailed;
+  const auto failed = [&] { return Fail(problem, walk.problem(), OutputResult::kFailed); };
+  if (!walk.Start(base)) return failed();
   const OutputResult way = walk.Folders(parts, false, make_folders, blocker);
+  if (way == OutputResult::kFailed) return failed();
   if (way != OutputResult::kWritten) return way;
   std::string file;
   switch (walk.Look(parts.back(), file)) {
-    case OutputWalk::Kind::kMissing:
-      return walk.Create(file, data, size, blocker);
+    case OutputWalk::Kind::kMissing: {
+      const OutputResult made = walk.Create(file, data, size, blocker);
+      return made == OutputResult::kFailed ? failed() : made;
+    }
     case OutputWalk::Kind::kLink:
       if (blocker != nullptr) *blocker = walk.relative() + file;
       return OutputResult::kLinkInTheWay;
@@ -617,7 +679,7 @@ OutputResult WriteOutputFile(const char* base, const char* name, const std::uint
       if (blocker != nullptr) *blocker = walk.relative() + file;
       return OutputResult::kExists;
     case OutputWalk::Kind::kError:
-      return OutputResult::kFailed;
+      return failed();
     case OutputWalk::Kind::kFile:
       break;
   }
@@ -632,10 +694,10 @@ OutputResult WriteOutputFile(const char* base, const char* name, const std::uint
   std::string leftover;
   if (walk.Look(temporary, leftover) != OutputWalk::Kind::kMissing) walk.Remove(leftover);
   const OutputResult made = walk.Create(temporary, data, size, nullptr);
-  if (made != OutputResult::kWritten) return OutputResult::kFailed;
+  if (made != OutputResult::kWritten) return failed();
   if (!walk.Rename(temporary, file)) {
     walk.Remove(temporary);
-    return OutputResult::kFailed;
+    return failed();
   }
   return OutputResult::kWritten;
 }

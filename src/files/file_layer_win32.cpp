@@ -17,10 +17,77 @@
 
 namespace zemlo::files {
 
+FileProblem ProblemOfSystemError(std::uint32_t code) {
+  switch (code) {
+    case ERROR_SUCCESS:
+      return FileProblem::kNone;
+    case ERROR_FILE_NOT_FOUND:
+      return FileProblem::kNoSuchFile;
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_INVALID_DRIVE:
+    case ERROR_BAD_NETPATH:
+      return FileProblem::kNoSuchFolder;
+    case ERROR_DIRECTORY:
+      return FileProblem::kNotAFolder;
+    case ERROR_ACCESS_DENIED:
+    case ERROR_PRIVILEGE_NOT_HELD:
+      return FileProblem::kPermissionDenied;
+    case ERROR_CANT_ACCESS_FILE:
+    case ERROR_CANT_RESOLVE_FILENAME:
+      return FileProblem::kLinkRefused;
+    case ERROR_FILE_EXISTS:
+    case ERROR_ALREADY_EXISTS:
+      return FileProblem::kExists;
+    case ERROR_DISK_FULL:
+    case ERROR_HANDLE_DISK_FULL:
+      return FileProblem::kDiskFull;
+    case ERROR_FILE_TOO_LARGE:
+      return FileProblem::kTooLarge;
+    case ERROR_WRITE_PROTECT:
+      return FileProblem::kReadOnly;
+    case ERROR_SHARING_VIOLATION:
+    case ERROR_LOCK_VIOLATION:
+    case ERROR_USER_MAPPED_FILE:
+      return FileProblem::kInUse;
+    case ERROR_FILENAME_EXCED_RANGE:
+    case ERROR_BUFFER_OVERFLOW:
+      return FileProblem::kNameTooLong;
+    case ERROR_INVALID_NAME:
+    case ERROR_BAD_PATHNAME:
+      return FileProblem::kBadName;
+    case ERROR_TOO_MANY_OPEN_FILES:
+      return FileProblem::kTooManyOpen;
+    case ERROR_BROKEN_PIPE:
+    case ERROR_NO_DATA:
+      return FileProblem::kBrokenPipe;
+    case ERROR_CRC:
+    case ERROR_IO_DEVICE:
+    case ERROR_NOT_READY:
+      return FileProblem::kInputOutput;
+    default:
+      return FileProblem::kOther;
+  }
+}
+
 std::string Resolve(const char* name) { return name == nullptr ? std::string() : name; }
 
-std::FILE* OpenFile(const char* name, const char* mode) {
-  if (name == nullptr || name[0] == '\0' || mode == nullptr) return nullptr;
+namespace {
+
+// Notes `problem` where the caller asked for it and gives the failed result.
+template <typename Result>
+Result Fail(FileProblem* out, FileProblem problem, Result result) {
+  if (out != nullptr) *out = problem;
+  return result;
+}
+
+FileProblem LastProblem() { return ProblemOfSystemError(GetLastError()); }
+
+}  // namespace
+
+std::FILE* OpenFile(const char* name, const char* mode, FileProblem* problem) {
+  if (name == nullptr || name[0] == '\0' || mode == nullptr) {
+    return Fail(problem, FileProblem::kBadName, nullptr);
+  }
   const bool update = std::strchr(mode, '+') != nullptr;
   DWORD access = 0;
   DWORD disposition = 0;
@@ -42,31 +109,43 @@ std::FILE* OpenFile(const char* name, const char* mode) {
       flags |= (update ? _O_RDWR : _O_WRONLY) | _O_APPEND;
       break;
     default:
-      return nullptr;
+      return Fail(problem, FileProblem::kOther, nullptr);
   }
-  if (!seam::Allow(FileOp::kOpen, name)) return nullptr;
+  if (!seam::Allow(FileOp::kOpen, name)) return Fail(problem, FileProblem::kOther, nullptr);
   // Opened by hand rather than with fopen so that the kind of file is known before a byte
   // moves: a device ("CON", "NUL", "COM1", even with an extension), a pipe or a folder would
   // be read or written as if it held a library file, and a console or pipe read can wait
   // for good. Only files on disk are used. The sharing is what fopen grants.
   const HANDLE handle = CreateFileA(name, access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                     disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (handle == INVALID_HANDLE_VALUE) return nullptr;
+  if (handle == INVALID_HANDLE_VALUE) {
+    const DWORD error = GetLastError();
+    // A folder is refused as access denied; the user is better told what stands there.
+    const DWORD attributes = GetFileAttributesA(name);
+    const bool folder = error == ERROR_ACCESS_DENIED && attributes != INVALID_FILE_ATTRIBUTES &&
+                        (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    return Fail(problem, folder ? FileProblem::kIsAFolder : ProblemOfSystemError(error),
+                nullptr);
+  }
   BY_HANDLE_FILE_INFORMATION info;
-  if (GetFileType(handle) != FILE_TYPE_DISK || !GetFileInformationByHandle(handle, &info) ||
+  if (GetFileType(handle) != FILE_TYPE_DISK) {
+    CloseHandle(handle);
+    return Fail(problem, FileProblem::kNotRegularFile, nullptr);
+  }
+  if (!GetFileInformationByHandle(handle, &info) ||
       (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
     CloseHandle(handle);
-    return nullptr;
+    return Fail(problem, FileProblem::kIsAFolder, nullptr);
   }
   const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(handle), flags);
   if (fd == -1) {
     CloseHandle(handle);
-    return nullptr;
+    return Fail(problem, FileProblem::kTooManyOpen, nullptr);
   }
   std::FILE* file = _fdopen(fd, mode);
   if (file == nullptr) {
     _close(fd);  // closes the handle too
-    return nullptr;
+    return Fail(problem, FileProblem::kTooManyOpen, nullptr);
   }
   seam::Done(FileOp::kOpen, name, mode, file);
   return file;
@@ -389,7 +468,7 @@ std::string BaseOf(const char* base) {
 // the base.
 OutputResult WalkFolders(const std::vector<std::string>& parts, bool all, bool make,
                          std::string& path, std::string& relative, std::string* blocker,
-                         bool* missing = nullptr) {
+                         bool* missing = nullptr, FileProblem* problem = nullptr) {
   const std::size_t count = all ? parts.size() : parts.size() - 1;
   for (std::size_t i = 0; i < count; ++i) {
     const std::string folder = path + parts[i];
@@ -406,12 +485,12 @@ OutputResult WalkFolders(const std::vector<std::string>& parts, bool all, bool m
         return OutputResult::kLinkInTheWay;
       case Kind::kMissing:
         if (missing != nullptr) *missing = true;
-        return OutputResult::kFailed;
+        return Fail(problem, FileProblem::kNoSuchFolder, OutputResult::kFailed);
       case Kind::kFile:
         if (blocker != nullptr) *blocker = relative + parts[i];
         return OutputResult::kExists;
       case Kind::kError:
-        return OutputResult::kFailed;
+        return Fail(problem, LastProblem(), OutputResult::kFailed);
     }
     path = folder + "\\";
     relative += parts[i] + "\\";
@@ -419,47 +498,57 @@ OutputResult WalkFolders(const std::vector<std::string>& parts, bool all, bool m
   return OutputResult::kWritten;
 }
 
-OutputResult CreateOutput(const std::string& path, const std::uint8_t* data, std::size_t size) {
+OutputResult CreateOutput(const std::string& path, const std::uint8_t* data, std::size_t size,
+                          FileProblem* problem) {
   const HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                                   FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
   if (file == INVALID_HANDLE_VALUE) {
     const DWORD error = GetLastError();
-    if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) return OutputResult::kFailed;
+    if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) {
+      return Fail(problem, ProblemOfSystemError(error), OutputResult::kFailed);
+    }
     return KindAt(path) == Kind::kLink ? OutputResult::kLinkInTheWay : OutputResult::kExists;
   }
   // A device name ("NUL", "COM1.pcx") opens the device: nothing is written there.
   if (GetFileType(file) != FILE_TYPE_DISK) {
     CloseHandle(file);
-    return OutputResult::kFailed;
+    return Fail(problem, FileProblem::kNotRegularFile, OutputResult::kFailed);
   }
   bool ok = true;
+  FileProblem why = FileProblem::kOther;
   while (ok && size > 0) {
     const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(size, 1u << 30));
     DWORD written = 0;
     ok = WriteFile(file, data, chunk, &written, nullptr) && written == chunk;
+    if (!ok) why = written < chunk && GetLastError() == ERROR_SUCCESS ? FileProblem::kDiskFull
+                                                                      : LastProblem();
     data += chunk;
     size -= chunk;
   }
-  ok = CloseHandle(file) && ok;
+  if (!CloseHandle(file) && ok) {
+    why = LastProblem();
+    ok = false;
+  }
   if (!ok) DeleteFileA(path.c_str());
-  return ok ? OutputResult::kWritten : OutputResult::kFailed;
+  return ok ? OutputResult::kWritten : Fail(problem, why, OutputResult::kFailed);
 }
 
 }  // namespace
 
 OutputResult WriteOutputFile(const char* base, const char* name, const std::uint8_t* data,
                              std::size_t size, OutputMode mode, bool make_folders,
-                             std::string* blocker) {
+                             std::string* blocker, FileProblem* problem) {
   if (!seam::Allow(FileOp::kOpen, name == nullptr ? std::string() : name)) {
-    return OutputResult::kFailed;
+    return Fail(problem, FileProblem::kOther, OutputResult::kFailed);
   }
   std::vector<std::string> parts;
   std::string path = BaseOf(base);
   if (path.empty() || (data == nullptr && size > 0) || !SplitOutputName(name, parts)) {
-    return OutputResult::kFailed;
+    return Fail(problem, FileProblem::kBadName, OutputResult::kFailed);
   }
   std::string relative;
-  const OutputResult way = WalkFolders(parts, false, make_folders, path, relative, blocker);
+  const OutputResult way =
+      WalkFolders(parts, false, make_folders, path, relative, blocker, nullptr, problem);
   if (way != OutputResult::kWritten) return way;
   const std::string target = path + parts.back();
   const auto blocked = [&](OutputResult result) {
@@ -468,7 +557,7 @@ OutputResult WriteOutputFile(const char* base, const char* name, const std::uint
   };
   switch (KindAt(target)) {
     case Kind::kMissing: {
-      const OutputResult made = CreateOutput(target, data, size);
+      const OutputResult made = CreateOutput(target, data, size, problem);
       return made == OutputResult::kWritten || made == OutputResult::kFailed ? made
                                                                                : blocked(made);
     }
@@ -477,7 +566,7 @@ OutputResult WriteOutputFile(const char* base, const char* name, const std::uint
     case Kind::kFolder:
       return blocked(OutputResult::kExists);
     case Kind::kError:
-      return OutputResult::kFailed;
+      return Fail(problem, LastProblem(), OutputResult::kFailed);
     case Kind::kFile:
       break;
   }
@@ -486,10 +575,14 @@ OutputResult WriteOutputFile(const char* base, const char* name, const std::uint
   // have become a link, the link itself), never a link's target.
   const std::string temporary = target + kOutputTemporarySuffix;
   DeleteFileA(temporary.c_str());
-  if (CreateOutput(temporary, data, size) != OutputResult::kWritten) return OutputResult::kFailed;
+  FileProblem why = FileProblem::kOther;
+  if (CreateOutput(temporary, data, size, &why) != OutputResult::kWritten) {
+    return Fail(problem, why, OutputResult::kFailed);
+  }
   if (!MoveFileExA(temporary.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING)) {
+    why = LastProblem();
     DeleteFileA(temporary.c_str());
-    return OutputResult::kFailed;
+    return Fail(problem, why, OutputResult::kFailed);
   }
   return OutputResult::kWritten;
 }

@@ -48,14 +48,19 @@ bool TagAt(std::span<const std::uint8_t> file, std::size_t pos, const char (&tag
 }
 
 // The chunk search is a plain byte scan from byte 1, not a walk over chunk sizes: every tag it
-// meets acts wherever it stands, and the tests at one position go in this order.
-std::optional<IlbmLayout> FindChunks(std::span<const std::uint8_t> file) {
+// meets acts wherever it stands, and the tests at one position go in this order. Nothing
+// found: `refusal` says why.
+std::optional<IlbmLayout> FindChunks(std::span<const std::uint8_t> file,
+                                     std::string_view& refusal) {
   IlbmLayout layout;
   std::size_t pos = 1;
   while (pos + kTagSize <= file.size()) {
     if (TagAt(file, pos, "ILBM")) layout.bit_planes = true;
     if (TagAt(file, pos, "BMHD")) {
-      if (pos + kCompressionOffset >= file.size()) return std::nullopt;
+      if (pos + kCompressionOffset >= file.size()) {
+        refusal = kIlbmHeaderCut;
+        return std::nullopt;
+      }
       ByteReader reader(file);
       auto field = [&reader](std::size_t offset) -> std::optional<std::uint16_t> {
         if (!reader.Seek(offset)) return std::nullopt;
@@ -63,7 +68,10 @@ std::optional<IlbmLayout> FindChunks(std::span<const std::uint8_t> file) {
       };
       const auto width = field(pos + kWidthOffset);
       const auto height = field(pos + kHeightOffset);
-      if (!width || !height) return std::nullopt;
+      if (!width || !height) {
+        refusal = kIlbmHeaderCut;
+        return std::nullopt;
+      }
       layout.width = *width;
       layout.height = *height;
       layout.planes = file[pos + kPlanesOffset];
@@ -92,6 +100,7 @@ std::optional<IlbmLayout> FindChunks(std::span<const std::uint8_t> file) {
     }
     ++pos;
   }
+  refusal = file.empty() ? kIlbmEmpty : kIlbmNoBody;
   return std::nullopt;
 }
 
@@ -157,13 +166,20 @@ void ConvertPlanes(const std::uint8_t* line, std::size_t plane_bytes, int planes
 }  // namespace
 
 bool DecodeIlbm(std::span<const std::uint8_t> file, std::span<std::uint8_t> index,
-                std::span<std::uint8_t> palette, bool* palette_read) {
-  if (index.size() < std::size_t{kPixelCount} || palette.size() < kPaletteBytes) return false;
-  const auto layout = FindChunks(file);
-  if (!layout) return false;
+                std::span<std::uint8_t> palette, bool* palette_read, std::string_view* refusal) {
+  const auto refuse = [refusal](std::string_view why) {
+    if (refusal != nullptr) *refusal = why;
+    return false;
+  };
+  if (index.size() < std::size_t{kPixelCount} || palette.size() < kPaletteBytes) {
+    return refuse(kIlbmNoRoom);
+  }
+  std::string_view not_found;
+  const auto layout = FindChunks(file, not_found);
+  if (!layout) return refuse(not_found);
   if (layout->bit_planes && layout->width > 0 &&
       (layout->planes < 1 || layout->planes > kMaxPlanes)) {
-    return false;
+    return refuse(layout->planes < 1 ? kIlbmNoPlanes : kIlbmTooManyPlanes);
   }
 
   const std::size_t width = layout->width;
@@ -184,7 +200,7 @@ bool DecodeIlbm(std::span<const std::uint8_t> file, std::span<std::uint8_t> inde
   for (std::size_t r = 0; r < rows; ++r) {
     std::uint8_t* index_row = index.data() + r * kPictureWidth;
     const auto produced = DecodeRow(body, layout->compressed, line.data(), row_length);
-    if (!produced) return false;
+    if (!produced) return refuse(kIlbmBodyCut);
     if (layout->bit_planes) {
       ConvertPlanes(line.data(), plane_bytes, layout->planes, byte_columns, index_row);
       std::memset(index_row + columns, 0, kPictureWidth - columns);

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <span>
+#include <string_view>
 
 namespace zemlo {
 
@@ -20,12 +21,24 @@ namespace zemlo {
 //
 // Returns false (rejected) when there is no "BODY", when the body ends before the last row
 // that lands in the picture, when a bit-plane picture has more than 8 planes, or when a
-// buffer is too small. On false the palette is untouched; the index buffer may hold part of
-// the picture and must not be expanded.
+// buffer is too small; `refusal`, when given, then receives one of the texts below. On false
+// the palette is untouched; the index buffer may hold part of the picture and must not be
+// expanded.
 // `palette_read`, when given, tells whether the palette was replaced (a CMAP was found):
 // without one the picture takes the colours the palette already held.
 bool DecodeIlbm(std::span<const std::uint8_t> file, std::span<std::uint8_t> index,
-                std::span<std::uint8_t> palette, bool* palette_read = nullptr);
+                std::span<std::uint8_t> palette, bool* palette_read = nullptr,
+                std::string_view* refusal = nullptr);
+
+// Why DecodeIlbm refused a file, as the console says it after the file's name.
+inline constexpr std::string_view kIlbmEmpty = "the file is empty";
+inline constexpr std::string_view kIlbmNoBody = "no BODY chunk: the file holds no picture data";
+inline constexpr std::string_view kIlbmHeaderCut = "the BMHD chunk ends before its last field";
+inline constexpr std::string_view kIlbmNoPlanes = "a bit-plane picture without planes";
+inline constexpr std::string_view kIlbmTooManyPlanes =
+    "more than 8 bit planes: only pictures of up to 256 colours are read";
+inline constexpr std::string_view kIlbmBodyCut = "the picture data end before its last row";
+inline constexpr std::string_view kIlbmNoRoom = "the picture buffers are too small";
 
 // Turns every index of the 800 x 600 index rows into a blue, green, red pixel of `picture`
 // through `palette` (entry i at bytes 3i red, 3i + 1 green, 3i + 2 blue). Converts as many

@@ -138,11 +138,21 @@ TEST_F(VerifyDamage, ChangedEntryBytesAreNamedByIconAndFile) {
   WriteFileBytes(lib.SinglePath(3005), lib.BlockEntry(3099));
   const VerifyOutcome outcome = Verify(lib);
   EXPECT_EQ(Count(outcome, 3001, "b30.blk", "row 0 reaches 10 pixels past"), 1) << Lines(outcome);
-  EXPECT_EQ(Count(outcome, 3001, "s3_0_0_1.zgi", "differs from the block copy"), 1);
-  // Only the second copy tells a changed pixel value of plain rows.
-  EXPECT_EQ(Count(outcome, 3000, "s3_0_0_0.zgi", "first difference at byte 40"), 1);
-  EXPECT_EQ(Count(outcome, 3005, "s3_0_0_5.zgi", "differs"), 1);
+  // The single copy still decodes, so the block copy is the damaged one; the sound copy is
+  // named in the finding but not blamed.
+  EXPECT_EQ(Count(outcome, 3001, "b30.blk", "differs from the single entry file sep\\s3_0_0_1.zgi"),
+            1) << Lines(outcome);
+  EXPECT_EQ(Count(outcome, 3001, "s3_0_0_1.zgi"), 0);
+  // Only the second copy tells a changed pixel value of plain rows; both copies decode, so
+  // neither can be blamed and both are named.
+  EXPECT_EQ(Count(outcome, 3000, "b30.blk",
+                  "the two copies differ: blk\\b30.blk and sep\\s3_0_0_0.zgi"),
+            1);
+  EXPECT_EQ(Count(outcome, 3000, "b30.blk", "first difference at byte 40"), 1);
+  // Another icon's entry in the single copy does not fit the crop box: that copy is blamed.
+  EXPECT_EQ(Count(outcome, 3005, "s3_0_0_5.zgi", "differs from the block copy"), 1);
   EXPECT_EQ(Count(outcome, 3005, "s3_0_0_5.zgi", "4800 bytes of rows; its crop box 27 x 20"), 1);
+  EXPECT_EQ(Count(outcome, 3005, "b30.blk"), 0);
   EXPECT_EQ(outcome.findings.size(), 5u) << Lines(outcome);
 }
 

@@ -370,7 +370,10 @@ TEST(RunCreation, UnusableSourcesKeepTheirEntriesAndAreTriedAgain) {
                                       "WAV wav\\w9_0_0_0.wav could not be loaded"}));
   // The reader says why; the console prints it under the message.
   EXPECT_EQ(lib.port.explanations,
-            std::vector<std::string>{"pcx\\p3_0_0_0.pcx: shorter than a PCX header"});
+            (std::vector<std::string>{
+                "pcx\\p3_0_0_0.pcx: shorter than a PCX header",
+                "lbm\\i3_0_0_1.lbm: no BODY chunk: the file holds no picture data",
+                "wav\\w9_0_0_0.wav: no \"data\" chunk with its size: the file holds no sound"}));
   EXPECT_EQ(lib.BlockEntry(3000), kept_3000);
   EXPECT_EQ(lib.BlockEntry(3001), kept_3001);
   EXPECT_EQ(lib.BlockEntry(9000), kept_9000);

@@ -118,10 +118,19 @@ TEST_F(SourceLoading, IlbmSourceWithoutColoursKeepsThePreviousPalette) {
 }
 
 TEST_F(SourceLoading, IlbmSourceThatCannotBeOpenedOrIsRefusedChangesNothing) {
-  EXPECT_EQ(LoadIlbmSource((dir / "missing.iff").c_str(), state), SourceLoad::kNotOpened);
+  // Each says why: the file layer for a file that is not there, the reader for the others.
+  std::string_view refusal;
+  EXPECT_EQ(LoadIlbmSource((dir / "missing.iff").c_str(), state, &refusal),
+            SourceLoad::kNotOpened);
+  EXPECT_EQ(refusal, "no such file");
+  EXPECT_EQ(LoadIlbmSource((dir / "nofolder/missing.iff").c_str(), state, &refusal),
+            SourceLoad::kNotOpened);
+  EXPECT_EQ(refusal, "no such folder");
   for (const char* bad : {"no_body.iff", "truncated_body.iff", "empty.iff"}) {
     const std::string name = Put(bad, ReadFileBytes(DataDir() / "iff/malformed" / bad));
-    EXPECT_EQ(LoadIlbmSource(name.c_str(), state), SourceLoad::kRejected) << bad;
+    refusal = {};
+    EXPECT_EQ(LoadIlbmSource(name.c_str(), state, &refusal), SourceLoad::kRejected) << bad;
+    EXPECT_FALSE(refusal.empty()) << bad;
   }
   EXPECT_FALSE(state.picture_shown);
   EXPECT_EQ(Picture(), before);

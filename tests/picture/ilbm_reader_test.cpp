@@ -238,6 +238,46 @@ TEST(IlbmReader, RefusedFilesLeaveThePaletteAlone) {
   EXPECT_FALSE(DecodeIlbm(file, index, palette));
 }
 
+// Each malformed fixture is refused for the defect it is named for, in words the console
+// prints after its name.
+TEST(IlbmReader, RefusalsNameTheDefect) {
+  const struct {
+    const char* name;
+    std::string_view reason;
+  } cases[] = {
+      {"malformed/no_body.iff", kIlbmNoBody},
+      {"malformed/form_header_only.iff", kIlbmNoBody},
+      {"malformed/truncated_body.iff", kIlbmBodyCut},
+      {"malformed/empty.iff", kIlbmEmpty},
+      {"malformed/deep_24_planes.iff", kIlbmTooManyPlanes},
+  };
+  for (const auto& c : cases) {
+    const Bytes file = Fixture(std::string("iff/") + c.name);
+    Bytes index(kIndexBufferSize), palette(768);
+    std::string_view refusal;
+    EXPECT_FALSE(DecodeIlbm(file, index, palette, nullptr, &refusal)) << c.name;
+    EXPECT_EQ(refusal, c.reason) << c.name;
+  }
+  // Built here: a header cut inside its fields, and a bit-plane picture without planes.
+  const Bytes bmhd = Bmhd(40, 6, 1);
+  // The chunk is the file's last: its fields stop at the height.
+  const Bytes cut_file = IffFile("ILBM", {{"BMHD", Bytes(bmhd.begin(), bmhd.begin() + 6)}});
+  const Bytes planeless = IffFile("ILBM", {{"BMHD", Bmhd(40, 6, 1, 0)}, {"BODY", Bytes(100, 0)}});
+  for (const auto& [file, reason] : {std::pair{cut_file, kIlbmHeaderCut},
+                                     std::pair{planeless, kIlbmNoPlanes}}) {
+    Bytes index(kIndexBufferSize), palette(768);
+    std::string_view refusal;
+    EXPECT_FALSE(DecodeIlbm(file, index, palette, nullptr, &refusal));
+    EXPECT_EQ(refusal, reason);
+  }
+  // A picture that decodes leaves the reason alone.
+  Bytes index(kIndexBufferSize), palette(768);
+  std::string_view refusal = "untouched";
+  EXPECT_TRUE(DecodeIlbm(Fixture("iff/good/gen_pbm_160x100_rle.iff"), index, palette, nullptr,
+                         &refusal));
+  EXPECT_EQ(refusal, "untouched");
+}
+
 TEST(IlbmReader, EveryCutOfAFileIsRefusedWithoutReadingPastIt) {
   std::mt19937 rng(12);
   const Bytes indices = RandomIndices(rng, 40, 6);

@@ -28,6 +28,8 @@ using CommandAction = std::function<int(ConsoleRun&)>;
 struct CommandLine {
   CLI::App& app;
   CommandAction action;  // the given subcommand's, set while the line is read
+  // The command writes a file's bytes to stdout ("-" for its output), so nothing else may.
+  bool data_on_stdout = false;
 };
 
 // create, show, check, save.

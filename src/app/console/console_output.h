@@ -17,6 +17,13 @@ void BufferStandardStreams();
 // Writes `text` as it is in one piece and flushes it; false when it could not all be written.
 bool PrintText(std::FILE* stream, std::string_view text);
 
+// Whatever writes to stdout (PrintText, the help and version texts through std::cout) may
+// fail: a full disk, a pipe whose reader went away. Nothing else notices, so the end of the
+// program asks here. Flushes stdout and std::cout; when any write to stdout failed, says
+// "zgl: standard output: <reason>" on stderr (as far as stderr still takes it) and gives
+// kExitWarned for a `status` of kExitOk; any other status stands.
+[[nodiscard]] int FinishStandardOutput(int status);
+
 // `line` and a line end, in one piece.
 inline bool PrintLine(std::FILE* stream, std::string_view line) {
   std::string whole;

@@ -37,6 +37,10 @@ StandardStreams LookAtStandardStreams();
 // The columns of the terminal that stdout is, 0 when it tells none.
 int StdoutColumns();
 
+[[nodiscard]] bool StdoutIsTerminal();
+// Makes stdout carry bytes as they are (no line-end translation on Windows).
+void StdoutToBinary();
+
 #if defined(_WIN32)
 // The console control handler that InstallStopHandlers registers, callable by the tests:
 // whether it handled the event. For the close, log-off and shut-down events it never returns.

@@ -2,8 +2,14 @@
 
 #include <windows.h>
 
+#include <fcntl.h>
+#include <io.h>
+#include <stdio.h>
+
 #include <cstdlib>
 #include <string_view>
+
+#include <cstdio>
 
 namespace zemlo::console {
 namespace {
@@ -75,6 +81,17 @@ int StdoutColumns() {
   CONSOLE_SCREEN_BUFFER_INFO info{};
   if (GetConsoleScreenBufferInfo(GetStdHandle(STD_OUTPUT_HANDLE), &info) == 0) return 0;
   return info.srWindow.Right - info.srWindow.Left + 1;
+}
+
+// A console, not any character device: NUL takes bytes as a file does.
+bool StdoutIsTerminal() {
+  DWORD mode = 0;
+  return GetConsoleMode(GetStdHandle(STD_OUTPUT_HANDLE), &mode) != 0;
+}
+
+void StdoutToBinary() {
+  std::fflush(stdout);
+  _setmode(_fileno(stdout), _O_BINARY);
 }
 
 }  // namespace zemlo::console

@@ -4,10 +4,14 @@
 #include <filesystem>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "app/commands.h"
 #include "app/console/command_line.h"
+#include "app/console/console_output.h"
 #include "app/console/console_platform.h"
 #include "app/console/console_port.h"
 #include "app/console/run_summary.h"
@@ -20,6 +24,7 @@
 #include "library/run/creation_run.h"
 #include "library/run/entry_loading.h"
 #include "library/run/integrity_check.h"
+#include "picture/pcx_writer.h"
 #include "picture/png_writer.h"
 
 namespace zemlo::console {
@@ -34,6 +39,7 @@ struct Arguments {
   bool all = false;            // show: every icon of the range, as the window writes them
   std::string format = "pcx";  // show: pcx or png
   bool alpha = false;          // show: masked kinds' black see-through (png only)
+  std::string save_format;     // save: pcx or png; empty: OUT's name decides
   int jobs = 0;                // 0: the machine's processors
 };
 
@@ -144,8 +150,46 @@ int Show(ConsoleRun& run, const Arguments& a) {
   return Outcome(run.port);
 }
 
+// save's OUT for standard output.
+constexpr const char* kStandardOutputName = "-";
+
+bool SavesPng(const Arguments& a) {
+  return a.save_format.empty() ? HasPngExtension(a.out) : a.save_format == "png";
+}
+
+// The working picture's file, encoded as save would write it, to stdout.
+int SaveToStandardOutput(ConsoleRun& run, const Arguments& a) {
+  WorkingState& state = run.session.state();
+  std::vector<std::uint8_t> png;
+  std::span<const std::uint8_t> bytes;
+  if (SavesPng(a)) {
+    png = EncodePicturePng(state.Picture());
+    bytes = png;
+  } else {
+    bytes = state.pcx.span().first(EncodePcx(state.Picture(), state.pcx.span()));
+  }
+  if (bytes.empty()) {
+    run.port.Note("icon " + std::to_string(a.icon) + " could not be encoded; nothing saved");
+    return kExitWarned;
+  }
+  StdoutToBinary();
+  // A failed write is told once, at the end, with the reason.
+  if (!PrintText(stdout, std::string_view(reinterpret_cast<const char*>(bytes.data()),
+                                          bytes.size()))) {
+    return kExitWarned;
+  }
+  return Outcome(run.port);
+}
+
 int Save(ConsoleRun& run, const Arguments& a) {
-  const auto out = FromStartFolder(a.out);
+  const bool to_stdout = a.out == kStandardOutputName;
+  // A picture's bytes would only garble a terminal: refused before anything is read.
+  if (to_stdout && StdoutIsTerminal()) {
+    run.port.Note("standard output is a terminal; redirect it to a file or a pipe to save "
+                  "there; nothing saved");
+    return kExitWarned;
+  }
+  const auto out = FromStartFolder(to_stdout ? std::string(".") : a.out);
   if (!out) {
     run.port.Note("cannot name the output file " + a.out);
     return kExitWarned;
@@ -156,6 +200,13 @@ int Save(ConsoleRun& run, const Arguments& a) {
   EnterViewerMode(run.session);
   if (!LoadProject(run.session, name->c_str(), shown.c_str(), ProjectUse::kShow)) {
     return kExitWarned;
+  }
+  if (to_stdout) {
+    if (!LoadEntry(a.icon, run.session.settings(), run.session.state())) {
+      run.port.Note("icon " + std::to_string(a.icon) + " could not be loaded; nothing saved");
+      return kExitWarned;
+    }
+    return SaveToStandardOutput(run, a);
   }
   // The library's own files are never the output, whatever the user insists on.
   if (const auto file = ProjectFileAt(run.session.settings(), shown, *out)) {
@@ -173,9 +224,9 @@ int Save(ConsoleRun& run, const Arguments& a) {
     return kExitWarned;
   }
   const int before = run.port.warnings();
-  // The name chooses the format: ".png" in any letter case, PCX for every other name.
-  const bool written = HasPngExtension(a.out) ? SavePictureAsPng(state, out->c_str(), a.force)
-                                              : SavePictureAsPcx(state, out->c_str(), a.force);
+  // --format, or else the name chooses: ".png" in any letter case, PCX for every other name.
+  const bool written = SavesPng(a) ? SavePictureAsPng(state, out->c_str(), a.force)
+                                   : SavePictureAsPcx(state, out->c_str(), a.force);
   // The success is told in a box of its own, which is no warning here.
   const int warnings = run.port.warnings() - before - (written ? 1 : 0);
   if (!written || warnings > 0) return kExitWarned;
@@ -262,11 +313,18 @@ void AddLibraryCommands(CommandLine& line) {
       ->check(CLI::Range(0, kGoToLastIcon));
   save->add_option("OUT", arguments->out,
                    "the PCX file to write, or the PNG file when its name ends in .png (named from "
-                   "where zgl starts)")
+                   "where zgl starts); - writes it to standard output, which must not be a "
+                   "terminal")
       ->required();
   save->add_flag("-f,--force", arguments->force,
                  "overwrite OUT if it exists (never a file of the project's library)");
+  save->add_option("--format", arguments->save_format,
+                   "pcx or png, whatever OUT's name (default: png for a name ending in .png, "
+                   "else pcx)")
+      ->option_text("pcx|png")
+      ->transform(CLI::IsMember({"pcx", "png"}, CLI::ignore_case));
   save->callback([&line, arguments] {
+    line.data_on_stdout = arguments->out == kStandardOutputName;
     line.action = [arguments](ConsoleRun& run) { return Save(run, *arguments); };
   });
 }

@@ -41,9 +41,12 @@ bool ReadProject(Session& session, const char* project) {
     return false;
   }
   WorkingState& state = session.state();
-  const auto read = ReadWholeFile(name->c_str(), state.info_text.span(), kInfoReadLimit);
+  files::FileProblem problem = files::FileProblem::kOther;
+  const auto read =
+      ReadWholeFile(name->c_str(), state.info_text.span(), kInfoReadLimit, &problem);
   if (!read) {
     ShowWarning(state.port, Owner::kMain, kInfoUnreadableFormat, ChosenName(project));
+    state.port.Explain(ChosenName(project), files::FileProblemText(problem));
     return false;
   }
   ProjectSettings parsed = session.settings();
@@ -101,11 +104,12 @@ constexpr const char* kIndexName = "index.html";
 
 // The page, made new (or with `replace` over a regular file), never through a link.
 files::OutputResult WriteText(const std::filesystem::path& folder, const std::string& text,
-                              bool replace) {
+                              bool replace, files::FileProblem* problem) {
   return files::WriteOutputFile(folder.string().c_str(), kIndexName,
                                 reinterpret_cast<const std::uint8_t*>(text.data()), text.size(),
                                 replace ? files::OutputMode::kReplace
-                                        : files::OutputMode::kCreateNew);
+                                        : files::OutputMode::kCreateNew,
+                                false, nullptr, problem);
 }
 
 // A name the report may write: the page or a picture ("3000.png").
@@ -177,7 +181,9 @@ int RunReport(ConsoleRun& run, const char* project, const char* out_dir, bool fo
     PrintLine(stderr, "zgl: " + EscapeControls(failure));
   }
   const std::string shown_index = EscapeControls(index.string());
-  switch (WriteText(folder, ReportHtml(ChosenName(project), builder.icons(), outcome), force)) {
+  files::FileProblem problem = files::FileProblem::kOther;
+  switch (WriteText(folder, ReportHtml(ChosenName(project), builder.icons(), outcome), force,
+                    &problem)) {
     case files::OutputResult::kWritten:
       break;
     case files::OutputResult::kExists:
@@ -188,6 +194,7 @@ int RunReport(ConsoleRun& run, const char* project, const char* out_dir, bool fo
       return kExitFindings;
     case files::OutputResult::kFailed:
       PrintLine(stderr, "zgl: " + shown_index + " could not be written");
+      port.Explain(shown_index, files::FileProblemText(problem));
       return kExitFindings;
   }
   PrintSummary(outcome);

@@ -18,6 +18,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstdio>
+#include <sstream>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -71,8 +72,20 @@ std::string NearestCommand(std::string_view word, const std::vector<std::string>
   return best;
 }
 
-int ZglMain(int argc, char** argv) {
-  BufferStandardStreams();
+namespace {
+
+// CLI11's own texts (help, version), put out the way every other text is, so that a failed
+// write to stdout is noticed with its reason.
+int ExitWithText(const CLI::App& app, const CLI::Error& e) {
+  std::ostringstream out;
+  std::ostringstream err;
+  const int status = app.exit(e, out, err);
+  if (!out.str().empty()) PrintText(stdout, out.str());
+  if (!err.str().empty()) PrintText(stderr, err.str());
+  return status;
+}
+
+int RunCommandLine(int argc, char** argv) {
   CLI::App app("The ZEMLO Creator's commands for batch builds and terminals.", "zgl");
   app.allow_windows_style_options(false);
   app.require_subcommand(1);
@@ -102,11 +115,11 @@ int ZglMain(int argc, char** argv) {
   try {
     app.parse(argc, argv);
   } catch (const CLI::CallForHelp& e) {
-    return app.exit(e);  // to stdout, status 0
+    return ExitWithText(app, e);  // to stdout, status 0
   } catch (const CLI::CallForAllHelp& e) {
-    return app.exit(e);
+    return ExitWithText(app, e);
   } catch (const CLI::CallForVersion& e) {
-    return app.exit(e);
+    return ExitWithText(app, e);
   } catch (const CLI::ParseError& e) {
     // A word that names no command reads better than CLI11's "A subcommand is required".
     const bool unknown = app.get_subcommands().empty() && argc > 1 && argv[1][0] != '-';
@@ -126,16 +139,24 @@ int ZglMain(int argc, char** argv) {
 
   const StandardStreams streams = LookAtStandardStreams();
   ConsoleLook look;
-  look.live = streams.out_terminal && streams.escapes;
+  // Where stdout carries a file's bytes, the titles go to stderr with the messages, as lines.
+  look.live = !line.data_on_stdout && streams.out_terminal && streams.escapes;
   look.shared = streams.err_same;
   look.verbose = verbose;
   look.quiet = quiet;
   look.columns = [] { return TerminalWidth(StdoutColumns(), std::getenv("COLUMNS")); };
-  ConsolePort port(stdout, stderr, std::move(look));
+  ConsolePort port(line.data_on_stdout ? stderr : stdout, stderr, std::move(look));
   Session session(port);
   InstallStopHandlers(session.state().stop_request);
   ConsoleRun run{port, session};
   return line.action(run);
+}
+
+}  // namespace
+
+int ZglMain(int argc, char** argv) {
+  BufferStandardStreams();
+  return FinishStandardOutput(RunCommandLine(argc, argv));
 }
 
 }  // namespace zemlo::console

@@ -117,7 +117,7 @@ class AheadLoader final : public SourceLoader {
 
   SourceLoad LoadPcx(const char* name) override {
     Start(PreparedIcon::Load::kPcx, name);
-    const auto length = ReadWholeFile(name, file_.span(), kPcxLoadLimit);
+    const auto length = Read(name, file_.span(), kPcxLoadLimit);
     if (!length) return job_.load_result;
     const auto bytes = file_.span().first(*length);
     if (DecodePcx(bytes, job_.picture.span().first(kPictureBytes)) == 0) {
@@ -130,12 +130,12 @@ class AheadLoader final : public SourceLoader {
 
   SourceLoad LoadIlbm(const char* name) override {
     Start(PreparedIcon::Load::kIlbm, name);
-    const auto length = ReadWholeFile(name, file_.span(), kIlbmLoadLimit);
+    const auto length = Read(name, file_.span(), kIlbmLoadLimit);
     if (!length) return job_.load_result;
     // The colours are put in when the icon's turn comes: a file without a palette takes the
     // one the icons before it leave.
     if (!DecodeIlbm(file_.span().first(*length), index_.span(), job_.read_palette,
-                    &job_.palette_read)) {
+                    &job_.palette_read, &job_.refusal)) {
       return job_.load_result = SourceLoad::kRejected;
     }
     return job_.load_result = SourceLoad::kLoaded;
@@ -145,8 +145,10 @@ class AheadLoader final : public SourceLoader {
   SourceLoad LoadPng(const char* name) override {
     Start(PreparedIcon::Load::kPng, name);
     const PngFileRead read = ReadPngFile(name);
-    if (read.result == SourceLoad::kRejected) job_.refusal = kPngNoMemory;
-    if (read.result != SourceLoad::kLoaded) return job_.load_result = read.result;
+    if (read.result != SourceLoad::kLoaded) {
+      job_.refusal = read.refusal;
+      return job_.load_result = read.result;
+    }
     const PngDecode decoded = DecodePng(read.bytes, job_.picture.span().first(kPictureBytes));
     if (!decoded.decoded) {
       job_.refusal = decoded.refusal;
@@ -157,7 +159,7 @@ class AheadLoader final : public SourceLoader {
 
   std::optional<std::span<const std::uint8_t>> LoadWav(const char* name) override {
     Start(PreparedIcon::Load::kWav, name);
-    const auto length = ReadWholeFile(name, job_.picture.span(), kWavLoadLimit);
+    const auto length = Read(name, job_.picture.span(), kWavLoadLimit);
     if (!length) return std::nullopt;
     job_.wav_length = *length;
     job_.load_result = SourceLoad::kLoaded;
@@ -165,6 +167,14 @@ class AheadLoader final : public SourceLoader {
   }
 
  private:
+  // The file's bytes, or why it could not be opened in the icon's refusal.
+  std::optional<std::size_t> Read(const char* name, std::span<std::uint8_t> buffer,
+                                  std::size_t limit) {
+    files::FileProblem problem = files::FileProblem::kOther;
+    const auto length = ReadWholeFile(name, buffer, limit, &problem);
+    if (!length) job_.refusal = files::FileProblemText(problem);
+    return length;
+  }
   void Start(PreparedIcon::Load load, const char* name) {
     job_.load = load;
     job_.load_name = name;

@@ -4,13 +4,27 @@
 #include <new>
 
 #include "files/file_helpers.h"
+#include "files/file_problem.h"
 #include "picture/ilbm_reader.h"
 #include "picture/pcx_reader.h"
 
 namespace zemlo {
 
+namespace {
+
+// Reads the source, noting why when it cannot be opened.
+std::optional<std::size_t> ReadSource(const char* name, std::span<std::uint8_t> buffer,
+                                      std::size_t limit, std::string_view* refusal) {
+  files::FileProblem problem = files::FileProblem::kOther;
+  const auto length = ReadWholeFile(name, buffer, limit, &problem);
+  if (!length && refusal != nullptr) *refusal = files::FileProblemText(problem);
+  return length;
+}
+
+}  // namespace
+
 SourceLoad LoadPcxSource(const char* name, WorkingState& state, std::string_view* refusal) {
-  const auto length = ReadWholeFile(name, state.pcx.span(), kPcxLoadLimit);
+  const auto length = ReadSource(name, state.pcx.span(), kPcxLoadLimit, refusal);
   if (!length) return SourceLoad::kNotOpened;
   const auto bytes = state.pcx.span().first(*length);
   if (DecodePcx(bytes, state.Picture()) == 0) {
@@ -29,10 +43,11 @@ PngFileRead ReadPngFile(const char* name) {
                       kReadSpare);
   } catch (const std::bad_alloc&) {
     read.result = SourceLoad::kRejected;
+    read.refusal = kPngNoMemory;
     return read;
   }
   // A file that grew since its length was asked is read as far as it was then.
-  const auto count = ReadWholeFile(name, read.bytes, kPngLoadLimit);
+  const auto count = ReadSource(name, read.bytes, kPngLoadLimit, &read.refusal);
   if (!count) return read;
   read.bytes.resize(*count);
   read.result = SourceLoad::kLoaded;
@@ -42,7 +57,7 @@ PngFileRead ReadPngFile(const char* name) {
 SourceLoad LoadPngSource(const char* name, WorkingState& state, std::string_view* refusal) {
   const PngFileRead read = ReadPngFile(name);
   if (read.result != SourceLoad::kLoaded) {
-    if (read.result == SourceLoad::kRejected && refusal != nullptr) *refusal = kPngNoMemory;
+    if (refusal != nullptr) *refusal = read.refusal;
     return read.result;
   }
   const PngDecode decoded = DecodePng(read.bytes, state.Picture());
@@ -54,10 +69,11 @@ SourceLoad LoadPngSource(const char* name, WorkingState& state, std::string_view
   return SourceLoad::kLoaded;
 }
 
-SourceLoad LoadIlbmSource(const char* name, WorkingState& state) {
-  const auto length = ReadWholeFile(name, state.file.span(), kIlbmLoadLimit);
+SourceLoad LoadIlbmSource(const char* name, WorkingState& state, std::string_view* refusal) {
+  const auto length = ReadSource(name, state.file.span(), kIlbmLoadLimit, refusal);
   if (!length) return SourceLoad::kNotOpened;
-  if (!DecodeIlbm(state.file.span().first(*length), state.index.span(), state.palette.span())) {
+  if (!DecodeIlbm(state.file.span().first(*length), state.index.span(), state.palette.span(),
+                  nullptr, refusal)) {
     return SourceLoad::kRejected;
   }
   ExpandPalette(state.index.span(), state.Picture(), state.palette.span());
@@ -65,8 +81,9 @@ SourceLoad LoadIlbmSource(const char* name, WorkingState& state) {
   return SourceLoad::kLoaded;
 }
 
-std::optional<std::size_t> LoadWavSource(const char* name, WorkingState& state) {
-  return ReadWholeFile(name, state.picture.span(), kWavLoadLimit);
+std::optional<std::size_t> LoadWavSource(const char* name, WorkingState& state,
+                                         std::string_view* refusal) {
+  return ReadSource(name, state.picture.span(), kWavLoadLimit, refusal);
 }
 
 }  // namespace zemlo

@@ -29,7 +29,7 @@ inline constexpr std::size_t kIlbmLoadLimit = kPictureAllowance;
 
 // Reads at most 4 x the picture allowance (1,940,000 bytes) into the file buffer and decodes
 // them with DecodePcx into the working picture.
-// On kRejected, `refusal` (when given) says why.
+// On kRejected or kNotOpened, `refusal` (when given) says why, as the other loads do.
 SourceLoad LoadPcxSource(const char* name, WorkingState& state,
                          std::string_view* refusal = nullptr);
 
@@ -42,6 +42,7 @@ inline constexpr std::size_t kPngLoadLimit = kPngFileLimit + 1;
 struct PngFileRead {
   SourceLoad result = SourceLoad::kNotOpened;  // kRejected: no memory for the bytes
   std::vector<std::uint8_t> bytes;
+  std::string_view refusal;  // why it was not read (the file layer's or kPngNoMemory)
 };
 PngFileRead ReadPngFile(const char* name);
 
@@ -56,13 +57,19 @@ SourceLoad LoadPngSource(const char* name, WorkingState& state,
 
 // Reads at most the picture allowance (485,000 bytes) into the file buffer, decodes them with
 // DecodeIlbm into the index and palette buffers and expands them into the working picture.
-SourceLoad LoadIlbmSource(const char* name, WorkingState& state);
+SourceLoad LoadIlbmSource(const char* name, WorkingState& state,
+                          std::string_view* refusal = nullptr);
 
 // The most bytes of a sound source that are loaded; they go into the picture buffer.
 inline constexpr std::size_t kWavLoadLimit = 400000;
 
 // Reads at most 400,000 bytes of a WAV file into the picture buffer and returns how many;
-// nullopt when it cannot be opened.
-std::optional<std::size_t> LoadWavSource(const char* name, WorkingState& state);
+// nullopt when it cannot be opened (`refusal`, when given, says why).
+std::optional<std::size_t> LoadWavSource(const char* name, WorkingState& state,
+                                         std::string_view* refusal = nullptr);
+
+// Why a WAV file that was read gives no sound: FindSoundData found nothing in it.
+inline constexpr std::string_view kWavNoSoundData =
+    "no \"data\" chunk with its size: the file holds no sound";
 
 }  // namespace zemlo

@@ -48,7 +48,8 @@ bool FileSystemFacts::ArchiveAttributeSet(const char* name) {
 }
 
 std::optional<std::span<const std::uint8_t>> SharedBufferLoader::LoadWav(const char* name) {
-  const auto loaded = LoadWavSource(name, state_);
+  refusal_ = {};
+  const auto loaded = LoadWavSource(name, state_, &refusal_);
   if (!loaded) return std::nullopt;
   return state_.picture.span().first(*loaded);
 }
@@ -63,6 +64,7 @@ SelectedSource ChooseSource(int icon, const SourceChoice& choice) {
     // A WAV file the encoder can take a sound from: the letters "data" and a size after them.
     if (!loaded || !FindSoundData(*loaded)) {
       ShowWarning(port, Owner::kMain, kWavNotLoadedFormat, settings.FWAV.data());
+      Explain(port, settings.FWAV.data(), loaded ? kWavNoSoundData : choice.loader.Refusal());
       return Skipped(icon, settings);
     }
     return {SourceOutcome::kConverted, settings.FWAV.data(), loaded->size()};
@@ -87,6 +89,7 @@ SelectedSource ChooseSource(int icon, const SourceChoice& choice) {
     if (UpToDate(icon, settings.FLBM.data(), choice)) return Skipped(icon, settings);
     if (choice.loader.LoadIlbm(settings.FLBM.data()) != SourceLoad::kLoaded) {
       ShowWarning(port, Owner::kMain, kIffNotLoadedFormat, settings.FLBM.data());
+      Explain(port, settings.FLBM.data(), choice.loader.Refusal());
       return Skipped(icon, settings);
     }
     return {SourceOutcome::kConverted, settings.FLBM.data(), 0};

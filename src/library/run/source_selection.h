@@ -46,7 +46,8 @@ class SourceLoader {
   virtual SourceLoad LoadPng(const char* name) = 0;
   // The bytes loaded; nullopt when the file cannot be opened.
   virtual std::optional<std::span<const std::uint8_t>> LoadWav(const char* name) = 0;
-  // Why the last load came back kRejected, when the reader could say; a static text.
+  // Why the last load did not load, when the reader or the file layer could say; a static
+  // text.
   virtual std::string_view Refusal() const { return {}; }
 };
 
@@ -54,11 +55,17 @@ class SourceLoader {
 class SharedBufferLoader final : public SourceLoader {
  public:
   explicit SharedBufferLoader(WorkingState& state) : state_(state) {}
+  // Each load starts without a reason, so that none is left over from an earlier icon.
   SourceLoad LoadPcx(const char* name) override {
+    refusal_ = {};
     return LoadPcxSource(name, state_, &refusal_);
   }
-  SourceLoad LoadIlbm(const char* name) override { return LoadIlbmSource(name, state_); }
+  SourceLoad LoadIlbm(const char* name) override {
+    refusal_ = {};
+    return LoadIlbmSource(name, state_, &refusal_);
+  }
   SourceLoad LoadPng(const char* name) override {
+    refusal_ = {};
     return LoadPngSource(name, state_, &refusal_);
   }
   std::optional<std::span<const std::uint8_t>> LoadWav(const char* name) override;

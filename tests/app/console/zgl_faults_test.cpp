@@ -716,9 +716,16 @@ std::vector<Case> HostileNameCases() {
 #if !defined(_WIN32)
   // Names from the file system rather than the project: the project's own file and folder.
   const std::string folder = "lib/" + fake_summary + ".zgl";
+  // The message and the reason after it, each one line that names the folder escaped.
+  const auto message_and_reason = [shown](const fs::path&, const ProgramResult& r) {
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err.find('\x1b'), std::string::npos) << r.err;
+    EXPECT_EQ(Lines(r.err), 2u) << r.err;
+    EXPECT_NE(r.err.find("\nzgl: " + shown + ".zgl: is a folder\n"), std::string::npos) << r.err;
+  };
   cases.push_back({"AProjectNameFromTheFolderIsShownEscaped", MakeFolder(folder),
                    {"create", folder}, 1, {"ZCreate: Could not read file " + shown + ".zgl!"},
-                   Keep::kEverything, plain_output});
+                   Keep::kEverything, message_and_reason});
   cases.push_back({"AMissingFolderIsShownEscaped", Nothing,
                    {"verify", fake_summary + "/project.zgl"}, 1,
                    {"zgl: cannot enter the folder of " + shown + "/project.zgl"},
