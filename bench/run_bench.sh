@@ -125,7 +125,7 @@ for i in "${!programs[@]}"; do
     native*) what="Linux, ${kind#* }-bit" ;;
     windows*) what="Windows, ${kind#* }-bit, under Wine" ;;
   esac
-  echo "program $((i + 1)): $p ($what; $(printf '%s' "$version" | head -n 1))"
+  echo "program $((i + 1)): $p ($what; $(printf '%s\n' "$version" | grep -m 1 zgl || printf '%s' "$version" | tail -n 1))"
 done
 
 # The wineservers of the prefixes in use stay up for the whole measurement (-p: for as long
@@ -349,7 +349,7 @@ measure() {  # label, command word, project file, floor read list, outputs to li
     for b in "${ks[@]}"; do
       [ "${variant_programs[$b]}" = 1 ] && [ "${variants[$b]}" = "${variants[$a]}" ] || continue
       echo "  program 1 against program 2, ${names[$a]#1: }: $(ratio "${walls[$b]}" "${walls[$a]}")x" \
-           "as fast, $(ratio "${cpus[$b]}" "${cpus[$a]}")x less processor time" \
+           "as fast, $(ratio "${cpus[$a]}" "${cpus[$b]}")x the processor time" \
            "($(cores "${walls[$a]}" "${cpus[$a]}") against $(cores "${walls[$b]}" "${cpus[$b]}") cores)," \
            "$(ratio "${peaks[$a]}" "${peaks[$b]}")x the peak memory"
     done
