@@ -1,5 +1,7 @@
-// KZP packing (with its verification), the compressor's match search alone (BM_CompressChunk:
-// the chunks compressed without verification), the plain exhaustive compressor it must equal,
+// KZP packing (BM_PackEntry: chunks the compressor wrote whole taken as verified;
+// BM_PackEntryWalked: every chunk's tags walked against the source, as a chunk changed after
+// packing is), the compressor's match search alone (BM_CompressChunk: the chunks compressed
+// without verification), the plain exhaustive compressor it must equal,
 // and unpacking, on entries like a run's; liblz4 on the same payloads for comparison.
 #include <benchmark/benchmark.h>
 #include <lz4.h>
@@ -12,6 +14,7 @@
 
 #include "packer/kzp.h"
 #include "packer/kzp_reference.h"
+#include "packer/pack_entry_seam.h"
 #include "packer/packer_samples.h"
 #include "support/recording_port.h"
 
@@ -54,6 +57,21 @@ void BM_PackEntry(benchmark::State& state) {
   std::size_t n = 0;
   for (auto _ : state) {
     n = zemlo::PackEntry(source, out, port, zemlo::Owner::kMain, "ZCreate - bench (X) - 1");
+    benchmark::DoNotOptimize(out.data());
+    port.Clear();
+  }
+  Finish(state, source.size(), n);
+}
+
+void BM_PackEntryWalked(benchmark::State& state) {
+  const Bytes& source = PayloadBytes(static_cast<int>(state.range(0)));
+  zemlo::testing::RecordingPort port;
+  Bytes out(zemlo::PackedBound(source.size()));
+  std::size_t n = 0;
+  const zemlo::PackedChunkHook walk_every_chunk = [](std::span<std::uint8_t>, std::size_t) {};
+  for (auto _ : state) {
+    n = zemlo::PackEntryWithHook(source, out, port, zemlo::Owner::kMain,
+                                 "ZCreate - bench (X) - 1", walk_every_chunk);
     benchmark::DoNotOptimize(out.data());
     port.Clear();
   }
@@ -133,6 +151,7 @@ constexpr int kPayloads = 6;
 }  // namespace
 
 BENCHMARK(BM_PackEntry)->DenseRange(0, kPayloads - 1);
+BENCHMARK(BM_PackEntryWalked)->DenseRange(0, kPayloads - 1);
 BENCHMARK(BM_CompressChunk)->DenseRange(0, kPayloads - 1);
 BENCHMARK(BM_ReferenceCompressor)->DenseRange(0, kPayloads - 1);
 BENCHMARK(BM_UnpackEntry)->DenseRange(0, kPayloads - 1);

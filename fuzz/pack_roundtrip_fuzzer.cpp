@@ -1,7 +1,8 @@
 // Any bytes packed and unpacked again must come back unchanged; every chunk's tags must pass
-// the verifier, and the packer must never have to show a mismatch. Inputs up to a little past
-// one chunk are also packed by the plain exhaustive compressor, whose bytes the fast search
-// must give exactly (longer ones would make the plain search too slow for fuzzing).
+// the verifier and stand for the whole chunk, and the packer must never have to show a
+// mismatch. Inputs up to a little past one chunk are also packed by the plain exhaustive
+// compressor, whose bytes the fast search must give exactly (longer ones would make the
+// plain search too slow for fuzzing).
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
@@ -49,12 +50,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::vector<std::uint8_t> tags(zemlo::PackedBound(zemlo::kKzpChunkSize));
   for (std::size_t start = 0; start < size; start += zemlo::kKzpChunkSize) {
     const std::size_t count = std::min(zemlo::kKzpChunkSize, size - start);
+    std::size_t covered = 0;
     const std::size_t written =
-        zemlo::CompressChunk(source, start, tags, count, port, zemlo::Owner::kNone);
+        zemlo::CompressChunk(source, start, tags, count, port, zemlo::Owner::kNone, &covered);
     if (!zemlo::VerifyChunk(source, start, count, std::span(tags).first(written), port,
                             zemlo::Owner::kNone)) {
       Fail("chunk does not verify");
     }
+    // With room for every tag, the tags stand for the whole chunk: the packer then takes the
+    // chunk as verified without walking it, which the walk above just confirmed.
+    if (covered != count) Fail("tags written whole do not cover the chunk");
   }
 
   const std::size_t bound = zemlo::PackedBound(size);

@@ -230,7 +230,9 @@ Match FindMatch(std::span<const std::uint8_t> source, std::size_t remaining,
 
 std::size_t CompressChunk(std::span<const std::uint8_t> source, std::size_t start,
                           std::span<std::uint8_t> out, std::size_t count, StatusPort& port,
-                          Owner owner) {
+                          Owner owner, std::size_t* covered) {
+  std::size_t covered_here = 0;
+  if (covered != nullptr) *covered = 0;
   if (start >= source.size()) return 0;
   count = std::min(count, source.size() - start);
   const std::uint8_t* s = source.data();
@@ -248,9 +250,20 @@ std::size_t CompressChunk(std::span<const std::uint8_t> source, std::size_t star
       out[written] = static_cast<std::uint8_t>(kTagReplicate | (match.length - 1));
       out[written + 1] = static_cast<std::uint8_t>(match.distance);
       written += 2;
+      covered_here += static_cast<std::size_t>(match.length);
     } else {
-      written += PutReplicateTag(out.subspan(written), match.distance, match.length, port, owner);
+      const std::size_t n =
+          PutReplicateTag(out.subspan(written), match.distance, match.length, port, owner);
+      written += n;
+      if (n != 0) covered_here += static_cast<std::size_t>(match.length);
     }
+  };
+  // Literal runs are far shorter than the write limit (a chunk is), so a tag written stands
+  // for the whole run.
+  auto put_literals = [&](std::size_t from, std::size_t n) {
+    const std::size_t tag = PutWriteTag(source.subspan(from, n), out.subspan(written), port, owner);
+    written += tag;
+    if (tag != 0) covered_here += std::min(n, static_cast<std::size_t>(kKzpWriteLimit));
   };
   RecentWords words;
   bool words_cleared = false;
@@ -310,9 +323,9 @@ std::size_t CompressChunk(std::span<const std::uint8_t> source, std::size_t star
         out[written] = static_cast<std::uint8_t>(n);
         std::memcpy(out.data() + written + 1, s + literals_from, kShortLiterals);
         written += 1 + n;
+        covered_here += n;
       } else {
-        written += PutWriteTag(source.subspan(literals_from, n), out.subspan(written), port,
-                               owner);
+        put_literals(literals_from, n);
       }
     }
     put_replicate(match);
@@ -336,10 +349,8 @@ std::size_t CompressChunk(std::span<const std::uint8_t> source, std::size_t star
     literals_from = p;
     masks.Load(s, p, end);
   }
-  if (end > literals_from) {
-    written += PutWriteTag(source.subspan(literals_from, end - literals_from),
-                           out.subspan(written), port, owner);
-  }
+  if (end > literals_from) put_literals(literals_from, end - literals_from);
+  if (covered != nullptr) *covered = covered_here;
   return written;
 }
 

@@ -71,10 +71,12 @@ Match FindMatch(std::span<const std::uint8_t> source, std::size_t remaining,
 
 // Compresses the `count` bytes of `source` that begin at `start` (matches may reach back before
 // `start`) into tags at the start of `out`; returns the bytes written. A tag that does not fit
-// in `out` is not written, so the chunk then fails verification instead of overrunning.
+// in `out` is not written, so the chunk then fails verification instead of overrunning. With
+// `covered`, it is set to the source bytes the written tags stand for: `count` exactly when
+// every tag was written whole, and then VerifyChunk passes the chunk as written.
 std::size_t CompressChunk(std::span<const std::uint8_t> source, std::size_t start,
                           std::span<std::uint8_t> out, std::size_t count, StatusPort& port,
-                          Owner owner);
+                          Owner owner, std::size_t* covered = nullptr);
 
 // One write tag for all of `literals` (iWLen = literals.size()); returns the bytes written.
 // Above the write limit it warns and writes a tag for the first 16383 literals only. Writes

@@ -252,5 +252,35 @@ TEST(KzpCompressor, SmallOutputIsNeverOverrun) {
   EXPECT_FALSE(VerifyChunk(source, 0, 500, std::span(out).first(n), port, Owner::kMain));
 }
 
+// PackEntry takes a chunk whose tags all fit as verified without walking them: the count of
+// bytes the written tags stand for must say exactly what the walk says, for chunks of every
+// kind and for buffers that cut the tags anywhere.
+TEST(KzpCompressor, CoveredBytesSayWhatTheVerifierSays) {
+  RecordingPort port;
+  std::mt19937 rng(91);
+  const auto sprite = samples::SpritePicture(160, 120, 92);
+  const Bytes sources[] = {samples::RandomBytes(3000, 93), samples::Run(3000, 0),
+                           samples::ShortRepeats(3000, 7, 94), PatchworkBytes(3000, 95),
+                           samples::XMaskedEntry(sprite)};
+  for (const Bytes& source : sources) {
+    for (int round = 0; round < 40; ++round) {
+      const std::size_t start = rng() % 1000;
+      const std::size_t count = 1 + rng() % std::min<std::size_t>(2000, source.size() - start);
+      // Room for every tag, or less than the tags need.
+      const std::size_t room = round % 2 == 0 ? count + 16 : rng() % (count + 2);
+      Bytes out(room);
+      std::size_t covered = 12345;
+      const std::size_t n = CompressChunk(source, start, out, count, port, Owner::kMain, &covered);
+      const bool verified =
+          VerifyChunk(source, start, count, std::span(out).first(n), port, Owner::kMain);
+      ASSERT_EQ(covered == count, verified) << round << " count " << count << " room " << room;
+      ASSERT_LE(covered, count);
+      if (round % 2 == 0) {
+        ASSERT_EQ(covered, count);
+      }
+    }
+  }
+}
+
 }  // namespace
 }  // namespace zemlo

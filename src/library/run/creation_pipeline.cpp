@@ -250,10 +250,11 @@ PreparedIcon& CreationPipeline::Take(int icon) {
   return *in_flight_[place];
 }
 
-void CreationPipeline::Release(int icon) {
+void CreationPipeline::Release(int icon, int kept) {
   Wakes wakes;
   std::lock_guard lock(mutex_);
   released_ = std::max(released_, icon);
+  kept_ = kept;
   Wake(wakes);
 }
 
@@ -287,12 +288,13 @@ void CreationPipeline::Wake(Wakes& wakes) {
 }
 
 // A slot is taken again once the run released its icon and the icon after that one was
-// composed over its picture, unless its picture is still the working picture. Called with
-// mutex_ held.
+// composed over its picture, unless its picture is still the working picture or the one the
+// run holds. Called with mutex_ held.
 PreparedIcon* CreationPipeline::FreeSlot(Helper& helper) {
   for (auto& slot : helper.slots) {
     const int icon = slot->icon;
-    if (icon < first_ || (icon <= released_ && icon < composed_ && &slot->picture != current_)) {
+    if (icon < first_ || (icon <= released_ && icon < composed_ && icon != kept_ &&
+                          &slot->picture != current_)) {
       return slot.get();
     }
   }

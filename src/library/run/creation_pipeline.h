@@ -111,8 +111,10 @@ class CreationPipeline {
   bool running() const { return !helpers_.empty(); }
   // Waits for `icon`, the icon after the one released last (the first icon at the start).
   PreparedIcon& Take(int icon);
-  // The run is done with `icon` and every icon before it; their buffers take later icons.
-  void Release(int icon);
+  // The run is done with `icon` and every icon before it but `kept` (-1: none), whose
+  // picture the run still holds; their buffers take later icons. The kept icon's buffers stay
+  // until a later Release no longer names it.
+  void Release(int icon, int kept = -1);
 
  private:
   struct Helper;
@@ -164,6 +166,7 @@ class CreationPipeline {
   int next_;      // the next icon a helper takes
   int composed_;  // the last icon composed
   int released_;  // the last icon the run released
+  int kept_ = -1;  // an icon up to released_ whose picture the run still holds, or -1
   // Per icon in flight, at (icon - first_) modulo their size, which is at least the count of
   // slots: the icon's slot, the icon once its preparation is complete (else -1), and the icon
   // while it waits only for its turn (else -1).
