@@ -110,7 +110,7 @@ TEST_F(CheckTest, DamagedEntriesAreReportedInOrder) {
   // Eight records; five of them with findings (3001, 3200, 3500, 3601, 3700).
   EXPECT_EQ(tally.checked, 2000);
   EXPECT_EQ(tally.damaged, 5);
-  EXPECT_EQ(tally.sound, 3);
+  EXPECT_EQ(tally.intact, 3);
   EXPECT_EQ(tally.no_entry, 2000 - 8);
   EXPECT_EQ(tally.long_blocks, 0);
   for (const auto& m : lib.port.messages) {
@@ -176,7 +176,7 @@ TEST_F(CheckTest, BlockFileLongerThanItsRecordsIsNamed) {
   EXPECT_EQ(lib.port.MessageTexts(),
             (std::vector<std::string>{"Block file blk\\b40.blk is longer than its entries"}));
   EXPECT_EQ(tally.long_blocks, 1);
-  EXPECT_EQ(tally.sound, 3);  // a block too long is no finding about its entries
+  EXPECT_EQ(tally.intact, 3);  // a block too long is no finding about its entries
 }
 
 TEST_F(CheckTest, MissingFilesAreReportedWithoutReading) {

@@ -37,7 +37,7 @@ std::string CheckSummary(const RunTally& tally, int first, int last, int warning
                          std::chrono::steady_clock::duration took) {
   std::string summary = IconsOf(tally.checked, first, last) + " checked (" +
                         std::to_string(first) + " to " + std::to_string(last) + "): " +
-                        std::to_string(tally.sound) + " sound, " + std::to_string(tally.damaged) +
+                        std::to_string(tally.intact) + " intact, " + std::to_string(tally.damaged) +
                         " damaged, " + std::to_string(tally.no_entry) + " without entry";
   if (tally.long_blocks > 0) {
     summary += "; " + Counted(tally.long_blocks, "block file", "block files") +

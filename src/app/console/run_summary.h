@@ -16,7 +16,7 @@ namespace zemlo::console {
 std::string CreationSummary(const RunTally& tally, int first, int last, int warnings,
                             std::chrono::steady_clock::duration took);
 
-// "2000 icons checked (3000 to 4999): 41 sound, 0 damaged, 1959 without entry; 0 warnings;
+// "2000 icons checked (3000 to 4999): 41 intact, 0 damaged, 1959 without entry; 0 warnings;
 // 0.1 s", block files longer than their entries named where there are any.
 std::string CheckSummary(const RunTally& tally, int first, int last, int warnings,
                          std::chrono::steady_clock::duration took);

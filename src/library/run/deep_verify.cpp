@@ -294,23 +294,23 @@ class Verifier {
     VerifiedIcon info = StartIcon(icon, walk.name);
     const Workspace primary{state_.unpack.span(), state_.Picture()};
     const auto stored = ReadBlockEntry(icon, walk);
-    bool block_sound = false;
+    bool block_clean = false;
     if (stored) {
       info.stored_length = stored->size();
       const int before = icon_findings_;
       CheckEntry(icon, *stored, walk.name, primary, info);
-      block_sound = icon_findings_ == before;
+      block_clean = icon_findings_ == before;
     }
-    if (SingleFilesOn(settings_)) CompareSingleCopy(icon, stored, walk.name, block_sound);
+    if (SingleFilesOn(settings_)) CompareSingleCopy(icon, stored, walk.name, block_clean);
     Report(info, state_.Picture());
   }
 
   // Both layouts are written: the single entry file must be the block copy byte for byte.
   // Copies that differ are blamed on the one that does not decode or fit the tables while
-  // the other does (`block_sound`: the block copy did); where both or neither do, nothing
+  // the other does (`block_clean`: the block copy did); where both or neither do, nothing
   // tells which copy was damaged, and both are named.
   void CompareSingleCopy(int icon, std::optional<std::span<const std::uint8_t>> block_copy,
-                         const std::string& block_name, bool block_sound) {
+                         const std::string& block_name, bool block_clean) {
     const auto name = SingleName(icon);
     if (!name) return;
     if (!files::Exists(name->c_str())) {
@@ -335,20 +335,20 @@ class Verifier {
     VerifiedIcon scratch = StartCopy(icon, *name);
     const int before = icon_findings_;
     CheckEntry(icon, *copy, *name, spare, scratch);
-    const bool single_sound = icon_findings_ == before;
-    if (block_sound && !single_sound) {
+    const bool single_clean = icon_findings_ == before;
+    if (block_clean && !single_clean) {
       Add(icon, *name,
           Cat("differs from the block copy in ", block_name, " (", copy->size(), " and ",
-              block_copy->size(), where, "; the block copy is sound, this copy is damaged"));
-    } else if (single_sound && !block_sound) {
+              block_copy->size(), where, "; the block copy checks clean, this copy is damaged"));
+    } else if (single_clean && !block_clean) {
       Add(icon, block_name,
           Cat("differs from the single entry file ", *name, " (", block_copy->size(), " and ",
-              copy->size(), where, "; that copy is sound, the block copy is damaged"));
+              copy->size(), where, "; that copy checks clean, the block copy is damaged"));
     } else {
       Add(icon, block_name,
           Cat("the two copies differ: ", block_name, " and ", *name, " (", block_copy->size(),
               " and ", copy->size(), where, "; ",
-              single_sound ? "both are sound" : "neither is sound",
+              single_clean ? "both check clean" : "neither checks clean",
               ", so nothing tells which was damaged"));
     }
   }

@@ -123,7 +123,7 @@ class CheckWalk {
     } else if (offsets_.offset(icon) == 0 && offsets_.length(icon) == 0) {
       ++tally_.no_entry;
     } else {
-      ++tally_.sound;
+      ++tally_.intact;
     }
   }
 

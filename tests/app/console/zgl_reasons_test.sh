@@ -132,14 +132,14 @@ python3 -c "$damage" "$work/lib" 3004 block tag
 expect_status 1 "verify, block copy damaged" "$zgl" verify "$work/lib/demo.zgl"
 grep -q '^icon 3004: demo30.blk: differs from the single entry file s3_0_0_4.zgi .*the block copy is damaged' \
   "$work/out" || fail "block copy damaged: $(cat "$work/out")"
-grep -q '^icon 3004: s3_0_0_4.zgi: ' "$work/out" && fail "block copy damaged: the sound single copy blamed"
+grep -q '^icon 3004: s3_0_0_4.zgi: ' "$work/out" && fail "block copy damaged: the intact single copy blamed"
 # The single copy does not decode, the block copy does: the single entry file is blamed.
 fresh
 python3 -c "$damage" "$work/lib" 3004 single tag
 expect_status 1 "verify, single copy damaged" "$zgl" verify "$work/lib/demo.zgl"
 grep -q '^icon 3004: s3_0_0_4.zgi: differs from the block copy in demo30.blk .*this copy is damaged' \
   "$work/out" || fail "single copy damaged: $(cat "$work/out")"
-grep -q '^icon 3004: demo30.blk: ' "$work/out" && fail "single copy damaged: the sound block copy blamed"
+grep -q '^icon 3004: demo30.blk: ' "$work/out" && fail "single copy damaged: the intact block copy blamed"
 # Both decode: nothing tells which copy changed, and both are named.
 fresh
 python3 -c "$damage" "$work/lib" 3004 block pixel

@@ -106,7 +106,7 @@ in_terminal --term xterm "$work/quiet.tr" -- "$zgl" -q create "$work/quiet/demo.
 pieces "$work/quiet.tr" | grep -q '^zgl: 2000 icons: 41 converted' || fail "--quiet: no summary"
 expect_status 0 "quiet check" "$zgl" check --quiet "$work/quiet/demo.zgl"
 [ ! -s "$work/out" ] || fail "--quiet check printed titles: $(head -n 1 "$work/out")"
-grep -qx 'zgl: 2000 icons checked (3000 to 4999): 41 sound, 0 damaged, 1959 without entry; 0 warnings; [0-9.]* s' \
+grep -qx 'zgl: 2000 icons checked (3000 to 4999): 41 intact, 0 damaged, 1959 without entry; 0 warnings; [0-9.]* s' \
   "$work/err" || fail "--quiet check: $(cat "$work/err")"
 expect_status 2 "--quiet with --verbose" "$zgl" -q -v create "$work/quiet/demo.zgl"
 
@@ -128,7 +128,7 @@ if [ -z "$icon" ]; then
 else
   [ "$icon" -ge 3200 ] && [ "$icon" -lt 3999 ] || fail "Ctrl-C: stopped after icon $icon, not in the middle"
   expect_status 0 "check after Ctrl-C" "$zgl" check "$work/big/big.zgl"
-  tail -n 1 "$work/err" | grep -q "^zgl: 2000 icons checked (3000 to 4999): $((icon - 2999)) sound, 0 damaged, " \
+  tail -n 1 "$work/err" | grep -q "^zgl: 2000 icons checked (3000 to 4999): $((icon - 2999)) intact, 0 damaged, " \
     || fail "Ctrl-C after icon $icon: the library holds other icons: $(tail -n 1 "$work/err")"
 fi
 [ ! -e "$work/big/BLTEMP" ] || fail "Ctrl-C: BLTEMP left"
