@@ -36,8 +36,10 @@ struct ShowRecord {
 // Exports `project` under a fresh folder; with `stop_at`, the stop is requested when a title
 // names that icon, as Ctrl-C would arrive while it is shown.
 ShowRecord Show(const char* project, int jobs, int stop_at = 0,
-               const std::function<void(ExportRequest&)>& choose = {}) {
+               const std::function<void(ExportRequest&)>& choose = {},
+               bool shows_picture = true) {
   RecordingPort port;
+  port.shows_picture = shows_picture;
   Session session(port);
   session.store().jobs = jobs;
   WorkingState& state = session.state();
@@ -161,6 +163,22 @@ TEST(ShowJobs, SingleEntryFilesExportTheSameForAnyJobs) {
   const ShowRecord one = ExpectSameForAnyJobs("project.zgl", 3021);
   EXPECT_EQ(one.outcome.shown, 8);
   EXPECT_EQ(one.outcome.not_loaded, 1);
+}
+
+// A front end that paints no picture (the console) has the helpers' picture buffers handed
+// over instead of copied: the files, the picture the export leaves and the rest are those of
+// one thread, whole and stopped, with failed and empty icons between the shown ones.
+TEST(ShowJobs, WithoutAPaintedPictureTheSameForAnyJobs) {
+  TestLibrary lib({.dblk = 3, .dpak = 2, .blkb = 20});
+  AddSources(lib, true);
+  DamageBlocks(lib);
+  const ShowRecord one = Show("project.zgl", 1);
+  EXPECT_EQ(one.outcome.shown, 4);
+  for (const int jobs : {2, 3}) {
+    SCOPED_TRACE("jobs " + std::to_string(jobs));
+    ExpectSame(one, Show("project.zgl", jobs, 0, {}, false));
+    ExpectSame(Show("project.zgl", 1, 3022, {}, false), Show("project.zgl", jobs, 3022, {}, false));
+  }
 }
 
 // Short exports, quick enough under ThreadSanitizer: helpers are dropped in the middle of

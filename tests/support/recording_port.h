@@ -62,6 +62,7 @@ class RecordingPort : public StatusPort {
     std::lock_guard lock(mutex_);
     progress.push_back(position);
   }
+  bool ShowsPicture() const override { return shows_picture; }
 
   // Texts of the message boxes only, in order.
   std::vector<std::string> MessageTexts() const {
@@ -84,6 +85,8 @@ class RecordingPort : public StatusPort {
 
   // Called with every title after it is recorded, on the thread that set it.
   std::function<void(std::string_view)> on_title;
+  // Whether the front end paints the working picture (a window), as runs and exports ask.
+  bool shows_picture = true;
 
   std::vector<std::string> titles;
   std::vector<RecordedMessage> messages;

@@ -128,7 +128,15 @@ EntryLoad ShowPipeline::Take(int icon, ProjectSettings& settings, WorkingState& 
   PreparedShow& job = *slots_[slot];
   const bool shown = job.load == EntryLoad::kShown;
   if (shown) {
-    std::memcpy(state.Picture().data(), job.state.Picture().data(), kPictureBytes);
+    // Where nobody looks at the export's picture while it runs (no window paints it), the
+    // slot's picture buffer is taken whole and the export's goes to the slot, whose next load
+    // draws its picture afresh: no 1.4 MB copy per icon on the thread that writes the files.
+    // A window may be painting the export's picture: there it is copied.
+    if (state.port.ShowsPicture()) {
+      std::memcpy(state.Picture().data(), job.state.Picture().data(), kPictureBytes);
+    } else {
+      std::swap(state.picture, job.state.picture);
+    }
     state.picture_shown.store(true);
   } else if (job.blanked) {
     state.picture_shown.store(false);
