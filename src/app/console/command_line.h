@@ -22,6 +22,9 @@ class ConsolePort;
 struct ConsoleRun {
   ConsolePort& port;
   Session& session;
+  // stdout is a terminal (on Windows a console; NUL takes bytes as a file does), as the
+  // program found it at its start.
+  bool stdout_terminal = false;
 };
 using CommandAction = std::function<int(ConsoleRun&)>;
 

@@ -37,7 +37,6 @@ StandardStreams LookAtStandardStreams();
 // The columns of the terminal that stdout is, 0 when it tells none.
 int StdoutColumns();
 
-[[nodiscard]] bool StdoutIsTerminal();
 // Makes stdout carry bytes as they are (no line-end translation on Windows).
 void StdoutToBinary();
 

@@ -68,8 +68,6 @@ int StdoutColumns() {
   return ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 ? size.ws_col : 0;
 }
 
-bool StdoutIsTerminal() { return isatty(STDOUT_FILENO) != 0; }
-
 void StdoutToBinary() {}  // POSIX streams never translate
 
 }  // namespace zemlo::console

@@ -83,12 +83,6 @@ int StdoutColumns() {
   return info.srWindow.Right - info.srWindow.Left + 1;
 }
 
-// A console, not any character device: NUL takes bytes as a file does.
-bool StdoutIsTerminal() {
-  DWORD mode = 0;
-  return GetConsoleMode(GetStdHandle(STD_OUTPUT_HANDLE), &mode) != 0;
-}
-
 void StdoutToBinary() {
   std::fflush(stdout);
   _setmode(_fileno(stdout), _O_BINARY);

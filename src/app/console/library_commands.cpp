@@ -184,7 +184,7 @@ int SaveToStandardOutput(ConsoleRun& run, const Arguments& a) {
 int Save(ConsoleRun& run, const Arguments& a) {
   const bool to_stdout = a.out == kStandardOutputName;
   // A picture's bytes would only garble a terminal: refused before anything is read.
-  if (to_stdout && StdoutIsTerminal()) {
+  if (to_stdout && run.stdout_terminal) {
     run.port.Note("standard output is a terminal; redirect it to a file or a pipe to save "
                   "there; nothing saved");
     return kExitWarned;

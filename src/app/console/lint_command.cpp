@@ -1,6 +1,7 @@
 // lint: what a project file sets and what is wrong with it, before any run touches the
 // library. It reads the file as create does and refuses or warns for the same reasons, but
 // takes no lock and opens nothing else.
+#include <algorithm>
 #include <cstdio>
 #include <memory>
 #include <string>
@@ -12,8 +13,8 @@
 #include "app/console/console_port.h"
 #include "app/project_checks.h"
 #include "app/project_listing.h"
-#include "core/geometry.h"
 #include "files/file_helpers.h"
+#include "files/file_problem.h"
 #include "project/info_parser.h"
 #include "project/tag_near_misses.h"
 
@@ -40,11 +41,17 @@ int Lint(ConsoleRun& run, const std::string& project) {
     return kExitWarned;
   }
   const std::string shown = ChosenName(project.c_str());
-  std::vector<std::uint8_t> text(kInfoTextSize + 1);
-  if (!ReadWholeFile(name->c_str(), text, kInfoReadLimit)) {
+  // One byte past what the commands read tells, in the same read, that the file goes on.
+  std::vector<std::uint8_t> text(kInfoReadLimit + 2);
+  files::FileProblem problem = files::FileProblem::kOther;
+  const auto read = ReadWholeFile(name->c_str(), text, kInfoReadLimit + 1, &problem);
+  if (!read) {
     run.port.Note(shown + ": the project file cannot be read");
+    run.port.Explain(shown, files::FileProblemText(problem));
     return kExitWarned;
   }
+  const bool longer = *read > kInfoReadLimit;
+  text[std::min(*read, kInfoReadLimit)] = 0;  // the commands see no more than this
   const char* chars = reinterpret_cast<const char*>(text.data());
   ProjectSettings settings;
   InfoTextReport report;
@@ -53,7 +60,7 @@ int Lint(ConsoleRun& run, const std::string& project) {
                         Table(ListSettings(settings, report)));
 
   std::vector<std::string> problems;
-  if (FileLength(name->c_str()) > static_cast<std::int64_t>(kInfoReadLimit)) {
+  if (longer) {
     problems.push_back("only its first " + std::to_string(kInfoReadLimit) +
                        " bytes are read; tags after them are not seen");
   }

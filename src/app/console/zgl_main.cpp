@@ -148,7 +148,7 @@ int RunCommandLine(int argc, char** argv) {
   ConsolePort port(line.data_on_stdout ? stderr : stdout, stderr, std::move(look));
   Session session(port);
   InstallStopHandlers(session.state().stop_request);
-  ConsoleRun run{port, session};
+  ConsoleRun run{port, session, streams.out_terminal};
   return line.action(run);
 }
 
