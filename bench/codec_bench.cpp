@@ -60,8 +60,8 @@ Bytes SpritePicture(std::uint8_t kind) {
         if (kind == kZeroMasked && (x + y) % 16 == 0) on = false;
       }
       if (on) {
-        Put(pic, x, y, static_cast<std::uint8_t>(1 + rng() % 255),
-            static_cast<std::uint8_t>(rng()), static_cast<std::uint8_t>(rng()));
+        Put(pic, x, y, static_cast<std::uint8_t>(1 + rng() % 255), static_cast<std::uint8_t>(rng()),
+            static_cast<std::uint8_t>(rng()));
       }
     }
   }
@@ -120,7 +120,10 @@ void BM_EncodeSprite(benchmark::State& state) {
   state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * kPictureBytes);
   state.counters["entry_bytes"] = static_cast<double>(n);
 }
-BENCHMARK(BM_EncodeSprite)->Arg(kUnmasked)->Arg(kXMasked)->Arg(kZeroMasked)
+BENCHMARK(BM_EncodeSprite)
+    ->Arg(kUnmasked)
+    ->Arg(kXMasked)
+    ->Arg(kZeroMasked)
     ->Unit(benchmark::kMicrosecond);
 
 void BM_DecodeEntry(benchmark::State& state) {
@@ -137,7 +140,10 @@ void BM_DecodeEntry(benchmark::State& state) {
   }
   state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * n));
 }
-BENCHMARK(BM_DecodeEntry)->Arg(kUnmasked)->Arg(kXMasked)->Arg(kZeroMasked)
+BENCHMARK(BM_DecodeEntry)
+    ->Arg(kUnmasked)
+    ->Arg(kXMasked)
+    ->Arg(kZeroMasked)
     ->Unit(benchmark::kMicrosecond);
 
 }  // namespace

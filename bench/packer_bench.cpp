@@ -23,8 +23,8 @@ namespace {
 using zemlo::samples::Bytes;
 
 enum Payload { kSpritePlain, kSpriteXMasked, kBusyPlain, kPaintedPlain, kRun, kRandom };
-const char* const kPayloadNames[] = {"sprite_plain",  "sprite_xmasked", "busy_plain",
-                                     "painted_plain", "run",            "random"};
+const char* const kPayloadNames[] = {
+    "sprite_plain", "sprite_xmasked", "busy_plain", "painted_plain", "run", "random"};
 
 const Bytes& PayloadBytes(int which) {
   static const std::map<int, Bytes> payloads = [] {
@@ -70,8 +70,8 @@ void BM_PackEntryWalked(benchmark::State& state) {
   std::size_t n = 0;
   const zemlo::PackedChunkHook walk_every_chunk = [](std::span<std::uint8_t>, std::size_t) {};
   for (auto _ : state) {
-    n = zemlo::PackEntryWithHook(source, out, port, zemlo::Owner::kMain,
-                                 "ZCreate - bench (X) - 1", walk_every_chunk);
+    n = zemlo::PackEntryWithHook(source, out, port, zemlo::Owner::kMain, "ZCreate - bench (X) - 1",
+                                 walk_every_chunk);
     benchmark::DoNotOptimize(out.data());
     port.Clear();
   }
@@ -134,9 +134,9 @@ void BM_Lz4Compress(benchmark::State& state) {
 void BM_Lz4Decompress(benchmark::State& state) {
   const Bytes& source = PayloadBytes(static_cast<int>(state.range(0)));
   std::vector<char> packed(LZ4_compressBound(static_cast<int>(source.size())));
-  const int n = LZ4_compress_default(reinterpret_cast<const char*>(source.data()), packed.data(),
-                                     static_cast<int>(source.size()),
-                                     static_cast<int>(packed.size()));
+  const int n =
+      LZ4_compress_default(reinterpret_cast<const char*>(source.data()), packed.data(),
+                           static_cast<int>(source.size()), static_cast<int>(packed.size()));
   std::vector<char> out(source.size());
   for (auto _ : state) {
     const int m = LZ4_decompress_safe(packed.data(), out.data(), n, static_cast<int>(out.size()));

@@ -13,8 +13,8 @@
 #include <cstdint>
 #include <cstring>
 #include <fstream>
-#include <string>
 #include <random>
+#include <string>
 #include <vector>
 
 #include "core/geometry.h"
@@ -43,7 +43,8 @@ Bytes MakeIndices(Kind kind) {
     // The photo reduced to 6 x 6 x 6 colour levels, as a quantiser would.
     const Bytes photo = MakePhoto();
     for (std::size_t p = 0; p < idx.size(); ++p) {
-      idx[p] = std::uint8_t(photo[3 * p] / 43 * 36 + photo[3 * p + 1] / 43 * 6 + photo[3 * p + 2] / 43);
+      idx[p] =
+          std::uint8_t(photo[3 * p] / 43 * 36 + photo[3 * p + 1] / 43 * 6 + photo[3 * p + 2] / 43);
     }
     return idx;
   }
@@ -52,7 +53,8 @@ Bytes MakeIndices(Kind kind) {
     for (int y = y0; y < y0 + h; ++y) {
       for (int x = x0; x < x0 + w; ++x) {
         const bool edge = (x - x0) % 17 == 0 || (y - y0) % 13 == 0;
-        idx[std::size_t(y) * kPictureWidth + x] = std::uint8_t(edge ? 1 + rng() % 255 : 20 + s * 25);
+        idx[std::size_t(y) * kPictureWidth + x] =
+            std::uint8_t(edge ? 1 + rng() % 255 : 20 + s * 25);
       }
     }
   }
@@ -171,8 +173,18 @@ void BM_DecodeIlbmAndExpand(benchmark::State& state) {
 
 // Arguments: picture kind (0 sprites, 1 busy photo, 2 noise); for IFF also the layout
 // (1 bit-planes, 0 chunky).
-BENCHMARK(BM_DecodePcx)->ArgName("kind")->Arg(kSprites)->Arg(kBusy)->Arg(kNoise)->Unit(benchmark::kMicrosecond);
-BENCHMARK(BM_EncodePcx)->ArgName("kind")->Arg(kSprites)->Arg(kBusy)->Arg(kNoise)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_DecodePcx)
+    ->ArgName("kind")
+    ->Arg(kSprites)
+    ->Arg(kBusy)
+    ->Arg(kNoise)
+    ->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_EncodePcx)
+    ->ArgName("kind")
+    ->Arg(kSprites)
+    ->Arg(kBusy)
+    ->Arg(kNoise)
+    ->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_DecodeIlbmAndExpand)
     ->ArgNames({"kind", "planes"})
     ->Args({kSprites, 1})

@@ -306,18 +306,22 @@ class Harness {
     for (int n = FirstOf(block); n < EndOf(block); ++n) {
       recorded += std::max(RecordIn(old_offsets_, n).length, 0);
     }
-    const auto old_length =
-        static_cast<std::int64_t>(old_blocks_[static_cast<std::size_t>(block)].value_or(Bytes{}).size());
+    const auto old_length = static_cast<std::int64_t>(
+        old_blocks_[static_cast<std::size_t>(block)].value_or(Bytes{}).size());
     const auto block_before = ReadFile(BlockName(block).c_str());
     const auto result = zemlo::RecoverInterruptedRewrite(settings_, port_);
     if (old_length == recorded) {
-      if (result != zemlo::RecoveryResult::kRecovered) Fail("the killed rewrite was not recovered", block);
+      if (result != zemlo::RecoveryResult::kRecovered)
+        Fail("the killed rewrite was not recovered", block);
       ExpectOld(block, BlockName(block).c_str());
       return;
     }
-    if (result != zemlo::RecoveryResult::kRefused) Fail("a BLTEMP of another length was used", block);
-    if (ReadFile(BlockName(block).c_str()) != block_before) Fail("a refused recovery changed the block", block);
-    if (!ReadFile(zemlo::kTempBlockRecordName)) Fail("a refused recovery removed the record", block);
+    if (result != zemlo::RecoveryResult::kRefused)
+      Fail("a BLTEMP of another length was used", block);
+    if (ReadFile(BlockName(block).c_str()) != block_before)
+      Fail("a refused recovery changed the block", block);
+    if (!ReadFile(zemlo::kTempBlockRecordName))
+      Fail("a refused recovery removed the record", block);
     ExpectOld(block, zemlo::kTempBlockName);
     temp_refused_ = true;
   }

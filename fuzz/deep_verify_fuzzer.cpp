@@ -51,8 +51,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::uint8_t flags = data[0];
   const int blkb = 1 + data[1];
   const int first = (data[2] | data[3] << 8) % kWindowStarts;
-  const std::size_t records =
-      std::min<std::size_t>(data[4], (size - 5) / (2 * zemlo::kRecordSize));
+  const std::size_t records = std::min<std::size_t>(data[4], (size - 5) / (2 * zemlo::kRecordSize));
   const std::uint8_t* const window = data + 5;
   const std::uint8_t* const boxes = window + records * zemlo::kRecordSize;
   const std::uint8_t* const block = boxes + records * zemlo::kRecordSize;

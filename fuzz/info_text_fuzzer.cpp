@@ -25,9 +25,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   zemlo::ProjectSettings settings;
   zemlo::InfoTextReport report;
   zemlo::ParseInfoText(text.data(), settings, &report);
-  for (const zemlo::Name* name : {&settings.FCOL, &settings.FSEP, &settings.FCOO, &settings.FOFS,
-                                  &settings.FBLK, &settings.FPCX, &settings.FWAV, &settings.FLBM,
-                                  &settings.FPNG}) {
+  for (const zemlo::Name* name :
+       {&settings.FCOL, &settings.FSEP, &settings.FCOO, &settings.FOFS, &settings.FBLK,
+        &settings.FPCX, &settings.FWAV, &settings.FLBM, &settings.FPNG}) {
     CheckName(*name);
   }
   const auto refusal = zemlo::ValidateProject(settings, &report);

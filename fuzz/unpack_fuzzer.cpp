@@ -17,7 +17,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const auto produced = zemlo::UnpackEntry(packed, std::span<std::uint8_t>(out.get(), limit));
     if (produced && *produced > limit) std::abort();
   }
-  if (zemlo::IsPackedEntry(packed) != (size >= 3 && data[0] == 'K' && data[1] == 'Z' && data[2] == 'P')) {
+  if (zemlo::IsPackedEntry(packed) !=
+      (size >= 3 && data[0] == 'K' && data[1] == 'Z' && data[2] == 'P')) {
     std::abort();
   }
   return 0;

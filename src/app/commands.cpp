@@ -8,14 +8,13 @@
 #include "app/export_command.h"
 #include "app/picture_commands.h"
 #include "app/project_checks.h"
-#include "project/tag_near_misses.h"
 #include "core/status.h"
+#include "files/file_helpers.h"
 #include "files/file_layer.h"
-#include "library/store/block_store.h"
 #include "library/run/creation_run.h"
 #include "library/run/entry_loading.h"
-#include "files/file_helpers.h"
 #include "library/run/integrity_check.h"
+#include "library/store/block_store.h"
 #include "library/store/library_lock.h"
 #include "library/store/rewrite_recovery.h"
 #include "library/store/stamping.h"
@@ -23,6 +22,7 @@
 #include "library/store/tables_io.h"
 #include "picture/pcx_writer.h"
 #include "project/info_parser.h"
+#include "project/tag_near_misses.h"
 
 namespace zemlo {
 namespace {
@@ -79,8 +79,8 @@ std::optional<std::string> EnterProjectFolder(const char* chosen_path) {
   return path.substr(cut + 1);
 }
 
-bool LoadProject(Session& session, const char* chosen_path, const char* chosen_name,
-                 ProjectUse use, bool* coordinates_new) {
+bool LoadProject(Session& session, const char* chosen_path, const char* chosen_name, ProjectUse use,
+                 bool* coordinates_new) {
   if (coordinates_new != nullptr) *coordinates_new = false;
   WorkingState& state = session.state();
   StatusPort& port = state.port;
@@ -135,8 +135,7 @@ bool LoadProject(Session& session, const char* chosen_path, const char* chosen_n
 
 namespace {
 
-bool StartRun(Session& session, const char* chosen_path, const char* chosen_name,
-              ProjectUse use) {
+bool StartRun(Session& session, const char* chosen_path, const char* chosen_name, ProjectUse use) {
   WorkingState& state = session.state();
   // A run still working keeps its buttons disabled; a caller without buttons is refused here.
   if (session.WorkerRunning()) return false;
@@ -190,12 +189,9 @@ bool StartIntegrityCheck(Session& session, const char* chosen_path, const char* 
 
 void StopRun(Session& session) { session.RequestStop(); }
 
-void EnterViewerMode(Session& session) {
-  session.state().window_mode.store(WindowMode::kViewer);
-}
+void EnterViewerMode(Session& session) { session.state().window_mode.store(WindowMode::kViewer); }
 
-bool ShowZgl(Session& session, const char* chosen_path, const char* chosen_name,
-             bool stoppable) {
+bool ShowZgl(Session& session, const char* chosen_path, const char* chosen_name, bool stoppable) {
   ExportRequest request;
   request.stoppable = stoppable;
   return ExportZgl(session, chosen_path, chosen_name, request).started;

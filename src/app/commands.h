@@ -52,8 +52,8 @@ std::string ChosenName(const char* chosen_path);
 // end. `coordinates_new` (if given) tells whether the coordinates table was started afresh
 // because its file could not be read. On true the library stays locked until
 // ReleaseLibrary: the runs release it when their worker ends, "Show ZGL" when it ends.
-bool LoadProject(Session& session, const char* chosen_path, const char* chosen_name,
-                 ProjectUse use, bool* coordinates_new = nullptr);
+bool LoadProject(Session& session, const char* chosen_path, const char* chosen_name, ProjectUse use,
+                 bool* coordinates_new = nullptr);
 
 // Gives up the lock LoadProject took; nothing happens when none is held.
 void ReleaseLibrary(Session& session);

@@ -9,12 +9,12 @@
 
 #include "app/commands.h"
 #include "core/status.h"
-#include "files/file_layer.h"
 #include "files/file_helpers.h"
+#include "files/file_layer.h"
 #include "library/run/creation_run.h"
-#include "library/store/block_store.h"
 #include "library/run/entry_loading.h"
 #include "library/run/show_pipeline.h"
+#include "library/store/block_store.h"
 #include "library/store/stamping.h"
 #include "library/store/tables.h"
 #include "picture/pcx_writer.h"
@@ -92,8 +92,9 @@ OutputName SplitOutputName(const std::string& base, const std::string& name) {
     const std::size_t server = name.find_first_of(kSeparators, 2);
     const std::size_t share =
         server == std::string::npos ? server : name.find_first_of(kSeparators, server + 1);
-    split = share == std::string::npos ? OutputName{name, ""}
-                                       : OutputName{name.substr(0, share + 1), name.substr(share + 1)};
+    split = share == std::string::npos
+                ? OutputName{name, ""}
+                : OutputName{name.substr(0, share + 1), name.substr(share + 1)};
   } else {
     split = {name.substr(0, 1), name.substr(1)};
   }
@@ -132,9 +133,9 @@ bool MakeExportFolders(const std::string& base, std::string& blocker) {
 
 // The first file the export would write that stands already, or nullopt. `link` tells
 // whether it is a link (or a link stands on its way).
-std::optional<std::string> FirstExisting(const ProjectSettings& settings,
-                                         const WorkingState& state, const std::string& base,
-                                         const ExportRequest& request, bool& link) {
+std::optional<std::string> FirstExisting(const ProjectSettings& settings, const WorkingState& state,
+                                         const std::string& base, const ExportRequest& request,
+                                         bool& link) {
   for (int icon = kRunStart; icon <= kRunEnd; ++icon) {
     if (!request.every_icon && !MayHaveEntry(icon, settings, state)) continue;
     const std::string name = Stamped(icon, settings.FPCX);
@@ -194,8 +195,7 @@ ExportOutcome ExportZgl(Session& session, const char* chosen_path, const char* c
   }
   if (!request.replace) {
     // Checked before anything is written, so that a refusal changes nothing.
-    if (const auto existing =
-            FirstExisting(settings, state, base, request, outcome.refused_link)) {
+    if (const auto existing = FirstExisting(settings, state, base, request, outcome.refused_link)) {
       outcome.refused = *existing;
       if (elsewhere) files::ChangeDirectory(project_folder.c_str());
       return outcome;
@@ -220,7 +220,7 @@ ExportOutcome ExportZgl(Session& session, const char* chosen_path, const char* c
   // writes every file and shows every title and message, in icon order.
   const int jobs = std::clamp(session.store().jobs, 1, kMaxJobs);
   const bool png = request.format == ExportFormat::kPng;
-  const ShowFormat show_format = !png                       ? ShowFormat::kPcx
+  const ShowFormat show_format = !png                        ? ShowFormat::kPcx
                                  : request.black_transparent ? ShowFormat::kPngSeeThrough
                                                              : ShowFormat::kPng;
   std::optional<ShowPipeline> pipeline;
@@ -282,8 +282,8 @@ ExportOutcome ExportZgl(Session& session, const char* chosen_path, const char* c
     std::string blocker;
     files::FileProblem problem = files::FileProblem::kNone;
     const files::OutputResult result =
-        files::WriteOutputFile(out.base.c_str(), out.relative.c_str(), bytes.data(),
-                               bytes.size(), mode, elsewhere, &blocker, &problem);
+        files::WriteOutputFile(out.base.c_str(), out.relative.c_str(), bytes.data(), bytes.size(),
+                               mode, elsewhere, &blocker, &problem);
     if (result == files::OutputResult::kWritten) {
       ++outcome.written;
       continue;

@@ -5,9 +5,9 @@
 #include <vector>
 
 #include "core/status.h"
-#include "font/font_builder.h"
 #include "files/file_helpers.h"
 #include "files/file_layer.h"
+#include "font/font_builder.h"
 #include "library/run/source_loading.h"
 #include "picture/pcx_writer.h"
 #include "picture/png_writer.h"
@@ -31,8 +31,8 @@ files::OutputResult WriteUserFile(const char* path, std::span<const std::uint8_t
                                  ? std::string(".")
                                  : std::string(whole.substr(0, whole.size() - name.size()));
   const auto mode = replace ? files::OutputMode::kReplace : files::OutputMode::kCreateNew;
-  return files::WriteOutputFile(folder.c_str(), std::string(name).c_str(), data.data(),
-                                data.size(), mode, false, nullptr, problem);
+  return files::WriteOutputFile(folder.c_str(), std::string(name).c_str(), data.data(), data.size(),
+                                mode, false, nullptr, problem);
 }
 
 // Writes the encoded picture `file` (empty: it could not be encoded) to `path` and tells the
@@ -40,8 +40,8 @@ files::OutputResult WriteUserFile(const char* path, std::span<const std::uint8_t
 bool SavePicture(WorkingState& state, const char* path, std::span<const std::uint8_t> file,
                  bool replace, const char* saved_format, const char* not_saved_format) {
   files::FileProblem problem = files::FileProblem::kNone;
-  const files::OutputResult result = !file.empty() ? WriteUserFile(path, file, replace, &problem)
-                                                   : files::OutputResult::kFailed;
+  const files::OutputResult result =
+      !file.empty() ? WriteUserFile(path, file, replace, &problem) : files::OutputResult::kFailed;
   const bool written = result == files::OutputResult::kWritten;
   if (result == files::OutputResult::kLinkInTheWay) {
     ShowWarning(state.port, Owner::kMain, kNotSavedThroughLinkFormat, path);

@@ -35,16 +35,25 @@ struct Named {
 
 const char* TagOf(Role role) {
   switch (role) {
-    case Role::kFofs: return "FOFS";
-    case Role::kFcoo: return "FCOO";
-    case Role::kFblk: return "FBLK";
-    case Role::kFsep: return "FSEP";
-    case Role::kFpcx: return "FPCX";
-    case Role::kFlbm: return "FLBM";
-    case Role::kFwav: return "FWAV";
-    case Role::kFpng: return "FPNG";
+    case Role::kFofs:
+      return "FOFS";
+    case Role::kFcoo:
+      return "FCOO";
+    case Role::kFblk:
+      return "FBLK";
+    case Role::kFsep:
+      return "FSEP";
+    case Role::kFpcx:
+      return "FPCX";
+    case Role::kFlbm:
+      return "FLBM";
+    case Role::kFwav:
+      return "FWAV";
+    case Role::kFpng:
+      return "FPNG";
     case Role::kProject:
-    case Role::kTemp: break;
+    case Role::kTemp:
+      break;
   }
   return "";
 }
@@ -52,25 +61,37 @@ const char* TagOf(Role role) {
 // As the refusal names it: the tag, with the number for a pattern.
 std::string Label(Named n) {
   switch (n.role) {
-    case Role::kProject: return "the project info file";
-    case Role::kTemp: return std::string("the temporary block file ") + kTempBlockName;
-    case Role::kFblk: return "FBLK (block " + std::to_string(n.number) + ")";
+    case Role::kProject:
+      return "the project info file";
+    case Role::kTemp:
+      return std::string("the temporary block file ") + kTempBlockName;
+    case Role::kFblk:
+      return "FBLK (block " + std::to_string(n.number) + ")";
     case Role::kFofs:
-    case Role::kFcoo: return TagOf(n.role);
-    default: return std::string(TagOf(n.role)) + " (icon " + std::to_string(n.number) + ")";
+    case Role::kFcoo:
+      return TagOf(n.role);
+    default:
+      return std::string(TagOf(n.role)) + " (icon " + std::to_string(n.number) + ")";
   }
 }
 
 // As a sentence names the file: what it is to the library.
 std::string Description(Named n) {
   switch (n.role) {
-    case Role::kProject: return "the project info file";
-    case Role::kTemp: return Label(n);
-    case Role::kFofs: return "the offsets file (FOFS)";
-    case Role::kFcoo: return "the coordinates file (FCOO)";
-    case Role::kFblk: return "the block file of block " + std::to_string(n.number) + " (FBLK)";
-    case Role::kFsep: return "the single entry file of icon " + std::to_string(n.number) + " (FSEP)";
-    default: return Label(n);
+    case Role::kProject:
+      return "the project info file";
+    case Role::kTemp:
+      return Label(n);
+    case Role::kFofs:
+      return "the offsets file (FOFS)";
+    case Role::kFcoo:
+      return "the coordinates file (FCOO)";
+    case Role::kFblk:
+      return "the block file of block " + std::to_string(n.number) + " (FBLK)";
+    case Role::kFsep:
+      return "the single entry file of icon " + std::to_string(n.number) + " (FSEP)";
+    default:
+      return Label(n);
   }
 }
 
@@ -112,7 +133,8 @@ bool IsAbsolute(std::string_view name) {
 
 // The name as an absolute path with symbolic links resolved as far as the path exists.
 std::string Physical(const std::string& folder, std::string_view name) {
-  const std::string joined = IsAbsolute(name) ? std::string(name) : folder + "/" + std::string(name);
+  const std::string joined =
+      IsAbsolute(name) ? std::string(name) : folder + "/" + std::string(name);
   std::error_code error;
   const fs::path real = fs::weakly_canonical(fs::path(files::Resolve(joined.c_str())), error);
   return error ? joined : real.string();
@@ -177,8 +199,8 @@ std::optional<std::string> FindRecoveryFileClash(const ProjectSettings& settings
     if (key.empty() || std::find(std::begin(owned), std::end(owned), key) == std::end(owned)) {
       return;
     }
-    clash = kRecoveryFileClashStart + Label(owner) + kRecoveryFileClashMiddle +
-            std::string(name) + kRecoveryFileClashEnd;
+    clash = kRecoveryFileClashStart + Label(owner) + kRecoveryFileClashMiddle + std::string(name) +
+            kRecoveryFileClashEnd;
   };
   ForEachOutput(settings, project_name, check);
   const int icons = IconsCovered(settings);
@@ -198,8 +220,8 @@ std::optional<std::string> ProjectFileAt(const ProjectSettings& settings,
     if (found) return;
     // Patterns are many: their names are joined to the folder without looking at the disk.
     const bool pattern = owner.role == Role::kFblk || owner.role == Role::kFsep;
-    const std::string full = pattern && !IsAbsolute(name) ? folder + "/" + std::string(name)
-                                                          : Physical(folder, name);
+    const std::string full =
+        pattern && !IsAbsolute(name) ? folder + "/" + std::string(name) : Physical(folder, name);
     if (NameKey(full) == wanted) found = Description(owner);
   });
   return found;

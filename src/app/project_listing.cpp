@@ -65,25 +65,26 @@ std::vector<SettingLine> ListSettings(const ProjectSettings& s, const InfoTextRe
   };
   const auto number = [](std::int32_t value) { return std::to_string(value); };
   const auto unused = std::string("read and kept; no command uses it");
-  const std::string not_written = SingleFilesOn(s) ? "" : " (not written: DBLK " +
-                                                              number(s.DBLK) + ")";
+  const std::string not_written =
+      SingleFilesOn(s) ? "" : " (not written: DBLK " + number(s.DBLK) + ")";
   const std::string no_blocks =
       BlockFilesOn(s) ? "" : " (not written: DBLK " + number(s.DBLK) + ")";
 
-  add("FSEP", NameOf(s.FSEP), "single entry files: " + IconExample(s.FSEP, kRunStart) +
-                                  not_written);
+  add("FSEP", NameOf(s.FSEP),
+      "single entry files: " + IconExample(s.FSEP, kRunStart) + not_written);
   add("FCOO", NameOf(s.FCOO), "the coordinates file");
   add("FOFS", NameOf(s.FOFS), "the offsets file");
   add("FBLK", NameOf(s.FBLK),
       "block files: " + BlockExample(s.FBLK, kRunStart, s.BLKB) + no_blocks);
   add("FPCX", NameOf(s.FPCX), "PCX sources: " + IconExample(s.FPCX, kRunStart));
-  add("FLBM", NameOf(s.FLBM), "IFF sources, where there is no PCX: " +
-                                  IconExample(s.FLBM, kRunStart));
-  add("FPNG", NameOf(s.FPNG), "PNG sources, where there is neither: " +
-                                  IconExample(s.FPNG, kRunStart));
+  add("FLBM", NameOf(s.FLBM),
+      "IFF sources, where there is no PCX: " + IconExample(s.FLBM, kRunStart));
+  add("FPNG", NameOf(s.FPNG),
+      "PNG sources, where there is neither: " + IconExample(s.FPNG, kRunStart));
   // Sounds are numbered 9000 to 9999, beyond the icons a run covers.
-  add("FWAV", NameOf(s.FWAV), "WAV sounds: " + IconExample(s.FWAV, 9000, "sound") +
-                                  "; runs cover the icons 3000 to 4999 only");
+  add("FWAV", NameOf(s.FWAV),
+      "WAV sounds: " + IconExample(s.FWAV, 9000, "sound") +
+          "; runs cover the icons 3000 to 4999 only");
   add("NSIZ", number(s.NSIZ), "entries of the offsets and coordinates files");
   add("BLKB", number(s.BLKB), "icons per block file");
   add("DBLK", number(s.DBLK), Outputs(s.DBLK));

@@ -3,8 +3,8 @@
 #include <system_error>
 #include <utility>
 
-#include "library/store/block_store.h"
 #include "library/run/creation_run.h"
+#include "library/store/block_store.h"
 #include "library/store/library_lock.h"
 
 namespace zemlo {

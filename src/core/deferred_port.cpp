@@ -30,12 +30,24 @@ void DeferredPort::ReplayTo(StatusPort& port) const {
   for (std::size_t i = 0; i < used_; ++i) {
     const Call& call = calls_[i];
     switch (call.kind) {
-      case Kind::kTitle: port.SetTitle(call.text); break;
-      case Kind::kMessage: port.ShowMessage(call.owner, call.caption, call.text, call.icon); break;
-      case Kind::kRepaint: port.Repaint(call.number != 0); break;
-      case Kind::kRunStarted: port.RunStarted(); break;
-      case Kind::kRunEnded: port.RunEnded(); break;
-      case Kind::kProgress: port.SetProgress(call.number); break;
+      case Kind::kTitle:
+        port.SetTitle(call.text);
+        break;
+      case Kind::kMessage:
+        port.ShowMessage(call.owner, call.caption, call.text, call.icon);
+        break;
+      case Kind::kRepaint:
+        port.Repaint(call.number != 0);
+        break;
+      case Kind::kRunStarted:
+        port.RunStarted();
+        break;
+      case Kind::kRunEnded:
+        port.RunEnded();
+        break;
+      case Kind::kProgress:
+        port.SetProgress(call.number);
+        break;
     }
   }
 }

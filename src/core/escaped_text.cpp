@@ -53,9 +53,15 @@ std::string EscapeControls(std::string_view text) {
     const auto byte = static_cast<unsigned char>(text[at]);
     if (byte < 0x80) {
       switch (byte) {
-        case '\n': out += "\\n"; break;
-        case '\r': out += "\\r"; break;
-        case '\t': out += "\\t"; break;
+        case '\n':
+          out += "\\n";
+          break;
+        case '\r':
+          out += "\\r";
+          break;
+        case '\t':
+          out += "\\t";
+          break;
         default:
           if (IsControlByte(text[at])) {
             AppendHex(out, byte);
@@ -68,8 +74,8 @@ std::string EscapeControls(std::string_view text) {
     }
     const std::size_t length = SequenceLength(text, at);
     // U+0080 to U+009F: some terminals act on these as they do on ESC sequences.
-    const bool c1_control = length == 2 && byte == 0xC2 &&
-                            static_cast<unsigned char>(text[at + 1]) <= 0x9F;
+    const bool c1_control =
+        length == 2 && byte == 0xC2 && static_cast<unsigned char>(text[at + 1]) <= 0x9F;
     if (length == 0 || c1_control) {
       const std::size_t escaped = c1_control ? 2 : 1;
       for (std::size_t i = 0; i < escaped; ++i) {

@@ -48,9 +48,9 @@ struct CropBox {
 class SharedCropBox {
  public:
   void store(const CropBox& box) {
-    bits_.store(Pack(box.top) | Pack(box.bottom) << 16 | Pack(box.left) << 32 |
-                    Pack(box.right) << 48,
-                std::memory_order_release);
+    bits_.store(
+        Pack(box.top) | Pack(box.bottom) << 16 | Pack(box.left) << 32 | Pack(box.right) << 48,
+        std::memory_order_release);
   }
   CropBox load() const {
     const std::uint64_t bits = bits_.load(std::memory_order_acquire);

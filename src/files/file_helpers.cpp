@@ -87,8 +87,7 @@ bool CreateWholeFile(const char* name, std::span<const std::uint8_t> data) {
   return true;
 }
 
-bool ReplaceWholeFile(const char* name, std::span<const std::uint8_t> data,
-                      Durability durability) {
+bool ReplaceWholeFile(const char* name, std::span<const std::uint8_t> data, Durability durability) {
   const std::string temporary = TemporaryNameOf(name);
   if (temporary.empty()) return false;
   std::FILE* file = files::OpenFile(temporary.c_str(), "wb");

@@ -20,8 +20,7 @@ std::int64_t FileLength(const char* name);
 // the file cannot be opened (the buffer is then untouched; `problem`, if given, says why);
 // an empty buffer receives nothing and gives 0.
 std::optional<std::size_t> ReadWholeFile(const char* name, std::span<std::uint8_t> buffer,
-                                         std::size_t limit,
-                                         files::FileProblem* problem = nullptr);
+                                         std::size_t limit, files::FileProblem* problem = nullptr);
 
 // Creates or truncates the file and writes `data`. False when the file cannot be created or
 // not every byte reached it. The old content is gone the moment the file is opened: for
@@ -34,8 +33,9 @@ bool WriteZeroFile(const char* name, std::size_t length);
 // Writes `data` under a temporary name in the same folder and then moves it over `name` in
 // one step, so at every moment `name` holds either its old or its new content. False (and
 // `name` unchanged) when any step fails. With kFlushToDisk the new content reaches the disk
-// before the move and the move before the return, which survives a power loss too; kNoFlush keeps only the old-or-new promise
-// against a killed process, at no cost per file (for the many single entry files of a run).
+// before the move and the move before the return, which survives a power loss too; kNoFlush keeps
+// only the old-or-new promise against a killed process, at no cost per file (for the many single
+// entry files of a run).
 enum class Durability { kFlushToDisk, kNoFlush };
 bool ReplaceWholeFile(const char* name, std::span<const std::uint8_t> data,
                       Durability durability = Durability::kFlushToDisk);

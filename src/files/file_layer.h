@@ -165,8 +165,7 @@ OutputResult WriteOutputFile(const char* base, const char* name, const std::uint
 
 // Makes the folder `name` under `base` and every folder on the way; folders that exist are
 // fine, links are not. kWritten when the folder stands at the end.
-OutputResult MakeOutputFolder(const char* base, const char* name,
-                              std::string* blocker = nullptr);
+OutputResult MakeOutputFolder(const char* base, const char* name, std::string* blocker = nullptr);
 
 // What stands at `name` under `base`, looking at no link's target on the way.
 enum class OutputState {

@@ -1,14 +1,8 @@
 // Project files are written on Windows: names use "\" and their letter case rarely matches
 // what is on disk. Here every name is mapped the way Windows would find it, renames never
 // replace, and the archive attribute lives in an extended attribute of the file.
-#include "files/file_layer.h"
-
-#include "files/file_names.h"
-#include "files/file_seam.h"
-#include "files/folder_listings.h"
-
 #include <dirent.h>
-#include <fcntl.h>
+#include <fcntl.h>  // open flags; renameat2 and RENAME_NOREPLACE on Linux
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/types.h>
@@ -24,7 +18,10 @@
 #include <utility>
 #include <vector>
 
-#include <fcntl.h>  // open flags; renameat2 and RENAME_NOREPLACE on Linux
+#include "files/file_layer.h"
+#include "files/file_names.h"
+#include "files/file_seam.h"
+#include "files/folder_listings.h"
 
 namespace zemlo::files {
 namespace {
@@ -209,8 +206,8 @@ std::FILE* OpenFile(const char* name, const char* mode, FileProblem* problem) {
   const int status = stated && S_ISREG(st.st_mode) ? ::fcntl(fd, F_GETFL) : -1;
   if (status == -1 || ::fcntl(fd, F_SETFL, status & ~O_NONBLOCK) != 0) {
     ::close(fd);
-    const FileProblem why = !stated               ? FileProblem::kOther
-                            : S_ISDIR(st.st_mode) ? FileProblem::kIsAFolder
+    const FileProblem why = !stated                ? FileProblem::kOther
+                            : S_ISDIR(st.st_mode)  ? FileProblem::kIsAFolder
                             : !S_ISREG(st.st_mode) ? FileProblem::kNotRegularFile
                                                    : FileProblem::kOther;
     return Fail(problem, why, nullptr);
@@ -589,9 +586,8 @@ class OutputWalk {
       Kind kind = Look(parts[i], found);
       if (kind == Kind::kMissing && make) {
         const std::string full = path_ + found;
-        ChangeEntries({&full}, [&] {
-          return ::mkdirat(fd_, found.c_str(), 0777) == 0 || errno == EEXIST;
-        });
+        ChangeEntries({&full},
+                      [&] { return ::mkdirat(fd_, found.c_str(), 0777) == 0 || errno == EEXIST; });
         kind = Look(parts[i], found);
       }
       switch (kind) {
@@ -635,8 +631,7 @@ class OutputWalk {
     int fd = -1;
     int error = 0;
     ChangeEntries({&full}, [&] {
-      fd = ::openat(fd_, file.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
-                    0666);
+      fd = ::openat(fd_, file.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
       error = errno;
       return fd >= 0;
     });
@@ -647,8 +642,7 @@ class OutputWalk {
       }
       if (blocker != nullptr) *blocker = relative_ + file;
       std::string found;
-      return Look(file, found) == Kind::kLink ? OutputResult::kLinkInTheWay
-                                              : OutputResult::kExists;
+      return Look(file, found) == Kind::kLink ? OutputResult::kLinkInTheWay : OutputResult::kExists;
     }
     bool ok = WriteAll(fd, data, size);
     if (!ok) Note(ProblemOfErrno(errno));

@@ -1,8 +1,4 @@
 // The platform's own file calls; names are used exactly as the project file gives them.
-#include "files/file_layer.h"
-#include "files/file_names.h"
-#include "files/file_seam.h"
-
 #include <windows.h>
 
 #include <fcntl.h>
@@ -14,6 +10,10 @@
 #include <string>
 #include <utility>
 #include <vector>
+
+#include "files/file_layer.h"
+#include "files/file_names.h"
+#include "files/file_seam.h"
 
 namespace zemlo::files {
 
@@ -124,8 +124,7 @@ std::FILE* OpenFile(const char* name, const char* mode, FileProblem* problem) {
     const DWORD attributes = GetFileAttributesA(name);
     const bool folder = error == ERROR_ACCESS_DENIED && attributes != INVALID_FILE_ATTRIBUTES &&
                         (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-    return Fail(problem, folder ? FileProblem::kIsAFolder : ProblemOfSystemError(error),
-                nullptr);
+    return Fail(problem, folder ? FileProblem::kIsAFolder : ProblemOfSystemError(error), nullptr);
   }
   BY_HANDLE_FILE_INFORMATION info;
   if (GetFileType(handle) != FILE_TYPE_DISK) {
@@ -187,8 +186,8 @@ bool FlushFilesToDisk(const std::vector<std::string>& names) {
     // reparse point) is not followed: only what the library wrote is flushed.
     const HANDLE file =
         CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE,
-                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                    FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
       flushed = false;
       continue;
@@ -408,9 +407,9 @@ bool FileLock::WriteContent(std::string_view text) {
     return false;
   }
   DWORD written = 0;
-  return text.empty() || (WriteFile(file, text.data(), static_cast<DWORD>(text.size()),
-                                    &written, nullptr) &&
-                          written == text.size());
+  return text.empty() ||
+         (WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr) &&
+          written == text.size());
 }
 
 bool IsSymbolicLink(const char* name) {
@@ -450,7 +449,7 @@ Kind KindAt(const std::string& path) {
   if (attributes == INVALID_FILE_ATTRIBUTES) {
     const DWORD error = GetLastError();
     return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? Kind::kMissing
-                                                                            : Kind::kError;
+                                                                          : Kind::kError;
   }
   if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) return Kind::kLink;
   if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return Kind::kFolder;
@@ -520,8 +519,9 @@ OutputResult CreateOutput(const std::string& path, const std::uint8_t* data, std
     const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(size, 1u << 30));
     DWORD written = 0;
     ok = WriteFile(file, data, chunk, &written, nullptr) && written == chunk;
-    if (!ok) why = written < chunk && GetLastError() == ERROR_SUCCESS ? FileProblem::kDiskFull
-                                                                      : LastProblem();
+    if (!ok)
+      why = written < chunk && GetLastError() == ERROR_SUCCESS ? FileProblem::kDiskFull
+                                                               : LastProblem();
     data += chunk;
     size -= chunk;
   }
@@ -558,8 +558,7 @@ OutputResult WriteOutputFile(const char* base, const char* name, const std::uint
   switch (KindAt(target)) {
     case Kind::kMissing: {
       const OutputResult made = CreateOutput(target, data, size, problem);
-      return made == OutputResult::kWritten || made == OutputResult::kFailed ? made
-                                                                               : blocked(made);
+      return made == OutputResult::kWritten || made == OutputResult::kFailed ? made : blocked(made);
     }
     case Kind::kLink:
       return blocked(OutputResult::kLinkInTheWay);

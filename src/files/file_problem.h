@@ -11,22 +11,22 @@ namespace zemlo::files {
 enum class FileProblem : std::uint8_t {
   kNone,
   kNoSuchFile,
-  kNoSuchFolder,      // a folder on the way is missing
-  kNotAFolder,        // something on the way is a file
+  kNoSuchFolder,  // a folder on the way is missing
+  kNotAFolder,    // something on the way is a file
   kPermissionDenied,
-  kIsAFolder,         // a folder stands where a file was meant
-  kNotRegularFile,    // a device, a FIFO, a socket
-  kLinkRefused,       // a symbolic link (or junction) stands in the way; never followed
-  kExists,            // something stands at a name that must be new
+  kIsAFolder,       // a folder stands where a file was meant
+  kNotRegularFile,  // a device, a FIFO, a socket
+  kLinkRefused,     // a symbolic link (or junction) stands in the way; never followed
+  kExists,          // something stands at a name that must be new
   kDiskFull,
-  kTooLarge,          // past the largest file the system or the medium takes
-  kReadOnly,          // a read-only file system or a write-protected medium
-  kInUse,             // another program holds the file (Windows sharing)
+  kTooLarge,  // past the largest file the system or the medium takes
+  kReadOnly,  // a read-only file system or a write-protected medium
+  kInUse,     // another program holds the file (Windows sharing)
   kNameTooLong,
-  kBadName,           // a name the system cannot take at all
+  kBadName,  // a name the system cannot take at all
   kTooManyOpen,
-  kBrokenPipe,        // the reader at the other end went away
-  kInputOutput,       // the device gave an error
+  kBrokenPipe,   // the reader at the other end went away
+  kInputOutput,  // the device gave an error
   kOther,
 };
 

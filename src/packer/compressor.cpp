@@ -44,8 +44,7 @@ KZP_ALWAYS_INLINE std::uint32_t WindowMask(const std::uint8_t* s, std::size_t q)
   const __m128i low = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + q - 32));
   const __m128i high = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + q - 16));
   const auto low_bits = static_cast<std::uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(low, value)));
-  const auto high_bits =
-      static_cast<std::uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(high, value)));
+  const auto high_bits = static_cast<std::uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(high, value)));
   return low_bits | high_bits << 16;
 #else
   // Eight bytes at a time: a byte of x is zero exactly where the window byte equals s[q]; the
@@ -113,9 +112,8 @@ KZP_ALWAYS_INLINE int ExtendMatch(const std::uint8_t* s, std::size_t size, std::
 // byte's position drops every candidate that does not, all at once, and only the few left are
 // measured, in increasing distance. Equal lengths keep the smallest distance, as trying the
 // distances one after the other does.
-KZP_ALWAYS_INLINE Match LongestOfCandidates(const std::uint8_t* s, std::size_t size,
-                                            std::size_t p, int cap,
-                                            std::uint32_t four_or_more) {
+KZP_ALWAYS_INLINE Match LongestOfCandidates(const std::uint8_t* s, std::size_t size, std::size_t p,
+                                            int cap, std::uint32_t four_or_more) {
   int d = SmallestDistance(four_or_more);
   Match best{ExtendMatch(s, size, p, d, kKzpMinMatch, cap), d};
   std::uint32_t rest = four_or_more & ~DistanceBit(d);
@@ -136,8 +134,7 @@ KZP_ALWAYS_INLINE Match LongestOfCandidates(const std::uint8_t* s, std::size_t s
 
 // Masks of positions at or past the chunk end are never needed (the cap stops every match
 // there) and are left 0.
-KZP_ALWAYS_INLINE std::uint32_t MaskBefore(const std::uint8_t* s, std::size_t q,
-                                            std::size_t end) {
+KZP_ALWAYS_INLINE std::uint32_t MaskBefore(const std::uint8_t* s, std::size_t q, std::size_t end) {
   return q < end ? EqualityMask(s, q) : 0;
 }
 
@@ -205,8 +202,7 @@ class RecentWords {
 
 }  // namespace
 
-Match FindMatch(std::span<const std::uint8_t> source, std::size_t remaining,
-                std::size_t position) {
+Match FindMatch(std::span<const std::uint8_t> source, std::size_t remaining, std::size_t position) {
   if (position == 0 || position >= source.size()) return {};
   const std::size_t room = source.size() - position;
   const int cap = static_cast<int>(std::min({remaining, room, std::size_t{kKzpMaxMatch}}));
@@ -358,8 +354,7 @@ std::size_t PutWriteTag(std::span<const std::uint8_t> literals, std::span<std::u
                         StatusPort& port, Owner owner) {
   std::size_t n = literals.size();
   if (n > static_cast<std::size_t>(kKzpWriteLimit)) {
-    port.ShowMessage(owner, kKzpCaption, "KZP ERROR: Write iWLen > 16383!!",
-                     MessageIcon::kWarning);
+    port.ShowMessage(owner, kKzpCaption, "KZP ERROR: Write iWLen > 16383!!", MessageIcon::kWarning);
     n = kKzpWriteLimit;
   }
   const bool extended = n > kTagLowBits;
@@ -371,12 +366,11 @@ std::size_t PutWriteTag(std::span<const std::uint8_t> literals, std::span<std::u
   return head + n;
 }
 
-std::size_t PutReplicateTag(std::span<std::uint8_t> out, int offset, int length,
-                            StatusPort& port, Owner owner) {
+std::size_t PutReplicateTag(std::span<std::uint8_t> out, int offset, int length, StatusPort& port,
+                            Owner owner) {
   int stored_length = length - 1;  // iRLen
   if (stored_length > kKzpReplicateLengthLimit) {
-    port.ShowMessage(owner, kKzpCaption, "KZP ERROR: Rep iRLen > 16383!!",
-                     MessageIcon::kWarning);
+    port.ShowMessage(owner, kKzpCaption, "KZP ERROR: Rep iRLen > 16383!!", MessageIcon::kWarning);
     stored_length = kKzpReplicateLengthLimit;
   }
   if (offset > kKzpReplicateOffsetLimit) {
@@ -394,8 +388,8 @@ std::size_t PutReplicateTag(std::span<std::uint8_t> out, int offset, int length,
   out[i++] = static_cast<std::uint8_t>(kTagReplicate | (stored_length & kTagLowBits) |
                                        (long_length ? kTagExtended : 0));
   if (long_length) out[i++] = static_cast<std::uint8_t>(stored_length / 64);
-  out[i++] = static_cast<std::uint8_t>((offset & kOffsetLowBits) |
-                                       (long_offset ? kOffsetExtended : 0));
+  out[i++] =
+      static_cast<std::uint8_t>((offset & kOffsetLowBits) | (long_offset ? kOffsetExtended : 0));
   if (long_offset) out[i++] = static_cast<std::uint8_t>(offset / 128);
   return i;
 }

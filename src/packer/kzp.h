@@ -19,10 +19,10 @@ inline constexpr std::size_t kKzpMagicSize = 4;
 inline constexpr std::size_t kKzpRecognisedSize = 3;
 
 inline constexpr std::size_t kKzpChunkSize = 8192;
-inline constexpr int kKzpWindow = 32;      // a match starts at most this far back
+inline constexpr int kKzpWindow = 32;  // a match starts at most this far back
 inline constexpr int kKzpMaxMatch = 32;
-inline constexpr int kKzpMinMatch = 4;     // shorter matches cost more than their literals
-inline constexpr int kKzpWriteLimit = 16383;          // 6 bits + one byte of 64s
+inline constexpr int kKzpMinMatch = 4;        // shorter matches cost more than their literals
+inline constexpr int kKzpWriteLimit = 16383;  // 6 bits + one byte of 64s
 inline constexpr int kKzpReplicateLengthLimit = 16383;
 inline constexpr int kKzpReplicateOffsetLimit = 32767;  // 7 bits + one byte of 128s
 
@@ -66,8 +66,7 @@ std::optional<std::size_t> UnpackEntry(std::span<const std::uint8_t> packed,
 // min(position, 32), lengths capped at min(remaining, 32) where `remaining` counts the bytes
 // from `position` to the end of the chunk; among equal lengths the smallest distance. (0, 0)
 // when nothing matches a single byte, and always at position 0.
-Match FindMatch(std::span<const std::uint8_t> source, std::size_t remaining,
-                std::size_t position);
+Match FindMatch(std::span<const std::uint8_t> source, std::size_t remaining, std::size_t position);
 
 // Compresses the `count` bytes of `source` that begin at `start` (matches may reach back before
 // `start`) into tags at the start of `out`; returns the bytes written. A tag that does not fit
@@ -87,8 +86,8 @@ std::size_t PutWriteTag(std::span<const std::uint8_t> literals, std::span<std::u
 // One replicate tag copying `length` bytes from `offset` bytes back (iRLen = length - 1).
 // Above the length limit it warns and writes a tag for 16384 bytes; above the offset limit it
 // warns and writes nothing, as for an offset or length below 1 or a tag that does not fit.
-std::size_t PutReplicateTag(std::span<std::uint8_t> out, int offset, int length,
-                            StatusPort& port, Owner owner);
+std::size_t PutReplicateTag(std::span<std::uint8_t> out, int offset, int length, StatusPort& port,
+                            Owner owner);
 
 // Walks the tags of one freshly packed chunk against the `count` source bytes at `start`,
 // reporting the first mismatching tag. Also false (without a tag box) when the tags cover

@@ -17,8 +17,8 @@ struct KzpTag {
   // The tag's length field (iWLen or iRLen): literal bytes of a write tag; a replicate tag
   // produces one more byte than it says.
   std::size_t length = 0;
-  std::size_t distance = 0;                 // replicate tags only
-  std::span<const std::uint8_t> literals;   // write tags only
+  std::size_t distance = 0;                // replicate tags only
+  std::span<const std::uint8_t> literals;  // write tags only
   std::size_t produced() const { return replicate ? length + 1 : length; }
 };
 

@@ -47,10 +47,10 @@ struct PreviousTag {
 };
 
 bool ReportTagMismatch(StatusPort& port, Owner owner, int kind, const PreviousTag& previous) {
-  port.ShowMessage(owner, kKzpCaption,
-                   kind == kWriteKind ? "Verify Error while WRITE tag!!"
-                                      : "Verify Error while REPLICATE tag!!",
-                   MessageIcon::kWarning);
+  port.ShowMessage(
+      owner, kKzpCaption,
+      kind == kWriteKind ? "Verify Error while WRITE tag!!" : "Verify Error while REPLICATE tag!!",
+      MessageIcon::kWarning);
   ShowWarningNumber(port, owner, "Old TAG 1=write, 2=replicate: %i", previous.kind);
   ShowWarningNumber(port, owner, "Old length: %i", previous.length);
   return false;

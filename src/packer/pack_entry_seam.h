@@ -13,8 +13,8 @@
 namespace zemlo {
 
 // Called with the tags of chunk `chunk_index` (0 for the first) just before they are verified.
-using PackedChunkHook = std::function<void(std::span<std::uint8_t> packed_chunk,
-                                           std::size_t chunk_index)>;
+using PackedChunkHook =
+    std::function<void(std::span<std::uint8_t> packed_chunk, std::size_t chunk_index)>;
 
 std::size_t PackEntryWithHook(std::span<const std::uint8_t> source, std::span<std::uint8_t> out,
                               StatusPort& port, Owner owner, std::string_view title_text,

@@ -8,8 +8,8 @@
 #include <optional>
 #include <vector>
 
-#include "core/geometry.h"
 #include "core/byte_reader.h"
+#include "core/geometry.h"
 
 namespace zemlo {
 namespace {

@@ -59,9 +59,9 @@ struct PcxHeader {
   // 256-colour file.
   std::span<const std::uint8_t> data;
   // Indexed files only.
-  int bits = 8;                            // bits per pixel in each plane
-  std::size_t columns = 0;                 // pixels per row that land in the picture
-  std::span<const std::uint8_t> palette;   // red, green, blue of each index the file can hold
+  int bits = 8;                           // bits per pixel in each plane
+  std::size_t columns = 0;                // pixels per row that land in the picture
+  std::span<const std::uint8_t> palette;  // red, green, blue of each index the file can hold
 };
 
 struct HeaderCheck {
@@ -222,8 +222,7 @@ std::size_t BlockProduced(const std::uint8_t* p, bool value_first, bool& value_n
   const std::uint64_t stretches = high & ~std::uint64_t{value_first};
   const std::uint64_t starts = stretches & ~(stretches << 1);
   const std::uint64_t even_stretches = stretches & ((stretches + (starts & kEven)) ^ stretches);
-  const std::uint64_t codes =
-      (even_stretches & kEven) | (stretches & ~even_stretches & ~kEven);
+  const std::uint64_t codes = (even_stretches & kEven) | (stretches & ~even_stretches & ~kEven);
   value_next = codes >> 63;
 
   // The counts of the codes, and how many codes there are, summed over the four sixteens.
@@ -291,12 +290,10 @@ const std::uint8_t* SkipScanline(const std::uint8_t* in, const std::uint8_t* end
 // Decodes two whole scanlines (not empty) whose codes are known to be complete. Each step
 // depends on the one before through the position of the next code, so a scanline alone
 // leaves the processor waiting; two independent ones side by side fill that time.
-void DecodeScanlinePair(const std::uint8_t* in_a, const std::uint8_t* in_b,
-                        const std::uint8_t* end, std::size_t line_bytes, std::uint8_t* line_a,
-                        std::uint8_t* line_b) {
+void DecodeScanlinePair(const std::uint8_t* in_a, const std::uint8_t* in_b, const std::uint8_t* end,
+                        std::size_t line_bytes, std::uint8_t* line_a, std::uint8_t* line_b) {
   Cursor a{in_a}, b{in_b};
-  while (a.produced < line_bytes && b.produced < line_bytes && end - a.in > 9 &&
-         end - b.in > 9) {
+  while (a.produced < line_bytes && b.produced < line_bytes && end - a.in > 9 && end - b.in > 9) {
     FastStep<true>(a, line_bytes, line_a);
     FastStep<true>(b, line_bytes, line_b);
   }
@@ -360,8 +357,8 @@ std::vector<const std::uint8_t*> FindScanlines(const PcxHeader& header) {
 
 // One pixel's colour index: its bits in each plane, plane 0 the lowest, the leftmost pixel in
 // the highest bits of a byte.
-int PixelIndex(std::span<const std::uint8_t> line, std::size_t bytes_per_line, int planes,
-               int bits, std::size_t x) {
+int PixelIndex(std::span<const std::uint8_t> line, std::size_t bytes_per_line, int planes, int bits,
+               std::size_t x) {
   const std::size_t bit = x * std::size_t(bits);
   const int shift = 8 - bits - int(bit % 8);
   const int mask = (1 << bits) - 1;
@@ -434,8 +431,7 @@ int DecodePcx(std::span<const std::uint8_t> file, std::span<std::uint8_t> pictur
     const int count = std::min(2, rows - r);
     if (line_bytes != 0) {
       if (count == 2) {
-        DecodeScanlinePair(starts[r], starts[r + 1], end, line_bytes, line_pair[0],
-                           line_pair[1]);
+        DecodeScanlinePair(starts[r], starts[r + 1], end, line_bytes, line_pair[0], line_pair[1]);
       } else {
         Cursor c{starts[r]};
         FinishScanline<true>(c, end, line_bytes, line_pair[0]);

@@ -35,9 +35,9 @@ constexpr std::array<std::uint8_t, kPcxHeaderSize> MakeHeader() {
   put16(10, kPictureHeight - 1);
   put16(12, 300);  // resolution
   put16(14, 300);
-  h[65] = 3;  // planes
+  h[65] = 3;                 // planes
   put16(66, kPictureWidth);  // bytes per line
-  put16(68, 1);  // palette info
+  put16(68, 1);              // palette info
   put16(70, kPictureWidth);  // screen size
   put16(72, kPictureHeight);
   return h;
@@ -124,9 +124,8 @@ PCX_ALWAYS_INLINE void EncodeStep(const std::uint8_t* plane, std::size_t count,
   const __m128i run_code = _mm_set1_epi8(static_cast<char>(kRunCode));
   const unsigned left = kTail ? static_cast<unsigned>(count - i) : 17;
   // Bit j: byte j equals byte j + 1 (both in the plane); byte j lies at 192 or above.
-  const unsigned repeats =
-      static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(sixteen, next))) &
-      (kTail ? (1u << (left - 1)) - 1 : 0xFFFFu);
+  const unsigned repeats = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(sixteen, next))) &
+                           (kTail ? (1u << (left - 1)) - 1 : 0xFFFFu);
   const unsigned high = static_cast<unsigned>(
       _mm_movemask_epi8(_mm_cmpeq_epi8(_mm_max_epu8(sixteen, run_code), sixteen)));
   // The last byte (of the sixteen, or past the plane's end) stops the singles.
@@ -241,8 +240,7 @@ std::size_t EncodeUnchecked(const std::uint8_t* plane, std::size_t count, std::u
 }
 
 // Gathers the red, green and blue bytes of one picture row (blue, green, red pixels).
-void SplitRow(const std::uint8_t* row, std::uint8_t* red, std::uint8_t* green,
-              std::uint8_t* blue) {
+void SplitRow(const std::uint8_t* row, std::uint8_t* red, std::uint8_t* green, std::uint8_t* blue) {
   int x = 0;
 #if defined(__SSE2__)
   // Sixteen pixels at a time: each four pixels are spread to four bytes each (the fourth is
@@ -290,7 +288,8 @@ void SplitRow(const std::uint8_t* row, std::uint8_t* red, std::uint8_t* green,
 
 std::size_t EncodePcxPlane(std::span<const std::uint8_t> plane, std::span<std::uint8_t> out) {
   if (plane.empty()) return 0;
-  if (out.size() / 2 >= plane.size()) return EncodeUnchecked(plane.data(), plane.size(), out.data());
+  if (out.size() / 2 >= plane.size())
+    return EncodeUnchecked(plane.data(), plane.size(), out.data());
   // Too little room for the worst case: encode through a scratch copy and take it only whole.
   std::vector<std::uint8_t> scratch(2 * plane.size());
   const std::size_t length = EncodeUnchecked(plane.data(), plane.size(), scratch.data());
@@ -311,8 +310,8 @@ std::size_t EncodePcx(std::span<const std::uint8_t> picture, std::span<std::uint
   // processor busy), then copied out when the row fits.
   std::array<std::array<std::uint8_t, 2 * kPictureWidth + kOutputSlack>, 3> encoded;
   for (int r = 0; r < kPictureHeight; ++r) {
-    SplitRow(picture.data() + std::size_t(r) * kRowBytes, line.data(),
-             line.data() + kPictureWidth, line.data() + 2 * kPictureWidth);
+    SplitRow(picture.data() + std::size_t(r) * kRowBytes, line.data(), line.data() + kPictureWidth,
+             line.data() + 2 * kPictureWidth);
     PlaneCursor c[3] = {{0, encoded[0].data()}, {0, encoded[1].data()}, {0, encoded[2].data()}};
     constexpr std::size_t kCount = kPictureWidth;
     while (kCount - c[0].i >= kStepNeeds && kCount - c[1].i >= kStepNeeds &&

@@ -111,8 +111,8 @@ std::vector<std::uint8_t> IconRgba(std::span<const std::uint8_t> picture, const 
   return rgba;
 }
 
-std::vector<std::uint8_t> EncodeRgbaPng(std::span<const std::uint8_t> rgba, int width,
-                                        int height, std::string& error) {
+std::vector<std::uint8_t> EncodeRgbaPng(std::span<const std::uint8_t> rgba, int width, int height,
+                                        std::string& error) {
   if (width <= 0 || height <= 0 ||
       rgba.size() != std::size_t(width) * std::size_t(height) * kRgbaBytes) {
     error = "no pixels to write";
@@ -150,9 +150,9 @@ files::OutputResult WriteRgbaPng(const std::filesystem::path& path,
   if (bytes.empty()) return files::OutputResult::kFailed;
   const std::string folder = path.has_parent_path() ? path.parent_path().string() : ".";
   const std::string name = path.filename().string();
-  return files::WriteOutputFile(folder.c_str(), name.c_str(), bytes.data(), bytes.size(),
-                                replace ? files::OutputMode::kReplace
-                                        : files::OutputMode::kCreateNew);
+  return files::WriteOutputFile(
+      folder.c_str(), name.c_str(), bytes.data(), bytes.size(),
+      replace ? files::OutputMode::kReplace : files::OutputMode::kCreateNew);
 }
 
 bool HasPngExtension(std::string_view name) {

@@ -32,8 +32,8 @@ std::vector<std::uint8_t> IconRgba(std::span<const std::uint8_t> picture, const 
 
 // `rgba` (width x height pixels) as the bytes of a PNG file; empty with `error` set on
 // failure.
-std::vector<std::uint8_t> EncodeRgbaPng(std::span<const std::uint8_t> rgba, int width,
-                                        int height, std::string& error);
+std::vector<std::uint8_t> EncodeRgbaPng(std::span<const std::uint8_t> rgba, int width, int height,
+                                        std::string& error);
 
 // The whole 800 x 600 blue-green-red picture as the bytes of a PNG file: red, green and blue
 // with every pixel as it is, or with `black_transparent` also alpha, 0 where a pixel is

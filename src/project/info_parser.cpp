@@ -182,13 +182,14 @@ std::optional<std::string> ValidateProject(const ProjectSettings& settings,
       const TagNote* note = report->Find(tag.letters);
       if (note == nullptr) continue;
       if (!note->has_digit) {
-        return "The project cannot be used: " + std::string(tag.letters) + " \"" +
-               note->written + "\" is not a number.";
+        return "The project cannot be used: " + std::string(tag.letters) + " \"" + note->written +
+               "\" is not a number.";
       }
       if (note->name_length >= kNameSize) {
         return "The project cannot be used: the " + std::string(tag.letters) + " name is " +
-               std::to_string(note->name_length) + " characters long, but a name may have at most " +
-               std::to_string(kNameSize - 1) + " (\"" + note->written + "\").";
+               std::to_string(note->name_length) +
+               " characters long, but a name may have at most " + std::to_string(kNameSize - 1) +
+               " (\"" + note->written + "\").";
       }
     }
   }

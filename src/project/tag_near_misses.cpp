@@ -38,12 +38,15 @@ std::vector<std::string> TagNearMisses(std::string_view text) {
       std::transform(upper.begin(), upper.end(), upper.begin(), Upper);
       if (is_tag(word)) {
         if (start == 0) {
-          misses.push_back(where + " at the very start of the file is not read (a tag is never "
-                                   "read from the first byte): start the file with a blank");
+          misses.push_back(where +
+                           " at the very start of the file is not read (a tag is never "
+                           "read from the first byte): start the file with a blank");
         }
       } else if (is_tag(upper)) {
-        misses.push_back(where + " is no tag (tags are in capitals) and was ignored; did you "
-                                 "mean " + upper + "?");
+        misses.push_back(where +
+                         " is no tag (tags are in capitals) and was ignored; did you "
+                         "mean " +
+                         upper + "?");
       } else if (std::all_of(word.begin(), word.end(), IsUpper)) {
         for (const std::string_view tag : tags) {
           if (EditDistance(word, tag) == 1) {

@@ -34,15 +34,19 @@ TEST(ProjectNames, EveryFileHasOnePurpose) {
   EXPECT_EQ(Clash(""), "");
   EXPECT_EQ(Clash(" FCOO LIB.OFS \n"),
             "The project cannot be used: FOFS and FCOO both name the file lib.ofs.");
-  EXPECT_EQ(Clash(" FOFS Blk/Lib49.BLK \n"),
-            "The project cannot be used: FOFS and FBLK (block 49) both name the file Blk/Lib49.BLK.");
+  EXPECT_EQ(
+      Clash(" FOFS Blk/Lib49.BLK \n"),
+      "The project cannot be used: FOFS and FBLK (block 49) both name the file Blk/Lib49.BLK.");
   // Beyond the blocks NSIZ covers, a name is no block file.
   EXPECT_EQ(Clash(" FOFS blk\\lib50.blk \n"), "");
   EXPECT_EQ(Clash(" FCOO sep\\s4_9_9_9.zgi \n"),
-            "The project cannot be used: FCOO and FSEP (icon 4999) both name the file sep\\s4_9_9_9.zgi.");
-  EXPECT_EQ(Clash(" FOFS project.zgl \n"),
-            "The project cannot be used: the project info file and FOFS both name the file project.zgl.");
-  EXPECT_NE(Clash(" FCOO BLTEMP \n").find("the temporary block file BLTEMP and FCOO"), std::string::npos);
+            "The project cannot be used: FCOO and FSEP (icon 4999) both name the file "
+            "sep\\s4_9_9_9.zgi.");
+  EXPECT_EQ(
+      Clash(" FOFS project.zgl \n"),
+      "The project cannot be used: the project info file and FOFS both name the file project.zgl.");
+  EXPECT_NE(Clash(" FCOO BLTEMP \n").find("the temporary block file BLTEMP and FCOO"),
+            std::string::npos);
   // A source pattern that names an output: the run would overwrite what it reads.
   EXPECT_EQ(Clash(" FLBM SEP\\S0_0_0_0.ZGI \n"),
             "The project cannot be used: FSEP (icon 0) and FLBM (icon 0) both name the file "
@@ -62,19 +66,20 @@ TEST(ProjectNames, PngPatternsAreCheckedLikeTheOtherSources) {
             "sep\\s0_0_0_0.zgi.");
   EXPECT_EQ(Clash(" FPNG png\\q0_0_0_0.png \n FLBM png\\q0_0_0_0.png \n"), "");
   // A stamped name that climbs back to the record of an interrupted block rewrite.
-  EXPECT_EQ(FindRecoveryFileClash(Settings(kOutputs + " FPNG q0_0_0_0.d/../BLTEMP.REC \n"),
-                                  "project.zgl")
+  EXPECT_EQ(
+      FindRecoveryFileClash(Settings(kOutputs + " FPNG q0_0_0_0.d/../BLTEMP.REC \n"), "project.zgl")
+          .value_or("")
+          .rfind("The project cannot be used: FPNG (icon 0) names the file "
+                 "q0_0_0_0.d/../BLTEMP.REC, which belongs to the recovery",
+                 0),
+      0u);
+  EXPECT_EQ(
+      NameControlRefusal(Settings(kOutputs + " FPNG q\x1b]0;x\x07_0_0_0.png \n")).value_or(""),
+      "The project cannot be used: FPNG: the name holds a control character "
+      "(\"q\\x1b]0;x\\x07_0_0_0.png\").");
+  EXPECT_NE(NameControlRefusal(Settings(kOutputs + " FPNG q0_0_0_0.png\n"))
                 .value_or("")
-                .rfind("The project cannot be used: FPNG (icon 0) names the file "
-                       "q0_0_0_0.d/../BLTEMP.REC, which belongs to the recovery",
-                       0),
-            0u);
-  EXPECT_EQ(NameControlRefusal(Settings(kOutputs + " FPNG q\x1b]0;x\x07_0_0_0.png \n"))
-                .value_or(""),
-            "The project cannot be used: FPNG: the name holds a control character "
-            "(\"q\\x1b]0;x\\x07_0_0_0.png\").");
-  EXPECT_NE(NameControlRefusal(Settings(kOutputs + " FPNG q0_0_0_0.png\n")).value_or("").find(
-                "FPNG: the name runs over a line end"),
+                .find("FPNG: the name runs over a line end"),
             std::string::npos);
 }
 
@@ -161,7 +166,9 @@ TEST(ProjectNames, NamesHoldingControlCharactersAreRefusedShownEscaped) {
   EXPECT_NE(refusal(" FSEP \x1b[8ms0_0_0_0.zgi\n").find("FSEP: the name runs over a line end"),
             std::string::npos);
   // Backslashes, names in a Windows code page, UTF-8 and no-break spaces are names.
-  EXPECT_EQ(refusal(" FPCX pcx\\B\xe4ume\\p0_0_0_0.pcx \n FCOL \xc3\xa9t\xc3\xa9\xc2\xa0" "1.col \n"), "");
+  EXPECT_EQ(refusal(" FPCX pcx\\B\xe4ume\\p0_0_0_0.pcx \n FCOL \xc3\xa9t\xc3\xa9\xc2\xa0"
+                    "1.col \n"),
+            "");
   // Before the values, since a name that ran on may have swallowed a setting.
   InfoTextReport report;
   ProjectSettings s;
@@ -238,7 +245,9 @@ TEST(CommandRefusal, ANameHoldingControlCharactersTouchesNothingInEveryCommand) 
   TestLibrary lib;
   lib.AddPcx(3000, UnmaskedShape(1));
   lib.Run();
-  AppendToInfo(lib, "\nFBLK blk\\q\x1b[8m\n0\xc2\xa0" "findings\n00.blk \n");
+  AppendToInfo(lib,
+               "\nFBLK blk\\q\x1b[8m\n0\xc2\xa0"
+               "findings\n00.blk \n");
   const Listing before = ListFiles(lib.dir.path());
   RecordingPort port;
   Session session(port);
@@ -246,9 +255,11 @@ TEST(CommandRefusal, ANameHoldingControlCharactersTouchesNothingInEveryCommand) 
   EXPECT_FALSE(StartIntegrityCheck(session, "project.zgl", "project.zgl"));
   EXPECT_FALSE(ShowZgl(session, "project.zgl", "project.zgl"));
   EXPECT_EQ(port.MessageTexts(),
-            Listing(3, "The project cannot be used: FBLK: the name runs over a line end "
-                       "(\"blk\\q\\x1b[8m\\n0\xc2\xa0" "findings\\n00.blk\"): end each name "
-                       "with a blank."));
+            Listing(3,
+                    "The project cannot be used: FBLK: the name runs over a line end "
+                    "(\"blk\\q\\x1b[8m\\n0\xc2\xa0"
+                    "findings\\n00.blk\"): end each name "
+                    "with a blank."));
   EXPECT_FALSE(session.WorkerRunning());
   EXPECT_EQ(ListFiles(lib.dir.path()), before);
 }

@@ -10,8 +10,8 @@
 
 #include "app/commands.h"
 #include "app/session.h"
-#include "library/store/rewrite_recovery.h"
 #include "library/run_project.h"
+#include "library/store/rewrite_recovery.h"
 
 namespace zemlo::testing {
 namespace {

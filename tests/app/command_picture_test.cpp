@@ -1,5 +1,3 @@
-#include "app/picture_commands.h"
-
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -9,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "app/picture_commands.h"
 #include "picture/pcx_reader.h"
 #include "picture/pcx_writer.h"
 #include "picture/png_writer.h"
@@ -46,8 +45,10 @@ TEST(SaveAsPcx, WritesAFileThatReadsBackToTheSamePicture) {
   std::mt19937 rng(7);
   auto picture = state.Picture();
   // Noise and long runs both, so the encoder's literal and run paths are exercised.
-  for (std::size_t i = 0; i < picture.size() / 2; ++i) picture[i] = static_cast<std::uint8_t>(rng());
-  for (std::size_t i = picture.size() / 2; i < picture.size(); ++i) picture[i] = (i / 5000) % 3 ? 0xC4 : 0;
+  for (std::size_t i = 0; i < picture.size() / 2; ++i)
+    picture[i] = static_cast<std::uint8_t>(rng());
+  for (std::size_t i = picture.size() / 2; i < picture.size(); ++i)
+    picture[i] = (i / 5000) % 3 ? 0xC4 : 0;
   const std::vector<std::uint8_t> drawn(picture.begin(), picture.end());
   const std::string path = dir / "shot.pcx";
 
@@ -114,8 +115,8 @@ std::vector<std::uint8_t> CharacterSheetFont() {
   std::vector<std::uint8_t> font(272, 0);
   font[0] = 'Z';
   font[1] = 'F';
-  font[3] = 2;       // height
-  font[16] = 0x01;   // glyph 0 at 272
+  font[3] = 2;      // height
+  font[16] = 0x01;  // glyph 0 at 272
   font[17] = 0x10;
   const std::vector<std::uint8_t> glyph = {0x02, 0x00, 50, 0, 3, 60};
   font.insert(font.end(), glyph.begin(), glyph.end());
@@ -168,9 +169,8 @@ TEST(FontCommand, SourceThatDoesNotLoadBuildsNothing) {
     SCOPED_TRACE(path);
     port.Clear();
     EXPECT_FALSE(BuildFont(state, path.c_str()).has_value());
-    EXPECT_EQ(port.MessageTexts(),
-              std::vector<std::string>{"PCX " + std::string(FileNameOf(path)) +
-                                       " could not be loaded"});
+    EXPECT_EQ(port.MessageTexts(), std::vector<std::string>{"PCX " + std::string(FileNameOf(path)) +
+                                                            " could not be loaded"});
     EXPECT_TRUE(port.repaints.empty());
     EXPECT_TRUE(std::equal(sheet.begin(), sheet.end(), state.Picture().begin()));
     // A file that is not there is explained by the file layer, one that was refused by the

@@ -51,8 +51,9 @@ TEST(ProjectListing, MarksWhatTheFileGivesAndShowsTheDefaultsOfTheRest) {
 }
 
 TEST(ProjectListing, PatternsShowANameStampedFromThem) {
-  const auto lines = List(" FSEP sep\\s0_0_0_0.zgi \n FPCX p0_0_0_0.pcx \n FBLK lib00.blk \n"
-                          " BLKB 40\n FWAV w0_0_0_0.wav \n FLBM i.lbm \n DBLK 3\n");
+  const auto lines = List(
+      " FSEP sep\\s0_0_0_0.zgi \n FPCX p0_0_0_0.pcx \n FBLK lib00.blk \n"
+      " BLKB 40\n FWAV w0_0_0_0.wav \n FLBM i.lbm \n DBLK 3\n");
   EXPECT_EQ(Line(lines, "FSEP").meaning, "single entry files: sep\\s3_0_0_0.zgi for icon 3000");
   EXPECT_EQ(Line(lines, "FPCX").meaning, "PCX sources: p3_0_0_0.pcx for icon 3000");
   // 3000 / 40 is block 75.
@@ -78,8 +79,7 @@ TEST(ProjectListing, NumberCodesInWords) {
 
   lines = List(" FSEP s0_0_0_0.zgi \n DPAK 2\n DBLK 0\n");
   EXPECT_EQ(Line(lines, "DPAK").meaning, "every entry is packed");
-  EXPECT_EQ(Line(lines, "DBLK").meaning,
-            "neither single entry files nor block files are written");
+  EXPECT_EQ(Line(lines, "DBLK").meaning, "neither single entry files nor block files are written");
 }
 
 }  // namespace

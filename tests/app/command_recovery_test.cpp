@@ -57,7 +57,8 @@ class CommandRecovery : public ::testing::Test {
              bool records = true) {
     WriteFileBytes(lib.dir.path() / "BLTEMP", temp);
     const Bytes old = records ? RecordsOnDisk("offsets.dat", 3000, 100) : Bytes{};
-    WriteFileBytes(lib.dir.path() / "BLTEMP.REC", EncodeTempBlockRecord({offsets, name, 3000, old}));
+    WriteFileBytes(lib.dir.path() / "BLTEMP.REC",
+                   EncodeTempBlockRecord({offsets, name, 3000, old}));
   }
 
   TestLibrary lib{ProjectOptions{.dblk = 3}};
@@ -192,12 +193,15 @@ TEST(RecoveryFiles, AProjectThatWouldWriteThemIsRefused) {
   EXPECT_EQ(clash(" FOFS BLTEMP.REC.zgl-new \n"),
             "The project cannot be used: FOFS names the file BLTEMP.REC.zgl-new" + end);
   // Stamped patterns that climb back into the folder.
-  EXPECT_EQ(clash(" FBLK x00.d\\..\\BLTEMP.REC \n"),
-            "The project cannot be used: FBLK (block 0) names the file x00.d\\..\\BLTEMP.REC" + end);
-  EXPECT_EQ(clash(" FSEP s0_0_0_0.d\\..\\BLTEMP \n"),
-            "The project cannot be used: FSEP (icon 0) names the file s0_0_0_0.d\\..\\BLTEMP" + end);
-  EXPECT_EQ(clash(" FPCX p0_0_0_0.d/../bltemp.rec \n"),
-            "The project cannot be used: FPCX (icon 0) names the file p0_0_0_0.d/../bltemp.rec" + end);
+  EXPECT_EQ(
+      clash(" FBLK x00.d\\..\\BLTEMP.REC \n"),
+      "The project cannot be used: FBLK (block 0) names the file x00.d\\..\\BLTEMP.REC" + end);
+  EXPECT_EQ(
+      clash(" FSEP s0_0_0_0.d\\..\\BLTEMP \n"),
+      "The project cannot be used: FSEP (icon 0) names the file s0_0_0_0.d\\..\\BLTEMP" + end);
+  EXPECT_EQ(
+      clash(" FPCX p0_0_0_0.d/../bltemp.rec \n"),
+      "The project cannot be used: FPCX (icon 0) names the file p0_0_0_0.d/../bltemp.rec" + end);
   EXPECT_EQ(clash("", "BLTEMP.REC"),
             "The project cannot be used: the project info file names the file BLTEMP.REC" + end);
   // Names that only look alike are other files.
@@ -225,10 +229,11 @@ TEST_F(CommandRecovery, AProjectWhoseOffsetsFileIsTheRecordTouchesNothing) {
   EXPECT_FALSE(StartIntegrityCheck(session, "project.zgl", "project.zgl"));
   ASSERT_EQ(port.messages.size(), 1u);
   EXPECT_EQ(port.messages[0].icon, MessageIcon::kWarning);
-  EXPECT_EQ(port.messages[0].text.rfind("The project cannot be used: FOFS names the file BLTEMP.REC, "
-                                        "which belongs to the recovery",
-                                        0),
-            0u)
+  EXPECT_EQ(
+      port.messages[0].text.rfind("The project cannot be used: FOFS names the file BLTEMP.REC, "
+                                  "which belongs to the recovery",
+                                  0),
+      0u)
       << port.messages[0].text;
   EXPECT_EQ(FilesUnder(lib.dir.path()), before);
   EXPECT_FALSE(lib.Exists("BLTEMP.REC.lock"));

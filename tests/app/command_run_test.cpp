@@ -42,9 +42,9 @@ TEST(CommandProject, MissingCoordinatesFileDependsOnTheCommand) {
   // Earlier contents of the table are zeroed for a new coordinates file.
   CoordinatesTable(session.state().coordinates.span()).Set(3000, {1, 2, 3, 4});
   EXPECT_TRUE(LoadProject(session, "project.zgl", "project.zgl", ProjectUse::kCreate));
-  EXPECT_EQ(port.MessageTexts(),
-            (std::vector<std::string>{
-                "Could not read coordinates file coords.dat. Creating new one."}));
+  EXPECT_EQ(
+      port.MessageTexts(),
+      (std::vector<std::string>{"Could not read coordinates file coords.dat. Creating new one."}));
   EXPECT_EQ(CoordinatesTable(session.state().coordinates.span()).Get(3000), CoordinatesRecord{});
 
   port.Clear();
@@ -149,15 +149,14 @@ TEST(CommandRun, DestroyingTheSessionStopsAndJoinsTheWorker) {
   EXPECT_FALSE(lib.Exists("BLTEMP"));
   EXPECT_TRUE(lib.Exists("coords.dat"));
   const auto table = OffsetsOnDisk(lib);
-  const OffsetsTable offsets(std::span<std::uint8_t>(const_cast<std::uint8_t*>(table.data()),
-                                                     table.size()));
+  const OffsetsTable offsets(
+      std::span<std::uint8_t>(const_cast<std::uint8_t*>(table.data()), table.size()));
   EXPECT_TRUE(BlockIsContiguous(offsets, 30, 100));
-  EXPECT_EQ(std::filesystem::file_size(lib.BlockPath(30)),
-            [&] {
-              std::uintmax_t sum = 0;
-              for (int n = 3000; n < 3100; ++n) sum += static_cast<std::uintmax_t>(offsets.length(n));
-              return sum;
-            }());
+  EXPECT_EQ(std::filesystem::file_size(lib.BlockPath(30)), [&] {
+    std::uintmax_t sum = 0;
+    for (int n = 3000; n < 3100; ++n) sum += static_cast<std::uintmax_t>(offsets.length(n));
+    return sum;
+  }());
 }
 
 TEST(CommandRun, ProjectFolderBecomesCurrent) {

@@ -36,8 +36,7 @@ struct ShowRecord {
 // Exports `project` under a fresh folder; with `stop_at`, the stop is requested when a title
 // names that icon, as Ctrl-C would arrive while it is shown.
 ShowRecord Show(const char* project, int jobs, int stop_at = 0,
-               const std::function<void(ExportRequest&)>& choose = {},
-               bool shows_picture = true) {
+                const std::function<void(ExportRequest&)>& choose = {}, bool shows_picture = true) {
   RecordingPort port;
   port.shows_picture = shows_picture;
   Session session(port);
@@ -218,10 +217,9 @@ TEST(ShowPng, MaskedKindsAreSeeThroughForAnyJobs) {
   }
   // PNG colour type (byte 25): 6 with alpha, 2 without.
   const auto colour_type = [&one](int icon) {
-    const std::string name = "pcx/p" + std::to_string(icon / 1000) + "_" +
-                             std::to_string(icon / 100 % 10) + "_" +
-                             std::to_string(icon / 10 % 10) + "_" + std::to_string(icon % 10) +
-                             ".png";
+    const std::string name =
+        "pcx/p" + std::to_string(icon / 1000) + "_" + std::to_string(icon / 100 % 10) + "_" +
+        std::to_string(icon / 10 % 10) + "_" + std::to_string(icon % 10) + ".png";
     const auto found = one.files.find(name);
     return found == one.files.end() || found->second.size() < 26 ? -1 : found->second[25];
   };
@@ -245,16 +243,16 @@ TEST(ShowPng, MaskedKindsAreSeeThroughForAnyJobs) {
 }
 
 TEST(ShowPng, FilesAreNamedByFpcxWithPngForPcx) {
-  for (const auto& [stamped, png] : std::vector<std::pair<std::string, std::string>>{
-           {"pcx\\p3_0_0_1.pcx", "pcx\\p3_0_0_1.png"},
-           {"P3001.PCX", "P3001.png"},
-           {"a.pcx/b.Pcx", "a.pcx/b.png"},
-           {"IFF\\3\\0\\0\\1", "IFF\\3\\0\\0\\1.png"},
-           {"a.pcx/3001", "a.pcx/3001.png"},
-           {"x.bmp", "x.bmp.png"},
-           {"dir/.pcx", "dir/.pcx.png"},
-           {"p3001.PNG", "p3001.PNG"},
-           {"a.png/3001", "a.png/3001.png"}}) {
+  for (const auto& [stamped, png] :
+       std::vector<std::pair<std::string, std::string>>{{"pcx\\p3_0_0_1.pcx", "pcx\\p3_0_0_1.png"},
+                                                        {"P3001.PCX", "P3001.png"},
+                                                        {"a.pcx/b.Pcx", "a.pcx/b.png"},
+                                                        {"IFF\\3\\0\\0\\1", "IFF\\3\\0\\0\\1.png"},
+                                                        {"a.pcx/3001", "a.pcx/3001.png"},
+                                                        {"x.bmp", "x.bmp.png"},
+                                                        {"dir/.pcx", "dir/.pcx.png"},
+                                                        {"p3001.PNG", "p3001.PNG"},
+                                                        {"a.png/3001", "a.png/3001.png"}}) {
     EXPECT_EQ(ExportFileName(stamped, ExportFormat::kPng), png);
     EXPECT_EQ(ExportFileName(stamped, ExportFormat::kPcx), stamped);
   }

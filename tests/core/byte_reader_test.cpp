@@ -79,9 +79,9 @@ TEST(CheckedMath, RangesFromFileNumbersNeverOverflowOrWrap) {
   EXPECT_FALSE(RangeEnd(kMax - 3, kMax - 3));
   EXPECT_EQ(RangeEnd(kMax - 1, 1), kMax);
   // 32-bit table values at their extremes, as a crafted offsets file may hold them.
-  EXPECT_EQ(RangeEnd(std::numeric_limits<std::int32_t>::max(),
-                     std::numeric_limits<std::int32_t>::max()),
-            std::int64_t{2} * std::numeric_limits<std::int32_t>::max());
+  EXPECT_EQ(
+      RangeEnd(std::numeric_limits<std::int32_t>::max(), std::numeric_limits<std::int32_t>::max()),
+      std::int64_t{2} * std::numeric_limits<std::int32_t>::max());
 
   EXPECT_EQ(NarrowToInt32(-5), -5);
   EXPECT_EQ(NarrowToInt32(std::numeric_limits<std::int32_t>::max()),

@@ -36,15 +36,23 @@ TEST(EscapeControls, WellFormedUtf8StaysAndEveryOtherHighByteIsEscaped) {
            // Two, three and four bytes, the highest code point, a no-break space.
            std::pair{"B\xc3\xa4ume \xe2\x82\xac \xf0\x9f\x98\x80 \xf4\x8f\xbf\xbf"sv,
                      "B\xc3\xa4ume \xe2\x82\xac \xf0\x9f\x98\x80 \xf4\x8f\xbf\xbf"sv},
-           std::pair{"a\xc2\xa0" "b"sv, "a\xc2\xa0" "b"sv},
+           std::pair{"a\xc2\xa0"
+                     "b"sv,
+                     "a\xc2\xa0"
+                     "b"sv},
            // C1 controls are controls, though well-formed: U+009B starts a sequence in some
            // terminals as ESC [ does.
-           std::pair{"\xc2\x9b" "8m\xc2\x80\xc2\x9f"sv, "\\xc2\\x9b8m\\xc2\\x80\\xc2\\x9f"sv},
+           std::pair{"\xc2\x9b"
+                     "8m\xc2\x80\xc2\x9f"sv,
+                     "\\xc2\\x9b8m\\xc2\\x80\\xc2\\x9f"sv},
            // A name in a Windows code page.
            std::pair{"B\xe4ume.pcx"sv, "B\\xe4ume.pcx"sv},
            // Cut short, at the end and before ASCII; a lone continuation byte.
            std::pair{"\xe2\x82"sv, "\\xe2\\x82"sv},
-           std::pair{"\xc3" "A\xf0\x9f\x98" "B"sv, "\\xc3A\\xf0\\x9f\\x98B"sv},
+           std::pair{"\xc3"
+                     "A\xf0\x9f\x98"
+                     "B"sv,
+                     "\\xc3A\\xf0\\x9f\\x98B"sv},
            std::pair{"\x80\xbf"sv, "\\x80\\xbf"sv},
            // Overlong forms, a surrogate, beyond U+10FFFF, bytes that never occur.
            std::pair{"\xc0\xaf\xc1\xbf"sv, "\\xc0\\xaf\\xc1\\xbf"sv},
@@ -61,10 +69,15 @@ TEST(EscapeControls, WellFormedUtf8StaysAndEveryOtherHighByteIsEscaped) {
 TEST(EscapeControls, AHostileNameComesOutAsOnePlainLine) {
   // A block name meant to end the findings with a false summary and hide the rest.
   const std::string_view name =
-      "x\x1b[8m\n41\xc2\xa0icons\xc2\xa0verified,\xc2\xa0" "0\xc2\xa0" "findings\n\x1b[8m\x9b" "00.blk";
+      "x\x1b[8m\n41\xc2\xa0icons\xc2\xa0verified,\xc2\xa0"
+      "0\xc2\xa0"
+      "findings\n\x1b[8m\x9b"
+      "00.blk";
   const std::string shown = EscapeControls(name);
   EXPECT_EQ(shown,
-            "x\\x1b[8m\\n41\xc2\xa0icons\xc2\xa0verified,\xc2\xa0" "0\xc2\xa0" "findings\\n\\x1b[8m\\x9b"
+            "x\\x1b[8m\\n41\xc2\xa0icons\xc2\xa0verified,\xc2\xa0"
+            "0\xc2\xa0"
+            "findings\\n\\x1b[8m\\x9b"
             "00.blk");
   for (const char c : shown) EXPECT_FALSE(IsControlByte(c));
   EXPECT_EQ(EscapeControls(shown), shown);  // nothing left to escape

@@ -144,8 +144,8 @@ TEST(FileLock, ALinkAtTheNameIsNeverFollowed) {
   fs::create_symlink(outside.path() / "no folder" / "new.txt", dir.path() / "into_nothing.lock");
   fs::create_directory_symlink(outside.path(), dir.path() / "to_folder.lock");
 
-  for (const char* name : {"to_file.lock", "dangling.lock", "into_nothing.lock",
-                           "to_folder.lock"}) {
+  for (const char* name :
+       {"to_file.lock", "dangling.lock", "into_nothing.lock", "to_folder.lock"}) {
     FileLock lock;
     EXPECT_EQ(lock.Lock((dir / name).c_str()), FileLock::Result::kUnavailable) << name;
     EXPECT_EQ(lock.refusal(), FileLock::Refusal::kSymbolicLink) << name;

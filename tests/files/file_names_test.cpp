@@ -1,9 +1,9 @@
 // Names in project files name the same file when the file layer would find the same one.
+#include "files/file_names.h"
+
 #include <gtest/gtest.h>
 
 #include <utility>
-
-#include "files/file_names.h"
 
 namespace zemlo::files {
 namespace {

@@ -108,9 +108,9 @@ TEST(FileProblem, OutputsThatFailSayWhy) {
   const std::uint8_t data[] = {1, 2, 3};
   const auto write = [&](const fs::path& base, const char* name, bool make_folders) {
     FileProblem problem = FileProblem::kNone;
-    const OutputResult result = WriteOutputFile(base.string().c_str(), name, data, sizeof data,
-                                                OutputMode::kCreateNew, make_folders, nullptr,
-                                                &problem);
+    const OutputResult result =
+        WriteOutputFile(base.string().c_str(), name, data, sizeof data, OutputMode::kCreateNew,
+                        make_folders, nullptr, &problem);
     EXPECT_EQ(result, OutputResult::kFailed) << name;
     return problem;
   };

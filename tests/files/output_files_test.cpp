@@ -1,8 +1,6 @@
 // Outputs are created as new regular files and never written through a link, whether the
 // link stands at the file's name or at a folder on the way; replacing is only ever over a
 // regular file.
-#include "files/file_layer.h"
-
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -11,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "files/file_layer.h"
 #include "support/temp_dir.h"
 
 #if defined(_WIN32)
@@ -31,8 +30,8 @@ const std::vector<std::uint8_t> kNew = OutputBytes("new content");
 
 OutputResult Write(const fs::path& base, const char* name, OutputMode mode,
                    bool make_folders = false, std::string* blocker = nullptr) {
-  return WriteOutputFile(base.string().c_str(), name, kNew.data(), kNew.size(), mode,
-                         make_folders, blocker);
+  return WriteOutputFile(base.string().c_str(), name, kNew.data(), kNew.size(), mode, make_folders,
+                         blocker);
 }
 
 // The entries of a folder, to show that nothing was left behind.
@@ -46,9 +45,9 @@ std::vector<std::string> Entries(const fs::path& dir) {
 }
 
 enum class Planted {
-  kNone,   // no link can be made here
-  kLink,   // a link the platform shows as one
-  kUnix,   // under Wine: a Unix link, as a user's shell plants it beside the program
+  kNone,  // no link can be made here
+  kLink,  // a link the platform shows as one
+  kUnix,  // under Wine: a Unix link, as a user's shell plants it beside the program
 };
 
 // Under Wine a Windows program cannot make a symbolic link, but Wine starts Unix programs:
@@ -151,8 +150,7 @@ TEST_F(OutputFiles, FoldersOnTheWayAreMadeOnlyWhenAskedAndNamesStayRelative) {
   EXPECT_NE(blocker.find("up.pcx"), std::string::npos) << blocker;
 
   for (const char* name : {"", "/abs.pcx", "\\abs.pcx", "pcx/.."}) {
-    EXPECT_EQ(Write(dir.path(), name, OutputMode::kCreateNew, true), OutputResult::kFailed)
-        << name;
+    EXPECT_EQ(Write(dir.path(), name, OutputMode::kCreateNew, true), OutputResult::kFailed) << name;
   }
   EXPECT_EQ(Write(dir.path() / "missing", "x.pcx", OutputMode::kCreateNew, true),
             OutputResult::kFailed);

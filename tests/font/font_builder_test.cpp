@@ -21,8 +21,7 @@ std::vector<std::uint8_t> FontBytes(const std::vector<std::uint8_t>& out, std::s
 }
 
 // The expected file: header with `height`, the given index entries, zeros to byte 272, glyphs.
-std::vector<std::uint8_t> ExpectedFont(std::uint8_t height,
-                                       const std::vector<std::uint8_t>& index,
+std::vector<std::uint8_t> ExpectedFont(std::uint8_t height, const std::vector<std::uint8_t>& index,
                                        const std::vector<std::uint8_t>& glyphs) {
   std::vector<std::uint8_t> file(272 + glyphs.size(), 0);
   file[0] = 'Z';
@@ -53,9 +52,9 @@ void DrawTwoLines(DrawnPicture& p) {
   // One row below the closing mark: never seen as a marker.
   p.Set(5, 15, 77);
 
-  p.Set(3, 30, 33);   // mark
-  p.Set(3, 35, 33);   // closing mark
-  p.Set(2, 32, 50);   // left of the mark: not part of any glyph
+  p.Set(3, 30, 33);  // mark
+  p.Set(3, 35, 33);  // closing mark
+  p.Set(2, 32, 50);  // left of the mark: not part of any glyph
   // Glyph C, columns 5-7.
   p.Set(5, 31, 10);
   p.Set(6, 32, 20);
@@ -68,8 +67,8 @@ void DrawTwoLines(DrawnPicture& p) {
   p.Set(799, 34, 13);
 }
 
-const std::vector<std::uint8_t> kTwoLinesIndex = {0x01, 0x10, 0x01, 0x18, 0x01, 0x1D,
-                                                  0x01, 0x2B, 0x01, 0x31};
+const std::vector<std::uint8_t> kTwoLinesIndex = {0x01, 0x10, 0x01, 0x18, 0x01,
+                                                  0x1D, 0x01, 0x2B, 0x01, 0x31};
 const std::vector<std::uint8_t> kTwoLinesGlyphs = {
     // A: 2 columns of 3
     0x02, 0x00, 0xC8, 0x00, 0x09, 0x07, 0xFF, 0x00,
@@ -152,8 +151,8 @@ TEST(MakeFont, RepaintsWithEraseAfterEachRowClearedAndEachGlyph) {
   // Line 1: marker row, closing row, A, B; line 2: marker row, closing row, C, D, E.
   ASSERT_EQ(port.repaints.size(), 9u);
   for (const auto& r : port.repaints) EXPECT_TRUE(r.erase);
-  EXPECT_EQ(port.marker_row_black, (std::vector<bool>{true, true, true, true, true, true, true,
-                                                      true, true}));
+  EXPECT_EQ(port.marker_row_black,
+            (std::vector<bool>{true, true, true, true, true, true, true, true, true}));
   EXPECT_FALSE(port.closing_row_black[0]);
   EXPECT_TRUE(port.closing_row_black[1]);
   EXPECT_EQ(port.glyph_a_blue, (std::vector<int>{200, 200, 72, 72, 72, 72, 72, 72, 72}));
@@ -238,9 +237,9 @@ TEST(MakeFont, HeightByteIsTheLastLineMeasured) {
   ASSERT_TRUE(length.has_value());
   const std::vector<std::uint8_t> first = {
       3,   0,                               // header: 3 columns
-      101, 0, 0,   0, 0, 0, 0, 0, 0, 0,     // column 1, rows 1-10
-      0, 102, 0,   0, 0, 0, 0, 0, 0, 0,     // column 2
-      0,   0, 103, 0, 0, 0, 0, 0, 0, 0};    // column 3
+      101, 0,   0,   0, 0, 0, 0, 0, 0, 0,   // column 1, rows 1-10
+      0,   102, 0,   0, 0, 0, 0, 0, 0, 0,   // column 2
+      0,   0,   103, 0, 0, 0, 0, 0, 0, 0};  // column 3
   const std::vector<std::uint8_t> second = {1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 55};
   std::vector<std::uint8_t> glyphs = first;
   glyphs.insert(glyphs.end(), second.begin(), second.end());
@@ -270,8 +269,7 @@ TEST(MakeFont, NextMarkerIsSearchedTwoRowsBelowTheClosingMark) {
     if (gap == 1) {
       // Row 4 is skipped: the scan resumes at row 5 inside the would-be line, where the glyph
       // pixel of row 5 becomes a marker whose column holds a pixel in row 6 one row below.
-      EXPECT_EQ(FontBytes(out, *length),
-                ExpectedFont(0, {0x01, 0x10}, {0x01, 0x00, 21, 0}));
+      EXPECT_EQ(FontBytes(out, *length), ExpectedFont(0, {0x01, 0x10}, {0x01, 0x00, 21, 0}));
       EXPECT_EQ(picture.Blue(30, 4), 200);  // the missed mark is untouched
     } else {
       EXPECT_EQ(FontBytes(out, *length),

@@ -203,7 +203,7 @@ TEST(MakeFontEdges, MarkWithoutClosingMarkEndsTheBuild) {
     picture.Set(0, 0, 200);
     picture.Set(0, 5, 200);
     picture.Set(2, 2, 60);
-    picture.Set(300, mark_row, 90);     // no closing mark below it in column 300
+    picture.Set(300, mark_row, 90);  // no closing mark below it in column 300
     if (mark_row < 599) picture.Set(301, mark_row + 1, 91);  // another column: not a mark
     RecordingPort port;
     std::vector<std::uint8_t> out(kFileBufferSize);

@@ -43,9 +43,12 @@ const std::vector<std::uint8_t> kSamples = {1, 2, 3, 250, 128, 0, 7};
 
 // Every mask kind, smoothed and not, an all-black picture and a sound, in three blocks.
 std::map<int, Picture> Sources() {
-  return {{3000, UnmaskedShape(1)},     {3001, XMaskedShape(2)},
-          {3005, ZeroMaskedShape(3)},   {3010, BlackPicture()},
-          {3099, UnmaskedShape(4, 0, 0, 800, 2)}, {4011, XMaskedShape(6)}};
+  return {{3000, UnmaskedShape(1)},
+          {3001, XMaskedShape(2)},
+          {3005, ZeroMaskedShape(3)},
+          {3010, BlackPicture()},
+          {3099, UnmaskedShape(4, 0, 0, 800, 2)},
+          {4011, XMaskedShape(6)}};
 }
 
 void Build(TestLibrary& lib) {
@@ -141,13 +144,14 @@ TEST_F(VerifyDamage, ChangedEntryBytesAreNamedByIconAndFile) {
   // The single copy still decodes, so the block copy is the damaged one; the sound copy is
   // named in the finding but not blamed.
   EXPECT_EQ(Count(outcome, 3001, "b30.blk", "differs from the single entry file sep\\s3_0_0_1.zgi"),
-            1) << Lines(outcome);
+            1)
+      << Lines(outcome);
   EXPECT_EQ(Count(outcome, 3001, "s3_0_0_1.zgi"), 0);
   // Only the second copy tells a changed pixel value of plain rows; both copies decode, so
   // neither can be blamed and both are named.
-  EXPECT_EQ(Count(outcome, 3000, "b30.blk",
-                  "the two copies differ: blk\\b30.blk and sep\\s3_0_0_0.zgi"),
-            1);
+  EXPECT_EQ(
+      Count(outcome, 3000, "b30.blk", "the two copies differ: blk\\b30.blk and sep\\s3_0_0_0.zgi"),
+      1);
   EXPECT_EQ(Count(outcome, 3000, "b30.blk", "first difference at byte 40"), 1);
   // Another icon's entry in the single copy does not fit the crop box: that copy is blamed.
   EXPECT_EQ(Count(outcome, 3005, "s3_0_0_5.zgi", "differs from the block copy"), 1);
@@ -162,7 +166,8 @@ TEST_F(VerifyDamage, PackedStreamsThatDoNotUnpackAreNamed) {
   ChangeInBlock(3000, 4, [](std::uint8_t b) { return static_cast<std::uint8_t>(b + 1); });
   const VerifyOutcome outcome = Verify(lib);
   EXPECT_EQ(Count(outcome, 3001, "b30.blk", "packed stream: replicate tag at byte 4 copies from"),
-            1) << Lines(outcome);
+            1)
+      << Lines(outcome);
   EXPECT_GE(Count(outcome, 3000, "b30.blk"), 1);
   EXPECT_EQ(Count(outcome, 3005, ""), 0);
 }
@@ -172,22 +177,22 @@ TEST_F(VerifyDamage, CoordinatesThatContradictTheEntryAreNamed) {
   const CoordinatesRecord unmasked = Record(3000), xmasked = Record(3001), plain = Record(3099);
   SetCoordinates(3000, {static_cast<std::uint16_t>(unmasked.width + 1), unmasked.height,
                         unmasked.left, unmasked.top});
-  SetCoordinates(3001, {static_cast<std::uint16_t>(xmasked.width + 2), xmasked.height,
-                        xmasked.left, xmasked.top});
+  SetCoordinates(3001, {static_cast<std::uint16_t>(xmasked.width + 2), xmasked.height, xmasked.left,
+                        xmasked.top});
   SetCoordinates(3005, {30, 20, 790, 200});
   SetCoordinates(3010, {1, 1, 0, 0});
   // A box moved as a whole cannot be told from the entry.
   SetCoordinates(3099, {plain.width, plain.height, plain.left, 1});
   const VerifyOutcome outcome = Verify(lib);
   EXPECT_EQ(Count(outcome, 3000, "s3_0_0_0.zgi", "holds 3600 bytes of rows; its crop box 41 x 30"),
-            1) << Lines(outcome);
+            1)
+      << Lines(outcome);
   EXPECT_EQ(Count(outcome, 3001, "coords.dat", "contradicts the entry, whose pixels fill 50 x 25"),
             1);
   EXPECT_EQ(Count(outcome, 3005, "coords.dat", "reaches outside the 800 x 600 picture"), 1);
   EXPECT_EQ(Count(outcome, 3010, "s3_0_1_0.zgi", "0 bytes of rows; its crop box 1 x 1"), 1);
   EXPECT_EQ(outcome.findings.size(), 4u);
 }
-
 
 TEST_F(VerifyDamage, PlacementAndTableFilesAreChecked) {
   Make(0, 2);
@@ -196,7 +201,7 @@ TEST_F(VerifyDamage, PlacementAndTableFilesAreChecked) {
   offsets.Set(3005, offsets.offset(3005) + 1, offsets.length(3005));  // a gap before it
   offsets.Set(3002, 7, 0);                                            // length 0, offset set
   offsets.Set(4011, offsets.offset(4011), -5);
-  offsets.Set(9000, 0, 1 << 20);                                      // past the block's end
+  offsets.Set(9000, 0, 1 << 20);  // past the block's end
   SaveOffsets(table);
   auto block = ReadFileBytes(lib.BlockPath(30));
   block.insert(block.end(), {1, 2, 3});
@@ -229,9 +234,9 @@ TEST_F(VerifyDamage, EntriesAreReadWithinTheirBoundsAndAgainstTheEncoder) {
   const std::uint8_t p = 0x55;  // one byte of a non-black pixel
   // A run that copies a black pixel instead of skipping it.
   put(3100, {24, 128, 0, 0, 3, 0, p, p, p, 0, 0, 0, p, p, p, 0}, {3, 1, 5, 5});
-  put(3101, {24, 128, 0, 0, 2, 0, p, p, p, p, p, p, 0, 9}, {2, 1, 5, 5});      // left over
-  put(3102, {24, 128, 0, 0, 2, 0, p, p, p}, {2, 1, 5, 5});                    // runs short
-  put(3103, {24, 64, 0, 0, p, p, p, p, p, p}, {2, 1, 5, 5});                  // kind 0 pixels
+  put(3101, {24, 128, 0, 0, 2, 0, p, p, p, p, p, p, 0, 9}, {2, 1, 5, 5});  // left over
+  put(3102, {24, 128, 0, 0, 2, 0, p, p, p}, {2, 1, 5, 5});                 // runs short
+  put(3103, {24, 64, 0, 0, p, p, p, p, p, p}, {2, 1, 5, 5});               // kind 0 pixels
   put(3104, {8, 200, 1, 0}, {1, 1, 0, 0});
   put(3105, {24, 0}, {1, 1, 0, 0});
   put(9001, {}, {});

@@ -94,18 +94,17 @@ TEST_F(CheckTest, DamagedEntriesAreReportedInOrder) {
   offsets.Set(3200, 12, 0);                     // length 0 with an offset
   SaveOffsets();
   Check();
-  EXPECT_EQ(lib.port.MessageTexts(),
-            (std::vector<std::string>{
-                "Pos entry of icon 3001 incorrect",
-                "Entry of icon 3200 corrupt (length 0)",
-                "Character icon 3500 is masked",
-                "Character icon 3601 is masked",
-                "Data for icon 3601 missing",
-                "Pos entry = 7",
-                "Length entry = 1",
-                "Character icon 3700 is masked",
-                "Incorrect header of icon 3700",
-            }));
+  EXPECT_EQ(lib.port.MessageTexts(), (std::vector<std::string>{
+                                         "Pos entry of icon 3001 incorrect",
+                                         "Entry of icon 3200 corrupt (length 0)",
+                                         "Character icon 3500 is masked",
+                                         "Character icon 3601 is masked",
+                                         "Data for icon 3601 missing",
+                                         "Pos entry = 7",
+                                         "Length entry = 1",
+                                         "Character icon 3700 is masked",
+                                         "Incorrect header of icon 3700",
+                                     }));
   EXPECT_TRUE(HasTitle("ZCreate - blk\\b35.blk (X-masked) - 3500"));
   // Eight records; five of them with findings (3001, 3200, 3500, 3601, 3700).
   EXPECT_EQ(tally.checked, 2000);
@@ -125,11 +124,11 @@ TEST_F(CheckTest, TruncatedBlockFileReportsTheEntryThatEndsEarly) {
   block.resize(block.size() - 10);  // 3002 gone, 3001 cut in half
   WriteFileBytes(lib.BlockPath(30), block);
   Check();
-  EXPECT_EQ(lib.port.MessageTexts(),
-            (std::vector<std::string>{"Data for icon 3001 missing", "Pos entry = 14",
-                                      "Length entry = 24", "Character icon 3002 is masked",
-                                      "Data for icon 3002 missing", "Pos entry = 38",
-                                      "Length entry = 5"}));
+  EXPECT_EQ(
+      lib.port.MessageTexts(),
+      (std::vector<std::string>{"Data for icon 3001 missing", "Pos entry = 14", "Length entry = 24",
+                                "Character icon 3002 is masked", "Data for icon 3002 missing",
+                                "Pos entry = 38", "Length entry = 5"}));
 }
 
 TEST_F(CheckTest, ARecordOfNegativeLengthReadsNothingAndLeavesThePosition) {
@@ -141,9 +140,8 @@ TEST_F(CheckTest, ARecordOfNegativeLengthReadsNothingAndLeavesThePosition) {
   // The entries after it are where the lengths before it put them: no position is wrong, and
   // the block file holds nothing past them.
   EXPECT_EQ(lib.port.MessageTexts(),
-            (std::vector<std::string>{"Character icon 3001 is masked",
-                                      "Data for icon 3001 missing", "Pos entry = 14",
-                                      "Length entry = -3"}));
+            (std::vector<std::string>{"Character icon 3001 is masked", "Data for icon 3001 missing",
+                                      "Pos entry = 14", "Length entry = -3"}));
   EXPECT_TRUE(HasTitle("ZCreate - blk\\b30.blk (Unmasked) - 3002"));
 }
 
@@ -200,7 +198,10 @@ TEST_F(CheckTest, MissingFilesAreReportedWithoutReading) {
 
 TEST_F(CheckTest, StartingInsideABlockPassesOverItsEarlierEntries) {
   // BLKB 7: block 428 holds 2996..3002; the check starts at 3000 inside it.
-  Build({{2996, Entry(0, 3)}, {2999, Entry(128, 3)}, {3000, Entry(0, 4)}, {3002, Entry(0, 2)},
+  Build({{2996, Entry(0, 3)},
+         {2999, Entry(128, 3)},
+         {3000, Entry(0, 4)},
+         {3002, Entry(0, 2)},
          {3003, Entry(0, 1)}},
         7);
   Check();

@@ -23,7 +23,8 @@ using Entries = std::map<int, Bytes>;
 // end can tell a misplaced read.
 Bytes SizedEntry(std::size_t pixels, std::uint8_t seed) {
   Bytes e = {24, 0, 0, 0};
-  for (std::size_t i = 0; i < pixels; ++i) e.push_back(static_cast<std::uint8_t>(0x30 + (seed + i) % 7));
+  for (std::size_t i = 0; i < pixels; ++i)
+    e.push_back(static_cast<std::uint8_t>(0x30 + (seed + i) % 7));
   return e;
 }
 
@@ -89,10 +90,9 @@ TEST_F(InterruptedRewrite, EveryStateWhoseFileDisagreesIsNamed) {
     ASSERT_FALSE(messages.empty());
     // Every finding is about block 40: an icon of it or its file.
     for (const auto& text : messages) {
-      const bool names_block = text.find("icon 40") != std::string::npos ||
-                               text.find("b40.blk") != std::string::npos ||
-                               text.rfind("Pos entry = ", 0) == 0 ||
-                               text.rfind("Length entry = ", 0) == 0;
+      const bool names_block =
+          text.find("icon 40") != std::string::npos || text.find("b40.blk") != std::string::npos ||
+          text.rfind("Pos entry = ", 0) == 0 || text.rfind("Length entry = ", 0) == 0;
       EXPECT_TRUE(names_block) << text;
     }
   }

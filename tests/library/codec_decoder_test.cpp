@@ -1,5 +1,3 @@
-#include "library/codec/entry_decoder.h"
-
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -9,6 +7,7 @@
 #include <vector>
 
 #include "core/status.h"
+#include "library/codec/entry_decoder.h"
 #include "support/name_text.h"
 #include "support/recording_port.h"
 
@@ -70,8 +69,7 @@ void RefDecode(const CoordinatesRecord& rec, const Bytes& entry, std::span<std::
 // A picture span with guard bytes on both sides that no decode may touch.
 struct GuardedPicture {
   static constexpr std::size_t kGuard = 4096;
-  explicit GuardedPicture(std::uint8_t fill = 0)
-      : bytes(kPictureBytes + 2 * kGuard, 0xA5) {
+  explicit GuardedPicture(std::uint8_t fill = 0) : bytes(kPictureBytes + 2 * kGuard, 0xA5) {
     std::memset(bytes.data() + kGuard, fill, kPictureBytes);
   }
   std::span<std::uint8_t> picture() { return std::span(bytes).subspan(kGuard, kPictureBytes); }
@@ -146,8 +144,7 @@ TEST(DecodeEntry, ZeroMaskedTransparencyIsByteByByte) {
 TEST(DecodeEntry, UnmaskedRowsWriteEveryByteIncludingBlack) {
   Decoder d;
   GuardedPicture pic(9);
-  d.Decode(3000, {2, 2, 798, 0}, {24, 0, 0, 0, 1, 2, 3, 4, 5, 6, 0, 0, 0, 7, 8, 9},
-           pic.picture());
+  d.Decode(3000, {2, 2, 798, 0}, {24, 0, 0, 0, 1, 2, 3, 4, 5, 6, 0, 0, 0, 7, 8, 9}, pic.picture());
   EXPECT_EQ(pic.PixelBytes(798, 0), (Bytes{1, 2, 3}));
   EXPECT_EQ(pic.PixelBytes(799, 0), (Bytes{4, 5, 6}));
   EXPECT_EQ(pic.PixelBytes(798, 1), (Bytes{0, 0, 0}));
@@ -249,9 +246,9 @@ TEST(DecodeEntry, StopsAtTheEndOfAShortEntry) {
   }
   {
     // X-masked rows cut in a count, after a count, and inside the pixels.
-    for (const Bytes& entry : {Bytes{24, 128, 0, 0, 0xFF}, Bytes{24, 128, 0, 0, 2},
-                               Bytes{24, 128, 0, 0, 2, 0xFF, 0xFF},
-                               Bytes{24, 128, 0, 0, 2, 1, 9, 9, 9, 9}}) {
+    for (const Bytes& entry :
+         {Bytes{24, 128, 0, 0, 0xFF}, Bytes{24, 128, 0, 0, 2}, Bytes{24, 128, 0, 0, 2, 0xFF, 0xFF},
+          Bytes{24, 128, 0, 0, 2, 1, 9, 9, 9, 9}}) {
       GuardedPicture pic;
       d.Decode(3000, {10, 600, 0, 0}, entry, pic.picture());
       EXPECT_EQ(pic.PixelBytes(0, 0), (Bytes{0, 0, 0}));
@@ -283,15 +280,17 @@ TEST(DecodeEntry, MatchesThePlainDecoderOnRandomAndMalformedEntries) {
       const std::uint32_t r = rng();
       // Plenty of zero and FF bytes: zero-masked holes, row ends and long counts.
       entry[i] = flavour == 0   ? static_cast<std::uint8_t>(r)
-                 : flavour == 1 ? (r % 3 == 0 ? 0 : r % 3 == 1 ? 0xFF : static_cast<std::uint8_t>(r >> 8))
+                 : flavour == 1 ? (r % 3 == 0   ? 0
+                                   : r % 3 == 1 ? 0xFF
+                                                : static_cast<std::uint8_t>(r >> 8))
                                 : static_cast<std::uint8_t>(r % 8 == 0 ? r >> 8 : r % 4);
     }
-    CoordinatesRecord rec{static_cast<std::uint16_t>(rng() % 900),
-                          static_cast<std::uint16_t>(rng() % 700),
-                          static_cast<std::uint16_t>(rng() % 850),
-                          static_cast<std::uint16_t>(rng() % 650)};
-    if (round % 10 == 0) rec = {static_cast<std::uint16_t>(rng()), static_cast<std::uint16_t>(rng()),
-                                static_cast<std::uint16_t>(rng()), static_cast<std::uint16_t>(rng())};
+    CoordinatesRecord rec{
+        static_cast<std::uint16_t>(rng() % 900), static_cast<std::uint16_t>(rng() % 700),
+        static_cast<std::uint16_t>(rng() % 850), static_cast<std::uint16_t>(rng() % 650)};
+    if (round % 10 == 0)
+      rec = {static_cast<std::uint16_t>(rng()), static_cast<std::uint16_t>(rng()),
+             static_cast<std::uint16_t>(rng()), static_cast<std::uint16_t>(rng())};
     GuardedPicture got(0x11);
     Bytes want(kPictureBytes, 0x11);
     Decoder d;
@@ -333,26 +332,24 @@ TEST(ShowEntry, ClearsDecodesTitlesAndRepaintsWithoutErasing) {
   // Only the picture is cleared, not the rest of its buffer.
   EXPECT_EQ(v.state.picture.data()[kPictureBytes], 0x33);
   EXPECT_TRUE(v.state.picture_shown);
-  EXPECT_EQ(v.port.events,
-            (std::vector<std::string>{"title: ZCreate - ICONS\\3007.ZGL (X-masked) - 3007",
-                                      "repaint"}));
+  EXPECT_EQ(v.port.events, (std::vector<std::string>{
+                               "title: ZCreate - ICONS\\3007.ZGL (X-masked) - 3007", "repaint"}));
 }
 
 TEST(ShowEntry, TitlesEachKindAndLeavesOthersAlone) {
   Viewer v;
   v.SetRecord(3000, {1, 1, 0, 0});
-  const std::pair<std::uint8_t, const char*> kinds[] = {
-      {0, "ZCreate - a.zgl (Unmasked) - 3000"},
-      {64, "ZCreate - a.zgl (0-masked) - 3000"},
-      {128, "ZCreate - a.zgl (X-masked) - 3000"}};
+  const std::pair<std::uint8_t, const char*> kinds[] = {{0, "ZCreate - a.zgl (Unmasked) - 3000"},
+                                                        {64, "ZCreate - a.zgl (0-masked) - 3000"},
+                                                        {128, "ZCreate - a.zgl (X-masked) - 3000"}};
   for (const auto& [kind, title] : kinds) {
     v.port.Clear();
     ShowEntry(3000, Bytes{24, kind, 0, 0, 1, 1, 1, 0}, v.state, MakeName("a.zgl"));
     ASSERT_EQ(v.port.titles.size(), 1u);
     EXPECT_EQ(v.port.titles[0], title);
   }
-  for (const Bytes& entry : {Bytes{24, 192, 0, 0, 1, 0, 1, 1, 1, 0}, Bytes{24, 1, 0, 0, 1, 1, 1},
-                             Bytes{24}, Bytes{}}) {
+  for (const Bytes& entry :
+       {Bytes{24, 192, 0, 0, 1, 0, 1, 1, 1, 0}, Bytes{24, 1, 0, 0, 1, 1, 1}, Bytes{24}, Bytes{}}) {
     v.port.Clear();
     v.state.picture_shown = false;
     ShowEntry(3000, entry, v.state, MakeName("a.zgl"));

@@ -1,13 +1,13 @@
-#include "library/codec/icon_encoder.h"
-
 #include <gtest/gtest.h>
 
-#include <cstdint>
 #include <algorithm>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <random>
 #include <vector>
+
+#include "library/codec/icon_encoder.h"
 
 namespace zemlo {
 namespace {
@@ -45,7 +45,8 @@ struct Encoded {
   CoordinatesRecord record;
   CropBox box;
 };
-Encoded Encode(int icon, Bytes& source, CoordinatesRecord before = {0xAAAA, 0xBBBB, 0xCCCC, 0xDDDD}) {
+Encoded Encode(int icon, Bytes& source,
+               CoordinatesRecord before = {0xAAAA, 0xBBBB, 0xCCCC, 0xDDDD}) {
   Bytes table(kCoordinatesTableSize, 0);
   CoordinatesTable coordinates(table);
   coordinates.Set(icon, before);
@@ -241,8 +242,7 @@ TEST(WriteCount, ContinuesWith255) {
   for (const Case& c : cases) {
     Bytes out(8, 0xEE);
     const std::size_t n = WriteCount(c.value, out);
-    EXPECT_EQ(Bytes(out.begin(), out.begin() + static_cast<std::ptrdiff_t>(n)), c.bytes)
-        << c.value;
+    EXPECT_EQ(Bytes(out.begin(), out.begin() + static_cast<std::ptrdiff_t>(n)), c.bytes) << c.value;
     EXPECT_EQ(out[n], 0xEE) << c.value;
   }
 }
@@ -307,7 +307,7 @@ TEST(EncodeIcon, BlackTailsOfRowsStartingWithBlueAreStoredUnmasked) {
   Fill(pic, 10, 21, 11, 21, {6, 1, 1});  // two, then a black tail of two
   const Encoded e = Encode(3004, pic);
   EXPECT_EQ(e.entry, (Bytes{24, 0, 0, 0, 5, 0, 0, 5, 0, 0, 5, 0, 0, 5, 0, 0,  //
-                            6, 1, 1, 6, 1, 1, 0, 0, 0, 0, 0, 0}));
+                            6,  1, 1, 6, 1, 1, 0, 0, 0, 0, 0, 0}));
   EXPECT_EQ(e.record, (CoordinatesRecord{4, 2, 10, 20}));
 }
 
@@ -344,11 +344,11 @@ std::uint8_t KindOfRow(const std::vector<Rgb>& row) {
 
 TEST(ChooseMaskKind, CountsTransitionsFromTheBlueByte) {
   const Rgb blue{9, 0, 0}, red{0, 0, 9}, green{0, 9, 0}, k{0, 0, 0};
-  EXPECT_EQ(KindOfRow({blue, blue, k}), kUnmasked);     // 1
-  EXPECT_EQ(KindOfRow({red, red, k}), kXMasked);        // starts black: 2
-  EXPECT_EQ(KindOfRow({green, k}), kXMasked);           // 2
-  EXPECT_EQ(KindOfRow({k, blue, k}), kXMasked);         // 2
-  EXPECT_EQ(KindOfRow({k, blue, k, blue}), kXMasked);   // 4
+  EXPECT_EQ(KindOfRow({blue, blue, k}), kUnmasked);             // 1
+  EXPECT_EQ(KindOfRow({red, red, k}), kXMasked);                // starts black: 2
+  EXPECT_EQ(KindOfRow({green, k}), kXMasked);                   // 2
+  EXPECT_EQ(KindOfRow({k, blue, k}), kXMasked);                 // 2
+  EXPECT_EQ(KindOfRow({k, blue, k, blue}), kXMasked);           // 4
   EXPECT_EQ(KindOfRow({blue, k, blue, k, blue, k}), kXMasked);  // 5
   EXPECT_EQ(KindOfRow({red, k, red, k, red, k}), kZeroMasked);  // 6
   EXPECT_EQ(KindOfRow({k, blue, k, blue, k, blue, k}), kZeroMasked);
@@ -414,11 +414,11 @@ TEST(SmoothColours, AveragesRoundDownAndReplaceThreePixelsDownAndRight) {
   Fill(pic, 0, 0, 9, 9, {100, 50, 20});
   // Blue sum over the averaging window 49 x 100 + 86 + 3 = 4989: 101.8 gives 101.
   Put(pic, 0, 0, {186, 50, 20});
-  Put(pic, 1, 1, {103, 50, 20});    // inside the averaging window only: kept
-  Put(pic, 9, 9, {96, 50, 20});     // 5 below 101: replaced
-  Put(pic, 8, 9, {107, 50, 20});    // 6 above: kept
-  Put(pic, 9, 8, {101, 55, 20});    // green 5 off: replaced
-  Put(pic, 7, 9, {101, 50, 26});    // red 6 off: kept
+  Put(pic, 1, 1, {103, 50, 20});  // inside the averaging window only: kept
+  Put(pic, 9, 9, {96, 50, 20});   // 5 below 101: replaced
+  Put(pic, 8, 9, {107, 50, 20});  // 6 above: kept
+  Put(pic, 9, 8, {101, 55, 20});  // green 5 off: replaced
+  Put(pic, 7, 9, {101, 50, 26});  // red 6 off: kept
   SmoothColours(pic);
   const Rgb avg{101, 50, 20};
   EXPECT_TRUE(At(pic, 0, 0) == (Rgb{186, 50, 20}));
@@ -473,7 +473,7 @@ TEST(SmoothColours, BottomRowsStayAndTheLastTilesStopAtTheRightEdge) {
   Put(pic, 10, 598, {103, 100, 100});  // only tiles at row 595 reach it, and they never act
   Put(pic, 10, 597, {103, 100, 100});
   Put(pic, 799, 300, {103, 100, 100});
-  Put(pic, 799, 1, {103, 100, 100});   // above every replacement window
+  Put(pic, 799, 1, {103, 100, 100});  // above every replacement window
   SmoothColours(pic);
   EXPECT_TRUE(At(pic, 10, 598) == (Rgb{103, 100, 100}));
   EXPECT_TRUE(At(pic, 10, 597) == (Rgb{100, 100, 100}));
@@ -540,8 +540,15 @@ Bytes Le32(std::uint32_t v) {
 }
 
 TEST(EncodeIcon, SoundIsTheDataChunkWithoutHeaderOrRecord) {
-  Bytes wav = Wav({Text("RIFF"), Le32(36 + 5), Text("WAVEfmt "), Le32(16), Bytes(16, 1),
-                   Text("data"), Le32(5), {10, 20, 30, 40, 50}, {99, 99}});
+  Bytes wav = Wav({Text("RIFF"),
+                   Le32(36 + 5),
+                   Text("WAVEfmt "),
+                   Le32(16),
+                   Bytes(16, 1),
+                   Text("data"),
+                   Le32(5),
+                   {10, 20, 30, 40, 50},
+                   {99, 99}});
   const Encoded e = Encode(9000, wav);
   EXPECT_EQ(e.entry, (Bytes{10, 20, 30, 40, 50}));
   EXPECT_EQ(e.record, (CoordinatesRecord{0xAAAA, 0xBBBB, 0xCCCC, 0xDDDD}));
@@ -550,8 +557,16 @@ TEST(EncodeIcon, SoundIsTheDataChunkWithoutHeaderOrRecord) {
 
 TEST(EncodeIcon, SoundTakesTheFirstMentionOfData) {
   // A text chunk naming "data" before the real chunk: the bytes after that mention count.
-  Bytes wav = Wav({Text("RIFF"), Le32(0), Text("WAVELIST"), Le32(12), Text("data"),
-                   Le32(3), {7, 8, 9, 0}, Text("data"), Le32(2), {1, 2}});
+  Bytes wav = Wav({Text("RIFF"),
+                   Le32(0),
+                   Text("WAVELIST"),
+                   Le32(12),
+                   Text("data"),
+                   Le32(3),
+                   {7, 8, 9, 0},
+                   Text("data"),
+                   Le32(2),
+                   {1, 2}});
   EXPECT_EQ(Encode(9999, wav).entry, (Bytes{7, 8, 9}));
 }
 

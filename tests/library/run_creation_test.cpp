@@ -17,9 +17,12 @@ bool AnyTitleContains(const RecordingPort& port, const std::string& part) {
 
 // One source of each mask kind, unsmoothed (3000s) and smoothed (4000s), in two blocks.
 std::map<int, Picture> MixedSources() {
-  return {{3000, UnmaskedShape(1)},         {3001, XMaskedShape(2)},
-          {3005, ZeroMaskedShape(3)},       {3099, UnmaskedShape(4, 0, 0, 800, 2)},
-          {4010, UnmaskedShape(5, 10, 10, 60, 60)}, {4011, XMaskedShape(6)},
+  return {{3000, UnmaskedShape(1)},
+          {3001, XMaskedShape(2)},
+          {3005, ZeroMaskedShape(3)},
+          {3099, UnmaskedShape(4, 0, 0, 800, 2)},
+          {4010, UnmaskedShape(5, 10, 10, 60, 60)},
+          {4011, XMaskedShape(6)},
           {4999, ZeroMaskedShape(7, 700, 500)}};
 }
 
@@ -64,8 +67,8 @@ TEST_P(RunLayouts, EveryIconLoadsBackAsItsSourceWithinItsCropBox) {
   }
   if (blocks) {
     const auto table = OffsetsOnDisk(lib);
-    const OffsetsTable offsets(std::span<std::uint8_t>(const_cast<std::uint8_t*>(table.data()),
-                                                       table.size()));
+    const OffsetsTable offsets(
+        std::span<std::uint8_t>(const_cast<std::uint8_t*>(table.data()), table.size()));
     for (int block = 30; block < 50; ++block) EXPECT_TRUE(BlockIsContiguous(offsets, block, 100));
     EXPECT_EQ(offsets.length(3002), 0);
     EXPECT_EQ(std::filesystem::file_size(lib.BlockPath(30)),
@@ -89,8 +92,7 @@ TEST(RunCreation, TitlesNameTheSourceTheMaskKindAndTheMissingOnes) {
   EXPECT_EQ(titles[0], "ZCreate - pcx\\p3_0_0_0.pcx (Unmasked) - " + entry_length(3000));
   EXPECT_EQ(titles[1], "ZCreate - pcx\\p3_0_0_1.pcx (X-masked) - " + entry_length(3001));
   EXPECT_EQ(titles[2], "ZCreate - pcx\\p3_0_0_2.pcx (0-masked) - " + entry_length(3002));
-  EXPECT_EQ(titles[3],
-            "ZCreate - pcx\\p3_0_0_3.pcx (not found (neither IFF, PCX nor WAV)) - 0");
+  EXPECT_EQ(titles[3], "ZCreate - pcx\\p3_0_0_3.pcx (not found (neither IFF, PCX nor WAV)) - 0");
   // The range 3000..3003 is posted as 0, 33, 66, 100.
   EXPECT_EQ(lib.port.progress, (std::vector<int>{0, 33, 66, 100}));
 }
@@ -169,8 +171,8 @@ TEST(RunCreation, SecondRunKeepsReplacesAndDropsEntries) {
   EXPECT_FALSE(std::filesystem::exists(lib.SinglePath(3002)));
   EXPECT_EQ(ReadFileBytes(lib.BlockPath(31)), block31);
   const auto table = OffsetsOnDisk(lib);
-  const OffsetsTable offsets(std::span<std::uint8_t>(const_cast<std::uint8_t*>(table.data()),
-                                                     table.size()));
+  const OffsetsTable offsets(
+      std::span<std::uint8_t>(const_cast<std::uint8_t*>(table.data()), table.size()));
   EXPECT_TRUE(BlockIsContiguous(offsets, 30, 100));
 }
 

@@ -47,10 +47,15 @@ Made MakeLibrary(const std::vector<std::string>& names, const std::string& suffi
 }
 
 TEST(RunIndexedSources, LibraryOfIndexedPcxEqualsTheLibraryOfTheirTwentyFourBitTwins) {
-  const std::vector<std::string> names = {
-      "netpbm_palette8",  "netpbm_palette8_at_5_10", "netpbm_planar4", "netpbm_packed4",
-      "netpbm_mono_two_colours", "imagemagick_palette8", "pillow_palette8", "pillow_grey8",
-      "pillow_mono"};
+  const std::vector<std::string> names = {"netpbm_palette8",
+                                          "netpbm_palette8_at_5_10",
+                                          "netpbm_planar4",
+                                          "netpbm_packed4",
+                                          "netpbm_mono_two_colours",
+                                          "imagemagick_palette8",
+                                          "pillow_palette8",
+                                          "pillow_grey8",
+                                          "pillow_mono"};
   const Made indexed = MakeLibrary(names, ".pcx");
   const Made twins = MakeLibrary(names, ".truecolor.pcx");
   EXPECT_TRUE(indexed.messages.empty()) << indexed.messages.front();

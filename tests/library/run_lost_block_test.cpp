@@ -81,7 +81,8 @@ class ProbePort : public RecordingPort {
 
 TEST(ConvertedSources, ACleanAttributeAlwaysMeansEntryAndCropBoxOnDisk) {
   TestLibrary lib({.dblk = 2, .darc = 1});
-  if (!ArchiveAttributeCanBeCleared(lib)) GTEST_SKIP() << "archive attributes cannot be cleared here";
+  if (!ArchiveAttributeCanBeCleared(lib))
+    GTEST_SKIP() << "archive attributes cannot be cleared here";
   std::vector<int> icons;
   for (int icon = 3000; icon < 3300; icon += 37) {
     lib.AddPcx(icon, UnmaskedShape(icon, 5 + icon % 300, 7 + icon % 200));
@@ -111,7 +112,8 @@ TEST(ConvertedSources, ACleanAttributeAlwaysMeansEntryAndCropBoxOnDisk) {
   state.current_icon = 3000;
   CreationRun(store);
   EXPECT_GT(checked, 0);
-  for (int icon : icons) EXPECT_FALSE(files::ArchiveAttributeSet(lib.PcxPath(icon).string().c_str()));
+  for (int icon : icons)
+    EXPECT_FALSE(files::ArchiveAttributeSet(lib.PcxPath(icon).string().c_str()));
 
   // A coordinates file that cannot be written: said once, and no source counts as converted.
   for (int icon : icons) lib.AddPcx(icon, UnmaskedShape(icon, 9));
@@ -121,7 +123,8 @@ TEST(ConvertedSources, ACleanAttributeAlwaysMeansEntryAndCropBoxOnDisk) {
   lib.Run();
   EXPECT_EQ(lib.port.MessageTexts(),
             std::vector<std::string>{"File nofolder\\coords.dat write error!"});
-  for (int icon : icons) EXPECT_TRUE(files::ArchiveAttributeSet(lib.PcxPath(icon).string().c_str()));
+  for (int icon : icons)
+    EXPECT_TRUE(files::ArchiveAttributeSet(lib.PcxPath(icon).string().c_str()));
 }
 
 }  // namespace

@@ -96,8 +96,8 @@ Files LibraryFiles(const TestLibrary& lib) {
     if (!entry.is_regular_file()) continue;
     const std::string name = entry.path().lexically_relative(lib.dir.path()).generic_string();
     if (name.starts_with("pcx/") || name == "project.zgl" || name.ends_with(".lock") ||
-        name.ends_with(".zgl-new") || (name == "BLTEMP.REC" && !std::filesystem::exists(
-                                                                    lib.dir.path() / "BLTEMP"))) {
+        name.ends_with(".zgl-new") ||
+        (name == "BLTEMP.REC" && !std::filesystem::exists(lib.dir.path() / "BLTEMP"))) {
       continue;
     }
     files[name] = ReadFileBytes(entry.path());
@@ -112,7 +112,8 @@ Files LibraryFiles(const TestLibrary& lib) {
       const int n = static_cast<int>(icon);
       const bool entry = (lib.settings.DBLK & 2 ? offsets.length(n) > 0 : false) ||
                          std::filesystem::exists(lib.SinglePath(n));
-      if (!entry) std::fill_n(coordinates->second.begin() + static_cast<std::ptrdiff_t>(icon * 8), 8, 0);
+      if (!entry)
+        std::fill_n(coordinates->second.begin() + static_cast<std::ptrdiff_t>(icon * 8), 8, 0);
     }
   }
   return files;
@@ -165,9 +166,9 @@ class PowerCutTest : public ::testing::TestWithParam<Layout> {
   }
 
   static constexpr FileOp kFailingKinds[] = {
-      FileOp::kOpen,    FileOp::kRead,   FileOp::kWrite,       FileOp::kFlush,
-      FileOp::kFlushFile, FileOp::kClose, FileOp::kRename,     FileOp::kReplace,
-      FileOp::kRemove,  FileOp::kFolderFlush, FileOp::kSetNormal};
+      FileOp::kOpen,      FileOp::kRead,        FileOp::kWrite,    FileOp::kFlush,
+      FileOp::kFlushFile, FileOp::kClose,       FileOp::kRename,   FileOp::kReplace,
+      FileOp::kRemove,    FileOp::kFolderFlush, FileOp::kSetNormal};
 
   Files expected_;
   int changing_calls_ = 0;

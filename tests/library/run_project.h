@@ -14,10 +14,10 @@
 
 #include "core/working_state.h"
 #include "files/file_layer.h"
-#include "library/store/block_store.h"
+#include "library/codec/icon_encoder.h"
 #include "library/run/creation_run.h"
 #include "library/run/entry_loading.h"
-#include "library/codec/icon_encoder.h"
+#include "library/store/block_store.h"
 #include "library/store/tables.h"
 #include "library/store/tables_io.h"
 #include "picture/pcx_writer.h"
@@ -148,7 +148,8 @@ inline std::vector<std::uint8_t> WavBytes(const std::vector<std::uint8_t>& sampl
   PutLittleEndian32(b, static_cast<std::uint32_t>(36 + samples.size()));
   PutText(b, "WAVEfmt ");
   PutLittleEndian32(b, 16);
-  for (std::uint8_t v : {1, 0, 1, 0, 0x11, 0x2B, 0, 0, 0x11, 0x2B, 0, 0, 1, 0, 8, 0}) b.push_back(v);
+  for (std::uint8_t v : {1, 0, 1, 0, 0x11, 0x2B, 0, 0, 0x11, 0x2B, 0, 0, 1, 0, 8, 0})
+    b.push_back(v);
   PutText(b, "data");
   PutLittleEndian32(b, static_cast<std::uint32_t>(samples.size()));
   b.insert(b.end(), samples.begin(), samples.end());
@@ -185,12 +186,23 @@ class TestLibrary {
         "FPCX pcx\\p0_0_0_0.pcx \n"
         "FLBM lbm\\i0_0_0_0.lbm \n"
         "FWAV wav\\w0_0_0_0.wav \n"
-        "NSIZ " + std::to_string(options.nsiz) + "\n"
-        "BLKB " + std::to_string(options.blkb) + "\n"
-        "DBLK " + std::to_string(options.dblk) + "\n"
-        "DPAK " + std::to_string(options.dpak) + "\n"
-        "DARC " + std::to_string(options.darc) + "\n"
-        "DVIE " + std::to_string(options.dvie) + "\n";
+        "NSIZ " +
+        std::to_string(options.nsiz) +
+        "\n"
+        "BLKB " +
+        std::to_string(options.blkb) +
+        "\n"
+        "DBLK " +
+        std::to_string(options.dblk) +
+        "\n"
+        "DPAK " +
+        std::to_string(options.dpak) +
+        "\n"
+        "DARC " +
+        std::to_string(options.darc) +
+        "\n"
+        "DVIE " +
+        std::to_string(options.dvie) + "\n";
     WriteFileBytes(dir.path() / "project.zgl", {text.begin(), text.end()});
     settings = ProjectSettings{};
     ParseInfoText(text.c_str(), settings);
@@ -207,8 +219,8 @@ class TestLibrary {
 
   static std::string Stamp(const char* prefix, int icon, const char* extension) {
     char name[64];
-    std::snprintf(name, sizeof name, "%s%d_%d_%d_%d.%s", prefix, icon / 1000 % 10,
-                  icon / 100 % 10, icon / 10 % 10, icon % 10, extension);
+    std::snprintf(name, sizeof name, "%s%d_%d_%d_%d.%s", prefix, icon / 1000 % 10, icon / 100 % 10,
+                  icon / 10 % 10, icon % 10, extension);
     return name;
   }
   std::filesystem::path PcxPath(int icon) const { return dir.path() / Stamp("pcx/p", icon, "pcx"); }
@@ -226,7 +238,9 @@ class TestLibrary {
     return dir.path() / name;
   }
 
-  void AddPcx(int icon, const Picture& picture) { WriteFileBytes(PcxPath(icon), PcxBytes(picture)); }
+  void AddPcx(int icon, const Picture& picture) {
+    WriteFileBytes(PcxPath(icon), PcxBytes(picture));
+  }
 
   // The run as "Create ZGL" starts it: coordinates read (or zeroed), the range, the loop.
   // What it counted is in `tally`.
@@ -305,8 +319,8 @@ inline ::testing::AssertionResult BlockIsContiguous(const OffsetsTable& offsets,
       continue;
     }
     if (offsets.offset(n) != position) {
-      return ::testing::AssertionFailure() << "icon " << n << " at " << offsets.offset(n)
-                                           << ", expected " << position;
+      return ::testing::AssertionFailure()
+             << "icon " << n << " at " << offsets.offset(n) << ", expected " << position;
     }
     position += offsets.length(n);
   }

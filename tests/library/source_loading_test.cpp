@@ -64,7 +64,8 @@ TEST_F(SourceLoading, TheWorstPcxOurWriterMakesLoadsBackWhole) {
   // Every byte at 192 or above and no runs: two bytes per picture byte, more than the file
   // buffer holds. Such a picture saved by "Save as PCX" or "Show ZGL" must load back exactly.
   Bytes worst(kPictureBytes);
-  for (std::size_t i = 0; i < worst.size(); ++i) worst[i] = std::uint8_t(192 + (i / 3 + i % 3 * 20) % 63);
+  for (std::size_t i = 0; i < worst.size(); ++i)
+    worst[i] = std::uint8_t(192 + (i / 3 + i % 3 * 20) % 63);
   Bytes out(kPcxMaxSize);
   out.resize(EncodePcx(worst, out));
   ASSERT_EQ(out.size(), kPcxMaxSize);
@@ -101,16 +102,20 @@ TEST_F(SourceLoading, IlbmSourceGoesThroughIndicesAndPalette) {
 }
 
 TEST_F(SourceLoading, IlbmSourceWithoutColoursKeepsThePreviousPalette) {
-  ASSERT_EQ(LoadIlbmSource(Put("a.iff", ReadFileBytes(DataDir() / "iff/good/gen_pbm_160x100_rle.iff")).c_str(), state),
+  ASSERT_EQ(LoadIlbmSource(
+                Put("a.iff", ReadFileBytes(DataDir() / "iff/good/gen_pbm_160x100_rle.iff")).c_str(),
+                state),
             SourceLoad::kLoaded);
   const Bytes palette(state.palette.data(), state.palette.data() + 768);
   // A refused file leaves the palette; a file without CMAP uses it.
-  EXPECT_EQ(LoadIlbmSource(Put("b.iff", ReadFileBytes(DataDir() / "iff/malformed/deep_24_planes.iff")).c_str(), state),
+  EXPECT_EQ(LoadIlbmSource(
+                Put("b.iff", ReadFileBytes(DataDir() / "iff/malformed/deep_24_planes.iff")).c_str(),
+                state),
             SourceLoad::kRejected);
   EXPECT_EQ(Bytes(state.palette.data(), state.palette.data() + 768), palette);
-  const Bytes no_cmap{'F', 'O', 'R', 'M', 0, 0, 0, 40,  'P', 'B', 'M', ' ', 'B', 'M', 'H', 'D', 0, 0, 0, 20,
-                      0,   2, 0, 1, 0, 0, 0, 0, 8, 0, 0, 0, 0, 0, 1, 1, 0, 2, 0, 1,
-                      'B', 'O', 'D', 'Y', 0, 0, 0, 2, 1, 2};
+  const Bytes no_cmap{'F', 'O', 'R', 'M', 0, 0, 0,   40,  'P', 'B', 'M', ' ', 'B', 'M', 'H', 'D', 0,
+                      0,   0,   20,  0,   2, 0, 1,   0,   0,   0,   0,   8,   0,   0,   0,   0,   0,
+                      1,   1,   0,   2,   0, 1, 'B', 'O', 'D', 'Y', 0,   0,   0,   2,   1,   2};
   ASSERT_EQ(LoadIlbmSource(Put("c.iff", no_cmap).c_str(), state), SourceLoad::kLoaded);
   const auto pic = state.Picture();
   EXPECT_EQ(pic[3], palette[3 * 2 + 2]);  // pixel 1 has index 2: blue of entry 2
@@ -120,8 +125,7 @@ TEST_F(SourceLoading, IlbmSourceWithoutColoursKeepsThePreviousPalette) {
 TEST_F(SourceLoading, IlbmSourceThatCannotBeOpenedOrIsRefusedChangesNothing) {
   // Each says why: the file layer for a file that is not there, the reader for the others.
   std::string_view refusal;
-  EXPECT_EQ(LoadIlbmSource((dir / "missing.iff").c_str(), state, &refusal),
-            SourceLoad::kNotOpened);
+  EXPECT_EQ(LoadIlbmSource((dir / "missing.iff").c_str(), state, &refusal), SourceLoad::kNotOpened);
   EXPECT_EQ(refusal, "no such file");
   EXPECT_EQ(LoadIlbmSource((dir / "nofolder/missing.iff").c_str(), state, &refusal),
             SourceLoad::kNotOpened);

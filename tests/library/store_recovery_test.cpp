@@ -41,7 +41,8 @@ std::string Formatted(const char* format, const std::string& name) {
 Bytes EntryFor(int icon, int version) {
   if ((icon + version) % 7 == 0) return {};
   Bytes b(1 + static_cast<std::size_t>(icon * 13 + version * 5) % 40);
-  for (std::size_t i = 0; i < b.size(); ++i) b[i] = static_cast<std::uint8_t>(icon + version * 17 + i);
+  for (std::size_t i = 0; i < b.size(); ++i)
+    b[i] = static_cast<std::uint8_t>(icon + version * 17 + i);
   return b;
 }
 
@@ -124,15 +125,19 @@ TEST_F(Recovery, EveryStateARewriteCanLeaveEndsInTheOldOrTheNewLibrary) {
   };
   const std::vector<Case> cases = {
       {"record written", false, old_block, none, record, RecoveryResult::kNothingFound, End::kOld},
-      {"block moved to BLTEMP", false, none, old_block, record, RecoveryResult::kRecovered, End::kOld},
+      {"block moved to BLTEMP", false, none, old_block, record, RecoveryResult::kRecovered,
+       End::kOld},
       {"new block begun", false, Bytes(new_block.begin(), new_block.begin() + 9), old_block, record,
        RecoveryResult::kRecovered, End::kOld},
       {"new block of the old length", false, same_length, old_block, record,
        RecoveryResult::kRecovered, End::kOld},
-      {"new block complete", false, new_block, old_block, record, RecoveryResult::kRecovered, End::kOld},
-      {"offsets written", true, new_block, old_block, record, RecoveryResult::kRecovered, End::kNew},
+      {"new block complete", false, new_block, old_block, record, RecoveryResult::kRecovered,
+       End::kOld},
+      {"offsets written", true, new_block, old_block, record, RecoveryResult::kRecovered,
+       End::kNew},
       {"BLTEMP removed", true, new_block, none, record, RecoveryResult::kNothingFound, End::kNew},
-      {"no record, block moved", false, none, old_block, none, RecoveryResult::kRecovered, End::kOld},
+      {"no record, block moved", false, none, old_block, none, RecoveryResult::kRecovered,
+       End::kOld},
       {"damaged record, new block begun", false, Bytes(new_block.begin(), new_block.begin() + 9),
        old_block, damaged, RecoveryResult::kRecovered, End::kOld},
       {"no record, offsets written", true, new_block, old_block, none, RecoveryResult::kRefused,
@@ -168,8 +173,8 @@ TEST_F(Recovery, EveryStateARewriteCanLeaveEndsInTheOldOrTheNewLibrary) {
       EXPECT_EQ(port.messages[0].icon, c.result == RecoveryResult::kRecovered
                                            ? MessageIcon::kInformation
                                            : MessageIcon::kWarning);
-      EXPECT_NE(port.messages[0].text.find(c.result == RecoveryResult::kRefused ? "Nothing was changed"
-                                                                                : "BLK30.ZGL"),
+      EXPECT_NE(port.messages[0].text.find(
+                    c.result == RecoveryResult::kRefused ? "Nothing was changed" : "BLK30.ZGL"),
                 std::string::npos)
           << port.messages[0].text;
     }
@@ -217,7 +222,8 @@ TEST_F(Recovery, AnotherLibrarysRewriteIsLeftToItsOwnProject) {
     Folder now = Files();
     if (working) now.erase("lib.ofs.lock");  // the working run's own
     EXPECT_EQ(now, killed);
-    EXPECT_EQ(port.MessageTexts(), std::vector<std::string>{Formatted(kOtherLibraryFormat, "lib.ofs")});
+    EXPECT_EQ(port.MessageTexts(),
+              std::vector<std::string>{Formatted(kOtherLibraryFormat, "lib.ofs")});
   }
   // Its record alone is not removed either, and says nothing.
   fs::remove(dir.path() / "BLTEMP");
@@ -256,7 +262,8 @@ TEST_F(Recovery, HostileRecordsTouchNothingAndSayWhy) {
   };
   const auto block_named = [&](const std::string& name, const Bytes& temp) {
     return Case{"block " + name + (temp.empty() ? ", BLTEMP empty" : ""),
-                {"lib.ofs", name, 3000, old_records}, temp,
+                {"lib.ofs", name, 3000, old_records},
+                temp,
                 Formatted(kRecordOtherBlockFormat, "BLK30.ZGL")};
   };
   std::vector<Case> cases;
@@ -269,24 +276,37 @@ TEST_F(Recovery, HostileRecordsTouchNothingAndSayWhy) {
     }
   }
   for (const std::string& offsets : {std::string("other.ofs"), up + "other.ofs"}) {
-    cases.push_back({"offsets " + offsets, {offsets, "BLK30.ZGL", 3000, {}}, old_block,
+    cases.push_back({"offsets " + offsets,
+                     {offsets, "BLK30.ZGL", 3000, {}},
+                     old_block,
                      Formatted(kOtherLibraryFormat, offsets)});
   }
   const std::string length_differs = Formatted(kTempLengthDiffersFormat, "BLK30.ZGL");
-  cases.push_back({"BLTEMP longer", {"lib.ofs", "BLK30.ZGL", 3000, old_records}, longer, length_differs});
-  cases.push_back({"BLTEMP shorter", {"lib.ofs", "BLK30.ZGL", 3000, old_records}, shorter, length_differs});
-  cases.push_back({"BLTEMP empty", {"lib.ofs", "BLK30.ZGL", 3000, old_records}, {}, length_differs});
-  cases.push_back({"not a block's first icon", {"lib.ofs", "BLK30.ZGL", 3001, old_records}, old_block,
+  cases.push_back(
+      {"BLTEMP longer", {"lib.ofs", "BLK30.ZGL", 3000, old_records}, longer, length_differs});
+  cases.push_back(
+      {"BLTEMP shorter", {"lib.ofs", "BLK30.ZGL", 3000, old_records}, shorter, length_differs});
+  cases.push_back(
+      {"BLTEMP empty", {"lib.ofs", "BLK30.ZGL", 3000, old_records}, {}, length_differs});
+  cases.push_back({"not a block's first icon",
+                   {"lib.ofs", "BLK30.ZGL", 3001, old_records},
+                   old_block,
                    Formatted(kRecordNotBlockStartFormat, "BLTEMP.REC")});
-  cases.push_back({"half a block", {"lib.ofs", "BLK30.ZGL", 3000, Bytes(old_records.begin(), old_records.begin() + 400)},
-                   old_block, Formatted(kRecordWrongCountFormat, "BLTEMP.REC")});
-  cases.push_back({"beyond NSIZ", {"lib.ofs", "BLK50.ZGL", 5000, Bytes(800)}, {},
+  cases.push_back(
+      {"half a block",
+       {"lib.ofs", "BLK30.ZGL", 3000, Bytes(old_records.begin(), old_records.begin() + 400)},
+       old_block,
+       Formatted(kRecordWrongCountFormat, "BLTEMP.REC")});
+  cases.push_back({"beyond NSIZ",
+                   {"lib.ofs", "BLK50.ZGL", 5000, Bytes(800)},
+                   {},
                    Formatted(kRecordOutsideTableFormat, "BLTEMP.REC")});
 
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     Folder files = old_files;
-    files["BLK30.ZGL"] = Bytes(new_files.at("BLK30.ZGL").begin(), new_files.at("BLK30.ZGL").begin() + 9);
+    files["BLK30.ZGL"] =
+        Bytes(new_files.at("BLK30.ZGL").begin(), new_files.at("BLK30.ZGL").begin() + 9);
     files["BLTEMP"] = c.temp;
     files["BLTEMP.REC"] = EncodeTempBlockRecord(c.record);
     files["project.zgl"] = {'F', 'O', 'F', 'S', ' ', 'l', 'i', 'b', '.', 'o', 'f', 's'};
@@ -295,8 +315,10 @@ TEST_F(Recovery, HostileRecordsTouchNothingAndSayWhy) {
     port.Clear();
     EXPECT_EQ(RecoverInterruptedRewrite(settings, port), RecoveryResult::kRefused);
     EXPECT_EQ(Files(), files);  // no file changed, went or came (no lock file either)
-    EXPECT_EQ(testing::ReadFileBytes(outside.path() / "thesis.txt"), (Bytes{'t', 'h', 'e', 's', 'i', 's'}));
-    EXPECT_EQ(testing::ReadFileBytes(outside.path() / "notes.txt"), (Bytes{'n', 'o', 't', 'e', 's'}));
+    EXPECT_EQ(testing::ReadFileBytes(outside.path() / "thesis.txt"),
+              (Bytes{'t', 'h', 'e', 's', 'i', 's'}));
+    EXPECT_EQ(testing::ReadFileBytes(outside.path() / "notes.txt"),
+              (Bytes{'n', 'o', 't', 'e', 's'}));
     EXPECT_FALSE(fs::exists(outside.path() / "other.ofs.lock"));
     ASSERT_EQ(port.messages.size(), 1u);
     EXPECT_EQ(port.messages[0].icon, MessageIcon::kWarning);
@@ -320,7 +342,8 @@ TEST_F(Recovery, ThisLibrarysRecordUnderAnotherSpellingStillRecovers) {
     EXPECT_EQ(RecoverInterruptedRewrite(settings, port), RecoveryResult::kRecovered);
     // Back over the block file the project names, whatever the record spells.
     EXPECT_EQ(Files(), old_files);
-    EXPECT_EQ(port.MessageTexts(), std::vector<std::string>{Formatted(kMovedBackNotice, "BLK30.ZGL")});
+    EXPECT_EQ(port.MessageTexts(),
+              std::vector<std::string>{Formatted(kMovedBackNotice, "BLK30.ZGL")});
     // Finished before it was killed: the surplus copy goes.
     files = new_files;
     files["BLTEMP"] = old_files.at("BLK30.ZGL");
@@ -429,23 +452,28 @@ TEST(RecoveryDecision, TheRecordsBlockComesFromTheProject) {
   EXPECT_EQ(doubt({".\\SUB/LIB.OFS", "./blk/b30.zgl", 3000, block}, s), RecordDoubt::kNone);
   EXPECT_EQ(doubt({"sub\\..\\sub\\lib.ofs", "blk\\B30.ZGL", 3000, block}, s), RecordDoubt::kNone);
 
-  for (const char* other : {"lib.ofs", "..\\sub\\lib.ofs", "/sub/lib.ofs", "sub\\lib.of", "sub\\lib.ofs.x"}) {
+  for (const char* other :
+       {"lib.ofs", "..\\sub\\lib.ofs", "/sub/lib.ofs", "sub\\lib.of", "sub\\lib.ofs.x"}) {
     EXPECT_EQ(doubt({other, "blk\\B30.ZGL", 3000, block}, s), RecordDoubt::kOtherLibrary) << other;
   }
   EXPECT_EQ(doubt({"sub\\lib.ofs", "blk\\B30.ZGL", 3050, block}, s), RecordDoubt::kNotBlockStart);
   EXPECT_EQ(doubt({"sub\\lib.ofs", "blk\\B30.ZGL", -100, block}, s), RecordDoubt::kNotBlockStart);
   ProjectSettings no_blocks = s;
   no_blocks.BLKB = 0;
-  EXPECT_EQ(doubt({"sub\\lib.ofs", "blk\\B30.ZGL", 3000, block}, no_blocks), RecordDoubt::kNotBlockStart);
+  EXPECT_EQ(doubt({"sub\\lib.ofs", "blk\\B30.ZGL", 3000, block}, no_blocks),
+            RecordDoubt::kNotBlockStart);
   EXPECT_EQ(doubt({"sub\\lib.ofs", "blk\\B50.ZGL", 5000, block}, s), RecordDoubt::kOutsideTable);
   ProjectSettings small = s;
   small.NSIZ = 3000;
-  EXPECT_EQ(doubt({"sub\\lib.ofs", "blk\\B30.ZGL", 3000, block}, small), RecordDoubt::kOutsideTable);
+  EXPECT_EQ(doubt({"sub\\lib.ofs", "blk\\B30.ZGL", 3000, block}, small),
+            RecordDoubt::kOutsideTable);
   ProjectSettings unnamed = s;
   unnamed.FBLK = MakeName("B");
   EXPECT_EQ(doubt({"sub\\lib.ofs", "B", 3000, block}, unnamed), RecordDoubt::kOutsideTable);
-  for (const std::size_t bytes : {std::size_t{0}, std::size_t{792}, std::size_t{808}, std::size_t{804}}) {
-    EXPECT_EQ(doubt({"sub\\lib.ofs", "blk\\B30.ZGL", 3000, Bytes(bytes)}, s), RecordDoubt::kWrongCount)
+  for (const std::size_t bytes :
+       {std::size_t{0}, std::size_t{792}, std::size_t{808}, std::size_t{804}}) {
+    EXPECT_EQ(doubt({"sub\\lib.ofs", "blk\\B30.ZGL", 3000, Bytes(bytes)}, s),
+              RecordDoubt::kWrongCount)
         << bytes;
   }
   // The last block of a full table holds only the icons up to its end.
@@ -453,9 +481,12 @@ TEST(RecoveryDecision, TheRecordsBlockComesFromTheProject) {
   full.NSIZ = 20000;
   full.BLKB = 150;
   EXPECT_EQ(doubt({"sub\\lib.ofs", "blk\\BD3.ZGL", 19950, Bytes(400)}, full), RecordDoubt::kNone);
-  EXPECT_EQ(doubt({"sub\\lib.ofs", "blk\\BD3.ZGL", 19950, Bytes(1200)}, full), RecordDoubt::kWrongCount);
-  for (const char* other : {"blk\\B31.ZGL", "B30.ZGL", "/tmp/x", "..\\x\\notes.txt", "BLTEMP.REC"}) {
-    EXPECT_EQ(doubt({"sub\\lib.ofs", other, 3000, block}, s), RecordDoubt::kOtherBlockFile) << other;
+  EXPECT_EQ(doubt({"sub\\lib.ofs", "blk\\BD3.ZGL", 19950, Bytes(1200)}, full),
+            RecordDoubt::kWrongCount);
+  for (const char* other :
+       {"blk\\B31.ZGL", "B30.ZGL", "/tmp/x", "..\\x\\notes.txt", "BLTEMP.REC"}) {
+    EXPECT_EQ(doubt({"sub\\lib.ofs", other, 3000, block}, s), RecordDoubt::kOtherBlockFile)
+        << other;
   }
   // A project whose block file would be a file of the recovery's own.
   ProjectSettings odd = s;
@@ -467,7 +498,8 @@ TEST(RecoveryDecision, TheRecordsBlockComesFromTheProject) {
                           "SUB/LIB.OFS", "lib.coo"}) {
     EXPECT_TRUE(BlockNamesOwnFile(own, s)) << own;
   }
-  for (const char* block_file : {"BLTEMP2", "blk\\BLTEMP", "BLTEMP.REC.x", "lib.ofs", "blk\\B30.ZGL"}) {
+  for (const char* block_file :
+       {"BLTEMP2", "blk\\BLTEMP", "BLTEMP.REC.x", "lib.ofs", "blk\\B30.ZGL"}) {
     EXPECT_FALSE(BlockNamesOwnFile(block_file, s)) << block_file;
   }
 }
@@ -478,7 +510,8 @@ TEST(RecoveryDecision, BLTEMPMustHoldExactlyTheOldEntriesWhateverIsDone) {
     Bytes out;
     for (const auto& [offset, length] : list) {
       for (const std::int32_t v : {offset, length}) {
-        for (int shift = 0; shift < 32; shift += 8) out.push_back(static_cast<std::uint8_t>(v >> shift));
+        for (int shift = 0; shift < 32; shift += 8)
+          out.push_back(static_cast<std::uint8_t>(v >> shift));
       }
     }
     return out;
@@ -494,7 +527,8 @@ TEST(RecoveryDecision, BLTEMPMustHoldExactlyTheOldEntriesWhateverIsDone) {
   EXPECT_EQ(decide(old_records, 3, 12), std::pair(A::kMoveBack, std::string()));
   EXPECT_EQ(decide(old_records, std::nullopt, 12), std::pair(A::kMoveBack, std::string()));
   EXPECT_EQ(decide(new_records, 15, 12), std::pair(A::kRemoveTemp, std::string()));
-  EXPECT_EQ(decide(new_records, 14, 12), std::pair(A::kRefuse, std::string(kRecoveryRefusedFormat)));
+  EXPECT_EQ(decide(new_records, 14, 12),
+            std::pair(A::kRefuse, std::string(kRecoveryRefusedFormat)));
   for (const std::int64_t wrong : {0, 11, 13, 15}) {
     EXPECT_EQ(decide(old_records, 3, wrong), std::pair(A::kRefuse, differs)) << wrong;
     EXPECT_EQ(decide(new_records, 15, wrong), std::pair(A::kRefuse, differs)) << wrong;
@@ -503,7 +537,8 @@ TEST(RecoveryDecision, BLTEMPMustHoldExactlyTheOldEntriesWhateverIsDone) {
 
 TEST(RecoveryRecord, ComesBackWholeAndAnyDamageIsSeenAndItIsNeverReplaced) {
   TempBlockRecord record{"sub\\lib.ofs", "blk\\B30.ZGL", 3000, Bytes(800)};
-  for (std::size_t i = 0; i < record.records.size(); ++i) record.records[i] = static_cast<std::uint8_t>(i * 7);
+  for (std::size_t i = 0; i < record.records.size(); ++i)
+    record.records[i] = static_cast<std::uint8_t>(i * 7);
   const Bytes bytes = EncodeTempBlockRecord(record);
   const auto back = DecodeTempBlockRecord(bytes);
   ASSERT_TRUE(back.has_value());

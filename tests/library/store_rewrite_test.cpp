@@ -46,7 +46,8 @@ std::optional<Bytes> ReadAll(const std::string& name) {
   Bytes out;
   std::uint8_t buffer[4096];
   std::size_t n;
-  while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0) out.insert(out.end(), buffer, buffer + n);
+  while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0)
+    out.insert(out.end(), buffer, buffer + n);
   std::fclose(f);
   return out;
 }
@@ -94,8 +95,7 @@ class BlockStore : public ::testing::Test {
                                                         int icon) {
     if (!file || file->size() < static_cast<std::size_t>(icon + 1) * 8) return {0, 0};
     const std::uint8_t* p = file->data() + static_cast<std::size_t>(icon) * 8;
-    return {static_cast<std::int32_t>(LoadU32LE(p)),
-            static_cast<std::int32_t>(LoadU32LE(p + 4))};
+    return {static_cast<std::int32_t>(LoadU32LE(p)), static_cast<std::int32_t>(LoadU32LE(p + 4))};
   }
 
   // The entry of an icon as the files on disk give it (empty: no entry).
@@ -172,12 +172,12 @@ const auto kKeepAll = [](int) { return Action::kKeep; };
 TEST_F(BlockStore, RecordsMoveOnlyWithinTheirBlockAndOnlyWhenNotEmpty) {
   OffsetsTable table(state.offsets.span());
   settings.BLKB = 10;
-  table.Set(19, 5, 5);   // the block before
+  table.Set(19, 5, 5);  // the block before
   table.Set(20, 0, 4);
-  table.Set(21, 0, 0);   // no entry: stays (0, 0)
+  table.Set(21, 0, 0);  // no entry: stays (0, 0)
   table.Set(22, 4, 6);
   table.Set(29, 10, 2);
-  table.Set(30, 0, 7);   // the next block
+  table.Set(30, 0, 7);  // the next block
   EXPECT_EQ(RemoveRecord(20, 10, table), 4);
   EXPECT_EQ(table.offset(20), 0);
   EXPECT_EQ(table.length(20), 0);

@@ -1,11 +1,10 @@
-#include "library/store/stamping.h"
-
 #include <gtest/gtest.h>
 
 #include <string>
 
 #include "files/file_helpers.h"
 #include "files/file_layer.h"
+#include "library/store/stamping.h"
 #include "support/name_text.h"
 #include "support/temp_dir.h"
 

@@ -81,8 +81,8 @@ TEST(KzpCompressor, EqualLengthsTakeTheSmallestDistance) {
 
 TEST(KzpCompressor, FindMatchLimits) {
   const Bytes run(100, 9);
-  EXPECT_EQ(FindMatch(run, 100, 0), (Match{0, 0}));  // no candidate at the first byte
-  EXPECT_EQ(FindMatch(run, 2, 50), (Match{2, 1}));   // capped by the chunk's end
+  EXPECT_EQ(FindMatch(run, 100, 0), (Match{0, 0}));   // no candidate at the first byte
+  EXPECT_EQ(FindMatch(run, 2, 50), (Match{2, 1}));    // capped by the chunk's end
   EXPECT_EQ(FindMatch(run, 99, 50), (Match{32, 1}));  // capped at 32
   // A match 33 bytes back is out of the window.
   Bytes far = samples::RandomBytes(80, 11);
@@ -110,8 +110,8 @@ TEST(KzpCompressor, FindMatchEqualsReferenceEverywhere) {
   sources.push_back(small_alphabet);
   for (const Bytes& source : sources) {
     for (std::size_t p = 0; p < source.size(); ++p) {
-      for (std::size_t remaining : {std::size_t{1}, std::size_t{3}, std::size_t{4},
-                                    std::size_t{17}, source.size() - p}) {
+      for (std::size_t remaining :
+           {std::size_t{1}, std::size_t{3}, std::size_t{4}, std::size_t{17}, source.size() - p}) {
         if (remaining > source.size() - p) continue;
         const auto ref = reference::FindMatchReference(source, remaining, p);
         ASSERT_EQ(FindMatch(source, remaining, p), (Match{ref.length, ref.distance}))
@@ -203,8 +203,7 @@ TEST(KzpCompressor, ChunkEdgesEqualReference) {
   for (std::size_t n : {8191, 8192, 8193, 8195, 8196, 8200, 16384, 16385, 24577, 30000}) {
     ExpectSameAsReference(samples::Run(n, 0x42), "run");
     ExpectSameAsReference(samples::RandomBytes(n, static_cast<std::uint32_t>(n)), "random");
-    ExpectSameAsReference(samples::ShortRepeats(n, 5, static_cast<std::uint32_t>(n)),
-                          "repeats");
+    ExpectSameAsReference(samples::ShortRepeats(n, 5, static_cast<std::uint32_t>(n)), "repeats");
   }
 }
 
@@ -245,8 +244,8 @@ TEST(KzpCompressor, SmallOutputIsNeverOverrun) {
   RecordingPort port;
   const Bytes source = samples::RandomBytes(500, 51);
   Bytes out(300 + 8, 0xCD);
-  const std::size_t n = CompressChunk(source, 0, std::span(out).first(300), 500, port,
-                                      Owner::kMain);
+  const std::size_t n =
+      CompressChunk(source, 0, std::span(out).first(300), 500, port, Owner::kMain);
   EXPECT_LE(n, 300u);
   EXPECT_EQ(Bytes(out.begin() + 300, out.end()), Bytes(8, 0xCD));
   EXPECT_FALSE(VerifyChunk(source, 0, 500, std::span(out).first(n), port, Owner::kMain));

@@ -20,8 +20,8 @@ constexpr std::string_view kTitle = "ZCreate - ICON3000.PCX (X-masked) - 20000";
 
 std::string Title(std::string_view text, std::size_t size, std::size_t percent,
                   std::string_view status) {
-  return std::string(text) + "  -->  KZP " + std::to_string(size) + " (" +
-         std::to_string(percent) + "%) " + std::string(status);
+  return std::string(text) + "  -->  KZP " + std::to_string(size) + " (" + std::to_string(percent) +
+         "%) " + std::string(status);
 }
 
 std::size_t PackInto(const Bytes& source, Bytes& out, RecordingPort& port,
@@ -114,11 +114,10 @@ TEST(KzpPackEntry, FailedFirstTagReportsNoPreviousTag) {
   const Bytes source = samples::RandomBytes(1000, 5);
   Bytes out;
   const std::size_t n = PackInto(source, out, port, DamageFirstLiteral);
-  EXPECT_EQ(port.events,
-            (Texts{"message: KZP: Verify Error while WRITE tag!!",
-                   "message: ZCreate: Old TAG 1=write, 2=replicate: 0",
-                   "message: ZCreate: Old length: 0", "message: KZP: Verify Error!!",
-                   "title: " + Title(kTitle, n, n * 100 / 1000, " ")}));
+  EXPECT_EQ(port.events, (Texts{"message: KZP: Verify Error while WRITE tag!!",
+                                "message: ZCreate: Old TAG 1=write, 2=replicate: 0",
+                                "message: ZCreate: Old length: 0", "message: KZP: Verify Error!!",
+                                "title: " + Title(kTitle, n, n * 100 / 1000, " ")}));
   for (const auto& m : port.messages) {
     EXPECT_EQ(m.icon, MessageIcon::kWarning);
     EXPECT_EQ(m.owner, Owner::kMain);
@@ -144,13 +143,12 @@ TEST(KzpPackEntry, FailedReplicateReportsThePreviousReplicate) {
   };
   const std::size_t n = PackInto(source, out, port, hook);
   const std::size_t size1 = 4 + first_chunk + 5000;
-  EXPECT_EQ(port.events,
-            (Texts{"message: KZP: Verify Error while REPLICATE tag!!",
-                   "message: ZCreate: Old TAG 1=write, 2=replicate: 2",
-                   "message: ZCreate: Old length: 31", "message: KZP: Verify Error!!",
-                   "title: " + Title(kTitle, size1, size1 * 100 / source.size(), " "),
-                   // The second chunk verified, yet the final status stays blank.
-                   "title: " + Title(kTitle, n, n * 100 / source.size(), " ")}));
+  EXPECT_EQ(port.events, (Texts{"message: KZP: Verify Error while REPLICATE tag!!",
+                                "message: ZCreate: Old TAG 1=write, 2=replicate: 2",
+                                "message: ZCreate: Old length: 31", "message: KZP: Verify Error!!",
+                                "title: " + Title(kTitle, size1, size1 * 100 / source.size(), " "),
+                                // The second chunk verified, yet the final status stays blank.
+                                "title: " + Title(kTitle, n, n * 100 / source.size(), " ")}));
 }
 
 TEST(KzpPackEntry, FailedWriteAfterWriteReportsItsLength) {
@@ -178,16 +176,16 @@ TEST(KzpPackEntry, EveryFailingChunkIsReportedAndPackingGoesOn) {
   const Bytes source = samples::RandomBytes(20000, 8);
   RecordingPort port;
   Bytes out;
-  const std::size_t n = PackInto(source, out, port, [](std::span<std::uint8_t> chunk,
-                                                       std::size_t index) {
-    if (index != 1) chunk[2] ^= 0x10;  // chunks 0 and 2
-  });
+  const std::size_t n =
+      PackInto(source, out, port, [](std::span<std::uint8_t> chunk, std::size_t index) {
+        if (index != 1) chunk[2] ^= 0x10;  // chunks 0 and 2
+      });
   EXPECT_EQ(n, reference::PackReference(source).size());
   Texts expected;
   for (int i = 0; i < 2; ++i) {
-    expected.insert(expected.end(), {"Verify Error while WRITE tag!!",
-                                     "Old TAG 1=write, 2=replicate: 0", "Old length: 0",
-                                     "Verify Error!!"});
+    expected.insert(expected.end(),
+                    {"Verify Error while WRITE tag!!", "Old TAG 1=write, 2=replicate: 0",
+                     "Old length: 0", "Verify Error!!"});
   }
   EXPECT_EQ(port.MessageTexts(), expected);
   ASSERT_EQ(port.titles.size(), 3u);
@@ -198,8 +196,10 @@ TEST(KzpPackEntry, EveryFailingChunkIsReportedAndPackingGoesOn) {
 // every chunk, as it did before. Both give the same bytes, titles and messages.
 TEST(KzpPackEntry, ChunksTakenAsCompressedPackAsTheWalkedOnes) {
   const auto sprite = samples::SpritePicture(200, 150, 61);
-  const Bytes sources[] = {samples::RandomBytes(20000, 62), samples::Run(17000, 9),
-                           samples::ShortRepeats(30000, 5, 63), samples::PlainEntry(sprite),
+  const Bytes sources[] = {samples::RandomBytes(20000, 62),
+                           samples::Run(17000, 9),
+                           samples::ShortRepeats(30000, 5, 63),
+                           samples::PlainEntry(sprite),
                            samples::XMaskedEntry(sprite),
                            samples::PlainEntry(samples::PaintedPicture(180, 120, 64))};
   for (const Bytes& source : sources) {
@@ -228,9 +228,8 @@ TEST(KzpVerifyChunk, RefusesTagsThatDoNotCoverTheChunk) {
   EXPECT_TRUE(port.messages.empty());
   // A tag reaching past the chunk's end fails like any mismatch.
   EXPECT_FALSE(VerifyChunk(source, 0, 99, packed, port, Owner::kMain));
-  EXPECT_EQ(port.MessageTexts(),
-            (Texts{"Verify Error while WRITE tag!!", "Old TAG 1=write, 2=replicate: 0",
-                   "Old length: 0"}));
+  EXPECT_EQ(port.MessageTexts(), (Texts{"Verify Error while WRITE tag!!",
+                                        "Old TAG 1=write, 2=replicate: 0", "Old length: 0"}));
 }
 
 TEST(KzpVerifyChunk, RefusesCopiesBeforeTheSourceAndCutTags) {

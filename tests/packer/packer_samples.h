@@ -41,9 +41,7 @@ struct Picture {
   int height = 0;
   Bytes pixels;
   std::uint8_t* At(int x, int y) { return &pixels[(std::size_t(y) * width + x) * 3]; }
-  const std::uint8_t* At(int x, int y) const {
-    return &pixels[(std::size_t(y) * width + x) * 3];
-  }
+  const std::uint8_t* At(int x, int y) const { return &pixels[(std::size_t(y) * width + x) * 3]; }
 };
 
 // A sprite as artists draw them: a few shaded blobs in a small palette on a black background,

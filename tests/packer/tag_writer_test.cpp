@@ -30,9 +30,9 @@ TEST(KzpTagWriter, WriteTagLengthForms) {
     std::size_t n;
     Bytes head;
   };
-  for (const Case& c : {Case{0, {0x00}}, Case{1, {0x01}}, Case{63, {0x3F}},
-                        Case{64, {0x40, 0x01}}, Case{100, {0x64, 0x01}},
-                        Case{8192, {0x40, 0x80}}, Case{16383, {0x7F, 0xFF}}}) {
+  for (const Case& c :
+       {Case{0, {0x00}}, Case{1, {0x01}}, Case{63, {0x3F}}, Case{64, {0x40, 0x01}},
+        Case{100, {0x64, 0x01}}, Case{8192, {0x40, 0x80}}, Case{16383, {0x7F, 0xFF}}}) {
     const Bytes tag = WriteTag(c.n, port);
     ASSERT_EQ(tag.size(), c.head.size() + c.n) << c.n;
     EXPECT_TRUE(std::equal(c.head.begin(), c.head.end(), tag.begin())) << c.n;
@@ -74,13 +74,12 @@ TEST(KzpTagWriter, ReplicateLimitsWarnInOrder) {
 
   port.Clear();
   EXPECT_TRUE(ReplicateTag(32768, 4, port).empty());
-  EXPECT_EQ(port.MessageTexts(),
-            (std::vector<std::string>{"KZP ERROR: Rep iROffset > 32767!!"}));
+  EXPECT_EQ(port.MessageTexts(), (std::vector<std::string>{"KZP ERROR: Rep iROffset > 32767!!"}));
 
   port.Clear();
   EXPECT_TRUE(ReplicateTag(40000, 20000, port).empty());
   EXPECT_EQ(port.MessageTexts(), (std::vector<std::string>{"KZP ERROR: Rep iRLen > 16383!!",
-                                                          "KZP ERROR: Rep iROffset > 32767!!"}));
+                                                           "KZP ERROR: Rep iROffset > 32767!!"}));
   for (const auto& m : port.messages) EXPECT_EQ(m.caption, "KZP");
 }
 

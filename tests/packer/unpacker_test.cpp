@@ -25,8 +25,8 @@ std::optional<Bytes> Unpack(const Bytes& packed, std::size_t capacity) {
   // Guard bytes behind the capacity catch writes past the span.
   Bytes out(capacity + 64, 0xA5);
   const auto n = UnpackEntry(packed, std::span(out).first(capacity));
-  EXPECT_TRUE(std::all_of(out.begin() + capacity, out.end(),
-                          [](std::uint8_t b) { return b == 0xA5; }));
+  EXPECT_TRUE(
+      std::all_of(out.begin() + capacity, out.end(), [](std::uint8_t b) { return b == 0xA5; }));
   if (!n) return std::nullopt;
   out.resize(*n);
   return out;
@@ -80,8 +80,7 @@ TEST(KzpUnpacker, AcceptsEveryTagFormLikeTheByteLoop) {
       } else {
         const int limit = static_cast<int>(std::min<std::size_t>(produced, 400));
         const int distance = 1 + static_cast<int>(rng() % limit);
-        packed.push_back(
-            static_cast<std::uint8_t>(128 | (length & 63) | (length > 63 ? 64 : 0)));
+        packed.push_back(static_cast<std::uint8_t>(128 | (length & 63) | (length > 63 ? 64 : 0)));
         if (length > 63) packed.push_back(static_cast<std::uint8_t>(length / 64));
         packed.push_back(static_cast<std::uint8_t>((distance & 127) | (distance > 127 ? 128 : 0)));
         if (distance > 127) packed.push_back(static_cast<std::uint8_t>(distance / 128));

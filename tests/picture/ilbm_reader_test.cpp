@@ -25,7 +25,8 @@ Decoded Decode(const Bytes& file) {
 Bytes ChunkyBody(const Bytes& indices, int width, int height, bool compressed) {
   Bytes body;
   for (int y = 0; y < height; ++y) {
-    Bytes row(indices.begin() + std::size_t(y) * width, indices.begin() + std::size_t(y + 1) * width);
+    Bytes row(indices.begin() + std::size_t(y) * width,
+              indices.begin() + std::size_t(y + 1) * width);
     if (width & 1) row.push_back(0xEE);
     const Bytes stored = compressed ? ByteRun1(row) : row;
     body.insert(body.end(), stored.begin(), stored.end());
@@ -38,7 +39,8 @@ Bytes PlaneBody(const Bytes& indices, int width, int height, bool compressed, in
   const std::size_t plane_bytes = std::size_t(width + 15) / 16 * 2;
   Bytes body;
   for (int y = 0; y < height; ++y) {
-    Bytes row = ToPlanes(std::span(indices).subspan(std::size_t(y) * width, width), planes, plane_bytes);
+    Bytes row =
+        ToPlanes(std::span(indices).subspan(std::size_t(y) * width, width), planes, plane_bytes);
     if (mask) row.insert(row.end(), plane_bytes, 0xFF);
     if (compressed) {
       // Writers compress each plane row on its own.
@@ -67,7 +69,8 @@ Bytes RandomIndices(std::mt19937& rng, int width, int height) {
 Bytes ExpectedIndex(const Bytes& indices, int width, int height) {
   Bytes out(kPixelCount, 0);
   for (int y = 0; y < std::min(height, 600); ++y) {
-    for (int x = 0; x < std::min(width, 800); ++x) out[std::size_t(y) * 800 + x] = indices[std::size_t(y) * width + x];
+    for (int x = 0; x < std::min(width, 800); ++x)
+      out[std::size_t(y) * 800 + x] = indices[std::size_t(y) * width + x];
   }
   return out;
 }
@@ -75,7 +78,8 @@ Bytes ExpectedIndex(const Bytes& indices, int width, int height) {
 void ExpectIndexRows(const Decoded& d, const Bytes& expected) {
   ASSERT_TRUE(d.ok);
   const auto mismatch = std::mismatch(expected.begin(), expected.end(), d.index.begin());
-  EXPECT_EQ(mismatch.first, expected.end()) << "first wrong index at " << (mismatch.first - expected.begin());
+  EXPECT_EQ(mismatch.first, expected.end())
+      << "first wrong index at " << (mismatch.first - expected.begin());
 }
 
 TEST(IlbmReader, FilesOfRealWritersDecodeToTheirPixels) {
@@ -113,9 +117,11 @@ TEST(IlbmReader, BitPlaneAndChunkyLayoutsGiveTheSameFullPicture) {
   const Bytes indices = RandomIndices(rng, 800, 600);
   const Bytes palette = TestPalette();
   for (bool compressed : {false, true}) {
-    const Bytes pbm = IffFile("PBM ", {{"BMHD", Bmhd(800, 600, compressed)}, {"CMAP", palette},
+    const Bytes pbm = IffFile("PBM ", {{"BMHD", Bmhd(800, 600, compressed)},
+                                       {"CMAP", palette},
                                        {"BODY", ChunkyBody(indices, 800, 600, compressed)}});
-    const Bytes ilbm = IffFile("ILBM", {{"BMHD", Bmhd(800, 600, compressed)}, {"CMAP", palette},
+    const Bytes ilbm = IffFile("ILBM", {{"BMHD", Bmhd(800, 600, compressed)},
+                                        {"CMAP", palette},
                                         {"BODY", PlaneBody(indices, 800, 600, compressed)}});
     const Decoded a = Decode(pbm), b = Decode(ilbm);
     ExpectIndexRows(a, ExpectedIndex(indices, 800, 600));
@@ -130,7 +136,8 @@ TEST(IlbmReader, SmallPictureFillsTheTopLeftAndTheRestTakesIndexZero) {
   const Bytes indices = RandomIndices(rng, 320, 200);
   for (const char* type : {"ILBM", "PBM "}) {
     const bool planes = type[0] == 'I';
-    const Bytes file = IffFile(type, {{"BMHD", Bmhd(320, 200, 1)}, {"CMAP", TestPalette()},
+    const Bytes file = IffFile(type, {{"BMHD", Bmhd(320, 200, 1)},
+                                      {"CMAP", TestPalette()},
                                       {"BODY", planes ? PlaneBody(indices, 320, 200, true)
                                                       : ChunkyBody(indices, 320, 200, true)}});
     ExpectIndexRows(Decode(file), ExpectedIndex(indices, 320, 200));
@@ -147,7 +154,8 @@ TEST(IlbmReader, ByteRun1ControlBytes) {
   EXPECT_EQ(Bytes(d.index.begin() + 800, d.index.begin() + 809),
             (Bytes{10, 11, 12, 13, 14, 15, 16, 17, 0}));
   // Compression 2 is read as uncompressed.
-  const Decoded raw = Decode(IffFile("PBM ", {{"BMHD", Bmhd(4, 1, 2)}, {"BODY", Bytes{0xFD, 7, 2, 1}}}));
+  const Decoded raw =
+      Decode(IffFile("PBM ", {{"BMHD", Bmhd(4, 1, 2)}, {"BODY", Bytes{0xFD, 7, 2, 1}}}));
   ASSERT_TRUE(raw.ok);
   EXPECT_EQ(Bytes(raw.index.begin(), raw.index.begin() + 5), (Bytes{0xFD, 7, 2, 1, 0}));
 }
@@ -170,13 +178,14 @@ TEST(IlbmReader, ChunkSearchIsAByteScanInAFixedOrder) {
   // "ILBM" in an annotation of a "PBM " file switches to bit-plane mode.
   {
     const Decoded d = Decode(IffFile("PBM ", {{"ANNO", Bytes{'m', 'y', 'I', 'L', 'B', 'M'}},
-                                              {"BMHD", Bmhd(16, 2, 0)}, {"BODY", planar}}));
+                                              {"BMHD", Bmhd(16, 2, 0)},
+                                              {"BODY", planar}}));
     ExpectIndexRows(d, ExpectedIndex(indices, 16, 2));
   }
   // A later "BMHD" overrides an earlier one.
   {
-    const Decoded d = Decode(IffFile("PBM ", {{"BMHD", Bmhd(300, 300, 1)}, {"BMHD", Bmhd(16, 2, 0)},
-                                              {"BODY", chunky}}));
+    const Decoded d = Decode(
+        IffFile("PBM ", {{"BMHD", Bmhd(300, 300, 1)}, {"BMHD", Bmhd(16, 2, 0)}, {"BODY", chunky}}));
     ExpectIndexRows(d, ExpectedIndex(indices, 16, 2));
   }
   // A full CMAP is jumped over: a "BODY" inside its colours is not seen, and the chunk right
@@ -184,11 +193,12 @@ TEST(IlbmReader, ChunkSearchIsAByteScanInAFixedOrder) {
   {
     Bytes colours = TestPalette();
     std::memcpy(colours.data() + 100, "BODY", 4);
-    const Decoded d = Decode(IffFile("PBM ", {{"CMAP", colours}, {"BMHD", Bmhd(16, 2, 0)},
-                                              {"BODY", chunky}}));
+    const Decoded d =
+        Decode(IffFile("PBM ", {{"CMAP", colours}, {"BMHD", Bmhd(16, 2, 0)}, {"BODY", chunky}}));
     ASSERT_TRUE(d.ok);
     EXPECT_EQ(d.palette, colours);
-    EXPECT_TRUE(std::all_of(d.index.begin(), d.index.begin() + kPixelCount, [](auto b) { return b == 0; }));
+    EXPECT_TRUE(
+        std::all_of(d.index.begin(), d.index.begin() + kPixelCount, [](auto b) { return b == 0; }));
   }
   // The scan starts at byte 1: a tag at byte 0 is not seen.
   {
@@ -201,19 +211,21 @@ TEST(IlbmReader, ChunkSearchIsAByteScanInAFixedOrder) {
 
 TEST(IlbmReader, MissingHeaderOrColoursAreTakenAsTheyCome) {
   // No BMHD: width and height 0, every index 0, accepted.
-  const Decoded no_header = Decode(IffFile("ILBM", {{"CMAP", TestPalette()}, {"BODY", Bytes(64, 0x33)}}));
+  const Decoded no_header =
+      Decode(IffFile("ILBM", {{"CMAP", TestPalette()}, {"BODY", Bytes(64, 0x33)}}));
   ASSERT_TRUE(no_header.ok);
   EXPECT_TRUE(std::all_of(no_header.index.begin(), no_header.index.begin() + kPixelCount,
                           [](auto b) { return b == 0; }));
   EXPECT_EQ(no_header.palette, TestPalette());
   // No CMAP: the palette buffer keeps what it held.
-  const Decoded no_colours = Decode(IffFile("PBM ", {{"BMHD", Bmhd(2, 1, 0)}, {"BODY", Bytes{1, 2}}}));
+  const Decoded no_colours =
+      Decode(IffFile("PBM ", {{"BMHD", Bmhd(2, 1, 0)}, {"BODY", Bytes{1, 2}}}));
   ASSERT_TRUE(no_colours.ok);
   EXPECT_EQ(no_colours.palette, Bytes(768, 0x77));
   // A CMAP of three colours: those three, the rest black, and the BODY right behind is found.
   const Bytes three{1, 2, 3, 4, 5, 6, 7, 8, 9};
-  const Decoded short_map = Decode(IffFile("PBM ", {{"BMHD", Bmhd(2, 1, 0)}, {"CMAP", three},
-                                                    {"BODY", Bytes{1, 2}}}));
+  const Decoded short_map =
+      Decode(IffFile("PBM ", {{"BMHD", Bmhd(2, 1, 0)}, {"CMAP", three}, {"BODY", Bytes{1, 2}}}));
   ASSERT_TRUE(short_map.ok);
   Bytes expected(768, 0);
   std::copy(three.begin(), three.end(), expected.begin());
@@ -222,9 +234,9 @@ TEST(IlbmReader, MissingHeaderOrColoursAreTakenAsTheyCome) {
 }
 
 TEST(IlbmReader, RefusedFilesLeaveThePaletteAlone) {
-  for (const char* name : {"malformed/no_body.iff", "malformed/truncated_body.iff",
-                           "malformed/form_header_only.iff", "malformed/empty.iff",
-                           "malformed/deep_24_planes.iff"}) {
+  for (const char* name :
+       {"malformed/no_body.iff", "malformed/truncated_body.iff", "malformed/form_header_only.iff",
+        "malformed/empty.iff", "malformed/deep_24_planes.iff"}) {
     const Decoded d = Decode(Fixture(std::string("iff/") + name));
     EXPECT_FALSE(d.ok) << name;
     EXPECT_EQ(d.palette, Bytes(768, 0x77)) << name;
@@ -263,8 +275,8 @@ TEST(IlbmReader, RefusalsNameTheDefect) {
   // The chunk is the file's last: its fields stop at the height.
   const Bytes cut_file = IffFile("ILBM", {{"BMHD", Bytes(bmhd.begin(), bmhd.begin() + 6)}});
   const Bytes planeless = IffFile("ILBM", {{"BMHD", Bmhd(40, 6, 1, 0)}, {"BODY", Bytes(100, 0)}});
-  for (const auto& [file, reason] : {std::pair{cut_file, kIlbmHeaderCut},
-                                     std::pair{planeless, kIlbmNoPlanes}}) {
+  for (const auto& [file, reason] :
+       {std::pair{cut_file, kIlbmHeaderCut}, std::pair{planeless, kIlbmNoPlanes}}) {
     Bytes index(kIndexBufferSize), palette(768);
     std::string_view refusal;
     EXPECT_FALSE(DecodeIlbm(file, index, palette, nullptr, &refusal));
@@ -273,8 +285,8 @@ TEST(IlbmReader, RefusalsNameTheDefect) {
   // A picture that decodes leaves the reason alone.
   Bytes index(kIndexBufferSize), palette(768);
   std::string_view refusal = "untouched";
-  EXPECT_TRUE(DecodeIlbm(Fixture("iff/good/gen_pbm_160x100_rle.iff"), index, palette, nullptr,
-                         &refusal));
+  EXPECT_TRUE(
+      DecodeIlbm(Fixture("iff/good/gen_pbm_160x100_rle.iff"), index, palette, nullptr, &refusal));
   EXPECT_EQ(refusal, "untouched");
 }
 
@@ -304,16 +316,17 @@ TEST(IlbmReader, LargerPicturesAreClippedToTheIndexRows) {
     const Bytes indices = RandomIndices(rng, w, h);
     for (bool planar : {false, true}) {
       SCOPED_TRACE(std::to_string(w) + "x" + std::to_string(h) + (planar ? " planes" : " chunky"));
-      const Bytes file = IffFile(planar ? "ILBM" : "PBM ",
-                                 {{"BMHD", Bmhd(w, h, 1)},
-                                  {"BODY", planar ? PlaneBody(indices, w, h, true)
-                                                  : ChunkyBody(indices, w, h, true)}});
+      const Bytes file = IffFile(
+          planar ? "ILBM" : "PBM ",
+          {{"BMHD", Bmhd(w, h, 1)},
+           {"BODY", planar ? PlaneBody(indices, w, h, true) : ChunkyBody(indices, w, h, true)}});
       ExpectIndexRows(Decode(file), ExpectedIndex(indices, w, h));
       // Rows past 600 are not read: a body cut after row 599 is enough.
     }
   }
   // The largest header values and a short body: refused.
-  const Decoded huge = Decode(IffFile("ILBM", {{"BMHD", Bmhd(0xFFFF, 0xFFFF, 1)}, {"BODY", Bytes(300, 0x81)}}));
+  const Decoded huge =
+      Decode(IffFile("ILBM", {{"BMHD", Bmhd(0xFFFF, 0xFFFF, 1)}, {"BODY", Bytes(300, 0x81)}}));
   EXPECT_FALSE(huge.ok);
 }
 
@@ -339,7 +352,8 @@ TEST(IlbmReader, FewerPlanesAndMaskPlanes) {
   Bytes indices = RandomIndices(rng, 48, 3);
   for (auto& b : indices) b &= 31;
   // Five planes (32 colours).
-  ExpectIndexRows(Decode(IffFile("ILBM", {{"BMHD", Bmhd(48, 3, 1, 5)}, {"BODY", PlaneBody(indices, 48, 3, true, 5)}})),
+  ExpectIndexRows(Decode(IffFile("ILBM", {{"BMHD", Bmhd(48, 3, 1, 5)},
+                                          {"BODY", PlaneBody(indices, 48, 3, true, 5)}})),
                   ExpectedIndex(indices, 48, 3));
   // Eight planes and a mask plane, which gives no colour bit.
   const Bytes full = RandomIndices(rng, 48, 3);

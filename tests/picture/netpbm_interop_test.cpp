@@ -16,14 +16,16 @@ bool HaveNetpbm() {
 #ifdef _WIN32
   return false;
 #else
-  return std::system("command -v pcxtoppm >/dev/null 2>&1 && command -v ppmtopcx >/dev/null 2>&1") == 0;
+  return std::system(
+             "command -v pcxtoppm >/dev/null 2>&1 && command -v ppmtopcx >/dev/null 2>&1") == 0;
 #endif
 }
 
 int Shell(const std::string& command) { return std::system(command.c_str()); }
 
 Bytes ToPpm(const Bytes& picture, int width, int height) {
-  const std::string head = "P6\n" + std::to_string(width) + " " + std::to_string(height) + "\n255\n";
+  const std::string head =
+      "P6\n" + std::to_string(width) + " " + std::to_string(height) + "\n255\n";
   Bytes out(head.begin(), head.end());
   for (int y = 0; y < height; ++y) {
     for (int x = 0; x < width; ++x) {
@@ -50,7 +52,8 @@ TEST_F(NetpbmInterop, PcxtoppmReadsOurFilesAsOurPicture) {
     out.resize(kPcxMaxSize);
     out.resize(EncodePcx(pic, out));
     WriteFileBytes(dir.path() / "ours.pcx", out);
-    ASSERT_EQ(Shell("pcxtoppm '" + dir / "ours.pcx" + "' > '" + dir / "ours.ppm" + "' 2>/dev/null"), 0);
+    ASSERT_EQ(Shell("pcxtoppm '" + dir / "ours.pcx" + "' > '" + dir / "ours.ppm" + "' 2>/dev/null"),
+              0);
     EXPECT_EQ(ReadFileBytes(dir.path() / "ours.ppm"), ToPpm(pic, 800, 600)) << kind;
   }
 }
@@ -60,7 +63,9 @@ TEST_F(NetpbmInterop, PpmtopcxFilesReadBackExactly) {
   for (int kind = 0; kind < 4; ++kind) {
     const Bytes pic = RandomPicture(rng, kind);
     WriteFileBytes(dir.path() / "in.ppm", ToPpm(pic, 800, 600));
-    ASSERT_EQ(Shell("ppmtopcx -24bit '" + dir / "in.ppm" + "' > '" + dir / "theirs.pcx" + "' 2>/dev/null"), 0);
+    ASSERT_EQ(Shell("ppmtopcx -24bit '" + dir / "in.ppm" + "' > '" + dir / "theirs.pcx" +
+                    "' 2>/dev/null"),
+              0);
     Bytes back = PatternPicture();
     ASSERT_EQ(DecodePcx(ReadFileBytes(dir.path() / "theirs.pcx"), back), 1);
     EXPECT_EQ(back, pic) << kind;
@@ -69,7 +74,9 @@ TEST_F(NetpbmInterop, PpmtopcxFilesReadBackExactly) {
   // left with black to its right and the rows below untouched.
   const Bytes pic = RandomPicture(rng, 2);
   WriteFileBytes(dir.path() / "odd.ppm", ToPpm(pic, 333, 201));
-  ASSERT_EQ(Shell("ppmtopcx -24bit '" + dir / "odd.ppm" + "' > '" + dir / "odd.pcx" + "' 2>/dev/null"), 0);
+  ASSERT_EQ(
+      Shell("ppmtopcx -24bit '" + dir / "odd.ppm" + "' > '" + dir / "odd.pcx" + "' 2>/dev/null"),
+      0);
   const Bytes pattern = PatternPicture();
   Bytes back = pattern;
   ASSERT_EQ(DecodePcx(ReadFileBytes(dir.path() / "odd.pcx"), back), 1);

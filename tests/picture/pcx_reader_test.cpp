@@ -7,7 +7,9 @@
 namespace zemlo::testing {
 namespace {
 
-std::uint8_t Px(const Bytes& pic, int x, int y, int c) { return pic[std::size_t(y) * kRowBytes + 3 * x + c]; }
+std::uint8_t Px(const Bytes& pic, int x, int y, int c) {
+  return pic[std::size_t(y) * kRowBytes + 3 * x + c];
+}
 
 // Compares the picture with a PPM (red, green, blue) at the top left.
 void ExpectPpmAt(const Bytes& pic, const Ppm& ppm) {
@@ -25,8 +27,9 @@ void ExpectPpmAt(const Bytes& pic, const Ppm& ppm) {
 
 TEST(PcxReader, RefusesHeadersOfKindsItCannotReadAndLeavesThePicture) {
   const Bytes pattern = PatternPicture();
-  for (const char* name : {"malformed/eight_bit_without_palette.pcx", "malformed/bad_manufacturer.pcx",
-                           "malformed/short_header.pcx", "malformed/empty.pcx"}) {
+  for (const char* name :
+       {"malformed/eight_bit_without_palette.pcx", "malformed/bad_manufacturer.pcx",
+        "malformed/short_header.pcx", "malformed/empty.pcx"}) {
     Bytes pic = pattern;
     EXPECT_EQ(DecodePcx(Fixture(std::string("pcx/") + name), pic), 0) << name;
     EXPECT_EQ(pic, pattern) << name;
@@ -95,7 +98,8 @@ TEST(PcxReader, RowCountComesFromYminAndYmax) {
   ASSERT_EQ(DecodePcx(MakePcx(800, 10, colour, 10), pic), 1);
   EXPECT_EQ(Px(pic, 5, 0, 0), 10);
   EXPECT_EQ(Px(pic, 5, 9, 0), 19);
-  EXPECT_TRUE(std::equal(pic.begin() + 10 * kRowBytes, pic.end(), pattern.begin() + 10 * kRowBytes));
+  EXPECT_TRUE(
+      std::equal(pic.begin() + 10 * kRowBytes, pic.end(), pattern.begin() + 10 * kRowBytes));
   // Ymax below Ymin decodes nothing and is still accepted.
   Bytes header_only = PcxHeader(800, 20, 19);
   pic = pattern;

@@ -34,7 +34,8 @@ TEST(PcxWriter, PlaneCodesFollowTheRunRules) {
   EXPECT_EQ(Encode(Bytes(800, 0)), black_row);
   // Neighbours that all differ: one byte each below 192, two at 192 and above.
   Bytes low(800), high(800);
-  for (int i = 0; i < 800; ++i) low[i] = std::uint8_t(i % 191), high[i] = std::uint8_t(192 + i % 63);
+  for (int i = 0; i < 800; ++i)
+    low[i] = std::uint8_t(i % 191), high[i] = std::uint8_t(192 + i % 63);
   EXPECT_EQ(Encode(low).size(), 800u);
   EXPECT_EQ(Encode(high).size(), 1600u);
   EXPECT_EQ(Encode(Bytes{}).size(), 0u);
@@ -101,10 +102,11 @@ TEST(PcxWriter, BlackPictureGivesTheFixedFile) {
   ASSERT_EQ(length, 46928u);
   const Bytes header(out.begin(), out.begin() + 128);
   Bytes expected(128, 0);
-  const std::pair<int, int> words[] = {{8, 799}, {10, 599}, {12, 300}, {14, 300}, {66, 800},
-                                       {68, 1},  {70, 800}, {72, 600}};
+  const std::pair<int, int> words[] = {{8, 799},  {10, 599}, {12, 300}, {14, 300},
+                                       {66, 800}, {68, 1},   {70, 800}, {72, 600}};
   expected[0] = 10, expected[1] = 5, expected[2] = 1, expected[3] = 8, expected[65] = 3;
-  for (auto [at, v] : words) expected[at] = std::uint8_t(v & 0xFF), expected[at + 1] = std::uint8_t(v >> 8);
+  for (auto [at, v] : words)
+    expected[at] = std::uint8_t(v & 0xFF), expected[at + 1] = std::uint8_t(v >> 8);
   EXPECT_EQ(header, expected);
   const Bytes row = Encode(Bytes(800, 0));
   for (std::size_t at = 128; at < length; at += row.size()) {
@@ -140,7 +142,8 @@ TEST(PcxWriter, WrittenPicturesReadBackExactly) {
 TEST(PcxWriter, WorstCaseFillsTheExportBufferAndNothingPastAnyBuffer) {
   // Neighbours that all differ at 192 and above: two bytes per picture byte.
   Bytes worst(kPictureBytes);
-  for (std::size_t i = 0; i < worst.size(); ++i) worst[i] = std::uint8_t(192 + (i / 3 + i % 3 * 20) % 63);
+  for (std::size_t i = 0; i < worst.size(); ++i)
+    worst[i] = std::uint8_t(192 + (i / 3 + i % 3 * 20) % 63);
   Bytes out(kPcxMaxSize + 16, 0xAB);
   ASSERT_EQ(EncodePcx(worst, std::span(out).first(kPcxMaxSize)), kPcxMaxSize);
   EXPECT_TRUE(std::all_of(out.end() - 16, out.end(), [](auto b) { return b == 0xAB; }));

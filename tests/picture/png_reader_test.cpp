@@ -99,8 +99,8 @@ TEST(PngReader, AlphaBelowHalfIsBlackAndColoursAreNeverBlended) {
 TEST(PngReader, PaletteTransparencyAppliesPerEntry) {
   // Entries 0..3 red, green, blue, white; tRNS gives entry 1 alpha 0 and entry 2 alpha 127;
   // entry 3 has none and stays opaque.
-  const std::vector<PngChunk> chunks = {
-      {"PLTE", {255, 0, 0, 0, 255, 0, 0, 0, 255, 255, 255, 255}}, {"tRNS", {255, 0, 127}}};
+  const std::vector<PngChunk> chunks = {{"PLTE", {255, 0, 0, 0, 255, 0, 0, 0, 255, 255, 255, 255}},
+                                        {"tRNS", {255, 0, 127}}};
   Bytes picture = PatternPicture();
   ASSERT_TRUE(DecodePng(BuildPng(4, 1, 8, 3, {{0, 1, 2, 3}}, chunks), picture).decoded);
   EXPECT_EQ(Bytes(picture.begin(), picture.begin() + 12),
@@ -180,11 +180,11 @@ TEST(PngReader, ThreadsDecodingAtOnceGetTheirOwnPicturesAndReasons) {
   // Good and refused files side by side: each thread's result must be what one thread alone
   // gets, the reasons included (stb keeps its failure reason per thread).
   std::vector<Bytes> files;
-  for (const char* name : {"png/good/imagemagick_rgba16_interlaced_800x600.png",
-                           "png/good/pillow_palette8_trns_45x21.png",
-                           "png/malformed/unknown-row-filter.png",
-                           "png/malformed/inflates-to-32mib-zlib-bomb.png",
-                           "png/malformed/no-idat.png", "png/good/netpbm_grey2_45x21.png"}) {
+  for (const char* name :
+       {"png/good/imagemagick_rgba16_interlaced_800x600.png",
+        "png/good/pillow_palette8_trns_45x21.png", "png/malformed/unknown-row-filter.png",
+        "png/malformed/inflates-to-32mib-zlib-bomb.png", "png/malformed/no-idat.png",
+        "png/good/netpbm_grey2_45x21.png"}) {
     files.push_back(Fixture(name));
   }
   std::vector<Bytes> alone(files.size(), PatternPicture());

@@ -2,13 +2,14 @@
 // checksums computed here, independently of the encoder), the same bytes from several
 // threads at once, and files made only where the file layer allows. That the pixels decode
 // back unchanged is checked with an independent decoder by tests/app/console/zgl_png_test.sh.
+#include "picture/png_writer.h"
+
 #include <gtest/gtest.h>
 
 #include <array>
 #include <thread>
 
 #include "core/geometry.h"
-#include "picture/png_writer.h"
 #include "support/small_picture.h"
 #include "support/temp_dir.h"
 
@@ -17,7 +18,6 @@ namespace {
 
 namespace fs = std::filesystem;
 using Bytes = std::vector<std::uint8_t>;
-
 
 std::uint32_t Big32(const Bytes& bytes, std::size_t at) {
   return std::uint32_t{bytes[at]} << 24 | std::uint32_t{bytes[at + 1]} << 16 |
@@ -46,7 +46,7 @@ struct PngLayout {
 // Walks the file's chunks; fails the test when the signature or a length is wrong.
 PngLayout Layout(const Bytes& png) {
   PngLayout layout;
-  static constexpr std::array<std::uint8_t, 8> kSignature = {0x89, 'P', 'N', 'G',
+  static constexpr std::array<std::uint8_t, 8> kSignature = {0x89, 'P',  'N',  'G',
                                                              '\r', '\n', 0x1A, '\n'};
   EXPECT_TRUE(png.size() > 8 && std::equal(kSignature.begin(), kSignature.end(), png.begin()));
   std::size_t at = 8;
@@ -82,9 +82,9 @@ TEST(PngPixels, CropBoxBecomesRgbaWithSeeThroughBlackForMaskedKinds) {
   EXPECT_EQ(IconRgba(picture, box, true), (Bytes{3, 2, 1, 255, 0, 0, 0, 0, 8, 9, 0, 255}));
   EXPECT_EQ(IconRgba(picture, box, false), (Bytes{3, 2, 1, 255, 0, 0, 0, 255, 8, 9, 0, 255}));
   // Boxes that leave the picture, or hold no pixel, give nothing.
-  for (const PictureBox outside : {PictureBox{798, 5, 3, 1}, PictureBox{5, 600, 3, 1},
-                                   PictureBox{-1, 5, 3, 1}, PictureBox{5, 5, 0, 1},
-                                   PictureBox{0, 0, kPictureWidth + 1, 1}}) {
+  for (const PictureBox outside :
+       {PictureBox{798, 5, 3, 1}, PictureBox{5, 600, 3, 1}, PictureBox{-1, 5, 3, 1},
+        PictureBox{5, 5, 0, 1}, PictureBox{0, 0, kPictureWidth + 1, 1}}) {
     EXPECT_TRUE(IconRgba(picture, outside, true).empty()) << outside.left << "," << outside.top;
   }
   EXPECT_EQ(IconRgba(picture, {0, 0, kPictureWidth, kPictureHeight}, false).size(),
@@ -166,8 +166,7 @@ TEST(PngFiles, WrittenAsNewFilesAndNeverThroughLinks) {
   EXPECT_EQ(ReadFileBytes(path), old);
   EXPECT_EQ(WriteRgbaPng(path, rgba, 3, 1, true), files::OutputResult::kWritten);
   EXPECT_EQ(ReadFileBytes(path), png);
-  EXPECT_EQ(WriteRgbaPng(dir.path() / "none" / "x.png", rgba, 3, 1),
-            files::OutputResult::kFailed);
+  EXPECT_EQ(WriteRgbaPng(dir.path() / "none" / "x.png", rgba, 3, 1), files::OutputResult::kFailed);
   EXPECT_EQ(WriteRgbaPng(dir.path() / "wrong.png", rgba, 2, 1), files::OutputResult::kFailed);
   EXPECT_FALSE(fs::exists(dir.path() / "wrong.png"));
 

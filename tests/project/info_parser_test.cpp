@@ -211,7 +211,6 @@ TEST(ValidateProject, RefusesTableSizesAndBlockSizesThatCannotWork) {
   EXPECT_LT(warning->size(), 576u);  // fits a message box text
 }
 
-
 // What the commands check beyond the settings: a value that holds no digit would become 0
 // (DBLK 0 deletes a library's files), a cut name could name another file, and a text that
 // names no files of its own is no project at all.

@@ -1,11 +1,11 @@
 // Words of a project file that look like tags but are none are named with their line and
 // the tag they were near; comments and real tags give nothing.
+#include "project/tag_near_misses.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
-
-#include "project/tag_near_misses.h"
 
 namespace zemlo {
 namespace {
@@ -41,8 +41,7 @@ TEST(TagNearMisses, ATagAtTheVeryStartIsNamedBecauseItIsNeverRead) {
                    "read from the first byte): start the file with a blank"});
   EXPECT_EQ(TagNearMisses(" NSIZ 500\n"), Misses{});
   // The parser stops at a zero byte; so does the look.
-  EXPECT_EQ(TagNearMisses(std::string(" x\n", 3) + std::string(1, '\0') + "DPACK 2\n"),
-            Misses{});
+  EXPECT_EQ(TagNearMisses(std::string(" x\n", 3) + std::string(1, '\0') + "DPACK 2\n"), Misses{});
 }
 
 }  // namespace

@@ -43,7 +43,8 @@ inline IffBytes Bmhd(int width, int height, int compression, int planes = 8, int
   return d;
 }
 // FORM of `type` with the given chunks in order (each a tag and its data).
-inline IffBytes IffFile(const char* type, const std::vector<std::pair<const char*, IffBytes>>& chunks) {
+inline IffBytes IffFile(const char* type,
+                        const std::vector<std::pair<const char*, IffBytes>>& chunks) {
   IffBytes form(type, type + 4);
   for (const auto& [tag, data] : chunks) PutChunk(form, tag, data);
   IffBytes file{'F', 'O', 'R', 'M'};
@@ -74,7 +75,8 @@ inline IffBytes ByteRun1(std::span<const std::uint8_t> row) {
 }
 
 // Plane rows of one row of indices: `planes` rows of `plane_bytes` bytes, bit 7 leftmost.
-inline IffBytes ToPlanes(std::span<const std::uint8_t> indices, int planes, std::size_t plane_bytes) {
+inline IffBytes ToPlanes(std::span<const std::uint8_t> indices, int planes,
+                         std::size_t plane_bytes) {
   IffBytes out(planes * plane_bytes, 0);
   for (std::size_t x = 0; x < indices.size(); ++x) {
     for (int k = 0; k < planes; ++k) {

@@ -119,8 +119,8 @@ class PowerCut final : public files::FileObserver {
     const int n = ++counts_[op];
     if (dead_) return false;
     if (Changes(op)) {
-      trace_.push_back(std::to_string(changing_ + 1) + " " + kOpNames[static_cast<int>(op)] +
-                       " " + path);
+      trace_.push_back(std::to_string(changing_ + 1) + " " + kOpNames[static_cast<int>(op)] + " " +
+                       path);
     }
     if (Changes(op) && ++changing_ == cut_at_) {
       dead_ = true;
@@ -180,8 +180,8 @@ class PowerCut final : public files::FileObserver {
   };
 
   static constexpr const char* kOpNames[] = {
-      "open", "read", "write", "flush", "flush file", "close", "rename", "replace",
-      "remove", "folder flush", "make folder", "clear archive"};
+      "open",   "read",    "write",  "flush",        "flush file",  "close",
+      "rename", "replace", "remove", "folder flush", "make folder", "clear archive"};
 
   static bool Changes(files::FileOp op) {
     return op != files::FileOp::kRead && op != files::FileOp::kClose;
@@ -296,9 +296,9 @@ class PowerCut final : public files::FileObserver {
   bool dead_ = false;
   bool mode_truncates_ = false;
   int next_id_ = 1;
-  std::map<std::string, int> names_;          // the folder now: file -> its bytes' id
-  std::map<std::string, int> durable_names_;  // as the last folder flushes left it
-  std::vector<FolderChange> pending_;         // folder changes since those flushes
+  std::map<std::string, int> names_;                  // the folder now: file -> its bytes' id
+  std::map<std::string, int> durable_names_;          // as the last folder flushes left it
+  std::vector<FolderChange> pending_;                 // folder changes since those flushes
   std::map<int, std::vector<std::uint8_t>> durable_;  // each file's flushed bytes
   std::map<std::FILE*, int> streams_;
   mutable std::map<std::string, std::filesystem::path> paths_;

@@ -24,7 +24,7 @@
 namespace zemlo::testing {
 
 struct ProgramResult {
-  int status = -1;     // exit status; -1 when it could not be started or was ended
+  int status = -1;  // exit status; -1 when it could not be started or was ended
   bool timed_out = false;
   std::string out;
   std::string err;
@@ -63,9 +63,9 @@ class Program {
     std::vector<char> text(line.begin(), line.end());
     text.push_back('\0');
     const std::string dir = folder.string();
-    started_ = CreateProcessA(nullptr, text.data(), nullptr, nullptr, TRUE,
-                              CREATE_NEW_PROCESS_GROUP, nullptr, dir.c_str(), &startup,
-                              &process_) != FALSE;
+    started_ =
+        CreateProcessA(nullptr, text.data(), nullptr, nullptr, TRUE, CREATE_NEW_PROCESS_GROUP,
+                       nullptr, dir.c_str(), &startup, &process_) != FALSE;
     CloseHandle(out);
     CloseHandle(err);
 #else
@@ -106,7 +106,8 @@ class Program {
     ProgramResult result;
     if (!started_) return result;
 #if defined(_WIN32)
-    if (WaitForSingleObject(process_.hProcess, static_cast<DWORD>(limit.count())) != WAIT_OBJECT_0) {
+    if (WaitForSingleObject(process_.hProcess, static_cast<DWORD>(limit.count())) !=
+        WAIT_OBJECT_0) {
       result.timed_out = true;
       TerminateProcess(process_.hProcess, 255);
       WaitForSingleObject(process_.hProcess, INFINITE);

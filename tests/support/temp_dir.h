@@ -1,12 +1,12 @@
 // A fresh folder per test, removed afterwards; tests that touch files work inside it.
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
 #include <fstream>
 #include <random>
 #include <string>
 #include <vector>
-#include <cstdint>
 
 namespace zemlo::testing {
 

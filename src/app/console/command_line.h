@@ -4,9 +4,8 @@
 // own and is added in ZglMain with one call.
 #pragma once
 
-#include <functional>
-
 #include <CLI/CLI.hpp>
+#include <functional>
 
 #include "app/console/exit_status.h"
 

@@ -1,5 +1,3 @@
-#include "app/console/console_platform.h"
-
 #include <signal.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
@@ -8,6 +6,8 @@
 #include <csignal>
 #include <cstdlib>
 #include <string_view>
+
+#include "app/console/console_platform.h"
 
 namespace zemlo::console {
 namespace {
@@ -19,9 +19,12 @@ static_assert(std::atomic<bool>::is_always_lock_free && std::atomic<int>::is_alw
 
 StopCause CauseOf(int signal_number) {
   switch (signal_number) {
-    case SIGTERM: return StopCause::kTerminate;
-    case SIGHUP: return StopCause::kHangUp;
-    default: return StopCause::kInterrupt;
+    case SIGTERM:
+      return StopCause::kTerminate;
+    case SIGHUP:
+      return StopCause::kHangUp;
+    default:
+      return StopCause::kInterrupt;
   }
 }
 
@@ -39,9 +42,11 @@ void InstallStopHandlers(std::atomic<bool>& stop) {
   action.sa_handler = OnStopSignal;
   sigemptyset(&action.sa_mask);
   // One handler at a time: the first cause is decided before the next one looks.
-  for (const int signal_number : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&action.sa_mask, signal_number);
+  for (const int signal_number : {SIGINT, SIGTERM, SIGHUP})
+    sigaddset(&action.sa_mask, signal_number);
   action.sa_flags = SA_RESTART;
-  for (const int signal_number : {SIGINT, SIGTERM, SIGHUP}) sigaction(signal_number, &action, nullptr);
+  for (const int signal_number : {SIGINT, SIGTERM, SIGHUP})
+    sigaction(signal_number, &action, nullptr);
   // Writing titles to a pipe whose reader ended must not end a run in the middle of a block.
   struct sigaction ignore {};
   ignore.sa_handler = SIG_IGN;
@@ -55,7 +60,8 @@ StandardStreams LookAtStandardStreams() {
   StandardStreams streams;
   streams.out_terminal = isatty(STDOUT_FILENO) != 0;
   if (!streams.out_terminal) return streams;
-  struct stat out {}, err {};
+  struct stat out {
+  }, err{};
   streams.err_same = isatty(STDERR_FILENO) != 0 && fstat(STDOUT_FILENO, &out) == 0 &&
                      fstat(STDERR_FILENO, &err) == 0 && out.st_rdev == err.st_rdev;
   const char* term = std::getenv("TERM");

@@ -1,15 +1,14 @@
-#include "app/console/console_platform.h"
-
 #include <windows.h>
 
 #include <fcntl.h>
 #include <io.h>
 #include <stdio.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <string_view>
 
-#include <cstdio>
+#include "app/console/console_platform.h"
 
 namespace zemlo::console {
 namespace {

@@ -43,8 +43,8 @@ std::string_view TailColumns(std::string_view text, std::size_t columns) {
 }  // namespace
 
 std::size_t Columns(std::string_view text) {
-  return static_cast<std::size_t>(std::count_if(text.begin(), text.end(),
-                                                [](char c) { return !ContinuationByte(c); }));
+  return static_cast<std::size_t>(
+      std::count_if(text.begin(), text.end(), [](char c) { return !ContinuationByte(c); }));
 }
 
 std::string LiveLine(std::string_view title, int percent, int columns) {

@@ -29,7 +29,7 @@ struct ConsoleLook {
   bool live = false;    // titles become the live status line on `out`
   bool shared = false;  // `err` is the terminal the live line is on
   bool verbose = false;
-  bool quiet = false;   // no titles and no live line: warnings and zgl's own lines only
+  bool quiet = false;  // no titles and no live line: warnings and zgl's own lines only
   // The terminal's width now, asked at each drawing (a terminal can be resized); 80 when not
   // given.
   std::function<int()> columns;

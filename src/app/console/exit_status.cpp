@@ -7,10 +7,14 @@ namespace zemlo::console {
 
 int StoppedStatus() {
   switch (FirstStopRequest()) {
-    case StopCause::kNone: return kExitOk;
-    case StopCause::kInterrupt: return kExitInterrupt;
-    case StopCause::kTerminate: return kExitTerminate;
-    case StopCause::kHangUp: return kExitHangUp;
+    case StopCause::kNone:
+      return kExitOk;
+    case StopCause::kInterrupt:
+      return kExitInterrupt;
+    case StopCause::kTerminate:
+      return kExitTerminate;
+    case StopCause::kHangUp:
+      return kExitHangUp;
   }
   return kExitInterrupt;
 }

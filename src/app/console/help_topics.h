@@ -5,7 +5,8 @@
 
 namespace zemlo::console {
 
-// What is read and what is written, for "zgl help formats" (docs/formats.md says the same at length).
+// What is read and what is written, for "zgl help formats" (docs/formats.md says the same at
+// length).
 inline constexpr std::string_view kFormatsHelp =
     "What zgl reads\n"
     "  An icon number n is stamped into the source patterns of the project file; for a\n"

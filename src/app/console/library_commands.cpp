@@ -20,10 +20,10 @@
 #include "app/project_checks.h"
 #include "app/session.h"
 #include "files/file_layer.h"
-#include "library/store/block_store.h"
 #include "library/run/creation_run.h"
 #include "library/run/entry_loading.h"
 #include "library/run/integrity_check.h"
+#include "library/store/block_store.h"
 #include "picture/pcx_writer.h"
 #include "picture/png_writer.h"
 
@@ -122,8 +122,8 @@ int Show(ConsoleRun& run, const Arguments& a) {
   request.announce = [&run, elsewhere, all, &files_word](const ExportPlan& plan) {
     run.port.Note(std::string(all ? "writing icons 3000 to 4999"
                                   : "writing the icons of 3000 to 4999 that have an entry") +
-                  " as" + files_word + " " + plan.first_file + " to " + plan.last_file +
-                  " (FPCX " + plan.pattern + ")" +
+                  " as" + files_word + " " + plan.first_file + " to " + plan.last_file + " (FPCX " +
+                  plan.pattern + ")" +
                   (elsewhere ? "" : "; --into DIR writes them under DIR instead"));
   };
   const std::string shown = ChosenName(a.project.c_str());
@@ -174,8 +174,8 @@ int SaveToStandardOutput(ConsoleRun& run, const Arguments& a) {
   }
   StdoutToBinary();
   // A failed write is told once, at the end, with the reason.
-  if (!PrintText(stdout, std::string_view(reinterpret_cast<const char*>(bytes.data()),
-                                          bytes.size()))) {
+  if (!PrintText(stdout,
+                 std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()))) {
     return kExitWarned;
   }
   return Outcome(run.port);
@@ -185,8 +185,9 @@ int Save(ConsoleRun& run, const Arguments& a) {
   const bool to_stdout = a.out == kStandardOutputName;
   // A picture's bytes would only garble a terminal: refused before anything is read.
   if (to_stdout && run.stdout_terminal) {
-    run.port.Note("standard output is a terminal; redirect it to a file or a pipe to save "
-                  "there; nothing saved");
+    run.port.Note(
+        "standard output is a terminal; redirect it to a file or a pipe to save "
+        "there; nothing saved");
     return kExitWarned;
   }
   const auto out = FromStartFolder(to_stdout ? std::string(".") : a.out);
@@ -237,17 +238,16 @@ CLI::App* AddProjectCommand(CommandLine& line, const char* name, const char* des
                             const std::shared_ptr<Arguments>& arguments) {
   CLI::App* command = line.app.add_subcommand(name, description);
   command->fallthrough();  // --verbose after the command name too
-  command->add_option("PROJECT", arguments->project, "the project info file (*.zgl)")
-      ->required();
+  command->add_option("PROJECT", arguments->project, "the project info file (*.zgl)")->required();
   return command;
 }
 
 // --jobs N, default the machine's processors.
 void AddJobsOption(CLI::App* command, Arguments& arguments, const std::string& what) {
   command
-      ->add_option("-j,--jobs", arguments.jobs,
-                   what + " (default: the machine's " + std::to_string(DefaultJobs()) +
-                       " processors)")
+      ->add_option(
+          "-j,--jobs", arguments.jobs,
+          what + " (default: the machine's " + std::to_string(DefaultJobs()) + " processors)")
       ->option_text("N")
       ->check(CLI::Range(1, kMaxJobs));
 }
@@ -306,8 +306,8 @@ void AddLibraryCommands(CommandLine& line) {
   });
 
   CLI::App* save = AddProjectCommand(
-      line, "save",
-      "save one icon of the library as a 24-bit PCX file (PNG when OUT ends in .png)", arguments);
+      line, "save", "save one icon of the library as a 24-bit PCX file (PNG when OUT ends in .png)",
+      arguments);
   save->add_option("ICON", arguments->icon, "the icon number, 0 to 20000")
       ->required()
       ->check(CLI::Range(0, kGoToLastIcon));

@@ -95,8 +95,8 @@ void AddOtherCommands(CommandLine& line) {
         return kExitOk;
       }
       // The program's help, not that of "help" itself, which app.help() would give now.
-      const std::string commands =
-          line.app.get_formatter()->make_help(&line.app, line.app.get_name(), CLI::AppFormatMode::Normal);
+      const std::string commands = line.app.get_formatter()->make_help(
+          &line.app, line.app.get_name(), CLI::AppFormatMode::Normal);
       PrintText(stdout, commands);
       return kExitOk;
     };

@@ -15,8 +15,7 @@ namespace zemlo::console {
 
 // The reasons an output was not written, as the report's messages give them after its name.
 inline constexpr const char* kOutputExistsText = "exists; --force replaces it";
-inline constexpr const char* kOutputLinkText =
-    "is a link, and nothing is written through links";
+inline constexpr const char* kOutputLinkText = "is a link, and nothing is written through links";
 inline constexpr const char* kOutputNotMadeText = "cannot be created";
 inline constexpr const char* kOutputNoFileText = "is no file and is never replaced";
 

@@ -35,10 +35,10 @@ std::string CreationSummary(const RunTally& tally, int first, int last, int warn
 
 std::string CheckSummary(const RunTally& tally, int first, int last, int warnings,
                          std::chrono::steady_clock::duration took) {
-  std::string summary = IconsOf(tally.checked, first, last) + " checked (" +
-                        std::to_string(first) + " to " + std::to_string(last) + "): " +
-                        std::to_string(tally.intact) + " intact, " + std::to_string(tally.damaged) +
-                        " damaged, " + std::to_string(tally.no_entry) + " without entry";
+  std::string summary = IconsOf(tally.checked, first, last) + " checked (" + std::to_string(first) +
+                        " to " + std::to_string(last) + "): " + std::to_string(tally.intact) +
+                        " intact, " + std::to_string(tally.damaged) + " damaged, " +
+                        std::to_string(tally.no_entry) + " without entry";
   if (tally.long_blocks > 0) {
     summary += "; " + Counted(tally.long_blocks, "block file", "block files") +
                (tally.long_blocks == 1 ? " longer than its entries" : " longer than their entries");

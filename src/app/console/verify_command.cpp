@@ -11,19 +11,19 @@
 #include <vector>
 
 #include "app/commands.h"
+#include "app/console/command_line.h"
+#include "app/console/console_output.h"
+#include "app/console/console_platform.h"
+#include "app/console/console_port.h"
 #include "app/console/report_writer.h"
 #include "app/project_checks.h"
-#include "app/console/command_line.h"
-#include "app/console/console_platform.h"
-#include "app/console/console_output.h"
-#include "app/console/console_port.h"
 #include "app/session.h"
 #include "core/escaped_text.h"
 #include "core/status.h"
-#include "library/run/deep_verify.h"
-#include "library/store/library_lock.h"
 #include "files/file_helpers.h"
 #include "files/file_layer.h"
+#include "library/run/deep_verify.h"
+#include "library/store/library_lock.h"
 #include "project/info_parser.h"
 
 namespace zemlo::console {
@@ -42,8 +42,7 @@ bool ReadProject(Session& session, const char* project) {
   }
   WorkingState& state = session.state();
   files::FileProblem problem = files::FileProblem::kOther;
-  const auto read =
-      ReadWholeFile(name->c_str(), state.info_text.span(), kInfoReadLimit, &problem);
+  const auto read = ReadWholeFile(name->c_str(), state.info_text.span(), kInfoReadLimit, &problem);
   if (!read) {
     ShowWarning(state.port, Owner::kMain, kInfoUnreadableFormat, ChosenName(project));
     state.port.Explain(ChosenName(project), files::FileProblemText(problem));
@@ -105,11 +104,10 @@ constexpr const char* kIndexName = "index.html";
 // The page, made new (or with `replace` over a regular file), never through a link.
 files::OutputResult WriteText(const std::filesystem::path& folder, const std::string& text,
                               bool replace, files::FileProblem* problem) {
-  return files::WriteOutputFile(folder.string().c_str(), kIndexName,
-                                reinterpret_cast<const std::uint8_t*>(text.data()), text.size(),
-                                replace ? files::OutputMode::kReplace
-                                        : files::OutputMode::kCreateNew,
-                                false, nullptr, problem);
+  return files::WriteOutputFile(
+      folder.string().c_str(), kIndexName, reinterpret_cast<const std::uint8_t*>(text.data()),
+      text.size(), replace ? files::OutputMode::kReplace : files::OutputMode::kCreateNew, false,
+      nullptr, problem);
 }
 
 // A name the report may write: the page or a picture ("3000.png").

@@ -16,8 +16,8 @@
 #include "app/console/zgl_main.h"
 
 #include <algorithm>
-#include <cstdlib>
 #include <cstdio>
+#include <cstdlib>
 #include <sstream>
 #include <string>
 #include <string_view>

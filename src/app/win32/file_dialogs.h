@@ -3,6 +3,7 @@
 #pragma once
 
 #include <windows.h>
+
 #include <commdlg.h>
 
 #include <cstddef>

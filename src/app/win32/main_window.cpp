@@ -7,13 +7,13 @@
 #include <string_view>
 
 #include "app/commands.h"
-#include "core/geometry.h"
 #include "app/picture_commands.h"
 #include "app/session.h"
 #include "app/win32/file_dialogs.h"
 #include "app/win32/goto_dialog.h"
 #include "app/win32/resource.h"
 #include "app/win32/win32_port.h"
+#include "core/geometry.h"
 #include "library/codec/entry_decoder.h"
 
 namespace zemlo::win32 {
@@ -155,18 +155,17 @@ void MainWindow::Create(HWND window, const CREATESTRUCTA& creation) {
   InitCommonControlsEx(&controls);
 
   for (const ButtonSpec& spec : kButtonBar) {
-    HWND button = CreateWindowExA(
-        0, "BUTTON", spec.label, WS_CHILD | WS_VISIBLE | BS_PUSHBUTTON, spec.x, 0, spec.width,
-        kButtonBarHeight, window,
-        reinterpret_cast<HMENU>(static_cast<INT_PTR>(static_cast<int>(spec.id))),
-        creation.hInstance, nullptr);
+    HWND button =
+        CreateWindowExA(0, "BUTTON", spec.label, WS_CHILD | WS_VISIBLE | BS_PUSHBUTTON, spec.x, 0,
+                        spec.width, kButtonBarHeight, window,
+                        reinterpret_cast<HMENU>(static_cast<INT_PTR>(static_cast<int>(spec.id))),
+                        creation.hInstance, nullptr);
     port_.AttachButton(spec.id, button);
   }
-  HWND progress = CreateWindowExA(WS_EX_CLIENTEDGE, kProgressClass, kProgressText,
-                                  WS_CHILD | WS_VISIBLE | WS_BORDER, kProgressX, 0,
-                                  kProgressWidth, kButtonBarHeight, window,
-                                  reinterpret_cast<HMENU>(static_cast<INT_PTR>(IDC_PROGRESS)),
-                                  creation.hInstance, nullptr);
+  HWND progress = CreateWindowExA(
+      WS_EX_CLIENTEDGE, kProgressClass, kProgressText, WS_CHILD | WS_VISIBLE | WS_BORDER,
+      kProgressX, 0, kProgressWidth, kButtonBarHeight, window,
+      reinterpret_cast<HMENU>(static_cast<INT_PTR>(IDC_PROGRESS)), creation.hInstance, nullptr);
   port_.AttachProgressBar(progress);
 
   // "Font", "Save as PCX" and "Help" are offered whenever no run works; only "Stop" waits for
@@ -277,8 +276,7 @@ void MainWindow::Key(int virtual_key) {
   if (virtual_key == kKeyLeft || virtual_key == kKeyRight) {
     ViewerKey(*session_, virtual_key);
   } else if (virtual_key == kKeyF1 && ViewerKeysActive(session_->state())) {
-    const int chosen =
-        ShowGotoDialog(instance_, window_, GoToDialogStart(session_->settings()));
+    const int chosen = ShowGotoDialog(instance_, window_, GoToDialogStart(session_->settings()));
     ViewerGoTo(*session_, chosen);
   }
 }

@@ -56,8 +56,8 @@ void OverlayNonZero(std::uint8_t* dst, const std::uint8_t* src, std::size_t n) {
 
 // Copies or overlays the entry's next n bytes to picture position `out`; false when the
 // entry or the picture ended first (what fits is still drawn).
-bool Put(ByteReader& entry, std::span<std::uint8_t> picture, std::uint64_t out,
-         std::uint64_t n, bool overlay) {
+bool Put(ByteReader& entry, std::span<std::uint8_t> picture, std::uint64_t out, std::uint64_t n,
+         bool overlay) {
   if (out >= picture.size()) return n == 0;
   const std::uint64_t room = picture.size() - out;
   const auto bytes = entry.TakeUpTo(static_cast<std::size_t>(std::min(n, room)));

@@ -320,8 +320,7 @@ std::size_t EncodeIcon(int icon, std::span<std::uint8_t> source, std::span<std::
   return length;
 }
 
-std::size_t EncodeIconEntry(int icon, std::span<std::uint8_t> source,
-                            std::span<std::uint8_t> out,
+std::size_t EncodeIconEntry(int icon, std::span<std::uint8_t> source, std::span<std::uint8_t> out,
                             std::optional<CoordinatesRecord>& record, CropBox& crop_box) {
   if (IsSmoothed(icon)) SmoothColours(source);
   if (IsSoundNumber(icon)) return EncodeSound(source, out);

@@ -36,17 +36,16 @@ std::string_view MaskKindWord(std::uint8_t kind);
 // Pictures: `source` is the working picture (at least 800 x 600 x 3 bytes), smoothed in place
 // for the smoothed numbers; record `icon` of `coordinates` gets width, height, left, top (all
 // zero for a picture without a non-black pixel, whose entry is the header alone) and the crop
-// box is left in `crop_box` for painting (top 600, bottom 0, left 800, right 0 when empty). If `out` cannot take the whole entry (the file
-// buffer always can: kMaxPictureEntry), nothing is recorded and the result is 0.
-// Sounds: `source` is exactly the loaded WAV bytes; the entry is the bytes after the first
-// "data", as many as its size field says but no more than were loaded and no more than `out`
-// takes (possibly none). Coordinates and crop box are left alone.
+// box is left in `crop_box` for painting (top 600, bottom 0, left 800, right 0 when empty). If
+// `out` cannot take the whole entry (the file buffer always can: kMaxPictureEntry), nothing is
+// recorded and the result is 0. Sounds: `source` is exactly the loaded WAV bytes; the entry is the
+// bytes after the first "data", as many as its size field says but no more than were loaded and no
+// more than `out` takes (possibly none). Coordinates and crop box are left alone.
 std::size_t EncodeIcon(int icon, std::span<std::uint8_t> source, std::span<std::uint8_t> out,
                        CoordinatesTable& coordinates, CropBox& crop_box);
 // EncodeIcon for work done away from the shared tables: the record it would store comes back
 // in `record` (left empty where EncodeIcon leaves the table alone).
-std::size_t EncodeIconEntry(int icon, std::span<std::uint8_t> source,
-                            std::span<std::uint8_t> out,
+std::size_t EncodeIconEntry(int icon, std::span<std::uint8_t> source, std::span<std::uint8_t> out,
                             std::optional<CoordinatesRecord>& record, CropBox& crop_box);
 
 // Where the "data" letters of a WAV file stand, when its 32-bit size follows them: the first

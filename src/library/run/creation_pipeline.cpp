@@ -63,9 +63,8 @@ bool AnsweredFacts::Answer(bool archive, const char* name) {
 // its entry and the packed entry.
 PreparedIcon::PreparedIcon(bool keep_unsmoothed)
     : picture(kPictureBytes + kReadSpare, Buffer::Unfilled{}),
-      unsmoothed(keep_unsmoothed
-                     ? std::make_unique<Buffer>(kPictureBytes, Buffer::Unfilled{})
-                     : nullptr),
+      unsmoothed(keep_unsmoothed ? std::make_unique<Buffer>(kPictureBytes, Buffer::Unfilled{})
+                                 : nullptr),
       entry(kMaxPictureEntry, Buffer::Unfilled{}),
       packed(PackedBound(kMaxPictureEntry), Buffer::Unfilled{}) {}
 
@@ -293,8 +292,8 @@ void CreationPipeline::Wake(Wakes& wakes) {
 PreparedIcon* CreationPipeline::FreeSlot(Helper& helper) {
   for (auto& slot : helper.slots) {
     const int icon = slot->icon;
-    if (icon < first_ || (icon <= released_ && icon < composed_ && icon != kept_ &&
-                          &slot->picture != current_)) {
+    if (icon < first_ ||
+        (icon <= released_ && icon < composed_ && icon != kept_ && &slot->picture != current_)) {
       return slot.get();
     }
   }

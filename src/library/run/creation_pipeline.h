@@ -47,10 +47,10 @@ struct PreparedIcon {
   Load load = Load::kNone;
   std::string load_name;
   SourceLoad load_result = SourceLoad::kNotOpened;
-  std::string_view refusal;     // why a load came back kRejected, when the reader said
-  int pcx_rows = 0;             // PCX: the rows the source replaces
-  std::size_t wav_length = 0;   // WAV: the bytes loaded
-  bool palette_read = false;    // IFF: the file has a palette of its own, in read_palette
+  std::string_view refusal;    // why a load came back kRejected, when the reader said
+  int pcx_rows = 0;            // PCX: the rows the source replaces
+  std::size_t wav_length = 0;  // WAV: the bytes loaded
+  bool palette_read = false;   // IFF: the file has a palette of its own, in read_palette
   std::array<std::uint8_t, kPaletteSize> read_palette{};
 
   // Its source's load first; once the icon is composed, the working picture as the icon
@@ -163,9 +163,9 @@ class CreationPipeline {
   // Guarded by mutex_.
   int awaited_ = -1;  // the icon the run waits for, or -1
   bool cancelled_ = false;
-  int next_;      // the next icon a helper takes
-  int composed_;  // the last icon composed
-  int released_;  // the last icon the run released
+  int next_;       // the next icon a helper takes
+  int composed_;   // the last icon composed
+  int released_;   // the last icon the run released
   int kept_ = -1;  // an icon up to released_ whose picture the run still holds, or -1
   // Per icon in flight, at (icon - first_) modulo their size, which is at least the count of
   // slots: the icon's slot, the icon once its preparation is complete (else -1), and the icon

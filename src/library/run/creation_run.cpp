@@ -12,10 +12,10 @@
 #include "core/working_state.h"
 #include "files/file_helpers.h"
 #include "files/file_layer.h"
-#include "library/store/block_store.h"
-#include "library/run/creation_pipeline.h"
 #include "library/codec/entry_decoder.h"
 #include "library/codec/icon_encoder.h"
+#include "library/run/creation_pipeline.h"
+#include "library/store/block_store.h"
 #include "library/store/stamping.h"
 #include "library/store/tables.h"
 #include "library/store/tables_io.h"
@@ -122,8 +122,7 @@ class BlockTransaction {
   bool WriteCoordinates() {
     if (WriteCoordinatesFile(store_.settings, store_.state)) return true;
     if (!coordinates_warned_) {
-      ShowWarning(store_.state.port, Owner::kMain, kWriteErrorFormat,
-                  store_.settings.FCOO.data());
+      ShowWarning(store_.state.port, Owner::kMain, kWriteErrorFormat, store_.settings.FCOO.data());
     }
     coordinates_warned_ = true;
     return false;
@@ -178,9 +177,9 @@ void RemoveEntryFile(StoreContext& store) {
 
 // What became of a converted icon.
 enum class StoreOutcome {
-  kAll,              // its entry is where the layout puts it
-  kNoEntryFile,      // in the block, but its single entry file could not be written
-  kStoreFailed,      // the block store failed: the run stops
+  kAll,          // its entry is where the layout puts it
+  kNoEntryFile,  // in the block, but its single entry file could not be written
+  kStoreFailed,  // the block store failed: the run stops
 };
 
 struct StoreResult {
@@ -196,8 +195,8 @@ StoreResult StoreConverted(int icon, std::span<const std::uint8_t> data, StoreCo
   if (SingleFilesOn(settings)) {
     // Replaced, not truncated and rewritten: a run killed here leaves the old entry or the
     // new one, never a short file. Flushed with the others when the block commits.
-    entry_file_written = single_named && ReplaceWholeFile(settings.FSEP.data(), data,
-                                                          Durability::kNoFlush);
+    entry_file_written =
+        single_named && ReplaceWholeFile(settings.FSEP.data(), data, Durability::kNoFlush);
     if (!entry_file_written) {
       ShowWarning(store.state.port, Owner::kMain, kWriteErrorFormat, settings.FSEP.data());
     }
@@ -244,7 +243,7 @@ StoreResult Convert(int icon, const SelectedSource& source, StoreContext& store)
 // Stores an icon a helper converted: the shared state, titles and messages as Convert
 // leaves and shows them.
 StoreResult StorePrepared(int icon, const SelectedSource& source, const PreparedIcon& job,
-                   StoreContext& store) {
+                          StoreContext& store) {
   WorkingState& state = store.state;
   StatusPort& port = state.port;
   const bool sound = IsSoundNumber(icon);
@@ -376,9 +375,7 @@ class PreparedLoader final : public SourceLoader {
     return held_.Sound(job_.wav_length);
   }
 
-  std::string_view Refusal() const override {
-    return matched_ ? job_.refusal : shared_.Refusal();
-  }
+  std::string_view Refusal() const override { return matched_ ? job_.refusal : shared_.Refusal(); }
 
   // The helper chose as the run did.
   bool GuessedRight() const {
@@ -429,9 +426,8 @@ class PreparedSupply final : public IconSupply {
     if (job_ == nullptr) return own_.Select(icon);
     PreparedLoader loader(*job_, store_.state, held_, *pipeline_);
     AnsweredFacts facts(*job_);
-    SelectedSource source =
-        ChooseSource(icon, {store_.settings, facts, store_.state.offsets.span(),
-                            store_.state.port, loader, !store_.convert_all});
+    SelectedSource source = ChooseSource(icon, {store_.settings, facts, store_.state.offsets.span(),
+                                                store_.state.port, loader, !store_.convert_all});
     guessed_right_ = loader.GuessedRight();
     return source;
   }
@@ -464,9 +460,9 @@ class PreparedSupply final : public IconSupply {
 
  private:
   void Start(int first) {
-    pipeline_ = std::make_unique<CreationPipeline>(
-        store_.settings, store_.state, !store_.convert_all, first, last_, helpers_,
-        held_.shown() && store_.settings.DVIE == 2);
+    pipeline_ = std::make_unique<CreationPipeline>(store_.settings, store_.state,
+                                                   !store_.convert_all, first, last_, helpers_,
+                                                   held_.shown() && store_.settings.DVIE == 2);
     // Without helpers the run goes on by itself.
     if (!pipeline_->running()) pipeline_.reset();
   }
@@ -579,8 +575,7 @@ void CreationRun(StoreContext& store, RunTally* tally) {
       break;
     }
     counted.last_icon = icon;
-    port.SetProgress(run_end > run_start ? (icon - run_start) * 100 / (run_end - run_start)
-                                         : 100);
+    port.SetProgress(run_end > run_start ? (icon - run_start) * 100 / (run_end - run_start) : 100);
     state.current_icon.store(icon + 1);
     if (icon >= run_end || state.stop_request.load()) break;
     supply->Finished(icon);

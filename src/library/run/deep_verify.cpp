@@ -7,15 +7,15 @@
 #include <optional>
 #include <string_view>
 
+#include "core/byte_reader.h"
 #include "core/status_port.h"
 #include "core/working_state.h"
-#include "core/byte_reader.h"
-#include "files/file_layer.h"
-#include "library/store/block_store.h"
-#include "library/codec/entry_decoder.h"
-#include "library/run/entry_loading.h"
 #include "files/file_helpers.h"
+#include "files/file_layer.h"
+#include "library/codec/entry_decoder.h"
 #include "library/codec/icon_encoder.h"
+#include "library/run/entry_loading.h"
+#include "library/store/block_store.h"
 #include "library/store/stamping.h"
 #include "library/store/tables_io.h"
 #include "packer/kzp.h"
@@ -52,7 +52,6 @@ std::string KindName(std::uint8_t kind) {
   const std::string_view word = MaskKindWord(kind);
   return word.empty() ? Cat("byte ", kind) : std::string(word);
 }
-
 
 // A 255-continued count; false when the entry ends inside it.
 bool ReadCount(ByteReader& in, std::uint64_t& value) {
@@ -329,8 +328,8 @@ class Verifier {
     if (std::equal(copy->begin(), copy->end(), block_copy->begin(), block_copy->end())) return;
     const auto mismatch =
         std::mismatch(copy->begin(), copy->end(), block_copy->begin(), block_copy->end());
-    const std::string where = Cat(" bytes, first difference at byte ",
-                                  mismatch.first - copy->begin(), ")");
+    const std::string where =
+        Cat(" bytes, first difference at byte ", mismatch.first - copy->begin(), ")");
     // The single copy's own findings come under its name, then which copy is blamed.
     VerifiedIcon scratch = StartCopy(icon, *name);
     const int before = icon_findings_;
@@ -379,8 +378,8 @@ class Verifier {
     const std::int64_t length = FileLength(name.c_str());
     if (length > static_cast<std::int64_t>(kSingleEntryReadLimit)) {
       Add(icon, name,
-          Cat("single entry file of ", length, " bytes is longer than the ",
-              kSingleEntryReadLimit, " bytes an entry file is read to"));
+          Cat("single entry file of ", length, " bytes is longer than the ", kSingleEntryReadLimit,
+              " bytes an entry file is read to"));
       return std::nullopt;
     }
     const auto read = ReadWholeFile(name.c_str(), buffer, kSingleEntryReadLimit);
@@ -483,8 +482,7 @@ class Verifier {
       return;
     }
     if (r.left + r.width > kPictureWidth || r.top + r.height > kPictureHeight) {
-      Add(icon, coordinates_name,
-          "crop box " + Box(r) + " reaches outside the 800 x 600 picture");
+      Add(icon, coordinates_name, "crop box " + Box(r) + " reaches outside the 800 x 600 picture");
       return;
     }
     if (!RowsFitBox(icon, entry, file, r)) return;
@@ -515,8 +513,9 @@ class Verifier {
       for (;;) {
         std::uint64_t copy = 0, skip = 0;
         if (!ReadCount(in, copy) || (copy != 0 && !ReadCount(in, skip))) {
-          Add(icon, file, Cat("entry ends inside row ", row, " of the ", r.height,
-                              " rows of its crop box ", Box(r)));
+          Add(icon, file,
+              Cat("entry ends inside row ", row, " of the ", r.height, " rows of its crop box ",
+                  Box(r)));
           return false;
         }
         if (copy == 0) break;
@@ -528,8 +527,9 @@ class Verifier {
           return false;
         }
         if (!in.Skip(static_cast<std::size_t>(copy) * kBytesPerPixel)) {
-          Add(icon, file, Cat("entry ends inside row ", row, " of the ", r.height,
-                              " rows of its crop box ", Box(r)));
+          Add(icon, file,
+              Cat("entry ends inside row ", row, " of the ", r.height, " rows of its crop box ",
+                  Box(r)));
           return false;
         }
       }
@@ -641,8 +641,7 @@ PackedStreamWalk WalkPackedStream(std::span<const std::uint8_t> packed, std::siz
   return walk;
 }
 
-VerifyOutcome DeepVerify(ProjectSettings& settings, WorkingState& state,
-                         VerifyObserver* observer) {
+VerifyOutcome DeepVerify(ProjectSettings& settings, WorkingState& state, VerifyObserver* observer) {
   return Verifier(settings, state, observer).Run();
 }
 

@@ -6,11 +6,11 @@
 
 #include "core/status.h"
 #include "core/working_state.h"
+#include "files/file_helpers.h"
 #include "files/file_layer.h"
-#include "library/store/block_store.h"
 #include "library/codec/entry_decoder.h"
 #include "library/codec/icon_encoder.h"
-#include "files/file_helpers.h"
+#include "library/store/block_store.h"
 #include "library/store/stamping.h"
 #include "library/store/tables.h"
 #include "library/store/tables_io.h"
@@ -45,8 +45,7 @@ void BlankPicture(WorkingState& state) {
   state.port.Repaint(true);
 }
 
-EntryLoad LoadFromBlock(int icon, ProjectSettings& settings, WorkingState& state,
-                        bool* masked) {
+EntryLoad LoadFromBlock(int icon, ProjectSettings& settings, WorkingState& state, bool* masked) {
   if (!ReadOffsetsFile(settings, state)) {
     SetStatusTitle(state, settings.FOFS.data(), kOffsetsMissingStatus, 0);
     BlankPicture(state);
@@ -61,8 +60,7 @@ EntryLoad LoadFromBlock(int icon, ProjectSettings& settings, WorkingState& state
   const std::int32_t offset = offsets.offset(icon);
   const std::int32_t length = offsets.length(icon);
   // A block may have no file when none of its icons has an entry.
-  const EntryLoad not_shown =
-      offset == 0 && length == 0 ? EntryLoad::kNoEntry : EntryLoad::kFailed;
+  const EntryLoad not_shown = offset == 0 && length == 0 ? EntryLoad::kNoEntry : EntryLoad::kFailed;
   if (file == nullptr) {
     SetStatusTitle(state, settings.FBLK.data(), kBlockMissingStatus, 0);
     return not_shown;
@@ -70,8 +68,7 @@ EntryLoad LoadFromBlock(int icon, ProjectSettings& settings, WorkingState& state
   // A record that does not describe bytes the file buffer can hold is no entry: a length of
   // 0, a negative field, or more than the buffer.
   bool delivered = false;
-  if (offset >= 0 && length > 0 &&
-      static_cast<std::size_t>(length) < state.file.size() &&
+  if (offset >= 0 && length > 0 && static_cast<std::size_t>(length) < state.file.size() &&
       files::SeekTo(file, offset)) {
     delivered = files::ReadBytes(file, state.file.data(), static_cast<std::size_t>(length)) ==
                 static_cast<std::size_t>(length);
@@ -81,8 +78,7 @@ EntryLoad LoadFromBlock(int icon, ProjectSettings& settings, WorkingState& state
     SetStatusTitle(state, settings.FBLK.data(), kEntryMissingStatus, icon);
     return not_shown;
   }
-  const auto entry =
-      Expand(state.file.span().first(static_cast<std::size_t>(length)), state);
+  const auto entry = Expand(state.file.span().first(static_cast<std::size_t>(length)), state);
   if (!entry) {
     SetStatusTitle(state, settings.FBLK.data(), kEntryMissingStatus, icon);
     return EntryLoad::kFailed;
@@ -113,8 +109,7 @@ EntryLoad LoadFromSingleFile(int icon, ProjectSettings& settings, WorkingState& 
 
 }  // namespace
 
-EntryLoad LoadIconEntry(int icon, ProjectSettings& settings, WorkingState& state,
-                        bool* masked) {
+EntryLoad LoadIconEntry(int icon, ProjectSettings& settings, WorkingState& state, bool* masked) {
   if (BlockFilesOn(settings)) return LoadFromBlock(icon, settings, state, masked);
   return LoadFromSingleFile(icon, settings, state, masked);
 }

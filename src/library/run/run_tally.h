@@ -18,9 +18,9 @@ struct RunTally {
 
   // The integrity check, by what the offsets file and the block files say of each icon.
   int checked = 0;
-  int intact = 0;      // an entry whose record and header raised no finding
-  int damaged = 0;     // an entry with one or more findings
-  int no_entry = 0;    // no record
+  int intact = 0;       // an entry whose record and header raised no finding
+  int damaged = 0;      // an entry with one or more findings
+  int no_entry = 0;     // no record
   int long_blocks = 0;  // block files longer than their entries
 
   // The last icon the run finished (stored, or checked); -1 before the first.

@@ -86,9 +86,8 @@ void ShowPipeline::Work() {
     int icon = 0;
     {
       std::unique_lock lock(mutex_);
-      helpers_wake_.wait(lock, [&] {
-        return cancelled_ || next_ > last_ || next_ - slots <= released_;
-      });
+      helpers_wake_.wait(lock,
+                         [&] { return cancelled_ || next_ > last_ || next_ - slots <= released_; });
       if (cancelled_ || next_ > last_) return;
       icon = next_++;
       ready_[SlotOf(icon)] = -1;

@@ -101,11 +101,11 @@ struct SourceChoice {
   bool archive_test = true;
 };
 
-// Stamps `icon` into the source patterns, asks `facts` which sources exist, decides by the archive test whether the icon must
-// be converted and loads its source on the way. Sources that exist but cannot be used are
-// reported and come back as skipped. A picture number takes its PCX file; only where none
-// exists its IFF file, and only where neither exists its PNG file (FPNG), so projects that
-// had PCX or IFF sources build as they did. A project without FPNG never asks for a PNG.
+// Stamps `icon` into the source patterns, asks `facts` which sources exist, decides by the archive
+// test whether the icon must be converted and loads its source on the way. Sources that exist but
+// cannot be used are reported and come back as skipped. A picture number takes its PCX file; only
+// where none exists its IFF file, and only where neither exists its PNG file (FPNG), so projects
+// that had PCX or IFF sources build as they did. A project without FPNG never asks for a PNG.
 SelectedSource ChooseSource(int icon, const SourceChoice& choice);
 
 // ChooseSource on the shared buffers. With `archive_test` false every existing source is

@@ -7,8 +7,8 @@
 
 #include "core/checked_math.h"
 #include "core/status.h"
-#include "files/file_layer.h"
 #include "files/file_helpers.h"
+#include "files/file_layer.h"
 #include "library/store/rewrite_recovery.h"
 #include "library/store/stamping.h"
 #include "library/store/tables_io.h"
@@ -90,9 +90,8 @@ void RestoreBlock(StoreContext& c) {
   r.block.reset();
   r.temp.reset();
   if (had_new_file) files::RemoveFile(r.block_name.data());
-  const bool put_back = r.temp_was_block
-                            ? files::RenameFile(kTempBlockName, r.block_name.data())
-                            : files::RemoveFile(kTempBlockName);
+  const bool put_back = r.temp_was_block ? files::RenameFile(kTempBlockName, r.block_name.data())
+                                         : files::RemoveFile(kTempBlockName);
   // A BLTEMP that stays keeps its record, by which the next command puts it back. The
   // record goes only once the block is back on the disk.
   if (put_back && files::FlushFolderOf(r.block_name.data()) &&
@@ -177,7 +176,8 @@ bool CarryOver(int icon, StoreContext& c) {
 // carried unchanged, so each icon's old bytes are consumed exactly once and in order.
 bool AdvanceTo(std::int64_t icon, StoreContext& c) {
   RewriteState& r = c.rewrite;
-  const std::int64_t stop = std::min(icon, LastRecord(RangeOf(r.open_block, c.settings.BLKB).last) + 1);
+  const std::int64_t stop =
+      std::min(icon, LastRecord(RangeOf(r.open_block, c.settings.BLKB).last) + 1);
   for (std::int64_t n = r.next_icon; n < stop; ++n) {
     if (!CarryOver(static_cast<int>(n), c)) return false;
   }
@@ -229,8 +229,7 @@ bool ReadyFor(int icon, StoreContext& c) {
 // would carry out of the 32-bit range addresses no byte of any block file, whatever the
 // offsets file said: it stays as it is. The rewrite gives every entry it carries a new
 // offset anyway, and checks that one (NewOffsetFor).
-void MoveLaterRecords(int icon, int icons_per_block, std::int64_t distance,
-                      OffsetsTable& offsets) {
+void MoveLaterRecords(int icon, int icons_per_block, std::int64_t distance, OffsetsTable& offsets) {
   const std::int64_t last = LastRecord(RangeOf(icon / icons_per_block, icons_per_block).last);
   for (std::int64_t n = std::int64_t{icon} + 1; n <= last; ++n) {
     const int i = static_cast<int>(n);

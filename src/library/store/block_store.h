@@ -41,19 +41,19 @@ inline constexpr const char* kBlockShortFormat =
 // The rewrite state of one run. Destroying it with a block still open closes the streams
 // and leaves BLTEMP on disk, which is the complete old state of that block.
 struct RewriteState {
-  int open_block = -1;             // block being rewritten, -1 when none
+  int open_block = -1;              // block being rewritten, -1 when none
   std::int64_t block_position = 0;  // bytes written to the new block file
-  int next_icon = 0;               // next icon of the open block whose old bytes are unread
-  std::int64_t temp_position = 0;  // read position in BLTEMP
-  std::int64_t temp_length = 0;    // bytes in BLTEMP
-  Name block_name{};               // the open block's file name (FBLK stamped)
-  bool temp_was_block = false;     // BLTEMP is the renamed block file (not a new empty one)
-  bool stopped = false;            // a failure stopped the run; nothing more is written
+  int next_icon = 0;                // next icon of the open block whose old bytes are unread
+  std::int64_t temp_position = 0;   // read position in BLTEMP
+  std::int64_t temp_length = 0;     // bytes in BLTEMP
+  Name block_name{};                // the open block's file name (FBLK stamped)
+  bool temp_was_block = false;      // BLTEMP is the renamed block file (not a new empty one)
+  bool stopped = false;             // a failure stopped the run; nothing more is written
   // Icons of the open block whose records claimed bytes its file did not hold: OpenBlock
   // dropped their records (and warned), so the run converts them again.
   std::vector<int> lost_icons;
-  FileStream temp;                 // BLTEMP, read
-  FileStream block;                // the new block file, written
+  FileStream temp;   // BLTEMP, read
+  FileStream block;  // the new block file, written
   std::vector<std::uint8_t> copy_buffer;
 };
 

@@ -77,9 +77,9 @@ LibraryLock::Outcome LibraryLock::Acquire(const char* offsets_name, StatusPort* 
   if (port != nullptr) {
     // Two names of up to 259 characters and the system's words: more than a warning's buffer.
     const std::string reason = RefusalText(lock_);
-    std::string text(std::strlen(kLibraryUnlockableFormat) + std::strlen(shown) + name.size() +
-                         reason.size(),
-                     '\0');
+    std::string text(
+        std::strlen(kLibraryUnlockableFormat) + std::strlen(shown) + name.size() + reason.size(),
+        '\0');
     text.resize(static_cast<std::size_t>(std::snprintf(text.data(), text.size() + 1,
                                                        kLibraryUnlockableFormat, shown,
                                                        name.c_str(), reason.c_str())));

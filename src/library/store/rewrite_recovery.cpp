@@ -4,13 +4,13 @@
 #include <cstdio>
 #include <cstring>
 
-#include "core/status.h"
 #include "core/byte_reader.h"
+#include "core/status.h"
+#include "files/file_helpers.h"
 #include "files/file_layer.h"
 #include "files/file_names.h"
-#include "library/store/block_store.h"
-#include "files/file_helpers.h"
 #include "files/file_stream.h"
+#include "library/store/block_store.h"
 #include "library/store/stamping.h"
 #include "library/store/tables.h"
 #include "library/store/tables_io.h"
@@ -135,13 +135,20 @@ bool RemoveSurplus(const std::string& block_name, std::span<const std::uint8_t> 
 
 const char* RefusalFor(RecordDoubt doubt) {
   switch (doubt) {
-    case RecordDoubt::kOtherLibrary: return kOtherLibraryFormat;
-    case RecordDoubt::kNotBlockStart: return kRecordNotBlockStartFormat;
-    case RecordDoubt::kOutsideTable: return kRecordOutsideTableFormat;
-    case RecordDoubt::kWrongCount: return kRecordWrongCountFormat;
-    case RecordDoubt::kOtherBlockFile: return kRecordOtherBlockFormat;
-    case RecordDoubt::kBlockNamesOwnFile: return kBlockNamesOwnFileFormat;
-    case RecordDoubt::kNone: break;
+    case RecordDoubt::kOtherLibrary:
+      return kOtherLibraryFormat;
+    case RecordDoubt::kNotBlockStart:
+      return kRecordNotBlockStartFormat;
+    case RecordDoubt::kOutsideTable:
+      return kRecordOutsideTableFormat;
+    case RecordDoubt::kWrongCount:
+      return kRecordWrongCountFormat;
+    case RecordDoubt::kOtherBlockFile:
+      return kRecordOtherBlockFormat;
+    case RecordDoubt::kBlockNamesOwnFile:
+      return kBlockNamesOwnFileFormat;
+    case RecordDoubt::kNone:
+      break;
   }
   return kRecoveryRefusedFormat;
 }
@@ -167,8 +174,8 @@ RecoveryResult RecoverRecorded(const TempBlockRecord& record, std::int64_t temp_
   if (RefuseLinkedBlock(block_name.c_str(), port)) return RecoveryResult::kRefused;
   const auto count = static_cast<std::int32_t>(record.records.size() / kRecordSize);
   const auto now = RecordsOnDisk(settings.FOFS.data(), record.first_icon, count);
-  const TempBlockDecision decision = DecideRecordedTempBlock(
-      record.records, now, LengthIfExists(block_name.c_str()), temp_length);
+  const TempBlockDecision decision =
+      DecideRecordedTempBlock(record.records, now, LengthIfExists(block_name.c_str()), temp_length);
   switch (decision.action) {
     case TempBlockAction::kMoveBack:
       if (!MoveBack(block_name, temp_length)) {
@@ -348,8 +355,8 @@ RecordedBlock BlockOfRecord(const TempBlockRecord& record, const ProjectSettings
   const auto table_records = static_cast<std::int64_t>(OffsetsFileBytes(settings) / kRecordSize);
   if (record.first_icon >= table_records) return doubt(RecordDoubt::kOutsideTable);
   // What the rewrite records for a block: its icons up to the end of the offsets table.
-  const std::int64_t whole = std::min<std::int64_t>(
-      per_block, std::int64_t{OffsetsTable::capacity()} - record.first_icon);
+  const std::int64_t whole =
+      std::min<std::int64_t>(per_block, std::int64_t{OffsetsTable::capacity()} - record.first_icon);
   if (record.records.size() % kRecordSize != 0 ||
       static_cast<std::int64_t>(record.records.size() / kRecordSize) != whole) {
     return doubt(RecordDoubt::kWrongCount);

@@ -127,11 +127,11 @@ bool BlockAgrees(std::span<const std::uint8_t> records, std::optional<std::int64
 // Why a record is not taken for one of this library's blocks.
 enum class RecordDoubt {
   kNone,
-  kOtherLibrary,    // of another offsets file
-  kNotBlockStart,   // its first icon does not start a block (or BLKB is below 1)
-  kOutsideTable,    // a block beyond NSIZ, or one FBLK cannot name
-  kWrongCount,      // not the records of one whole block
-  kOtherBlockFile,  // its block name is not the block file this project names
+  kOtherLibrary,       // of another offsets file
+  kNotBlockStart,      // its first icon does not start a block (or BLKB is below 1)
+  kOutsideTable,       // a block beyond NSIZ, or one FBLK cannot name
+  kWrongCount,         // not the records of one whole block
+  kOtherBlockFile,     // its block name is not the block file this project names
   kBlockNamesOwnFile,  // that block file would be BLTEMP, its record or a table file
 };
 struct RecordedBlock {

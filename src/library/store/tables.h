@@ -12,12 +12,10 @@
 
 namespace zemlo {
 
-
 // Record n: offset of the entry in its block file, then its length; both 0 for no entry.
 class OffsetsTable {
  public:
-  explicit OffsetsTable(std::span<std::uint8_t> bytes)
-      : bytes_(bytes.first(kOffsetsTableSize)) {}
+  explicit OffsetsTable(std::span<std::uint8_t> bytes) : bytes_(bytes.first(kOffsetsTableSize)) {}
 
   static constexpr int capacity() { return kOffsetsCapacity; }
   static bool InRange(int n) { return n >= 0 && n < kOffsetsCapacity; }
@@ -60,8 +58,7 @@ class CoordinatesTable {
   CoordinatesRecord Get(int n) const {
     if (!InRange(n)) return {};
     const std::uint8_t* p = &bytes_[Index(n)];
-    return {LoadU16LE(p), LoadU16LE(p + 2), LoadU16LE(p + 4),
-            LoadU16LE(p + 6)};
+    return {LoadU16LE(p), LoadU16LE(p + 2), LoadU16LE(p + 4), LoadU16LE(p + 6)};
   }
   void Set(int n, const CoordinatesRecord& r) {
     if (!InRange(n)) return;

@@ -4,10 +4,9 @@
 #include <cstdio>
 #include <vector>
 
-#include "files/file_stream.h"
-
-#include "files/file_layer.h"
 #include "files/file_helpers.h"
+#include "files/file_layer.h"
+#include "files/file_stream.h"
 
 namespace zemlo {
 namespace {

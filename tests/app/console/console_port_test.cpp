@@ -1,5 +1,7 @@
 // The console's status port: titles as lines, one per icon unless --verbose, and messages;
 // and the stop requests that come from outside.
+#include "app/console/console_port.h"
+
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -12,14 +14,14 @@
 
 #include "app/console/console_output.h"
 #include "app/console/console_platform.h"
-#include "app/console/console_port.h"
 #include "app/console/exit_status.h"
 #include "core/escaped_text.h"
 #include "packer/kzp.h"
 
 #if defined(_WIN32)
-#include <io.h>
 #include <windows.h>
+
+#include <io.h>
 #else
 #include <sys/wait.h>
 #include <unistd.h>
@@ -59,7 +61,8 @@ class ConsolePortLines : public ::testing::Test {
 // A packed icon of three chunks: its mask title, then the packer's three.
 void PackThreeChunks(StatusPort& port, const std::string& title) {
   std::vector<std::uint8_t> source(3 * kKzpChunkSize - 100);
-  for (std::size_t i = 0; i < source.size(); ++i) source[i] = static_cast<std::uint8_t>(i * 7 % 251);
+  for (std::size_t i = 0; i < source.size(); ++i)
+    source[i] = static_cast<std::uint8_t>(i * 7 % 251);
   std::vector<std::uint8_t> packed(kKzpMagicSize + 2 * source.size());
   port.SetTitle(title);
   ASSERT_GT(PackEntry(source, packed, port, Owner::kMain, title), kKzpMagicSize);
@@ -137,7 +140,8 @@ TEST_F(ConsolePortLines, NamesInTitlesMessagesAndNotesAreShownEscaped) {
       port.Note("cannot name the folder \r\x1b[2K\t" + name);
       EXPECT_EQ(port.warnings(), 1);
     }
-    EXPECT_EQ(LinesOf(out_file), (std::vector<std::string>{"ZCreate - " + shown + " (Unmasked) - 3"}))
+    EXPECT_EQ(LinesOf(out_file),
+              (std::vector<std::string>{"ZCreate - " + shown + " (Unmasked) - 3"}))
         << verbose;
     EXPECT_EQ(LinesOf(err_file),
               (std::vector<std::string>{"ZCreate: PCX " + shown + " could not be loaded",
@@ -164,9 +168,9 @@ std::vector<std::string> DrawnLines(std::string text) {
   std::vector<std::string> drawn;
   for (std::size_t at = text.find(kClearLine); at != std::string::npos;) {
     const std::size_t next = text.find(kClearLine, at + kClearLine.size());
-    std::string line = text.substr(at + kClearLine.size(),
-                                   (next == std::string::npos ? text.size() : next) - at -
-                                       kClearLine.size());
+    std::string line =
+        text.substr(at + kClearLine.size(),
+                    (next == std::string::npos ? text.size() : next) - at - kClearLine.size());
     if (!line.empty() && line.back() == '\n') line.pop_back();
     if (!line.empty()) drawn.push_back(line);
     at = next;
@@ -206,14 +210,16 @@ TEST_F(ConsolePortLines, TheLiveLineShowsNamesEscapedAndCutsBetweenCharacters) {
 // the title loses its middle and keeps the source's name and what became of it, and no
 // character is cut in two.
 TEST(LiveLine, FitsEveryWidthAndKeepsTheEndOfTheTitle) {
-  const std::string ascii_name = "ZCreate - pcx\\" + std::string(100, 'n') + "_3417.pcx (Unmasked) - 4711";
+  const std::string ascii_name =
+      "ZCreate - pcx\\" + std::string(100, 'n') + "_3417.pcx (Unmasked) - 4711";
   std::string wide_name = "ZCreate - ";
   for (int i = 0; i < 60; ++i) wide_name += "\xe2\x82\xac";  // three bytes, one column each
   wide_name += " (X-masked) - 12";
   for (const std::string& title : {ascii_name, wide_name}) {
     for (const int columns : {1, 8, 20, 40, 60, 76, 80, 132, 200}) {
       const std::string line = LiveLine(title, 37, columns);
-      EXPECT_LT(Columns(line), static_cast<std::size_t>(std::max(columns, 2))) << columns << ": " << line;
+      EXPECT_LT(Columns(line), static_cast<std::size_t>(std::max(columns, 2)))
+          << columns << ": " << line;
       EXPECT_EQ(EscapeControls(line), line) << columns;  // whole UTF-8 characters only
       if (columns >= 40) {
         EXPECT_TRUE(line.ends_with(title.substr(title.size() - 12))) << columns << ": " << line;
@@ -294,7 +300,8 @@ TEST_F(ConsolePortLines, OnOneTerminalTheLiveLineIsClearedBeforeEachMessage) {
   }
   const std::string text = TextOf(out);
   // Each message starts where a clearing left the cursor: at the start of an empty line.
-  for (const std::string message : {"ZCreate: Caution! iXLen = 3\n", "zgl: 2000 icons: 2 converted\n"}) {
+  for (const std::string message :
+       {"ZCreate: Caution! iXLen = 3\n", "zgl: 2000 icons: 2 converted\n"}) {
     const std::size_t at = text.find(message);
     ASSERT_NE(at, std::string::npos) << text;
     ASSERT_GE(at, kClearLine.size());
@@ -330,7 +337,8 @@ TEST_F(ConsolePortLines, QuietShowsWarningsAndZglsOwnLinesOnly) {
       EXPECT_FALSE(port.live());
       port.SetTitle("ZCreate - a.pcx (Unmasked) - 1");
       port.SetProgress(40);
-      port.ShowMessage(Owner::kMain, "ZCreate", "Could not read coordinates file x. Creating new one.",
+      port.ShowMessage(Owner::kMain, "ZCreate",
+                       "Could not read coordinates file x. Creating new one.",
                        MessageIcon::kInformation);
       port.ShowMessage(Owner::kMain, "ZCreate", "Caution! iXLen = 3", MessageIcon::kWarning);
       port.Note("2000 icons: 1 converted");

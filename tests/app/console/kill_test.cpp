@@ -13,8 +13,8 @@
 //
 // Every source is a solid rectangle (no black inside a row), so a clean library gives no
 // warning at all in the check and every warning the check shows names a damaged block.
-#include <gtest/gtest.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -170,8 +170,7 @@ bool SelfConsistent(const Bytes& offsets, int block, const Bytes& file) {
 
 enum class BlockState { kOld, kNew, kNeither };
 
-BlockState StateOf(const Library& disk, int block, const Library& old_lib,
-                   const Library& new_lib) {
+BlockState StateOf(const Library& disk, int block, const Library& old_lib, const Library& new_lib) {
   const Bytes records = BlockRecords(disk.offsets, block);
   const Bytes& file = disk.blocks.at(block);
   if (!SelfConsistent(disk.offsets, block, file)) return BlockState::kNeither;
@@ -185,7 +184,7 @@ BlockState StateOf(const Library& disk, int block, const Library& old_lib,
 }
 
 struct RunResult {
-  int status = -1;  // exit status, or -1 when killed
+  int status = -1;     // exit status, or -1 when killed
   std::string errors;  // the message lines
   std::string own;     // zgl's own lines ("zgl: "), such as the summary a run ends with
 };
@@ -257,7 +256,8 @@ class KillTest : public ::testing::Test {
     project = temp->path() / "lib";
     reference = temp->path() / "reference";
     fs::create_directories(project);
-    WriteFileBytes(project / "kill.zgl", Bytes(kProjectText, kProjectText + std::strlen(kProjectText)));
+    WriteFileBytes(project / "kill.zgl",
+                   Bytes(kProjectText, kProjectText + std::strlen(kProjectText)));
     // Version 1: every fourth icon of the range but those ending in 0 or 5: 400 icons.
     for (int icon = kFirstIcon; icon <= kLastIcon; icon += 4) {
       if (icon % 5 == 0) continue;
@@ -349,7 +349,8 @@ void KillTest::KillTrials(bool archive_test, int kills) {
   const Library new_lib = ReadLibrary(reference);
   const Snapshot new_files = TakeSnapshot(reference);
   int changed_blocks = 0;
-  for (const auto& [block, bytes] : new_lib.blocks) changed_blocks += bytes != old_lib.blocks.at(block);
+  for (const auto& [block, bytes] : new_lib.blocks)
+    changed_blocks += bytes != old_lib.blocks.at(block);
   ASSERT_GT(changed_blocks, 30);
 
   int with_temp = 0, moved_back = 0, finished = 0;
@@ -418,8 +419,8 @@ void KillTest::KillTrials(bool archive_test, int kills) {
     // The next command, a check or a run, puts it right by itself and says so in one notice;
     // there is nothing else to say.
     const bool check_next = trial % 2 == 0;
-    const RunResult next = RunZgl({check_next ? "check" : "create", Project(project)},
-                                  Err("next.err"));
+    const RunResult next =
+        RunZgl({check_next ? "check" : "create", Project(project)}, Err("next.err"));
     EXPECT_EQ(next.status, 0) << next.errors;
     const bool back = next.errors.find(kMovedBackText) != std::string::npos;
     const bool removed = next.errors.find(kRemovedText) != std::string::npos;
@@ -457,17 +458,18 @@ void KillTest::KillTrials(bool archive_test, int kills) {
   // The kills must have landed inside block rewrites, not only between runs: at least a
   // quarter of them (a machine whose load changes moves some kills past a run's end).
   EXPECT_GE(with_temp * 4, kills);
-  std::printf("kills: %d, BLTEMP left: %d, block put back: %d, run finished: %d, "
-              "one run: %lld ms\n",
-              kills, with_temp, moved_back, finished,
-              static_cast<long long>(run_time.count() / 1000));
+  std::printf(
+      "kills: %d, BLTEMP left: %d, block put back: %d, run finished: %d, "
+      "one run: %lld ms\n",
+      kills, with_temp, moved_back, finished, static_cast<long long>(run_time.count() / 1000));
 }
 
 TEST_F(KillTest, ASecondCommandIsRefusedWhileARunWorksAndTheLockDiesWithTheRun) {
   const RunResult first = RunZgl({"create", Project(project)}, Err("first.err"));
   ASSERT_LE(first.status, 1) << first.errors;
   // Every source changed: the run rewrites every block.
-  for (int icon : version1) WriteFileBytes(project / IconName('p', icon, ".pcx"), SourcePcx(icon, 2));
+  for (int icon : version1)
+    WriteFileBytes(project / IconName('p', icon, ".pcx"), SourcePcx(icon, 2));
   fs::copy(project, reference);
   ASSERT_EQ(RunZgl({"create", Project(reference)}, Err("full.err")).status, 0);
   const Snapshot new_files = TakeSnapshot(reference);
@@ -489,10 +491,11 @@ TEST_F(KillTest, ASecondCommandIsRefusedWhileARunWorksAndTheLockDiesWithTheRun) 
   const std::string busy =
       "another run is working on this library (process " + std::to_string(running) + ")";
   const fs::path saved = temp->path() / "saved.pcx";
-  for (const std::vector<std::string>& args :
-       {std::vector<std::string>{"create", Project(project)}, {"check", Project(project)},
-        {"show", Project(project)}, {"save", Project(project), "3001", saved.string()},
-        {"verify", Project(project)}}) {
+  for (const std::vector<std::string>& args : {std::vector<std::string>{"create", Project(project)},
+                                               {"check", Project(project)},
+                                               {"show", Project(project)},
+                                               {"save", Project(project), "3001", saved.string()},
+                                               {"verify", Project(project)}}) {
     SCOPED_TRACE(args[0]);
     const RunResult second = RunZgl(args, Err("second.err"));
     EXPECT_EQ(second.status, 1) << second.errors;
@@ -508,7 +511,8 @@ TEST_F(KillTest, ASecondCommandIsRefusedWhileARunWorksAndTheLockDiesWithTheRun) 
   const RunResult next = RunZgl({"create", Project(project)}, Err("next.err"));
   EXPECT_EQ(next.status, 0) << next.errors;
   EXPECT_EQ(next.errors.find("another run"), std::string::npos) << next.errors;
-  EXPECT_TRUE(TakeSnapshot(project) == new_files) << "the library differs from an uninterrupted run's";
+  EXPECT_TRUE(TakeSnapshot(project) == new_files)
+      << "the library differs from an uninterrupted run's";
 }
 
 TEST_F(KillTest, KilledRunsLoseNothingAndTheNextCommandRecoversByItself) {

@@ -1,9 +1,10 @@
 // The report's page and pictures: each drawn picture icon gets a PNG of its crop box named by
 // its number (the encoder's own tests check the files; zgl_png_test.sh decodes them), and
 // every name on the page is escaped.
+#include "app/console/report_writer.h"
+
 #include <gtest/gtest.h>
 
-#include "app/console/report_writer.h"
 #include "core/geometry.h"
 #include "library/codec/icon_encoder.h"
 #include "picture/png_writer.h"
@@ -15,7 +16,6 @@ namespace {
 
 using zemlo::testing::SmallPicture;
 using zemlo::testing::TempDir;
-
 
 // The PNG the report should hold for the crop box (3 x 1 at (5, 5)) of `picture`.
 std::vector<std::uint8_t> BoxPng(const std::vector<std::uint8_t>& picture, bool see_through) {

@@ -6,8 +6,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstring>
 #include <cstdint>
+#include <cstring>
 #include <filesystem>
 #include <functional>
 #include <map>
@@ -123,16 +123,21 @@ using Check = std::function<void(const fs::path& dir, const ProgramResult&)>;
 struct Case {
   Case(std::string name_, Change change_, std::vector<std::string> args_, int status_,
        std::vector<std::string> messages_, Keep keep_ = Keep::kEverything, Check more_ = {})
-      : name(std::move(name_)), change(std::move(change_)), args(std::move(args_)),
-        status(status_), messages(std::move(messages_)), keep(keep_), more(std::move(more_)) {}
+      : name(std::move(name_)),
+        change(std::move(change_)),
+        args(std::move(args_)),
+        status(status_),
+        messages(std::move(messages_)),
+        keep(keep_),
+        more(std::move(more_)) {}
 
   std::string name;
-  Change change;                      // on the case's folder
-  std::vector<std::string> args;      // run from the case's folder
+  Change change;                  // on the case's folder
+  std::vector<std::string> args;  // run from the case's folder
   int status;
   std::vector<std::string> messages;  // each must appear on stderr
   Keep keep;
-  Check more;                         // further checks
+  Check more;  // further checks
 };
 
 void PrintTo(const Case& c, std::ostream* os) { *os << c.name; }
@@ -197,7 +202,8 @@ void RunCompleted(const fs::path& dir, const ProgramResult&) {
 std::vector<std::string> PcxFiles(const fs::path& folder) {
   std::vector<std::string> names;
   for (const auto& entry : fs::directory_iterator(folder)) {
-    if (fs::is_regular_file(entry.symlink_status())) names.push_back(entry.path().filename().string());
+    if (fs::is_regular_file(entry.symlink_status()))
+      names.push_back(entry.path().filename().string());
   }
   std::sort(names.begin(), names.end());
   return names;
@@ -214,8 +220,8 @@ std::vector<std::string> Written(std::initializer_list<int> icons) {
 void ExpectPng(const fs::path& path, std::uint32_t width, std::uint32_t height, int colour_type) {
   const Bytes bytes = ReadFileBytes(path);
   ASSERT_GT(bytes.size(), 33u) << path;
-  const Bytes signature = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n', 0, 0, 0, 13,
-                           'I',  'H', 'D', 'R'};
+  const Bytes signature = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n',
+                           0,    0,   0,   13,  'I',  'H',  'D',  'R'};
   EXPECT_TRUE(std::equal(signature.begin(), signature.end(), bytes.begin())) << path;
   const auto big32 = [&bytes](std::size_t at) {
     return std::uint32_t{bytes[at]} << 24 | std::uint32_t{bytes[at + 1]} << 16 |
@@ -244,7 +250,8 @@ class ZglFaults : public ::testing::TestWithParam<Case> {
     base_ = new TempDir;
     const fs::path lib = base_->path() / "lib";
     for (const char* sub : {"pcx", "lbm", "wav", "sep", "blk"}) fs::create_directories(lib / sub);
-    WriteFileBytes(lib / "project.zgl", Bytes(kProjectText, kProjectText + std::strlen(kProjectText)));
+    WriteFileBytes(lib / "project.zgl",
+                   Bytes(kProjectText, kProjectText + std::strlen(kProjectText)));
     for (const int icon : kSources) WriteFileBytes(lib / PcxName(icon), SourcePcx(icon));
     Program zgl(kZgl, {"create", "lib/project.zgl"}, base_->path(), base_->path() / "out.txt",
                 base_->path() / "err.txt");
@@ -283,8 +290,8 @@ TEST_P(ZglFaults, Case) {
   ASSERT_FALSE(result.timed_out) << "zgl did not end";
   EXPECT_EQ(result.status, c.status) << result.err;
   for (const auto& message : c.messages) {
-    EXPECT_NE(result.err.find(message), std::string::npos)
-        << "missing \"" << message << "\" in:\n" << result.err;
+    EXPECT_NE(result.err.find(message), std::string::npos) << "missing \"" << message << "\" in:\n"
+                                                           << result.err;
   }
   if (c.keep == Keep::kEverything) {
     const Tree after = TakeTree(dir);
@@ -302,33 +309,72 @@ std::string Name(const ::testing::TestParamInfo<Case>& info) { return info.param
 std::vector<Case> ProjectValueCases() {
   const std::string long_name(300, 'n');
   return {
-      {"NsizBelowTheIconsCreateCovers", Append(" NSIZ 4999\n"), {"create", kProject}, 1,
+      {"NsizBelowTheIconsCreateCovers",
+       Append(" NSIZ 4999\n"),
+       {"create", kProject},
+       1,
        {"NSIZ is 4999", "at least 5000"}},
-      {"NsizZeroForShow", Append(" NSIZ 0\n"), {"show", kProject, "--into", "out"}, 1,
+      {"NsizZeroForShow",
+       Append(" NSIZ 0\n"),
+       {"show", kProject, "--into", "out"},
+       1,
        {"NSIZ is 0"}},
       {"NsizBelowForCheck", Append(" NSIZ 100\n"), {"check", kProject}, 1, {"NSIZ is 100"}},
-      {"NsizBelowForSave", Append(" NSIZ 100\n"), {"save", kProject, "3000", "one.pcx"}, 1,
+      {"NsizBelowForSave",
+       Append(" NSIZ 100\n"),
+       {"save", kProject, "3000", "one.pcx"},
+       1,
        {"NSIZ is 100"}},
-      {"NameTooLongToKeepWhole", Append(" FCOO " + long_name + " \n"), {"create", kProject}, 1,
+      {"NameTooLongToKeepWhole",
+       Append(" FCOO " + long_name + " \n"),
+       {"create", kProject},
+       1,
        {"the FCOO name is 300 characters long"}},
-      {"OffsetsAndCoordinatesOneFile", Append(" FCOO LIB.OFS \n"), {"create", kProject}, 1,
+      {"OffsetsAndCoordinatesOneFile",
+       Append(" FCOO LIB.OFS \n"),
+       {"create", kProject},
+       1,
        {"FOFS and FCOO both name the file lib.ofs"}},
-      {"CoordinatesAreABlockFile", Append(" FCOO blk/LIB30.blk \n"), {"create", kProject}, 1,
+      {"CoordinatesAreABlockFile",
+       Append(" FCOO blk/LIB30.blk \n"),
+       {"create", kProject},
+       1,
        {"FCOO and FBLK (block 30) both name the file blk/LIB30.blk"}},
-      {"OffsetsAreTheProjectFile", Append(" FOFS .\\project.zgl \n"), {"check", kProject}, 1,
+      {"OffsetsAreTheProjectFile",
+       Append(" FOFS .\\project.zgl \n"),
+       {"check", kProject},
+       1,
        {"the project info file and FOFS both name the file project.zgl"}},
-      {"SingleEntriesOverwriteSources", Append(" FSEP PCX\\p0_0_0_0.pcx \n"),
-       {"create", kProject}, 1, {"FSEP (icon 0) and FPCX (icon 0) both name the file"}},
-      {"CoordinatesInTheTemporaryBlockFile", Append(" FCOO bltemp \n"), {"create", kProject}, 1,
+      {"SingleEntriesOverwriteSources",
+       Append(" FSEP PCX\\p0_0_0_0.pcx \n"),
+       {"create", kProject},
+       1,
+       {"FSEP (icon 0) and FPCX (icon 0) both name the file"}},
+      {"CoordinatesInTheTemporaryBlockFile",
+       Append(" FCOO bltemp \n"),
+       {"create", kProject},
+       1,
        {"the temporary block file BLTEMP and FCOO both name the file BLTEMP"}},
-      {"NumberTagWithTwoBlanks", Append(" DBLK  3\n"), {"create", kProject}, 1,
+      {"NumberTagWithTwoBlanks",
+       Append(" DBLK  3\n"),
+       {"create", kProject},
+       1,
        {"DBLK \" 3\" is not a number"}},
-      {"NumberTagWithALetter", Append(" DBLK x\n"), {"create", kProject}, 1,
+      {"NumberTagWithALetter",
+       Append(" DBLK x\n"),
+       {"create", kProject},
+       1,
        {"DBLK \"x\" is not a number"}},
-      {"TableSizeWithoutDigits", Append(" NSIZ many\n"), {"show", kProject, "--into", "out"}, 1,
+      {"TableSizeWithoutDigits",
+       Append(" NSIZ many\n"),
+       {"show", kProject, "--into", "out"},
+       1,
        {"NSIZ \"many\" is not a number"}},
-      {"TagInACommentAfterTheSetting", Append(" note: DARC is on when sources are kept\n"),
-       {"create", kProject}, 1, {"DARC \"is on when sources are kept\" is not a number"}},
+      {"TagInACommentAfterTheSetting",
+       Append(" note: DARC is on when sources are kept\n"),
+       {"create", kProject},
+       1,
+       {"DARC \"is on when sources are kept\" is not a number"}},
   };
 }
 INSTANTIATE_TEST_SUITE_P(ProjectValues, ZglFaults, ::testing::ValuesIn(ProjectValueCases()), Name);
@@ -336,19 +382,37 @@ INSTANTIATE_TEST_SUITE_P(ProjectValues, ZglFaults, ::testing::ValuesIn(ProjectVa
 // Files that are no project: no run starts.
 std::vector<Case> NotAProjectCases() {
   std::vector<Case> cases = {
-      {"EmptyFile", WriteFile(kProject, ""), {"create", kProject}, 1,
+      {"EmptyFile",
+       WriteFile(kProject, ""),
+       {"create", kProject},
+       1,
        {"project.zgl is not a project info file: it names no output file"}},
-      {"CommentsOnly", WriteFile(kProject, "; the town set\n; made in spring\n"),
-       {"create", kProject}, 1, {"is not a project info file"}},
-      {"BinaryBytes", WriteFile(kProject, std::string("\x89PNG\r\n\x1a\n\0\0\0\rIHDR", 16)),
-       {"check", kProject}, 1, {"is not a project info file"}},
-      {"OutputsButNoSources", WriteFile(kProject, " FOFS lib.ofs \n FCOO lib.coo \n"),
-       {"create", kProject}, 1, {"it names no source pattern"}},
-      {"FolderGivenAsProject", MakeFolder("lib/folder.zgl"), {"create", "lib/folder.zgl"}, 1,
+      {"CommentsOnly",
+       WriteFile(kProject, "; the town set\n; made in spring\n"),
+       {"create", kProject},
+       1,
+       {"is not a project info file"}},
+      {"BinaryBytes",
+       WriteFile(kProject, std::string("\x89PNG\r\n\x1a\n\0\0\0\rIHDR", 16)),
+       {"check", kProject},
+       1,
+       {"is not a project info file"}},
+      {"OutputsButNoSources",
+       WriteFile(kProject, " FOFS lib.ofs \n FCOO lib.coo \n"),
+       {"create", kProject},
+       1,
+       {"it names no source pattern"}},
+      {"FolderGivenAsProject",
+       MakeFolder("lib/folder.zgl"),
+       {"create", "lib/folder.zgl"},
+       1,
        {"Could not read file folder.zgl!"}},
   };
 #if !defined(_WIN32)
-  cases.push_back({"FifoGivenAsProject", MakeFifo("lib/pipe.zgl"), {"create", "lib/pipe.zgl"}, 1,
+  cases.push_back({"FifoGivenAsProject",
+                   MakeFifo("lib/pipe.zgl"),
+                   {"create", "lib/pipe.zgl"},
+                   1,
                    {"Could not read file pipe.zgl!"}});
 #endif
   return cases;
@@ -359,12 +423,22 @@ INSTANTIATE_TEST_SUITE_P(NotAProject, ZglFaults, ::testing::ValuesIn(NotAProject
 // normally.
 std::vector<Case> SourceKindCases() {
   std::vector<Case> cases = {
-      {"FolderAtASourceName", MakeFolder("lib/pcx/p3_0_0_5.pcx"), {"create", kProject}, 1,
-       {"PCX pcx\\p3_0_0_5.pcx could not be loaded"}, Keep::kNothing, RunCompleted},
+      {"FolderAtASourceName",
+       MakeFolder("lib/pcx/p3_0_0_5.pcx"),
+       {"create", kProject},
+       1,
+       {"PCX pcx\\p3_0_0_5.pcx could not be loaded"},
+       Keep::kNothing,
+       RunCompleted},
   };
 #if !defined(_WIN32)
-  cases.push_back({"FifoAtASourceName", MakeFifo("lib/pcx/p3_0_0_1.pcx"), {"create", kProject}, 1,
-                   {"PCX pcx\\p3_0_0_1.pcx could not be loaded"}, Keep::kNothing, RunCompleted});
+  cases.push_back({"FifoAtASourceName",
+                   MakeFifo("lib/pcx/p3_0_0_1.pcx"),
+                   {"create", kProject},
+                   1,
+                   {"PCX pcx\\p3_0_0_1.pcx could not be loaded"},
+                   Keep::kNothing,
+                   RunCompleted});
 #endif
   return cases;
 }
@@ -376,23 +450,51 @@ std::vector<Case> ExitStatusCases() {
     return "2000 of 2000 icons exported, " + count;
   };
   return {
-      {"ShowOfAHealthyLibrary", Nothing, {"show", kProject, "--into", "out"}, 0,
-       {loaded("4 with an entry; 0 could not be loaded")}, Keep::kLibrary},
-      {"ShowOfABlockCutShort", CutTo("lib/blk/lib30.blk", 10), {"show", kProject, "--into", "out"},
-       1, {loaded("2 with an entry; 2 could not be loaded")}, Keep::kLibrary},
-      {"ShowOfALostBlock", Remove({"lib/blk/lib31.blk"}), {"show", kProject, "--into", "out"}, 1,
-       {"; 1 could not be loaded"}, Keep::kLibrary},
-      {"ShowWithoutOffsetsFile", Remove({"lib/lib.ofs"}), {"show", kProject, "--into", "out"}, 1,
-       {loaded("0 with an entry; 2000 could not be loaded")}, Keep::kLibrary},
+      {"ShowOfAHealthyLibrary",
+       Nothing,
+       {"show", kProject, "--into", "out"},
+       0,
+       {loaded("4 with an entry; 0 could not be loaded")},
+       Keep::kLibrary},
+      {"ShowOfABlockCutShort",
+       CutTo("lib/blk/lib30.blk", 10),
+       {"show", kProject, "--into", "out"},
+       1,
+       {loaded("2 with an entry; 2 could not be loaded")},
+       Keep::kLibrary},
+      {"ShowOfALostBlock",
+       Remove({"lib/blk/lib31.blk"}),
+       {"show", kProject, "--into", "out"},
+       1,
+       {"; 1 could not be loaded"},
+       Keep::kLibrary},
+      {"ShowWithoutOffsetsFile",
+       Remove({"lib/lib.ofs"}),
+       {"show", kProject, "--into", "out"},
+       1,
+       {loaded("0 with an entry; 2000 could not be loaded")},
+       Keep::kLibrary},
       {"FirstCreateOfANewLibrary",
        Remove({"lib/lib.ofs", "lib/lib.coo", "lib/blk/lib30.blk", "lib/blk/lib31.blk",
                "lib/blk/lib49.blk"}),
-       {"create", kProject}, 0, {"Could not read coordinates file lib.coo. Creating new one."},
-       Keep::kNothing, RunCompleted},
-      {"CreateWithCoordinatesLostBesideTheLibrary", Remove({"lib/lib.coo"}), {"create", kProject},
-       1, {"Could not read coordinates file lib.coo. Creating new one."}, Keep::kNothing,
+       {"create", kProject},
+       0,
+       {"Could not read coordinates file lib.coo. Creating new one."},
+       Keep::kNothing,
        RunCompleted},
-      {"CreatePrintsOneLinePerIcon", Nothing, {"create", kProject}, 0, {}, Keep::kNothing,
+      {"CreateWithCoordinatesLostBesideTheLibrary",
+       Remove({"lib/lib.coo"}),
+       {"create", kProject},
+       1,
+       {"Could not read coordinates file lib.coo. Creating new one."},
+       Keep::kNothing,
+       RunCompleted},
+      {"CreatePrintsOneLinePerIcon",
+       Nothing,
+       {"create", kProject},
+       0,
+       {},
+       Keep::kNothing,
        [](const fs::path& dir, const ProgramResult& r) {
          EXPECT_EQ(Lines(r.out), 2000u);
          RunCompleted(dir, r);
@@ -411,42 +513,78 @@ std::vector<Case> OverwriteCases() {
     };
   };
   std::vector<Case> cases = {
-      {"SaveToANewFile", Nothing, {"save", kProject, "3001", "one.pcx"}, 0, {}, Keep::kLibrary,
+      {"SaveToANewFile",
+       Nothing,
+       {"save", kProject, "3001", "one.pcx"},
+       0,
+       {},
+       Keep::kLibrary,
        pcx_written("one.pcx")},
       // The name chooses the format, in any letter case.
-      {"SaveAsPngByItsName", Nothing, {"save", kProject, "3001", "one.PNG"}, 0,
-       {"PNG one.PNG extracted."}, Keep::kLibrary,
+      {"SaveAsPngByItsName",
+       Nothing,
+       {"save", kProject, "3001", "one.PNG"},
+       0,
+       {"PNG one.PNG extracted."},
+       Keep::kLibrary,
        [](const fs::path& dir, const ProgramResult&) {
          ExpectPng(dir / "one.PNG", kPictureWidth, kPictureHeight, 2);
        }},
-      {"SaveAsPngOverAFileRefused", WriteFile("one.png", "keep me"),
-       {"save", kProject, "3001", "one.png"}, 1, {"one.png exists; --force overwrites it"}},
-      {"SaveOverAFileRefused", WriteFile("one.pcx", "keep me"),
-       {"save", kProject, "3001", "one.pcx"}, 1, {"one.pcx exists; --force overwrites it"}},
-      {"SaveOverAFileForced", WriteFile("one.pcx", "replace me"),
-       {"save", kProject, "3001", "one.pcx", "--force"}, 0, {}, Keep::kLibrary,
+      {"SaveAsPngOverAFileRefused",
+       WriteFile("one.png", "keep me"),
+       {"save", kProject, "3001", "one.png"},
+       1,
+       {"one.png exists; --force overwrites it"}},
+      {"SaveOverAFileRefused",
+       WriteFile("one.pcx", "keep me"),
+       {"save", kProject, "3001", "one.pcx"},
+       1,
+       {"one.pcx exists; --force overwrites it"}},
+      {"SaveOverAFileForced",
+       WriteFile("one.pcx", "replace me"),
+       {"save", kProject, "3001", "one.pcx", "--force"},
+       0,
+       {},
+       Keep::kLibrary,
        pcx_written("one.pcx")},
-      {"SaveOverABlockFileEvenForced", Nothing,
-       {"save", kProject, "3001", "LIB/BLK/Lib30.BLK", "-f"}, 1,
+      {"SaveOverABlockFileEvenForced",
+       Nothing,
+       {"save", kProject, "3001", "LIB/BLK/Lib30.BLK", "-f"},
+       1,
        {"is the block file of block 30 (FBLK) of project.zgl"}},
-      {"SaveOverTheOffsetsFileEvenForced", Nothing,
-       {"save", kProject, "3001", "lib/./sep/../lib.ofs", "--force"}, 1,
+      {"SaveOverTheOffsetsFileEvenForced",
+       Nothing,
+       {"save", kProject, "3001", "lib/./sep/../lib.ofs", "--force"},
+       1,
        {"is the offsets file (FOFS)"}},
-      {"SaveOverTheCoordinatesFile", Nothing, {"save", kProject, "3001", "lib/lib.coo", "-f"}, 1,
+      {"SaveOverTheCoordinatesFile",
+       Nothing,
+       {"save", kProject, "3001", "lib/lib.coo", "-f"},
+       1,
        {"is the coordinates file (FCOO)"}},
-      {"SaveOverASingleEntryFile", Nothing,
-       {"save", kProject, "3001", "lib/sep/s3_1_0_1.zgi", "--force"}, 1,
+      {"SaveOverASingleEntryFile",
+       Nothing,
+       {"save", kProject, "3001", "lib/sep/s3_1_0_1.zgi", "--force"},
+       1,
        {"is the single entry file of icon 3101 (FSEP)"}},
-      {"SaveOverTheProjectFile", Nothing, {"save", kProject, "3001", kProject, "--force"}, 1,
+      {"SaveOverTheProjectFile",
+       Nothing,
+       {"save", kProject, "3001", kProject, "--force"},
+       1,
        {"is the project info file of project.zgl"}},
-      {"FontOverAFileRefused", WriteFile("font.fnt", "keep me"),
-       {"font", "lib/pcx/p3_0_0_0.pcx", "font.fnt"}, 1, {"font.fnt exists; --force overwrites it"}},
+      {"FontOverAFileRefused",
+       WriteFile("font.fnt", "keep me"),
+       {"font", "lib/pcx/p3_0_0_0.pcx", "font.fnt"},
+       1,
+       {"font.fnt exists; --force overwrites it"}},
   };
 #if !defined(_WIN32)
-  cases.push_back({"SaveThroughALinkToTheOffsetsFile",
-                   [](const fs::path& dir) { fs::create_symlink(dir / "lib/lib.ofs", dir / "link.pcx"); },
-                   {"save", kProject, "3001", "link.pcx", "--force"}, 1,
-                   {"is the offsets file (FOFS)"}});
+  cases.push_back(
+      {"SaveThroughALinkToTheOffsetsFile",
+       [](const fs::path& dir) { fs::create_symlink(dir / "lib/lib.ofs", dir / "link.pcx"); },
+       {"save", kProject, "3001", "link.pcx", "--force"},
+       1,
+       {"is the offsets file (FOFS)"}});
 #endif
   return cases;
 }
@@ -455,8 +593,12 @@ INSTANTIATE_TEST_SUITE_P(Overwrite, ZglFaults, ::testing::ValuesIn(OverwriteCase
 // show: where it writes, said first; --into writes the same tree elsewhere.
 std::vector<Case> ExportCases() {
   return {
-      {"IntoAnotherFolder", Nothing, {"show", kProject, "--into", "out/export", "--all"}, 0,
-       {"writing icons 3000 to 4999 as PCX files ", "p3_0_0_0.pcx to ", "p4_9_9_9.pcx (FPCX pcx\\p0_0_0_0.pcx)"},
+      {"IntoAnotherFolder",
+       Nothing,
+       {"show", kProject, "--into", "out/export", "--all"},
+       0,
+       {"writing icons 3000 to 4999 as PCX files ", "p3_0_0_0.pcx to ",
+        "p4_9_9_9.pcx (FPCX pcx\\p0_0_0_0.pcx)"},
        Keep::kLibrary,
        [](const fs::path& dir, const ProgramResult& r) {
          EXPECT_EQ(r.err.find("--into DIR"), std::string::npos);
@@ -464,28 +606,44 @@ std::vector<Case> ExportCases() {
          EXPECT_TRUE(fs::is_directory(out / "IFF/4/9/9"));
          EXPECT_TRUE(fs::is_regular_file(out / "pcx/p3_0_0_0.pcx"));
          EXPECT_TRUE(fs::is_regular_file(out / "pcx/p4_9_9_9.pcx"));
-         EXPECT_EQ(std::distance(fs::directory_iterator(out / "pcx"), fs::directory_iterator()), 2000);
+         EXPECT_EQ(std::distance(fs::directory_iterator(out / "pcx"), fs::directory_iterator()),
+                   2000);
          // The entry of 3000, not the source: the same picture, written by our own encoder.
          EXPECT_EQ(ReadFileBytes(out / "pcx/p3_0_0_0.pcx"), SourcePcx(3000));
        }},
-      {"InTheProjectFolderSaysWhere", Nothing, {"show", kProject, "--force", "--all"}, 0,
-       {"zgl: writing icons 3000 to 4999 as PCX files ", "; --into DIR writes them under DIR instead"},
+      {"InTheProjectFolderSaysWhere",
+       Nothing,
+       {"show", kProject, "--force", "--all"},
+       0,
+       {"zgl: writing icons 3000 to 4999 as PCX files ",
+        "; --into DIR writes them under DIR instead"},
        Keep::kNothing,
        [](const fs::path& dir, const ProgramResult& r) {
          const std::string announced = r.err.substr(0, r.err.find('\n'));
-         EXPECT_NE(announced.find((fs::path("lib") / "pcx" / "p3_0_0_0.pcx").make_preferred().string()),
-                   std::string::npos) << announced;
+         EXPECT_NE(
+             announced.find((fs::path("lib") / "pcx" / "p3_0_0_0.pcx").make_preferred().string()),
+             std::string::npos)
+             << announced;
          EXPECT_TRUE(fs::is_regular_file(dir / "lib/pcx/p3_0_0_2.pcx"));
          EXPECT_TRUE(fs::is_directory(dir / "lib/IFF/3/0/0"));
        }},
-      {"IntoRefusesAPatternLeavingTheFolder", Append(" FPCX p0_0_0_0.d\\..\\..\\elsewhere.pcx \n"),
-       {"show", kProject, "--into", "out"}, 1, {"does not stay inside the export folder"}},
+      {"IntoRefusesAPatternLeavingTheFolder",
+       Append(" FPCX p0_0_0_0.d\\..\\..\\elsewhere.pcx \n"),
+       {"show", kProject, "--into", "out"},
+       1,
+       {"does not stay inside the export folder"}},
       // The pattern names the sources: without --force nothing is written over them.
-      {"InTheProjectFolderRefusesOverTheSources", Nothing, {"show", kProject}, 1,
+      {"InTheProjectFolderRefusesOverTheSources",
+       Nothing,
+       {"show", kProject},
+       1,
        {Shown("lib/pcx/p3_0_0_0.pcx") +
         " exists; --force overwrites it, or --into DIR writes the export under DIR; nothing "
         "written"}},
-      {"InTheProjectFolderForcedWritesTheIconsWithAnEntry", Nothing, {"show", kProject, "-f"}, 0,
+      {"InTheProjectFolderForcedWritesTheIconsWithAnEntry",
+       Nothing,
+       {"show", kProject, "-f"},
+       0,
        {"2000 of 2000 icons exported, 4 with an entry; 0 could not be loaded; 4 PCX files "
         "written"},
        Keep::kNothing,
@@ -493,15 +651,20 @@ std::vector<Case> ExportCases() {
          EXPECT_EQ(PcxFiles(dir / "lib/pcx"), Written({3000, 3001, 3101, 4999}));
          EXPECT_EQ(ReadFileBytes(dir / "lib/pcx/p3_1_0_1.pcx"), SourcePcx(3101));
        }},
-      {"IntoWritesOnlyTheIconsWithAnEntry", Nothing, {"show", kProject, "--into", "out"}, 0,
+      {"IntoWritesOnlyTheIconsWithAnEntry",
+       Nothing,
+       {"show", kProject, "--into", "out"},
+       0,
        {"writing the icons of 3000 to 4999 that have an entry", "; 4 PCX files written"},
        Keep::kLibrary,
        [](const fs::path& dir, const ProgramResult&) {
          EXPECT_EQ(PcxFiles(dir / "out/pcx"), Written({3000, 3001, 3101, 4999}));
          EXPECT_TRUE(fs::is_directory(dir / "out/IFF/4/9/9"));
        }},
-      {"IntoRefusesAnExistingFile", WriteFile("out/pcx/p3_0_0_1.pcx", "keep me"),
-       {"show", kProject, "--into", "out"}, 1,
+      {"IntoRefusesAnExistingFile",
+       WriteFile("out/pcx/p3_0_0_1.pcx", "keep me"),
+       {"show", kProject, "--into", "out"},
+       1,
        {Shown("out/pcx/p3_0_0_1.pcx") + " exists; --force overwrites it; nothing written"},
        Keep::kEverything,
        [](const fs::path&, const ProgramResult& r) {
@@ -509,10 +672,12 @@ std::vector<Case> ExportCases() {
        }},
       // PNG files by the same names with .png; the sources' rectangles hold no black, so
       // their entries are unmasked and stay opaque with --alpha too.
-      {"IntoAsPng", Nothing, {"show", kProject, "--into", "out", "--format", "png", "--alpha"},
+      {"IntoAsPng",
+       Nothing,
+       {"show", kProject, "--into", "out", "--format", "png", "--alpha"},
        0,
-       {"writing the icons of 3000 to 4999 that have an entry as PNG files ",
-        "p3_0_0_0.png to ", "p4_9_9_9.png (FPCX pcx\\p0_0_0_0.pcx)", "; 4 PNG files written"},
+       {"writing the icons of 3000 to 4999 that have an entry as PNG files ", "p3_0_0_0.png to ",
+        "p4_9_9_9.png (FPCX pcx\\p0_0_0_0.pcx)", "; 4 PNG files written"},
        Keep::kLibrary,
        [](const fs::path& dir, const ProgramResult&) {
          std::vector<std::string> names;
@@ -522,13 +687,21 @@ std::vector<Case> ExportCases() {
          }
          EXPECT_EQ(PcxFiles(dir / "out/pcx"), names);
        }},
-      {"IntoAsPngRefusesAnExistingFile", WriteFile("out/pcx/p3_0_0_1.png", "keep me"),
-       {"show", kProject, "--into", "out", "--format", "png"}, 1,
+      {"IntoAsPngRefusesAnExistingFile",
+       WriteFile("out/pcx/p3_0_0_1.png", "keep me"),
+       {"show", kProject, "--into", "out", "--format", "png"},
+       1,
        {Shown("out/pcx/p3_0_0_1.png") + " exists; --force overwrites it; nothing written"}},
-      {"AlphaWithoutPngIsAUsageError", Nothing, {"show", kProject, "--into", "out", "--alpha"},
-       2, {"--alpha"}},
-      {"IntoForcedReplacesAnExistingFile", WriteFile("out/pcx/p3_0_0_1.pcx", "replace me"),
-       {"show", kProject, "--into", "out", "--force"}, 0, {"; 4 PCX files written"},
+      {"AlphaWithoutPngIsAUsageError",
+       Nothing,
+       {"show", kProject, "--into", "out", "--alpha"},
+       2,
+       {"--alpha"}},
+      {"IntoForcedReplacesAnExistingFile",
+       WriteFile("out/pcx/p3_0_0_1.pcx", "replace me"),
+       {"show", kProject, "--into", "out", "--force"},
+       0,
+       {"; 4 PCX files written"},
        Keep::kLibrary,
        [](const fs::path& dir, const ProgramResult&) {
          EXPECT_EQ(ReadFileBytes(dir / "out/pcx/p3_0_0_1.pcx"), SourcePcx(3001));
@@ -564,41 +737,68 @@ std::vector<Case> LinkCases() {
   const std::string is_link = ": it is a link, and nothing is written through links.";
   return {
       // Replacing as the window does: each file is refused where a link stands.
-      {"ShowIntoALinkedFile", Plant("out/pcx/p3_0_0_0.pcx", "victim.txt"),
-       {"show", kProject, "--into", "out", "--force"}, 1,
+      {"ShowIntoALinkedFile",
+       Plant("out/pcx/p3_0_0_0.pcx", "victim.txt"),
+       {"show", kProject, "--into", "out", "--force"},
+       1,
        {through, Shown("out/pcx/p3_0_0_0.pcx") + is_link, "; 3 PCX files written"},
-       Keep::kLibrary, TargetsKept},
-      {"ShowIntoALinkedFolder", Plant("out/pcx", "elsewhere"),
-       {"show", kProject, "--into", "out", "--all", "--force"}, 1,
-       {Shown("out/pcx") + is_link, "; 0 PCX files written"}, Keep::kLibrary,
+       Keep::kLibrary,
+       TargetsKept},
+      {"ShowIntoALinkedFolder",
+       Plant("out/pcx", "elsewhere"),
+       {"show", kProject, "--into", "out", "--all", "--force"},
+       1,
+       {Shown("out/pcx") + is_link, "; 0 PCX files written"},
+       Keep::kLibrary,
        [through](const fs::path& dir, const ProgramResult& r) {
          TargetsKept(dir, r);
          // Said once, not for each of the 2000 files.
          EXPECT_EQ(r.err.find(through), r.err.rfind(through)) << r.err;
        }},
-      {"ShowIntoALinkedExportTree", Plant("out/IFF/3", "elsewhere"),
-       {"show", kProject, "--into", "out"}, 1,
-       {"The export tree was not made: ", Shown("out/IFF/3") + " is a link"}, Keep::kLibrary,
+      {"ShowIntoALinkedExportTree",
+       Plant("out/IFF/3", "elsewhere"),
+       {"show", kProject, "--into", "out"},
+       1,
+       {"The export tree was not made: ", Shown("out/IFF/3") + " is a link"},
+       Keep::kLibrary,
        TargetsKept},
-      {"ShowInTheProjectFolderForcedOverALink", Plant("lib/pcx/p4_9_9_8.pcx", "victim.txt"),
-       {"show", kProject, "--force", "--all"}, 1, {Shown("lib/pcx/p4_9_9_8.pcx") + is_link},
-       Keep::kNothing, TargetsKept},
+      {"ShowInTheProjectFolderForcedOverALink",
+       Plant("lib/pcx/p4_9_9_8.pcx", "victim.txt"),
+       {"show", kProject, "--force", "--all"},
+       1,
+       {Shown("lib/pcx/p4_9_9_8.pcx") + is_link},
+       Keep::kNothing,
+       TargetsKept},
       // Without --force the first link found refuses the export before anything is written.
-      {"ShowIntoRefusesALinkedFolderBeforeWriting", Plant("out/pcx", "elsewhere"),
-       {"show", kProject, "--into", "out", "--all"}, 1,
+      {"ShowIntoRefusesALinkedFolderBeforeWriting",
+       Plant("out/pcx", "elsewhere"),
+       {"show", kProject, "--into", "out", "--all"},
+       1,
        {Shown("out/pcx") + " is a link, and nothing is written through links; nothing written"},
-       Keep::kEverything, TargetsKept},
-      {"ShowIntoRefusesALinkBeforeWriting", Plant("out/pcx/p4_9_9_9.pcx", "made.pcx"),
-       {"show", kProject, "--into", "out"}, 1,
+       Keep::kEverything,
+       TargetsKept},
+      {"ShowIntoRefusesALinkBeforeWriting",
+       Plant("out/pcx/p4_9_9_9.pcx", "made.pcx"),
+       {"show", kProject, "--into", "out"},
+       1,
        {Shown("out/pcx/p4_9_9_9.pcx") +
         " is a link, and nothing is written through links; nothing written"},
-       Keep::kEverything, TargetsKept},
-      {"SaveForcedOverALinkToAUserFile", Plant("one.pcx", "victim.txt"),
-       {"save", kProject, "3001", "one.pcx", "--force"}, 1,
-       {"Could not save ", Shown("one.pcx") + ": it is a link"}, Keep::kEverything, TargetsKept},
-      {"SaveOverADanglingLink", Plant("one.pcx", "made.pcx"),
-       {"save", kProject, "3001", "one.pcx"}, 1, {Shown("one.pcx") + ": it is a link"},
-       Keep::kEverything, TargetsKept},
+       Keep::kEverything,
+       TargetsKept},
+      {"SaveForcedOverALinkToAUserFile",
+       Plant("one.pcx", "victim.txt"),
+       {"save", kProject, "3001", "one.pcx", "--force"},
+       1,
+       {"Could not save ", Shown("one.pcx") + ": it is a link"},
+       Keep::kEverything,
+       TargetsKept},
+      {"SaveOverADanglingLink",
+       Plant("one.pcx", "made.pcx"),
+       {"save", kProject, "3001", "one.pcx"},
+       1,
+       {Shown("one.pcx") + ": it is a link"},
+       Keep::kEverything,
+       TargetsKept},
   };
 }
 INSTANTIATE_TEST_SUITE_P(Links, ZglFaults, ::testing::ValuesIn(LinkCases()), Name);
@@ -608,7 +808,12 @@ INSTANTIATE_TEST_SUITE_P(Links, ZglFaults, ::testing::ValuesIn(LinkCases()), Nam
 // rectangles), in every build.
 std::vector<Case> ReportCases() {
   return {
-      {"ReportOfAHealthyLibrary", Nothing, {"report", kProject, "report"}, 0, {}, Keep::kLibrary,
+      {"ReportOfAHealthyLibrary",
+       Nothing,
+       {"report", kProject, "report"},
+       0,
+       {},
+       Keep::kLibrary,
        [](const fs::path& dir, const ProgramResult& r) {
          EXPECT_NE(r.out.find("4 icons verified, 0 findings"), std::string::npos) << r.out;
          EXPECT_TRUE(fs::is_regular_file(dir / "report/index.html"));
@@ -620,8 +825,10 @@ std::vector<Case> ReportCases() {
          names.push_back("index.html");
          EXPECT_EQ(PcxFiles(dir / "report"), names);
        }},
-      {"ReportOverAnExistingPictureRefused", WriteFile("report/3101.png", "keep me"),
-       {"report", kProject, "report"}, 1,
+      {"ReportOverAnExistingPictureRefused",
+       WriteFile("report/3101.png", "keep me"),
+       {"report", kProject, "report"},
+       1,
        {Shown("report/3101.png") + " exists; --force replaces it; nothing written"}},
   };
 }
@@ -641,16 +848,26 @@ std::vector<Case> LockCases() {
     };
   };
   std::vector<Case> cases = {
-      {"LockIsAFolder", replace_lock(MakeFolder("lib/lib.ofs.lock")), {"create", kProject}, 1,
+      {"LockIsAFolder",
+       replace_lock(MakeFolder("lib/lib.ofs.lock")),
+       {"create", kProject},
+       1,
        {lock_refused("it is not a regular file")}},
-      {"LockIsAFolderForVerify", replace_lock(MakeFolder("lib/lib.ofs.lock")),
-       {"verify", kProject}, 1, {lock_refused("it is not a regular file")},
+      {"LockIsAFolderForVerify",
+       replace_lock(MakeFolder("lib/lib.ofs.lock")),
+       {"verify", kProject},
+       1,
+       {lock_refused("it is not a regular file")},
        Keep::kEverything,
        [](const fs::path&, const ProgramResult& r) { EXPECT_EQ(r.out, ""); }},
       // The healthy library's lock file is there and empty, as verify leaves it.
       {"VerifyChangesNothing", Nothing, {"verify", kProject}, 0, {}, Keep::kEverything},
-      {"VerifyMakesAMissingLockFileAndNothingElse", replace_lock(Nothing), {"verify", kProject},
-       0, {}, Keep::kNothing,
+      {"VerifyMakesAMissingLockFileAndNothingElse",
+       replace_lock(Nothing),
+       {"verify", kProject},
+       0,
+       {},
+       Keep::kNothing,
        [](const fs::path& dir, const ProgramResult&) {
          EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(dir / "lib/lib.ofs.lock")));
          EXPECT_EQ(fs::file_size(dir / "lib/lib.ofs.lock"), 0u);
@@ -668,18 +885,34 @@ std::vector<Case> LockCases() {
   };
   // Keep::kEverything: the thesis keeps its words, no file appears where a link points.
   for (const char* command : {"verify", "create", "check"}) {
-    cases.push_back({std::string("LockLinkedToAFileOutsideFor") + command, replace_lock(thesis),
-                     {command, kProject}, 1, {lock_refused("it is a symbolic link")}});
+    cases.push_back({std::string("LockLinkedToAFileOutsideFor") + command,
+                     replace_lock(thesis),
+                     {command, kProject},
+                     1,
+                     {lock_refused("it is a symbolic link")}});
   }
-  cases.push_back({"LockIsADanglingLink", replace_lock(link("new.txt")), {"verify", kProject}, 1,
+  cases.push_back({"LockIsADanglingLink",
+                   replace_lock(link("new.txt")),
+                   {"verify", kProject},
+                   1,
                    {lock_refused("it is a symbolic link")}});
-  cases.push_back({"LockIsALinkIntoAMissingFolder", replace_lock(link("none/new.txt")),
-                   {"create", kProject}, 1, {lock_refused("it is a symbolic link")}});
-  cases.push_back({"LockIsAFifo", replace_lock(MakeFifo("lib/lib.ofs.lock")), {"verify", kProject},
-                   1, {lock_refused("it is not a regular file")}});
-  cases.push_back({"LockInAMissingFolder", Append(" FOFS none\\lib.ofs \n"), {"show", kProject}, 1,
-                   {"Library none\\lib.ofs: cannot lock none\\lib.ofs.lock: it cannot be created or "
-                    "opened (No such file or directory). Nothing was changed."}});
+  cases.push_back({"LockIsALinkIntoAMissingFolder",
+                   replace_lock(link("none/new.txt")),
+                   {"create", kProject},
+                   1,
+                   {lock_refused("it is a symbolic link")}});
+  cases.push_back({"LockIsAFifo",
+                   replace_lock(MakeFifo("lib/lib.ofs.lock")),
+                   {"verify", kProject},
+                   1,
+                   {lock_refused("it is not a regular file")}});
+  cases.push_back(
+      {"LockInAMissingFolder",
+       Append(" FOFS none\\lib.ofs \n"),
+       {"show", kProject},
+       1,
+       {"Library none\\lib.ofs: cannot lock none\\lib.ofs.lock: it cannot be created or "
+        "opened (No such file or directory). Nothing was changed."}});
 #endif
   return cases;
 }
@@ -690,9 +923,13 @@ INSTANTIATE_TEST_SUITE_P(Lock, ZglFaults, ::testing::ValuesIn(LockCases()), Name
 // false summary is spaced with no-break spaces, which a terminal shows as blanks.
 std::vector<Case> HostileNameCases() {
   const std::string fake_summary =
-      "x\x1b[8m\n41\xc2\xa0icons\xc2\xa0verified,\xc2\xa0" "0\xc2\xa0" "findings\n\x1b[8m00.blk";
+      "x\x1b[8m\n41\xc2\xa0icons\xc2\xa0verified,\xc2\xa0"
+      "0\xc2\xa0"
+      "findings\n\x1b[8m00.blk";
   const std::string shown =
-      "x\\x1b[8m\\n41\xc2\xa0icons\xc2\xa0verified,\xc2\xa0" "0\xc2\xa0" "findings\\n\\x1b[8m00.blk";
+      "x\\x1b[8m\\n41\xc2\xa0icons\xc2\xa0verified,\xc2\xa0"
+      "0\xc2\xa0"
+      "findings\\n\\x1b[8m00.blk";
   const auto plain_output = [](const fs::path&, const ProgramResult& r) {
     EXPECT_EQ(r.out, "");
     EXPECT_EQ(r.err.find('\x1b'), std::string::npos) << r.err;
@@ -704,14 +941,19 @@ std::vector<Case> HostileNameCases() {
          Append(" FBLK blk\\" + fake_summary + " \n")(dir);
          fs::resize_file(dir / "lib/blk/lib30.blk", 10);
        },
-       {"verify", kProject}, 1,
+       {"verify", kProject},
+       1,
        {"The project cannot be used: FBLK: the name runs over a line end (\"blk\\" + shown +
         "\"): end each name with a blank."},
-       Keep::kEverything, plain_output},
-      {"CreateRefusesAnEscapeInAName", Append(" FOFS lib\x1b]0;owned\x07.ofs \n"),
-       {"create", kProject}, 1,
+       Keep::kEverything,
+       plain_output},
+      {"CreateRefusesAnEscapeInAName",
+       Append(" FOFS lib\x1b]0;owned\x07.ofs \n"),
+       {"create", kProject},
+       1,
        {"FOFS: the name holds a control character (\"lib\\x1b]0;owned\\x07.ofs\")"},
-       Keep::kEverything, plain_output},
+       Keep::kEverything,
+       plain_output},
   };
 #if !defined(_WIN32)
   // Names from the file system rather than the project: the project's own file and folder.
@@ -723,13 +965,20 @@ std::vector<Case> HostileNameCases() {
     EXPECT_EQ(Lines(r.err), 2u) << r.err;
     EXPECT_NE(r.err.find("\nzgl: " + shown + ".zgl: is a folder\n"), std::string::npos) << r.err;
   };
-  cases.push_back({"AProjectNameFromTheFolderIsShownEscaped", MakeFolder(folder),
-                   {"create", folder}, 1, {"ZCreate: Could not read file " + shown + ".zgl!"},
-                   Keep::kEverything, message_and_reason});
-  cases.push_back({"AMissingFolderIsShownEscaped", Nothing,
-                   {"verify", fake_summary + "/project.zgl"}, 1,
+  cases.push_back({"AProjectNameFromTheFolderIsShownEscaped",
+                   MakeFolder(folder),
+                   {"create", folder},
+                   1,
+                   {"ZCreate: Could not read file " + shown + ".zgl!"},
+                   Keep::kEverything,
+                   message_and_reason});
+  cases.push_back({"AMissingFolderIsShownEscaped",
+                   Nothing,
+                   {"verify", fake_summary + "/project.zgl"},
+                   1,
                    {"zgl: cannot enter the folder of " + shown + "/project.zgl"},
-                   Keep::kEverything, plain_output});
+                   Keep::kEverything,
+                   plain_output});
 #endif
   return cases;
 }

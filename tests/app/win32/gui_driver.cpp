@@ -7,6 +7,7 @@
 // Each step waits (up to its timeout) for what it needs and fails with a message and exit
 // code 1 when it does not come; the first failing step ends the program.
 #include <windows.h>
+
 #include <commctrl.h>
 
 #include <cstdio>
@@ -180,9 +181,12 @@ struct ExpectedChild {
 // The bar as the window must show it right after start-up. "Font", "Save as PCX" and "Help"
 // are offered while no run works.
 constexpr ExpectedChild kStartUpBar[] = {
-    {"Create ZGL", 3, 0, 75, true},      {"Show ZGL", 4, 75, 75, true},
-    {"Font", 8, 150, 50, true},          {"Save as PCX", 5, 200, 100, true},
-    {"Integrity check", 7, 300, 100, true}, {"Help", 6, 400, 50, true},
+    {"Create ZGL", 3, 0, 75, true},
+    {"Show ZGL", 4, 75, 75, true},
+    {"Font", 8, 150, 50, true},
+    {"Save as PCX", 5, 200, 100, true},
+    {"Integrity check", 7, 300, 100, true},
+    {"Help", 6, 400, 50, true},
     {"Stop", 2, 450, 50, false},
 };
 
@@ -200,8 +204,8 @@ void CheckStartUp() {
   AdjustWindowRectEx(&frame, WS_OVERLAPPEDWINDOW, FALSE, 0);
   if (client.right != 800 || client.bottom != 620 || width != frame.right - frame.left ||
       height != frame.bottom - frame.top) {
-    Fail("window is " + std::to_string(width) + " x " + std::to_string(height) +
-         ", client " + std::to_string(client.right) + " x " + std::to_string(client.bottom));
+    Fail("window is " + std::to_string(width) + " x " + std::to_string(height) + ", client " +
+         std::to_string(client.right) + " x " + std::to_string(client.bottom));
   }
   // Wine answers class queries about another process's window only for a few values; the
   // rest of the class is checked by window_parts_tests.
@@ -224,11 +228,11 @@ void CheckStartUp() {
     if (ClassOf(button) != "Button") Fail(std::string(child.text) + " is a " + ClassOf(button));
     RECT r;
     GetWindowRect(button, &r);
-    if (r.left - origin.x != child.x || r.top - origin.y != 0 ||
-        r.right - r.left != child.width || r.bottom - r.top != 20) {
-      Fail(std::string("button ") + child.text + " at " + std::to_string(r.left - origin.x) +
-           "," + std::to_string(r.top - origin.y) + " size " + std::to_string(r.right - r.left) +
-           "x" + std::to_string(r.bottom - r.top));
+    if (r.left - origin.x != child.x || r.top - origin.y != 0 || r.right - r.left != child.width ||
+        r.bottom - r.top != 20) {
+      Fail(std::string("button ") + child.text + " at " + std::to_string(r.left - origin.x) + "," +
+           std::to_string(r.top - origin.y) + " size " + std::to_string(r.right - r.left) + "x" +
+           std::to_string(r.bottom - r.top));
     }
     if ((IsWindowEnabled(button) != FALSE) != child.enabled_at_start) {
       Fail(std::string("button ") + child.text + " enabled state is wrong at start-up");
@@ -413,8 +417,8 @@ std::string g_remembered_title;
 
 void WaitTitleChanged(DWORD timeout_ms) {
   std::string title;
-  const bool ok = WaitFor(
-      [&] { return (title = TextOf(MainWindow())) != g_remembered_title; }, timeout_ms);
+  const bool ok =
+      WaitFor([&] { return (title = TextOf(MainWindow())) != g_remembered_title; }, timeout_ms);
   if (!ok) Fail("title stayed \"" + title + "\"");
   Note("title changed: " + title);
 }

@@ -2,8 +2,8 @@
 // port on real windows, with the port's calls made from a worker thread as runs make them.
 // Needs a display (gui_test.sh runs it on its virtual one).
 #include <windows.h>
-#include <commctrl.h>
 
+#include <commctrl.h>
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -132,8 +132,8 @@ TEST(FileDialogs, RecordIsFilledAfreshForEveryDialog) {
   EXPECT_EQ(r.lpfnHook, nullptr);
   EXPECT_EQ(r.lpTemplateName, nullptr);
   EXPECT_EQ(FilterPairs(r.lpstrFilter),
-            (std::vector<std::string>{"ZEMLO Graphics Library (*.ZGL)", "*.zgl",
-                                      "All Files (*.*)", "*.*"}));
+            (std::vector<std::string>{"ZEMLO Graphics Library (*.ZGL)", "*.zgl", "All Files (*.*)",
+                                      "*.*"}));
 
   dialogs.Prepare(kPcxFilter, kSaveFlags);
   EXPECT_EQ(r.Flags, static_cast<DWORD>(OFN_OVERWRITEPROMPT));
@@ -188,8 +188,8 @@ class PortWindows : public ::testing::Test {
                                     spec.width, 20, main_, nullptr, nullptr, nullptr);
       port_.AttachButton(spec.id, button);
     }
-    port_.AttachProgressBar(CreateWindowExA(0, PROGRESS_CLASSA, "", WS_CHILD | WS_VISIBLE, 500,
-                                            0, 300, 20, main_, nullptr, nullptr, nullptr));
+    port_.AttachProgressBar(CreateWindowExA(0, PROGRESS_CLASSA, "", WS_CHILD | WS_VISIBLE, 500, 0,
+                                            300, 20, main_, nullptr, nullptr, nullptr));
     paints_ = 0;
   }
   void TearDown() override { DestroyWindow(main_); }
@@ -220,7 +220,7 @@ class PortWindows : public ::testing::Test {
 };
 
 TEST_F(PortWindows, WhileARunWorksOnlyStopIsOffered) {
-  const ButtonId others[] = {ButtonId::kCreateZgl, ButtonId::kShowZgl, ButtonId::kFont,
+  const ButtonId others[] = {ButtonId::kCreateZgl, ButtonId::kShowZgl,        ButtonId::kFont,
                              ButtonId::kSaveAsPcx, ButtonId::kIntegrityCheck, ButtonId::kHelp};
   port_.RunStarted();
   EXPECT_TRUE(Enabled(ButtonId::kStop));

@@ -10,7 +10,7 @@ namespace {
 std::string ArgumentKind(const std::string& name, const std::string& topics) {
   static const std::map<std::string, std::string> kKinds = {
       {"PROJECT", "files:zgl"}, {"PICTURE", "files:pcx"}, {"OUT", "files:pcx png"},
-      {"FONT", "files:fnt"},    {"OUTDIR", "dir"},            {"DIR", "dir"},
+      {"FONT", "files:fnt"},    {"OUTDIR", "dir"},        {"DIR", "dir"},
   };
   if (name == "TOPIC") return "words:" + topics;
   const auto kind = kKinds.find(name);
@@ -47,7 +47,8 @@ std::string BashCompletion(const ProgramHelp& help) {
   std::string options_of, value_of, argument_of;
   for (std::size_t i = 0; i < help.commands.size(); ++i) {
     const std::string& name = help.program.commands[i].names[0];
-    options_of += "    " + name + ") echo " + Quoted(Names(help.commands[i].options, false)) + " ;;\n";
+    options_of +=
+        "    " + name + ") echo " + Quoted(Names(help.commands[i].options, false)) + " ;;\n";
     for (const HelpEntry& option : help.commands[i].options) {
       if (option.value.empty()) continue;
       for (const std::string& option_name : option.names) {
@@ -119,9 +120,15 @@ std::string BashCompletion(const ProgramHelp& help) {
          "\n"
          "_zgl() {\n"
          "  local word=${COMP_WORDS[COMP_CWORD]} previous=\"\" command=\"\" arguments=0 i value\n"
-         "  local program_options=" + Quoted(Names(help.program.options, false)) + "\n"
-         "  local after_command=" + Quoted(Names(help.program.options, true)) + "\n"
-         "  local commands=" + Quoted(commands) + "\n"
+         "  local program_options=" +
+         Quoted(Names(help.program.options, false)) +
+         "\n"
+         "  local after_command=" +
+         Quoted(Names(help.program.options, true)) +
+         "\n"
+         "  local commands=" +
+         Quoted(commands) +
+         "\n"
          "  if (( COMP_CWORD > 0 )); then previous=${COMP_WORDS[COMP_CWORD - 1]}; fi\n"
          "  # The command is the first word that is no option; after it, count the arguments\n"
          "  # before the word, leaving out options and the values they take.\n"
@@ -129,7 +136,8 @@ std::string BashCompletion(const ProgramHelp& help) {
          "    if [[ -z $command ]]; then\n"
          "      [[ ${COMP_WORDS[i]} == -* ]] || command=${COMP_WORDS[i]}\n"
          "    elif [[ ${COMP_WORDS[i]} == -* ]]; then\n"
-         "      if [[ -n $(_zgl_value \"$command\" \"${COMP_WORDS[i]}\") ]]; then i=$((i + 1)); fi\n"
+         "      if [[ -n $(_zgl_value \"$command\" \"${COMP_WORDS[i]}\") ]]; then i=$((i + 1)); "
+         "fi\n"
          "    else\n"
          "      arguments=$((arguments + 1))\n"
          "    fi\n"

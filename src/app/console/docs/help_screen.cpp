@@ -94,9 +94,9 @@ HelpScreen ParseHelpScreen(std::string_view text) {
     }
     // Padding ends the name column in two blanks or more; a name of exactly one blank less
     // than the column is told from a longer one by whether its text follows on the next line.
-    const bool own_line = line.size() <= kColumn || line[kColumn - 1] != ' ' ||
-                          (line[kColumn - 2] != ' ' && i + 1 < lines.size() &&
-                           continues(lines[i + 1]));
+    const bool own_line =
+        line.size() <= kColumn || line[kColumn - 1] != ' ' ||
+        (line[kColumn - 2] != ' ' && i + 1 < lines.size() && continues(lines[i + 1]));
     HelpEntry entry = ReadEntry(own_line ? line : line.substr(0, kColumn), list == &screen.options);
     if (!own_line) entry.text = Trimmed(line.substr(kColumn));
     list->push_back(entry);

@@ -11,8 +11,8 @@ namespace zemlo::console::docs {
 // A line of a screen's Positionals, Options or Subcommands list.
 struct HelpEntry {
   std::vector<std::string> names;  // "-j", "--jobs"; a positional's or a command's one name
-  std::string value;  // what an option takes ("N", "pcx|png"), empty for a flag; for a
-                      // positional the kind the parser shows ("TEXT REQUIRED")
+  std::string value;               // what an option takes ("N", "pcx|png"), empty for a flag; for a
+                                   // positional the kind the parser shows ("TEXT REQUIRED")
   std::string text;
 };
 

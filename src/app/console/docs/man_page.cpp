@@ -37,13 +37,14 @@ std::vector<std::pair<std::size_t, std::string>> Cells(const std::string& line) 
 
 // Text as zgl's help topics lay it out, in roff: a line alone at the margin followed by an
 // indented one is a heading ("NAME:" heads a definition of its indented lines); "  WORD  text"
-// with its continuation lines, indented more, is a definition; an indented line of three or more columns is the header of a table whose rows
-// become definitions; everything else is running text, a blank line ends a paragraph.
+// with its continuation lines, indented more, is a definition; an indented line of three or more
+// columns is the header of a table whose rows become definitions; everything else is running text,
+// a blank line ends a paragraph.
 std::string TopicText(const std::string& text) {
   std::string out;
   const std::vector<std::string> lines = SplitLines(text);
   enum class Block { kParagraph, kDefinition, kTable } block = Block::kParagraph;
-  bool paragraph_open = false;  // running text was written since the last paragraph macro
+  bool paragraph_open = false;        // running text was written since the last paragraph macro
   std::size_t definition_indent = 0;  // a definition's own line; its text is indented more
   std::vector<std::pair<std::size_t, std::string>> header;
   struct Row {
@@ -116,8 +117,8 @@ std::string TopicText(const std::string& text) {
       block = Block::kTable;
       continue;
     }
-    const bool next_indented = i + 1 < lines.size() && !Trimmed(lines[i + 1]).empty() &&
-                               Indent(lines[i + 1]) > 0;
+    const bool next_indented =
+        i + 1 < lines.size() && !Trimmed(lines[i + 1]).empty() && Indent(lines[i + 1]) > 0;
     if (indent == 0 && next_indented && line.back() == ':') {
       out += ".TP\n" + Bold(line.substr(0, line.size() - 1)) + "\n";
       block = Block::kDefinition;
@@ -243,8 +244,9 @@ std::string ManPage(const ProgramHelp& help) {
   out += ".SH DESCRIPTION\n" + TextLine(help.program.description) + ".PP\n" +
          Paragraphs(help.program.footer);
   out += ".SH OPTIONS\n" + OptionList(help.program.options, true);
-  out += ".SH COMMANDS\nEvery command also takes \\fB\\-h\\fR, \\fB\\-\\-help\\fR and the "
-         "options above.\n";
+  out +=
+      ".SH COMMANDS\nEvery command also takes \\fB\\-h\\fR, \\fB\\-\\-help\\fR and the "
+      "options above.\n";
   for (std::size_t i = 0; i < help.commands.size(); ++i) {
     const HelpScreen& command = help.commands[i];
     out += ".SS " + RoffEscaped(help.program.commands[i].names[0]) + "\n";
@@ -258,17 +260,18 @@ std::string ManPage(const ProgramHelp& help) {
   out += ".SH TAGS\n" + TopicText(help.tags);
   out += ".SH FORMATS\n" + TopicText(help.formats);
   out += ".SH \"EXIT STATUS\"\n" + TopicText(help.exit);
-  out += ".SH FILES\n"
-         ".TP\n\\fIPROJECT\\fR.zgl\n"
-         "The project info file; the names inside it (see TAGS) are relative to its folder.\n"
-         ".TP\nThe files named by FBLK, FOFS, FCOO and FSEP\n"
-         "The library: block files, offsets file, coordinates file and single entry files,\n"
-         "written by \\fBcreate\\fR.\n"
-         ".TP\nThe offsets file's name with \\fI.lock\\fR appended\n"
-         "The lock that keeps a second command off the library while one works on it.\n"
-         ".TP\nBLTEMP, BLTEMP.REC\n"
-         "Left in the project's folder by a run that was killed inside a block rewrite; the\n"
-         "next command on the library puts them right.\n";
+  out +=
+      ".SH FILES\n"
+      ".TP\n\\fIPROJECT\\fR.zgl\n"
+      "The project info file; the names inside it (see TAGS) are relative to its folder.\n"
+      ".TP\nThe files named by FBLK, FOFS, FCOO and FSEP\n"
+      "The library: block files, offsets file, coordinates file and single entry files,\n"
+      "written by \\fBcreate\\fR.\n"
+      ".TP\nThe offsets file's name with \\fI.lock\\fR appended\n"
+      "The lock that keeps a second command off the library while one works on it.\n"
+      ".TP\nBLTEMP, BLTEMP.REC\n"
+      "Left in the project's folder by a run that was killed inside a block rewrite; the\n"
+      "next command on the library puts them right.\n";
   return out;
 }
 

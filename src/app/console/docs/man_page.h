@@ -12,9 +12,9 @@ struct ProgramHelp {
   std::string version;  // as `zgl --version` prints it
   HelpScreen program;
   std::vector<HelpScreen> commands;  // in the order of program.commands
-  std::string tags;     // zgl help tags
-  std::string formats;  // zgl help formats
-  std::string exit;     // zgl help exit
+  std::string tags;                  // zgl help tags
+  std::string formats;               // zgl help formats
+  std::string exit;                  // zgl help exit
 };
 
 std::string ManPage(const ProgramHelp& help);
