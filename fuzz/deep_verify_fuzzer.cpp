@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "core/working_state.h"
+#include "fuzz_assert.h"
 #include "fuzz_folder.h"
 #include "library/run/deep_verify.h"
 #include "library/store/stamping.h"
@@ -78,14 +79,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   zemlo::Name name = settings.FBLK;
   if (zemlo::StampBlockNumber(first / blkb, name)) WriteFile(name.data(), block, block_size);
   name = settings.FSEP;
-  if (!zemlo::StampIconNumber(first, name)) std::abort();
+  FUZZ_ASSERT_MSG(zemlo::StampIconNumber(first, name), "the harness's entry name takes a number");
   WriteFile(name.data(), block, block_size);
 
   fixture.state.stop_request.store(false);
   Reader reader;
   const zemlo::VerifyOutcome outcome = zemlo::DeepVerify(settings, fixture.state, &reader);
   for (const auto& finding : outcome.findings) {
-    if (zemlo::FindingLine(finding).empty()) std::abort();
+    FUZZ_ASSERT_MSG(!zemlo::FindingLine(finding).empty(), "every finding has a line");
   }
   fixture.port.Clear();
   return 0;

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "core/working_state.h"
+#include "fuzz_assert.h"
 #include "project/project_settings.h"
 #include "support/recording_port.h"
 
@@ -74,8 +75,8 @@ inline void NameLibraryFiles(ProjectSettings& settings) {
 // The input's bytes as a file; the harness cannot go on without it.
 inline void WriteFile(const char* name, const std::uint8_t* data, std::size_t size) {
   std::FILE* f = std::fopen(name, "wb");
-  if (f == nullptr) std::abort();
-  if (size > 0 && std::fwrite(data, 1, size, f) != size) std::abort();
+  FUZZ_ASSERT(f != nullptr);
+  FUZZ_ASSERT(size == 0 || std::fwrite(data, 1, size, f) == size);
   std::fclose(f);
 }
 

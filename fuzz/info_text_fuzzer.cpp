@@ -5,13 +5,15 @@
 #include <cstring>
 #include <vector>
 
+#include "fuzz_assert.h"
 #include "project/info_parser.h"
 #include "project/project_settings.h"
 
 namespace {
 
 void CheckName(const zemlo::Name& name) {
-  if (std::memchr(name.data(), 0, name.size()) == nullptr) std::abort();
+  FUZZ_ASSERT_MSG(std::memchr(name.data(), 0, name.size()) != nullptr,
+                  "a name ends inside its field");
 }
 
 }  // namespace
@@ -33,10 +35,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const auto refusal = zemlo::ValidateProject(settings, &report);
   // A project that passes must be one the store can index without leaving its tables, and
   // must have every name whole.
-  if (!refusal && (settings.NSIZ < 0 || settings.NSIZ > 20000 || settings.BLKB < 1)) std::abort();
+  FUZZ_ASSERT_MSG(refusal || (settings.NSIZ >= 0 && settings.NSIZ <= 20000 && settings.BLKB >= 1),
+                  "accepted settings are in range");
   for (const auto& [tag, note] : report.tags) {
-    if (!refusal && (!note.has_digit || note.name_length >= zemlo::kNameSize)) std::abort();
-    if (note.written.size() > 43) std::abort();  // messages quote values shortened
+    FUZZ_ASSERT_MSG(refusal || (note.has_digit && note.name_length < zemlo::kNameSize),
+                    "an accepted pattern has a digit and fits");
+    FUZZ_ASSERT_MSG(note.written.size() <= 43, "messages quote values shortened");
   }
   zemlo::MissingProjectPart(report);
   // Parsing a second text on top of the first keeps the earlier values where tags are absent.

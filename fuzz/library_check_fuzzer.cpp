@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "core/working_state.h"
+#include "fuzz_assert.h"
 #include "fuzz_folder.h"
 #include "library/run/entry_loading.h"
 #include "library/run/integrity_check.h"
@@ -65,7 +66,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   zemlo::Name name = settings.FBLK;
   if (zemlo::StampBlockNumber(first / blkb, name)) WriteFile(name.data(), block, block_size);
   name = settings.FSEP;
-  if (!zemlo::StampIconNumber(first, name)) std::abort();
+  FUZZ_ASSERT_MSG(zemlo::StampIconNumber(first, name), "the harness's entry name takes a number");
   WriteFile(name.data(), block, block_size);
 
   zemlo::WorkingState& state = fixture.state;

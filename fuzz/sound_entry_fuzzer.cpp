@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "core/working_state.h"
+#include "fuzz_assert.h"
 #include "library/codec/icon_encoder.h"
 #include "library/store/tables.h"
 
@@ -23,16 +24,21 @@ void CheckSound(int icon, const std::uint8_t* data, std::size_t size, std::size_
   zemlo::CropBox box{1, 2, 3, 4};
   const std::size_t length = zemlo::EncodeIcon(
       icon, source, std::span<std::uint8_t>(out.get(), out_size), coordinates, box);
-  if (length > out_size) std::abort();
-  if (size > 0 && std::memcmp(source.data(), data, size) != 0) std::abort();  // kept as loaded
-  if (box.top != 1 || box.bottom != 2 || box.left != 3 || box.right != 4) std::abort();
-  if (coordinates.Get(icon) != zemlo::CoordinatesRecord{}) std::abort();
+  FUZZ_ASSERT(length <= out_size);
+  FUZZ_ASSERT_MSG(size == 0 || std::memcmp(source.data(), data, size) == 0,
+                  "the source is kept as loaded");
+  FUZZ_ASSERT_MSG(box.top == 1 && box.bottom == 2 && box.left == 3 && box.right == 4,
+                  "a sound keeps its box");
+  FUZZ_ASSERT_MSG(coordinates.Get(icon) == zemlo::CoordinatesRecord{},
+                  "a sound has no coordinates");
   if (length == 0) return;
   static const std::uint8_t kData[4] = {'d', 'a', 't', 'a'};
   const auto* at = std::search(data, data + size, kData, kData + 4);
   const std::size_t start = static_cast<std::size_t>(at - data) + 8;
-  if (at == data + size || start + length > size) std::abort();
-  if (std::memcmp(out.get(), data + start, length) != 0) std::abort();
+  FUZZ_ASSERT_MSG(at != data + size && start + length <= size,
+                  "the stored sound lies inside the input");
+  FUZZ_ASSERT_MSG(std::memcmp(out.get(), data + start, length) == 0,
+                  "the sound is stored as it came");
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <memory>
 #include <span>
 
+#include "fuzz_assert.h"
 #include "packer/kzp.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -15,11 +16,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::span<const std::uint8_t> packed(data, size);
   for (const std::size_t limit : {kOut, bound}) {
     const auto produced = zemlo::UnpackEntry(packed, std::span<std::uint8_t>(out.get(), limit));
-    if (produced && *produced > limit) std::abort();
+    FUZZ_ASSERT_MSG(!produced || *produced <= limit, "unpacking stays inside its room");
   }
-  if (zemlo::IsPackedEntry(packed) !=
-      (size >= 3 && data[0] == 'K' && data[1] == 'Z' && data[2] == 'P')) {
-    std::abort();
-  }
+  FUZZ_ASSERT_MSG(zemlo::IsPackedEntry(packed) ==
+                      (size >= 3 && data[0] == 'K' && data[1] == 'Z' && data[2] == 'P'),
+                  "an entry is packed exactly when it starts with the magic");
   return 0;
 }

@@ -1,4 +1,4 @@
-// The three routines through which every subsystem talks to the user.
+// The routines through which every subsystem talks to the user: the title, warnings and repaints.
 #pragma once
 
 #include <string_view>

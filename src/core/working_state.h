@@ -79,7 +79,7 @@ struct WorkingState {
   // returns afterwards), but one caused by the user (a window uncovered mid-run) may show a
   // picture half-written for one frame, which is accepted; the next repaint mends it.
   //
-  // The eight shared buffers, in the order they are allocated. Those that ReadWholeFile
+  // The nine shared buffers, in the order they are allocated. Those that ReadWholeFile
   // fills carry its spare byte.
   Buffer info_text{kInfoTextSize + kReadSpare};
   Buffer index{kIndexBufferSize};
