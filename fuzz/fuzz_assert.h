@@ -16,8 +16,8 @@ namespace zemlo_fuzz {
 
 }  // namespace zemlo_fuzz
 
-#define FUZZ_ASSERT_MSG(condition, what)                                           \
-  do {                                                                             \
+#define FUZZ_ASSERT_MSG(condition, what)                                                \
+  do {                                                                                  \
     if (!(condition)) ::zemlo_fuzz::AssertFailed(#condition, what, __FILE__, __LINE__); \
   } while (false)
 #define FUZZ_ASSERT(condition) FUZZ_ASSERT_MSG(condition, "")

@@ -40,120 +40,143 @@ std::vector<std::pair<std::size_t, std::string>> Cells(const std::string& line) 
 // with its continuation lines, indented more, is a definition; an indented line of three or more
 // columns is the header of a table whose rows become definitions; everything else is running text,
 // a blank line ends a paragraph.
-std::string TopicText(const std::string& text) {
-  std::string out;
-  const std::vector<std::string> lines = SplitLines(text);
-  enum class Block { kParagraph, kDefinition, kTable } block = Block::kParagraph;
-  bool paragraph_open = false;        // running text was written since the last paragraph macro
-  std::size_t definition_indent = 0;  // a definition's own line; its text is indented more
-  std::vector<std::pair<std::size_t, std::string>> header;
+// Writes one help topic as roff, line by line; the kind of block a line opens or continues
+// decides what it becomes.
+class TopicWriter {
+ public:
+  explicit TopicWriter(const std::string& text) : lines_(SplitLines(text)) {}
+
+  std::string Write() {
+    for (std::size_t i = 0; i < lines_.size(); ++i) {
+      const std::string& line = lines_[i];
+      if (Trimmed(line).empty()) {
+        BlankLine();
+      } else if (block_ == Block::kTable) {
+        TableLine(line);
+      } else {
+        TextLine(line, NextIndented(i));
+      }
+    }
+    if (block_ == Block::kTable) FlushTable();
+    return out_;
+  }
+
+ private:
+  enum class Block { kParagraph, kDefinition, kTable };
   struct Row {
     std::string name;
     std::vector<std::string> cells;  // one per header column after the first
     bool wide = false;               // its name ran over into the next column
   };
-  std::vector<Row> rows;
-  const auto flush_table = [&] {
-    for (const Row& row : rows) {
-      out += ".TP\n" + Bold(row.name) + "\n";
+
+  static void Append(std::string& to, const std::string& more) {
+    if (!more.empty()) to += (to.empty() ? "" : " ") + more;
+  }
+
+  bool NextIndented(std::size_t i) const {
+    return i + 1 < lines_.size() && !Trimmed(lines_[i + 1]).empty() && Indent(lines_[i + 1]) > 0;
+  }
+
+  void BlankLine() {
+    if (block_ == Block::kTable) FlushTable();
+    if (paragraph_open_) out_ += ".PP\n";
+    paragraph_open_ = false;
+    block_ = Block::kParagraph;
+  }
+
+  void FlushTable() {
+    for (const Row& row : rows_) {
+      out_ += ".TP\n" + Bold(row.name) + "\n";
       std::string cell_text = row.cells[0];
       for (std::size_t i = 1; i < row.cells.size(); ++i) {
-        if (!row.cells[i].empty()) cell_text += "; " + header[i + 1].second + ": " + row.cells[i];
+        if (!row.cells[i].empty()) cell_text += "; " + header_[i + 1].second + ": " + row.cells[i];
       }
-      out += TextLine(cell_text);
+      out_ += docs::TextLine(cell_text);
     }
-    rows.clear();
-    out += ".PP\n";
-    paragraph_open = false;
-  };
-  const auto append = [](std::string& to, const std::string& more) {
-    if (!more.empty()) to += (to.empty() ? "" : " ") + more;
-  };
-  for (std::size_t i = 0; i < lines.size(); ++i) {
-    const std::string& line = lines[i];
-    const std::size_t indent = Indent(line);
-    if (Trimmed(line).empty()) {
-      if (block == Block::kTable) flush_table();
-      if (paragraph_open) out += ".PP\n";
-      paragraph_open = false;
-      block = Block::kParagraph;
-      continue;
+    rows_.clear();
+    out_ += ".PP\n";
+    paragraph_open_ = false;
+  }
+
+  // The line's text under each header column after the first, added to `row`.
+  void AddColumns(const std::string& line, Row& row) const {
+    for (std::size_t c = 1; c < header_.size(); ++c) {
+      const std::size_t from = header_[c].first;
+      const std::size_t to = c + 1 < header_.size() ? header_[c + 1].first : line.size();
+      if (from < line.size()) Append(row.cells[c - 1], Trimmed(line.substr(from, to - from)));
     }
-    if (block == Block::kTable) {
-      const auto cells = Cells(line);
-      const bool continued = indent >= header[1].first;
-      if (!continued) {
-        Row row;
-        row.name = cells[0].second;
-        row.cells.assign(header.size() - 1, "");
-        row.wide = cells[0].first + cells[0].second.size() > header[1].first;
-        if (row.wide) {
-          row.cells[0] = Trimmed(line.substr(cells[0].first + cells[0].second.size()));
-        } else {
-          for (std::size_t c = 1; c < header.size(); ++c) {
-            const std::size_t from = header[c].first;
-            const std::size_t to = c + 1 < header.size() ? header[c + 1].first : line.size();
-            if (from < line.size()) row.cells[c - 1] = Trimmed(line.substr(from, to - from));
-          }
-        }
-        rows.push_back(row);
-      } else if (!rows.empty()) {
-        Row& row = rows.back();
-        if (row.wide) {
-          append(row.cells[0], Trimmed(line));
-        } else {
-          for (std::size_t c = 1; c < header.size(); ++c) {
-            const std::size_t from = header[c].first;
-            const std::size_t to = c + 1 < header.size() ? header[c + 1].first : line.size();
-            if (from < line.size()) append(row.cells[c - 1], Trimmed(line.substr(from, to - from)));
-          }
-        }
+  }
+
+  void TableLine(const std::string& line) {
+    const bool continued = Indent(line) >= header_[1].first;
+    if (continued) {
+      if (rows_.empty()) return;
+      Row& row = rows_.back();
+      if (row.wide) {
+        Append(row.cells[0], Trimmed(line));
+      } else {
+        AddColumns(line, row);
       }
-      continue;
+      return;
     }
     const auto cells = Cells(line);
-    if (indent > 0 && cells.size() >= 3) {
-      header = cells;
-      block = Block::kTable;
-      continue;
+    Row row;
+    row.name = cells[0].second;
+    row.cells.assign(header_.size() - 1, "");
+    row.wide = cells[0].first + cells[0].second.size() > header_[1].first;
+    if (row.wide) {
+      row.cells[0] = Trimmed(line.substr(cells[0].first + cells[0].second.size()));
+    } else {
+      AddColumns(line, row);
     }
-    const bool next_indented =
-        i + 1 < lines.size() && !Trimmed(lines[i + 1]).empty() && Indent(lines[i + 1]) > 0;
-    if (indent == 0 && next_indented && line.back() == ':') {
-      out += ".TP\n" + Bold(line.substr(0, line.size() - 1)) + "\n";
-      block = Block::kDefinition;
-      definition_indent = 0;
-      paragraph_open = true;
-      continue;
-    }
-    if (indent == 0 && next_indented) {
-      if (block == Block::kDefinition) out += ".PP\n";
-      out += ".SS " + RoffEscaped(line) + "\n";
-      paragraph_open = false;
-      block = Block::kParagraph;
-      continue;
-    }
-    if (indent > 0 && cells.size() == 2 && cells[0].second.find(' ') == std::string::npos) {
-      out += ".TP\n" + Bold(cells[0].second) + "\n" + TextLine(cells[1].second);
-      block = Block::kDefinition;
-      definition_indent = indent;
-      paragraph_open = true;
-      continue;
-    }
-    if (block == Block::kDefinition && indent > definition_indent) {
-      out += TextLine(line);
-      continue;
-    }
-    if (block == Block::kDefinition) {
-      out += ".PP\n";
-      block = Block::kParagraph;
-    }
-    out += TextLine(line);
-    paragraph_open = true;
+    rows_.push_back(row);
   }
-  if (block == Block::kTable) flush_table();
-  return out;
-}
+
+  void TextLine(const std::string& line, bool next_indented) {
+    const std::size_t indent = Indent(line);
+    const auto cells = Cells(line);
+    if (indent > 0 && cells.size() >= 3) {
+      header_ = cells;
+      block_ = Block::kTable;
+    } else if (indent == 0 && next_indented && line.back() == ':') {
+      out_ += ".TP\n" + Bold(line.substr(0, line.size() - 1)) + "\n";
+      StartDefinition(0);
+    } else if (indent == 0 && next_indented) {
+      if (block_ == Block::kDefinition) out_ += ".PP\n";
+      out_ += ".SS " + RoffEscaped(line) + "\n";
+      paragraph_open_ = false;
+      block_ = Block::kParagraph;
+    } else if (indent > 0 && cells.size() == 2 && cells[0].second.find(' ') == std::string::npos) {
+      out_ += ".TP\n" + Bold(cells[0].second) + "\n" + docs::TextLine(cells[1].second);
+      StartDefinition(indent);
+    } else if (block_ == Block::kDefinition && indent > definition_indent_) {
+      out_ += docs::TextLine(line);
+    } else {
+      if (block_ == Block::kDefinition) {
+        out_ += ".PP\n";
+        block_ = Block::kParagraph;
+      }
+      out_ += docs::TextLine(line);
+      paragraph_open_ = true;
+    }
+  }
+
+  void StartDefinition(std::size_t indent) {
+    block_ = Block::kDefinition;
+    definition_indent_ = indent;
+    paragraph_open_ = true;
+  }
+
+  const std::vector<std::string> lines_;
+  std::string out_;
+  Block block_ = Block::kParagraph;
+  bool paragraph_open_ = false;        // running text was written since the last paragraph macro
+  std::size_t definition_indent_ = 0;  // a definition's own line; its text is indented more
+  std::vector<std::pair<std::size_t, std::string>> header_;
+  std::vector<Row> rows_;
+};
+
+std::string TopicText(const std::string& text) { return TopicWriter(text).Write(); }
 
 std::string Paragraphs(const std::string& text) {
   std::string out;
