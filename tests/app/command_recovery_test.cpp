@@ -15,6 +15,7 @@
 #include "app/session.h"
 #include "library/run_project.h"
 #include "library/store/rewrite_recovery.h"
+#include "support/folder_snapshot.h"
 
 namespace zemlo::testing {
 namespace {
@@ -31,12 +32,9 @@ std::string FormattedWarning(const char* format, const std::string& name) {
 
 // Every file under `root` with its bytes; the library's lock file holds whoever holds it.
 Folder FilesUnder(const fs::path& root) {
-  Folder files;
-  for (const auto& entry : fs::recursive_directory_iterator(root)) {
-    if (!entry.is_regular_file() || entry.path().filename() == "offsets.dat.lock") continue;
-    files[entry.path().lexically_relative(root).generic_string()] = ReadFileBytes(entry.path());
-  }
-  return files;
+  return SnapshotFolder(root, [](const std::string& name) {
+    return fs::path(name).filename() != "offsets.dat.lock";
+  });
 }
 
 class CommandRecovery : public ::testing::Test {

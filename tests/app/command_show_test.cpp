@@ -15,6 +15,7 @@
 #include "app/session.h"
 #include "library/run_project.h"
 #include "project/info_parser.h"
+#include "support/folder_snapshot.h"
 
 namespace zemlo::testing {
 namespace {
@@ -55,11 +56,7 @@ ShowRecord Show(const char* project, int jobs, int stop_at = 0,
   if (choose) choose(request);
   ShowRecord record;
   record.outcome = ExportZgl(session, project, project, request);
-  for (const auto& entry : fs::recursive_directory_iterator(into.path())) {
-    if (!entry.is_regular_file()) continue;
-    record.files[entry.path().lexically_relative(into.path()).generic_string()] =
-        ReadFileBytes(entry.path());
-  }
+  record.files = SnapshotFolder(into.path());
   record.events = port.events;
   record.picture.assign(state.Picture().begin(), state.Picture().end());
   record.picture_shown = state.picture_shown.load();

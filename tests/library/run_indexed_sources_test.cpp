@@ -6,6 +6,7 @@
 #include <string>
 
 #include "library/run_project.h"
+#include "support/folder_snapshot.h"
 
 namespace zemlo::testing {
 namespace {
@@ -14,14 +15,8 @@ namespace fs = std::filesystem;
 
 // Every file the run wrote (all but the sources), by its path in the project folder.
 std::map<std::string, std::vector<std::uint8_t>> RunOutput(const TestLibrary& lib) {
-  std::map<std::string, std::vector<std::uint8_t>> files;
-  for (const auto& entry : fs::recursive_directory_iterator(lib.dir.path())) {
-    if (!entry.is_regular_file()) continue;
-    const std::string name = fs::relative(entry.path(), lib.dir.path()).generic_string();
-    if (name.starts_with("pcx/")) continue;
-    files[name] = ReadFileBytes(entry.path());
-  }
-  return files;
+  return SnapshotFolder(lib.dir.path(),
+                        [](const std::string& name) { return !name.starts_with("pcx/"); });
 }
 
 struct Made {

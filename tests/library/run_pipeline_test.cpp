@@ -15,6 +15,7 @@
 #include "library/run/creation_run.h"
 #include "library/run_project.h"
 #include "project/info_parser.h"
+#include "support/folder_snapshot.h"
 
 namespace zemlo::testing {
 namespace {
@@ -34,11 +35,9 @@ struct RunRecord {
 
 RunRecord Record(TestLibrary& lib) {
   RunRecord record;
-  for (const auto& entry : fs::recursive_directory_iterator(lib.dir.path())) {
-    if (!entry.is_regular_file()) continue;
-    const std::string name = entry.path().lexically_relative(lib.dir.path()).generic_string();
-    record.files[name] = ReadFileBytes(entry.path());
-    record.archive[name] = files::ArchiveAttributeSet(entry.path().string().c_str());
+  record.files = SnapshotFolder(lib.dir.path());
+  for (const auto& [name, bytes] : record.files) {
+    record.archive[name] = files::ArchiveAttributeSet((lib.dir.path() / name).string().c_str());
   }
   record.events = lib.port.events;
   record.progress = lib.port.progress;

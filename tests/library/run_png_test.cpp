@@ -11,6 +11,7 @@
 #include "library/run/creation_run.h"
 #include "library/run_project.h"
 #include "picture/pcx_reader.h"
+#include "support/folder_snapshot.h"
 
 namespace zemlo::testing {
 namespace {
@@ -139,13 +140,9 @@ std::map<std::string, std::vector<std::uint8_t>> LibraryFromFixtures(bool png, i
   }
   lib.Run(3000, 4999);
   EXPECT_TRUE(lib.port.messages.empty()) << lib.port.messages.front().text;
-  std::map<std::string, std::vector<std::uint8_t>> files;
-  for (const auto& entry : fs::recursive_directory_iterator(lib.dir.path())) {
-    const std::string name = entry.path().lexically_relative(lib.dir.path()).generic_string();
-    if (!entry.is_regular_file() || name.starts_with("png/") || name.starts_with("pcx/")) continue;
-    files[name] = ReadFileBytes(entry.path());
-  }
-  return files;
+  return SnapshotFolder(lib.dir.path(), [](const std::string& name) {
+    return !name.starts_with("png/") && !name.starts_with("pcx/");
+  });
 }
 
 TEST(RunPng, ALibraryFromPngSourcesEqualsTheOneFromTheirPcxTwinsForAnyJobs) {

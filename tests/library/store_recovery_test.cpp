@@ -18,6 +18,7 @@
 #include "library/store/library_lock.h"
 #include "library/store/rewrite_recovery.h"
 #include "library/store/tables_io.h"
+#include "support/folder_snapshot.h"
 #include "support/name_text.h"
 #include "support/recording_port.h"
 #include "support/temp_dir.h"
@@ -73,13 +74,7 @@ class Recovery : public ::testing::Test {
     }
   }
 
-  Folder Files() const {
-    Folder files;
-    for (const auto& e : fs::directory_iterator(dir.path())) {
-      files[e.path().filename().string()] = testing::ReadFileBytes(e.path());
-    }
-    return files;
-  }
+  Folder Files() const { return testing::SnapshotFolder(dir.path(), testing::AtTop); }
   void Put(const Folder& files) const {
     for (const auto& e : fs::directory_iterator(dir.path())) fs::remove(e.path());
     for (const auto& [name, bytes] : files) testing::WriteFileBytes(dir.path() / name, bytes);

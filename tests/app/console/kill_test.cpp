@@ -39,6 +39,7 @@
 #include "core/geometry.h"
 #include "files/file_layer.h"
 #include "picture/pcx_writer.h"
+#include "support/folder_snapshot.h"
 #include "support/temp_dir.h"
 
 namespace zemlo::testing {
@@ -111,13 +112,7 @@ Bytes SourcePcx(int icon, int version) {
 // Everything in a folder, by name.
 using Snapshot = std::map<std::string, Bytes>;
 
-Snapshot TakeSnapshot(const fs::path& dir) {
-  Snapshot files;
-  for (const auto& entry : fs::directory_iterator(dir)) {
-    if (entry.is_regular_file()) files[entry.path().filename().string()] = ReadFileBytes(entry);
-  }
-  return files;
-}
+Snapshot TakeSnapshot(const fs::path& dir) { return SnapshotFolder(dir, AtTop); }
 
 // A library as the tests compare it: the offsets file and each block's file (empty when the
 // block has none).
