@@ -18,8 +18,8 @@
 
 #include "core/working_state.h"
 #include "fuzz_folder.h"
+#include "library/run/check/integrity_check.h"
 #include "library/run/entry_loading.h"
-#include "library/run/integrity_check.h"
 #include "library/store/stamping.h"
 #include "library/store/tables.h"
 #include "project/project_settings.h"
