@@ -19,7 +19,7 @@
 #include "core/working_state.h"
 #include "fuzz_assert.h"
 #include "fuzz_folder.h"
-#include "library/run/deep_verify.h"
+#include "library/run/check/deep_verify.h"
 #include "library/store/stamping.h"
 #include "project/project_settings.h"
 #include "support/recording_port.h"

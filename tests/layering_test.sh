@@ -29,6 +29,29 @@ for i in "${!sublayers[@]}"; do
     fi
   done < <(grep -rnE '^#include "library/[a-z_]+/' "$src/library/$layer" | sed "s#^$src/##")
 done
+# src/library/run holds one folder per feature over the pieces they share (the files directly
+# in it): a feature includes the shared pieces and its own folder, never another feature, and
+# the shared pieces include no feature.
+features=(create show check)
+while IFS=: read -r file _ include; do
+  own=$(sed -E 's#^library/run/([a-z_]+)/.*#\1#; t; s#.*##' <<<"$file")
+  folder=$(sed -E 's#^\#include "library/run/([a-z_]+)/.*#\1#; t; s#.*##' <<<"$include")
+  if [ -n "$folder" ] && [ "$folder" != "$own" ]; then
+    if [ -z "$own" ]; then
+      echo "layering: $file, shared by the run's features, includes from src/library/run/$folder"
+    else
+      echo "layering: $file includes from src/library/run/$folder, another feature of the run"
+    fi
+    fail=1
+  fi
+done < <(grep -rnE '^#include "library/run/' "$src/library/run" | sed "s#^$src/##")
+for folder in "$src"/library/run/*/; do
+  folder=$(basename "$folder")
+  if [[ " ${features[*]} " != *" $folder "* ]]; then
+    echo "layering: src/library/run/$folder is no feature this test knows (${features[*]})"
+    fail=1
+  fi
+done
 platform='^#include <(windows\.h|commctrl\.h|commdlg\.h|unistd\.h|fcntl\.h|sys/[a-z_]+\.h|signal\.h|csignal)>'
 while IFS= read -r hit; do
   case "$hit" in
@@ -36,5 +59,5 @@ while IFS= read -r hit; do
     *) echo "platform header outside the file layer and the front ends: $hit"; fail=1 ;;
   esac
 done < <(grep -rnE "$platform" "$src" | sed "s#^$src/##")
-if [ "$fail" -eq 0 ]; then echo "layers in order: ${layers[*]}; library: ${sublayers[*]}"; fi
+if [ "$fail" -eq 0 ]; then echo "layers in order: ${layers[*]}; library: ${sublayers[*]}; run: ${features[*]}"; fi
 exit "$fail"

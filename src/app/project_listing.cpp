@@ -3,7 +3,7 @@
 #include <cstdint>
 
 #include "app/commands.h"
-#include "library/run/creation_run.h"
+#include "library/run/create/creation_run.h"
 #include "library/store/stamping.h"
 
 namespace zemlo {

@@ -4,7 +4,7 @@
 
 #include <map>
 
-#include "library/run/deep_verify.h"
+#include "library/run/check/deep_verify.h"
 #include "library/run_project.h"
 #include "packer/kzp.h"
 

@@ -4,7 +4,7 @@
 
 #include <map>
 
-#include "library/run/integrity_check.h"
+#include "library/run/check/integrity_check.h"
 #include "library/run_project.h"
 
 namespace zemlo::testing {

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "library/run/integrity_check.h"
+#include "library/run/check/integrity_check.h"
 #include "library/run_project.h"
 
 namespace zemlo::testing {

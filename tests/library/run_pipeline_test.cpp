@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "files/file_layer.h"
-#include "library/run/creation_run.h"
+#include "library/run/create/creation_run.h"
 #include "library/run_project.h"
 #include "project/info_parser.h"
 #include "support/folder_snapshot.h"

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "library/run/creation_run.h"
+#include "library/run/create/creation_run.h"
 #include "library/run_project.h"
 #include "picture/pcx_reader.h"
 #include "support/folder_snapshot.h"

@@ -15,7 +15,7 @@
 #include "core/working_state.h"
 #include "files/file_layer.h"
 #include "library/codec/icon_encoder.h"
-#include "library/run/creation_run.h"
+#include "library/run/create/creation_run.h"
 #include "library/run/entry_loading.h"
 #include "library/store/block_store.h"
 #include "library/store/tables.h"

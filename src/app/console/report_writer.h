@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-#include "library/run/deep_verify.h"
+#include "library/run/check/deep_verify.h"
 
 namespace zemlo::console {
 

@@ -22,7 +22,7 @@
 #include "core/status.h"
 #include "files/file_helpers.h"
 #include "files/file_layer.h"
-#include "library/run/deep_verify.h"
+#include "library/run/check/deep_verify.h"
 #include "library/store/library_lock.h"
 #include "project/info_parser.h"
 

@@ -1,4 +1,4 @@
-#include "library/run/creation_pipeline.h"
+#include "library/run/create/creation_pipeline.h"
 
 #include <algorithm>
 #include <cstring>
@@ -9,7 +9,7 @@
 #include "files/file_helpers.h"
 #include "library/codec/entry_decoder.h"
 #include "library/codec/icon_encoder.h"
-#include "library/run/creation_run.h"
+#include "library/run/create/creation_run.h"
 #include "packer/kzp.h"
 #include "picture/ilbm_reader.h"
 #include "picture/pcx_reader.h"

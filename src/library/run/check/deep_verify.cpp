@@ -1,4 +1,4 @@
-#include "library/run/deep_verify.h"
+#include "library/run/check/deep_verify.h"
 
 #include <algorithm>
 #include <concepts>

@@ -19,7 +19,7 @@
 
 #include "core/deferred_port.h"
 #include "core/working_state.h"
-#include "library/run/source_selection.h"
+#include "library/run/create/source_selection.h"
 #include "library/store/tables.h"
 #include "project/project_settings.h"
 

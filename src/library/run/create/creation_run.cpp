@@ -1,4 +1,4 @@
-#include "library/run/creation_run.h"
+#include "library/run/create/creation_run.h"
 
 #include <algorithm>
 #include <cstring>
@@ -14,7 +14,7 @@
 #include "files/file_layer.h"
 #include "library/codec/entry_decoder.h"
 #include "library/codec/icon_encoder.h"
-#include "library/run/creation_pipeline.h"
+#include "library/run/create/creation_pipeline.h"
 #include "library/store/block_store.h"
 #include "library/store/stamping.h"
 #include "library/store/tables.h"

@@ -1,4 +1,4 @@
-#include "library/run/source_selection.h"
+#include "library/run/create/source_selection.h"
 
 #include "core/status.h"
 #include "files/file_layer.h"

@@ -1,4 +1,4 @@
-#include "library/run/integrity_check.h"
+#include "library/run/check/integrity_check.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -10,7 +10,6 @@
 #include "core/working_state.h"
 #include "files/file_layer.h"
 #include "library/codec/icon_encoder.h"
-#include "library/run/creation_run.h"
 #include "library/store/stamping.h"
 #include "library/store/tables.h"
 #include "library/store/tables_io.h"

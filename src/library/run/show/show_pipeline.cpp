@@ -1,4 +1,4 @@
-#include "library/run/show_pipeline.h"
+#include "library/run/show/show_pipeline.h"
 
 #include <algorithm>
 #include <cstring>

@@ -7,8 +7,8 @@
 #include <string_view>
 
 #include "core/status_port.h"
+#include "library/run/create/source_selection.h"
 #include "library/run/run_tally.h"
-#include "library/run/source_selection.h"
 #include "project/project_settings.h"
 
 namespace zemlo {
