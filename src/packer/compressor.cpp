@@ -336,10 +336,10 @@ std::size_t CompressChunk(std::span<const std::uint8_t> source, std::size_t star
         const std::uint32_t here = WindowMask(s, p);
         const std::uint32_t same = DistanceBit(match.distance);
         if ((here & (SmallerDistances(match.distance) | same)) != same) break;
-        const int cap = static_cast<int>(std::min(end - p, std::size_t{kKzpMaxMatch}));
-        if (ExtendMatch(s, source.size(), p, match.distance, 1, cap) != cap) break;
-        put_replicate({cap, match.distance});
-        p += static_cast<std::size_t>(cap);
+        const int cap_here = static_cast<int>(std::min(end - p, std::size_t{kKzpMaxMatch}));
+        if (ExtendMatch(s, source.size(), p, match.distance, 1, cap_here) != cap_here) break;
+        put_replicate({cap_here, match.distance});
+        p += static_cast<std::size_t>(cap_here);
       }
     }
     literals_from = p;
