@@ -36,17 +36,17 @@ Bytes Concatenate(const Entries& entries) {
 
 class InterruptedRewrite : public ::testing::Test {
  protected:
-  // The old library: block 40 with `old_entries`, records for it in the offsets file.
-  void MakeOld(const Entries& old_entries) {
+  // The old library: block 40 with `entries`, records for it in the offsets file.
+  void MakeOld(const Entries& entries) {
     Bytes table(5000 * 8, 0);
     OffsetsTable offsets(table);
     std::int32_t at = 0;
-    for (const auto& [icon, bytes] : old_entries) {
+    for (const auto& [icon, bytes] : entries) {
       offsets.Set(icon, at, static_cast<std::int32_t>(bytes.size()));
       at += static_cast<std::int32_t>(bytes.size());
     }
     WriteFileBytes(lib.dir.path() / "offsets.dat", table);
-    WriteFileBytes(lib.BlockPath(40), Concatenate(old_entries));
+    WriteFileBytes(lib.BlockPath(40), Concatenate(entries));
   }
   std::vector<std::string> Check() {
     lib.port.Clear();

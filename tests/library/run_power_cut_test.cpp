@@ -274,7 +274,7 @@ INSTANTIATE_TEST_SUITE_P(Layouts, PowerCutTest,
                          ::testing::Values(Layout{"BlocksAndEntryFiles", 3, 0},
                                            Layout{"PackedBlocks", 2, 2},
                                            Layout{"EntryFilesOnly", 1, 0}),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         [](const auto& layout) { return std::string(layout.param.name); });
 
 }  // namespace
 }  // namespace zemlo::testing

@@ -68,7 +68,7 @@ int Lint(ConsoleRun& run, const std::string& project) {
     problems.push_back(*refusal);
   }
   for (std::string& miss : TagNearMisses(chars)) problems.push_back(std::move(miss));
-  for (const std::string& problem : problems) run.port.Note(shown + ": " + problem);
+  for (const std::string& warning : problems) run.port.Note(shown + ": " + warning);
   if (problems.empty()) {
     run.port.Note(shown + ": no warnings; create and show would use these settings");
     return kExitOk;

@@ -385,14 +385,14 @@ void KillTest::KillTrials(bool archive_test, int kills) {
 
     // Every block agrees with the offsets file, old or new, but the one being rewritten,
     // whose old content is whole in BLTEMP.
-    const bool temp = fs::exists(project / "BLTEMP");
+    const bool temp_left = fs::exists(project / "BLTEMP");
     std::vector<int> disagreeing;
     for (const auto& [block, file] : disk.blocks) {
       if (StateOf(disk, block, old_lib, new_lib) == BlockState::kNeither) {
         disagreeing.push_back(block);
       }
     }
-    if (!temp) {
+    if (!temp_left) {
       EXPECT_TRUE(disagreeing.empty()) << "block " << disagreeing.front();
     } else {
       ++with_temp;
@@ -419,9 +419,9 @@ void KillTest::KillTrials(bool archive_test, int kills) {
     EXPECT_EQ(next.status, 0) << next.errors;
     const bool back = next.errors.find(kMovedBackText) != std::string::npos;
     const bool removed = next.errors.find(kRemovedText) != std::string::npos;
-    EXPECT_EQ(std::count(next.errors.begin(), next.errors.end(), '\n'), temp ? 1 : 0)
+    EXPECT_EQ(std::count(next.errors.begin(), next.errors.end(), '\n'), temp_left ? 1 : 0)
         << next.errors;
-    EXPECT_EQ(back || removed, temp) << next.errors;
+    EXPECT_EQ(back || removed, temp_left) << next.errors;
     // A block whose file disagrees has its old content back.
     if (!disagreeing.empty()) {
       EXPECT_TRUE(back) << next.errors;
