@@ -38,7 +38,7 @@ template <typename T, typename E = Reason>
 class [[nodiscard]] Result {
  public:
   Result(T value) : state_(std::in_place_index<0>, std::move(value)) {}  // NOLINT: implicit
-  Result(Failure<E> failure)  // NOLINT: implicit
+  Result(Failure<E> failure)                                             // NOLINT: implicit
       : state_(std::in_place_index<1>, std::move(failure.error)) {}
 
   [[nodiscard]] bool ok() const { return state_.index() == 0; }
@@ -82,8 +82,8 @@ using Status = Result<void, Reason>;
 
 // Evaluates `expr` (a Result); on failure returns that failure from the calling function,
 // whose own Result must take the same error type.
-#define ZGL_TRY(expr)                                        \
-  do {                                                       \
-    auto zgl_try_result_ = (expr);                           \
+#define ZGL_TRY(expr)                                                    \
+  do {                                                                   \
+    auto zgl_try_result_ = (expr);                                       \
     if (!zgl_try_result_) return ::zemlo::Fail(zgl_try_result_.error()); \
   } while (false)

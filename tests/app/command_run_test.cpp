@@ -126,7 +126,7 @@ TEST(CommandRun, StopEndsTheRunAfterTheIconInHand) {
   EXPECT_EQ(port.runs_ended, 1);
   // What was stored loads back; the check agrees with the offsets file.
   lib.settings = session.settings();
-  ReadCoordinatesFile(lib.settings, lib.state);
+  ASSERT_TRUE(ReadCoordinatesFile(lib.settings, lib.state));
   EXPECT_TRUE(lib.Load(3000) == UnmaskedShape(3000 % 11));
   port.Clear();
   ASSERT_TRUE(StartIntegrityCheck(session, "project.zgl", "project.zgl"));
@@ -175,6 +175,25 @@ TEST(CommandRun, ProjectFolderBecomesCurrent) {
   }
 }
 
+// The window's open dialog: a folder that cannot be entered stops the command with a box
+// naming the chosen file, and the folder current before stays so.
+TEST(CommandRun, AProjectFolderThatCannotBeEnteredStopsTheWindowsCommand) {
+  TestLibrary lib;
+  RecordingPort port;
+  ScopedCurrentDir start(lib.dir.path());
+  const std::string missing = (lib.dir.path() / "nowhere" / "x.zgl").string();
+  EXPECT_FALSE(EnterProjectFolderOrWarn(port, missing.c_str(), "x.zgl"));
+  EXPECT_EQ(port.MessageTexts(), std::vector<std::string>{"Could not enter the folder of x.zgl!"});
+  EXPECT_EQ(std::filesystem::current_path(), lib.dir.path());
+
+  const std::string project = (lib.dir.path() / "project.zgl").string();
+  ScopedCurrentDir elsewhere(std::filesystem::temp_directory_path());
+  port.Clear();
+  EXPECT_TRUE(EnterProjectFolderOrWarn(port, project.c_str(), "project.zgl"));
+  EXPECT_TRUE(port.messages.empty());
+  EXPECT_EQ(std::filesystem::current_path(), lib.dir.path());
+}
+
 }  // namespace
 }  // namespace zemlo::testing
 
@@ -195,7 +214,7 @@ TEST(CommandRun, LostCoordinatesFileConvertsEverySourceAgain) {
   session.WaitForWorker();
   for (const auto& title : port.titles) EXPECT_EQ(title.find("(skipped)"), std::string::npos);
   EXPECT_EQ(session.settings().DARC, 1);  // the project's own setting is kept
-  ReadCoordinatesFile(lib.settings, lib.state);
+  ASSERT_TRUE(ReadCoordinatesFile(lib.settings, lib.state));
   EXPECT_TRUE(lib.Load(3000) == UnmaskedShape(1, 300, 200));
   EXPECT_TRUE(lib.Load(3001) == XMaskedShape(2));
   // With the coordinates file back, the archive test skips again.
