@@ -1,6 +1,7 @@
 // The commands that load a project and start, stop and end the two runs, through a Session.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <thread>
 
@@ -173,6 +174,27 @@ TEST(CommandRun, ProjectFolderBecomesCurrent) {
     EXPECT_EQ(ChosenName("C:\\games\\set.zgl"), "set.zgl");
     EXPECT_FALSE(EnterProjectFolder((lib.dir.path() / "nowhere" / "x.zgl").string().c_str()));
   }
+}
+
+// A block file that cannot be made stops the session's run with the box the window has
+// always shown for it, told by the front end from the store's problem.
+TEST(CommandRun, TheStoresProblemReachesTheUserInTheWindowsWords) {
+  TestLibrary lib({.dblk = 2});
+  lib.AddPcx(3000, UnmaskedShape(1));
+  lib.Run(3000, 3000);
+  const auto offsets_before = ReadFileBytes(lib.dir.path() / "offsets.dat");
+  std::filesystem::rename(lib.dir.path() / "blk", lib.dir.path() / "blk-away");
+  RecordingPort port;
+  Session session(port);
+  ASSERT_TRUE(StartCreateZgl(session, "project.zgl", "project.zgl"));
+  session.WaitForWorker();
+  const std::string not_created =
+      "Block file blk\\b30.blk could not be created. The run stops; nothing was truncated and "
+      "the block keeps its previous content.";
+  const auto texts = port.MessageTexts();
+  EXPECT_EQ(std::count(texts.begin(), texts.end(), not_created), 1)
+      << ::testing::PrintToString(texts);
+  EXPECT_EQ(ReadFileBytes(lib.dir.path() / "offsets.dat"), offsets_before);
 }
 
 // The window's open dialog: a folder that cannot be entered stops the command with a box

@@ -1,10 +1,11 @@
 // The message formats are checked when the program is built: these hold the check itself to
 // what snprintf makes of each conversion, and the two kinds apart.
+#include "core/message_format.h"
+
 #include <gtest/gtest.h>
 
 #include <type_traits>
 
-#include "core/message_format.h"
 #include "core/status.h"
 #include "support/recording_port.h"
 
@@ -31,8 +32,8 @@ static_assert(ArgumentOf("ends in %") == FormatArgument::kBad);
 // The kinds do not turn into each other, and neither is made from a text at run time.
 static_assert(!std::is_convertible_v<TextFormat, NumberFormat>);
 static_assert(!std::is_convertible_v<NumberFormat, TextFormat>);
-static_assert(!std::is_invocable_v<decltype(ShowWarningNumber), StatusPort&, Owner, TextFormat,
-                                   int>);
+static_assert(
+    !std::is_invocable_v<decltype(ShowWarningNumber), StatusPort&, Owner, TextFormat, int>);
 static_assert(!std::is_invocable_v<decltype(ShowWarning), StatusPort&, Owner, NumberFormat,
                                    std::string_view>);
 
@@ -45,10 +46,9 @@ TEST(MessageFormat, KeepsItsLiteralAndShowsAsBefore) {
   ShowWarning(port, Owner::kMain, kText, "a.pcx");
   ShowWarningNumber(port, Owner::kMain, kNumber, 3007);
   ShowWarningText(port, Owner::kMain, "Offsets file not found");
-  EXPECT_EQ(port.MessageTexts(),
-            (std::vector<std::string>{"File a.pcx write error!",
-                                      "Entry of icon 3007 corrupt (length 0)",
-                                      "Offsets file not found"}));
+  EXPECT_EQ(port.MessageTexts(), (std::vector<std::string>{"File a.pcx write error!",
+                                                           "Entry of icon 3007 corrupt (length 0)",
+                                                           "Offsets file not found"}));
 }
 
 }  // namespace
