@@ -8,6 +8,7 @@
 #include "app/export_command.h"
 #include "app/picture_commands.h"
 #include "app/project_checks.h"
+#include "app/store_messages.h"
 #include "core/status.h"
 #include "files/file_helpers.h"
 #include "files/file_layer.h"
@@ -56,9 +57,9 @@ bool HoldLibrary(Session& session, const ProjectSettings& settings, ProjectUse u
 
 // A message in an information box rather than a warning one; the console does not count it
 // among the warnings that decide its exit status.
-void ShowNotice(StatusPort& port, const char* format, const char* text) {
+void ShowNotice(StatusPort& port, TextFormat format, const char* text) {
   char message[kTextBufferSize];
-  std::snprintf(message, sizeof message, format, text[0] == '\0' ? "UNTITLED" : text);
+  std::snprintf(message, sizeof message, format.c_str(), text[0] == '\0' ? "UNTITLED" : text);
   port.ShowMessage(Owner::kMain, kClassName, message, MessageIcon::kInformation);
 }
 
@@ -77,6 +78,12 @@ std::optional<std::string> EnterProjectFolder(const char* chosen_path) {
   if (folder.size() > 1 && !(folder.size() == 3 && folder[1] == ':')) folder.pop_back();
   if (!files::ChangeDirectory(folder.c_str())) return std::nullopt;
   return path.substr(cut + 1);
+}
+
+bool EnterProjectFolderOrWarn(StatusPort& port, const char* chosen_path, const char* chosen_name) {
+  if (EnterProjectFolder(chosen_path)) return true;
+  ShowWarning(port, Owner::kMain, kFolderNotEnteredFormat, chosen_name);
+  return false;
 }
 
 bool LoadProject(Session& session, const char* chosen_path, const char* chosen_name, ProjectUse use,
@@ -145,7 +152,7 @@ bool StartRun(Session& session, const char* chosen_path, const char* chosen_name
   ProjectSettings& settings = session.settings();
   if (use == ProjectUse::kCreate && TempBlockLeftOver()) {
     // Left where the library cannot be locked: the run would refuse it; say so once.
-    WarnTempBlockLeftOver(state);
+    ShowStoreProblem(state.port, TempBlockLeftOverProblem());
     ReleaseLibrary(session);
     return false;
   }

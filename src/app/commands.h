@@ -8,14 +8,18 @@
 #include <string>
 
 #include "app/session.h"
+#include "core/message_format.h"
 
 namespace zemlo {
 
-inline constexpr const char* kInfoUnreadableFormat = "Could not read file %s!";
-inline constexpr const char* kCoordinatesNewFormat =
+inline constexpr TextFormat kInfoUnreadableFormat = "Could not read file %s!";
+// Shown (with the info file's name) when the folder of the project cannot be entered: its
+// files are named from there, and would be looked for in another folder.
+inline constexpr TextFormat kFolderNotEnteredFormat = "Could not enter the folder of %s!";
+inline constexpr TextFormat kCoordinatesNewFormat =
     "Could not read coordinates file %s. Creating new one.";
-inline constexpr const char* kCoordinatesMissingFormat = "Coordinates-File %s not found!";
-inline constexpr const char* kExportNotSavedFormat = "Could not save PCX %s";
+inline constexpr TextFormat kCoordinatesMissingFormat = "Coordinates-File %s not found!";
+inline constexpr TextFormat kExportNotSavedFormat = "Could not save PCX %s";
 
 // Only the first 4096 bytes of an info file count: its buffer's size.
 inline constexpr std::size_t kInfoReadLimit = kInfoTextSize;
@@ -40,6 +44,10 @@ enum class ProjectUse { kCreate, kCheck, kShow };
 // makes that folder current; the console program calls this instead. Returns the name to
 // open the info file by from there, or nullopt when the folder cannot be entered.
 std::optional<std::string> EnterProjectFolder(const char* chosen_path);
+// The window's way in: as EnterProjectFolder, but a folder that cannot be entered is said in
+// a box (kFolderNotEnteredFormat with `chosen_name`) and false tells the command to stop,
+// where the console says it in a line and stops. True when the folder is current.
+bool EnterProjectFolderOrWarn(StatusPort& port, const char* chosen_path, const char* chosen_name);
 
 // The folder-less part of a path ('/' or '\\' separated): what messages call the file.
 std::string ChosenName(const char* chosen_path);

@@ -230,8 +230,8 @@ ExportOutcome ExportZgl(Session& session, const char* chosen_path, const char* c
   }
   const files::OutputMode mode =
       request.replace ? files::OutputMode::kReplace : files::OutputMode::kCreateNew;
-  const char* const not_saved_format = png ? kExportPngNotSavedFormat : kExportNotSavedFormat;
-  const char* const through_link_format =
+  const TextFormat not_saved_format = png ? kExportPngNotSavedFormat : kExportNotSavedFormat;
+  const TextFormat through_link_format =
       png ? kExportPngThroughLinkFormat : kExportThroughLinkFormat;
   // An icon without entry repeats the picture before it, see-through as that one was.
   bool masked = false;

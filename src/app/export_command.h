@@ -8,21 +8,22 @@
 #include <string>
 
 #include "app/session.h"
+#include "core/message_format.h"
 
 namespace zemlo {
 
-inline constexpr const char* kExportFolderUnusableFormat =
+inline constexpr TextFormat kExportFolderUnusableFormat =
     "The export folder %s cannot be made or entered. Nothing was written.";
 // The folder named is the link itself, absolute; every file that would go through it stays
 // unwritten, and this is said once per link.
-inline constexpr const char* kExportThroughLinkFormat =
+inline constexpr TextFormat kExportThroughLinkFormat =
     "Could not save PCX files through %s: it is a link, and nothing is written through links.";
-inline constexpr const char* kExportPngThroughLinkFormat =
+inline constexpr TextFormat kExportPngThroughLinkFormat =
     "Could not save PNG files through %s: it is a link, and nothing is written through links.";
-inline constexpr const char* kExportPngNotSavedFormat = "Could not save PNG %s";
-inline constexpr const char* kExportTreeThroughLinkFormat =
+inline constexpr TextFormat kExportPngNotSavedFormat = "Could not save PNG %s";
+inline constexpr TextFormat kExportTreeThroughLinkFormat =
     "The export tree was not made: %s is a link, and nothing is written through links.";
-inline constexpr const char* kExportPatternLeavesFormat =
+inline constexpr TextFormat kExportPatternLeavesFormat =
     "FPCX %s does not stay inside the export folder: with another export folder it must be "
     "a relative name without \"..\". Nothing was written.";
 

@@ -38,7 +38,7 @@ files::OutputResult WriteUserFile(const char* path, std::span<const std::uint8_t
 // Writes the encoded picture `file` (empty: it could not be encoded) to `path` and tells the
 // user how it went, by name; a link in the way is named whole.
 bool SavePicture(WorkingState& state, const char* path, std::span<const std::uint8_t> file,
-                 bool replace, const char* saved_format, const char* not_saved_format) {
+                 bool replace, TextFormat saved_format, TextFormat not_saved_format) {
   files::FileProblem problem = files::FileProblem::kNone;
   const files::OutputResult result =
       !file.empty() ? WriteUserFile(path, file, replace, &problem) : files::OutputResult::kFailed;

@@ -7,20 +7,21 @@
 #include <optional>
 #include <string_view>
 
+#include "core/message_format.h"
 #include "core/status_port.h"
 #include "core/working_state.h"
 
 namespace zemlo {
 
-inline constexpr const char* kPcxSavedFormat = "24 bit PCX %s extracted.";
-inline constexpr const char* kPcxNotSavedFormat = "Could not save PCX %s";
-inline constexpr const char* kPngSavedFormat = "PNG %s extracted.";
-inline constexpr const char* kPngNotSavedFormat = "Could not save PNG %s";
-inline constexpr const char* kNotSavedThroughLinkFormat =
+inline constexpr TextFormat kPcxSavedFormat = "24 bit PCX %s extracted.";
+inline constexpr TextFormat kPcxNotSavedFormat = "Could not save PCX %s";
+inline constexpr TextFormat kPngSavedFormat = "PNG %s extracted.";
+inline constexpr TextFormat kPngNotSavedFormat = "Could not save PNG %s";
+inline constexpr TextFormat kNotSavedThroughLinkFormat =
     "Could not save %s: it is a link, and nothing is written through links.";
 // The font's save failure shows the PCX text too; users know it by that wording.
-inline constexpr const char* kFontNotSavedFormat = kPcxNotSavedFormat;
-inline constexpr const char* kFontSourceNotLoadedFormat = "PCX %s could not be loaded";
+inline constexpr TextFormat kFontNotSavedFormat = kPcxNotSavedFormat;
+inline constexpr TextFormat kFontSourceNotLoadedFormat = "PCX %s could not be loaded";
 
 inline constexpr std::string_view kHelpText =
     "ZEMLO Creator\n"

@@ -3,6 +3,7 @@
 #include <system_error>
 #include <utility>
 
+#include "app/store_messages.h"
 #include "library/run/create/creation_run.h"
 #include "library/store/block_store.h"
 #include "library/store/library_lock.h"
@@ -13,7 +14,10 @@ Session::Session(StatusPort& port)
     : state_(port),
       store_(std::make_unique<StoreContext>(
           StoreContext{settings_, state_, {}, false, DefaultJobs()})),
-      library_lock_(std::make_unique<LibraryLock>()) {}
+      library_lock_(std::make_unique<LibraryLock>()) {
+  // The store's problems in the words the window has always used, when they happen.
+  store_->tell = [this](const StoreProblem& problem) { ShowStoreProblem(state_.port, problem); };
+}
 
 Session::~Session() {
   // The worker borrows the buffers this object owns: it must be gone before they are.

@@ -26,17 +26,22 @@ void SetStatusTitle(WorkingState& state, std::string_view name, std::string_view
   state.port.SetTitle(state.title_text);
 }
 
-int ShowWarning(StatusPort& port, Owner owner, const char* format, std::string_view text) {
+int ShowWarning(StatusPort& port, Owner owner, TextFormat format, std::string_view text) {
   const std::string argument(text.empty() ? kUntitled : text);
   char message[kTextBufferSize];
-  std::snprintf(message, sizeof message, format, argument.c_str());
+  std::snprintf(message, sizeof message, format.c_str(), argument.c_str());
   return port.ShowMessage(owner, kClassName, message, MessageIcon::kWarning);
 }
 
-int ShowWarningNumber(StatusPort& port, Owner owner, const char* format, int number) {
+int ShowWarningNumber(StatusPort& port, Owner owner, NumberFormat format, int number) {
   char message[kTextBufferSize];
-  std::snprintf(message, sizeof message, format, number);
+  std::snprintf(message, sizeof message, format.c_str(), number);
   return port.ShowMessage(owner, kClassName, message, MessageIcon::kWarning);
+}
+
+int ShowWarningText(StatusPort& port, Owner owner, std::string_view text) {
+  return port.ShowMessage(owner, kClassName, text.substr(0, kTextBufferSize - 1),
+                          MessageIcon::kWarning);
 }
 
 }  // namespace zemlo

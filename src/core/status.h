@@ -3,6 +3,7 @@
 
 #include <string_view>
 
+#include "core/message_format.h"
 #include "core/status_port.h"
 #include "core/working_state.h"
 
@@ -19,9 +20,11 @@ void FormatStatusTitle(char (&text)[kTextBufferSize], std::string_view name,
                        std::string_view status, int number);
 
 // A warning box with caption "ZCreate": `format` takes one %s ("UNTITLED" when `text` is
-// empty) or one integer conversion (%i, %x). Texts are cut to the 576-byte buffer.
-int ShowWarning(StatusPort& port, Owner owner, const char* format, std::string_view text);
-int ShowWarningNumber(StatusPort& port, Owner owner, const char* format, int number);
+// empty) or one integer conversion. Texts are cut to the 576-byte buffer.
+int ShowWarning(StatusPort& port, Owner owner, TextFormat format, std::string_view text);
+int ShowWarningNumber(StatusPort& port, Owner owner, NumberFormat format, int number);
+// A warning box whose text takes no argument; it is shown as it is.
+int ShowWarningText(StatusPort& port, Owner owner, std::string_view text);
 
 // Repaint the main window: invalidate everything (with or without erasing) and update now.
 inline void Repaint(StatusPort& port, bool erase) { port.Repaint(erase); }

@@ -123,7 +123,7 @@ class FontBuilder {
     return font_.data_cursor;
   }
 
-  Step Refuse(const char* format, int value) {
+  Step Refuse(NumberFormat format, int value) {
     ShowWarningNumber(port_, Owner::kMain, format, value);
     return Step::kRefused;
   }

@@ -16,6 +16,7 @@
 #include <optional>
 #include <span>
 
+#include "core/message_format.h"
 #include "core/status_port.h"
 #include "core/working_state.h"
 
@@ -33,16 +34,16 @@ inline constexpr std::uint8_t kFontConsumedMark = 128;
 
 // Refusal texts (caption "ZCreate", owner the main window). The picture then shows what was
 // consumed up to the refusal; nothing is saved.
-inline constexpr const char* kFontTooHighFormat =
+inline constexpr NumberFormat kFontTooHighFormat =
     "Font not built: line height %i is above 255 rows.";
-inline constexpr const char* kFontTooWideFormat =
+inline constexpr NumberFormat kFontTooWideFormat =
     "Font not built: glyph %i is wider than 255 columns.";
-inline constexpr const char* kFontTooFarFormat =
+inline constexpr NumberFormat kFontTooFarFormat =
     "Font not built: glyph %i would start beyond byte 65535.";
-inline constexpr const char* kFontNoRoomFormat =
+inline constexpr NumberFormat kFontNoRoomFormat =
     "Font not built: it does not fit its %i byte buffer.";
 // Not a refusal: the font keeps its first 128 glyphs and is saved.
-inline constexpr const char* kFontGlyphLimitFormat =
+inline constexpr NumberFormat kFontGlyphLimitFormat =
     "Only the first %i glyphs fit the font; the rest of the picture was left out.";
 
 // Builds the font file from `picture` (800 x 600, blue-green-red) into `out` and returns its

@@ -24,9 +24,9 @@ namespace fs = std::filesystem;
 using Bytes = std::vector<std::uint8_t>;
 using Folder = std::map<std::string, Bytes>;
 
-std::string FormattedWarning(const char* format, const std::string& name) {
+std::string FormattedWarning(TextFormat format, const std::string& name) {
   char text[kTextBufferSize];
-  std::snprintf(text, sizeof text, format, name.c_str());
+  std::snprintf(text, sizeof text, format.c_str(), name.c_str());
   return text;
 }
 
@@ -151,7 +151,7 @@ TEST_F(CommandRecovery, ThisLibrarysRecordIsPutRightHoweverItSpellsTheOffsetsFil
   ASSERT_TRUE(StartIntegrityCheck(session, "project.zgl", "project.zgl"));
   session.WaitForWorker();
   EXPECT_EQ(port.MessageTexts(),
-            std::vector<std::string>{FormattedWarning(kMovedBackNotice, "blk\\b30.blk")});
+            std::vector<std::string>{FormattedWarning(kMovedBackFormat, "blk\\b30.blk")});
   EXPECT_EQ(port.messages[0].icon, MessageIcon::kInformation);
   EXPECT_EQ(lib.BlockEntry(3000), entry);
   EXPECT_EQ(ReadFileBytes(lib.BlockPath(30)), block);

@@ -1,6 +1,7 @@
 // The commands that load a project and start, stop and end the two runs, through a Session.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <thread>
 
@@ -126,7 +127,7 @@ TEST(CommandRun, StopEndsTheRunAfterTheIconInHand) {
   EXPECT_EQ(port.runs_ended, 1);
   // What was stored loads back; the check agrees with the offsets file.
   lib.settings = session.settings();
-  ReadCoordinatesFile(lib.settings, lib.state);
+  ASSERT_TRUE(ReadCoordinatesFile(lib.settings, lib.state));
   EXPECT_TRUE(lib.Load(3000) == UnmaskedShape(3000 % 11));
   port.Clear();
   ASSERT_TRUE(StartIntegrityCheck(session, "project.zgl", "project.zgl"));
@@ -175,6 +176,46 @@ TEST(CommandRun, ProjectFolderBecomesCurrent) {
   }
 }
 
+// A block file that cannot be made stops the session's run with the box the window has
+// always shown for it, told by the front end from the store's problem.
+TEST(CommandRun, TheStoresProblemReachesTheUserInTheWindowsWords) {
+  TestLibrary lib({.dblk = 2});
+  lib.AddPcx(3000, UnmaskedShape(1));
+  lib.Run(3000, 3000);
+  const auto offsets_before = ReadFileBytes(lib.dir.path() / "offsets.dat");
+  std::filesystem::rename(lib.dir.path() / "blk", lib.dir.path() / "blk-away");
+  RecordingPort port;
+  Session session(port);
+  ASSERT_TRUE(StartCreateZgl(session, "project.zgl", "project.zgl"));
+  session.WaitForWorker();
+  const std::string not_created =
+      "Block file blk\\b30.blk could not be created. The run stops; nothing was truncated and "
+      "the block keeps its previous content.";
+  const auto texts = port.MessageTexts();
+  EXPECT_EQ(std::count(texts.begin(), texts.end(), not_created), 1)
+      << ::testing::PrintToString(texts);
+  EXPECT_EQ(ReadFileBytes(lib.dir.path() / "offsets.dat"), offsets_before);
+}
+
+// The window's open dialog: a folder that cannot be entered stops the command with a box
+// naming the chosen file, and the folder current before stays so.
+TEST(CommandRun, AProjectFolderThatCannotBeEnteredStopsTheWindowsCommand) {
+  TestLibrary lib;
+  RecordingPort port;
+  ScopedCurrentDir start(lib.dir.path());
+  const std::string missing = (lib.dir.path() / "nowhere" / "x.zgl").string();
+  EXPECT_FALSE(EnterProjectFolderOrWarn(port, missing.c_str(), "x.zgl"));
+  EXPECT_EQ(port.MessageTexts(), std::vector<std::string>{"Could not enter the folder of x.zgl!"});
+  EXPECT_EQ(std::filesystem::current_path(), lib.dir.path());
+
+  const std::string project = (lib.dir.path() / "project.zgl").string();
+  ScopedCurrentDir elsewhere(std::filesystem::temp_directory_path());
+  port.Clear();
+  EXPECT_TRUE(EnterProjectFolderOrWarn(port, project.c_str(), "project.zgl"));
+  EXPECT_TRUE(port.messages.empty());
+  EXPECT_EQ(std::filesystem::current_path(), lib.dir.path());
+}
+
 }  // namespace
 }  // namespace zemlo::testing
 
@@ -195,7 +236,7 @@ TEST(CommandRun, LostCoordinatesFileConvertsEverySourceAgain) {
   session.WaitForWorker();
   for (const auto& title : port.titles) EXPECT_EQ(title.find("(skipped)"), std::string::npos);
   EXPECT_EQ(session.settings().DARC, 1);  // the project's own setting is kept
-  ReadCoordinatesFile(lib.settings, lib.state);
+  ASSERT_TRUE(ReadCoordinatesFile(lib.settings, lib.state));
   EXPECT_TRUE(lib.Load(3000) == UnmaskedShape(1, 300, 200));
   EXPECT_TRUE(lib.Load(3001) == XMaskedShape(2));
   // With the coordinates file back, the archive test skips again.

@@ -76,7 +76,7 @@ TEST_F(ViewerTest, ExportFilesThatCannotBeWrittenAreNamed) {
 
 TEST_F(ViewerTest, CursorKeysSkipIconsWithoutEntries) {
   ASSERT_TRUE(LoadProject(session, "project.zgl", "project.zgl", ProjectUse::kShow));
-  ReadOffsetsFile(session.settings(), session.state());
+  ASSERT_TRUE(ReadOffsetsFile(session.settings(), session.state()));
   session.state().current_icon = 3000;
 
   // Not in the viewer mode, or no picture shown: the keys do nothing.

@@ -321,7 +321,7 @@ TEST(RunCreation, StopFinishesTheIconInHandAndCarriesTheRestOfItsBlockOver) {
   for (int icon : {3040, 3050, 3051, 3060, 3099, 3100}) {
     first.AddPcx(icon, XMaskedShape(icon));
   }
-  ReadCoordinatesFile(first.settings, state);
+  ASSERT_TRUE(ReadCoordinatesFile(first.settings, state));
   first.settings.DSTA = 3000;
   first.settings.DEND = 4999;
   state.current_icon = 3000;
@@ -341,7 +341,7 @@ TEST(RunCreation, StopFinishesTheIconInHandAndCarriesTheRestOfItsBlockOver) {
   EXPECT_EQ(port.runs_ended, 1);
   // 3050 was stored, and the coordinates file has its new crop box.
   first.port.Clear();
-  ReadCoordinatesFile(first.settings, first.state);
+  ASSERT_TRUE(ReadCoordinatesFile(first.settings, first.state));
   EXPECT_TRUE(first.Load(3050) == XMaskedShape(3050));
   EXPECT_TRUE(first.Load(3040) == XMaskedShape(3040));
   EXPECT_TRUE(first.Load(3051) == UnmaskedShape(3051));

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "app/store_messages.h"
 #include "core/working_state.h"
 #include "files/file_layer.h"
 #include "library/codec/icon_encoder.h"
@@ -282,7 +283,10 @@ class TestLibrary {
   RecordingPort port;
   WorkingState state{port};
   ProjectSettings settings;
-  StoreContext store{settings, state, {}};
+  // The store's problems become the window's boxes, as in a session.
+  StoreContext store{
+      settings, state, {},
+      false,    1,     [this](const StoreProblem& problem) { ShowStoreProblem(port, problem); }};
   RunTally tally;
 };
 

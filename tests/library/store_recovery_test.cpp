@@ -33,9 +33,9 @@ using Bytes = std::vector<std::uint8_t>;
 using Folder = std::map<std::string, Bytes>;
 
 // Entries of block 30 in two versions; version 1 drops some icons and adds others.
-std::string Formatted(const char* format, const std::string& name) {
+std::string Formatted(TextFormat format, const std::string& name) {
   char text[kTextBufferSize];
-  std::snprintf(text, sizeof text, format, name.c_str());
+  std::snprintf(text, sizeof text, format.c_str(), name.c_str());
   return text;
 }
 
@@ -338,7 +338,7 @@ TEST_F(Recovery, ThisLibrarysRecordUnderAnotherSpellingStillRecovers) {
     // Back over the block file the project names, whatever the record spells.
     EXPECT_EQ(Files(), old_files);
     EXPECT_EQ(port.MessageTexts(),
-              std::vector<std::string>{Formatted(kMovedBackNotice, "BLK30.ZGL")});
+              std::vector<std::string>{Formatted(kMovedBackFormat, "BLK30.ZGL")});
     // Finished before it was killed: the surplus copy goes.
     files = new_files;
     files["BLTEMP"] = old_files.at("BLK30.ZGL");
@@ -515,15 +515,16 @@ TEST(RecoveryDecision, BLTEMPMustHoldExactlyTheOldEntriesWhateverIsDone) {
   const Bytes new_records = records({{0, 5}, {5, 3}, {8, 7}});
   const auto decide = [&](const Bytes& now, std::optional<std::int64_t> block, std::int64_t temp) {
     const TempBlockDecision d = DecideRecordedTempBlock(old_records, now, block, temp);
-    return std::pair{d.action, d.refusal == nullptr ? std::string() : std::string(d.refusal)};
+    return std::pair{d.action,
+                     d.refusal == nullptr ? std::string() : std::string(d.refusal->c_str())};
   };
   using A = TempBlockAction;
-  const std::string differs = kTempLengthDiffersFormat;
+  const std::string differs = kTempLengthDiffersFormat.c_str();
   EXPECT_EQ(decide(old_records, 3, 12), std::pair(A::kMoveBack, std::string()));
   EXPECT_EQ(decide(old_records, std::nullopt, 12), std::pair(A::kMoveBack, std::string()));
   EXPECT_EQ(decide(new_records, 15, 12), std::pair(A::kRemoveTemp, std::string()));
   EXPECT_EQ(decide(new_records, 14, 12),
-            std::pair(A::kRefuse, std::string(kRecoveryRefusedFormat)));
+            std::pair(A::kRefuse, std::string(kRecoveryRefusedFormat.c_str())));
   for (const std::int64_t wrong : {0, 11, 13, 15}) {
     EXPECT_EQ(decide(old_records, 3, wrong), std::pair(A::kRefuse, differs)) << wrong;
     EXPECT_EQ(decide(new_records, 15, wrong), std::pair(A::kRefuse, differs)) << wrong;

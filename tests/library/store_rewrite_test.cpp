@@ -60,6 +60,7 @@ class BlockStore : public ::testing::Test {
     settings.FBLK = MakeName("BLK00.ZGL");
     settings.FOFS = MakeName("lib.ofs");
     settings.DBLK = 2;
+    context.tell = [this](const StoreProblem& problem) { told.push_back(problem); };
   }
 
   std::string BlockName(int block) {
@@ -136,27 +137,35 @@ class BlockStore : public ::testing::Test {
   std::optional<int> Run(int first, int last, const std::function<Action(int)>& action,
                          int version = 1) {
     for (int n = first; n <= last; ++n) {
-      if (context.rewrite.open_block == -1 && !OpenBlock(n, context)) return n;
+      if (context.rewrite.open_block == -1 && !Told(OpenBlock(n, context))) return n;
       bool ok = true;
       switch (action(n)) {
         case Action::kStore:
-          ok = StoreEntry(n, VersionedEntry(n, version), context);
+          ok = Told(StoreEntry(n, VersionedEntry(n, version), context));
           break;
         case Action::kKeep:
-          ok = KeepEntry(n, context);
+          ok = Told(KeepEntry(n, context));
           break;
         case Action::kDrop:
-          ok = DropEntry(n, context);
+          ok = Told(DropEntry(n, context));
           break;
       }
-      if (!ok || !CheckBlockEnd(n, context)) return n;
+      if (!ok || !Told(CheckBlockEnd(n, context))) return n;
     }
-    if (context.rewrite.open_block != -1 && !CloseBlock(last, context)) return last;
+    if (context.rewrite.open_block != -1 && !Told(CloseBlock(last, context))) return last;
     return std::nullopt;
   }
 
+  // As the run does: a failure goes where the store's notices go, but for one that an
+  // earlier failure already told.
+  bool Told(const StoreStatus& status) {
+    if (status) return true;
+    if (status.error().kind != StoreProblemKind::kStopped) told.push_back(status.error());
+    return false;
+  }
+
   bool TempExists() { return fs::exists(dir.path() / "BLTEMP"); }
-  std::string LastMessage() { return port.messages.empty() ? "" : port.messages.back().text; }
+  std::string LastTold() { return told.empty() ? "" : told.back().name; }
 
   testing::TempDir dir;
   testing::ScopedCurrentDir cwd{dir.path()};
@@ -164,6 +173,8 @@ class BlockStore : public ::testing::Test {
   WorkingState state{port};
   ProjectSettings settings;
   StoreContext context{settings, state, {}};
+  // Every problem the store had, in order; the store itself never shows a box.
+  std::vector<StoreProblem> told;
 };
 
 const auto kStoreAll = [](int) { return Action::kStore; };
@@ -238,7 +249,7 @@ TEST_F(BlockStore, ImpossibleRecordsAreRewrittenFromTheBlocksLengths) {
   ASSERT_TRUE(WriteOffsetsFile(settings, state));
   ASSERT_EQ(Run(3000, 3099, [](int n) { return n == 3050 ? Action::kStore : Action::kKeep; }),
             std::nullopt);
-  EXPECT_TRUE(port.messages.empty()) << LastMessage();
+  EXPECT_TRUE(told.empty()) << LastTold();
   EXPECT_EQ(DiskRecord(3001), std::pair(0, 0));
   for (int n = 3000; n <= 3099; ++n)
     EXPECT_EQ(DiskEntry(n), VersionedEntry(n, n == 3050 ? 1 : 0)) << n;
@@ -248,7 +259,7 @@ TEST_F(BlockStore, ImpossibleRecordsAreRewrittenFromTheBlocksLengths) {
 
 TEST_F(BlockStore, NewBlocksStartFromAnEmptyTemporaryFile) {
   ASSERT_EQ(Run(3000, 3199, kStoreAll), std::nullopt);
-  EXPECT_TRUE(port.messages.empty());
+  EXPECT_TRUE(told.empty());
   for (int n = 3000; n <= 3199; ++n) EXPECT_EQ(DiskEntry(n), VersionedEntry(n, 1)) << n;
   ExpectBlockConsistent(30);
   ExpectBlockConsistent(31);
@@ -266,15 +277,15 @@ TEST_F(BlockStore, RunRangeCarriesTheNeighboursOfItsEndBlocksByteForByte) {
   ASSERT_EQ(name690, "BLK|0.ZGL");
 #if defined(_WIN32)
   ASSERT_EQ(Run(3000, 4999, kStoreAll), 4830);
-  ASSERT_EQ(port.messages.size(), 1u);
-  EXPECT_NE(LastMessage().find(name690), std::string::npos) << LastMessage();
+  ASSERT_EQ(told.size(), 1u);
+  EXPECT_EQ(told.back().name, name690);
   EXPECT_FALSE(TempExists());
   for (int n = 3000; n < 4830; ++n) EXPECT_EQ(DiskEntry(n), VersionedEntry(n, 1)) << n;
   for (int b = 428; b < 690; ++b) ExpectBlockConsistent(b);
   ASSERT_EQ(Run(4998, 4999, kStoreAll), std::nullopt);
 #else
   ASSERT_EQ(Run(3000, 4999, kStoreAll), std::nullopt);
-  EXPECT_TRUE(port.messages.empty());
+  EXPECT_TRUE(told.empty());
   EXPECT_TRUE(fs::exists(dir.path() / name690));
   for (int n = 3000; n <= 4999; ++n) EXPECT_EQ(DiskEntry(n), VersionedEntry(n, 1)) << n;
   for (int b = 428; b <= 714; ++b) ExpectBlockConsistent(b);
@@ -388,11 +399,8 @@ TEST_F(BlockStore, ALeftOverTempFileStopsTheRunAndTruncatesNothing) {
 
   EXPECT_TRUE(TempBlockLeftOver());
   EXPECT_EQ(Run(3100, 3199, kStoreAll), 3100);
-  ASSERT_EQ(port.messages.size(), 1u);
-  const std::string text = LastMessage();
-  EXPECT_NE(text.find("BLTEMP"), std::string::npos) << text;
-  EXPECT_NE(text.find("previous content of a block"), std::string::npos) << text;
-  EXPECT_NE(text.find("Nothing was written"), std::string::npos) << text;
+  ASSERT_EQ(told.size(), 1u);
+  EXPECT_EQ(told.back(), (StoreProblem{StoreProblemKind::kTempBlockLeftOver, "BLTEMP", 0}));
   EXPECT_EQ(ReadAll("BLTEMP").value(), leftover);
   EXPECT_EQ(ReadAll(BlockName(30)).value(), block30);
   EXPECT_EQ(ReadAll(BlockName(31)).value(), block31);
@@ -403,9 +411,8 @@ TEST_F(BlockStore, ALeftOverTempFileStopsTheRunAndTruncatesNothing) {
   EXPECT_FALSE(CloseBlock(3100, context));
   EXPECT_EQ(ReadAll(settings.FOFS.data()).value(), offsets);
 
-  port.Clear();
-  WarnTempBlockLeftOver(state);
-  EXPECT_EQ(port.MessageTexts(), std::vector<std::string>{text});
+  // The commands refuse a run with the same problem before it starts.
+  EXPECT_EQ(TempBlockLeftOverProblem(), told.back());
 }
 
 TEST_F(BlockStore, EntriesMissingFromAShortBlockFileAreDropped) {
@@ -425,6 +432,8 @@ TEST_F(BlockStore, EntriesMissingFromAShortBlockFileAreDropped) {
   }
   ExpectBlockConsistent(30);
   EXPECT_EQ(DiskRecord(3070).first, cut_offset);
+  // Told once, while the run goes on.
+  EXPECT_EQ(told, (std::vector<StoreProblem>{{StoreProblemKind::kBlockShort, BlockName(30), 0}}));
 }
 
 TEST_F(BlockStore, ABlockFileRemovedBehindTheOffsetsLosesItsRecords) {
@@ -439,8 +448,9 @@ TEST_F(BlockStore, ABlockFileRemovedBehindTheOffsetsLosesItsRecords) {
 TEST_F(BlockStore, ABlockFileThatCannotBeCreatedStopsTheRun) {
   settings.FBLK = MakeName("nofolder\\BLK00.ZGL");
   EXPECT_EQ(Run(3000, 3099, kStoreAll), 3000);
-  ASSERT_EQ(port.messages.size(), 1u);
-  EXPECT_NE(LastMessage().find("nofolder\\BLK30.ZGL"), std::string::npos) << LastMessage();
+  ASSERT_EQ(told.size(), 1u);
+  EXPECT_EQ(told.back(),
+            (StoreProblem{StoreProblemKind::kBlockNotCreated, "nofolder\\BLK30.ZGL", 0}));
   EXPECT_FALSE(TempExists());
   EXPECT_FALSE(fs::exists(dir.path() / "lib.ofs"));
 }
@@ -448,8 +458,8 @@ TEST_F(BlockStore, ABlockFileThatCannotBeCreatedStopsTheRun) {
 TEST_F(BlockStore, ABlockPatternTooShortStopsTheRun) {
   settings.FBLK = MakeName("B.ZGL");
   EXPECT_EQ(Run(3000, 3099, kStoreAll), 3000);
-  ASSERT_EQ(port.messages.size(), 1u);
-  EXPECT_NE(LastMessage().find("Block 30 "), std::string::npos) << LastMessage();
+  ASSERT_EQ(told.size(), 1u);
+  EXPECT_EQ(told.back(), (StoreProblem{StoreProblemKind::kBlockNotNamed, "", 30}));
   EXPECT_FALSE(TempExists());
 }
 
@@ -458,8 +468,9 @@ TEST_F(BlockStore, AnOffsetsFileThatCannotBeWrittenPutsTheBlockBack) {
   const auto old_block = ReadAll(BlockName(30)).value();
   settings.FOFS = MakeName("nofolder\\lib.ofs");  // unreadable: the table in memory is used
   EXPECT_EQ(Run(3000, 3099, kStoreAll), 3099);
-  ASSERT_EQ(port.messages.size(), 1u);
-  EXPECT_NE(LastMessage().find("nofolder\\lib.ofs"), std::string::npos) << LastMessage();
+  ASSERT_EQ(told.size(), 1u);
+  EXPECT_EQ(told.back(),
+            (StoreProblem{StoreProblemKind::kOffsetsNotWritten, "nofolder\\lib.ofs", 0}));
   EXPECT_EQ(ReadAll(BlockName(30)).value(), old_block);
   EXPECT_FALSE(TempExists());
 }
@@ -470,12 +481,14 @@ TEST_F(BlockStore, CallsOutOfOrderStopWithoutDamage) {
   const auto old_offsets = ReadAll(settings.FOFS.data()).value();
   ASSERT_TRUE(OpenBlock(3000, context));
   for (int n = 3000; n <= 3010; ++n) ASSERT_TRUE(StoreEntry(n, VersionedEntry(n, 1), context));
-  EXPECT_FALSE(KeepEntry(3005, context));
-  ASSERT_EQ(port.messages.size(), 1u);
-  EXPECT_NE(LastMessage().find("3005"), std::string::npos);
-  EXPECT_FALSE(StoreEntry(3011, VersionedEntry(3011, 1), context));
-  EXPECT_FALSE(CloseBlock(3011, context));
-  EXPECT_EQ(port.messages.size(), 1u);
+  EXPECT_FALSE(Told(KeepEntry(3005, context)));
+  ASSERT_EQ(told.size(), 1u);
+  EXPECT_EQ(told.back(), (StoreProblem{StoreProblemKind::kOutOfOrder, "", 3005}));
+  // Stopped: later calls fail without a problem of their own.
+  EXPECT_FALSE(Told(StoreEntry(3011, VersionedEntry(3011, 1), context)));
+  EXPECT_FALSE(Told(CloseBlock(3011, context)));
+  EXPECT_EQ(told.size(), 1u);
+  EXPECT_TRUE(port.messages.empty());  // the words are the front end's
   EXPECT_EQ(ReadAll(BlockName(30)).value(), old_block);
   EXPECT_EQ(ReadAll(settings.FOFS.data()).value(), old_offsets);
   EXPECT_FALSE(TempExists());
@@ -492,12 +505,12 @@ TEST_F(BlockStore, WithBlockFilesOffBlockFilesAreDeleted) {
   EXPECT_TRUE(fs::exists(dir.path() / BlockName(31)));
   EXPECT_EQ(DiskRecord(3099), std::pair(0, 0));  // written at the block's last icon
   EXPECT_FALSE(TempExists());
-  EXPECT_TRUE(port.messages.empty());
+  EXPECT_TRUE(told.empty());
   // An empty block pattern is no reason to stop when block files are off; it names no file.
   const std::string block31 = BlockName(31);
   settings.FBLK = Name{};
   EXPECT_EQ(Run(3100, 3199, kStoreAll), std::nullopt);
-  EXPECT_TRUE(port.messages.empty());
+  EXPECT_TRUE(told.empty());
   EXPECT_TRUE(fs::exists(dir.path() / block31));
 }
 
@@ -522,7 +535,7 @@ TEST_F(BlockStore, WindowsStyleProjectNamesFindTheirFiles) {
   settings.FOFS = MakeName("Lib\\Town.OFS");
   ASSERT_EQ(Run(3000, 3099, [](int n) { return n == 3050 ? Action::kDrop : Action::kKeep; }),
             std::nullopt);
-  EXPECT_TRUE(port.messages.empty());
+  EXPECT_TRUE(told.empty());
   std::vector<std::string> names;
   for (const auto& e : fs::directory_iterator(dir.path() / "lib" / "blocks")) {
     names.push_back(e.path().filename().string());
@@ -543,6 +556,36 @@ TEST_F(BlockStore, WindowsStyleProjectNamesFindTheirFiles) {
   const auto new_block = ReadAll(settings.FBLK.data()).value();
   EXPECT_EQ(new_block.size(), old_block.size() - VersionedEntry(3050, 0).size());
   ExpectBlockConsistent(30);
+}
+
+// A rewrite that fails puts the block's records back from the offsets file; when that file
+// went meanwhile, the records as the rewrite found them go back instead of the half-written
+// ones, which describe a block file that no longer exists.
+TEST_F(BlockStore, AFailedRewriteWithoutItsOffsetsFileKeepsTheBlocksOldRecords) {
+  MakeLibrary(3000, 3099);
+  const auto old_table = ReadAll(settings.FOFS.data()).value();
+  ASSERT_TRUE(OpenBlock(3000, context));
+  for (int n = 3000; n <= 3010; ++n) ASSERT_TRUE(StoreEntry(n, VersionedEntry(n, 1), context));
+  fs::remove(dir.path() / "lib.ofs");
+  EXPECT_FALSE(Told(KeepEntry(3005, context)));
+  EXPECT_EQ(told, (std::vector<StoreProblem>{{StoreProblemKind::kOutOfOrder, "", 3005}}));
+  const auto table = state.offsets.span().first(old_table.size());
+  EXPECT_TRUE(std::equal(table.begin(), table.end(), old_table.begin()));
+  EXPECT_FALSE(TempExists());
+}
+
+// An offsets file that is there but cannot be read (here a folder) leaves the table in
+// memory unknown against the disk: the block is not opened and nothing is touched.
+TEST_F(BlockStore, AnUnreadableOffsetsFileStopsTheRunBeforeAnythingIsTouched) {
+  MakeLibrary(3000, 3099);
+  const auto old_block = ReadAll(BlockName(30)).value();
+  fs::remove(dir.path() / "lib.ofs");
+  fs::create_directory(dir.path() / "lib.ofs");
+  EXPECT_EQ(Run(3000, 3099, kStoreAll), 3000);
+  EXPECT_EQ(told, (std::vector<StoreProblem>{{StoreProblemKind::kOffsetsNotRead, "lib.ofs", 0}}));
+  EXPECT_EQ(ReadAll(BlockName(30)).value(), old_block);
+  EXPECT_FALSE(TempExists());
+  EXPECT_FALSE(fs::exists(dir.path() / "BLTEMP.REC"));
 }
 
 }  // namespace

@@ -224,14 +224,14 @@ int Save(ConsoleRun& run, const Arguments& a) {
     run.port.Note("icon " + std::to_string(a.icon) + " could not be loaded; nothing saved");
     return kExitWarned;
   }
-  const int before = run.port.warnings();
+  // A warning while the project and the icon were read (a missing coordinates file, an entry
+  // that decodes with a caution) decides the status as in every command; the save itself is
+  // told by its result, since its box, the success included, is a warning box in the window.
+  const bool warned_before = run.port.warnings() > 0;
   // --format, or else the name chooses: ".png" in any letter case, PCX for every other name.
   const bool written = SavesPng(a) ? SavePictureAsPng(state, out->c_str(), a.force)
                                    : SavePictureAsPcx(state, out->c_str(), a.force);
-  // The success is told in a box of its own, which is no warning here.
-  const int warnings = run.port.warnings() - before - (written ? 1 : 0);
-  if (!written || warnings > 0) return kExitWarned;
-  return before > 0 ? kExitWarned : kExitOk;
+  return written && !warned_before ? kExitOk : kExitWarned;
 }
 
 CLI::App* AddProjectCommand(CommandLine& line, const char* name, const char* description,

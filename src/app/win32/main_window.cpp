@@ -235,8 +235,9 @@ void MainWindow::Command(int id) {
 // it browsed), so the folder is entered explicitly; the full path still opens the file.
 bool MainWindow::OpenProject() {
   if (!dialogs_->Open(kLibraryFilter)) return false;
-  EnterProjectFolder(dialogs_->path());
-  return true;
+  // As the console does, the command stops when the project's folder cannot be entered:
+  // the project's files would be looked for in whatever folder was current before.
+  return EnterProjectFolderOrWarn(session_->state().port, dialogs_->path(), dialogs_->name());
 }
 
 void MainWindow::CreateZgl() {

@@ -6,7 +6,6 @@
 #include <optional>
 
 #include "core/checked_math.h"
-#include "core/status.h"
 #include "files/file_helpers.h"
 #include "files/file_layer.h"
 #include "library/store/rewrite_recovery.h"
@@ -17,39 +16,6 @@ namespace zemlo {
 namespace {
 
 constexpr std::size_t kCopyChunk = 64 * 1024;
-
-constexpr const char* kBlockNotNamed =
-    "Block %i cannot be named: the FBLK pattern is too short for its number, or the number "
-    "is too large for it. The run stops.";
-constexpr const char* kBadBlockSize =
-    "The project cannot be used: BLKB is %i, but it must be at least 1.";
-constexpr const char* kBlockNotMoved =
-    "Block file %s could not be moved to BLTEMP. The run stops; nothing was changed.";
-constexpr const char* kTempNotCreated =
-    "The temporary block file %s could not be created or opened. The run stops; nothing was "
-    "truncated.";
-constexpr const char* kBlockNotCreated =
-    "Block file %s could not be created. The run stops; nothing was truncated and the block "
-    "keeps its previous content.";
-constexpr const char* kBlockNotWritten =
-    "Block file %s could not be written. The run stops; the block keeps its previous content.";
-constexpr const char* kTempNotRead =
-    "The temporary block file %s could not be read. The run stops; the block keeps its "
-    "previous content.";
-constexpr const char* kOffsetsNotWritten =
-    "Offsets file %s could not be written. The run stops; the block keeps its previous "
-    "content.";
-constexpr const char* kRecordNotWritten =
-    "The record %s of the block rewrite could not be written, or another run's record is "
-    "there. The run stops; nothing was changed.";
-constexpr const char* kTempNotRemoved =
-    "The temporary block file %s could not be removed. The run stops.";
-constexpr const char* kBlockTooLong =
-    "Block file %s would grow past the 2 GiB that its offsets can address. The run stops; "
-    "the block keeps its previous content.";
-constexpr const char* kOutOfOrder =
-    "Icon %i is not the next icon of the open block. The run stops; the block keeps its "
-    "previous content.";
 
 // Icon numbers as 64-bit values: block * BLKB may pass the 32-bit range.
 struct BlockRange {
@@ -69,21 +35,36 @@ std::int64_t LastRecord(std::int64_t last) {
 
 OffsetsTable Offsets(StoreContext& c) { return OffsetsTable(c.state.offsets.span()); }
 
-void Warn(StoreContext& c, const char* format, const char* name) {
-  ShowWarning(c.state.port, Owner::kMain, format, name);
+using Kind = StoreProblemKind;
+
+Failure<StoreProblem> Problem(Kind kind, const char* name) {
+  return Fail(StoreProblem{kind, name, 0});
 }
 
-void WarnNumber(StoreContext& c, const char* format, std::int64_t number) {
-  const auto shown = static_cast<int>(std::clamp<std::int64_t>(
-      number, std::numeric_limits<int>::min(), std::numeric_limits<int>::max()));
-  ShowWarningNumber(c.state.port, Owner::kMain, format, shown);
+Failure<StoreProblem> NumberProblem(Kind kind, std::int64_t number) {
+  return Fail(StoreProblem{kind, {}, number});
+}
+
+Failure<StoreProblem> Stopped() { return Fail(StoreProblem{}); }
+
+// The open block's records, as bytes of the offsets table.
+std::span<std::uint8_t> BlockRecords(StoreContext& c, int block) {
+  const auto table = c.state.offsets.span().first(kOffsetsTableSize);
+  const std::int64_t first = std::int64_t{block} * c.settings.BLKB;
+  const std::int64_t last = LastRecord(first + c.settings.BLKB - 1);
+  if (first > last) return {};
+  return table.subspan(static_cast<std::size_t>(first) * kRecordSize,
+                       static_cast<std::size_t>(last - first + 1) * kRecordSize);
 }
 
 // Puts the block back as it was before OpenBlock: the partial new block file goes, BLTEMP
 // becomes the block file again (or goes, when it was made empty for a block without file),
 // and the table in memory is read back from the offsets file, which was not written since.
-// If BLTEMP cannot be moved back it stays, which is the complete old state.
-void RestoreBlock(StoreContext& c) {
+// Where that file cannot be read (removed or made unreadable meanwhile, or never written for
+// a new library), the block's records go back as the rewrite found them, so the table never
+// keeps records of a block file that is gone. If BLTEMP cannot be moved back it stays, which
+// is the complete old state. Returns `problem`, the failure that made the rewrite stop.
+Failure<StoreProblem> RestoreBlock(StoreContext& c, Failure<StoreProblem> problem) {
   RewriteState& r = c.rewrite;
   // The new block file exists once its stream was opened, closed or not.
   const bool had_new_file = r.block != nullptr || r.open_block >= 0;
@@ -98,9 +79,15 @@ void RestoreBlock(StoreContext& c) {
       files::FlushFolderOf(kTempBlockName)) {
     RemoveTempBlockRecord();
   }
-  ReadOffsetsFile(c.settings, c.state);
+  if (!ReadOffsetsFile(c.settings, c.state) && r.open_block >= 0) {
+    const auto records = BlockRecords(c, r.open_block);
+    if (records.size() == r.old_records.size()) {
+      std::copy(r.old_records.begin(), r.old_records.end(), records.begin());
+    }
+  }
   r.open_block = -1;
   r.stopped = true;
+  return problem;
 }
 
 // Moves the read position of BLTEMP past `length` old bytes (or to its end).
@@ -108,81 +95,73 @@ void SkipOld(RewriteState& r, std::int64_t length) {
   r.temp_position = std::min(r.temp_position + std::max<std::int64_t>(length, 0), r.temp_length);
 }
 
-bool WriteNew(StoreContext& c, const std::uint8_t* data, std::size_t length) {
-  if (length == 0) return true;
-  if (files::WriteBytes(c.rewrite.block.get(), data, length)) return true;
-  Warn(c, kBlockNotWritten, c.rewrite.block_name.data());
-  RestoreBlock(c);
-  return false;
+StoreStatus WriteNew(StoreContext& c, const std::uint8_t* data, std::size_t length) {
+  if (length == 0) return {};
+  if (files::WriteBytes(c.rewrite.block.get(), data, length)) return {};
+  return RestoreBlock(c, Problem(Kind::kBlockNotWritten, c.rewrite.block_name.data()));
 }
 
 // Where an entry of `length` bytes goes in the new block file. The offsets are 32-bit numbers:
 // an entry that would end past them cannot be recorded, so the run stops and the block keeps
 // its old content rather than lose the entry.
-std::optional<std::int32_t> NewOffsetFor(std::size_t length, StoreContext& c) {
+Result<std::int32_t, StoreProblem> NewOffsetFor(std::size_t length, StoreContext& c) {
   RewriteState& r = c.rewrite;
   if (length <= static_cast<std::size_t>(kInt32Max) &&
       RangeEnd(r.block_position, static_cast<std::int64_t>(length), kInt32Max)) {
     return static_cast<std::int32_t>(r.block_position);
   }
-  Warn(c, kBlockTooLong, r.block_name.data());
-  RestoreBlock(c);
-  return std::nullopt;
+  return RestoreBlock(c, Problem(Kind::kBlockTooLong, r.block_name.data()));
 }
 
 // Carries the icon's old entry from BLTEMP into the new block file unchanged. An entry whose
 // bytes BLTEMP does not hold (the block file was changed behind the offsets file) is dropped,
 // so the records always describe the file being written.
-bool CarryOver(int icon, StoreContext& c) {
+StoreStatus CarryOver(int icon, StoreContext& c) {
   RewriteState& r = c.rewrite;
   OffsetsTable offsets = Offsets(c);
   const std::int32_t length = offsets.length(icon);
   if (length <= 0) {
     if (length < 0 || offsets.offset(icon) != 0) offsets.Set(icon, 0, 0);
-    return true;
+    return {};
   }
   if (r.temp_length - r.temp_position < length) {
     RemoveRecord(icon, c.settings.BLKB, offsets);
     r.temp_position = r.temp_length;
-    return true;
+    return {};
   }
   const auto offset = NewOffsetFor(static_cast<std::size_t>(length), c);
-  if (!offset) return false;
+  if (!offset) return Fail(offset.error());
   if (!files::SeekTo(r.temp.get(), r.temp_position)) {
-    Warn(c, kTempNotRead, kTempBlockName);
-    RestoreBlock(c);
-    return false;
+    return RestoreBlock(c, Problem(Kind::kTempNotRead, kTempBlockName));
   }
   if (r.copy_buffer.size() < kCopyChunk) r.copy_buffer.resize(kCopyChunk);
   std::int64_t left = length;
   while (left > 0) {
     const std::size_t n = static_cast<std::size_t>(std::min<std::int64_t>(left, kCopyChunk));
     if (files::ReadBytes(r.temp.get(), r.copy_buffer.data(), n) != n) {
-      Warn(c, kTempNotRead, kTempBlockName);
-      RestoreBlock(c);
-      return false;
+      return RestoreBlock(c, Problem(Kind::kTempNotRead, kTempBlockName));
     }
-    if (!WriteNew(c, r.copy_buffer.data(), n)) return false;
+    ZGL_TRY(WriteNew(c, r.copy_buffer.data(), n));
     left -= static_cast<std::int64_t>(n);
   }
   // The offset is where the bytes went, which earlier replacements have already made it.
   offsets.Set(icon, *offset, length);
   r.block_position += length;
   r.temp_position += length;
-  return true;
+  return {};
 }
 
 // Brings the open block up to `icon`: the icons before it that the run did not hand over are
 // carried unchanged, so each icon's old bytes are consumed exactly once and in order.
-bool AdvanceTo(std::int64_t icon, StoreContext& c) {
+StoreStatus AdvanceTo(std::int64_t icon, StoreContext& c) {
   RewriteState& r = c.rewrite;
   const std::int64_t stop =
       std::min(icon, LastRecord(RangeOf(r.open_block, c.settings.BLKB).last) + 1);
   for (std::int64_t n = r.next_icon; n < stop; ++n) {
-    if (!CarryOver(static_cast<int>(n), c)) return false;
+    ZGL_TRY(CarryOver(static_cast<int>(n), c));
   }
   r.next_icon = static_cast<int>(std::max<std::int64_t>(r.next_icon, std::min(icon, stop)));
-  return true;
+  return {};
 }
 
 // Records whose bytes lie beyond the end of BLTEMP (the block file was deleted, cut short,
@@ -204,23 +183,19 @@ void DropLostRecords(StoreContext& c) {
     if (end > r.temp_length) r.lost_icons.push_back(icon);
   }
   if (r.lost_icons.empty()) return;
-  Warn(c, kBlockShortFormat, r.block_name.data());
+  TellStoreProblem(c, StoreProblem{Kind::kBlockShort, r.block_name.data(), 0});
   for (int icon : r.lost_icons) offsets.Set(icon, 0, 0);
 }
 
 // The icon must be the next one (or a later one) of the open block.
-bool ReadyFor(int icon, StoreContext& c) {
+StoreStatus ReadyFor(int icon, StoreContext& c) {
   RewriteState& r = c.rewrite;
-  if (r.stopped) return false;
+  if (r.stopped) return Stopped();
   if (r.open_block < 0 || c.settings.BLKB < 1 || icon < r.next_icon ||
       icon / c.settings.BLKB != r.open_block) {
-    WarnNumber(c, kOutOfOrder, icon);
-    if (r.open_block >= 0) {
-      RestoreBlock(c);
-    } else {
-      r.stopped = true;
-    }
-    return false;
+    if (r.open_block >= 0) return RestoreBlock(c, NumberProblem(Kind::kOutOfOrder, icon));
+    r.stopped = true;
+    return NumberProblem(Kind::kOutOfOrder, icon);
   }
   return AdvanceTo(icon, c);
 }
@@ -243,27 +218,33 @@ void MoveLaterRecords(int icon, int icons_per_block, std::int64_t distance, Offs
 // ---- The steps of OpenBlock ----
 
 // Stops the run before anything was touched.
-bool Refuse(StoreContext& c, const char* format, std::int64_t number) {
-  WarnNumber(c, format, number);
+Failure<StoreProblem> Refuse(StoreContext& c, Failure<StoreProblem> problem) {
   c.rewrite.stopped = true;
-  return false;
+  return problem;
 }
 
-bool BlockSizeUsable(StoreContext& c) {
-  return c.settings.BLKB >= 1 || Refuse(c, kBadBlockSize, c.settings.BLKB);
+StoreStatus BlockSizeUsable(StoreContext& c) {
+  if (c.settings.BLKB >= 1) return {};
+  return Refuse(c, NumberProblem(Kind::kBadBlockSize, c.settings.BLKB));
 }
 
 // A leftover BLTEMP is the only copy of some block's old content: never overwrite it.
-bool NoTempBlockLeftOver(StoreContext& c) {
-  if (!TempBlockLeftOver()) return true;
-  WarnTempBlockLeftOver(c.state);
-  c.rewrite.stopped = true;
-  return false;
+StoreStatus NoTempBlockLeftOver(StoreContext& c) {
+  if (!TempBlockLeftOver()) return {};
+  return Refuse(c, Fail(TempBlockLeftOverProblem()));
+}
+
+// The offsets file describes every block closed so far: the block's records start there. A
+// library without one yet keeps the table it was loaded with; one that is there but cannot
+// be read leaves the table in memory unknown against the disk, so nothing is touched.
+StoreStatus ReadBlockRecords(StoreContext& c) {
+  if (ReadOffsetsFile(c.settings, c.state) || !files::Exists(c.settings.FOFS.data())) return {};
+  return Refuse(c, Problem(Kind::kOffsetsNotRead, c.settings.FOFS.data()));
 }
 
 // The record goes to disk before BLTEMP exists, so whoever finds BLTEMP knows its block and
 // what the offsets file said of it before this rewrite.
-bool RecordRewrite(int block, StoreContext& c) {
+StoreStatus RecordRewrite(int block, StoreContext& c) {
   const ProjectSettings& s = c.settings;
   const BlockRange range = RangeOf(block, s.BLKB);
   const auto first_icon = static_cast<std::int32_t>(range.first);
@@ -271,16 +252,14 @@ bool RecordRewrite(int block, StoreContext& c) {
       std::max<std::int64_t>(LastRecord(range.last) - range.first + 1, 0));
   const TempBlockRecord record{s.FOFS.data(), c.rewrite.block_name.data(), first_icon,
                                RecordsOnDisk(s.FOFS.data(), first_icon, records)};
-  if (WriteTempBlockRecord(record)) return true;
-  Warn(c, kRecordNotWritten, kTempBlockRecordName);
-  c.rewrite.stopped = true;
-  return false;
+  if (WriteTempBlockRecord(record)) return {};
+  return Refuse(c, Problem(Kind::kRecordNotWritten, kTempBlockRecordName));
 }
 
 // BLTEMP takes the block's old content: the block file itself, or a new empty file for a
 // block that has none. On failure nothing is left of the attempt but the block file. The move
 // is on the disk before the new block file takes the name.
-bool MoveBlockAside(StoreContext& c) {
+StoreStatus MoveBlockAside(StoreContext& c) {
   RewriteState& r = c.rewrite;
   r.temp_was_block = files::RenameFile(r.block_name.data(), kTempBlockName);
   if (r.temp_was_block) {
@@ -289,38 +268,32 @@ bool MoveBlockAside(StoreContext& c) {
     // never go without it.
     files::FlushFolderOf(kTempBlockName);
     files::FlushFolderOf(r.block_name.data());
-    return true;
+    return {};
   }
+  StoreProblem problem;
   if (files::Exists(r.block_name.data())) {
-    Warn(c, kBlockNotMoved, r.block_name.data());
+    problem = {Kind::kBlockNotMoved, r.block_name.data(), 0};
   } else if (!WriteZeroFile(kTempBlockName, 0)) {
-    Warn(c, kTempNotCreated, kTempBlockName);
+    problem = {Kind::kTempNotCreated, kTempBlockName, 0};
     files::RemoveFile(kTempBlockName);
   } else {
     files::FlushFolderOf(kTempBlockName);
-    return true;
+    return {};
   }
   RemoveTempBlockRecord();
-  r.stopped = true;
-  return false;
+  return Refuse(c, Fail(std::move(problem)));
 }
 
 // BLTEMP for reading its old entries, the block file for writing the new ones.
-bool OpenRewriteFiles(StoreContext& c) {
+StoreStatus OpenRewriteFiles(StoreContext& c) {
   RewriteState& r = c.rewrite;
   r.temp.reset(files::OpenFile(kTempBlockName, "rb"));
-  if (r.temp == nullptr) {
-    Warn(c, kTempNotCreated, kTempBlockName);
-    RestoreBlock(c);
-    return false;
-  }
+  if (r.temp == nullptr) return RestoreBlock(c, Problem(Kind::kTempNotCreated, kTempBlockName));
   r.block.reset(files::OpenFile(r.block_name.data(), "wb"));
   if (r.block == nullptr) {
-    Warn(c, kBlockNotCreated, r.block_name.data());
-    RestoreBlock(c);
-    return false;
+    return RestoreBlock(c, Problem(Kind::kBlockNotCreated, r.block_name.data()));
   }
-  return true;
+  return {};
 }
 
 // Both files are open: the rewrite starts at the block's first icon and first old byte.
@@ -331,6 +304,8 @@ void StartRewrite(int block, StoreContext& c) {
   r.block_position = 0;
   r.open_block = block;
   r.next_icon = static_cast<int>(RangeOf(block, c.settings.BLKB).first);
+  const auto records = BlockRecords(c, block);
+  r.old_records.assign(records.begin(), records.end());
   DropLostRecords(c);
 }
 
@@ -351,119 +326,119 @@ void InsertRecord(int icon, std::int32_t length, std::int32_t offset, int icons_
   MoveLaterRecords(icon, icons_per_block, length, offsets);
 }
 
-bool TempBlockLeftOver() { return files::Exists(kTempBlockName); }
-
-void WarnTempBlockLeftOver(WorkingState& state) {
-  ShowWarning(state.port, Owner::kMain, kTempBlockLeftOverWarning, kTempBlockName);
+void TellStoreProblem(StoreContext& context, const StoreProblem& problem) {
+  if (context.tell) context.tell(problem);
 }
 
-bool OpenBlock(int icon, StoreContext& c) {
+bool TempBlockLeftOver() { return files::Exists(kTempBlockName); }
+
+StoreProblem TempBlockLeftOverProblem() {
+  return {StoreProblemKind::kTempBlockLeftOver, kTempBlockName, 0};
+}
+
+StoreStatus OpenBlock(int icon, StoreContext& c) {
   RewriteState& r = c.rewrite;
-  if (!BlockSizeUsable(c)) return false;
+  ZGL_TRY(BlockSizeUsable(c));
   const int block = icon / c.settings.BLKB;
-  if (r.open_block == block && !r.stopped) return true;
+  if (r.open_block == block && !r.stopped) return {};
   // Another block still open: finish it before the table is read afresh.
-  if (r.open_block >= 0 && !CloseBlock(r.next_icon - 1, c)) return false;
+  if (r.open_block >= 0) ZGL_TRY(CloseBlock(r.next_icon - 1, c));
   r.stopped = false;
 
-  // The offsets file describes every block closed so far; this block's records start there.
-  ReadOffsetsFile(c.settings, c.state);
+  ZGL_TRY(ReadBlockRecords(c));
   const bool named = StampBlockNumber(block, c.settings.FBLK);
   if (!BlockFilesOn(c.settings)) {
     // Block files are off: the block's file goes, if the pattern names one at all.
     if (named) files::RemoveFile(c.settings.FBLK.data());
-    return true;
+    return {};
   }
-  if (!named) return Refuse(c, kBlockNotNamed, block);
+  if (!named) return Refuse(c, NumberProblem(Kind::kBlockNotNamed, block));
   r.block_name = c.settings.FBLK;
-  if (!NoTempBlockLeftOver(c) || !RecordRewrite(block, c) || !MoveBlockAside(c) ||
-      !OpenRewriteFiles(c)) {
-    return false;
-  }
+  ZGL_TRY(NoTempBlockLeftOver(c));
+  ZGL_TRY(RecordRewrite(block, c));
+  ZGL_TRY(MoveBlockAside(c));
+  ZGL_TRY(OpenRewriteFiles(c));
   StartRewrite(block, c);
   return AdvanceTo(icon, c);
 }
 
-bool StoreEntry(int icon, std::span<const std::uint8_t> entry, StoreContext& c) {
+StoreStatus StoreEntry(int icon, std::span<const std::uint8_t> entry, StoreContext& c) {
   OffsetsTable offsets = Offsets(c);
   if (!BlockFilesOn(c.settings)) {
     RemoveRecord(icon, c.settings.BLKB, offsets);
-    return true;
+    return {};
   }
-  if (!ReadyFor(icon, c)) return false;
+  ZGL_TRY(ReadyFor(icon, c));
   RewriteState& r = c.rewrite;
   SkipOld(r, RemoveRecord(icon, c.settings.BLKB, offsets));
   // An icon beyond the table has no record to describe its bytes: they stay out of the block.
   if (OffsetsTable::InRange(icon) && !entry.empty()) {
     const auto offset = NewOffsetFor(entry.size(), c);
-    if (!offset || !WriteNew(c, entry.data(), entry.size())) return false;
+    if (!offset) return Fail(offset.error());
+    ZGL_TRY(WriteNew(c, entry.data(), entry.size()));
     const auto length = static_cast<std::int32_t>(entry.size());  // NewOffsetFor checked it
     InsertRecord(icon, length, *offset, c.settings.BLKB, offsets);
     r.block_position += length;
   }
   r.next_icon = icon + 1;
-  return true;
+  return {};
 }
 
-bool KeepEntry(int icon, StoreContext& c) {
+StoreStatus KeepEntry(int icon, StoreContext& c) {
   if (!BlockFilesOn(c.settings)) {
     OffsetsTable offsets = Offsets(c);
     RemoveRecord(icon, c.settings.BLKB, offsets);
-    return true;
+    return {};
   }
-  if (!ReadyFor(icon, c) || !CarryOver(icon, c)) return false;
+  ZGL_TRY(ReadyFor(icon, c));
+  ZGL_TRY(CarryOver(icon, c));
   c.rewrite.next_icon = icon + 1;
-  return true;
+  return {};
 }
 
-bool DropEntry(int icon, StoreContext& c) {
+StoreStatus DropEntry(int icon, StoreContext& c) {
   OffsetsTable offsets = Offsets(c);
   if (!BlockFilesOn(c.settings)) {
     RemoveRecord(icon, c.settings.BLKB, offsets);
-    return true;
+    return {};
   }
-  if (!ReadyFor(icon, c)) return false;
+  ZGL_TRY(ReadyFor(icon, c));
   SkipOld(c.rewrite, RemoveRecord(icon, c.settings.BLKB, offsets));
   c.rewrite.next_icon = icon + 1;
-  return true;
+  return {};
 }
 
-bool CheckBlockEnd(int icon, StoreContext& c) {
-  if (c.rewrite.stopped || c.settings.BLKB < 1) return false;
-  if ((std::int64_t{icon} + 1) % c.settings.BLKB != 0) return true;
+StoreStatus CheckBlockEnd(int icon, StoreContext& c) {
+  if (c.rewrite.stopped || c.settings.BLKB < 1) return Stopped();
+  if ((std::int64_t{icon} + 1) % c.settings.BLKB != 0) return {};
   return CloseBlock(icon, c);
 }
 
-bool CloseBlock(int last_icon, StoreContext& c) {
+StoreStatus CloseBlock(int last_icon, StoreContext& c) {
   RewriteState& r = c.rewrite;
   // After a failure the table in memory may not match any file: write nothing.
-  if (r.stopped) return false;
+  if (r.stopped) return Stopped();
   if (!BlockFilesOn(c.settings) || r.open_block < 0) {
-    WriteOffsetsFile(c.settings, c.state);  // not reported: no block depends on it
-    return true;
+    // Not reported: no block depends on it, and the entries are in their own files.
+    static_cast<void>(WriteOffsetsFile(c.settings, c.state));
+    return {};
   }
   // Whatever the run did not hand over (from last_icon + 1 on) is carried unchanged.
-  if (!AdvanceTo(RangeOf(r.open_block, c.settings.BLKB).last + 1, c)) return false;
+  ZGL_TRY(AdvanceTo(RangeOf(r.open_block, c.settings.BLKB).last + 1, c));
   const bool flushed = files::FlushToDisk(r.block.get());
   const bool closed = files::CloseFile(r.block.release());
   if (!flushed || !closed) {
-    Warn(c, kBlockNotWritten, r.block_name.data());
-    RestoreBlock(c);
-    return false;
+    return RestoreBlock(c, Problem(Kind::kBlockNotWritten, r.block_name.data()));
   }
   r.temp.reset();
   // The new block file's name is on the disk before the offsets file that describes it.
   if (!files::FlushFolderOf(r.block_name.data())) {
-    Warn(c, kBlockNotWritten, r.block_name.data());
-    RestoreBlock(c);
-    return false;
+    return RestoreBlock(c, Problem(Kind::kBlockNotWritten, r.block_name.data()));
   }
   // The new offsets go to disk before BLTEMP goes: until then BLTEMP and the old offsets
   // file are the complete old state. (WriteOffsetsFile flushes the file and its folder.)
   if (!WriteOffsetsFile(c.settings, c.state)) {
-    Warn(c, kOffsetsNotWritten, c.settings.FOFS.data());
-    RestoreBlock(c);
-    return false;
+    return RestoreBlock(c, Problem(Kind::kOffsetsNotWritten, c.settings.FOFS.data()));
   }
   if (r.block_position == 0) files::RemoveFile(r.block_name.data());
   r.open_block = -1;
@@ -472,12 +447,10 @@ bool CloseBlock(int last_icon, StoreContext& c) {
   // next block's record. A BLTEMP that stays may yet be put back by the next command, so
   // this block's sources must not count as converted: the run stops as after any failure.
   if (!files::RemoveFile(kTempBlockName) || !files::FlushFolderOf(kTempBlockName)) {
-    Warn(c, kTempNotRemoved, kTempBlockName);
-    r.stopped = true;
-    return false;
+    return Refuse(c, Problem(Kind::kTempNotRemoved, kTempBlockName));
   }
   RemoveTempBlockRecord();
-  return true;
+  return {};
 }
 
 }  // namespace zemlo

@@ -6,8 +6,10 @@
 // Call order per block: OpenBlock(first icon the run processes in the block), then for each
 // icon in increasing order one of StoreEntry / KeepEntry / DropEntry, then CheckBlockEnd;
 // CloseBlock at the end of the run if a block is still open (rewrite.open_block != -1).
-// Every function returns false when the run must stop; the warning has then been shown, no
-// file was truncated and the block's previous content is intact (as BLTEMP or as its file).
+// Every function returns the problem when the run must stop (store_problem.h); nothing was
+// shown then, no file was truncated and the block's previous content is intact (as BLTEMP or
+// as its file). The caller tells the problem (TellStoreProblem). The one thing the store
+// tells by itself, while it goes on, is a block whose file is short of its records.
 #pragma once
 
 #include <cstdint>
@@ -16,27 +18,16 @@
 #include <span>
 #include <vector>
 
+#include "core/message_format.h"
 #include "core/working_state.h"
 #include "files/file_stream.h"
+#include "library/store/store_problem.h"
 #include "library/store/tables.h"
 #include "project/project_settings.h"
 
 namespace zemlo {
 
 inline constexpr const char* kTempBlockName = "BLTEMP";
-
-// Shown (with the name BLTEMP as its argument) when BLTEMP is found before a block is opened.
-// The commands recover an interrupted rewrite before a run starts (rewrite_recovery.h), so a
-// run meets BLTEMP only when that could not be done.
-inline constexpr const char* kTempBlockLeftOverWarning =
-    "%s is left over from an interrupted run and holds the previous content of a block. "
-    "Nothing was written.";
-
-// Shown once per block (with the block file's name) when the offsets file records entries
-// that the block file does not hold; those icons are then converted again.
-inline constexpr const char* kBlockShortFormat =
-    "Block file %s does not hold every entry that the offsets file records (it is missing "
-    "or shorter). Those icons are converted again from their sources.";
 
 // The rewrite state of one run. Destroying it with a block still open closes the streams
 // and leaves BLTEMP on disk, which is the complete old state of that block.
@@ -52,6 +43,9 @@ struct RewriteState {
   // Icons of the open block whose records claimed bytes its file did not hold: OpenBlock
   // dropped their records (and warned), so the run converts them again.
   std::vector<int> lost_icons;
+  // The open block's records as the table held them before its rewrite: put back when the
+  // rewrite fails and the offsets file cannot be read back.
+  std::vector<std::uint8_t> old_records;
   FileStream temp;   // BLTEMP, read
   FileStream block;  // the new block file, written
   std::vector<std::uint8_t> copy_buffer;
@@ -67,7 +61,13 @@ struct StoreContext {
   // Threads the run converts on: 1 is the run's own thread alone; more start helpers that
   // prepare the icons ahead (creation_run.h).
   int jobs = 1;
+  // Where the store's problems are told when they happen (the front end's messages); the
+  // store itself calls it only for kBlockShort, the run for the failures it is handed.
+  StoreProblemSink tell = nullptr;
 };
+
+// Hands `problem` to context.tell, if there is one.
+void TellStoreProblem(StoreContext& context, const StoreProblem& problem);
 
 // Zeroes the icon's record and moves the later entries of its block down by its length;
 // returns that length (0 when the icon had no entry). Here and in InsertRecord, a record whose
@@ -77,16 +77,17 @@ std::int32_t RemoveRecord(int icon, int icons_per_block, OffsetsTable& offsets);
 void InsertRecord(int icon, std::int32_t length, std::int32_t offset, int icons_per_block,
                   OffsetsTable& offsets);
 
-bool OpenBlock(int icon, StoreContext& context);
-bool StoreEntry(int icon, std::span<const std::uint8_t> entry, StoreContext& context);
-bool KeepEntry(int icon, StoreContext& context);
-bool DropEntry(int icon, StoreContext& context);
-bool CheckBlockEnd(int icon, StoreContext& context);
-bool CloseBlock(int last_icon, StoreContext& context);
+[[nodiscard]] StoreStatus OpenBlock(int icon, StoreContext& context);
+[[nodiscard]] StoreStatus StoreEntry(int icon, std::span<const std::uint8_t> entry,
+                                     StoreContext& context);
+[[nodiscard]] StoreStatus KeepEntry(int icon, StoreContext& context);
+[[nodiscard]] StoreStatus DropEntry(int icon, StoreContext& context);
+[[nodiscard]] StoreStatus CheckBlockEnd(int icon, StoreContext& context);
+[[nodiscard]] StoreStatus CloseBlock(int last_icon, StoreContext& context);
 
-// BLTEMP exists in the current directory: a run must refuse to start (show
-// kTempBlockLeftOverWarning with WarnTempBlockLeftOver) before touching anything.
-bool TempBlockLeftOver();
-void WarnTempBlockLeftOver(WorkingState& state);
+// BLTEMP exists in the current directory: a run must refuse to start (the problem is
+// TempBlockLeftOverProblem()) before touching anything.
+[[nodiscard]] bool TempBlockLeftOver();
+[[nodiscard]] StoreProblem TempBlockLeftOverProblem();
 
 }  // namespace zemlo

@@ -31,7 +31,7 @@ inline constexpr const char* kLockNotRegularReason = "it is not a regular file";
 inline constexpr const char* kLockCannotOpenReason = "it cannot be created or opened";
 inline constexpr const char* kLockCannotLockReason = "the system cannot lock it";
 
-std::string LockFileNameOf(const char* offsets_name);
+[[nodiscard]] std::string LockFileNameOf(const char* offsets_name);
 
 class LibraryLock {
  public:
@@ -49,10 +49,10 @@ class LibraryLock {
   // Locks the library whose offsets file is `offsets_name`, giving up a lock held before.
   // When it is busy and `port` is given, the warning naming the holder has been shown; when
   // it is unlockable, the one saying why.
-  Outcome Acquire(const char* offsets_name, StatusPort* port);
+  [[nodiscard]] Outcome Acquire(const char* offsets_name, StatusPort* port);
   // Empties the lock file and gives the lock up; nothing happens when none is held.
   void Release();
-  bool held() const { return lock_.locked(); }
+  [[nodiscard]] bool held() const { return lock_.locked(); }
 
  private:
   files::FileLock lock_;

@@ -95,13 +95,13 @@ std::int64_t RecordsTotal(std::span<const std::uint8_t> records) {
   return total;
 }
 
-void Notice(StatusPort& port, const char* format, const std::string& name) {
+void Notice(StatusPort& port, TextFormat format, const std::string& name) {
   char text[kTextBufferSize];
-  std::snprintf(text, sizeof text, format, name.c_str());
+  std::snprintf(text, sizeof text, format.c_str(), name.c_str());
   port.ShowMessage(Owner::kMain, kClassName, text, MessageIcon::kInformation);
 }
 
-void Warn(StatusPort& port, const char* format, const std::string& name) {
+void Warn(StatusPort& port, TextFormat format, const std::string& name) {
   ShowWarning(port, Owner::kMain, format, name);
 }
 
@@ -133,7 +133,7 @@ bool RemoveSurplus(const std::string& block_name, std::span<const std::uint8_t> 
   return files::RemoveFile(kTempBlockName) && FlushBothFolders(block_name);
 }
 
-const char* RefusalFor(RecordDoubt doubt) {
+TextFormat RefusalFor(RecordDoubt doubt) {
   switch (doubt) {
     case RecordDoubt::kOtherLibrary:
       return kOtherLibraryFormat;
@@ -183,7 +183,7 @@ RecoveryResult RecoverRecorded(const TempBlockRecord& record, std::int64_t temp_
         return RecoveryResult::kRefused;
       }
       RemoveTempBlockRecord();
-      Notice(port, kMovedBackNotice, block_name);
+      Notice(port, kMovedBackFormat, block_name);
       return RecoveryResult::kRecovered;
     case TempBlockAction::kRemoveTemp:
       if (!RemoveSurplus(block_name, now)) {
@@ -191,12 +191,12 @@ RecoveryResult RecoverRecorded(const TempBlockRecord& record, std::int64_t temp_
         return RecoveryResult::kRefused;
       }
       RemoveTempBlockRecord();
-      Notice(port, kRemovedNotice, block_name);
+      Notice(port, kRemovedFormat, block_name);
       return RecoveryResult::kRecovered;
     case TempBlockAction::kRefuse:
       break;
   }
-  Warn(port, decision.refusal != nullptr ? decision.refusal : kRecoveryRefusedFormat, block_name);
+  Warn(port, decision.refusal != nullptr ? *decision.refusal : kRecoveryRefusedFormat, block_name);
   return RecoveryResult::kRefused;
 }
 
@@ -241,12 +241,12 @@ RecoveryResult RecoverUnrecorded(const ProjectSettings& settings, std::int64_t t
         return RecoveryResult::kRefused;
       }
       RemoveTempBlockRecord();
-      Notice(port, kMovedBackNotice, pattern.data());
+      Notice(port, kMovedBackFormat, pattern.data());
       return RecoveryResult::kRecovered;
     case TempBlockAction::kRemoveTemp:
       if (!files::RemoveFile(kTempBlockName)) break;
       RemoveTempBlockRecord();
-      Notice(port, kEmptyRemovedNotice, {});
+      port.ShowMessage(Owner::kMain, kClassName, kEmptyRemovedText, MessageIcon::kInformation);
       return RecoveryResult::kRecovered;
     case TempBlockAction::kRefuse:
       break;
@@ -391,7 +391,7 @@ TempBlockDecision DecideRecordedTempBlock(std::span<const std::uint8_t> old_reco
   // BLTEMP is the block's old content: anything else is not what the rewrite left, and is
   // neither put back nor thrown away.
   if (temp_length != RecordsTotal(old_records)) {
-    return {TempBlockAction::kRefuse, kTempLengthDiffersFormat};
+    return {TempBlockAction::kRefuse, &kTempLengthDiffersFormat};
   }
   // The offsets file was not replaced since the rewrite began (or replaced by the same
   // records): it describes BLTEMP. The new block file may even be complete, but nothing
@@ -401,7 +401,7 @@ TempBlockDecision DecideRecordedTempBlock(std::span<const std::uint8_t> old_reco
   }
   // Replaced: that happens only after the new block file was flushed, so it must agree.
   if (BlockAgrees(now_records, block_length)) return {TempBlockAction::kRemoveTemp};
-  return {TempBlockAction::kRefuse, kRecoveryRefusedFormat};
+  return {TempBlockAction::kRefuse, &kRecoveryRefusedFormat};
 }
 
 UnrecordedDecision DecideUnrecordedTempBlock(std::span<const DisagreeingBlock> disagreeing,

@@ -33,6 +33,7 @@
 #include <string_view>
 #include <vector>
 
+#include "core/message_format.h"
 #include "core/status_port.h"
 #include "project/project_settings.h"
 
@@ -45,56 +46,56 @@ inline constexpr const char* kTempBlockRecordName = "BLTEMP.REC";
 inline constexpr char kTempBlockRecordMagic[4] = {'Z', 'B', 'T', 'R'};
 inline constexpr std::uint16_t kTempBlockRecordVersion = 1;
 
-inline constexpr const char* kMovedBackNotice =
+inline constexpr TextFormat kMovedBackFormat =
     "BLTEMP was left by a run that was stopped while it rewrote block file %s. The block was "
     "put back as it was before that run.";
-inline constexpr const char* kRemovedNotice =
+inline constexpr TextFormat kRemovedFormat =
     "BLTEMP was left by a run that was stopped after it had finished block file %s. The "
     "leftover copy of the block's old content was removed.";
-inline constexpr const char* kEmptyRemovedNotice =
+inline constexpr const char* kEmptyRemovedText =
     "An empty BLTEMP was left by an interrupted run; it held no entry and was removed.";
-inline constexpr const char* kRecoveryRefusedFormat =
+inline constexpr TextFormat kRecoveryRefusedFormat =
     "BLTEMP is left over from an interrupted run that rewrote block file %s, but neither "
     "BLTEMP nor the block file agrees with the offsets file any more. Nothing was changed; "
     "BLTEMP holds the block's previous content.";
-inline constexpr const char* kUnrecordedRefusedFormat =
+inline constexpr TextFormat kUnrecordedRefusedFormat =
     "%s is left over from an interrupted run, but the block it belongs to cannot be told "
     "for sure (its record is missing or damaged). Nothing was changed; BLTEMP holds the "
     "previous content of a block.";
-inline constexpr const char* kTempNotMovedBackFormat =
+inline constexpr TextFormat kTempNotMovedBackFormat =
     "BLTEMP could not be moved back over block file %s. Nothing was changed.";
-inline constexpr const char* kTempNotRemovedFormat =
+inline constexpr TextFormat kTempNotRemovedFormat =
     "BLTEMP, a leftover copy of block file %s, could not be removed. Nothing was changed.";
 // Refusals before anything is looked at: each names the record's offsets file, BLTEMP, or
 // the record file.
-inline constexpr const char* kOtherLibraryFormat =
+inline constexpr TextFormat kOtherLibraryFormat =
     "BLTEMP was left by a run on the library of %s, which is not this project's offsets file. "
     "Nothing was changed; that library's own project puts BLTEMP right.";
-inline constexpr const char* kTempNotRegularFormat =
+inline constexpr TextFormat kTempNotRegularFormat =
     "%s is a symbolic link, a folder or a device, not a file an interrupted run could have "
     "left. Nothing was changed.";
-inline constexpr const char* kRecordNotBlockStartFormat =
+inline constexpr TextFormat kRecordNotBlockStartFormat =
     "The record %s of an interrupted block rewrite does not start at the first icon of a "
     "block of this project (BLKB). Nothing was changed; BLTEMP holds the previous content of "
     "a block.";
-inline constexpr const char* kRecordOutsideTableFormat =
+inline constexpr TextFormat kRecordOutsideTableFormat =
     "The record %s of an interrupted block rewrite names a block outside this project's "
     "table (NSIZ) or one that FBLK cannot name. Nothing was changed; BLTEMP holds the "
     "previous content of a block.";
-inline constexpr const char* kRecordWrongCountFormat =
+inline constexpr TextFormat kRecordWrongCountFormat =
     "The record %s of an interrupted block rewrite does not hold the records of one whole "
     "block of this project (BLKB). Nothing was changed; BLTEMP holds the previous content of "
     "a block.";
 // Refusals about the block file, which they name.
-inline constexpr const char* kRecordOtherBlockFormat =
+inline constexpr TextFormat kRecordOtherBlockFormat =
     "BLTEMP was left by a run that rewrote another file than this project's block file %s "
     "(FBLK was changed since, or the record is not genuine). Nothing was changed.";
-inline constexpr const char* kBlockNamesOwnFileFormat =
+inline constexpr TextFormat kBlockNamesOwnFileFormat =
     "Block file %s would be BLTEMP, its record or another file of the library. Nothing was "
     "changed.";
-inline constexpr const char* kBlockIsLinkFormat =
+inline constexpr TextFormat kBlockIsLinkFormat =
     "Block file %s is a symbolic link; BLTEMP is not moved over it. Nothing was changed.";
-inline constexpr const char* kTempLengthDiffersFormat =
+inline constexpr TextFormat kTempLengthDiffersFormat =
     "BLTEMP is left over from an interrupted run that rewrote block file %s, but its length "
     "is not what the records of that block add up to. Nothing was changed.";
 
@@ -106,23 +107,27 @@ struct TempBlockRecord {
   std::vector<std::uint8_t> records;
 };
 
-std::vector<std::uint8_t> EncodeTempBlockRecord(const TempBlockRecord& record);
+[[nodiscard]] std::vector<std::uint8_t> EncodeTempBlockRecord(const TempBlockRecord& record);
 // nullopt for anything but a whole record of this layout with a matching checksum.
-std::optional<TempBlockRecord> DecodeTempBlockRecord(std::span<const std::uint8_t> bytes);
+[[nodiscard]] std::optional<TempBlockRecord> DecodeTempBlockRecord(
+    std::span<const std::uint8_t> bytes);
 
 // Written before BLTEMP is made; false when it could not be, or when a record already exists
 // (another library's rewrite in this folder).
-bool WriteTempBlockRecord(const TempBlockRecord& record);
+[[nodiscard]] bool WriteTempBlockRecord(const TempBlockRecord& record);
+// False when a record stays: harmless, since a record without BLTEMP is known to be stale
+// and goes silently with the next recovery.
 bool RemoveTempBlockRecord();
 
 // `count` records from `first_icon` as the named offsets file holds them; zeros where it
 // holds none (missing or short).
-std::vector<std::uint8_t> RecordsOnDisk(const char* offsets_name, std::int32_t first_icon,
-                                        std::int32_t count);
+[[nodiscard]] std::vector<std::uint8_t> RecordsOnDisk(const char* offsets_name,
+                                                      std::int32_t first_icon, std::int32_t count);
 
 // A block file holds exactly what its records describe: the entries back to back from 0 in
 // icon order, and nothing after them. A missing file holds nothing.
-bool BlockAgrees(std::span<const std::uint8_t> records, std::optional<std::int64_t> file_length);
+[[nodiscard]] bool BlockAgrees(std::span<const std::uint8_t> records,
+                               std::optional<std::int64_t> file_length);
 
 // Why a record is not taken for one of this library's blocks.
 enum class RecordDoubt {
@@ -140,25 +145,26 @@ struct RecordedBlock {
   Name block_name{};  // FBLK stamped with `block` (when the doubt is none)
 };
 // The block of this project that `record` is about, worked out from the project alone.
-RecordedBlock BlockOfRecord(const TempBlockRecord& record, const ProjectSettings& settings);
+[[nodiscard]] RecordedBlock BlockOfRecord(const TempBlockRecord& record,
+                                          const ProjectSettings& settings);
 
 // A block file name (FBLK stamped) that is BLTEMP, its record or that record's temporary, or
 // this project's offsets or coordinates file: recovery must never move BLTEMP there.
-bool BlockNamesOwnFile(std::string_view block_name, const ProjectSettings& settings);
+[[nodiscard]] bool BlockNamesOwnFile(std::string_view block_name, const ProjectSettings& settings);
 
 enum class TempBlockAction { kMoveBack, kRemoveTemp, kRefuse };
 struct TempBlockDecision {
   TempBlockAction action = TempBlockAction::kRefuse;
-  const char* refusal = nullptr;  // the warning (with the block file's name) when refused
+  const TextFormat* refusal = nullptr;  // the warning (with the block file's name) when refused
 };
 
 // With a record: `old_records` from it, `now_records` from the offsets file now, the block
 // file's length (nullopt when missing) and BLTEMP's. BLTEMP must hold exactly the entries the
 // old records add up to, whatever is done with it.
-TempBlockDecision DecideRecordedTempBlock(std::span<const std::uint8_t> old_records,
-                                          std::span<const std::uint8_t> now_records,
-                                          std::optional<std::int64_t> block_length,
-                                          std::int64_t temp_length);
+[[nodiscard]] TempBlockDecision DecideRecordedTempBlock(std::span<const std::uint8_t> old_records,
+                                                        std::span<const std::uint8_t> now_records,
+                                                        std::optional<std::int64_t> block_length,
+                                                        std::int64_t temp_length);
 
 // Without a record: the blocks that disagree with the offsets file, each with the byte
 // total of its records.
@@ -170,8 +176,8 @@ struct UnrecordedDecision {
   TempBlockAction action = TempBlockAction::kRefuse;
   int block = -1;  // the block BLTEMP goes back to
 };
-UnrecordedDecision DecideUnrecordedTempBlock(std::span<const DisagreeingBlock> disagreeing,
-                                             std::int64_t temp_length);
+[[nodiscard]] UnrecordedDecision DecideUnrecordedTempBlock(
+    std::span<const DisagreeingBlock> disagreeing, std::int64_t temp_length);
 
 enum class RecoveryResult {
   kNothingFound,  // no BLTEMP (a stale record alone is removed silently)
@@ -180,7 +186,8 @@ enum class RecoveryResult {
 };
 
 // Must be called holding the lock of `settings`' library, before anything else touches it.
-RecoveryResult RecoverInterruptedRewrite(const ProjectSettings& settings, StatusPort& port);
+[[nodiscard]] RecoveryResult RecoverInterruptedRewrite(const ProjectSettings& settings,
+                                                       StatusPort& port);
 
 // Removes the temporary files that a killed run's whole-file replacements of the library's
 // tables and of the record left behind. Also only under the lock.

@@ -11,19 +11,19 @@
 namespace zemlo {
 
 // Bytes of the offsets / coordinates file for these settings (NSIZ x 8, cut to capacity).
-std::size_t OffsetsFileBytes(const ProjectSettings& settings);
-std::size_t CoordinatesFileBytes(const ProjectSettings& settings);
+[[nodiscard]] std::size_t OffsetsFileBytes(const ProjectSettings& settings);
+[[nodiscard]] std::size_t CoordinatesFileBytes(const ProjectSettings& settings);
 
 // Reading replaces the front of the table with the file's bytes (at most the file bytes
 // above) and zeroes the rest of the table: what the file does not cover is no record of this
 // library. False when the file cannot be opened; the table is then unchanged.
-bool ReadOffsetsFile(const ProjectSettings& settings, WorkingState& state);
-bool ReadCoordinatesFile(const ProjectSettings& settings, WorkingState& state);
+[[nodiscard]] bool ReadOffsetsFile(const ProjectSettings& settings, WorkingState& state);
+[[nodiscard]] bool ReadCoordinatesFile(const ProjectSettings& settings, WorkingState& state);
 
 // Writing goes through ReplaceWholeFile: the old file stays whole until the new one is
 // complete. False when it could not be written.
-bool WriteOffsetsFile(const ProjectSettings& settings, WorkingState& state);
-bool WriteCoordinatesFile(const ProjectSettings& settings, WorkingState& state);
+[[nodiscard]] bool WriteOffsetsFile(const ProjectSettings& settings, WorkingState& state);
+[[nodiscard]] bool WriteCoordinatesFile(const ProjectSettings& settings, WorkingState& state);
 
 // Set the whole table to zero: a table that cannot be read from this library's file starts
 // empty, so no record of a project loaded before is ever taken for this one's.

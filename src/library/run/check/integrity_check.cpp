@@ -127,7 +127,7 @@ class CheckWalk {
   }
 
   // A finding about `icon`'s entry: a warning, and the icon counts as damaged.
-  void Finding(const char* format, int number) {
+  void Finding(NumberFormat format, int number) {
     ++findings_;
     ShowWarningNumber(port_, Owner::kMain, format, number);
   }
@@ -206,7 +206,7 @@ void IntegrityCheck(ProjectSettings& settings, WorkingState& state, RunTally* ta
   StatusPort& port = state.port;
   const bool offsets_read = ReadOffsetsFile(settings, state);
   if (!offsets_read) {
-    ShowWarning(port, Owner::kMain, kOffsetsFileMissingText, "");
+    ShowWarningText(port, Owner::kMain, kOffsetsFileMissingText);
     // Whatever the table held came from another project (or none): nothing is reported
     // from it as this library's.
     ClearOffsets(state);

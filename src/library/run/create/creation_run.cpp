@@ -43,6 +43,13 @@ struct CoordinatesSnapshot {
   }
 };
 
+// A failure of the store is told when it happens, among the run's titles; false then.
+bool Told(const StoreStatus& status, StoreContext& store) {
+  if (status) return true;
+  TellStoreProblem(store, status.error());
+  return false;
+}
+
 // The block the run writes into, as one transaction: begun when the run reaches the block,
 // committed once the block is closed and the coordinates file holds its crop boxes, rolled
 // back when the store fails. Archive attributes of the sources converted into the block are
@@ -65,7 +72,7 @@ class BlockTransaction {
       snapshot_.Take(icon, icons_per_block_, coordinates_);
       in_hand_ = true;
     }
-    if (!OpenBlock(icon, store_)) return false;
+    if (!Told(OpenBlock(icon, store_), store_)) return false;
     lost_icons_ = store_.rewrite.lost_icons;
     // Those before the run's first icon were carried over already, as nothing.
     NameLost([icon](int n) { return n < icon; });
@@ -101,7 +108,7 @@ class BlockTransaction {
     // The open block is closed before the coordinates file is written, so that a block the
     // store could not finish has its coordinates put back first.
     if (!store_failed && store_.rewrite.open_block != -1) {
-      store_failed = !CloseBlock(last_icon, store_);
+      store_failed = !Told(CloseBlock(last_icon, store_), store_);
     }
     if (store_failed) RollBack();
     NameLost([](int) { return true; });
@@ -203,7 +210,7 @@ StoreResult StoreConverted(int icon, std::span<const std::uint8_t> data, StoreCo
   } else if (single_named) {
     RemoveEntryFile(store);
   }
-  if (!StoreEntry(icon, data, store)) return {StoreOutcome::kStoreFailed};
+  if (!Told(StoreEntry(icon, data, store), store)) return {StoreOutcome::kStoreFailed};
   return {entry_file_written ? StoreOutcome::kAll : StoreOutcome::kNoEntryFile, data.size()};
 }
 
@@ -517,7 +524,7 @@ bool ProcessIcon(int icon, IconSupply& supply, StoreContext& store, BlockTransac
           RemoveEntryFile(store);
         }
       }
-      stored = KeepEntry(icon, store);
+      stored = Told(KeepEntry(icon, store), store);
       if (stored) ++tally.skipped;
       break;
     case SourceOutcome::kNotFound:
@@ -525,7 +532,7 @@ bool ProcessIcon(int icon, IconSupply& supply, StoreContext& store, BlockTransac
       SetStatusTitle(state, settings.FPCX.data(),
                      settings.FPNG[0] != '\0' ? kNotFoundWithPngStatus : kNotFoundStatus, 0);
       if (StampIconNumber(icon, settings.FSEP)) RemoveEntryFile(store);
-      stored = DropEntry(icon, store);
+      stored = Told(DropEntry(icon, store), store);
       if (stored) ++tally.not_found;
       break;
   }
@@ -533,7 +540,7 @@ bool ProcessIcon(int icon, IconSupply& supply, StoreContext& store, BlockTransac
   const bool rebuilt = source.outcome == SourceOutcome::kConverted;
   block.Stored(icon, rebuilt);
   if (settings.DVIE >= 1 && rebuilt) state.port.Repaint(false);
-  if (!CheckBlockEnd(icon, store)) return false;
+  if (!Told(CheckBlockEnd(icon, store), store)) return false;
   block.CommitIfClosed(icon);
   return true;
 }
@@ -554,7 +561,7 @@ void CreationRun(StoreContext& store, RunTally* tally) {
 
   if (TempBlockLeftOver()) {
     // BLTEMP may be the only copy of a block: nothing is touched until the user sorted it.
-    WarnTempBlockLeftOver(state);
+    TellStoreProblem(store, TempBlockLeftOverProblem());
     state.stop_request.store(false);
     port.RunEnded();
     return;

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string_view>
 
+#include "core/message_format.h"
 #include "core/status_port.h"
 #include "library/run/create/source_selection.h"
 #include "library/run/run_tally.h"
@@ -16,13 +17,13 @@ namespace zemlo {
 struct StoreContext;
 struct WorkingState;
 
-inline constexpr const char* kWriteErrorFormat = "File %s write error!";
+inline constexpr TextFormat kWriteErrorFormat = "File %s write error!";
 // Shown when a single entry file that no longer belongs to the library could not be removed.
-inline constexpr const char* kEntryFileNotRemovedFormat =
+inline constexpr TextFormat kEntryFileNotRemovedFormat =
     "Single entry file %s could not be removed, but the library no longer holds that entry.";
 // Shown (with the first of them) when the single entry files of a block could not be flushed
 // to the disk before its sources were marked as converted.
-inline constexpr const char* kEntriesNotFlushedFormat =
+inline constexpr TextFormat kEntriesNotFlushedFormat =
     "Single entry files such as %s could not be flushed to the disk. Their sources stay "
     "marked as changed and are converted again by the next run.";
 inline constexpr const char* kNotFoundStatus = "not found (neither IFF, PCX nor WAV)";
@@ -32,7 +33,7 @@ inline constexpr std::string_view kSkippedStatus = "skipped";
 inline constexpr std::string_view kSoundStatus = "Wave-File";
 // An icon whose entry its block file no longer held and that the run could not convert again
 // (no usable source, or outside the run's range).
-inline constexpr const char* kLostIconFormat =
+inline constexpr NumberFormat kLostIconFormat =
     "Icon %i is lost: its block file no longer held its entry, and no source converted it "
     "again.";
 

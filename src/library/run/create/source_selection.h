@@ -7,6 +7,7 @@
 #include <span>
 #include <string>
 
+#include "core/message_format.h"
 #include "core/status_port.h"
 #include "core/working_state.h"
 #include "library/run/source_loading.h"
@@ -16,11 +17,11 @@ namespace zemlo {
 
 // A source exists but cannot be used: the icon is kept as it is in the library and the
 // source's archive attribute stays set, so the next run tries again.
-inline constexpr const char* kPcxNotLoadedFormat = "PCX %s could not be loaded";
-inline constexpr const char* kIffNotLoadedFormat = "IFF %s could not be loaded";
-inline constexpr const char* kWavNotLoadedFormat = "WAV %s could not be loaded";
-inline constexpr const char* kPngNotLoadedFormat = "PNG %s could not be loaded";
-inline constexpr const char* kDeadEndFormat = "Load PCX/IFF/WAV at dead end, accessing icon %i";
+inline constexpr TextFormat kPcxNotLoadedFormat = "PCX %s could not be loaded";
+inline constexpr TextFormat kIffNotLoadedFormat = "IFF %s could not be loaded";
+inline constexpr TextFormat kWavNotLoadedFormat = "WAV %s could not be loaded";
+inline constexpr TextFormat kPngNotLoadedFormat = "PNG %s could not be loaded";
+inline constexpr NumberFormat kDeadEndFormat = "Load PCX/IFF/WAV at dead end, accessing icon %i";
 
 enum class SourceOutcome {
   kConverted,  // a source was loaded; `name` is its file
