@@ -230,7 +230,7 @@ class Harness {
       switch (call & kActionBits) {
         case kStore: {
           const Bytes entry = EntryBytes(n, call >> kLengthShift, n - first + 1);
-          ok = zemlo::StoreEntry(n, entry, *context);
+          ok = zemlo::StoreEntry(n, entry, *context).ok();
           if (entry.empty()) {
             expected_.erase(n);
           } else {
@@ -239,10 +239,10 @@ class Harness {
           break;
         }
         case kKeep:
-          ok = zemlo::KeepEntry(n, *context);
+          ok = zemlo::KeepEntry(n, *context).ok();
           break;
         case kDrop:
-          ok = zemlo::DropEntry(n, *context);
+          ok = zemlo::DropEntry(n, *context).ok();
           expected_.erase(n);
           break;
         case kNotHandedOver:
