@@ -3,7 +3,7 @@
 #include <system_error>
 #include <utility>
 
-#include "library/run/create/creation_run.h"
+#include "library/run/jobs.h"
 #include "library/store/block_store.h"
 #include "library/store/library_lock.h"
 
