@@ -8,11 +8,12 @@
 #include <string_view>
 
 #include "app/commands.h"
+#include "app/folder_visit.h"
 #include "core/status.h"
 #include "files/file_helpers.h"
 #include "files/file_layer.h"
-#include "library/run/create/creation_run.h"
 #include "library/run/entry_loading.h"
+#include "library/run/jobs.h"
 #include "library/run/show/show_pipeline.h"
 #include "library/store/block_store.h"
 #include "library/store/stamping.h"
@@ -151,6 +152,216 @@ std::optional<std::string> FirstExisting(const ProjectSettings& settings, const 
   return std::nullopt;
 }
 
+// The library an export loaded, locked from LoadProject on and given up when the export ends,
+// whichever way it ends.
+class LibraryHold {
+ public:
+  explicit LibraryHold(Session& session) : session_(session) {}
+  ~LibraryHold() { ReleaseLibrary(session_); }
+  LibraryHold(const LibraryHold&) = delete;
+  LibraryHold& operator=(const LibraryHold&) = delete;
+
+ private:
+  Session& session_;
+};
+
+// The folder the export writes under: the project's, or the request's, which is made and
+// entered (`visit` goes back). Nothing, and a warning, when the request's cannot take the
+// files FPCX names or cannot be made or entered.
+std::optional<std::string> EnterExportFolder(Session& session, const ExportRequest& request,
+                                             FolderVisit& visit) {
+  if (request.into.empty()) return visit.home();
+  StatusPort& port = session.state().port;
+  const std::string pattern = session.settings().FPCX.data();
+  if (!StaysInside(pattern)) {
+    ShowWarning(port, Owner::kMain, kExportPatternLeavesFormat, pattern);
+    return std::nullopt;
+  }
+  if (!MakeFolders(request.into) || !visit.Enter(request.into)) {
+    ShowWarning(port, Owner::kMain, kExportFolderUnusableFormat, request.into);
+    return std::nullopt;
+  }
+  return request.into;
+}
+
+// Without replacing: the first file the export would write that stands already goes into the
+// outcome, and true tells that the export writes nothing.
+bool RefusedByExistingFile(Session& session, const ExportRequest& request, const std::string& base,
+                           ExportOutcome& outcome) {
+  const auto existing =
+      FirstExisting(session.settings(), session.state(), base, request, outcome.refused_link);
+  if (!existing) return false;
+  outcome.refused = *existing;
+  return true;
+}
+
+// Tells where the files go, before any is written: named from `base`, the current folder.
+void Announce(const ProjectSettings& settings, const ExportRequest& request,
+              const std::string& base) {
+  const auto shown_file = [&](int icon) {
+    return Shown(base, ExportFileName(Stamped(icon, settings.FPCX), request.format));
+  };
+  request.announce({shown_file(kRunStart), shown_file(kRunEnd), settings.FPCX.data()});
+}
+
+// The export's files, icon by icon, from the project's folder: the library is read from
+// there, the files are named from `base`. With more than one job, helpers load and encode the
+// icons ahead; this thread still writes every file and shows every title and message, in
+// icon order.
+class IconWriter {
+ public:
+  IconWriter(Session& session, const ExportRequest& request, const std::string& base,
+             ExportOutcome& outcome);
+  // Every icon of the range, until a stop; what was prepared ahead of a stop is dropped.
+  void Run();
+
+ private:
+  // False when the icon cannot be named, and so no icon after it.
+  bool Export(int icon);
+  EntryLoad Load(int icon, bool& shown_masked);
+  // On this thread: the file's bytes from the picture the icon left.
+  void Encode(EntryLoad load, bool shown_masked);
+  void Write(const std::string& file_name);
+
+  ProjectSettings& settings_;
+  WorkingState& state_;
+  const ExportRequest& request_;
+  const std::string& base_;
+  ExportOutcome& outcome_;
+  const bool png_;
+  const ShowFormat show_format_;
+  const TextFormat not_saved_format_;
+  std::optional<ShowPipeline> pipeline_;
+  // An icon without entry repeats the picture before it, see-through as that one was.
+  bool masked_ = false;
+  std::vector<std::uint8_t> png_bytes_;
+  std::span<const std::uint8_t> bytes_;
+  std::set<std::string> links_named_;
+};
+
+ShowFormat ShowFormatOf(const ExportRequest& request) {
+  if (request.format != ExportFormat::kPng) return ShowFormat::kPcx;
+  return request.black_transparent ? ShowFormat::kPngSeeThrough : ShowFormat::kPng;
+}
+
+IconWriter::IconWriter(Session& session, const ExportRequest& request, const std::string& base,
+                       ExportOutcome& outcome)
+    : settings_(session.settings()),
+      state_(session.state()),
+      request_(request),
+      base_(base),
+      outcome_(outcome),
+      png_(request.format == ExportFormat::kPng),
+      show_format_(ShowFormatOf(request)),
+      not_saved_format_(png_ ? kExportPngNotSavedFormat : kExportNotSavedFormat) {
+  const int jobs = std::clamp(session.store().jobs, 1, kMaxJobs);
+  if (jobs > 1) {
+    pipeline_.emplace(settings_, state_, kRunStart, kRunEnd, jobs, show_format_);
+    if (!pipeline_->running()) pipeline_.reset();
+  }
+}
+
+void IconWriter::Run() {
+  for (int icon = kRunStart; icon <= kRunEnd; ++icon) {
+    if (request_.stoppable && state_.stop_request.load()) break;
+    if (!Export(icon)) break;
+  }
+  pipeline_.reset();
+}
+
+bool IconWriter::Export(int icon) {
+  ++outcome_.icons;
+  bool shown_masked = false;
+  const EntryLoad load = Load(icon, shown_masked);
+  if (!StampIconNumber(icon, settings_.FPCX)) {
+    // No icon of the range can be named: one warning instead of two thousand.
+    ShowWarning(state_.port, Owner::kMain, not_saved_format_, settings_.FPCX.data());
+    outcome_.not_saved += kRunEnd - icon + 1;
+    return false;
+  }
+  // An icon whose entry did not load would be written as the picture before it.
+  if (!request_.every_icon && load != EntryLoad::kShown) return true;
+  const std::string file_name = ExportFileName(settings_.FPCX.data(), request_.format);
+  if (!pipeline_) Encode(load, shown_masked);
+  if (bytes_.empty()) {  // the memory for a PNG ran out
+    ++outcome_.not_saved;
+    ShowWarning(state_.port, Owner::kMain, not_saved_format_, file_name);
+    return true;
+  }
+  Write(file_name);
+  return true;
+}
+
+EntryLoad IconWriter::Load(int icon, bool& shown_masked) {
+  const EntryLoad load = pipeline_ ? pipeline_->Take(icon, settings_, state_, bytes_)
+                                   : LoadIconEntry(icon, settings_, state_, &shown_masked);
+  switch (load) {
+    case EntryLoad::kShown:
+      ++outcome_.shown;
+      break;
+    case EntryLoad::kNoEntry:
+      break;
+    case EntryLoad::kFailed:
+      ++outcome_.not_loaded;
+      break;
+  }
+  return load;
+}
+
+void IconWriter::Encode(EntryLoad load, bool shown_masked) {
+  if (load == EntryLoad::kShown) masked_ = shown_masked;
+  // An icon that showed nothing leaves the picture as it was: its PNG is the one before, as
+  // the helpers hand it over (a PNG takes a hundred times as long as a PCX).
+  if (!png_ || load == EntryLoad::kShown || bytes_.empty()) {
+    bytes_ = EncodeShowFile(show_format_, state_.Picture(), masked_, state_.pcx, png_bytes_);
+  }
+}
+
+void IconWriter::Write(const std::string& file_name) {
+  const OutputName out = SplitOutputName(base_, file_name);
+  // Under another folder, the folders that the export tree does not hold are made (a pattern
+  // such as "pcx\p0_0_0_0.pcx"); in the project's folder they are its own.
+  const bool elsewhere = !request_.into.empty();
+  const files::OutputMode mode =
+      request_.replace ? files::OutputMode::kReplace : files::OutputMode::kCreateNew;
+  std::string blocker;
+  files::FileProblem problem = files::FileProblem::kNone;
+  const files::OutputResult result =
+      files::WriteOutputFile(out.base.c_str(), out.relative.c_str(), bytes_.data(), bytes_.size(),
+                             mode, elsewhere, &blocker, &problem);
+  if (result == files::OutputResult::kWritten) {
+    ++outcome_.written;
+    return;
+  }
+  ++outcome_.not_saved;
+  if (result == files::OutputResult::kLinkInTheWay) {
+    const std::string link = ShownUnder(out.base, blocker);
+    if (links_named_.insert(link).second) {
+      ShowWarning(state_.port, Owner::kMain,
+                  png_ ? kExportPngThroughLinkFormat : kExportThroughLinkFormat, link);
+    }
+    return;
+  }
+  const std::string shown = png_ ? file_name : std::string(settings_.FPCX.data());
+  ShowWarning(state_.port, Owner::kMain, not_saved_format_, shown);
+  if (problem != files::FileProblem::kNone) {
+    state_.port.Explain(shown, files::FileProblemText(problem));
+  }
+}
+
+// The export tree, then every icon's file.
+void WriteExport(Session& session, const ExportRequest& request, const std::string& base,
+                 ExportOutcome& outcome) {
+  WorkingState& state = session.state();
+  std::string tree_link;
+  if (!MakeExportFolders(base, tree_link)) {
+    ShowWarning(state.port, Owner::kMain, kExportTreeThroughLinkFormat,
+                ShownUnder(base, tree_link));
+  }
+  IconWriter(session, request, base, outcome).Run();
+  if (request.stoppable) state.stop_request.store(false);
+}
+
 }  // namespace
 
 std::string ExportFileName(const std::string& stamped, ExportFormat format) {
@@ -173,137 +384,20 @@ ExportOutcome ExportZgl(Session& session, const char* chosen_path, const char* c
   ExportOutcome outcome;
   EnterViewerMode(session);
   if (!LoadProject(session, chosen_path, chosen_name, ProjectUse::kShow)) return outcome;
-  // The library stays locked while the export reads it, whichever way it ends.
-  struct Unlock {
-    Session& session;
-    ~Unlock() { ReleaseLibrary(session); }
-  } unlock{session};
-  WorkingState& state = session.state();
-  ProjectSettings& settings = session.settings();
-  const std::string project_folder = files::CurrentDirectory();
-  const std::string pattern = settings.FPCX.data();
-  const bool elsewhere = !request.into.empty();
-  if (elsewhere && !StaysInside(pattern)) {
-    ShowWarning(state.port, Owner::kMain, kExportPatternLeavesFormat, pattern);
-    return outcome;
-  }
-  const std::string base = elsewhere ? request.into : project_folder;
-  if (elsewhere && (!MakeFolders(base) || !files::ChangeDirectory(base.c_str()))) {
-    ShowWarning(state.port, Owner::kMain, kExportFolderUnusableFormat, base);
-    files::ChangeDirectory(project_folder.c_str());
-    return outcome;
-  }
-  if (!request.replace) {
-    // Checked before anything is written, so that a refusal changes nothing.
-    if (const auto existing = FirstExisting(settings, state, base, request, outcome.refused_link)) {
-      outcome.refused = *existing;
-      if (elsewhere) files::ChangeDirectory(project_folder.c_str());
-      return outcome;
-    }
-  }
+  // Made before the visit, given up after it: the library is released from the project's
+  // folder.
+  const LibraryHold hold(session);
+  FolderVisit visit;
+  const std::optional<std::string> base = EnterExportFolder(session, request, visit);
+  if (!base) return outcome;
+  // Checked before anything is written, so that a refusal changes nothing.
+  if (!request.replace && RefusedByExistingFile(session, request, *base, outcome)) return outcome;
   outcome.started = true;
-  if (request.announce) {
-    const auto shown_file = [&](int icon) {
-      return Shown(base, ExportFileName(Stamped(icon, settings.FPCX), request.format));
-    };
-    request.announce({shown_file(kRunStart), shown_file(kRunEnd), pattern});
-  }
-  state.current_icon.store(kRunStart);
+  if (request.announce) Announce(session.settings(), request, *base);
+  session.state().current_icon.store(kRunStart);
   // The library is read from the project's folder; the files are named from `base`.
-  if (elsewhere) files::ChangeDirectory(project_folder.c_str());
-  std::string tree_link;
-  if (!MakeExportFolders(base, tree_link)) {
-    ShowWarning(state.port, Owner::kMain, kExportTreeThroughLinkFormat,
-                ShownUnder(base, tree_link));
-  }
-  // With more than one job, helpers load and encode the icons ahead; this thread still
-  // writes every file and shows every title and message, in icon order.
-  const int jobs = std::clamp(session.store().jobs, 1, kMaxJobs);
-  const bool png = request.format == ExportFormat::kPng;
-  const ShowFormat show_format = !png                        ? ShowFormat::kPcx
-                                 : request.black_transparent ? ShowFormat::kPngSeeThrough
-                                                             : ShowFormat::kPng;
-  std::optional<ShowPipeline> pipeline;
-  if (jobs > 1) {
-    pipeline.emplace(settings, state, kRunStart, kRunEnd, jobs, show_format);
-    if (!pipeline->running()) pipeline.reset();
-  }
-  const files::OutputMode mode =
-      request.replace ? files::OutputMode::kReplace : files::OutputMode::kCreateNew;
-  const TextFormat not_saved_format = png ? kExportPngNotSavedFormat : kExportNotSavedFormat;
-  const TextFormat through_link_format =
-      png ? kExportPngThroughLinkFormat : kExportThroughLinkFormat;
-  // An icon without entry repeats the picture before it, see-through as that one was.
-  bool masked = false;
-  std::vector<std::uint8_t> png_bytes;
-  std::span<const std::uint8_t> bytes;
-  std::set<std::string> links_named;
-  for (int icon = kRunStart; icon <= kRunEnd; ++icon) {
-    if (request.stoppable && state.stop_request.load()) break;
-    ++outcome.icons;
-    bool shown_masked = false;
-    const EntryLoad load = pipeline ? pipeline->Take(icon, settings, state, bytes)
-                                    : LoadIconEntry(icon, settings, state, &shown_masked);
-    switch (load) {
-      case EntryLoad::kShown:
-        ++outcome.shown;
-        break;
-      case EntryLoad::kNoEntry:
-        break;
-      case EntryLoad::kFailed:
-        ++outcome.not_loaded;
-        break;
-    }
-    if (!StampIconNumber(icon, settings.FPCX)) {
-      // No icon of the range can be named: one warning instead of two thousand.
-      ShowWarning(state.port, Owner::kMain, not_saved_format, settings.FPCX.data());
-      outcome.not_saved += kRunEnd - icon + 1;
-      break;
-    }
-    // An icon whose entry did not load would be written as the picture before it.
-    if (!request.every_icon && load != EntryLoad::kShown) continue;
-    const std::string file_name = ExportFileName(settings.FPCX.data(), request.format);
-    const OutputName out = SplitOutputName(base, file_name);
-    if (!pipeline) {
-      if (load == EntryLoad::kShown) masked = shown_masked;
-      // An icon that showed nothing leaves the picture as it was: its PNG is the one before,
-      // as the helpers hand it over (a PNG takes a hundred times as long as a PCX).
-      if (!png || load == EntryLoad::kShown || bytes.empty()) {
-        bytes = EncodeShowFile(show_format, state.Picture(), masked, state.pcx, png_bytes);
-      }
-    }
-    if (bytes.empty()) {  // the memory for a PNG ran out
-      ++outcome.not_saved;
-      ShowWarning(state.port, Owner::kMain, not_saved_format, file_name);
-      continue;
-    }
-    // Under another folder, the folders that the export tree does not hold are made (a
-    // pattern such as "pcx\p0_0_0_0.pcx"); in the project's folder they are its own.
-    std::string blocker;
-    files::FileProblem problem = files::FileProblem::kNone;
-    const files::OutputResult result =
-        files::WriteOutputFile(out.base.c_str(), out.relative.c_str(), bytes.data(), bytes.size(),
-                               mode, elsewhere, &blocker, &problem);
-    if (result == files::OutputResult::kWritten) {
-      ++outcome.written;
-      continue;
-    }
-    ++outcome.not_saved;
-    if (result == files::OutputResult::kLinkInTheWay) {
-      const std::string link = ShownUnder(out.base, blocker);
-      if (links_named.insert(link).second) {
-        ShowWarning(state.port, Owner::kMain, through_link_format, link);
-      }
-    } else {
-      const std::string shown = png ? file_name : std::string(settings.FPCX.data());
-      ShowWarning(state.port, Owner::kMain, not_saved_format, shown);
-      if (problem != files::FileProblem::kNone) {
-        state.port.Explain(shown, files::FileProblemText(problem));
-      }
-    }
-  }
-  pipeline.reset();  // what was prepared ahead of a stop is dropped
-  if (request.stoppable) state.stop_request.store(false);
+  visit.Leave();
+  WriteExport(session, request, *base, outcome);
   return outcome;
 }
 

@@ -4,7 +4,7 @@
 #include <utility>
 
 #include "app/store_messages.h"
-#include "library/run/create/creation_run.h"
+#include "library/run/jobs.h"
 #include "library/store/block_store.h"
 #include "library/store/library_lock.h"
 

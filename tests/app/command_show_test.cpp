@@ -13,6 +13,7 @@
 #include "app/commands.h"
 #include "app/export_command.h"
 #include "app/session.h"
+#include "library/run/jobs.h"
 #include "library/run_project.h"
 #include "project/info_parser.h"
 #include "support/folder_snapshot.h"

@@ -68,6 +68,13 @@ struct StoreContext {
 
 // Hands `problem` to context.tell, if there is one.
 void TellStoreProblem(StoreContext& context, const StoreProblem& problem);
+// For the run's calls into the store: a failure is told when it happens, among the run's
+// titles. True when `status` is a success.
+inline bool Told(const StoreStatus& status, StoreContext& context) {
+  if (status.ok()) return true;
+  TellStoreProblem(context, status.error());
+  return false;
+}
 
 // Zeroes the icon's record and moves the later entries of its block down by its length;
 // returns that length (0 when the icon had no entry). Here and in InsertRecord, a record whose

@@ -10,6 +10,7 @@
 #include "library/codec/entry_decoder.h"
 #include "library/codec/icon_encoder.h"
 #include "library/run/create/creation_run.h"
+#include "library/run/jobs.h"
 #include "packer/kzp.h"
 #include "picture/ilbm_reader.h"
 #include "picture/pcx_reader.h"

@@ -45,14 +45,6 @@ inline bool PacksEntry(std::uint8_t dpak, std::size_t length) {
   return dpak == 2 || (dpak == 1 && length > kPackThreshold);
 }
 
-// The most helper threads a run or an export takes, whatever is asked: each holds a few
-// pictures' worth of buffers.
-inline constexpr int kMaxJobs = 64;
-
-// The machine's processors (at least 1, at most kMaxJobs): how many threads a run takes
-// unless told otherwise.
-int DefaultJobs();
-
 // The run over state.current_icon .. settings.DEND, as "Create ZGL" prepared it; ends with
 // the coordinates file written, the block closed and the idle buttons. Stops after the icon
 // in hand when state.stop_request is set, or when the library store fails (its warning was
