@@ -293,31 +293,6 @@ void CreationPipeline::HandOn() {
   }
 }
 
-// A source that replaced the whole picture, in colours of its own where it has any, makes a
-// picture that owes nothing to the icons before it.
-bool CreationPipeline::StandsAlone(const PreparedIcon& job) {
-  if (job.load_result != SourceLoad::kLoaded) return false;
-  switch (job.load) {
-    case PreparedIcon::Load::kPcx:
-      return static_cast<std::size_t>(job.pcx_rows) * kRowBytes >= kPictureBytes;
-    case PreparedIcon::Load::kIlbm:
-      return job.palette_read;
-    case PreparedIcon::Load::kPng:
-      return true;
-    case PreparedIcon::Load::kWav:
-    case PreparedIcon::Load::kNone:
-      return false;
-  }
-  return false;
-}
-
-// An icon that loaded nothing and converts nothing: the picture stays as the icons before it
-// left it.
-bool CreationPipeline::LeavesPicture(const PreparedIcon& job) {
-  return (job.load_result != SourceLoad::kLoaded || job.load == PreparedIcon::Load::kNone) &&
-         job.source.outcome != SourceOutcome::kConverted;
-}
-
 // Such an icon is composed, encoded and drawn back by the helper that loaded it, before its
 // turn: the picture is still in that core's cache, and the icons' turns (which follow one
 // another) shrink to handing the picture on.

@@ -78,8 +78,6 @@ class CreationPipeline {
   void Work(Helper& helper) EXCLUDES(mutex_);
   bool PrepareAlone(Helper& helper, std::size_t slot, PreparedIcon& job) EXCLUDES(mutex_);
   bool ComposeInTurn(Helper& helper, std::size_t slot, PreparedIcon& job) EXCLUDES(mutex_);
-  static bool StandsAlone(const PreparedIcon& job);
-  static bool LeavesPicture(const PreparedIcon& job);
   void ComposeAlone(PreparedIcon& job, Helper& helper);
   void Compose(PreparedIcon& job, Helper& helper, const Buffer& working);
   void Encode(PreparedIcon& job, std::span<std::uint8_t> picture);

@@ -152,8 +152,32 @@ void GuessSource(int icon, PreparedIcon& job, ProjectSettings& settings,
   // The helpers' guesses show nothing: the run shows what its own choice finds.
   SilentPort silent;
   KeptFacts facts(job);
-  job.source =
-      ChooseSource(icon, {settings, facts, offsets, silent, loader, archive_test});
+  job.source = ChooseSource(icon, {settings, facts, offsets, silent, loader, archive_test});
+}
+
+// A source that replaced the whole picture, in colours of its own where it has any, makes a
+// picture that owes nothing to the icons before it.
+bool StandsAlone(const PreparedIcon& job) {
+  if (job.load_result != SourceLoad::kLoaded) return false;
+  switch (job.load) {
+    case PreparedIcon::Load::kPcx:
+      return static_cast<std::size_t>(job.pcx_rows) * kRowBytes >= kPictureBytes;
+    case PreparedIcon::Load::kIlbm:
+      return job.palette_read;
+    case PreparedIcon::Load::kPng:
+      return true;
+    case PreparedIcon::Load::kWav:
+    case PreparedIcon::Load::kNone:
+      return false;
+  }
+  return false;
+}
+
+// An icon that loaded nothing and converts nothing: the picture stays as the icons before it
+// left it.
+bool LeavesPicture(const PreparedIcon& job) {
+  return (job.load_result != SourceLoad::kLoaded || job.load == PreparedIcon::Load::kNone) &&
+         job.source.outcome != SourceOutcome::kConverted;
 }
 
 }  // namespace zemlo

@@ -96,4 +96,10 @@ class AnsweredFacts final : public SourceFacts {
 void GuessSource(int icon, PreparedIcon& job, ProjectSettings& settings,
                  std::span<std::uint8_t> offsets, bool archive_test, Buffer& file, Buffer& index);
 
+// The guess loaded a whole picture, in colours of its own where it has any: the icon owes
+// nothing to the icons before it.
+bool StandsAlone(const PreparedIcon& job);
+// The guess loaded nothing and converts nothing: the icon leaves the picture as it was.
+bool LeavesPicture(const PreparedIcon& job);
+
 }  // namespace zemlo
