@@ -108,9 +108,10 @@ class CreationPipeline {
   int composed_ GUARDED_BY(mutex_);  // the last icon composed
   // The working picture and palette as the icons composed so far leave them. The picture is
   // the last icon's own that made one (its slot is not freed while it is), else picture_:
-  // whole pictures are not copied from icon to icon. Only the thread that ends an icon's turn
-  // changes them. The helper composing an icon reads the picture without mutex_: while its
-  // turn lasts nobody else composes or hands on, and the buffer is in no free slot.
+  // whole pictures are not copied from icon to icon. Both change only with mutex_ held, by the
+  // thread that ends an icon's turn. The helper whose turn it is takes them with mutex_ held
+  // (the palette as a copy) and then reads the picture's bytes without it: while its turn
+  // lasts nobody else composes or hands on, and the buffer is in no free slot.
   Buffer picture_;
   const Buffer* current_ GUARDED_BY(mutex_) = &picture_;
   std::array<std::uint8_t, kPaletteSize> palette_ GUARDED_BY(mutex_){};
