@@ -8,10 +8,12 @@
 #include <chrono>
 #include <cstdint>
 #include <map>
-#include <mutex>
 #include <set>
 #include <utility>
 #include <vector>
+
+#include "core/mutex.h"
+#include "core/thread_annotations.h"
 
 namespace zemlo::files {
 namespace {
@@ -83,7 +85,7 @@ class Listings {
     FolderTimes times;
     if (!TimesOf(folder, times)) return false;
     {
-      std::lock_guard lock(mutex_);
+      MutexLock lock(mutex_);
       if (const Listing* listing = Current(times)) return listing->Find(name, found);
     }
     // Read outside the lock: other threads' lookups in other folders go on meanwhile. A
@@ -95,7 +97,7 @@ class Listings {
     if (!Read(folder, listing)) return false;
     const bool found_it = listing.Find(name, found);
     if (listing.entries >= kKeptFromEntries) {
-      std::lock_guard lock(mutex_);
+      MutexLock lock(mutex_);
       Keep(std::move(listing));
     }
     return found_it;
@@ -107,7 +109,7 @@ class Listings {
     // the change. The change itself runs outside the lock: lookups go on meanwhile.
     std::vector<std::pair<std::string, FolderTimes>> before;
     {
-      std::lock_guard lock(mutex_);
+      MutexLock lock(mutex_);
       for (const std::string* path : paths) {
         std::string folder = FolderOf(*path);
         FolderTimes times;
@@ -121,7 +123,7 @@ class Listings {
       }
     }
     const bool result = change();
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     for (const auto& [folder, was] : before) {
       const auto it = kept_.find(was.Key());
       if (it == kept_.end()) continue;
@@ -151,7 +153,7 @@ class Listings {
 
  private:
   // The kept listing that still describes a folder of these times.
-  Listing* Current(const FolderTimes& times) {
+  Listing* Current(const FolderTimes& times) REQUIRES(mutex_) {
     const auto it = kept_.find(times.Key());
     if (it == kept_.end()) return nullptr;
     Listing& listing = it->second;
@@ -163,7 +165,7 @@ class Listings {
     return &listing;
   }
 
-  void Keep(Listing&& listing) {
+  void Keep(Listing&& listing) REQUIRES(mutex_) {
     if (kept_.size() >= kKeptFolders && kept_.count(listing.times.Key()) == 0) {
       auto oldest = kept_.begin();
       for (auto it = kept_.begin(); it != kept_.end(); ++it) {
@@ -196,8 +198,9 @@ class Listings {
     return cut == std::string::npos ? path : path.substr(cut + 1);
   }
 
-  std::mutex mutex_;
-  std::map<std::pair<dev_t, ino_t>, Listing> kept_;
+  // Lookups and changes come from the run's worker and its helpers alike.
+  Mutex mutex_;
+  std::map<std::pair<dev_t, ino_t>, Listing> kept_ GUARDED_BY(mutex_);
 };
 
 }  // namespace

@@ -110,7 +110,7 @@ ConsolePort::ConsolePort(std::FILE* out, std::FILE* err, ConsoleLook look)
 }
 
 void ConsolePort::SetTitle(std::string_view text) {
-  std::lock_guard lock(mutex_);
+  MutexLock lock(mutex_);
   title_ = OneLine(text);
   if (look_.quiet) return;
   if (!look_.live && look_.verbose) {
@@ -141,7 +141,7 @@ void ConsolePort::SetTitle(std::string_view text) {
 
 int ConsolePort::ShowMessage(Owner owner, std::string_view caption, std::string_view text,
                              MessageIcon icon) {
-  std::lock_guard lock(mutex_);
+  MutexLock lock(mutex_);
   if (icon == MessageIcon::kWarning) ++warnings_;
   if (look_.quiet && icon != MessageIcon::kWarning) return 1;
   PrintOnErr(std::string(caption) + ": " + OneLine(text));
@@ -149,7 +149,7 @@ int ConsolePort::ShowMessage(Owner owner, std::string_view caption, std::string_
 }
 
 void ConsolePort::Note(std::string_view text) {
-  std::lock_guard lock(mutex_);
+  MutexLock lock(mutex_);
   PrintOnErr(std::string("zgl: ").append(OneLine(text)));
 }
 
@@ -158,7 +158,7 @@ void ConsolePort::Explain(std::string_view subject, std::string_view reason) {
 }
 
 void ConsolePort::SetProgress(int position) {
-  std::lock_guard lock(mutex_);
+  MutexLock lock(mutex_);
   if (position == progress_) return;
   progress_ = position;
   if (!look_.live) return;
@@ -167,7 +167,7 @@ void ConsolePort::SetProgress(int position) {
 }
 
 int ConsolePort::warnings() const {
-  std::lock_guard lock(mutex_);
+  MutexLock lock(mutex_);
   return warnings_;
 }
 
@@ -190,7 +190,7 @@ void ConsolePort::PrintOnErr(std::string_view line) {
 }
 
 void ConsolePort::FinishLine() {
-  std::lock_guard lock(mutex_);
+  MutexLock lock(mutex_);
   PrintPending();
   if (look_.live && unshown_) DrawLive();
   if (line_open_) PrintText(out_, "\n");

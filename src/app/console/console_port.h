@@ -15,10 +15,11 @@
 #include <chrono>
 #include <cstdio>
 #include <functional>
-#include <mutex>
 #include <string>
 
+#include "core/mutex.h"
 #include "core/status_port.h"
+#include "core/thread_annotations.h"
 
 namespace zemlo::console {
 
@@ -76,29 +77,29 @@ class ConsolePort : public StatusPort {
     look.verbose = verbose;
     return look;
   }
-  // All with the mutex held.
-  void DrawLive();
-  void DrawLiveWhenDue();
-  void PrintPending();
+  void DrawLive() REQUIRES(mutex_);
+  void DrawLiveWhenDue() REQUIRES(mutex_);
+  void PrintPending() REQUIRES(mutex_);
   // Writes `line` to err, the live line cleared first where it is on the same terminal.
-  void PrintOnErr(std::string_view line);
+  void PrintOnErr(std::string_view line) REQUIRES(mutex_);
   // What clears the live status line where one is open, to go before a line on `out`.
-  std::string ClearedLive() const;
+  std::string ClearedLive() const REQUIRES(mutex_);
 
   std::FILE* out_;
   std::FILE* err_;
   ConsoleLook look_;
-  mutable std::mutex mutex_;
-  std::string title_;
+  // The run's worker and the command's own thread both report (docs/threads.md).
+  mutable Mutex mutex_;
+  std::string title_ GUARDED_BY(mutex_);
   // Without `verbose`: the first title of the icon in hand and its latest, not yet printed.
-  std::string group_;
-  std::string pending_;
-  int progress_ = -1;
-  int warnings_ = 0;
-  bool line_open_ = false;  // the live line stands on the terminal
-  bool unshown_ = false;    // the live line shows less than the port was told
-  bool drawn_ = false;      // the live line was drawn at least once
-  LiveClock::time_point last_drawn_{};
+  std::string group_ GUARDED_BY(mutex_);
+  std::string pending_ GUARDED_BY(mutex_);
+  int progress_ GUARDED_BY(mutex_) = -1;
+  int warnings_ GUARDED_BY(mutex_) = 0;
+  bool line_open_ GUARDED_BY(mutex_) = false;  // the live line stands on the terminal
+  bool unshown_ GUARDED_BY(mutex_) = false;    // the live line shows less than the port was told
+  bool drawn_ GUARDED_BY(mutex_) = false;      // the live line was drawn at least once
+  LiveClock::time_point last_drawn_ GUARDED_BY(mutex_){};
 };
 
 // One line of a title or message: control characters and bytes that are no UTF-8 escaped

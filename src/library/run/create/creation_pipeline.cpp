@@ -1,19 +1,19 @@
 #include "library/run/create/creation_pipeline.h"
 
 #include <algorithm>
+#include <cassert>
 #include <cstring>
 #include <new>
 #include <system_error>
+#include <thread>
 
 #include "core/status.h"
-#include "files/file_helpers.h"
 #include "library/codec/entry_decoder.h"
 #include "library/codec/icon_encoder.h"
 #include "library/run/create/creation_run.h"
 #include "library/run/jobs.h"
 #include "packer/kzp.h"
 #include "picture/ilbm_reader.h"
-#include "picture/pcx_reader.h"
 
 namespace zemlo {
 namespace {
@@ -24,71 +24,23 @@ namespace {
 // with a third; more took more processor time, in cache misses, than they saved.
 constexpr int kSlotsPerHelper = 3;
 
-// The file system, with every answer kept for the run.
-class KeptFacts final : public SourceFacts {
- public:
-  explicit KeptFacts(PreparedIcon& job) : job_(job) { job_.facts_used = 0; }
-  bool Exists(const char* name) override { return Keep(false, name, now_.Exists(name)); }
-  bool ArchiveAttributeSet(const char* name) override {
-    return Keep(true, name, now_.ArchiveAttributeSet(name));
-  }
-
- private:
-  bool Keep(bool archive, const char* name, bool answer) {
-    if (job_.facts_used == job_.facts.size()) job_.facts.emplace_back();
-    PreparedIcon::Fact& fact = job_.facts[job_.facts_used++];
-    fact.archive = archive;
-    fact.name.assign(name);
-    fact.answer = answer;
-    return answer;
-  }
-  PreparedIcon& job_;
-  FileSystemFacts now_;
-};
-
 }  // namespace
 
-bool AnsweredFacts::Answer(bool archive, const char* name) {
-  if (!diverged_ && next_ < job_.facts_used) {
-    const PreparedIcon::Fact& fact = job_.facts[next_];
-    if (fact.archive == archive && fact.name == name) {
-      ++next_;
-      return fact.answer;
-    }
-  }
-  diverged_ = true;
-  return archive ? now_.ArchiveAttributeSet(name) : now_.Exists(name);
-}
-
-// Every buffer of a prepared icon is written before it is read: its load, its composition,
-// its entry and the packed entry.
-PreparedIcon::PreparedIcon(bool keep_unsmoothed)
-    : picture(kPictureBytes + kReadSpare, Buffer::Unfilled{}),
-      unsmoothed(keep_unsmoothed ? std::make_unique<Buffer>(kPictureBytes, Buffer::Unfilled{})
-                                 : nullptr),
-      entry(kMaxPictureEntry, Buffer::Unfilled{}),
-      packed(PackedBound(kMaxPictureEntry), Buffer::Unfilled{}) {}
-
-// One helper thread, what it reads sources into and the slots it prepares icons in: a
-// picture's buffers are only ever written by one helper, so they stay in one core's caches.
-// (Slots shared by the helpers spread each buffer over both cores' caches: loading and
-// scanning the pictures took a third longer.)
+// One helper thread, what it reads sources into and the icons it prepares: a picture's
+// buffers are only ever written by one helper, so they stay in one core's caches. (Slots
+// shared by the helpers spread each buffer over both cores' caches: loading and scanning the
+// pictures took a third longer.)
 struct CreationPipeline::Helper {
-  Helper(const ProjectSettings& run_settings, int first_icon, bool keep_unsmoothed)
-      : settings(run_settings) {
-    for (auto& slot : slots) {
-      slot = std::make_unique<PreparedIcon>(keep_unsmoothed);
-      slot->icon = first_icon - 1;  // before the run: free
-    }
+  Helper(const ProjectSettings& run_settings, std::size_t helper_number, bool keep_unsmoothed)
+      : settings(run_settings), number(helper_number) {
+    for (auto& job : jobs) job = std::make_unique<PreparedIcon>(keep_unsmoothed);
   }
   ProjectSettings settings;  // stamped by this helper's guesses only
   Buffer file{kPcxMaxSize + kReadSpare, Buffer::Unfilled{}};
   Buffer index{kIndexBufferSize};
-  std::array<std::unique_ptr<PreparedIcon>, kSlotsPerHelper> slots;
-  // Guarded by mutex_: whether the helper waits, and for the turn of which icon (-1: for a
-  // free slot).
-  bool waiting = false;
-  int turn = -1;
+  std::array<std::unique_ptr<PreparedIcon>, kSlotsPerHelper> jobs;
+  // Its place in helpers_ and waiting_; its slots in slots_ start at number * kSlotsPerHelper.
+  const std::size_t number;
   std::condition_variable wake;
   std::thread thread;
 };
@@ -107,87 +59,6 @@ class CreationPipeline::Wakes {
   std::size_t count_ = 0;
 };
 
-namespace {
-
-// Loads a guessed source into the icon's own buffers, as the shared loads would.
-class AheadLoader final : public SourceLoader {
- public:
-  AheadLoader(PreparedIcon& job, Buffer& file, Buffer& index)
-      : job_(job), file_(file), index_(index) {}
-
-  SourceLoad LoadPcx(const char* name) override {
-    Start(PreparedIcon::Load::kPcx, name);
-    const auto length = Read(name, file_.span(), kPcxLoadLimit);
-    if (!length) return job_.load_result;
-    const auto bytes = file_.span().first(*length);
-    if (DecodePcx(bytes, job_.picture.span().first(kPictureBytes)) == 0) {
-      job_.refusal = PcxRefusal(bytes);
-      return job_.load_result = SourceLoad::kRejected;
-    }
-    job_.pcx_rows = PcxPictureRows(bytes);
-    return job_.load_result = SourceLoad::kLoaded;
-  }
-
-  SourceLoad LoadIlbm(const char* name) override {
-    Start(PreparedIcon::Load::kIlbm, name);
-    const auto length = Read(name, file_.span(), kIlbmLoadLimit);
-    if (!length) return job_.load_result;
-    // The colours are put in when the icon's turn comes: a file without a palette takes the
-    // one the icons before it leave.
-    if (!DecodeIlbm(file_.span().first(*length), index_.span(), job_.read_palette,
-                    &job_.palette_read, &job_.refusal)) {
-      return job_.load_result = SourceLoad::kRejected;
-    }
-    return job_.load_result = SourceLoad::kLoaded;
-  }
-
-  // The whole picture, straight into the icon's own buffer.
-  SourceLoad LoadPng(const char* name) override {
-    Start(PreparedIcon::Load::kPng, name);
-    const PngFileRead read = ReadPngFile(name);
-    if (read.result != SourceLoad::kLoaded) {
-      job_.refusal = read.refusal;
-      return job_.load_result = read.result;
-    }
-    const PngDecode decoded = DecodePng(read.bytes, job_.picture.span().first(kPictureBytes));
-    if (!decoded.decoded) {
-      job_.refusal = decoded.refusal;
-      return job_.load_result = SourceLoad::kRejected;
-    }
-    return job_.load_result = SourceLoad::kLoaded;
-  }
-
-  std::optional<std::span<const std::uint8_t>> LoadWav(const char* name) override {
-    Start(PreparedIcon::Load::kWav, name);
-    const auto length = Read(name, job_.picture.span(), kWavLoadLimit);
-    if (!length) return std::nullopt;
-    job_.wav_length = *length;
-    job_.load_result = SourceLoad::kLoaded;
-    return job_.picture.span().first(*length);
-  }
-
- private:
-  // The file's bytes, or why it could not be opened in the icon's refusal.
-  std::optional<std::size_t> Read(const char* name, std::span<std::uint8_t> buffer,
-                                  std::size_t limit) {
-    files::FileProblem problem = files::FileProblem::kOther;
-    const auto length = ReadWholeFile(name, buffer, limit, &problem);
-    if (!length) job_.refusal = files::FileProblemText(problem);
-    return length;
-  }
-  void Start(PreparedIcon::Load load, const char* name) {
-    job_.load = load;
-    job_.load_name = name;
-    job_.load_result = SourceLoad::kNotOpened;
-    job_.refusal = {};
-  }
-  PreparedIcon& job_;
-  Buffer& file_;
-  Buffer& index_;
-};
-
-}  // namespace
-
 CreationPipeline::CreationPipeline(const ProjectSettings& settings, WorkingState& state,
                                    bool archive_test, int first, int last, int helpers,
                                    bool keep_unsmoothed)
@@ -195,28 +66,26 @@ CreationPipeline::CreationPipeline(const ProjectSettings& settings, WorkingState
       first_(first),
       last_(last),
       pack_mode_(settings.DPAK),
+      place_count_(static_cast<std::size_t>(std::clamp(helpers, 1, kMaxJobs)) * kSlotsPerHelper),
       offsets_(state.offsets.span().begin(), state.offsets.span().end()),
-      picture_(kPictureBytes + kReadSpare),
       next_(first),
       composed_(first - 1),
-      released_(first - 1) {
+      picture_(kPictureBytes + kReadSpare) {
   std::memcpy(picture_.data(), state.picture.data(), kPictureBytes);
-  std::copy_n(state.palette.data(), kPaletteSize, palette_.begin());
-  helpers = std::clamp(helpers, 1, kMaxJobs);
-  // Room for every slot, should every helper start.
-  const std::size_t places = static_cast<std::size_t>(helpers) * kSlotsPerHelper;
-  in_flight_.assign(places, nullptr);
-  ready_.assign(places, -1);
-  waiting_turn_.assign(places, -1);
   // The helpers wake one another through the list, which is complete once they get the lock.
-  std::lock_guard lock(mutex_);
-  helpers_.reserve(static_cast<std::size_t>(helpers));
-  for (int i = 0; i < helpers; ++i) {
+  MutexLock lock(mutex_);
+  std::copy_n(state.palette.data(), kPaletteSize, palette_.begin());
+  const std::size_t count = place_count_ / kSlotsPerHelper;
+  in_flight_.assign(place_count_, 0);
+  slots_.reserve(place_count_);
+  waiting_.reserve(count);
+  helpers_.reserve(count);
+  for (std::size_t i = 0; i < count; ++i) {
     // Fewer helpers, or none, where the threads or their buffers cannot be had (a 32-bit
     // process on a machine of many processors): the run then converts on its own.
     std::unique_ptr<Helper> helper;
     try {
-      helper = std::make_unique<Helper>(settings, first, keep_unsmoothed);
+      helper = std::make_unique<Helper>(settings, i, keep_unsmoothed);
     } catch (const std::bad_alloc&) {
       break;
     }
@@ -225,6 +94,8 @@ CreationPipeline::CreationPipeline(const ProjectSettings& settings, WorkingState
     } catch (const std::system_error&) {
       break;
     }
+    for (auto& job : helper->jobs) slots_.push_back(Slot{job.get(), first - 1});
+    waiting_.emplace_back();
     helpers_.push_back(std::move(helper));
   }
 }
@@ -232,7 +103,7 @@ CreationPipeline::CreationPipeline(const ProjectSettings& settings, WorkingState
 CreationPipeline::~CreationPipeline() {
   {
     Wakes wakes;
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     cancelled_ = true;
     Wake(wakes);
   }
@@ -240,63 +111,90 @@ CreationPipeline::~CreationPipeline() {
 }
 
 PreparedIcon& CreationPipeline::Take(int icon) {
-  std::unique_lock lock(mutex_);
-  const std::size_t place = Place(icon);
-  while (ready_[place] != icon) {
+  MutexLock lock(mutex_);
+  Slot* slot = InFlight(icon);
+  while (slot == nullptr || slot->state != SlotState::kReady) {
     awaited_ = icon;
-    icon_ready_.wait(lock);
+    mutex_.Wait(icon_ready_);
+    slot = InFlight(icon);
   }
   awaited_ = -1;
-  return *in_flight_[place];
+  Move(*slot, SlotState::kTaken);
+  return *slot->job;
 }
 
 void CreationPipeline::Release(int icon, int kept) {
   Wakes wakes;
-  std::lock_guard lock(mutex_);
-  released_ = std::max(released_, icon);
-  kept_ = kept;
+  MutexLock lock(mutex_);
+  // The run takes the icons in order, so every icon up to `icon` is in its hands or released.
+  for (Slot& slot : slots_) {
+    if (slot.state == SlotState::kTaken && slot.icon <= icon && slot.icon != kept) {
+      Move(slot, SlotState::kReleased);
+    }
+  }
   Wake(wakes);
 }
 
-// Called with mutex_ held.
-bool CreationPipeline::MayGoOn(Helper& helper) {
+CreationPipeline::Slot* CreationPipeline::InFlight(int icon) {
+  const std::size_t index = in_flight_[Place(icon)];
+  if (index >= slots_.size() || slots_[index].icon != icon) return nullptr;
+  return &slots_[index];
+}
+
+void CreationPipeline::Move(Slot& slot, SlotState to) {
+  assert(SlotMayMove(slot.state, to));
+  slot.state = to;
+}
+
+bool CreationPipeline::MayGoOn(const Helper& helper) {
   if (cancelled_) return true;
-  if (helper.turn != -1) return composed_ == helper.turn - 1;
+  const int turn = waiting_[helper.number].turn;
+  if (turn != -1) return composed_ == turn - 1;
   return next_ > last_ || FreeSlot(helper) != nullptr;
 }
 
-void CreationPipeline::WaitToGoOn(Helper& helper, std::unique_lock<std::mutex>& lock) {
+void CreationPipeline::WaitToGoOn(Helper& helper) {
   while (!MayGoOn(helper)) {
-    helper.waiting = true;
-    helper.wake.wait(lock);
+    waiting_[helper.number].waiting = true;
+    mutex_.Wait(helper.wake);
   }
-  helper.waiting = false;
+  waiting_[helper.number].waiting = false;
 }
 
-// Picks the waiting threads whose wait is over. Called with mutex_ held.
+// A released slot is free once the icon after its own was composed over its picture, unless
+// its picture is still the working picture.
+void CreationPipeline::Recycle() {
+  for (Slot& slot : slots_) {
+    if (slot.state == SlotState::kReleased && slot.icon < composed_ &&
+        &slot.job->picture != current_) {
+      Move(slot, SlotState::kFree);
+    }
+  }
+}
+
+// Frees what the change just made under mutex_ let go, and picks the waiting threads whose
+// wait is over. Every change a waiting thread may wait for is followed by this.
 void CreationPipeline::Wake(Wakes& wakes) {
+  Recycle();
   for (auto& helper : helpers_) {
-    if (helper->waiting && MayGoOn(*helper)) {
-      helper->waiting = false;
+    Waiting& waiting = waiting_[helper->number];
+    if (waiting.waiting && MayGoOn(*helper)) {
+      waiting.waiting = false;
       wakes.Add(helper->wake);
     }
   }
-  if (awaited_ != -1 && ready_[Place(awaited_)] == awaited_) {
+  if (awaited_ == -1) return;
+  const Slot* slot = InFlight(awaited_);
+  if (slot != nullptr && slot->state == SlotState::kReady) {
     awaited_ = -1;
     wakes.Add(icon_ready_);
   }
 }
 
-// A slot is taken again once the run released its icon and the icon after that one was
-// composed over its picture, unless its picture is still the working picture or the one the
-// run holds. Called with mutex_ held.
-PreparedIcon* CreationPipeline::FreeSlot(Helper& helper) {
-  for (auto& slot : helper.slots) {
-    const int icon = slot->icon;
-    if (icon < first_ ||
-        (icon <= released_ && icon < composed_ && icon != kept_ && &slot->picture != current_)) {
-      return slot.get();
-    }
+CreationPipeline::Slot* CreationPipeline::FreeSlot(const Helper& helper) {
+  Slot* slot = &slots_[helper.number * kSlotsPerHelper];
+  for (int i = 0; i < kSlotsPerHelper; ++i, ++slot) {
+    if (slot->state == SlotState::kFree) return slot;
   }
   return nullptr;
 }
@@ -305,128 +203,95 @@ PreparedIcon* CreationPipeline::FreeSlot(Helper& helper) {
 // heavier sources is not waited for by the other.
 void CreationPipeline::Work(Helper& helper) {
   for (;;) {
-    int icon = 0;
-    PreparedIcon* taken = nullptr;
-    std::size_t place = 0;
+    std::size_t slot = 0;
+    PreparedIcon* job = nullptr;
     {
-      std::unique_lock lock(mutex_);
-      WaitToGoOn(helper, lock);
+      MutexLock lock(mutex_);
+      WaitToGoOn(helper);
       if (cancelled_ || next_ > last_) return;
-      taken = FreeSlot(helper);
-      icon = next_++;
-      // Icons not yet free are the ones after the last freed, one per slot, so the place
-      // of the icon one round of places before this one is free.
-      place = Place(icon);
-      taken->icon = icon;
-      in_flight_[place] = taken;
-      ready_[place] = -1;
+      Slot& free = *FreeSlot(helper);
+      const int icon = next_++;
+      free.icon = icon;
+      free.job->icon = icon;
+      Move(free, SlotState::kPreparing);
+      // Slots not yet free hold the icons after the last one freed, one a slot, so the place
+      // of the icon one round of places before this one is no longer needed.
+      slot = static_cast<std::size_t>(&free - slots_.data());
+      in_flight_[Place(icon)] = slot;
+      job = free.job;
     }
-    PreparedIcon& job = *taken;
-    Guess(icon, job, helper);
-    const bool alone = StandsAlone(job);
-    if (alone || LeavesPicture(job)) {
-      // Ready but for its turn, which need not be waited for: whoever ends the icon before
-      // it hands this one on, and this helper goes on to its next icon.
-      if (alone) {
-        ComposeAlone(job, helper);
-        Pack(job);
-      }
-      Wakes wakes;
-      std::lock_guard lock(mutex_);
-      if (cancelled_) return;
-      waiting_turn_[place] = icon;
-      HandOn();
-      Wake(wakes);
-    } else {
-      {
-        std::unique_lock lock(mutex_);
-        helper.turn = icon;
-        WaitToGoOn(helper, lock);
-        helper.turn = -1;
-        if (cancelled_) return;
-      }
-      Compose(job, helper);
-      {
-        Wakes wakes;
-        std::lock_guard lock(mutex_);
-        current_ = &job.picture;
-        composed_ = icon;
-        HandOn();
-        Wake(wakes);
-      }
-      Pack(job);
-      Wakes wakes;
-      std::lock_guard lock(mutex_);
-      ready_[place] = icon;
-      Wake(wakes);
-    }
+    GuessSource(job->icon, *job, helper.settings, offsets_, archive_test_, helper.file,
+                helper.index);
+    const bool alone = StandsAlone(*job);
+    const bool went_on = alone || LeavesPicture(*job) ? PrepareAlone(helper, slot, *job)
+                                                      : ComposeInTurn(helper, slot, *job);
+    if (!went_on) return;
   }
+}
+
+// Ready but for its turn, which need not be waited for: whoever ends the icon before it
+// hands this one on, and this helper goes on to its next icon. False once the run is over.
+bool CreationPipeline::PrepareAlone(Helper& helper, std::size_t slot, PreparedIcon& job) {
+  if (StandsAlone(job)) {
+    ComposeAlone(job, helper);
+    Pack(job);
+  }
+  Wakes wakes;
+  MutexLock lock(mutex_);
+  if (cancelled_) return false;
+  Move(slots_[slot], SlotState::kAwaitingTurn);
+  HandOn();
+  Wake(wakes);
+  return true;
+}
+
+// Waits for the icon's turn, composes it over the working picture, which it then becomes,
+// and packs it. False once the run is over.
+bool CreationPipeline::ComposeInTurn(Helper& helper, std::size_t slot, PreparedIcon& job) {
+  const Buffer* previous = nullptr;
+  {
+    MutexLock lock(mutex_);
+    waiting_[helper.number].turn = job.icon;
+    WaitToGoOn(helper);
+    waiting_[helper.number].turn = -1;
+    if (cancelled_) return false;
+    previous = current_;
+    job.palette = palette_;
+  }
+  Compose(job, helper, *previous);
+  {
+    Wakes wakes;
+    MutexLock lock(mutex_);
+    current_ = &job.picture;
+    palette_ = job.palette;
+    composed_ = job.icon;
+    Move(slots_[slot], SlotState::kPacking);
+    HandOn();
+    Wake(wakes);
+  }
+  Pack(job);
+  Wakes wakes;
+  MutexLock lock(mutex_);
+  Move(slots_[slot], SlotState::kReady);
+  Wake(wakes);
+  return true;
 }
 
 // Ends, in order, the turns of the icons after the last composed one that wait only for
 // them: the picture and colours of each one that made a picture become the working ones.
-// Called with mutex_ held.
 void CreationPipeline::HandOn() {
   for (int icon = composed_ + 1; icon <= last_; ++icon) {
-    const std::size_t place = Place(icon);
-    if (waiting_turn_[place] != icon) return;
-    PreparedIcon& job = *in_flight_[place];
+    Slot* slot = InFlight(icon);
+    if (slot == nullptr || slot->state != SlotState::kAwaitingTurn) return;
+    PreparedIcon& job = *slot->job;
     if (job.picture_changed) {
       current_ = &job.picture;
       if (job.palette_read) palette_ = job.read_palette;
       job.palette = palette_;
     }
-    waiting_turn_[place] = -1;
     composed_ = icon;
-    ready_[place] = icon;
+    Move(*slot, SlotState::kReady);
   }
-}
-
-void CreationPipeline::Guess(int icon, PreparedIcon& job, Helper& helper) {
-  job.load = PreparedIcon::Load::kNone;
-  job.load_name.clear();
-  job.pcx_rows = 0;
-  job.wav_length = 0;
-  job.palette_read = false;
-  job.picture_changed = false;
-  job.unsmoothed_kept = false;
-  job.entry_length = 0;
-  job.packed_length.reset();
-  job.record.reset();
-  job.crop_box = CropBox{};
-  job.title_text[0] = '\0';
-  job.calls.Clear();
-  AheadLoader loader(job, helper.file, helper.index);
-  // The helpers' guesses show nothing: the run shows what its own choice finds.
-  SilentPort silent;
-  KeptFacts facts(job);
-  job.source =
-      ChooseSource(icon, {helper.settings, facts, offsets_, silent, loader, archive_test_});
-}
-
-// A source that replaced the whole picture, in colours of its own where it has any, makes a
-// picture that owes nothing to the icons before it.
-bool CreationPipeline::StandsAlone(const PreparedIcon& job) {
-  if (job.load_result != SourceLoad::kLoaded) return false;
-  switch (job.load) {
-    case PreparedIcon::Load::kPcx:
-      return static_cast<std::size_t>(job.pcx_rows) * kRowBytes >= kPictureBytes;
-    case PreparedIcon::Load::kIlbm:
-      return job.palette_read;
-    case PreparedIcon::Load::kPng:
-      return true;
-    case PreparedIcon::Load::kWav:
-    case PreparedIcon::Load::kNone:
-      return false;
-  }
-  return false;
-}
-
-// An icon that loaded nothing and converts nothing: the picture stays as the icons before it
-// left it.
-bool CreationPipeline::LeavesPicture(const PreparedIcon& job) {
-  return (job.load_result != SourceLoad::kLoaded || job.load == PreparedIcon::Load::kNone) &&
-         job.source.outcome != SourceOutcome::kConverted;
 }
 
 // Such an icon is composed, encoded and drawn back by the helper that loaded it, before its
@@ -444,9 +309,9 @@ void CreationPipeline::ComposeAlone(PreparedIcon& job, Helper& helper) {
 // The turn of an icon that loaded or converts something: its load goes over the picture the
 // icons before it left, exactly as the shared load would have put it there. The icon's own
 // buffer becomes the working picture, so what the load wrote stays where it is and only what
-// it left untouched is copied in.
-void CreationPipeline::Compose(PreparedIcon& job, Helper& helper) {
-  const std::uint8_t* previous = current_->data();
+// it left untouched is copied in. The icon's palette comes in as the working one.
+void CreationPipeline::Compose(PreparedIcon& job, Helper& helper, const Buffer& working) {
+  const std::uint8_t* previous = working.data();
   std::uint8_t* own = job.picture.data();
   // Bytes [kept, kPictureBytes) come from the previous picture; all of them where the icon
   // only draws back over it.
@@ -458,8 +323,8 @@ void CreationPipeline::Compose(PreparedIcon& job, Helper& helper) {
         kept = static_cast<std::size_t>(job.pcx_rows) * kRowBytes;
         break;
       case PreparedIcon::Load::kIlbm:
-        if (job.palette_read) palette_ = job.read_palette;
-        ExpandPalette(helper.index.span(), job.picture.span().first(kPictureBytes), palette_);
+        if (job.palette_read) job.palette = job.read_palette;
+        ExpandPalette(helper.index.span(), job.picture.span().first(kPictureBytes), job.palette);
         kept = kPictureBytes;
         break;
       case PreparedIcon::Load::kPng:
@@ -479,7 +344,6 @@ void CreationPipeline::Compose(PreparedIcon& job, Helper& helper) {
   if (job.source.outcome == SourceOutcome::kConverted) {
     Encode(job, job.picture.span().first(kPictureBytes));
   }
-  if (job.picture_changed) job.palette = palette_;
 }
 
 void CreationPipeline::Encode(PreparedIcon& job, std::span<std::uint8_t> picture) {

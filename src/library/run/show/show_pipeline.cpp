@@ -45,8 +45,7 @@ ShowPipeline::ShowPipeline(const ProjectSettings& settings, const WorkingState& 
       last_(last),
       block_files_(BlockFilesOn(settings)),
       format_(format),
-      next_(first),
-      released_(first - 1) {
+      next_(first) {
   helpers = std::max(helpers, 1);
   const int slots = std::min(helpers + kSpareSlots, last - first + 1);
   slots_.reserve(static_cast<std::size_t>(std::max(slots, 1)));
@@ -61,7 +60,10 @@ ShowPipeline::ShowPipeline(const ProjectSettings& settings, const WorkingState& 
       break;
     }
   }
-  ready_.assign(slots_.size(), -1);
+  {
+    MutexLock lock(mutex_);
+    marks_.assign(slots_.size(), SlotMark{});
+  }
   for (int i = 0; i < helpers; ++i) {
     try {
       helpers_.emplace_back([this] { Work(); });
@@ -73,29 +75,31 @@ ShowPipeline::ShowPipeline(const ProjectSettings& settings, const WorkingState& 
 
 ShowPipeline::~ShowPipeline() {
   {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     cancelled_ = true;
   }
   helpers_wake_.notify_all();
   for (auto& helper : helpers_) helper.join();
 }
 
+// A helper takes the next icon once its slot is free: the export is done with the icon one
+// round of slots before it.
 void ShowPipeline::Work() {
-  const int slots = static_cast<int>(slots_.size());
   for (;;) {
     int icon = 0;
     {
-      std::unique_lock lock(mutex_);
-      helpers_wake_.wait(lock,
-                         [&] { return cancelled_ || next_ > last_ || next_ - slots <= released_; });
+      MutexLock lock(mutex_);
+      while (!cancelled_ && next_ <= last_ && marks_[SlotOf(next_)].state != ShowSlot::kFree) {
+        mutex_.Wait(helpers_wake_);
+      }
       if (cancelled_ || next_ > last_) return;
       icon = next_++;
-      ready_[SlotOf(icon)] = -1;
+      marks_[SlotOf(icon)] = {icon, ShowSlot::kLoading};
     }
     Prepare(icon, *slots_[SlotOf(icon)]);
     {
-      std::lock_guard lock(mutex_);
-      ready_[SlotOf(icon)] = icon;
+      MutexLock lock(mutex_);
+      marks_[SlotOf(icon)].state = ShowSlot::kReady;
     }
     icon_ready_.notify_one();
   }
@@ -121,8 +125,11 @@ EntryLoad ShowPipeline::Take(int icon, ProjectSettings& settings, WorkingState& 
                              std::span<const std::uint8_t>& file) {
   const std::size_t slot = SlotOf(icon);
   {
-    std::unique_lock lock(mutex_);
-    icon_ready_.wait(lock, [&] { return ready_[slot] == icon; });
+    MutexLock lock(mutex_);
+    while (marks_[slot].icon != icon || marks_[slot].state != ShowSlot::kReady) {
+      mutex_.Wait(icon_ready_);
+    }
+    marks_[slot].state = ShowSlot::kTaken;
   }
   PreparedShow& job = *slots_[slot];
   const bool shown = job.load == EntryLoad::kShown;
@@ -162,8 +169,8 @@ EntryLoad ShowPipeline::Take(int icon, ProjectSettings& settings, WorkingState& 
   file = held_file_;
   const EntryLoad load = job.load;
   {
-    std::lock_guard lock(mutex_);
-    released_ = icon;
+    MutexLock lock(mutex_);
+    marks_[slot].state = ShowSlot::kFree;
   }
   helpers_wake_.notify_all();
   return load;

@@ -3,18 +3,20 @@
 // PNG), with every port call
 // held back. The export takes the icons in order, puts what each load left into its own
 // state, makes the held-back calls and writes the file: the helpers write nothing to disk.
+// The threads and what each owns when: docs/threads.md.
 #pragma once
 
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <span>
 #include <thread>
 #include <vector>
 
 #include "core/deferred_port.h"
+#include "core/mutex.h"
+#include "core/thread_annotations.h"
 #include "core/working_state.h"
 #include "library/run/entry_loading.h"
 #include "project/project_settings.h"
@@ -73,10 +75,18 @@ class ShowPipeline {
   // went and sets `file` to the bytes of the icon's file, valid until the next Take (empty
   // when the memory for a PNG ran out).
   EntryLoad Take(int icon, ProjectSettings& settings, WorkingState& state,
-                 std::span<const std::uint8_t>& file);
+                 std::span<const std::uint8_t>& file) EXCLUDES(mutex_);
 
  private:
-  void Work();
+  // Where a slot stands: free, a helper loads an icon into it, ready, or the export reads it
+  // (and frees it when done).
+  enum class ShowSlot : std::uint8_t { kFree, kLoading, kReady, kTaken };
+  struct SlotMark {
+    int icon = -1;  // the icon loaded in it last
+    ShowSlot state = ShowSlot::kFree;
+  };
+
+  void Work() EXCLUDES(mutex_);
   void Prepare(int icon, PreparedShow& job);
   std::size_t SlotOf(int icon) const {
     return static_cast<std::size_t>(icon - first_) % slots_.size();
@@ -86,23 +96,24 @@ class ShowPipeline {
   const int last_;
   const bool block_files_;
   const ShowFormat format_;
+  // Made before the helpers start, then only read; what is in a slot belongs to whoever its
+  // mark says.
   std::vector<std::unique_ptr<PreparedShow>> slots_;
   std::vector<std::thread> helpers_;
-  // The bytes of the last file taken. An icon whose entry is not shown leaves the picture as
-  // it was, so its file repeats them.
+  // The export's thread alone: the bytes of the last file taken. An icon whose entry is not shown
+  // leaves the picture as it was, so its file repeats them.
   Buffer held_{kPcxMaxSize + kReadSpare};
   std::vector<std::uint8_t> held_png_;
   std::span<const std::uint8_t> held_file_;
   bool held_valid_ = false;
 
-  std::mutex mutex_;
-  std::condition_variable helpers_wake_;  // a slot was released or the export ended
+  Mutex mutex_;
+  std::condition_variable helpers_wake_;  // a slot was freed or the export ended
   std::condition_variable icon_ready_;
-  // Guarded by mutex_.
-  bool cancelled_ = false;
-  int next_;                // the next icon a helper takes
-  int released_;            // the last icon the export took and is done with
-  std::vector<int> ready_;  // per slot: the icon prepared in it, or -1
+  bool cancelled_ GUARDED_BY(mutex_) = false;
+  int next_ GUARDED_BY(mutex_);  // the next icon a helper takes
+  // Per slot; icon `i` goes to slot (i - first_) modulo their count.
+  std::vector<SlotMark> marks_ GUARDED_BY(mutex_);
 };
 
 }  // namespace zemlo
