@@ -13,6 +13,8 @@
 #include <utility>
 #include <vector>
 
+#include "files/file_names.h"
+
 namespace zemlo::files {
 namespace {
 
@@ -49,9 +51,7 @@ bool TimesOf(const std::string& folder, FolderTimes& times) {
 
 std::string Lower(const std::string& name) {
   std::string lower(name);
-  for (char& c : lower) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
+  for (char& c : lower) c = FoldCase(c);
   return lower;
 }
 

@@ -48,7 +48,7 @@ struct EntryPlace {
 class BlockCursor {
  public:
   explicit BlockCursor(int first_icon = 0) : icon_(first_icon) {}
-  int icon() const { return icon_; }           // whose record the next Step takes
+  int icon() const { return icon_; }  // whose record the next Step takes
   std::int64_t position() const { return position_; }
   EntryPlace Step(const EntryRecord& record);
 
