@@ -12,6 +12,7 @@
 #include "core/status.h"
 #include "files/file_helpers.h"
 #include "files/file_layer.h"
+#include "files/file_names.h"
 #include "library/run/entry_loading.h"
 #include "library/run/jobs.h"
 #include "library/run/show/show_pipeline.h"
@@ -26,10 +27,7 @@ namespace {
 
 constexpr std::string_view kSeparators = "/\\";
 
-bool IsAbsolute(std::string_view name) {
-  return (!name.empty() && kSeparators.find(name[0]) != std::string_view::npos) ||
-         (name.size() >= 2 && name[1] == ':');
-}
+using files::IsAbsolute;
 
 // A relative name none of whose parts climbs out of its folder.
 bool StaysInside(std::string_view name) {
@@ -372,9 +370,7 @@ std::string ExportFileName(const std::string& stamped, ExportFormat format) {
   if (HasPngExtension(std::string_view(stamped).substr(name_start))) return stamped;
   std::string name = stamped;
   if (stamped.size() - name_start > kPcx.size()) {
-    std::string end = stamped.substr(stamped.size() - kPcx.size());
-    for (char& c : end) c = c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c;
-    if (end == kPcx) name.resize(stamped.size() - kPcx.size());
+    if (files::EndsWithIgnoringCase(stamped, kPcx)) name.resize(stamped.size() - kPcx.size());
   }
   return name + ".png";
 }

@@ -126,10 +126,7 @@ void ForEachOutput(const ProjectSettings& s, std::string_view project_name, Visi
   ForEachStamped(Role::kFsep, s.FSEP, icons, visit);
 }
 
-bool IsAbsolute(std::string_view name) {
-  return (!name.empty() && (name[0] == '/' || name[0] == '\\')) ||
-         (name.size() >= 2 && name[1] == ':');
-}
+using files::IsAbsolute;
 
 // The name as an absolute path with symbolic links resolved as far as the path exists.
 std::string Physical(const std::string& folder, std::string_view name) {

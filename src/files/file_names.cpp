@@ -3,12 +3,6 @@
 #include <vector>
 
 namespace zemlo::files {
-namespace {
-
-char Lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
-}  // namespace
-
 std::string NameKey(std::string_view name) {
   std::vector<std::string> parts;
   const bool absolute = !name.empty() && (name.front() == '/' || name.front() == '\\');
@@ -29,7 +23,7 @@ std::string NameKey(std::string_view name) {
     if (c == '/' || c == '\\') {
       finish();
     } else {
-      part.push_back(Lower(c));
+      part.push_back(FoldCase(c));
     }
   }
   finish();

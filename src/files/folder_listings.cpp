@@ -14,6 +14,7 @@
 
 #include "core/mutex.h"
 #include "core/thread_annotations.h"
+#include "files/file_names.h"
 
 namespace zemlo::files {
 namespace {
@@ -51,9 +52,7 @@ bool TimesOf(const std::string& folder, FolderTimes& times) {
 
 std::string Lower(const std::string& name) {
   std::string lower(name);
-  for (char& c : lower) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
+  for (char& c : lower) c = FoldCase(c);
   return lower;
 }
 

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <optional>
 #include <span>
+#include <string>
 
 #include "core/byte_reader.h"
 #include "packer/kzp.h"
@@ -57,5 +58,14 @@ inline bool NextTagReplicates(const ByteReader& in) {
   }
   return out;
 }
+
+// The tags of a whole packed entry walked without unpacking it: the bytes the stream unpacks
+// to, or the first fault ("" when none). Reads only within `packed` and stops counting beyond
+// `limit` bytes of output.
+struct PackedStreamWalk {
+  std::size_t unpacked = 0;
+  std::string fault;
+};
+PackedStreamWalk WalkPackedStream(std::span<const std::uint8_t> packed, std::size_t limit);
 
 }  // namespace zemlo

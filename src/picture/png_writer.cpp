@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "core/geometry.h"
+#include "files/file_names.h"
 
 // stb_image_write is compiled here and nowhere else. Static: its settings (compression level,
 // forced filter, the vertical flip) are globals it only reads while encoding; kept inside
@@ -155,15 +156,6 @@ files::OutputResult WriteRgbaPng(const std::filesystem::path& path,
       replace ? files::OutputMode::kReplace : files::OutputMode::kCreateNew);
 }
 
-bool HasPngExtension(std::string_view name) {
-  constexpr std::string_view kExtension = ".png";
-  if (name.size() < kExtension.size()) return false;
-  const std::string_view end = name.substr(name.size() - kExtension.size());
-  for (std::size_t i = 0; i < end.size(); ++i) {
-    const char c = end[i] >= 'A' && end[i] <= 'Z' ? char(end[i] - 'A' + 'a') : end[i];
-    if (c != kExtension[i]) return false;
-  }
-  return true;
-}
+bool HasPngExtension(std::string_view name) { return files::EndsWithIgnoringCase(name, ".png"); }
 
 }  // namespace zemlo

@@ -30,5 +30,30 @@ TEST(FileNames, CompareAsTheFileLayerFindsThem) {
   }
 }
 
+TEST(FileNames, OnlyAsciiLettersFoldAndExtensionsFollowTheSameRule) {
+  // The file layer finds "DEMO.PNG" for "demo.png" by folding A to Z alone; a name whose
+  // bytes differ in anything else (accented letters in a code page) is another file, so
+  // the extension tests and the same-file test must not fold more than the lookup does.
+  EXPECT_EQ(FoldCase('Q'), 'q');
+  EXPECT_EQ(FoldCase('q'), 'q');
+  EXPECT_EQ(FoldCase('\xC4'), '\xC4');
+  EXPECT_EQ(FoldCase('['), '[');
+  EXPECT_TRUE(EndsWithIgnoringCase("pic\\A3_0_0_1.PnG", ".png"));
+  EXPECT_TRUE(EndsWithIgnoringCase(".png", ".png"));
+  EXPECT_FALSE(EndsWithIgnoringCase("png", ".png"));
+  EXPECT_FALSE(EndsWithIgnoringCase("a.pn\xC7", ".pn\xE7"));
+  EXPECT_NE(NameKey("\xC4.blk"), NameKey("\xE4.blk"));
+}
+
+TEST(FileNames, AbsoluteNamesStartAtARootOrADrive) {
+  EXPECT_TRUE(IsAbsolute("/lib/demo.ofs"));
+  EXPECT_TRUE(IsAbsolute("\\lib\\demo.ofs"));
+  EXPECT_TRUE(IsAbsolute("c:demo.ofs"));
+  EXPECT_TRUE(IsAbsolute("C:\\demo.ofs"));
+  EXPECT_FALSE(IsAbsolute("demo.ofs"));
+  EXPECT_FALSE(IsAbsolute(".\\demo.ofs"));
+  EXPECT_FALSE(IsAbsolute(""));
+}
+
 }  // namespace
 }  // namespace zemlo::files

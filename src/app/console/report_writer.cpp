@@ -28,15 +28,11 @@ std::string Percent(std::uint64_t part, std::uint64_t whole) {
   return std::to_string((part * 100 + whole / 2) / whole) + " %";
 }
 
-std::string BoxText(const CoordinatesRecord& r) {
-  return std::to_string(r.width) + " x " + std::to_string(r.height) + " at (" +
-         std::to_string(r.left) + ", " + std::to_string(r.top) + ")";
-}
-
 std::string KindText(const VerifiedIcon& icon) {
   if (icon.entry_length < kEntryHeaderSize) return "no header";
-  const std::string_view word = MaskKindWord(icon.kind);
-  return word.empty() ? "kind byte " + std::to_string(icon.kind) : std::string(word);
+  // The table's column says what the unknown byte is: "kind byte 7".
+  const std::string text = MaskKindText(icon.kind);
+  return MaskKindWord(icon.kind).empty() ? "kind " + text : text;
 }
 
 constexpr std::string_view kStyle = R"(
@@ -158,7 +154,7 @@ void Tile(Page& page, const ReportIcon& item, const std::vector<const VerifyFind
   page.Raw("</div>\n<div>");
   page.Text(icon.file);
   page.Raw("</div>\n<div>crop box ");
-  page.Text(BoxText(icon.box));
+  page.Text(CropBoxText(icon.box));
   page.Raw("</div>\n");
   if (!findings.empty()) {
     page.Raw("<ul class=\"findings\">\n");

@@ -6,6 +6,7 @@
 
 #include "core/byte_reader.h"
 #include "core/status.h"
+#include "library/codec/entry_format.h"
 #include "library/codec/icon_encoder.h"
 
 namespace zemlo {
@@ -17,19 +18,6 @@ constexpr std::uint8_t kZeroMaskBit = 0x40;
 
 // Entries of any other depth are drawn as one byte per pixel, into a picture of that depth.
 constexpr std::uint8_t kTrueColourDepth = 24;
-
-constexpr std::uint64_t kCountLimit = std::uint64_t{1} << 40;  // far beyond any buffer
-
-// Reads a 255-continued count; nothing when the entry ends before the count does.
-std::optional<std::uint64_t> ReadCount(ByteReader& entry) {
-  std::uint64_t value = 0;
-  while (const auto b = entry.U8()) {
-    value += *b;
-    if (*b != 0xFF) return value;
-    if (value > kCountLimit) value = kCountLimit;  // a run of FF bytes cannot overflow
-  }
-  return std::nullopt;
-}
 
 inline std::uint64_t NonZeroByteMask(std::uint64_t v) {
   constexpr std::uint64_t kLow7 = 0x7F7F7F7F7F7F7F7FULL;

@@ -29,9 +29,6 @@ constexpr int kZeroMaskedFrom = 6;
 constexpr std::uint8_t kSoundMagic[4] = {'d', 'a', 't', 'a'};
 constexpr std::size_t kSoundHeaderSize = 8;  // "data" and the 32-bit size
 
-// Largest count one byte carries before the 255-continuation.
-constexpr std::size_t kCountStep = 255;
-
 inline bool IsBlack(const std::uint8_t* p) { return (p[0] | p[1] | p[2]) == 0; }
 
 inline std::uint64_t Load64(const std::uint8_t* p) {
@@ -194,27 +191,6 @@ bool IsSoundNumber(int icon) { return icon >= 9000 && icon <= 9999; }
 
 bool IsSmoothed(int icon) {
   return (icon >= 4000 && icon <= 4999) || (icon >= 6000 && icon <= 8999) || icon >= 12000;
-}
-
-std::string_view MaskKindWord(std::uint8_t kind) {
-  switch (kind) {
-    case kUnmasked:
-      return "Unmasked";
-    case kZeroMasked:
-      return "0-masked";
-    case kXMasked:
-      return "X-masked";
-    default:
-      return "";
-  }
-}
-
-std::size_t WriteCount(std::size_t value, std::span<std::uint8_t> out) {
-  const std::size_t n = value / kCountStep + 1;
-  if (out.size() < n) return 0;
-  std::memset(out.data(), 0xFF, n - 1);
-  out[n - 1] = static_cast<std::uint8_t>(value % kCountStep);
-  return n;
 }
 
 CropBox FindCropBox(std::span<const std::uint8_t> picture) {

@@ -1,6 +1,4 @@
-// The icon entry as the library stores it: a 4-byte header (24, mask kind, 0, 0) and the pixel
-// rows of the crop box, plain or run-length masked; or, for sound numbers, the bare samples of
-// a WAV file's "data" chunk.
+// Encoding pictures and sounds as icon entries (library/codec/entry_format.h lays them out).
 #pragma once
 
 #include <cstddef>
@@ -10,27 +8,13 @@
 #include <string_view>
 
 #include "core/working_state.h"
+#include "library/codec/entry_format.h"
 #include "library/store/tables.h"
 
 namespace zemlo {
 
-inline constexpr std::uint8_t kUnmasked = 0;
-inline constexpr std::uint8_t kZeroMasked = 64;
-inline constexpr std::uint8_t kXMasked = 128;
-
-inline constexpr std::size_t kEntryHeaderSize = 4;
-inline constexpr std::uint8_t kEntryBitsPerPixel = 24;
-
-// The longest picture entry: an X-masked row has at most three runs (no more than five
-// transitions), so at most six counts summing to at most 800 (nine bytes) and its end byte.
-inline constexpr std::size_t kMaxPictureEntry =
-    kEntryHeaderSize + std::size_t{kPictureHeight} * (kRowBytes + 9 + 1);
-
 bool IsSoundNumber(int icon);  // 9000 to 9999
 bool IsSmoothed(int icon);     // 4000-4999, 6000-8999, 12000 and above
-
-// "Unmasked", "0-masked", "X-masked"; "" for any other byte.
-std::string_view MaskKindWord(std::uint8_t kind);
 
 // Encodes what `source` holds as the entry of `icon`, from out[0]; returns its length.
 // Pictures: `source` is the working picture (at least 800 x 600 x 3 bytes), smoothed in place
@@ -59,8 +43,5 @@ void SmoothColours(std::span<std::uint8_t> picture);
 // An empty picture gives top 600, bottom 0, left 800, right 0.
 CropBox FindCropBox(std::span<const std::uint8_t> picture);
 std::uint8_t ChooseMaskKind(std::span<const std::uint8_t> picture, const CropBox& box);
-// Writes `value` with 255-continuation from out[0]; returns the bytes written, or 0 when
-// `out` is too short (then nothing is written).
-std::size_t WriteCount(std::size_t value, std::span<std::uint8_t> out);
 
 }  // namespace zemlo

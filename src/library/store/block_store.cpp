@@ -174,13 +174,12 @@ void DropLostRecords(StoreContext& c) {
   OffsetsTable offsets = Offsets(c);
   r.lost_icons.clear();
   const BlockRange range = RangeOf(r.open_block, c.settings.BLKB);
-  std::int64_t end = 0;
+  BlockCursor cursor(static_cast<int>(range.first));
   for (std::int64_t n = range.first; n <= LastRecord(range.last); ++n) {
-    const int icon = static_cast<int>(n);
-    const std::int32_t length = offsets.length(icon);
-    if (length <= 0) continue;
-    end += length;
-    if (end > r.temp_length) r.lost_icons.push_back(icon);
+    const EntryPlace place = cursor.Step(offsets.record(cursor.icon()));
+    if (place.record.describes_bytes() && place.end > r.temp_length) {
+      r.lost_icons.push_back(place.icon);
+    }
   }
   if (r.lost_icons.empty()) return;
   TellStoreProblem(c, StoreProblem{Kind::kBlockShort, r.block_name.data(), 0});

@@ -10,6 +10,7 @@
 #include "files/file_layer.h"
 #include "files/file_names.h"
 #include "files/file_stream.h"
+#include "library/store/block_layout.h"
 #include "library/store/block_store.h"
 #include "library/store/stamping.h"
 #include "library/store/tables.h"
@@ -27,22 +28,6 @@ constexpr std::size_t kMaxRecordName = kNameSize - 1;
 constexpr std::size_t kRecordFixedBytes = 4 + 2 + 4 + 4 + 2 + 2 + 4;
 constexpr std::size_t kMaxRecordFileBytes =
     kRecordFixedBytes + 2 * kMaxRecordName + kOffsetsTableSize;
-
-// Records of a few icons, as the offsets file lays them out.
-class RecordView {
- public:
-  explicit RecordView(std::span<const std::uint8_t> bytes) : bytes_(bytes) {}
-  std::size_t count() const { return bytes_.size() / kRecordSize; }
-  std::int32_t offset(std::size_t i) const {
-    return static_cast<std::int32_t>(LoadU32LE(&bytes_[i * kRecordSize]));
-  }
-  std::int32_t length(std::size_t i) const {
-    return static_cast<std::int32_t>(LoadU32LE(&bytes_[i * kRecordSize + 4]));
-  }
-
- private:
-  std::span<const std::uint8_t> bytes_;
-};
 
 std::uint32_t Checksum(std::span<const std::uint8_t> bytes) {
   std::uint32_t hash = kFnvOffsetBasis;
@@ -88,11 +73,12 @@ std::optional<std::int64_t> LengthIfExists(const char* name) {
   return FileLength(name);
 }
 
+// The bytes the records describe, the entries laid back to back.
 std::int64_t RecordsTotal(std::span<const std::uint8_t> records) {
-  const RecordView view(records);
-  std::int64_t total = 0;
-  for (std::size_t i = 0; i < view.count(); ++i) total += std::max(view.length(i), 0);
-  return total;
+  const RecordsView view(records);
+  BlockCursor cursor;
+  for (std::size_t i = 0; i < view.count(); ++i) cursor.Step(view.at(i));
+  return cursor.position();
 }
 
 void Notice(StatusPort& port, TextFormat format, const std::string& name) {
@@ -325,18 +311,17 @@ std::vector<std::uint8_t> RecordsOnDisk(const char* offsets_name, std::int32_t f
 }
 
 bool BlockAgrees(std::span<const std::uint8_t> records, std::optional<std::int64_t> file_length) {
-  const RecordView view(records);
-  std::int64_t position = 0;
+  const RecordsView view(records);
+  BlockCursor cursor;
   for (std::size_t i = 0; i < view.count(); ++i) {
-    const std::int32_t length = view.length(i);
-    if (length == 0) {
-      if (view.offset(i) != 0) return false;
+    const EntryPlace place = cursor.Step(view.at(i));
+    if (place.record.length == 0) {
+      if (!place.record.none()) return false;
       continue;
     }
-    if (length < 0 || view.offset(i) != position) return false;
-    position += length;
+    if (place.record.length < 0 || !place.in_place()) return false;
   }
-  return position == file_length.value_or(0);
+  return cursor.position() == file_length.value_or(0);
 }
 
 RecordedBlock BlockOfRecord(const TempBlockRecord& record, const ProjectSettings& settings) {

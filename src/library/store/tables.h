@@ -6,9 +6,11 @@
 #include <cstddef>
 #include <cstdint>
 #include <span>
+#include <string>
 
 #include "core/byte_reader.h"
 #include "core/geometry.h"
+#include "library/store/block_layout.h"
 
 namespace zemlo {
 
@@ -20,12 +22,11 @@ class OffsetsTable {
   static constexpr int capacity() { return kOffsetsCapacity; }
   static bool InRange(int n) { return n >= 0 && n < kOffsetsCapacity; }
 
-  std::int32_t offset(int n) const {
-    return InRange(n) ? static_cast<std::int32_t>(LoadU32LE(&bytes_[Index(n)])) : 0;
+  EntryRecord record(int n) const {
+    return InRange(n) ? RecordsView(bytes_).at(static_cast<std::size_t>(n)) : EntryRecord{};
   }
-  std::int32_t length(int n) const {
-    return InRange(n) ? static_cast<std::int32_t>(LoadU32LE(&bytes_[Index(n) + 4])) : 0;
-  }
+  std::int32_t offset(int n) const { return record(n).offset; }
+  std::int32_t length(int n) const { return record(n).length; }
   void Set(int n, std::int32_t offset, std::int32_t length) {
     if (!InRange(n)) return;
     StoreU32LE(&bytes_[Index(n)], static_cast<std::uint32_t>(offset));
@@ -46,6 +47,12 @@ struct CoordinatesRecord {
   std::uint16_t top = 0;
   friend bool operator==(const CoordinatesRecord&, const CoordinatesRecord&) = default;
 };
+
+// "W x H at (L, T)", as findings and the report say a crop box.
+inline std::string CropBoxText(const CoordinatesRecord& r) {
+  return std::to_string(r.width) + " x " + std::to_string(r.height) + " at (" +
+         std::to_string(r.left) + ", " + std::to_string(r.top) + ")";
+}
 
 class CoordinatesTable {
  public:

@@ -13,8 +13,10 @@
 #include "files/file_helpers.h"
 #include "files/file_layer.h"
 #include "library/codec/entry_decoder.h"
+#include "library/codec/entry_format.h"
 #include "library/codec/icon_encoder.h"
 #include "library/run/entry_loading.h"
+#include "library/store/block_layout.h"
 #include "library/store/block_store.h"
 #include "library/store/stamping.h"
 #include "library/store/tables_io.h"
@@ -28,10 +30,6 @@ namespace {
 // pixels were smoothed already where their own icon number asks for it.
 constexpr int kUnsmoothedPicture = 0;
 
-// Counts are summed in 64 bits and capped here, far beyond any picture, so a run of FF bytes
-// cannot overflow the sums built from them.
-constexpr std::uint64_t kCountCap = std::uint64_t{1} << 40;
-
 void Append(std::string& text, std::string_view part) { text += part; }
 template <std::integral T>
 void Append(std::string& text, T number) {
@@ -42,26 +40,6 @@ std::string Cat(const Parts&... parts) {
   std::string text;
   (Append(text, parts), ...);
   return text;
-}
-
-std::string Box(const CoordinatesRecord& r) {
-  return Cat(r.width, " x ", r.height, " at (", r.left, ", ", r.top, ")");
-}
-
-std::string KindName(std::uint8_t kind) {
-  const std::string_view word = MaskKindWord(kind);
-  return word.empty() ? Cat("byte ", kind) : std::string(word);
-}
-
-// A 255-continued count; false when the entry ends inside it.
-bool ReadCount(ByteReader& in, std::uint64_t& value) {
-  value = 0;
-  for (;;) {
-    const auto byte = in.U8();
-    if (!byte) return false;
-    value = std::min(value + *byte, kCountCap);
-    if (*byte != 0xFF) return true;
-  }
 }
 
 std::string NameOf(const Name& name) {
@@ -216,16 +194,17 @@ class Verifier {
         Add(first, block_name, Cat("block ", block, " cannot be named from this pattern"));
       }
       std::FILE* file = named ? files::OpenFile(stamped.data(), "rb") : nullptr;
-      BlockWalk walk{file, named ? FileLength(stamped.data()) : 0, 0, block_name};
+      BlockWalk walk{file, named ? FileLength(stamped.data()) : 0, BlockCursor(first), block_name};
       for (int n = first; n <= last && !Stopped(); ++n) {
         VerifyBlockIcon(n, walk);
         Progress(n);
       }
       if (file != nullptr) {
-        if (!outcome_.stopped && walk.length > walk.position) {
+        const std::int64_t accounted = walk.cursor.position();
+        if (!outcome_.stopped && walk.length > accounted) {
           Add(-1, block_name,
-              Cat("holds ", walk.length - walk.position, " bytes after its last entry (",
-                  walk.length, " bytes, its records account for ", walk.position, ")"));
+              Cat("holds ", walk.length - accounted, " bytes after its last entry (", walk.length,
+                  " bytes, its records account for ", accounted, ")"));
         }
         files::CloseFile(file);
       }
@@ -235,8 +214,8 @@ class Verifier {
 
   struct BlockWalk {
     std::FILE* file;
-    std::int64_t length;    // of the block file
-    std::int64_t position;  // where the next entry must start: the lengths so far
+    std::int64_t length;  // of the block file
+    BlockCursor cursor;   // where the next entry must start: the lengths so far
     std::string name;
   };
 
@@ -254,12 +233,11 @@ class Verifier {
           Cat("offsets record is negative (offset ", offset, ", length ", length, ")"));
       return std::nullopt;
     }
-    const std::int64_t expected = walk.position;
-    walk.position += length;
-    if (offset != expected) {
+    const EntryPlace place = walk.cursor.Step({offset, length});
+    if (!place.in_place()) {
       Add(icon, walk.name,
           Cat("offsets record puts the entry at byte ", offset,
-              ", but the entries before it end at byte ", expected));
+              ", but the entries before it end at byte ", place.start));
     }
     if (walk.file == nullptr) {
       Add(icon, walk.name, "the block file holding the entry cannot be opened");
@@ -472,17 +450,18 @@ class Verifier {
       // The record of a picture without any non-black pixel; its entry is the header alone.
       if (entry.size() != kEntryHeaderSize || entry[1] != kUnmasked) {
         Add(icon, coordinates_name,
-            Cat("coordinates record is empty, but the ", KindName(entry[1]), " entry holds ",
+            Cat("coordinates record is empty, but the ", MaskKindText(entry[1]), " entry holds ",
                 entry.size() - kEntryHeaderSize, " bytes of rows"));
       }
       return;
     }
     if (r.width == 0 || r.height == 0) {
-      Add(icon, coordinates_name, "crop box " + Box(r) + " holds no pixel");
+      Add(icon, coordinates_name, "crop box " + CropBoxText(r) + " holds no pixel");
       return;
     }
     if (r.left + r.width > kPictureWidth || r.top + r.height > kPictureHeight) {
-      Add(icon, coordinates_name, "crop box " + Box(r) + " reaches outside the 800 x 600 picture");
+      Add(icon, coordinates_name,
+          "crop box " + CropBoxText(r) + " reaches outside the 800 x 600 picture");
       return;
     }
     if (!RowsFitBox(icon, entry, file, r)) return;
@@ -501,8 +480,8 @@ class Verifier {
       const std::uint64_t needed = std::uint64_t{r.width} * r.height * kBytesPerPixel;
       if (rows_bytes != needed) {
         Add(icon, file,
-            Cat("entry holds ", rows_bytes, " bytes of rows; its crop box ", Box(r), " needs ",
-                needed));
+            Cat("entry holds ", rows_bytes, " bytes of rows; its crop box ", CropBoxText(r),
+                " needs ", needed));
         return false;
       }
       return true;
@@ -511,25 +490,28 @@ class Verifier {
     for (unsigned row = 0; row < r.height; ++row) {
       std::uint64_t reached = 0;  // pixels from the box's left edge
       for (;;) {
-        std::uint64_t copy = 0, skip = 0;
-        if (!ReadCount(in, copy) || (copy != 0 && !ReadCount(in, skip))) {
+        const auto copy_count = ReadCount(in);
+        const auto skip_count =
+            copy_count && *copy_count != 0 ? ReadCount(in) : std::optional<std::uint64_t>{0};
+        if (!copy_count || !skip_count) {
           Add(icon, file,
               Cat("entry ends inside row ", row, " of the ", r.height, " rows of its crop box ",
-                  Box(r)));
+                  CropBoxText(r)));
           return false;
         }
+        const std::uint64_t copy = *copy_count;
         if (copy == 0) break;
-        reached += skip + copy;
+        reached += *skip_count + copy;
         if (reached > r.width) {
           Add(icon, file,
               Cat("row ", row, " reaches ", reached - r.width,
-                  " pixels past the right edge of its crop box ", Box(r)));
+                  " pixels past the right edge of its crop box ", CropBoxText(r)));
           return false;
         }
         if (!in.Skip(static_cast<std::size_t>(copy) * kBytesPerPixel)) {
           Add(icon, file,
               Cat("entry ends inside row ", row, " of the ", r.height, " rows of its crop box ",
-                  Box(r)));
+                  CropBoxText(r)));
           return false;
         }
       }
@@ -537,7 +519,7 @@ class Verifier {
     if (!in.empty()) {
       Add(icon, file,
           Cat(in.remaining(), " bytes left over after the ", r.height, " rows of its crop box ",
-              Box(r)));
+              CropBoxText(r)));
       return false;
     }
     return true;
@@ -556,17 +538,19 @@ class Verifier {
     if (found != r) {
       if (found == CoordinatesRecord{}) {
         Add(icon, coordinates_name,
-            "crop box " + Box(r) + " contradicts the entry: its pixels there are all black");
+            "crop box " + CropBoxText(r) +
+                " contradicts the entry: its pixels there are all black");
       } else {
         Add(icon, coordinates_name,
-            "crop box " + Box(r) + " contradicts the entry, whose pixels fill " + Box(found));
+            "crop box " + CropBoxText(r) + " contradicts the entry, whose pixels fill " +
+                CropBoxText(found));
       }
       return;
     }
     if (length < kEntryHeaderSize || reencoded_[1] != entry[1]) {
       Add(icon, file,
-          Cat("mask kind ", KindName(entry[1]), " does not fit its pixels, which make it ",
-              KindName(reencoded_[1])));
+          Cat("mask kind ", MaskKindText(entry[1]), " does not fit its pixels, which make it ",
+              MaskKindText(reencoded_[1])));
       return;
     }
     const std::span<const std::uint8_t> again(reencoded_.data(), length);
@@ -605,40 +589,6 @@ class Verifier {
 std::string FindingLine(const VerifyFinding& finding) {
   if (finding.icon < 0) return finding.file + ": " + finding.what;
   return Cat("icon ", finding.icon, ": ", finding.file, ": ", finding.what);
-}
-
-PackedStreamWalk WalkPackedStream(std::span<const std::uint8_t> packed, std::size_t limit) {
-  PackedStreamWalk walk;
-  if (packed.size() < kKzpMagicSize) {
-    walk.fault = Cat("only ", packed.size(), " bytes, shorter than its magic");
-    return walk;
-  }
-  ByteReader in(packed.subspan(kKzpMagicSize));
-  std::uint64_t produced = 0;
-  while (!in.empty()) {
-    const std::size_t at = kKzpMagicSize + in.position();
-    const auto tag = ReadKzpTag(in);
-    if (!tag) {
-      walk.fault = Cat("ends inside the tag at byte ", at);
-      return walk;
-    }
-    if (tag->replicate && tag->distance == 0) {
-      walk.fault = Cat("replicate tag at byte ", at, " has distance 0");
-      return walk;
-    }
-    if (tag->replicate && tag->distance > produced) {
-      walk.fault = Cat("replicate tag at byte ", at, " copies from ", tag->distance,
-                       " bytes back, after only ", produced, " bytes");
-      return walk;
-    }
-    produced += tag->produced();
-    if (produced > limit) {
-      walk.fault = Cat("unpacks to more than ", limit, " bytes");
-      return walk;
-    }
-  }
-  walk.unpacked = static_cast<std::size_t>(produced);
-  return walk;
 }
 
 VerifyOutcome DeepVerify(ProjectSettings& settings, WorkingState& state, VerifyObserver* observer) {

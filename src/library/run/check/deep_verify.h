@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "library/store/tables.h"
+#include "packer/kzp_tag.h"
 #include "project/project_settings.h"
 
 namespace zemlo {
@@ -65,14 +66,5 @@ struct VerifyOutcome {
 // set) ends the walk after the icon in hand.
 VerifyOutcome DeepVerify(ProjectSettings& settings, WorkingState& state,
                          VerifyObserver* observer = nullptr);
-
-// The tag walk behind the packed-stream findings, exposed for tests: the bytes the stream
-// unpacks to, or the first fault ("" when none). Reads only within `packed` and stops
-// counting beyond `limit` bytes of output.
-struct PackedStreamWalk {
-  std::size_t unpacked = 0;
-  std::string fault;
-};
-PackedStreamWalk WalkPackedStream(std::span<const std::uint8_t> packed, std::size_t limit);
 
 }  // namespace zemlo

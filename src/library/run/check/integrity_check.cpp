@@ -5,11 +5,11 @@
 #include <optional>
 
 #include "core/byte_reader.h"
-#include "core/checked_math.h"
 #include "core/status.h"
 #include "core/working_state.h"
 #include "files/file_layer.h"
 #include "library/codec/icon_encoder.h"
+#include "library/store/block_layout.h"
 #include "library/store/stamping.h"
 #include "library/store/tables.h"
 #include "library/store/tables_io.h"
@@ -32,17 +32,16 @@ std::optional<std::uint8_t> MaskKindOf(ByteReader entry) {
   return kind;
 }
 
-// The block file being walked. Its entries lie back to back, so the position is the sum of
-// the records' lengths so far; a record that cannot describe bytes (length 0 or negative)
-// leaves it where it is. The file's length is known from the start, so what a read delivers
-// never depends on where the stream was left.
+// The block file being walked, its entries placed by the records walked so far. The file's
+// length is known from the start, so what a read delivers never depends on where the stream
+// was left.
 class BlockReader {
  public:
   ~BlockReader() { Close(); }
-  void Open(const char* name) {
+  void Open(const char* name, int first_icon) {
     Close();
     file_ = files::OpenFile(name, "rb");
-    position_ = 0;
+    cursor_ = BlockCursor(first_icon);
     length_ = file_ != nullptr ? files::SeekToEnd(file_).value_or(0) : 0;
   }
   void Close() {
@@ -50,32 +49,30 @@ class BlockReader {
     file_ = nullptr;
   }
   bool open() const { return file_ != nullptr; }
-  std::int64_t position() const { return position_; }
 
-  // Reads the next `length` bytes: as many as the buffer takes into it, the rest passed over.
-  // Returns the bytes the file holds of them.
-  std::size_t Read(std::int32_t length, std::span<std::uint8_t> buffer) {
+  // Places the next entry by its record.
+  EntryPlace Pass(const EntryRecord& record) { return cursor_.Step(record); }
+
+  // Reads the entry at `place`: as many bytes as the buffer takes into it. Returns the bytes
+  // the file holds of them.
+  std::size_t Read(const EntryPlace& place, std::span<std::uint8_t> buffer) {
+    const std::int32_t length = place.record.length;
     if (length <= 0) return 0;
     const std::int64_t held =
-        std::clamp<std::int64_t>(length_ - position_, 0, std::int64_t{length});
+        std::clamp<std::int64_t>(length_ - place.start, 0, std::int64_t{length});
     const std::size_t into = std::min(static_cast<std::size_t>(held), buffer.size());
     std::size_t arrived = 0;
-    if (into > 0 && files::SeekTo(file_, position_)) {
+    if (into > 0 && files::SeekTo(file_, place.start)) {
       arrived = files::ReadBytes(file_, buffer.data(), into);
     }
-    Pass(length);
     return arrived < into ? arrived : static_cast<std::size_t>(held);
   }
-  // Whether a byte follows the entries read so far.
-  bool HasMoreBytes() const { return file_ != nullptr && position_ < length_; }
-  // Passes over an entry without reading it.
-  void Pass(std::int32_t length) {
-    if (length > 0) position_ = CheckedAdd(position_, length).value_or(position_);
-  }
+  // Whether a byte follows the entries placed so far.
+  bool HasMoreBytes() const { return file_ != nullptr && cursor_.position() < length_; }
 
  private:
   std::FILE* file_ = nullptr;
-  std::int64_t position_ = 0;
+  BlockCursor cursor_;
   std::int64_t length_ = 0;
 };
 
@@ -106,11 +103,11 @@ class CheckWalk {
   void EnterBlock(int icon) {
     block_.Close();
     if (StampBlockNumber(icon / icons_per_block_, settings_.FBLK)) {
-      block_.Open(settings_.FBLK.data());
+      block_.Open(settings_.FBLK.data(), icon / icons_per_block_ * icons_per_block_);
     }
     if (!block_.open()) return;
     for (int n = icon / icons_per_block_ * icons_per_block_; n < icon; ++n) {
-      block_.Pass(offsets_.length(n));
+      block_.Pass(offsets_.record(n));
     }
   }
 
@@ -151,9 +148,9 @@ class CheckWalk {
 
   // Reads the entry the record describes and judges its header.
   void CheckEntry(int icon, std::int32_t offset, std::int32_t length) {
-    const std::int64_t expected = block_.position();
+    const EntryPlace place = block_.Pass({offset, length});
     const auto buffer = state_.file.span().first(kFileBufferSize);
-    const std::size_t arrived = block_.Read(length, buffer);
+    const std::size_t arrived = block_.Read(place, buffer);
     const std::optional<std::uint8_t> kind =
         MaskKindOf(ByteReader(buffer.first(std::min(arrived, buffer.size()))));
     // Every icon of the checked range is a character icon and must be unmasked.
@@ -168,7 +165,7 @@ class CheckWalk {
     if (!kind || length < 0 || arrived < static_cast<std::size_t>(length)) {
       ReportDataMissing(icon, offset, length);
     }
-    if (offset != expected) Finding(kPosIncorrectFormat, icon);
+    if (!place.in_place()) Finding(kPosIncorrectFormat, icon);
   }
 
   void ReportDataMissing(int icon, std::int32_t offset, std::int32_t length) {
