@@ -48,9 +48,10 @@ bool MakeFolders(const std::string& folder) {
   for (std::size_t cut = folder.find_first_of(kSeparators, 1); cut != std::string::npos;
        cut = folder.find_first_of(kSeparators, cut + 1)) {
     const std::string prefix = folder.substr(0, cut);
-    if (!prefix.empty() && prefix.back() != ':') files::MakeDirectory(prefix.c_str());
+    // Folders that exist already refuse to be made: what counts is that the last one stands.
+    if (!prefix.empty() && prefix.back() != ':') (void)files::MakeDirectory(prefix.c_str());
   }
-  files::MakeDirectory(folder.c_str());
+  (void)files::MakeDirectory(folder.c_str());
   return files::Exists(folder.c_str());
 }
 
@@ -190,14 +191,16 @@ ExportOutcome ExportZgl(Session& session, const char* chosen_path, const char* c
   const std::string base = elsewhere ? request.into : project_folder;
   if (elsewhere && (!MakeFolders(base) || !files::ChangeDirectory(base.c_str()))) {
     ShowWarning(state.port, Owner::kMain, kExportFolderUnusableFormat, base);
-    files::ChangeDirectory(project_folder.c_str());
+    // Back to the folder the command started in (as below): it was the current folder a
+    // moment ago, and the warning already said what went wrong.
+    (void)files::ChangeDirectory(project_folder.c_str());
     return outcome;
   }
   if (!request.replace) {
     // Checked before anything is written, so that a refusal changes nothing.
     if (const auto existing = FirstExisting(settings, state, base, request, outcome.refused_link)) {
       outcome.refused = *existing;
-      if (elsewhere) files::ChangeDirectory(project_folder.c_str());
+      if (elsewhere) (void)files::ChangeDirectory(project_folder.c_str());
       return outcome;
     }
   }
@@ -210,7 +213,7 @@ ExportOutcome ExportZgl(Session& session, const char* chosen_path, const char* c
   }
   state.current_icon.store(kRunStart);
   // The library is read from the project's folder; the files are named from `base`.
-  if (elsewhere) files::ChangeDirectory(project_folder.c_str());
+  if (elsewhere) (void)files::ChangeDirectory(project_folder.c_str());
   std::string tree_link;
   if (!MakeExportFolders(base, tree_link)) {
     ShowWarning(state.port, Owner::kMain, kExportTreeThroughLinkFormat,

@@ -38,7 +38,7 @@ template <typename T, typename E = Reason>
 class [[nodiscard]] Result {
  public:
   Result(T value) : state_(std::in_place_index<0>, std::move(value)) {}  // NOLINT: implicit
-  Result(Failure<E> failure)  // NOLINT: implicit
+  Result(Failure<E> failure)                                             // NOLINT: implicit
       : state_(std::in_place_index<1>, std::move(failure.error)) {}
 
   [[nodiscard]] bool ok() const { return state_.index() == 0; }
@@ -52,6 +52,13 @@ class [[nodiscard]] Result {
   const T& operator*() const& { return value(); }
   T* operator->() { return &value(); }
   const T* operator->() const { return &value(); }
+
+  // The value, or `fallback` when !ok() (`OpenFile(name, "rb").value_or(nullptr)` where the
+  // reason does not matter).
+  template <typename U>
+  T value_or(U&& fallback) const& {
+    return ok() ? value() : static_cast<T>(std::forward<U>(fallback));
+  }
 
   // Only when !ok().
   const E& error() const { return std::get<1>(state_); }
@@ -82,8 +89,8 @@ using Status = Result<void, Reason>;
 
 // Evaluates `expr` (a Result); on failure returns that failure from the calling function,
 // whose own Result must take the same error type.
-#define ZGL_TRY(expr)                                        \
-  do {                                                       \
-    auto zgl_try_result_ = (expr);                           \
+#define ZGL_TRY(expr)                                                    \
+  do {                                                                   \
+    auto zgl_try_result_ = (expr);                                       \
     if (!zgl_try_result_) return ::zemlo::Fail(zgl_try_result_.error()); \
   } while (false)

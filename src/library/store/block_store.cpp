@@ -89,9 +89,12 @@ void RestoreBlock(StoreContext& c) {
   const bool had_new_file = r.block != nullptr || r.open_block >= 0;
   r.block.reset();
   r.temp.reset();
-  if (had_new_file) files::RemoveFile(r.block_name.data());
-  const bool put_back = r.temp_was_block ? files::RenameFile(kTempBlockName, r.block_name.data())
-                                         : files::RemoveFile(kTempBlockName);
+  // A new block file that cannot be removed makes the move back below fail, and BLTEMP then
+  // stays with its record: nothing to report here.
+  if (had_new_file) (void)files::RemoveFile(r.block_name.data());
+  const bool put_back = r.temp_was_block
+                            ? files::RenameFile(kTempBlockName, r.block_name.data()).ok()
+                            : files::RemoveFile(kTempBlockName).ok();
   // A BLTEMP that stays keeps its record, by which the next command puts it back. The
   // record goes only once the block is back on the disk.
   if (put_back && files::FlushFolderOf(r.block_name.data()) &&
@@ -282,22 +285,23 @@ bool RecordRewrite(int block, StoreContext& c) {
 // is on the disk before the new block file takes the name.
 bool MoveBlockAside(StoreContext& c) {
   RewriteState& r = c.rewrite;
-  r.temp_was_block = files::RenameFile(r.block_name.data(), kTempBlockName);
+  r.temp_was_block = files::RenameFile(r.block_name.data(), kTempBlockName).ok();
   if (r.temp_was_block) {
     // Both folders, BLTEMP's first: the block's may be another, and where a file system keeps
     // one folder's change without the other's, the block may then stay beside BLTEMP, but
-    // never go without it.
-    files::FlushFolderOf(kTempBlockName);
-    files::FlushFolderOf(r.block_name.data());
+    // never go without it. A flush that fails is not reported (it never was): it only leaves
+    // the order of the two changes to the file system.
+    (void)files::FlushFolderOf(kTempBlockName);
+    (void)files::FlushFolderOf(r.block_name.data());
     return true;
   }
   if (files::Exists(r.block_name.data())) {
     Warn(c, kBlockNotMoved, r.block_name.data());
   } else if (!WriteZeroFile(kTempBlockName, 0)) {
     Warn(c, kTempNotCreated, kTempBlockName);
-    files::RemoveFile(kTempBlockName);
+    (void)files::RemoveFile(kTempBlockName);  // tidying up after the failure just reported
   } else {
-    files::FlushFolderOf(kTempBlockName);
+    (void)files::FlushFolderOf(kTempBlockName);  // as above: only the order is at stake
     return true;
   }
   RemoveTempBlockRecord();
@@ -308,13 +312,13 @@ bool MoveBlockAside(StoreContext& c) {
 // BLTEMP for reading its old entries, the block file for writing the new ones.
 bool OpenRewriteFiles(StoreContext& c) {
   RewriteState& r = c.rewrite;
-  r.temp.reset(files::OpenFile(kTempBlockName, "rb"));
+  r.temp.reset(files::OpenFile(kTempBlockName, "rb").value_or(nullptr));
   if (r.temp == nullptr) {
     Warn(c, kTempNotCreated, kTempBlockName);
     RestoreBlock(c);
     return false;
   }
-  r.block.reset(files::OpenFile(r.block_name.data(), "wb"));
+  r.block.reset(files::OpenFile(r.block_name.data(), "wb").value_or(nullptr));
   if (r.block == nullptr) {
     Warn(c, kBlockNotCreated, r.block_name.data());
     RestoreBlock(c);
@@ -371,7 +375,8 @@ bool OpenBlock(int icon, StoreContext& c) {
   const bool named = StampBlockNumber(block, c.settings.FBLK);
   if (!BlockFilesOn(c.settings)) {
     // Block files are off: the block's file goes, if the pattern names one at all.
-    if (named) files::RemoveFile(c.settings.FBLK.data());
+    // Most often there is none to remove.
+    if (named) (void)files::RemoveFile(c.settings.FBLK.data());
     return true;
   }
   if (!named) return Refuse(c, kBlockNotNamed, block);
@@ -444,8 +449,8 @@ bool CloseBlock(int last_icon, StoreContext& c) {
   }
   // Whatever the run did not hand over (from last_icon + 1 on) is carried unchanged.
   if (!AdvanceTo(RangeOf(r.open_block, c.settings.BLKB).last + 1, c)) return false;
-  const bool flushed = files::FlushToDisk(r.block.get());
-  const bool closed = files::CloseFile(r.block.release());
+  const bool flushed = files::FlushToDisk(r.block.get()).ok();
+  const bool closed = files::CloseFile(r.block.release()).ok();
   if (!flushed || !closed) {
     Warn(c, kBlockNotWritten, r.block_name.data());
     RestoreBlock(c);
@@ -465,7 +470,8 @@ bool CloseBlock(int last_icon, StoreContext& c) {
     RestoreBlock(c);
     return false;
   }
-  if (r.block_position == 0) files::RemoveFile(r.block_name.data());
+  // An empty block file that stays holds nothing the offsets file points into: never reported.
+  if (r.block_position == 0) (void)files::RemoveFile(r.block_name.data());
   r.open_block = -1;
   // BLTEMP before its record: a record without BLTEMP is known to be stale. Its removal is
   // on the disk before anything else happens, or the old content could come back beside the
