@@ -47,9 +47,10 @@ bool MakeFolders(const std::string& folder) {
   for (std::size_t cut = folder.find_first_of(kSeparators, 1); cut != std::string::npos;
        cut = folder.find_first_of(kSeparators, cut + 1)) {
     const std::string prefix = folder.substr(0, cut);
-    if (!prefix.empty() && prefix.back() != ':') files::MakeDirectory(prefix.c_str());
+    // Folders that exist already refuse to be made: what counts is that the last one stands.
+    if (!prefix.empty() && prefix.back() != ':') (void)files::MakeDirectory(prefix.c_str());
   }
-  files::MakeDirectory(folder.c_str());
+  (void)files::MakeDirectory(folder.c_str());
   return files::Exists(folder.c_str());
 }
 

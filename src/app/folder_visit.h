@@ -22,14 +22,15 @@ class FolderVisit {
   // at its end either way, since a failed change may still have left home.
   bool Enter(const std::string& folder) {
     away_ = true;
-    return files::ChangeDirectory(folder.c_str());
+    return files::ChangeDirectory(folder.c_str()).ok();
   }
 
   // Goes back home now, if the visit went anywhere; once.
   void Leave() {
     if (!away_) return;
     away_ = false;
-    files::ChangeDirectory(home_.c_str());
+    // Home was the current folder a moment ago; whatever went wrong was said already.
+    (void)files::ChangeDirectory(home_.c_str());
   }
 
  private:

@@ -53,6 +53,13 @@ class [[nodiscard]] Result {
   T* operator->() { return &value(); }
   const T* operator->() const { return &value(); }
 
+  // The value, or `fallback` when !ok() (`OpenFile(name, "rb").value_or(nullptr)` where the
+  // reason does not matter).
+  template <typename U>
+  T value_or(U&& fallback) const& {
+    return ok() ? value() : static_cast<T>(std::forward<U>(fallback));
+  }
+
   // Only when !ok().
   const E& error() const { return std::get<1>(state_); }
 

@@ -16,49 +16,55 @@ constexpr const char* kReplaceSuffix = ".zgl-new";
 
 // Writes `data` to an open stream and closes it; true only if every byte got there.
 bool WriteAndClose(std::FILE* file, std::span<const std::uint8_t> data, bool to_disk) {
-  bool ok = files::WriteBytes(file, data.data(), data.size());
-  if (ok && to_disk) ok = files::FlushToDisk(file);
+  bool ok = files::WriteBytes(file, data.data(), data.size()).ok();
+  if (ok && to_disk) ok = files::FlushToDisk(file).ok();
   return files::CloseFile(file) && ok;
 }
 
 }  // namespace
 
 std::int64_t FileLength(const char* name) {
-  std::FILE* file = files::OpenFile(name, "rb");
+  std::FILE* file = files::OpenFile(name, "rb").value_or(nullptr);
   if (file == nullptr) return 0;
   const std::int64_t length = files::SeekToEnd(file).value_or(0);
-  files::CloseFile(file);
+  // Only read: closing it cannot lose anything.
+  (void)files::CloseFile(file);
   return length;
 }
 
 std::optional<std::size_t> ReadWholeFile(const char* name, std::span<std::uint8_t> buffer,
                                          std::size_t limit, files::FileProblem* problem) {
-  std::FILE* file = files::OpenFile(name, "rb", problem);
-  if (file == nullptr) return std::nullopt;
+  const auto opened = files::OpenFile(name, "rb");
+  if (!opened) {
+    if (problem != nullptr) *problem = opened.error();
+    return std::nullopt;
+  }
+  std::FILE* file = *opened;
   std::size_t count = 0;
   if (!buffer.empty()) {
     const std::size_t room = std::min(limit, buffer.size() - 1);
     count = files::ReadBytes(file, buffer.data(), room);
     buffer[count] = 0;
   }
-  files::CloseFile(file);
+  // Only read: closing it cannot lose anything.
+  (void)files::CloseFile(file);
   return count;
 }
 
 bool WriteWholeFile(const char* name, std::span<const std::uint8_t> data) {
-  std::FILE* file = files::OpenFile(name, "wb");
+  std::FILE* file = files::OpenFile(name, "wb").value_or(nullptr);
   if (file == nullptr) return false;
   return WriteAndClose(file, data, false);
 }
 
 bool WriteZeroFile(const char* name, std::size_t length) {
-  std::FILE* file = files::OpenFile(name, "wb");
+  std::FILE* file = files::OpenFile(name, "wb").value_or(nullptr);
   if (file == nullptr) return false;
   static constexpr std::array<std::uint8_t, 4096> kZeros{};
   bool ok = true;
   while (ok && length > 0) {
     const std::size_t n = std::min(length, kZeros.size());
-    ok = files::WriteBytes(file, kZeros.data(), n);
+    ok = files::WriteBytes(file, kZeros.data(), n).ok();
     length -= n;
   }
   return files::CloseFile(file) && ok;
@@ -71,36 +77,41 @@ std::string TemporaryNameOf(const char* name) {
 
 bool RemoveLeftoverTemporary(const char* name) {
   const std::string temporary = TemporaryNameOf(name);
-  return !temporary.empty() && files::RemoveFile(temporary.c_str());
+  return !temporary.empty() && files::RemoveFile(temporary.c_str()).ok();
 }
 
 bool CreateWholeFile(const char* name, std::span<const std::uint8_t> data) {
   const std::string temporary = TemporaryNameOf(name);
   if (temporary.empty() || files::Exists(name)) return false;
-  std::FILE* file = files::OpenFile(temporary.c_str(), "wb");
+  std::FILE* file = files::OpenFile(temporary.c_str(), "wb").value_or(nullptr);
   if (file == nullptr) return false;
   if (!WriteAndClose(file, data, true) || !files::RenameFile(temporary.c_str(), name)) {
-    files::RemoveFile(temporary.c_str());
+    // Tidying up after the failure the caller hears of; a copy left behind is removed by
+    // RemoveLeftoverTemporary on the next run.
+    (void)files::RemoveFile(temporary.c_str());
     return false;
   }
-  files::FlushFolderOf(name);
+  // Should only the folder's flush fail, `name` holds the new file all the same: it counts
+  // as created, as ReplaceWholeFile counts its file replaced.
+  (void)files::FlushFolderOf(name);
   return true;
 }
 
 bool ReplaceWholeFile(const char* name, std::span<const std::uint8_t> data, Durability durability) {
   const std::string temporary = TemporaryNameOf(name);
   if (temporary.empty()) return false;
-  std::FILE* file = files::OpenFile(temporary.c_str(), "wb");
+  std::FILE* file = files::OpenFile(temporary.c_str(), "wb").value_or(nullptr);
   if (file == nullptr) return false;
   const bool to_disk = durability == Durability::kFlushToDisk;
   if (!WriteAndClose(file, data, to_disk) ||
       !files::ReplaceFileAtomically(temporary.c_str(), name)) {
-    files::RemoveFile(temporary.c_str());
+    // Tidying up after the failure the caller hears of (see CreateWholeFile).
+    (void)files::RemoveFile(temporary.c_str());
     return false;
   }
   // The move itself reaches the disk too before the caller goes on to rely on it. Should
   // only that fail, `name` holds the new content all the same, so it counts as replaced.
-  if (to_disk) files::FlushFolderOf(name);
+  if (to_disk) (void)files::FlushFolderOf(name);
   return true;
 }
 

@@ -12,68 +12,74 @@
 #include <string_view>
 #include <vector>
 
+#include "core/result.h"
 #include "files/file_problem.h"
 
 namespace zemlo::files {
 
+// What a call that changes files gives back: nothing, or why it failed.
+using FileStatus = Result<void, FileProblem>;
+
 // The name as the platform should open it (on POSIX: separators mapped and existing
 // components matched case-insensitively; on Windows unchanged).
-std::string Resolve(const char* name);
+[[nodiscard]] std::string Resolve(const char* name);
 
-// fopen through Resolve; modes as for std::fopen ("rb", "wb", ...). nullptr on failure, and
-// for anything that is not a regular file (a folder, a FIFO, a device), which is refused
-// without waiting: opening never blocks, whatever stands at the name. On nullptr `problem`
-// (if given) says why.
-std::FILE* OpenFile(const char* name, const char* mode, FileProblem* problem = nullptr);
+// fopen through Resolve; modes as for std::fopen ("rb", "wb", ...). The stream (never
+// nullptr), or why not: anything that is not a regular file (a folder, a FIFO, a device) is
+// refused without waiting, so opening never blocks, whatever stands at the name.
+[[nodiscard]] Result<std::FILE*, FileProblem> OpenFile(const char* name, const char* mode);
 
 // Positions in open streams, as 64-bit numbers on every platform: std::fseek and std::ftell
 // take a long, which has 32 bits on Windows and would cut positions past 2 GiB.
 // Moves to `position` bytes from the start; false for a negative position or when the stream
 // refuses. A position past the end is allowed, as with std::fseek; reading there gives nothing.
-bool SeekTo(std::FILE* file, std::int64_t position);
+[[nodiscard]] bool SeekTo(std::FILE* file, std::int64_t position);
 // Where the stream stands, or nullopt when it cannot tell.
-std::optional<std::int64_t> Tell(std::FILE* file);
+[[nodiscard]] std::optional<std::int64_t> Tell(std::FILE* file);
 // Moves to the end of the stream and gives its length, or nullopt when it cannot.
-std::optional<std::int64_t> SeekToEnd(std::FILE* file);
+[[nodiscard]] std::optional<std::int64_t> SeekToEnd(std::FILE* file);
 
 // Reading and writing open streams (std::fread and std::fwrite through the layer's seam):
-// the count of bytes read; true when every byte was written.
-std::size_t ReadBytes(std::FILE* file, void* data, std::size_t length);
-bool WriteBytes(std::FILE* file, const void* data, std::size_t length);
-// std::fclose through the seam; false when buffered bytes could not be written.
-bool CloseFile(std::FILE* file);
+// the count of bytes read; a failure unless every byte was written.
+[[nodiscard]] std::size_t ReadBytes(std::FILE* file, void* data, std::size_t length);
+[[nodiscard]] FileStatus WriteBytes(std::FILE* file, const void* data, std::size_t length);
+// std::fclose through the seam; a failure when buffered bytes could not be written. The stream
+// is gone either way.
+[[nodiscard]] FileStatus CloseFile(std::FILE* file);
 
 // Pushes what was written to `file` through to the disk, so that a following
 // ReplaceFileAtomically never exposes a half-written file after a crash.
-bool FlushToDisk(std::FILE* file);
+[[nodiscard]] FileStatus FlushToDisk(std::FILE* file);
 // Pushes the named files' bytes, and their folders' entries, through to the disk: many files
 // written without a flush each become durable at once before something relies on them.
-bool FlushFilesToDisk(const std::vector<std::string>& names);
+[[nodiscard]] bool FlushFilesToDisk(const std::vector<std::string>& names);
 
 // A file or directory of that name exists.
-bool Exists(const char* name);
+[[nodiscard]] bool Exists(const char* name);
 // The archive attribute: set when the file changed since its attributes were last set to
 // normal. Where it cannot be known it counts as set, so the source is converted again.
-bool ArchiveAttributeSet(const char* name);
+[[nodiscard]] bool ArchiveAttributeSet(const char* name);
 // Attributes to normal: clears the archive attribute.
-bool SetAttributesNormal(const char* name);
+[[nodiscard]] bool SetAttributesNormal(const char* name);
 
-// Fails when `to` exists or `from` is missing, as on Windows.
-bool RenameFile(const char* from, const char* to);
+// Fails when `to` exists (kExists) or `from` is missing, as on Windows.
+[[nodiscard]] FileStatus RenameFile(const char* from, const char* to);
 // Moves `from` over `to` in one step, replacing `to`; used to replace whole files atomically.
-bool ReplaceFileAtomically(const char* from, const char* to);
-bool RemoveFile(const char* name);
+[[nodiscard]] FileStatus ReplaceFileAtomically(const char* from, const char* to);
+// Fails (kNoSuchFile, kNoSuchFolder) when nothing stands at the name.
+[[nodiscard]] FileStatus RemoveFile(const char* name);
 // Makes the renames and deletions done so far in the folder that holds `name` survive a
 // power loss. Where a later step relies on a rename or a removal (a new file in place, a
 // temporary gone), this comes between them: without it a file system that does not keep
 // its folders' changes in order may keep the later step and lose the earlier one.
-bool FlushFolderOf(const char* name);
-bool MakeDirectory(const char* name);
-bool ChangeDirectory(const char* name);
-std::string CurrentDirectory();
+[[nodiscard]] FileStatus FlushFolderOf(const char* name);
+// Fails (kExists) when something stands at the name already.
+[[nodiscard]] FileStatus MakeDirectory(const char* name);
+[[nodiscard]] FileStatus ChangeDirectory(const char* name);
+[[nodiscard]] std::string CurrentDirectory();
 
 // This process's id, as the system's tools show it.
-std::uint64_t ProcessId();
+[[nodiscard]] std::uint64_t ProcessId();
 
 // An exclusive lock on a file, which the system gives up by itself when the process ends,
 // however it ends, so a lock is never left behind. Only one FileLock holds a file at a time,
@@ -103,12 +109,12 @@ class FileLock {
 
   // Opens the file (creating it when missing) and locks it without waiting. The name's last
   // part must be a regular file or nothing; a symbolic link there is never followed.
-  Result Lock(const char* name);
+  [[nodiscard]] Result Lock(const char* name);
   // Gives the lock up and closes the file; nothing happens when none is held.
   void Unlock();
   bool locked() const { return handle_ != kNoHandle; }
   // Replaces the locked file's content with `text` (false when it could not be written).
-  bool WriteContent(std::string_view text);
+  [[nodiscard]] bool WriteContent(std::string_view text);
   Refusal refusal() const { return refusal_; }
   // The system's words for kCannotOpen or kCannotLock ("No such file or directory"); empty
   // when unknown.
@@ -127,7 +133,7 @@ class FileLock {
 // The name itself is a symbolic link (on Windows any reparse point: a symbolic link or a
 // junction), whether or not what it points to exists. Opening and the other calls follow
 // such a link; callers that must never act through one ask first.
-bool IsSymbolicLink(const char* name);
+[[nodiscard]] bool IsSymbolicLink(const char* name);
 
 }  // namespace zemlo::files
 
@@ -159,13 +165,16 @@ enum class OutputMode {
 // kLinkInTheWay `blocker` (if given) receives the part of `name` up to what stands in the
 // way, so that the message can name it; on kFailed `problem` (if given) says why. Nothing is
 // left behind when the result is not kWritten.
-OutputResult WriteOutputFile(const char* base, const char* name, const std::uint8_t* data,
-                             std::size_t size, OutputMode mode, bool make_folders = false,
-                             std::string* blocker = nullptr, FileProblem* problem = nullptr);
+[[nodiscard]] OutputResult WriteOutputFile(const char* base, const char* name,
+                                           const std::uint8_t* data, std::size_t size,
+                                           OutputMode mode, bool make_folders = false,
+                                           std::string* blocker = nullptr,
+                                           FileProblem* problem = nullptr);
 
 // Makes the folder `name` under `base` and every folder on the way; folders that exist are
 // fine, links are not. kWritten when the folder stands at the end.
-OutputResult MakeOutputFolder(const char* base, const char* name, std::string* blocker = nullptr);
+[[nodiscard]] OutputResult MakeOutputFolder(const char* base, const char* name,
+                                            std::string* blocker = nullptr);
 
 // What stands at `name` under `base`, looking at no link's target on the way.
 enum class OutputState {
@@ -174,6 +183,7 @@ enum class OutputState {
   kLink,     // a link, at the name or at a folder on the way
   kOther,    // a folder, a device, or a folder on the way that is no folder
 };
-OutputState ProbeOutput(const char* base, const char* name, std::string* blocker = nullptr);
+[[nodiscard]] OutputState ProbeOutput(const char* base, const char* name,
+                                      std::string* blocker = nullptr);
 
 }  // namespace zemlo::files

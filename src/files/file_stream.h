@@ -10,7 +10,9 @@ namespace zemlo {
 
 struct FileCloser {
   void operator()(std::FILE* f) const {
-    if (f != nullptr) files::CloseFile(f);
+    // The handle closes streams that were only read, or whose writing already failed; a
+    // stream whose written bytes matter is released and closed with CloseFile, which is checked.
+    if (f != nullptr) (void)files::CloseFile(f);
   }
 };
 using FileStream = std::unique_ptr<std::FILE, FileCloser>;

@@ -48,19 +48,14 @@ bool TagAt(std::span<const std::uint8_t> file, std::size_t pos, const char (&tag
 }
 
 // The chunk search is a plain byte scan from byte 1, not a walk over chunk sizes: every tag it
-// meets acts wherever it stands, and the tests at one position go in this order. Nothing
-// found: `refusal` says why.
-std::optional<IlbmLayout> FindChunks(std::span<const std::uint8_t> file,
-                                     std::string_view& refusal) {
+// meets acts wherever it stands, and the tests at one position go in this order.
+Result<IlbmLayout> FindChunks(std::span<const std::uint8_t> file) {
   IlbmLayout layout;
   std::size_t pos = 1;
   while (pos + kTagSize <= file.size()) {
     if (TagAt(file, pos, "ILBM")) layout.bit_planes = true;
     if (TagAt(file, pos, "BMHD")) {
-      if (pos + kCompressionOffset >= file.size()) {
-        refusal = kIlbmHeaderCut;
-        return std::nullopt;
-      }
+      if (pos + kCompressionOffset >= file.size()) return Fail(Reason{kIlbmHeaderCut});
       ByteReader reader(file);
       auto field = [&reader](std::size_t offset) -> std::optional<std::uint16_t> {
         if (!reader.Seek(offset)) return std::nullopt;
@@ -68,10 +63,7 @@ std::optional<IlbmLayout> FindChunks(std::span<const std::uint8_t> file,
       };
       const auto width = field(pos + kWidthOffset);
       const auto height = field(pos + kHeightOffset);
-      if (!width || !height) {
-        refusal = kIlbmHeaderCut;
-        return std::nullopt;
-      }
+      if (!width || !height) return Fail(Reason{kIlbmHeaderCut});
       layout.width = *width;
       layout.height = *height;
       layout.planes = file[pos + kPlanesOffset];
@@ -100,8 +92,7 @@ std::optional<IlbmLayout> FindChunks(std::span<const std::uint8_t> file,
     }
     ++pos;
   }
-  refusal = file.empty() ? kIlbmEmpty : kIlbmNoBody;
-  return std::nullopt;
+  return Fail(Reason{file.empty() ? kIlbmEmpty : kIlbmNoBody});
 }
 
 // Decodes one stored row of `length` bytes into `line` (which has kRunOvershoot spare bytes)
@@ -165,18 +156,14 @@ void ConvertPlanes(const std::uint8_t* line, std::size_t plane_bytes, int planes
 
 }  // namespace
 
-bool DecodeIlbm(std::span<const std::uint8_t> file, std::span<std::uint8_t> index,
-                std::span<std::uint8_t> palette, bool* palette_read, std::string_view* refusal) {
-  const auto refuse = [refusal](std::string_view why) {
-    if (refusal != nullptr) *refusal = why;
-    return false;
-  };
+Result<IlbmDecode> DecodeIlbm(std::span<const std::uint8_t> file, std::span<std::uint8_t> index,
+                              std::span<std::uint8_t> palette) {
+  const auto refuse = [](std::string_view why) { return Fail(Reason{why}); };
   if (index.size() < std::size_t{kPixelCount} || palette.size() < kPaletteBytes) {
     return refuse(kIlbmNoRoom);
   }
-  std::string_view not_found;
-  const auto layout = FindChunks(file, not_found);
-  if (!layout) return refuse(not_found);
+  const auto layout = FindChunks(file);
+  if (!layout) return Fail(layout.error());
   if (layout->bit_planes && layout->width > 0 &&
       (layout->planes < 1 || layout->planes > kMaxPlanes)) {
     return refuse(layout->planes < 1 ? kIlbmNoPlanes : kIlbmTooManyPlanes);
@@ -213,8 +200,7 @@ bool DecodeIlbm(std::span<const std::uint8_t> file, std::span<std::uint8_t> inde
   }
   std::memset(index.data() + rows * kPictureWidth, 0, (kPictureHeight - rows) * kPictureWidth);
   if (layout->palette) std::memcpy(palette.data(), layout->palette->data(), kPaletteBytes);
-  if (palette_read != nullptr) *palette_read = layout->palette.has_value();
-  return true;
+  return IlbmDecode{layout->palette.has_value()};
 }
 
 void ExpandPalette(std::span<const std::uint8_t> index, std::span<std::uint8_t> picture,

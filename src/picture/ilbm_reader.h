@@ -7,6 +7,8 @@
 #include <span>
 #include <string_view>
 
+#include "core/result.h"
+
 namespace zemlo {
 
 // Fills `index` (rows of 800 indices, at least 480,000 bytes) with the picture's colour indices
@@ -19,16 +21,18 @@ namespace zemlo {
 // writers store them, each plane row a whole number of 16-bit words; a chunky row of odd
 // width carries one filler byte, which is skipped.
 //
-// Returns false (rejected) when there is no "BODY", when the body ends before the last row
-// that lands in the picture, when a bit-plane picture has more than 8 planes, or when a
-// buffer is too small; `refusal`, when given, then receives one of the texts below. On false
-// the palette is untouched; the index buffer may hold part of the picture and must not be
-// expanded.
-// `palette_read`, when given, tells whether the palette was replaced (a CMAP was found):
-// without one the picture takes the colours the palette already held.
-bool DecodeIlbm(std::span<const std::uint8_t> file, std::span<std::uint8_t> index,
-                std::span<std::uint8_t> palette, bool* palette_read = nullptr,
-                std::string_view* refusal = nullptr);
+// Rejected, with one of the reasons below, when there is no "BODY", when the body ends before
+// the last row that lands in the picture, when a bit-plane picture has more than 8 planes, or
+// when a buffer is too small. On a rejection the palette is untouched; the index buffer may
+// hold part of the picture and must not be expanded.
+struct IlbmDecode {
+  // Whether the palette was replaced (a CMAP was found): without one the picture takes the
+  // colours the palette already held.
+  bool palette_read = false;
+};
+[[nodiscard]] Result<IlbmDecode> DecodeIlbm(std::span<const std::uint8_t> file,
+                                            std::span<std::uint8_t> index,
+                                            std::span<std::uint8_t> palette);
 
 // Why DecodeIlbm refused a file, as the console says it after the file's name.
 inline constexpr std::string_view kIlbmEmpty = "the file is empty";

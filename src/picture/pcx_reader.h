@@ -6,6 +6,8 @@
 #include <span>
 #include <string_view>
 
+#include "core/result.h"
+
 namespace zemlo {
 
 // Decodes `file` (the bytes of one PCX file, nothing after them) into `picture`, the 800 x 600
@@ -25,17 +27,15 @@ namespace zemlo {
 // 24-bit file's zero filler does, so the indexed and the 24-bit file of the same pixels from
 // one writer give the same picture. Columns from the width to 799 become black.
 //
-// Returns 1 when the rows were decoded, 0 when the file was rejected (PcxRefusal says why: a
-// kind not listed above, a missing 256-colour palette, data that end before the last row that
-// lands in the picture) or `picture` is smaller than 800 x 600. On 0 the picture is untouched.
-int DecodePcx(std::span<const std::uint8_t> file, std::span<std::uint8_t> picture);
+// Gives the number of picture rows replaced (those below keep what the picture held), or why
+// the file was rejected: a kind not listed above, a missing 256-colour palette, data that end
+// before the last row that lands in the picture, or a `picture` smaller than 800 x 600. On a
+// rejection the picture is untouched.
+[[nodiscard]] Result<int> DecodePcx(std::span<const std::uint8_t> file,
+                                    std::span<std::uint8_t> picture);
 
 // How many picture rows, from the top, DecodePcx replaces when it takes `file`; the rows
 // below keep what the picture held. 0 for a header it refuses.
-int PcxPictureRows(std::span<const std::uint8_t> file);
-
-// Why DecodePcx refuses `file`, as a short text for the user ("the picture data end before
-// its last row"); empty when it takes the file.
-std::string_view PcxRefusal(std::span<const std::uint8_t> file);
+[[nodiscard]] int PcxPictureRows(std::span<const std::uint8_t> file);
 
 }  // namespace zemlo

@@ -32,7 +32,7 @@ constexpr std::uint32_t kIend = Type("IEND");
 // not show the picture.
 constexpr std::uint32_t kAncillaryBit = std::uint32_t{1} << 29;
 
-PngDecode Refused(std::string_view reason) { return {false, reason}; }
+Failure<Reason> Refused(std::string_view reason) { return Fail(Reason{reason}); }
 
 // The bit depths PNG allows for each colour type.
 bool AllowedDepth(std::uint8_t colour_type, std::uint8_t depth) {
@@ -129,14 +129,14 @@ std::string_view Explained(std::string_view stb_reason) {
 
 }  // namespace
 
-PngDecode DecodePng(std::span<const std::uint8_t> file, std::span<std::uint8_t> picture) {
+Status DecodePng(std::span<const std::uint8_t> file, std::span<std::uint8_t> picture) {
   if (picture.size() < kPictureBytes) return Refused("the picture buffer is too small");
   if (file.size() > kPngFileLimit) return Refused("the file is larger than 4 MiB");
   if (const std::string_view layout = CheckLayout(file); !layout.empty()) return Refused(layout);
 
-  std::string_view failure;
-  const stb::RgbaImage image = stb::DecodeRgba(file, &failure);
-  if (image.empty()) return Refused(Explained(failure));
+  const Result<stb::RgbaImage> decoded = stb::DecodeRgba(file);
+  if (!decoded) return Refused(Explained(decoded.error().text));
+  const stb::RgbaImage& image = *decoded;
   // The layout check read the size stb decoded; a disagreement would be stb's own fault.
   if (image.width() > kPictureWidth || image.height() > kPictureHeight) {
     return Refused("the picture is larger than 800 x 600 pixels");
@@ -155,7 +155,7 @@ PngDecode DecodePng(std::span<const std::uint8_t> file, std::span<std::uint8_t> 
       out[2] = in[0];
     }
   }
-  return {true, {}};
+  return {};
 }
 
 }  // namespace zemlo

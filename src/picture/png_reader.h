@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "core/geometry.h"
+#include "core/result.h"
 
 namespace zemlo {
 
@@ -28,13 +29,6 @@ inline constexpr std::size_t kLargestRawPngImage =
     std::size_t{kPictureHeight} * (1 + std::size_t{kPictureWidth} * 8);
 static_assert(2 * kLargestRawPngImage <= kPngAllocationLimit);
 
-struct PngDecode {
-  bool decoded = false;
-  // Why the file was refused, a static text for the user ("wider than 800 pixels"); empty when
-  // decoded.
-  std::string_view refusal;
-};
-
 // Decodes `file` (the bytes of one PNG file) into `picture`, the 800 x 600 working picture
 // (blue, green, red, top row first; at least 1,440,000 bytes).
 //
@@ -43,12 +37,13 @@ struct PngDecode {
 // below 128 of 255. Sixteen-bit samples keep their high byte; lower depths are scaled to the
 // full range (a 1-bit 1 is 255).
 //
-// Refused, with the picture untouched: a file larger than kPngFileLimit, one that is not a
+// Refused, with the picture untouched and a reason for the user ("the picture is wider than
+// 800 pixels"): a file larger than kPngFileLimit, one that is not a
 // PNG, a picture wider than 800 or taller than 600 pixels (never cropped), a header PNG does
 // not allow, a critical chunk other than IHDR, PLTE, IDAT and IEND, a file that ends before
 // IEND, image data that are damaged or unpack to more than the allocation limit, and a
 // `picture` smaller than 800 x 600. The size is checked before anything is allocated.
 // Safe to call from several threads at once.
-PngDecode DecodePng(std::span<const std::uint8_t> file, std::span<std::uint8_t> picture);
+[[nodiscard]] Status DecodePng(std::span<const std::uint8_t> file, std::span<std::uint8_t> picture);
 
 }  // namespace zemlo

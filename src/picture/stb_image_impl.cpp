@@ -67,17 +67,16 @@ namespace zemlo::stb {
 
 RgbaImage::~RgbaImage() { stbi_image_free(pixels_); }
 
-RgbaImage DecodeRgba(std::span<const std::uint8_t> file, std::string_view* failure) {
+Result<RgbaImage> DecodeRgba(std::span<const std::uint8_t> file) {
   int width = 0, height = 0, channels = 0;
   // The reader never passes more than kPngFileLimit bytes, far below the int stb takes.
   std::uint8_t* pixels = stbi_load_from_memory(file.data(), static_cast<int>(file.size()), &width,
                                                &height, &channels, STBI_rgb_alpha);
   if (pixels == nullptr) {
     const char* reason = stbi_failure_reason();
-    if (failure != nullptr) *failure = reason != nullptr ? reason : "";
-    return {};
+    return Fail(Reason{reason != nullptr ? reason : ""});
   }
-  return {pixels, width, height};
+  return RgbaImage(pixels, width, height);
 }
 
 }  // namespace zemlo::stb

@@ -6,6 +6,8 @@
 #include <span>
 #include <string_view>
 
+#include "core/result.h"
+
 namespace zemlo::stb {
 
 // The pixels of a PNG as 8-bit red, green, blue, alpha, row after row; freed on destruction.
@@ -32,8 +34,8 @@ class RgbaImage {
   int height_ = 0;
 };
 
-// Decodes `file` with stb_image; an empty image when it fails, with stb's short reason (a
-// static text, such as "bad huffman code") in `failure`.
-RgbaImage DecodeRgba(std::span<const std::uint8_t> file, std::string_view* failure);
+// Decodes `file` with stb_image; when it fails, stb's short reason (a static text, such as
+// "bad huffman code").
+[[nodiscard]] Result<RgbaImage> DecodeRgba(std::span<const std::uint8_t> file);
 
 }  // namespace zemlo::stb

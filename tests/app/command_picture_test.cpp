@@ -56,7 +56,7 @@ TEST(SaveAsPcx, WritesAFileThatReadsBackToTheSamePicture) {
 
   const auto file = ReadFileBytes(path);
   std::vector<std::uint8_t> decoded(kPictureBytes, 0x55);
-  ASSERT_EQ(DecodePcx(file, decoded), 1);
+  ASSERT_TRUE(DecodePcx(file, decoded));
   EXPECT_TRUE(decoded == drawn);
   ASSERT_EQ(port.messages.size(), 1u);
   EXPECT_EQ(port.messages[0].text, "24 bit PCX shot.pcx extracted.");

@@ -40,6 +40,18 @@ TEST(Result, HoldsTheValueOrTheReason) {
   EXPECT_EQ(odd.error().text, "the file ends early");
 }
 
+// value_or serves callers that only need a pointer or a count: the fallback only on failure,
+// converted to the value's type (nullptr for a pointer).
+TEST(Result, ValueOrGivesTheFallbackOnlyOnFailure) {
+  EXPECT_EQ(Half(8).value_or(-1), 4);
+  EXPECT_EQ(Half(7).value_or(-1), -1);
+  int held = 3;
+  const Result<int*, Problem> found = &held;
+  const Result<int*, Problem> missing = Fail(Problem::kGone);
+  EXPECT_EQ(found.value_or(nullptr), &held);
+  EXPECT_EQ(missing.value_or(nullptr), nullptr);
+}
+
 TEST(Result, MovesAValueThatCannotBeCopied) {
   Result<std::unique_ptr<std::string>> made = std::make_unique<std::string>("entry");
   ASSERT_TRUE(made.ok());

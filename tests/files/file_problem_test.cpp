@@ -22,6 +22,7 @@ namespace zemlo::files {
 namespace {
 
 namespace fs = std::filesystem;
+using zemlo::testing::ReadFileBytes;
 using zemlo::testing::TempDir;
 using zemlo::testing::WriteFileBytes;
 
@@ -90,16 +91,83 @@ TEST(FileProblem, OpeningAndReadingSayWhichPartIsMissing) {
   EXPECT_EQ(reason_of_read(dir.path() / "nofolder" / "missing.txt"), FileProblem::kNoSuchFolder);
   EXPECT_EQ(reason_of_read(dir.path() / "folder"), FileProblem::kIsAFolder);
 
-  FileProblem problem = FileProblem::kNone;
-  EXPECT_EQ(OpenFile((dir.path() / "nofolder" / "new.txt").string().c_str(), "wb", &problem),
-            nullptr);
-  EXPECT_EQ(problem, FileProblem::kNoSuchFolder);
-  // A file that opens says nothing.
-  problem = FileProblem::kNone;
-  std::FILE* file = OpenFile((dir.path() / "file.txt").string().c_str(), "rb", &problem);
-  ASSERT_NE(file, nullptr);
-  CloseFile(file);
-  EXPECT_EQ(problem, FileProblem::kNone);
+  const auto opened = OpenFile((dir.path() / "nofolder" / "new.txt").string().c_str(), "wb");
+  ASSERT_FALSE(opened);
+  EXPECT_EQ(opened.error(), FileProblem::kNoSuchFolder);
+  const auto folder = OpenFile((dir.path() / "folder").string().c_str(), "rb");
+  ASSERT_FALSE(folder);
+  EXPECT_EQ(folder.error(), FileProblem::kIsAFolder);
+  // A file that opens gives its stream.
+  const auto file = OpenFile((dir.path() / "file.txt").string().c_str(), "rb");
+  ASSERT_TRUE(file);
+  ASSERT_NE(*file, nullptr);
+  EXPECT_TRUE(CloseFile(*file));
+}
+
+// The calls that change entries say why they could not: what the console prints after the
+// name it could not rename, remove or make.
+TEST(FileProblem, ChangingEntriesSaysWhyNot) {
+  TempDir dir;
+  const auto at = [&](const char* name) { return (dir.path() / name).string(); };
+  WriteFileBytes(dir.path() / "a.txt", {'a'});
+  WriteFileBytes(dir.path() / "b.txt", {'b'});
+  fs::create_directories(dir.path() / "folder");
+
+  const FileStatus onto_existing = RenameFile(at("a.txt").c_str(), at("b.txt").c_str());
+  ASSERT_FALSE(onto_existing);
+  EXPECT_EQ(onto_existing.error(), FileProblem::kExists);
+  const FileStatus no_source = RenameFile(at("gone.txt").c_str(), at("c.txt").c_str());
+  ASSERT_FALSE(no_source);
+  EXPECT_EQ(no_source.error(), FileProblem::kNoSuchFile);
+  EXPECT_EQ(ReadFileBytes(dir.path() / "b.txt"), std::vector<std::uint8_t>{'b'});
+
+  const FileStatus replace_nothing =
+      ReplaceFileAtomically(at("gone.txt").c_str(), at("b.txt").c_str());
+  ASSERT_FALSE(replace_nothing);
+  EXPECT_EQ(replace_nothing.error(), FileProblem::kNoSuchFile);
+
+  const FileStatus remove_missing = RemoveFile(at("gone.txt").c_str());
+  ASSERT_FALSE(remove_missing);
+  EXPECT_EQ(remove_missing.error(), FileProblem::kNoSuchFile);
+  const FileStatus remove_in_missing_folder = RemoveFile(at("nofolder/gone.txt").c_str());
+  ASSERT_FALSE(remove_in_missing_folder);
+  EXPECT_EQ(remove_in_missing_folder.error(), FileProblem::kNoSuchFolder);
+
+  const FileStatus make_existing = MakeDirectory(at("folder").c_str());
+  ASSERT_FALSE(make_existing);
+  EXPECT_EQ(make_existing.error(), FileProblem::kExists);
+  const FileStatus make_under_missing = MakeDirectory(at("nofolder/sub").c_str());
+  ASSERT_FALSE(make_under_missing);
+  EXPECT_EQ(make_under_missing.error(), FileProblem::kNoSuchFolder);
+
+  const FileStatus into_missing = ChangeDirectory(at("nofolder").c_str());
+  ASSERT_FALSE(into_missing);
+  EXPECT_EQ(into_missing.error(), FileProblem::kNoSuchFolder);
+
+  // The same calls where nothing stands in the way succeed.
+  EXPECT_TRUE(RenameFile(at("a.txt").c_str(), at("c.txt").c_str()));
+  EXPECT_TRUE(ReplaceFileAtomically(at("c.txt").c_str(), at("b.txt").c_str()));
+  EXPECT_TRUE(RemoveFile(at("b.txt").c_str()));
+  EXPECT_TRUE(MakeDirectory(at("new").c_str()));
+  EXPECT_TRUE(FlushFolderOf(at("new").c_str()));
+}
+
+// Writing to a stream gives the reason the system gave: one opened for reading only
+// refuses to take bytes.
+TEST(FileProblem, WritingAStreamThatRefusesSaysWhy) {
+  TempDir dir;
+  WriteFileBytes(dir.path() / "file.txt", {'x'});
+  const auto file = OpenFile((dir.path() / "file.txt").string().c_str(), "rb");
+  ASSERT_TRUE(file);
+  const std::uint8_t data[4096] = {};
+  FileStatus written = WriteBytes(*file, data, sizeof data);
+  // A buffered stream may take the bytes and fail only when they are pushed out.
+  if (written) written = FlushToDisk(*file);
+  const FileStatus closed = CloseFile(*file);
+  ASSERT_FALSE(written.ok() && closed.ok());
+  const FileProblem problem = !written ? written.error() : closed.error();
+  EXPECT_NE(problem, FileProblem::kNone);
+  EXPECT_FALSE(FileProblemText(problem).empty());
 }
 
 TEST(FileProblem, OutputsThatFailSayWhy) {

@@ -43,7 +43,7 @@ TEST_F(SourceLoading, PcxSourceIsDecodedIntoTheWorkingPicture) {
   ASSERT_EQ(LoadPcxSource(name.c_str(), state), SourceLoad::kLoaded);
   EXPECT_TRUE(state.picture_shown);
   Bytes expected = before;
-  ASSERT_EQ(DecodePcx(file, expected), 1);
+  ASSERT_TRUE(DecodePcx(file, expected));
   EXPECT_EQ(Picture(), expected);
   EXPECT_TRUE(port.messages.empty());
 }

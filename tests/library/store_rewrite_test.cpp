@@ -41,7 +41,7 @@ Bytes VersionedEntry(int icon, int version) {
 }
 
 std::optional<Bytes> ReadAll(const std::string& name) {
-  std::FILE* f = files::OpenFile(name.c_str(), "rb");
+  std::FILE* f = files::OpenFile(name.c_str(), "rb").value_or(nullptr);
   if (f == nullptr) return std::nullopt;
   Bytes out;
   std::uint8_t buffer[4096];

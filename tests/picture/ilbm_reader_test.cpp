@@ -17,7 +17,7 @@ Decoded Decode(const Bytes& file) {
   Decoded d;
   // A copy of exactly the file's size, so a read past it is caught under the sanitizers.
   const Bytes exact(file);
-  d.ok = DecodeIlbm(exact, d.index, d.palette);
+  d.ok = DecodeIlbm(exact, d.index, d.palette).ok();
   return d;
 }
 
@@ -244,10 +244,14 @@ TEST(IlbmReader, RefusedFilesLeaveThePaletteAlone) {
   // Buffers smaller than the picture are refused, not overrun.
   const Bytes file = Fixture("iff/good/gen_pbm_160x100_rle.iff");
   Bytes index(kPixelCount - 1), palette(768);
-  EXPECT_FALSE(DecodeIlbm(file, index, palette));
+  const auto small_index = DecodeIlbm(file, index, palette);
+  ASSERT_FALSE(small_index);
+  EXPECT_EQ(small_index.error().text, kIlbmNoRoom);
   index.resize(kPixelCount);
   palette.resize(767);
-  EXPECT_FALSE(DecodeIlbm(file, index, palette));
+  const auto small_palette = DecodeIlbm(file, index, palette);
+  ASSERT_FALSE(small_palette);
+  EXPECT_EQ(small_palette.error().text, kIlbmNoRoom);
 }
 
 // Each malformed fixture is refused for the defect it is named for, in words the console
@@ -266,9 +270,9 @@ TEST(IlbmReader, RefusalsNameTheDefect) {
   for (const auto& c : cases) {
     const Bytes file = Fixture(std::string("iff/") + c.name);
     Bytes index(kIndexBufferSize), palette(768);
-    std::string_view refusal;
-    EXPECT_FALSE(DecodeIlbm(file, index, palette, nullptr, &refusal)) << c.name;
-    EXPECT_EQ(refusal, c.reason) << c.name;
+    const auto decoded = DecodeIlbm(file, index, palette);
+    ASSERT_FALSE(decoded) << c.name;
+    EXPECT_EQ(decoded.error().text, c.reason) << c.name;
   }
   // Built here: a header cut inside its fields, and a bit-plane picture without planes.
   const Bytes bmhd = Bmhd(40, 6, 1);
@@ -278,16 +282,22 @@ TEST(IlbmReader, RefusalsNameTheDefect) {
   for (const auto& [file, reason] :
        {std::pair{cut_file, kIlbmHeaderCut}, std::pair{planeless, kIlbmNoPlanes}}) {
     Bytes index(kIndexBufferSize), palette(768);
-    std::string_view refusal;
-    EXPECT_FALSE(DecodeIlbm(file, index, palette, nullptr, &refusal));
-    EXPECT_EQ(refusal, reason);
+    const auto decoded = DecodeIlbm(file, index, palette);
+    ASSERT_FALSE(decoded);
+    EXPECT_EQ(decoded.error().text, reason);
   }
-  // A picture that decodes leaves the reason alone.
-  Bytes index(kIndexBufferSize), palette(768);
-  std::string_view refusal = "untouched";
-  EXPECT_TRUE(
-      DecodeIlbm(Fixture("iff/good/gen_pbm_160x100_rle.iff"), index, palette, nullptr, &refusal));
-  EXPECT_EQ(refusal, "untouched");
+  // A picture that decodes tells whether it brought a palette: the fixture has a CMAP, the
+  // built file none, and its palette is left as it was.
+  Bytes index(kIndexBufferSize), palette(768, 0x55);
+  const auto with_cmap = DecodeIlbm(Fixture("iff/good/gen_pbm_160x100_rle.iff"), index, palette);
+  ASSERT_TRUE(with_cmap);
+  EXPECT_TRUE(with_cmap->palette_read);
+  const Bytes no_cmap = IffFile("ILBM", {{"BMHD", Bmhd(16, 1, 0, 1)}, {"BODY", Bytes(2, 0)}});
+  std::fill(palette.begin(), palette.end(), std::uint8_t{0x55});
+  const auto without = DecodeIlbm(no_cmap, index, palette);
+  ASSERT_TRUE(without);
+  EXPECT_FALSE(without->palette_read);
+  EXPECT_EQ(palette, Bytes(768, 0x55));
 }
 
 TEST(IlbmReader, EveryCutOfAFileIsRefusedWithoutReadingPastIt) {

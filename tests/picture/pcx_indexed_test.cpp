@@ -18,6 +18,13 @@ std::uint8_t ByteAt(const Bytes& pic, int x, int y, int c) {
   return pic[std::size_t(y) * kRowBytes + 3 * x + c];
 }
 
+// Why DecodePcx refuses `file`; empty when it takes it.
+std::string_view PcxRefusal(const Bytes& file) {
+  Bytes scratch(kPictureBytes);
+  const auto decoded = DecodePcx(file, scratch);
+  return decoded ? std::string_view{} : decoded.error().text;
+}
+
 // Where two pictures first differ, for the failure message.
 std::string FirstDifference(const Bytes& a, const Bytes& b) {
   const auto at = std::mismatch(a.begin(), a.end(), b.begin()).first - a.begin();
@@ -53,9 +60,9 @@ TEST(PcxIndexed, RealWritersFilesDecodeAsTheirTwentyFourBitTwins) {
     ASSERT_NE(indexed[65], 3);
     kinds.emplace(indexed[65], indexed[3]);
     Bytes expected = PatternPicture();
-    ASSERT_EQ(DecodePcx(twin, expected), 1);
+    ASSERT_TRUE(DecodePcx(twin, expected));
     Bytes pic = PatternPicture();
-    ASSERT_EQ(DecodePcx(indexed, pic), 1);
+    ASSERT_TRUE(DecodePcx(indexed, pic));
     EXPECT_TRUE(pic == expected) << "first at " << FirstDifference(pic, expected);
     EXPECT_EQ(PcxRefusal(indexed), "");
     const int rows = Field(indexed, 10) - Field(indexed, 6) + 1;
@@ -82,7 +89,7 @@ TEST(PcxIndexed, FilesWithoutTwinsDecodeAsNetpbmReadsThem) {
     ASSERT_TRUE(ppm);
     const Bytes pattern = PatternPicture();
     Bytes pic = pattern;
-    ASSERT_EQ(DecodePcx(file, pic), 1);
+    ASSERT_TRUE(DecodePcx(file, pic));
     int wrong = 0;
     for (int y = 0; y < ppm->height; ++y) {
       for (int x = 0; x < kPictureWidth; ++x) {
@@ -125,7 +132,7 @@ TEST(PcxIndexed, RefusalsSayWhyAndLeaveThePicture) {
     SCOPED_TRACE(name);
     const Bytes file = Fixture(std::string("pcx/malformed/") + name);
     Bytes pic = pattern;
-    EXPECT_EQ(DecodePcx(file, pic), 0);
+    EXPECT_FALSE(DecodePcx(file, pic));
     EXPECT_TRUE(pic == pattern);
     EXPECT_EQ(PcxRefusal(file), reason);
     if (reason != short_data) {
@@ -147,7 +154,7 @@ TEST(PcxIndexed, RefusalsSayWhyAndLeaveThePicture) {
               "PCX with a number of planes or bits per pixel that no known kind has" + other)
         << planes << " " << bits;
     Bytes pic = pattern;
-    EXPECT_EQ(DecodePcx(file, pic), 0);
+    EXPECT_FALSE(DecodePcx(file, pic));
     EXPECT_TRUE(pic == pattern);
   }
 }
@@ -185,7 +192,7 @@ TEST(PcxIndexed, WidthIsXmaxLessXminPlusOneWithinTheScanline) {
     Bytes file = IndexedHeader(1, 1, 3, 12, 4, 1);
     AppendScanline(file, {0xAA, 0xBF, 0xFF, 0xFF});  // 1010 1010 10|11 1111 ...
     Bytes pic = pattern;
-    ASSERT_EQ(DecodePcx(file, pic), 1);
+    ASSERT_TRUE(DecodePcx(file, pic));
     for (int x = 0; x < 10; ++x) {
       if (x % 2 == 0) {
         ExpectColour(pic, x, 0, 17, 192, 43);  // entry 1
@@ -202,7 +209,7 @@ TEST(PcxIndexed, WidthIsXmaxLessXminPlusOneWithinTheScanline) {
     std::fill(file.begin() + 16, file.begin() + 22, same);
     AppendScanline(file, {0x0F, 0xFF});
     Bytes pic = pattern;
-    ASSERT_EQ(DecodePcx(file, pic), 1);
+    ASSERT_TRUE(DecodePcx(file, pic));
     ExpectColour(pic, 0, 0, 0, 0, 0);
     ExpectColour(pic, 7, 0, 255, 255, 255);
     ExpectColour(pic, 8, 0, 0, 0, 0);
@@ -212,7 +219,7 @@ TEST(PcxIndexed, WidthIsXmaxLessXminPlusOneWithinTheScanline) {
     Bytes file = IndexedHeader(4, 1, 0, 500, 4, 1);
     AppendScanline(file, {0x12, 0x34, 0x56, 0x78});
     Bytes pic = pattern;
-    ASSERT_EQ(DecodePcx(file, pic), 1);
+    ASSERT_TRUE(DecodePcx(file, pic));
     for (int x = 0; x < 8; ++x) {
       const int i = x + 1;
       ExpectColour(pic, x, 0, std::uint8_t(16 * i + 1), std::uint8_t(200 - 8 * i),
@@ -225,7 +232,7 @@ TEST(PcxIndexed, WidthIsXmaxLessXminPlusOneWithinTheScanline) {
     Bytes file = IndexedHeader(1, 4, 9, 2, 1, 2);
     for (int k = 0; k < 8; ++k) AppendScanline(file, {0xFF});
     Bytes pic = pattern;
-    ASSERT_EQ(DecodePcx(file, pic), 1);
+    ASSERT_TRUE(DecodePcx(file, pic));
     const auto kept = pic.begin() + 2 * kRowBytes;
     EXPECT_TRUE(std::all_of(pic.begin(), kept, [](auto b) { return b == 0; }));
     EXPECT_TRUE(std::equal(kept, pic.end(), pattern.begin() + 2 * kRowBytes));
@@ -256,7 +263,7 @@ TEST(PcxIndexed, LargeEightBitPicturesAreClippedAndTheirPaletteFound) {
   // 1000 x 700 from Ymin 40: columns from 800 and rows from 600 are dropped.
   const Bytes file = EightBitFile(1000, 700, 40);
   Bytes pic = PatternPicture();
-  ASSERT_EQ(DecodePcx(file, pic), 1);
+  ASSERT_TRUE(DecodePcx(file, pic));
   EXPECT_EQ(PcxPictureRows(file), 600);
   for (int y : {0, 1, 299, 599}) {
     for (int x : {0, 255, 256, 799}) {
@@ -278,14 +285,17 @@ TEST(PcxIndexed, CutFilesAreRefusedUntouchedAndNeverReadPastTheirEnd) {
     SCOPED_TRACE(name);
     const Bytes file = Fixture(std::string("pcx/good/") + name + ".pcx");
     Bytes whole = pattern;
-    ASSERT_EQ(DecodePcx(file, whole), 1);
+    ASSERT_TRUE(DecodePcx(file, whole));
     for (std::size_t cut = 0; cut < file.size(); ++cut) {
       const Bytes part(file.begin(), file.begin() + std::ptrdiff_t(cut));
       Bytes pic = pattern, plain = pattern;
-      const int result = DecodePcx(part, pic);
+      const auto decoded = DecodePcx(part, pic);
+      const int result = decoded ? 1 : 0;
       ASSERT_EQ(result, PlainDecodePcx(part, plain)) << cut;
       ASSERT_TRUE(pic == plain) << cut;
-      ASSERT_EQ(result == 0, !PcxRefusal(part).empty()) << cut;
+      if (!decoded) {
+        ASSERT_FALSE(decoded.error().text.empty()) << cut;
+      }
       if (result == 0) {
         ASSERT_TRUE(pic == pattern) << cut;
       }
@@ -299,7 +309,7 @@ TEST(PcxIndexed, CutFilesAreRefusedUntouchedAndNeverReadPastTheirEnd) {
     Bytes part(body.begin(), body.begin() + std::ptrdiff_t(cut));
     part.insert(part.end(), palette.begin(), palette.end());
     Bytes pic = pattern;
-    ASSERT_EQ(DecodePcx(part, pic), 0) << cut;
+    ASSERT_FALSE(DecodePcx(part, pic)) << cut;
     ASSERT_TRUE(pic == pattern) << cut;
     ASSERT_EQ(PcxRefusal(part), "the picture data end before its last row") << cut;
   }
@@ -327,10 +337,14 @@ TEST(PcxIndexed, MatchesThePlainDecoderOnRandomIndexedFiles) {
       for (int i = 0; i < 768; ++i) file.push_back(std::uint8_t(rng()));
     }
     Bytes fast = PatternPicture(), plain = PatternPicture();
-    const int a = DecodePcx(file, fast);
-    ASSERT_EQ(a, PlainDecodePcx(file, plain)) << round;
+    const auto decoded = DecodePcx(file, fast);
+    ASSERT_EQ(decoded ? 1 : 0, PlainDecodePcx(file, plain)) << round;
     ASSERT_TRUE(fast == plain) << round;
-    ASSERT_EQ(a == 0, !PcxRefusal(file).empty()) << round;
+    if (decoded) {
+      ASSERT_EQ(*decoded, PcxPictureRows(file)) << round;
+    } else {
+      ASSERT_FALSE(decoded.error().text.empty()) << round;
+    }
   }
 }
 

@@ -134,7 +134,7 @@ TEST(PcxWriter, WrittenPicturesReadBackExactly) {
     }
     ASSERT_EQ(at, length);
     Bytes back = PatternPicture();
-    ASSERT_EQ(DecodePcx(std::span(out).first(length), back), 1);
+    ASSERT_TRUE(DecodePcx(std::span(out).first(length), back));
     ASSERT_EQ(back, pic) << round;
   }
 }
@@ -148,7 +148,7 @@ TEST(PcxWriter, WorstCaseFillsTheExportBufferAndNothingPastAnyBuffer) {
   ASSERT_EQ(EncodePcx(worst, std::span(out).first(kPcxMaxSize)), kPcxMaxSize);
   EXPECT_TRUE(std::all_of(out.end() - 16, out.end(), [](auto b) { return b == 0xAB; }));
   Bytes back(kPictureBytes);
-  ASSERT_EQ(DecodePcx(std::span(out).first(kPcxMaxSize), back), 1);
+  ASSERT_TRUE(DecodePcx(std::span(out).first(kPcxMaxSize), back));
   EXPECT_EQ(back, worst);
 
   // The file buffer is too small for it: refused, and the bytes after the given span stay.

@@ -34,6 +34,11 @@ std::vector<std::filesystem::path> GoodPngs() {
 
 std::size_t At(int x, int y) { return (std::size_t(y) * kPictureWidth + x) * 3; }
 
+// Why DecodePng refused, or nothing when it decoded.
+std::string_view Why(const Status& result) {
+  return result ? std::string_view{} : result.error().text;
+}
+
 TEST(PngReader, EveryColourTypeAndDepthEqualsItsPcxTwin) {
   const auto files = GoodPngs();
   // Grey at 1, 2, 4, 8 and 16 bits, grey and alpha, two palettes, RGB at 8 and 16 bits and
@@ -42,13 +47,12 @@ TEST(PngReader, EveryColourTypeAndDepthEqualsItsPcxTwin) {
   for (const auto& png : files) {
     SCOPED_TRACE(png.filename().string());
     Bytes picture = PatternPicture();
-    const PngDecode result = DecodePng(ReadFileBytes(png), picture);
-    ASSERT_TRUE(result.decoded) << result.refusal;
-    EXPECT_TRUE(result.refusal.empty());
+    const Status result = DecodePng(ReadFileBytes(png), picture);
+    ASSERT_TRUE(result.ok()) << Why(result);
     // The twin's rows below its own keep what the picture held: black here.
     Bytes twin(kPictureBytes, 0);
     auto pcx_path = png;
-    ASSERT_EQ(DecodePcx(ReadFileBytes(pcx_path.replace_extension(".pcx")), twin), 1);
+    ASSERT_TRUE(DecodePcx(ReadFileBytes(pcx_path.replace_extension(".pcx")), twin));
     EXPECT_TRUE(picture == twin);
   }
 }
@@ -56,7 +60,7 @@ TEST(PngReader, EveryColourTypeAndDepthEqualsItsPcxTwin) {
 TEST(PngReader, EverythingOutsideThePngIsBlack) {
   const Bytes file = Fixture("png/good/pillow_rgba8_61x45.png");
   Bytes picture = PatternPicture();
-  ASSERT_TRUE(DecodePng(file, picture).decoded);
+  ASSERT_TRUE(DecodePng(file, picture));
   std::size_t lit_inside = 0;
   for (int y = 0; y < kPictureHeight; ++y) {
     for (int x = 0; x < kPictureWidth; ++x) {
@@ -78,7 +82,7 @@ TEST(PngReader, AlphaBelowHalfIsBlackAndColoursAreNeverBlended) {
   std::vector<std::uint8_t> row;
   for (std::uint8_t a : alphas) row.insert(row.end(), {200, 100, 50, a});
   Bytes picture = PatternPicture();
-  ASSERT_TRUE(DecodePng(BuildPng(8, 1, 8, 6, {row}), picture).decoded);
+  ASSERT_TRUE(DecodePng(BuildPng(8, 1, 8, 6, {row}), picture));
   for (std::size_t i = 0; i < alphas.size(); ++i) {
     SCOPED_TRACE(int(alphas[i]));
     const std::size_t at = At(int(i), 0);
@@ -92,7 +96,7 @@ TEST(PngReader, AlphaBelowHalfIsBlackAndColoursAreNeverBlended) {
     wide.push_back(std::uint8_t(a >> 8));
     wide.push_back(std::uint8_t(a));
   }
-  ASSERT_TRUE(DecodePng(BuildPng(2, 1, 16, 6, {wide}), picture).decoded);
+  ASSERT_TRUE(DecodePng(BuildPng(2, 1, 16, 6, {wide}), picture));
   EXPECT_EQ(Bytes(picture.begin(), picture.begin() + 6), (Bytes{0, 0, 0, 0x32, 0x64, 0xC8}));
 }
 
@@ -102,7 +106,7 @@ TEST(PngReader, PaletteTransparencyAppliesPerEntry) {
   const std::vector<PngChunk> chunks = {{"PLTE", {255, 0, 0, 0, 255, 0, 0, 0, 255, 255, 255, 255}},
                                         {"tRNS", {255, 0, 127}}};
   Bytes picture = PatternPicture();
-  ASSERT_TRUE(DecodePng(BuildPng(4, 1, 8, 3, {{0, 1, 2, 3}}, chunks), picture).decoded);
+  ASSERT_TRUE(DecodePng(BuildPng(4, 1, 8, 3, {{0, 1, 2, 3}}, chunks), picture));
   EXPECT_EQ(Bytes(picture.begin(), picture.begin() + 12),
             (Bytes{0, 0, 255, 0, 0, 0, 0, 0, 0, 255, 255, 255}));
 }
@@ -118,12 +122,12 @@ TEST(PngReader, FilesUpToTheLimitAreTakenAndLargerOnesRefused) {
   Bytes picture = PatternPicture();
   const Bytes at_limit = padded(kPngFileLimit);
   ASSERT_EQ(at_limit.size(), kPngFileLimit);
-  ASSERT_TRUE(DecodePng(at_limit, picture).decoded);
+  ASSERT_TRUE(DecodePng(at_limit, picture));
   EXPECT_EQ(picture[0], 0xAB);
   const Bytes before = picture;
-  const PngDecode over = DecodePng(padded(kPngFileLimit + 1), picture);
-  EXPECT_FALSE(over.decoded);
-  EXPECT_EQ(over.refusal, "the file is larger than 4 MiB");
+  const Status over = DecodePng(padded(kPngFileLimit + 1), picture);
+  EXPECT_FALSE(over.ok());
+  EXPECT_EQ(Why(over), "the file is larger than 4 MiB");
   EXPECT_TRUE(picture == before);
 }
 
@@ -160,19 +164,19 @@ TEST(PngReader, DamagedAndOversizedFilesAreRefusedWithAReasonAndChangeNothing) {
   for (const auto& [name, reason] : cases) {
     SCOPED_TRACE(name);
     Bytes picture = PatternPicture();
-    const PngDecode result = DecodePng(Fixture(std::string("png/malformed/") + name), picture);
-    EXPECT_FALSE(result.decoded);
-    EXPECT_EQ(result.refusal, reason);
+    const Status result = DecodePng(Fixture(std::string("png/malformed/") + name), picture);
+    EXPECT_FALSE(result.ok());
+    EXPECT_EQ(Why(result), reason);
     EXPECT_TRUE(picture == PatternPicture());
   }
   // A whole stream that holds two rows of three.
   Bytes picture = PatternPicture();
-  const PngDecode short_rows = DecodePng(BuildPng(2, 3, 8, 0, {{1, 2}, {3, 4}}), picture);
-  EXPECT_EQ(short_rows.refusal, "the image data end before the last row");
+  const Status short_rows = DecodePng(BuildPng(2, 3, 8, 0, {{1, 2}, {3, 4}}), picture);
+  EXPECT_EQ(Why(short_rows), "the image data end before the last row");
   EXPECT_TRUE(picture == PatternPicture());
   // A picture buffer smaller than 800 x 600 is never written.
   Bytes small(kPictureBytes - 1, 7);
-  EXPECT_FALSE(DecodePng(Fixture("png/good/imagemagick_rgb8_37x23.png"), small).decoded);
+  EXPECT_FALSE(DecodePng(Fixture("png/good/imagemagick_rgb8_37x23.png"), small));
   EXPECT_TRUE(std::all_of(small.begin(), small.end(), [](std::uint8_t b) { return b == 7; }));
 }
 
@@ -190,7 +194,7 @@ TEST(PngReader, ThreadsDecodingAtOnceGetTheirOwnPicturesAndReasons) {
   std::vector<Bytes> alone(files.size(), PatternPicture());
   std::vector<std::string> alone_reason(files.size());
   for (std::size_t i = 0; i < files.size(); ++i) {
-    alone_reason[i] = std::string(DecodePng(files[i], alone[i]).refusal);
+    alone_reason[i] = std::string(Why(DecodePng(files[i], alone[i])));
   }
   std::vector<int> mismatches(files.size(), 0);
   std::vector<std::thread> threads;
@@ -198,8 +202,8 @@ TEST(PngReader, ThreadsDecodingAtOnceGetTheirOwnPicturesAndReasons) {
     threads.emplace_back([&, i] {
       for (int round = 0; round < 6; ++round) {
         Bytes picture = PatternPicture();
-        const PngDecode result = DecodePng(files[i], picture);
-        if (result.refusal != alone_reason[i] || picture != alone[i]) ++mismatches[i];
+        const Status result = DecodePng(files[i], picture);
+        if (Why(result) != alone_reason[i] || picture != alone[i]) ++mismatches[i];
       }
     });
   }

@@ -54,7 +54,7 @@ EntryLoad LoadFromBlock(int icon, ProjectSettings& settings, WorkingState& state
   const int block = settings.BLKB > 0 ? icon / settings.BLKB : -1;
   std::FILE* file = nullptr;
   if (block >= 0 && StampBlockNumber(block, settings.FBLK)) {
-    file = files::OpenFile(settings.FBLK.data(), "rb");
+    file = files::OpenFile(settings.FBLK.data(), "rb").value_or(nullptr);
   }
   const OffsetsTable offsets(state.offsets.span());
   const std::int32_t offset = offsets.offset(icon);
@@ -73,7 +73,7 @@ EntryLoad LoadFromBlock(int icon, ProjectSettings& settings, WorkingState& state
     delivered = files::ReadBytes(file, state.file.data(), static_cast<std::size_t>(length)) ==
                 static_cast<std::size_t>(length);
   }
-  files::CloseFile(file);
+  (void)files::CloseFile(file);  // only read: nothing to lose
   if (!delivered) {
     SetStatusTitle(state, settings.FBLK.data(), kEntryMissingStatus, icon);
     return not_shown;

@@ -27,8 +27,8 @@ SourceLoad LoadPcxSource(const char* name, WorkingState& state, std::string_view
   const auto length = ReadSource(name, state.pcx.span(), kPcxLoadLimit, refusal);
   if (!length) return SourceLoad::kNotOpened;
   const auto bytes = state.pcx.span().first(*length);
-  if (DecodePcx(bytes, state.Picture()) == 0) {
-    if (refusal != nullptr) *refusal = PcxRefusal(bytes);
+  if (const auto decoded = DecodePcx(bytes, state.Picture()); !decoded) {
+    if (refusal != nullptr) *refusal = decoded.error().text;
     return SourceLoad::kRejected;
   }
   state.picture_shown = true;
@@ -60,9 +60,8 @@ SourceLoad LoadPngSource(const char* name, WorkingState& state, std::string_view
     if (refusal != nullptr) *refusal = read.refusal;
     return read.result;
   }
-  const PngDecode decoded = DecodePng(read.bytes, state.Picture());
-  if (!decoded.decoded) {
-    if (refusal != nullptr) *refusal = decoded.refusal;
+  if (const Status decoded = DecodePng(read.bytes, state.Picture()); !decoded) {
+    if (refusal != nullptr) *refusal = decoded.error().text;
     return SourceLoad::kRejected;
   }
   state.picture_shown = true;
@@ -72,8 +71,10 @@ SourceLoad LoadPngSource(const char* name, WorkingState& state, std::string_view
 SourceLoad LoadIlbmSource(const char* name, WorkingState& state, std::string_view* refusal) {
   const auto length = ReadSource(name, state.file.span(), kIlbmLoadLimit, refusal);
   if (!length) return SourceLoad::kNotOpened;
-  if (!DecodeIlbm(state.file.span().first(*length), state.index.span(), state.palette.span(),
-                  nullptr, refusal)) {
+  const auto decoded =
+      DecodeIlbm(state.file.span().first(*length), state.index.span(), state.palette.span());
+  if (!decoded) {
+    if (refusal != nullptr) *refusal = decoded.error().text;
     return SourceLoad::kRejected;
   }
   ExpandPalette(state.index.span(), state.Picture(), state.palette.span());

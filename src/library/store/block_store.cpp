@@ -70,9 +70,12 @@ Failure<StoreProblem> RestoreBlock(StoreContext& c, Failure<StoreProblem> proble
   const bool had_new_file = r.block != nullptr || r.open_block >= 0;
   r.block.reset();
   r.temp.reset();
-  if (had_new_file) files::RemoveFile(r.block_name.data());
-  const bool put_back = r.temp_was_block ? files::RenameFile(kTempBlockName, r.block_name.data())
-                                         : files::RemoveFile(kTempBlockName);
+  // A new block file that cannot be removed makes the move back below fail, and BLTEMP then
+  // stays with its record: nothing to report here.
+  if (had_new_file) (void)files::RemoveFile(r.block_name.data());
+  const bool put_back = r.temp_was_block
+                            ? files::RenameFile(kTempBlockName, r.block_name.data()).ok()
+                            : files::RemoveFile(kTempBlockName).ok();
   // A BLTEMP that stays keeps its record, by which the next command puts it back. The
   // record goes only once the block is back on the disk.
   if (put_back && files::FlushFolderOf(r.block_name.data()) &&
@@ -260,13 +263,14 @@ StoreStatus RecordRewrite(int block, StoreContext& c) {
 // is on the disk before the new block file takes the name.
 StoreStatus MoveBlockAside(StoreContext& c) {
   RewriteState& r = c.rewrite;
-  r.temp_was_block = files::RenameFile(r.block_name.data(), kTempBlockName);
+  r.temp_was_block = files::RenameFile(r.block_name.data(), kTempBlockName).ok();
   if (r.temp_was_block) {
     // Both folders, BLTEMP's first: the block's may be another, and where a file system keeps
     // one folder's change without the other's, the block may then stay beside BLTEMP, but
-    // never go without it.
-    files::FlushFolderOf(kTempBlockName);
-    files::FlushFolderOf(r.block_name.data());
+    // never go without it. A flush that fails is not reported (it never was): it only leaves
+    // the order of the two changes to the file system.
+    (void)files::FlushFolderOf(kTempBlockName);
+    (void)files::FlushFolderOf(r.block_name.data());
     return {};
   }
   StoreProblem problem;
@@ -274,9 +278,9 @@ StoreStatus MoveBlockAside(StoreContext& c) {
     problem = {Kind::kBlockNotMoved, r.block_name.data(), 0};
   } else if (!WriteZeroFile(kTempBlockName, 0)) {
     problem = {Kind::kTempNotCreated, kTempBlockName, 0};
-    files::RemoveFile(kTempBlockName);
+    (void)files::RemoveFile(kTempBlockName);  // tidying up after the failure it reports
   } else {
-    files::FlushFolderOf(kTempBlockName);
+    (void)files::FlushFolderOf(kTempBlockName);  // as above: only the order is at stake
     return {};
   }
   RemoveTempBlockRecord();
@@ -286,9 +290,9 @@ StoreStatus MoveBlockAside(StoreContext& c) {
 // BLTEMP for reading its old entries, the block file for writing the new ones.
 StoreStatus OpenRewriteFiles(StoreContext& c) {
   RewriteState& r = c.rewrite;
-  r.temp.reset(files::OpenFile(kTempBlockName, "rb"));
+  r.temp.reset(files::OpenFile(kTempBlockName, "rb").value_or(nullptr));
   if (r.temp == nullptr) return RestoreBlock(c, Problem(Kind::kTempNotCreated, kTempBlockName));
-  r.block.reset(files::OpenFile(r.block_name.data(), "wb"));
+  r.block.reset(files::OpenFile(r.block_name.data(), "wb").value_or(nullptr));
   if (r.block == nullptr) {
     return RestoreBlock(c, Problem(Kind::kBlockNotCreated, r.block_name.data()));
   }
@@ -348,7 +352,8 @@ StoreStatus OpenBlock(int icon, StoreContext& c) {
   const bool named = StampBlockNumber(block, c.settings.FBLK);
   if (!BlockFilesOn(c.settings)) {
     // Block files are off: the block's file goes, if the pattern names one at all.
-    if (named) files::RemoveFile(c.settings.FBLK.data());
+    // Most often there is none to remove.
+    if (named) (void)files::RemoveFile(c.settings.FBLK.data());
     return {};
   }
   if (!named) return Refuse(c, NumberProblem(Kind::kBlockNotNamed, block));
@@ -424,8 +429,8 @@ StoreStatus CloseBlock(int last_icon, StoreContext& c) {
   }
   // Whatever the run did not hand over (from last_icon + 1 on) is carried unchanged.
   ZGL_TRY(AdvanceTo(RangeOf(r.open_block, c.settings.BLKB).last + 1, c));
-  const bool flushed = files::FlushToDisk(r.block.get());
-  const bool closed = files::CloseFile(r.block.release());
+  const bool flushed = files::FlushToDisk(r.block.get()).ok();
+  const bool closed = files::CloseFile(r.block.release()).ok();
   if (!flushed || !closed) {
     return RestoreBlock(c, Problem(Kind::kBlockNotWritten, r.block_name.data()));
   }
@@ -439,7 +444,8 @@ StoreStatus CloseBlock(int last_icon, StoreContext& c) {
   if (!WriteOffsetsFile(c.settings, c.state)) {
     return RestoreBlock(c, Problem(Kind::kOffsetsNotWritten, c.settings.FOFS.data()));
   }
-  if (r.block_position == 0) files::RemoveFile(r.block_name.data());
+  // An empty block file that stays holds nothing the offsets file points into: never reported.
+  if (r.block_position == 0) (void)files::RemoveFile(r.block_name.data());
   r.open_block = -1;
   // BLTEMP before its record: a record without BLTEMP is known to be stale. Its removal is
   // on the disk before anything else happens, or the old content could come back beside the

@@ -62,7 +62,8 @@ LibraryLock::Outcome LibraryLock::Acquire(const char* offsets_name, StatusPort* 
   const char* shown = named ? offsets_name : name.c_str();
   switch (lock_.Lock(name.c_str())) {
     case files::FileLock::Result::kLocked:
-      lock_.WriteContent(std::to_string(files::ProcessId()) + "\n");
+      // The lock is held whatever the file says: the id only helps a user find the holder.
+      (void)lock_.WriteContent(std::to_string(files::ProcessId()) + "\n");
       return Outcome::kHeld;
     case files::FileLock::Result::kBusy:
       if (port != nullptr) {
@@ -91,7 +92,7 @@ LibraryLock::Outcome LibraryLock::Acquire(const char* offsets_name, StatusPort* 
 void LibraryLock::Release() {
   if (!lock_.locked()) return;
   // Emptied while still held, so a finished run leaves the same file whoever ran it.
-  lock_.WriteContent({});
+  (void)lock_.WriteContent({});  // as when taken: the content never decides the lock
   lock_.Unlock();
 }
 

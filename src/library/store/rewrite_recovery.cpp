@@ -54,7 +54,7 @@ bool ReadName(ByteReader& reader, std::string& name) {
 
 // The length of BLTEMP when it is a regular file (opening refuses anything else).
 std::optional<std::int64_t> RegularFileLength(const char* name) {
-  const FileStream file(files::OpenFile(name, "rb"));
+  const FileStream file(files::OpenFile(name, "rb").value_or(nullptr));
   if (file == nullptr) return std::nullopt;
   return files::SeekToEnd(file.get());
 }
@@ -114,7 +114,8 @@ bool MoveBack(const std::string& block_name, std::int64_t temp_length) {
 // those right after the offsets file) goes with it.
 bool RemoveSurplus(const std::string& block_name, std::span<const std::uint8_t> records) {
   if (RecordsTotal(records) == 0 && files::Exists(block_name.c_str())) {
-    files::RemoveFile(block_name.c_str());
+    // As when the rewrite itself removes it: an empty block file that stays is harmless.
+    (void)files::RemoveFile(block_name.c_str());
   }
   return files::RemoveFile(kTempBlockName) && FlushBothFolders(block_name);
 }
@@ -296,7 +297,7 @@ bool WriteTempBlockRecord(const TempBlockRecord& record) {
   return CreateWholeFile(kTempBlockRecordName, EncodeTempBlockRecord(record));
 }
 
-bool RemoveTempBlockRecord() { return files::RemoveFile(kTempBlockRecordName); }
+bool RemoveTempBlockRecord() { return files::RemoveFile(kTempBlockRecordName).ok(); }
 
 std::vector<std::uint8_t> RecordsOnDisk(const char* offsets_name, std::int32_t first_icon,
                                         std::int32_t count) {

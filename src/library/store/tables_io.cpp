@@ -21,7 +21,7 @@ std::size_t RecordBytes(std::int32_t records, int capacity) {
 // before (another project's, in a window that checked that one first). A file that cannot be
 // read whole leaves the table as it was: a failed read is no short file.
 bool ReadTable(const char* name, std::span<std::uint8_t> table, std::size_t limit) {
-  FileStream file(files::OpenFile(name, "rb"));
+  FileStream file(files::OpenFile(name, "rb").value_or(nullptr));
   if (file == nullptr) return false;
   const auto length = files::SeekToEnd(file.get());
   if (!length || !files::SeekTo(file.get(), 0)) return false;

@@ -193,7 +193,7 @@ class Verifier {
       if (!named) {
         Add(first, block_name, Cat("block ", block, " cannot be named from this pattern"));
       }
-      std::FILE* file = named ? files::OpenFile(stamped.data(), "rb") : nullptr;
+      std::FILE* file = named ? files::OpenFile(stamped.data(), "rb").value_or(nullptr) : nullptr;
       BlockWalk walk{file, named ? FileLength(stamped.data()) : 0, BlockCursor(first), block_name};
       for (int n = first; n <= last && !Stopped(); ++n) {
         VerifyBlockIcon(n, walk);
@@ -206,7 +206,7 @@ class Verifier {
               Cat("holds ", walk.length - accounted, " bytes after its last entry (", walk.length,
                   " bytes, its records account for ", accounted, ")"));
         }
-        files::CloseFile(file);
+        (void)files::CloseFile(file);  // only read: nothing to lose
       }
       if (outcome_.stopped) return;
     }

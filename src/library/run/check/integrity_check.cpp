@@ -40,12 +40,12 @@ class BlockReader {
   ~BlockReader() { Close(); }
   void Open(const char* name, int first_icon) {
     Close();
-    file_ = files::OpenFile(name, "rb");
+    file_ = files::OpenFile(name, "rb").value_or(nullptr);
     cursor_ = BlockCursor(first_icon);
     length_ = file_ != nullptr ? files::SeekToEnd(file_).value_or(0) : 0;
   }
   void Close() {
-    if (file_ != nullptr) files::CloseFile(file_);
+    if (file_ != nullptr) (void)files::CloseFile(file_);  // only read: nothing to lose
     file_ = nullptr;
   }
   bool open() const { return file_ != nullptr; }

@@ -109,7 +109,8 @@ void BlockTransaction::Settle(bool written) {
     written = false;
   }
   if (written) {
-    for (const auto& name : pending_sources_) files::SetAttributesNormal(name.c_str());
+    // A source whose attribute stays set is only converted again by the next run.
+    for (const auto& name : pending_sources_) (void)files::SetAttributesNormal(name.c_str());
   }
   pending_sources_.clear();
   pending_entry_files_.clear();

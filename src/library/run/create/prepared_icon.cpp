@@ -44,11 +44,12 @@ class AheadLoader final : public SourceLoader {
     const auto length = Read(name, file_.span(), kPcxLoadLimit);
     if (!length) return job_.load_result;
     const auto bytes = file_.span().first(*length);
-    if (DecodePcx(bytes, job_.picture.span().first(kPictureBytes)) == 0) {
-      job_.refusal = PcxRefusal(bytes);
+    const auto rows = DecodePcx(bytes, job_.picture.span().first(kPictureBytes));
+    if (!rows) {
+      job_.refusal = rows.error().text;
       return job_.load_result = SourceLoad::kRejected;
     }
-    job_.pcx_rows = PcxPictureRows(bytes);
+    job_.pcx_rows = *rows;
     return job_.load_result = SourceLoad::kLoaded;
   }
 
@@ -58,10 +59,12 @@ class AheadLoader final : public SourceLoader {
     if (!length) return job_.load_result;
     // The colours are put in when the icon's turn comes: a file without a palette takes the
     // one the icons before it leave.
-    if (!DecodeIlbm(file_.span().first(*length), index_.span(), job_.read_palette,
-                    &job_.palette_read, &job_.refusal)) {
+    const auto decoded = DecodeIlbm(file_.span().first(*length), index_.span(), job_.read_palette);
+    if (!decoded) {
+      job_.refusal = decoded.error().text;
       return job_.load_result = SourceLoad::kRejected;
     }
+    job_.palette_read = decoded->palette_read;
     return job_.load_result = SourceLoad::kLoaded;
   }
 
@@ -73,9 +76,9 @@ class AheadLoader final : public SourceLoader {
       job_.refusal = read.refusal;
       return job_.load_result = read.result;
     }
-    const PngDecode decoded = DecodePng(read.bytes, job_.picture.span().first(kPictureBytes));
-    if (!decoded.decoded) {
-      job_.refusal = decoded.refusal;
+    const Status decoded = DecodePng(read.bytes, job_.picture.span().first(kPictureBytes));
+    if (!decoded) {
+      job_.refusal = decoded.error().text;
       return job_.load_result = SourceLoad::kRejected;
     }
     return job_.load_result = SourceLoad::kLoaded;

@@ -1,0 +1,162 @@
+// Streams on Windows: opened by hand so that only files on disk are used, positioned with
+// 64-bit offsets, and flushed through to the disk.
+#include <windows.h>
+
+#include <fcntl.h>
+#include <io.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "files/file_layer.h"
+#include "files/file_seam.h"
+#include "files/win32_problems.h"
+
+namespace zemlo::files {
+
+namespace {
+
+// How CreateFileA and the C library are asked for a stream of an fopen mode.
+struct OpenMode {
+  DWORD access = 0;
+  DWORD disposition = 0;
+  int flags = _O_BINARY;
+};
+
+std::optional<OpenMode> ModeOf(const char* mode) {
+  const bool update = std::strchr(mode, '+') != nullptr;
+  OpenMode m;
+  switch (mode[0]) {
+    case 'r':
+      m.access = GENERIC_READ | (update ? GENERIC_WRITE : 0);
+      m.disposition = OPEN_EXISTING;
+      m.flags |= update ? _O_RDWR : _O_RDONLY;
+      return m;
+    case 'w':
+      m.access = GENERIC_WRITE | (update ? GENERIC_READ : 0);
+      m.disposition = CREATE_ALWAYS;
+      m.flags |= update ? _O_RDWR : _O_WRONLY;
+      return m;
+    case 'a':
+      m.access = GENERIC_WRITE | (update ? GENERIC_READ : 0);
+      m.disposition = OPEN_ALWAYS;
+      m.flags |= (update ? _O_RDWR : _O_WRONLY) | _O_APPEND;
+      return m;
+    default:
+      return std::nullopt;
+  }
+}
+
+Failure<FileProblem> Problem(FileProblem problem) { return ::zemlo::Fail(problem); }
+
+}  // namespace
+
+Result<std::FILE*, FileProblem> OpenFile(const char* name, const char* mode) {
+  if (name == nullptr || name[0] == '\0' || mode == nullptr) return Problem(FileProblem::kBadName);
+  const std::optional<OpenMode> how = ModeOf(mode);
+  if (!how) return Problem(FileProblem::kOther);
+  if (!seam::Allow(FileOp::kOpen, name)) return Problem(FileProblem::kOther);
+  // Opened by hand rather than with fopen so that the kind of file is known before a byte
+  // moves: a device ("CON", "NUL", "COM1", even with an extension), a pipe or a folder would
+  // be read or written as if it held a library file, and a console or pipe read can wait
+  // for good. Only files on disk are used. The sharing is what fopen grants.
+  const HANDLE handle = CreateFileA(name, how->access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                    how->disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) {
+    const DWORD error = GetLastError();
+    // A folder is refused as access denied; the user is better told what stands there.
+    const DWORD attributes = GetFileAttributesA(name);
+    const bool folder = error == ERROR_ACCESS_DENIED && attributes != INVALID_FILE_ATTRIBUTES &&
+                        (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    return Problem(folder ? FileProblem::kIsAFolder : ProblemOfSystemError(error));
+  }
+  BY_HANDLE_FILE_INFORMATION info;
+  if (GetFileType(handle) != FILE_TYPE_DISK) {
+    CloseHandle(handle);
+    return Problem(FileProblem::kNotRegularFile);
+  }
+  if (!GetFileInformationByHandle(handle, &info) ||
+      (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+    CloseHandle(handle);
+    return Problem(FileProblem::kIsAFolder);
+  }
+  const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(handle), how->flags);
+  if (fd == -1) {
+    CloseHandle(handle);
+    return Problem(FileProblem::kTooManyOpen);
+  }
+  std::FILE* file = _fdopen(fd, mode);
+  if (file == nullptr) {
+    _close(fd);  // closes the handle too
+    return Problem(FileProblem::kTooManyOpen);
+  }
+  seam::Done(FileOp::kOpen, name, mode, file);
+  return file;
+}
+
+bool SeekTo(std::FILE* file, std::int64_t position) {
+  if (file == nullptr || position < 0) return false;
+  return _fseeki64(file, position, SEEK_SET) == 0;
+}
+
+std::optional<std::int64_t> Tell(std::FILE* file) {
+  if (file == nullptr) return std::nullopt;
+  const __int64 at = _ftelli64(file);
+  if (at < 0) return std::nullopt;
+  return static_cast<std::int64_t>(at);
+}
+
+std::optional<std::int64_t> SeekToEnd(std::FILE* file) {
+  if (file == nullptr || _fseeki64(file, 0, SEEK_END) != 0) return std::nullopt;
+  return Tell(file);
+}
+
+// _commit is FlushFileBuffers on the stream's handle.
+FileStatus FlushToDisk(std::FILE* file) {
+  if (file == nullptr || !seam::Allow(FileOp::kFlush, {}, file))
+    return Problem(FileProblem::kOther);
+  errno = 0;
+  if (std::fflush(file) != 0 || _commit(_fileno(file)) != 0) {
+    return Problem(errno != 0 ? ProblemOfErrno(errno) : FileProblem::kOther);
+  }
+  seam::Done(FileOp::kFlush, {}, {}, file);
+  return {};
+}
+
+bool FlushFilesToDisk(const std::vector<std::string>& names) {
+  bool flushed = true;
+  for (const std::string& name : names) {
+    if (name.empty() || !seam::Allow(FileOp::kFlushFile, name)) {
+      flushed = false;
+      continue;
+    }
+    // FlushFileBuffers needs a handle that may write; the file is not changed. A link (a
+    // reparse point) is not followed: only what the library wrote is flushed.
+    const HANDLE file =
+        CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE,
+                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                    FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+      flushed = false;
+      continue;
+    }
+    const bool done = FlushFileBuffers(file) != 0;
+    CloseHandle(file);
+    if (!done) {
+      flushed = false;
+      continue;
+    }
+    seam::Done(FileOp::kFlushFile, name);
+    // The folder's entries: see FlushFolderOf.
+    seam::Done(FileOp::kFolderFlush, name);
+  }
+  return flushed;
+}
+
+}  // namespace zemlo::files

@@ -1,0 +1,111 @@
+#include "picture/pcx_scanlines.h"
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+namespace zemlo::pcx {
+
+#if defined(__SSE2__)
+namespace {
+
+// The bytes produced by the 64 code bytes at `p`, counted all at once; `value_first` says
+// that p[0] is the value of a run code before it, and `value_next` is set when p[63] is a run
+// code whose value is the next byte.
+//
+// Run codes and their values are told apart by position alone. Each stretch of bytes of 192
+// and above begins with a run code (the byte before it is a literal or a value, after either
+// of which a code follows); within the stretch codes and values alternate, and after a stretch
+// of odd length the next byte is the last code's value. Adding one at the start of each
+// stretch that begins at an even position clears exactly those stretches, which marks them;
+// their codes are the even positions in them, the codes of the others the odd positions.
+std::size_t BlockProduced(const std::uint8_t* p, bool value_first, bool& value_next) {
+  const __m128i run_flags = _mm_set1_epi8(static_cast<char>(kRunFlags));
+  __m128i bytes[4];
+  std::uint64_t high = 0;  // one bit per byte of 192 and above
+  for (int k = 0; k < 4; ++k) {
+    bytes[k] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * k));
+    const __m128i is_high = _mm_cmpeq_epi8(_mm_and_si128(bytes[k], run_flags), run_flags);
+    high |= std::uint64_t(static_cast<std::uint32_t>(_mm_movemask_epi8(is_high))) << (16 * k);
+  }
+  constexpr std::uint64_t kEven = 0x5555555555555555ull;
+  const std::uint64_t stretches = high & ~std::uint64_t{value_first};
+  const std::uint64_t starts = stretches & ~(stretches << 1);
+  const std::uint64_t even_stretches = stretches & ((stretches + (starts & kEven)) ^ stretches);
+  const std::uint64_t codes = (even_stretches & kEven) | (stretches & ~even_stretches & ~kEven);
+  value_next = codes >> 63;
+
+  // The counts of the codes, and how many codes there are, summed over the four sixteens.
+  const __m128i zero = _mm_setzero_si128();
+  const __m128i count_mask = _mm_set1_epi8(kRunCountMask);
+  const __m128i one = _mm_set1_epi8(1);
+  __m128i count_sums = zero;
+  __m128i code_sums = zero;
+  for (int k = 0; k < 4; ++k) {
+    // This sixteen's code flags, one bit to a byte, then as whole-byte masks.
+    const std::uint64_t bits = codes >> (16 * k);
+    constexpr std::uint64_t kBitOfByte = 0x8040201008040201ull;
+    const std::uint64_t low = ((bits & 0xFF) * 0x0101010101010101ull) & kBitOfByte;
+    const std::uint64_t high8 = ((bits >> 8 & 0xFF) * 0x0101010101010101ull) & kBitOfByte;
+    const __m128i not_code = _mm_cmpeq_epi8(
+        _mm_set_epi64x(static_cast<long long>(high8), static_cast<long long>(low)), zero);
+    const __m128i counts = _mm_andnot_si128(not_code, _mm_and_si128(bytes[k], count_mask));
+    count_sums = _mm_add_epi64(count_sums, _mm_sad_epu8(counts, zero));
+    code_sums = _mm_add_epi64(code_sums, _mm_sad_epu8(_mm_andnot_si128(not_code, one), zero));
+  }
+  alignas(16) std::uint64_t run_bytes[2];
+  alignas(16) std::uint64_t code_count[2];
+  _mm_store_si128(reinterpret_cast<__m128i*>(run_bytes), count_sums);
+  _mm_store_si128(reinterpret_cast<__m128i*>(code_count), code_sums);
+  // Literals are the bytes that are neither codes nor values: 64 less two per code, less the
+  // value carried in, plus the value that lies past the block.
+  const std::size_t literals = 64 - 2 * std::size_t(code_count[0] + code_count[1]) -
+                               std::size_t{value_first} + std::size_t{value_next};
+  return literals + std::size_t(run_bytes[0] + run_bytes[1]);
+}
+
+}  // namespace
+#endif
+
+const std::uint8_t* SkipScanline(const std::uint8_t* in, const std::uint8_t* end,
+                                 std::size_t line_bytes) {
+  if (line_bytes == 0) {
+    if (in == end) return nullptr;
+    if (*in++ < kRunFlags) return in;
+    if (in == end) return nullptr;
+    return in + 1;
+  }
+  Cursor c{in};
+#if defined(__SSE2__)
+  // Whole blocks of 64 code bytes while the scanline goes on past them; the block in which it
+  // ends is walked code by code.
+  bool value_first = false;
+  while (end - c.in >= 64) {
+    bool value_next = false;
+    const std::size_t produced = BlockProduced(c.in, value_first, value_next);
+    if (c.produced + produced >= line_bytes) break;
+    c.produced += produced;
+    c.in += 64;
+    value_first = value_next;
+  }
+  if (value_first) {
+    // The value of the last code counted lies here.
+    if (c.in == end) return nullptr;
+    ++c.in;
+  }
+#endif
+  return FinishScanline<false>(c, end, line_bytes, nullptr) ? c.in : nullptr;
+}
+
+void DecodeScanlinePair(const std::uint8_t* in_a, const std::uint8_t* in_b, const std::uint8_t* end,
+                        std::size_t line_bytes, std::uint8_t* line_a, std::uint8_t* line_b) {
+  Cursor a{in_a}, b{in_b};
+  while (a.produced < line_bytes && b.produced < line_bytes && end - a.in > 9 && end - b.in > 9) {
+    FastStep<true>(a, line_bytes, line_a);
+    FastStep<true>(b, line_bytes, line_b);
+  }
+  FinishScanline<true>(a, end, line_bytes, line_a);
+  FinishScanline<true>(b, end, line_bytes, line_b);
+}
+
+}  // namespace zemlo::pcx
