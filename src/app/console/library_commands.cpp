@@ -252,11 +252,7 @@ void AddJobsOption(CLI::App* command, Arguments& arguments, const std::string& w
       ->check(CLI::Range(1, kMaxJobs));
 }
 
-}  // namespace
-
-void AddLibraryCommands(CommandLine& line) {
-  auto arguments = std::make_shared<Arguments>();
-
+void AddCreateCommand(CommandLine& line, const std::shared_ptr<Arguments>& arguments) {
   CLI::App* create = AddProjectCommand(
       line, "create", "build the library of icons 3000 to 4999 from the project's sources",
       arguments);
@@ -266,7 +262,9 @@ void AddLibraryCommands(CommandLine& line) {
   create->callback([&line, arguments] {
     line.action = [arguments](ConsoleRun& run) { return RunWorker(run, *arguments, true); };
   });
+}
 
+void AddShowCommand(CommandLine& line, const std::shared_ptr<Arguments>& arguments) {
   CLI::App* show = AddProjectCommand(
       line, "show",
       "export the icons of 3000 to 4999 that have an entry as PCX (or PNG) files named by FPCX "
@@ -298,13 +296,17 @@ void AddLibraryCommands(CommandLine& line) {
     }
     line.action = [arguments](ConsoleRun& run) { return Show(run, *arguments); };
   });
+}
 
+void AddCheckCommand(CommandLine& line, const std::shared_ptr<Arguments>& arguments) {
   CLI::App* check =
       AddProjectCommand(line, "check", "check the block files of the project's library", arguments);
   check->callback([&line, arguments] {
     line.action = [arguments](ConsoleRun& run) { return RunWorker(run, *arguments, false); };
   });
+}
 
+void AddSaveCommand(CommandLine& line, const std::shared_ptr<Arguments>& arguments) {
   CLI::App* save = AddProjectCommand(
       line, "save", "save one icon of the library as a 24-bit PCX file (PNG when OUT ends in .png)",
       arguments);
@@ -327,6 +329,17 @@ void AddLibraryCommands(CommandLine& line) {
     line.data_on_stdout = arguments->out == kStandardOutputName;
     line.action = [arguments](ConsoleRun& run) { return Save(run, *arguments); };
   });
+}
+
+}  // namespace
+
+void AddLibraryCommands(CommandLine& line) {
+  // The commands fill one set of arguments: only the one given runs.
+  auto arguments = std::make_shared<Arguments>();
+  AddCreateCommand(line, arguments);
+  AddShowCommand(line, arguments);
+  AddCheckCommand(line, arguments);
+  AddSaveCommand(line, arguments);
 }
 
 }  // namespace zemlo::console

@@ -85,6 +85,36 @@ int ExitWithText(const CLI::App& app, const CLI::Error& e) {
   return status;
 }
 
+// CLI11's words for what is wrong with the command line; a word that names no command reads
+// better as "unknown command" (with the nearest one) than as "A subcommand is required".
+std::string UsageProblem(CLI::App& app, const CLI::ParseError& e, int argc, char** argv) {
+  const bool unknown = app.get_subcommands().empty() && argc > 1 && argv[1][0] != '-';
+  if (!unknown) return e.what();
+  std::string problem = "unknown command " + std::string(argv[1]);
+  std::vector<std::string> commands;
+  for (const CLI::App* command : app.get_subcommands({})) commands.push_back(command->get_name());
+  const std::string meant = NearestCommand(argv[1], commands);
+  if (!meant.empty()) problem += "; did you mean " + meant + "?";
+  return problem;
+}
+
+// Runs the command the line chose, with its output laid out for where it goes.
+int RunAction(const CommandLine& line, bool verbose, bool quiet) {
+  const StandardStreams streams = LookAtStandardStreams();
+  ConsoleLook look;
+  // Where stdout carries a file's bytes, the titles go to stderr with the messages, as lines.
+  look.live = !line.data_on_stdout && streams.out_terminal && streams.escapes;
+  look.shared = streams.err_same;
+  look.verbose = verbose;
+  look.quiet = quiet;
+  look.columns = [] { return TerminalWidth(StdoutColumns(), std::getenv("COLUMNS")); };
+  ConsolePort port(line.data_on_stdout ? stderr : stdout, stderr, std::move(look));
+  Session session(port);
+  InstallStopHandlers(session.state().stop_request);
+  ConsoleRun run{port, session, streams.out_terminal};
+  return line.action(run);
+}
+
 int RunCommandLine(int argc, char** argv) {
   CLI::App app("The ZEMLO Creator's commands for batch builds and terminals.", "zgl");
   app.allow_windows_style_options(false);
@@ -121,35 +151,11 @@ int RunCommandLine(int argc, char** argv) {
   } catch (const CLI::CallForVersion& e) {
     return ExitWithText(app, e);
   } catch (const CLI::ParseError& e) {
-    // A word that names no command reads better than CLI11's "A subcommand is required".
-    const bool unknown = app.get_subcommands().empty() && argc > 1 && argv[1][0] != '-';
-    std::string problem = unknown ? "unknown command " + std::string(argv[1]) : e.what();
-    if (unknown) {
-      std::vector<std::string> commands;
-      for (const CLI::App* command : app.get_subcommands({})) {
-        commands.push_back(command->get_name());
-      }
-      const std::string meant = NearestCommand(argv[1], commands);
-      if (!meant.empty()) problem += "; did you mean " + meant + "?";
-    }
-    PrintText(stderr, "zgl: " + problem + "\n" + kSeeHelp + "\n");
+    PrintText(stderr, "zgl: " + UsageProblem(app, e, argc, argv) + "\n" + kSeeHelp + "\n");
     return kExitUsage;
   }
   if (!line.action) return kExitUsage;
-
-  const StandardStreams streams = LookAtStandardStreams();
-  ConsoleLook look;
-  // Where stdout carries a file's bytes, the titles go to stderr with the messages, as lines.
-  look.live = !line.data_on_stdout && streams.out_terminal && streams.escapes;
-  look.shared = streams.err_same;
-  look.verbose = verbose;
-  look.quiet = quiet;
-  look.columns = [] { return TerminalWidth(StdoutColumns(), std::getenv("COLUMNS")); };
-  ConsolePort port(line.data_on_stdout ? stderr : stdout, stderr, std::move(look));
-  Session session(port);
-  InstallStopHandlers(session.state().stop_request);
-  ConsoleRun run{port, session, streams.out_terminal};
-  return line.action(run);
+  return RunAction(line, verbose, quiet);
 }
 
 }  // namespace
