@@ -15,7 +15,7 @@
 
 #include "core/status_port.h"
 #include "packer/kzp.h"
-#include "packer/kzp_reference.h"
+#include "support/kzp_reference.h"
 
 namespace {
 

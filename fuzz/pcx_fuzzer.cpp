@@ -12,9 +12,9 @@
 #include <vector>
 
 #include "core/geometry.h"
-#include "picture/pcx_plain.h"
 #include "picture/pcx_reader.h"
 #include "picture/pcx_writer.h"
+#include "support/pcx_plain.h"
 
 namespace {
 

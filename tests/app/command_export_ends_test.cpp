@@ -9,7 +9,7 @@
 #include "app/export_command.h"
 #include "app/folder_visit.h"
 #include "app/session.h"
-#include "library/run_project.h"
+#include "support/run_project.h"
 
 namespace zemlo::testing {
 namespace {

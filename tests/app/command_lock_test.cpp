@@ -10,8 +10,8 @@
 
 #include "app/commands.h"
 #include "app/session.h"
-#include "library/run_project.h"
 #include "library/store/rewrite_recovery.h"
+#include "support/run_project.h"
 
 namespace zemlo::testing {
 namespace {

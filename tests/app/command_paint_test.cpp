@@ -13,7 +13,7 @@
 
 #include "app/commands.h"
 #include "app/session.h"
-#include "library/run_project.h"
+#include "support/run_project.h"
 
 namespace zemlo::testing {
 namespace {

@@ -13,9 +13,9 @@
 #include "app/commands.h"
 #include "app/project_checks.h"
 #include "app/session.h"
-#include "library/run_project.h"
 #include "library/store/rewrite_recovery.h"
 #include "support/folder_snapshot.h"
+#include "support/run_project.h"
 
 namespace zemlo::testing {
 namespace {

@@ -14,9 +14,9 @@
 #include "app/export_command.h"
 #include "app/session.h"
 #include "library/run/jobs.h"
-#include "library/run_project.h"
 #include "project/info_parser.h"
 #include "support/folder_snapshot.h"
+#include "support/run_project.h"
 
 namespace zemlo::testing {
 namespace {

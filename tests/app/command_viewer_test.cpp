@@ -3,8 +3,8 @@
 
 #include "app/commands.h"
 #include "app/session.h"
-#include "library/run_project.h"
 #include "picture/pcx_reader.h"
+#include "support/run_project.h"
 
 namespace zemlo::testing {
 namespace {

@@ -5,8 +5,8 @@
 #include <map>
 
 #include "library/run/check/deep_verify.h"
-#include "library/run_project.h"
 #include "packer/kzp.h"
+#include "support/run_project.h"
 
 namespace zemlo::testing {
 namespace {

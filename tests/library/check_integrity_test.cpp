@@ -5,7 +5,7 @@
 #include <map>
 
 #include "library/run/check/integrity_check.h"
-#include "library/run_project.h"
+#include "support/run_project.h"
 
 namespace zemlo::testing {
 namespace {

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "library/run/check/integrity_check.h"
-#include "library/run_project.h"
+#include "support/run_project.h"
 
 namespace zemlo::testing {
 namespace {

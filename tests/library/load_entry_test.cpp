@@ -1,8 +1,8 @@
 // Loading entries back from a library: both layouts, packed entries and every failure title.
 #include <gtest/gtest.h>
 
-#include "library/run_project.h"
 #include "packer/kzp.h"
+#include "support/run_project.h"
 
 namespace zemlo::testing {
 namespace {

@@ -5,7 +5,7 @@
 #include <map>
 
 #include "files/file_layer.h"
-#include "library/run_project.h"
+#include "support/run_project.h"
 
 namespace zemlo::testing {
 namespace {

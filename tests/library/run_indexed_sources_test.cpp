@@ -5,8 +5,8 @@
 #include <map>
 #include <string>
 
-#include "library/run_project.h"
 #include "support/folder_snapshot.h"
+#include "support/run_project.h"
 
 namespace zemlo::testing {
 namespace {

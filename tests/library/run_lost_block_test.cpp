@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "library/run_project.h"
+#include "support/run_project.h"
 
 namespace zemlo::testing {
 namespace {

@@ -14,9 +14,9 @@
 #include "files/file_layer.h"
 #include "library/run/create/creation_run.h"
 #include "library/run/jobs.h"
-#include "library/run_project.h"
 #include "project/info_parser.h"
 #include "support/folder_snapshot.h"
+#include "support/run_project.h"
 
 namespace zemlo::testing {
 namespace {

@@ -9,9 +9,9 @@
 #include <vector>
 
 #include "library/run/create/creation_run.h"
-#include "library/run_project.h"
 #include "picture/pcx_reader.h"
 #include "support/folder_snapshot.h"
+#include "support/run_project.h"
 
 namespace zemlo::testing {
 namespace {

@@ -13,9 +13,9 @@
 #include <string>
 #include <vector>
 
-#include "library/run_project.h"
 #include "library/store/rewrite_recovery.h"
 #include "support/power_cut.h"
+#include "support/run_project.h"
 
 namespace zemlo::testing {
 namespace {

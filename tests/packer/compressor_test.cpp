@@ -4,8 +4,8 @@
 #include <vector>
 
 #include "packer/kzp.h"
-#include "packer/kzp_reference.h"
-#include "packer/packer_samples.h"
+#include "support/kzp_reference.h"
+#include "support/packer_samples.h"
 #include "support/recording_port.h"
 
 namespace zemlo {

@@ -4,9 +4,9 @@
 #include <vector>
 
 #include "packer/kzp.h"
-#include "packer/kzp_reference.h"
 #include "packer/pack_entry_seam.h"
-#include "packer/packer_samples.h"
+#include "support/kzp_reference.h"
+#include "support/packer_samples.h"
 #include "support/recording_port.h"
 
 namespace zemlo {

@@ -7,7 +7,7 @@
 
 #include "picture/pcx_reader.h"
 #include "picture/pcx_writer.h"
-#include "picture/picture_test_support.h"
+#include "support/picture_test_support.h"
 
 namespace zemlo::testing {
 namespace {

@@ -6,7 +6,7 @@
 #include <utility>
 
 #include "picture/pcx_reader.h"
-#include "picture/picture_test_support.h"
+#include "support/picture_test_support.h"
 
 namespace zemlo::testing {
 namespace {

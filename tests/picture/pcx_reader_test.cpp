@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "picture/picture_test_support.h"
+#include "support/picture_test_support.h"
 
 namespace zemlo::testing {
 namespace {

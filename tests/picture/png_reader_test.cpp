@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "picture/pcx_reader.h"
-#include "picture/picture_test_support.h"
+#include "support/picture_test_support.h"
 #include "support/png_builder.h"
 
 namespace zemlo::testing {

@@ -18,8 +18,8 @@
 #include <vector>
 
 #include "core/geometry.h"
-#include "picture/pcx_plain.h"
 #include "support/iff_builder.h"
+#include "support/pcx_plain.h"
 #include "support/temp_dir.h"
 
 namespace zemlo::testing {
