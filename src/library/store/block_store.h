@@ -59,7 +59,7 @@ struct StoreContext {
   // a new coordinates file, since skipped icons would otherwise lose their crop boxes.
   bool convert_all = false;
   // Threads the run converts on: 1 is the run's own thread alone; more start helpers that
-  // prepare the icons ahead (creation_run.h).
+  // prepare the icons ahead (library/run/jobs.h).
   int jobs = 1;
   // Where the store's problems are told when they happen (the front end's messages); the
   // store itself calls it only for kBlockShort, the run for the failures it is handed.

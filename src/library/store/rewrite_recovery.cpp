@@ -2,16 +2,18 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <cstring>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
 
-#include "core/byte_reader.h"
 #include "core/status.h"
 #include "files/file_helpers.h"
 #include "files/file_layer.h"
 #include "files/file_names.h"
 #include "files/file_stream.h"
-#include "library/store/block_layout.h"
 #include "library/store/block_store.h"
+#include "library/store/rewrite_recovery_internal.h"
 #include "library/store/stamping.h"
 #include "library/store/tables.h"
 #include "library/store/tables_io.h"
@@ -21,36 +23,8 @@ namespace zemlo {
 using files::NamesSameFile;
 namespace {
 
-constexpr std::uint32_t kFnvOffsetBasis = 2166136261u;
-constexpr std::uint32_t kFnvPrime = 16777619u;
-constexpr std::size_t kMaxRecordName = kNameSize - 1;
-// Magic, version, first icon, record count, two name lengths, checksum.
-constexpr std::size_t kRecordFixedBytes = 4 + 2 + 4 + 4 + 2 + 2 + 4;
-constexpr std::size_t kMaxRecordFileBytes =
-    kRecordFixedBytes + 2 * kMaxRecordName + kOffsetsTableSize;
-
-std::uint32_t Checksum(std::span<const std::uint8_t> bytes) {
-  std::uint32_t hash = kFnvOffsetBasis;
-  for (std::uint8_t b : bytes) hash = (hash ^ b) * kFnvPrime;
-  return hash;
-}
-
-void PutU16(std::vector<std::uint8_t>& out, std::uint16_t v) {
-  out.push_back(static_cast<std::uint8_t>(v));
-  out.push_back(static_cast<std::uint8_t>(v >> 8));
-}
-void PutU32(std::vector<std::uint8_t>& out, std::uint32_t v) {
-  for (int shift = 0; shift < 32; shift += 8) out.push_back(static_cast<std::uint8_t>(v >> shift));
-}
-
-bool ReadName(ByteReader& reader, std::string& name) {
-  const auto length = reader.U16LE();
-  if (!length || *length == 0 || *length > kMaxRecordName) return false;
-  const auto bytes = reader.Bytes(*length);
-  if (!bytes) return false;
-  name.assign(bytes->begin(), bytes->end());
-  return name.find('\0') == std::string::npos;
-}
+using rewrite_recovery_internal::kMaxRecordFileBytes;
+using rewrite_recovery_internal::RecordsTotal;
 
 // The length of BLTEMP when it is a regular file (opening refuses anything else).
 std::optional<std::int64_t> RegularFileLength(const char* name) {
@@ -71,14 +45,6 @@ std::vector<std::uint8_t> ReadSmallFile(const char* name, std::size_t limit) {
 std::optional<std::int64_t> LengthIfExists(const char* name) {
   if (!files::Exists(name)) return std::nullopt;
   return FileLength(name);
-}
-
-// The bytes the records describe, the entries laid back to back.
-std::int64_t RecordsTotal(std::span<const std::uint8_t> records) {
-  const RecordsView view(records);
-  BlockCursor cursor;
-  for (std::size_t i = 0; i < view.count(); ++i) cursor.Step(view.at(i));
-  return cursor.position();
 }
 
 void Notice(StatusPort& port, TextFormat format, const std::string& name) {
@@ -244,61 +210,6 @@ RecoveryResult RecoverUnrecorded(const ProjectSettings& settings, std::int64_t t
 
 }  // namespace
 
-std::vector<std::uint8_t> EncodeTempBlockRecord(const TempBlockRecord& record) {
-  std::vector<std::uint8_t> out(std::begin(kTempBlockRecordMagic), std::end(kTempBlockRecordMagic));
-  PutU16(out, kTempBlockRecordVersion);
-  PutU32(out, static_cast<std::uint32_t>(record.first_icon));
-  PutU32(out, static_cast<std::uint32_t>(record.records.size() / kRecordSize));
-  for (const std::string* name : {&record.offsets_name, &record.block_name}) {
-    const std::size_t length = std::min(name->size(), kMaxRecordName);
-    PutU16(out, static_cast<std::uint16_t>(length));
-    out.insert(out.end(), name->begin(), name->begin() + static_cast<std::ptrdiff_t>(length));
-  }
-  const std::size_t whole = record.records.size() / kRecordSize * kRecordSize;
-  out.insert(out.end(), record.records.begin(),
-             record.records.begin() + static_cast<std::ptrdiff_t>(whole));
-  PutU32(out, Checksum(out));
-  return out;
-}
-
-std::optional<TempBlockRecord> DecodeTempBlockRecord(std::span<const std::uint8_t> bytes) {
-  if (bytes.size() < kRecordFixedBytes || bytes.size() > kMaxRecordFileBytes) return std::nullopt;
-  const auto body = bytes.first(bytes.size() - 4);
-  ByteReader tail(bytes.last(4));
-  const auto stored = tail.U32LE();
-  if (!stored || *stored != Checksum(body)) return std::nullopt;
-
-  ByteReader reader(body);
-  const auto magic = reader.Bytes(sizeof kTempBlockRecordMagic);
-  if (!magic || std::memcmp(magic->data(), kTempBlockRecordMagic, magic->size()) != 0) {
-    return std::nullopt;
-  }
-  const auto version = reader.U16LE();
-  if (!version || *version != kTempBlockRecordVersion) return std::nullopt;
-  const auto first_field = reader.U32LE();
-  const auto count_field = reader.U32LE();
-  if (!first_field || !count_field) return std::nullopt;
-  const std::uint32_t first = *first_field;
-  const std::uint32_t count = *count_field;
-  TempBlockRecord record;
-  record.first_icon = static_cast<std::int32_t>(first);
-  if (!OffsetsTable::InRange(record.first_icon) || count > kOffsetsCapacity ||
-      first + count > static_cast<std::uint32_t>(kOffsetsCapacity) ||
-      !ReadName(reader, record.offsets_name) || !ReadName(reader, record.block_name) ||
-      reader.remaining() != std::size_t{count} * kRecordSize) {
-    return std::nullopt;
-  }
-  const auto records = reader.rest();
-  record.records.assign(records.begin(), records.end());
-  return record;
-}
-
-bool WriteTempBlockRecord(const TempBlockRecord& record) {
-  return CreateWholeFile(kTempBlockRecordName, EncodeTempBlockRecord(record));
-}
-
-bool RemoveTempBlockRecord() { return files::RemoveFile(kTempBlockRecordName).ok(); }
-
 std::vector<std::uint8_t> RecordsOnDisk(const char* offsets_name, std::int32_t first_icon,
                                         std::int32_t count) {
   std::vector<std::uint8_t> records(static_cast<std::size_t>(std::max(count, 0)) * kRecordSize, 0);
@@ -309,96 +220,6 @@ std::vector<std::uint8_t> RecordsOnDisk(const char* offsets_name, std::int32_t f
     records[i] = file[from + i];
   }
   return records;
-}
-
-bool BlockAgrees(std::span<const std::uint8_t> records, std::optional<std::int64_t> file_length) {
-  const RecordsView view(records);
-  BlockCursor cursor;
-  for (std::size_t i = 0; i < view.count(); ++i) {
-    const EntryPlace place = cursor.Step(view.at(i));
-    if (place.record.length == 0) {
-      if (!place.record.none()) return false;
-      continue;
-    }
-    if (place.record.length < 0 || !place.in_place()) return false;
-  }
-  return cursor.position() == file_length.value_or(0);
-}
-
-RecordedBlock BlockOfRecord(const TempBlockRecord& record, const ProjectSettings& settings) {
-  RecordedBlock found;
-  const auto doubt = [&found](RecordDoubt why) {
-    found.doubt = why;
-    return found;
-  };
-  if (!NamesSameFile(record.offsets_name, settings.FOFS.data())) {
-    return doubt(RecordDoubt::kOtherLibrary);
-  }
-  const int per_block = settings.BLKB;
-  if (per_block < 1 || record.first_icon < 0 || record.first_icon % per_block != 0) {
-    return doubt(RecordDoubt::kNotBlockStart);
-  }
-  const auto table_records = static_cast<std::int64_t>(OffsetsFileBytes(settings) / kRecordSize);
-  if (record.first_icon >= table_records) return doubt(RecordDoubt::kOutsideTable);
-  // What the rewrite records for a block: its icons up to the end of the offsets table.
-  const std::int64_t whole =
-      std::min<std::int64_t>(per_block, std::int64_t{OffsetsTable::capacity()} - record.first_icon);
-  if (record.records.size() % kRecordSize != 0 ||
-      static_cast<std::int64_t>(record.records.size() / kRecordSize) != whole) {
-    return doubt(RecordDoubt::kWrongCount);
-  }
-  found.block = record.first_icon / per_block;
-  found.block_name = settings.FBLK;
-  if (!StampBlockNumber(found.block, found.block_name)) return doubt(RecordDoubt::kOutsideTable);
-  if (!NamesSameFile(record.block_name, found.block_name.data())) {
-    return doubt(RecordDoubt::kOtherBlockFile);
-  }
-  if (BlockNamesOwnFile(found.block_name.data(), settings)) {
-    return doubt(RecordDoubt::kBlockNamesOwnFile);
-  }
-  return found;
-}
-
-bool BlockNamesOwnFile(std::string_view block_name, const ProjectSettings& settings) {
-  const std::string record_temporary = TemporaryNameOf(kTempBlockRecordName);
-  for (const std::string_view other :
-       {std::string_view(kTempBlockName), std::string_view(kTempBlockRecordName),
-        std::string_view(record_temporary), std::string_view(settings.FOFS.data()),
-        std::string_view(settings.FCOO.data())}) {
-    if (!other.empty() && NamesSameFile(block_name, other)) return true;
-  }
-  return false;
-}
-
-TempBlockDecision DecideRecordedTempBlock(std::span<const std::uint8_t> old_records,
-                                          std::span<const std::uint8_t> now_records,
-                                          std::optional<std::int64_t> block_length,
-                                          std::int64_t temp_length) {
-  // BLTEMP is the block's old content: anything else is not what the rewrite left, and is
-  // neither put back nor thrown away.
-  if (temp_length != RecordsTotal(old_records)) {
-    return {TempBlockAction::kRefuse, &kTempLengthDiffersFormat};
-  }
-  // The offsets file was not replaced since the rewrite began (or replaced by the same
-  // records): it describes BLTEMP. The new block file may even be complete, but nothing
-  // tells that its bytes reached the disk.
-  if (std::equal(old_records.begin(), old_records.end(), now_records.begin(), now_records.end())) {
-    return {TempBlockAction::kMoveBack};
-  }
-  // Replaced: that happens only after the new block file was flushed, so it must agree.
-  if (BlockAgrees(now_records, block_length)) return {TempBlockAction::kRemoveTemp};
-  return {TempBlockAction::kRefuse, &kRecoveryRefusedFormat};
-}
-
-UnrecordedDecision DecideUnrecordedTempBlock(std::span<const DisagreeingBlock> disagreeing,
-                                             std::int64_t temp_length) {
-  if (disagreeing.size() == 1 && disagreeing.front().records_total == temp_length) {
-    return {TempBlockAction::kMoveBack, disagreeing.front().block};
-  }
-  // An empty BLTEMP holds nothing that could be lost; a full one may be the only copy of a
-  // block whose new file happens to have the old length, so it stays.
-  if (disagreeing.empty() && temp_length == 0) return {TempBlockAction::kRemoveTemp, -1};
-  return {};
 }
 
 RecoveryResult RecoverInterruptedRewrite(const ProjectSettings& settings, StatusPort& port) {

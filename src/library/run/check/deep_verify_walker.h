@@ -1,0 +1,124 @@
+// The deep verification's walker, its members defined in five files: its own bookkeeping
+// (deep_verify.cpp), the walk over the blocks (deep_verify_blocks.cpp), the single entry file
+// layout (deep_verify_single_files.cpp), the checks of one entry against its rows and the
+// encoder (deep_verify_entry.cpp) and the comparison of an entry's two copies
+// (deep_verify_copies.cpp). Only those include it.
+#pragma once
+
+#include <algorithm>
+#include <concepts>
+#include <cstdint>
+#include <cstdio>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "core/status_port.h"
+#include "core/working_state.h"
+#include "library/run/check/deep_verify.h"
+#include "library/store/block_layout.h"
+#include "library/store/tables.h"
+#include "project/project_settings.h"
+
+namespace zemlo::deep_verify_walker {
+
+inline void Append(std::string& text, std::string_view part) { text += part; }
+template <std::integral T>
+void Append(std::string& text, T number) {
+  text += std::to_string(number);
+}
+template <class... Parts>
+std::string Cat(const Parts&... parts) {
+  std::string text;
+  (Append(text, parts), ...);
+  return text;
+}
+
+inline std::string NameOf(const Name& name) {
+  const auto end = std::find(name.begin(), name.end(), '\0');
+  return std::string(name.begin(), end);
+}
+
+// The buffers one copy of an entry is checked in.
+struct Workspace {
+  std::span<std::uint8_t> unpack;
+  std::span<std::uint8_t> picture;
+};
+
+class Verifier {
+ public:
+  Verifier(ProjectSettings& settings, WorkingState& state, VerifyObserver* observer);
+
+  VerifyOutcome Run();
+
+ private:
+  struct BlockWalk {
+    std::FILE* file;
+    std::int64_t length;  // of the block file
+    BlockCursor cursor;   // where the next entry must start: the lengths so far
+    std::string name;
+  };
+
+  // ---- The walk's own bookkeeping (deep_verify.cpp) ----
+  void Add(int icon, std::string_view file, std::string what);
+  bool Stopped();
+  void Progress(int icon);
+  void CheckTableLength(const Name& name, std::size_t expected);
+  void ReadCoordinates();
+  bool ReadOffsets();
+  void Report(VerifiedIcon& info, std::span<const std::uint8_t> picture);
+  VerifiedIcon StartIcon(int icon, std::string file);
+
+  // ---- Block layout (deep_verify_blocks.cpp) ----
+  void VerifyBlocks();
+  std::optional<std::span<const std::uint8_t>> ReadBlockEntry(int icon, BlockWalk& walk);
+  void VerifyBlockIcon(int icon, BlockWalk& walk);
+  void CheckLoneSingleFile(int icon);
+
+  // ---- Both layouts: the two copies (deep_verify_copies.cpp) ----
+  void AllocateCopyBuffers();
+  void CompareSingleCopy(int icon, std::optional<std::span<const std::uint8_t>> block_copy,
+                         const std::string& block_name, bool block_clean);
+  VerifiedIcon StartCopy(int icon, const std::string& name);
+
+  // ---- Single entry file layout (deep_verify_single_files.cpp) ----
+  std::optional<std::string> SingleName(int icon);
+  std::optional<std::span<const std::uint8_t>> ReadSingleFile(int icon, const std::string& name,
+                                                              std::span<std::uint8_t> buffer);
+  void VerifySingleFiles();
+
+  // ---- One entry (deep_verify_entry.cpp) ----
+  void CheckEntry(int icon, std::span<const std::uint8_t> stored, const std::string& file,
+                  const Workspace& work, VerifiedIcon& info);
+  void CheckPicture(int icon, std::span<const std::uint8_t> entry, const std::string& file,
+                    const Workspace& work, VerifiedIcon& info);
+  bool RowsFitBox(int icon, std::span<const std::uint8_t> entry, const std::string& file,
+                  const CoordinatesRecord& r);
+  void CompareWithEncoder(int icon, std::span<const std::uint8_t> entry, const std::string& file,
+                          std::span<std::uint8_t> picture, const CoordinatesRecord& r);
+
+  ProjectSettings& settings_;
+  WorkingState& state_;
+  VerifyObserver* observer_;
+  CoordinatesTable coordinates_;
+  OffsetsTable offsets_;
+  // DecodeEntry is only handed entries whose runs were found to fit, so anything it would
+  // say is a finding of this walk already.
+  SilentPort silent_;
+  VerifyOutcome outcome_;
+  std::int32_t records_ = 0;
+  int icon_findings_ = 0;
+  bool coordinates_known_ = false;
+  bool single_pattern_reported_ = false;
+  std::vector<std::uint8_t> reencoded_;
+  std::vector<std::uint8_t> scratch_coordinates_;
+  // The second copy of an entry (DBLK 3) and its own buffers, so that the first copy's
+  // picture stays for the observer.
+  std::vector<std::uint8_t> copy_;
+  std::vector<std::uint8_t> copy_unpack_;
+  std::vector<std::uint8_t> copy_picture_;
+};
+
+}  // namespace zemlo::deep_verify_walker
