@@ -30,6 +30,14 @@ inline void StoreU32LE(std::uint8_t* p, std::uint32_t value) {
   p[3] = static_cast<std::uint8_t>(value >> 24);
 }
 
+inline std::uint64_t LoadU64LE(const std::uint8_t* p) {
+  return std::uint64_t{LoadU32LE(p)} | std::uint64_t{LoadU32LE(p + 4)} << 32;
+}
+inline void StoreU64LE(std::uint8_t* p, std::uint64_t value) {
+  StoreU32LE(p, static_cast<std::uint32_t>(value));
+  StoreU32LE(p + 4, static_cast<std::uint32_t>(value >> 32));
+}
+
 class ByteReader {
  public:
   ByteReader() = default;
@@ -62,6 +70,12 @@ class ByteReader {
     if (remaining() < 4) return std::nullopt;
     const std::uint32_t value = LoadU32LE(&bytes_[pos_]);
     pos_ += 4;
+    return value;
+  }
+  [[nodiscard]] std::optional<std::uint64_t> U64LE() {
+    if (remaining() < 8) return std::nullopt;
+    const std::uint64_t value = LoadU64LE(&bytes_[pos_]);
+    pos_ += 8;
     return value;
   }
   [[nodiscard]] std::optional<std::uint32_t> U32BE() {
