@@ -13,6 +13,7 @@
 #include "files/file_layer.h"
 #include "files/file_names.h"
 #include "library/store/block_store.h"
+#include "library/store/checksum_file.h"
 #include "library/store/rewrite_recovery.h"
 #include "library/store/stamping.h"
 
@@ -25,7 +26,7 @@ namespace fs = std::filesystem;
 
 constexpr std::int32_t kTableCapacity = 20000;  // records of the offsets table
 
-enum class Role { kProject, kTemp, kFofs, kFcoo, kFblk, kFsep, kFpcx, kFlbm, kFwav, kFpng };
+enum class Role { kProject, kTemp, kFofs, kFcoo, kSums, kFblk, kFsep, kFpcx, kFlbm, kFwav, kFpng };
 
 // One file a project names: a role and, for patterns, the icon or block stamped in.
 struct Named {
@@ -53,6 +54,7 @@ const char* TagOf(Role role) {
       return "FPNG";
     case Role::kProject:
     case Role::kTemp:
+    case Role::kSums:
       break;
   }
   return "";
@@ -65,6 +67,8 @@ std::string Label(Named n) {
       return "the project info file";
     case Role::kTemp:
       return std::string("the temporary block file ") + kTempBlockName;
+    case Role::kSums:
+      return "the checksum file (FOFS and .sum)";
     case Role::kFblk:
       return "FBLK (block " + std::to_string(n.number) + ")";
     case Role::kFofs:
@@ -114,6 +118,8 @@ void ForEachOutput(const ProjectSettings& s, std::string_view project_name, Visi
   visit(Named{Role::kTemp}, std::string_view(kTempBlockName));
   if (s.FOFS[0] != '\0') visit(Named{Role::kFofs}, std::string_view(s.FOFS.data()));
   if (s.FCOO[0] != '\0') visit(Named{Role::kFcoo}, std::string_view(s.FCOO.data()));
+  if (const auto sums = ChecksumFileName(s))
+    visit(Named{Role::kSums}, std::string_view(sums->data()));
   const int icons = IconsCovered(s);
   if (s.FBLK[0] != '\0' && s.BLKB > 0 && icons > 0) {
     for (int block = 0; block <= (icons - 1) / s.BLKB; ++block) {
@@ -184,10 +190,13 @@ constexpr const char* kRecoveryFileClashEnd =
 std::optional<std::string> FindRecoveryFileClash(const ProjectSettings& settings,
                                                  std::string_view project_name) {
   // What the recovery moves or removes besides the library's own files.
-  const std::string owned[] = {NameKey(kTempBlockName), NameKey(kTempBlockRecordName),
+  const auto sums = ChecksumFileName(settings);
+  const std::string owned[] = {NameKey(kTempBlockName),
+                               NameKey(kTempBlockRecordName),
                                NameKey(TemporaryNameOf(kTempBlockRecordName)),
                                NameKey(TemporaryNameOf(settings.FOFS.data())),
-                               NameKey(TemporaryNameOf(settings.FCOO.data()))};
+                               NameKey(TemporaryNameOf(settings.FCOO.data())),
+                               NameKey(TemporaryNameOf(sums ? sums->data() : ""))};
   std::optional<std::string> clash;
   const auto check = [&](Named owner, std::string_view name) {
     // BLTEMP itself is among the outputs, to be told from the others.

@@ -39,6 +39,12 @@ int ShowWarningNumber(StatusPort& port, Owner owner, NumberFormat format, int nu
   return port.ShowMessage(owner, kClassName, message, MessageIcon::kWarning);
 }
 
+int ShowNoticeNumber(StatusPort& port, Owner owner, NumberFormat format, int number) {
+  char message[kTextBufferSize];
+  std::snprintf(message, sizeof message, format.c_str(), number);
+  return port.ShowMessage(owner, kClassName, message, MessageIcon::kInformation);
+}
+
 int ShowWarningText(StatusPort& port, Owner owner, std::string_view text) {
   return port.ShowMessage(owner, kClassName, text.substr(0, kTextBufferSize - 1),
                           MessageIcon::kWarning);

@@ -23,6 +23,8 @@ void FormatStatusTitle(char (&text)[kTextBufferSize], std::string_view name,
 // empty) or one integer conversion. Texts are cut to the 576-byte buffer.
 int ShowWarning(StatusPort& port, Owner owner, TextFormat format, std::string_view text);
 int ShowWarningNumber(StatusPort& port, Owner owner, NumberFormat format, int number);
+// The same as an information box: something the user should know, nothing went wrong.
+int ShowNoticeNumber(StatusPort& port, Owner owner, NumberFormat format, int number);
 // A warning box whose text takes no argument; it is shown as it is.
 int ShowWarningText(StatusPort& port, Owner owner, std::string_view text);
 

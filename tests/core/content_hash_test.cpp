@@ -11,9 +11,7 @@ namespace {
 
 // The stored hashes are a file format: they must be XXH3's 64-bit values, whatever the
 // processor. The empty input's value is the algorithm's published one.
-TEST(ContentHash, IsXxh3SixtyFourBits) {
-  EXPECT_EQ(HashBytes({}), 0x2D06800538D394C2ull);
-}
+TEST(ContentHash, IsXxh3SixtyFourBits) { EXPECT_EQ(HashBytes({}), 0x2D06800538D394C2ull); }
 
 TEST(ContentHash, PiecesGiveTheWholeHashAndResetStartsAgain) {
   std::vector<std::uint8_t> bytes(70000);

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "library/store/rewrite_recovery.h"
+#include "support/library_files.h"
 #include "support/power_cut.h"
 #include "support/run_project.h"
 
@@ -100,7 +101,8 @@ Files LibraryFiles(const TestLibrary& lib) {
         (name == "BLTEMP.REC" && !std::filesystem::exists(lib.dir.path() / "BLTEMP"))) {
       continue;
     }
-    files[name] = ReadFileBytes(entry.path());
+    files[name] = name.ends_with(kSumSuffix) ? SumsBesidesRuns(ReadFileBytes(entry.path()))
+                                             : ReadFileBytes(entry.path());
   }
   // A crop box of an icon without an entry is nobody's: a run leaves it as it was, and a run
   // that had to start the coordinates afresh leaves it zero.

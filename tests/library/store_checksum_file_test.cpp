@@ -1,5 +1,3 @@
-#include "library/store/checksum_file.h"
-
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -9,6 +7,7 @@
 
 #include "core/byte_reader.h"
 #include "files/file_helpers.h"
+#include "library/store/checksum_file.h"
 #include "support/temp_dir.h"
 
 namespace zemlo {
@@ -19,8 +18,13 @@ ChecksumFile Sample() {
   sums.generation = 7;
   sums.icons_per_block = 2;
   sums.icons.resize(4);
-  sums.icons[1] = {1234, kSumInBlock | kSumInSingleFile, 0x1122334455667788ull,
-                   {10, 20, 30, 40}, 5555, "pcx\\p0_0_0_1.pcx", 6};
+  sums.icons[1] = {1234,
+                   kSumInBlock | kSumInSingleFile,
+                   0x1122334455667788ull,
+                   {10, 20, 30, 40},
+                   5555,
+                   "pcx\\p0_0_0_1.pcx",
+                   6};
   sums.icons[2] = {9, kSumInBlock | kSumAdopted, 42, {}, 0, "", 3};
   sums.icons[3] = {77, kSumInSingleFile, ~0ull, {800, 600, 0, 0}, 1ull << 40, "s.wav", 7};
   sums.blocks = {{1234, 0xABCDEFull, 6}, {86, 99, 7}};
@@ -118,8 +122,8 @@ TEST(ChecksumFile, RefusesEachDamageWithItsReason) {
       {"the check itself flipped", [](auto& b) { b.back() ^= 1; }, false, kSumBadCheck},
       {"name beyond the names", set32(icon1 + 32, 1000), true, kSumBadName},
       {"name longer than a name", set32(icon1 + 36, 0xFFFFFFF0u), true, kSumBadName},
-      {"a zero byte in a name",
-       [](auto& b) { b[b.size() - kSumCheckSize - 2] = 0; }, true, kSumBadName},
+      {"a zero byte in a name", [](auto& b) { b[b.size() - kSumCheckSize - 2] = 0; }, true,
+       kSumBadName},
   };
   const auto good = EncodeChecksumFile(Sample());
   for (const Damage& c : cases) {

@@ -226,7 +226,9 @@ StoreStatus CloseBlock(int last_icon, StoreContext& c) {
   }
   // An empty block file that stays holds nothing the offsets file points into: never reported.
   if (r.block_position == 0) (void)files::RemoveFile(r.block_name.data());
+  const int committed = r.open_block;
   r.open_block = -1;
+  if (c.block_committed) c.block_committed(committed);
   // BLTEMP before its record: a record without BLTEMP is known to be stale. Its removal is
   // on the disk before anything else happens, or the old content could come back beside the
   // next block's record. A BLTEMP that stays may yet be put back by the next command, so

@@ -14,6 +14,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <memory>
 #include <span>
 #include <vector>
@@ -64,6 +65,11 @@ struct StoreContext {
   // Where the store's problems are told when they happen (the front end's messages); the
   // store itself calls it only for kBlockShort, the run for the failures it is handed.
   StoreProblemSink tell = nullptr;
+  // Called by CloseBlock with the block's number once the offsets file describes the new
+  // block, while BLTEMP and its record still stand: whatever else must describe the block
+  // (its crop boxes, its checksums) is written here, so that after a kill the recovery finds
+  // either all of it written or the record that says which block to bring up to date.
+  std::function<void(int block)> block_committed = nullptr;
 };
 
 // Hands `problem` to context.tell, if there is one.

@@ -7,6 +7,7 @@
 #include "core/geometry.h"
 #include "files/file_helpers.h"
 #include "files/file_layer.h"
+#include "files/file_stream.h"
 
 namespace zemlo {
 namespace {
@@ -18,15 +19,21 @@ constexpr std::size_t kMaxIcons = static_cast<std::size_t>(kOffsetsCapacity);
 constexpr std::size_t kMaxNames = kMaxIcons * kMaxSourceName;
 // Sizes a later version may grow its header and records to, at most.
 constexpr std::size_t kMaxPartSize = 4096;
-constexpr std::size_t kMaxFileBytes = kMaxPartSize + kMaxIcons * kMaxPartSize * 2 + kMaxNames +
-                                      kSumCheckSize;
+constexpr std::size_t kMaxFileBytes =
+    kMaxPartSize + kMaxIcons * kMaxPartSize * 2 + kMaxNames + kSumCheckSize;
 
 class Writer {
  public:
   explicit Writer(std::vector<std::uint8_t>& out) : out_(out) {}
-  void U16(std::uint16_t v) { Put(2, [&](std::uint8_t* p) { StoreU16LE(p, v); }); }
-  void U32(std::uint32_t v) { Put(4, [&](std::uint8_t* p) { StoreU32LE(p, v); }); }
-  void U64(std::uint64_t v) { Put(8, [&](std::uint8_t* p) { StoreU64LE(p, v); }); }
+  void U16(std::uint16_t v) {
+    Put(2, [&](std::uint8_t* p) { StoreU16LE(p, v); });
+  }
+  void U32(std::uint32_t v) {
+    Put(4, [&](std::uint8_t* p) { StoreU32LE(p, v); });
+  }
+  void U64(std::uint64_t v) {
+    Put(8, [&](std::uint8_t* p) { StoreU64LE(p, v); });
+  }
   void Zeros(std::size_t n) { out_.insert(out_.end(), n, std::uint8_t{0}); }
   void Bytes(std::span<const std::uint8_t> b) { out_.insert(out_.end(), b.begin(), b.end()); }
 
@@ -195,12 +202,20 @@ Result<ChecksumFile> ReadChecksumFile(const ProjectSettings& settings) {
   const auto name = ChecksumFileName(settings);
   if (!name) return Fail(kSumNoName);
   if (!files::Exists(name->data())) return Fail(kSumMissing);
-  const std::int64_t length = FileLength(name->data());
-  if (length < 0 || static_cast<std::uint64_t>(length) > kMaxFileBytes) return Fail(kSumBadLength);
-  std::vector<std::uint8_t> bytes(static_cast<std::size_t>(length) + 1);
-  const auto read = ReadWholeFile(name->data(), bytes, bytes.size() - 1);
-  if (!read) return Fail(kSumUnreadable);
-  return DecodeChecksumFile(std::span(bytes).first(*read));
+  // One open for the length and the bytes: a file that is there but fails either way is
+  // unreadable, never taken for a short or empty one.
+  FileStream file(files::OpenFile(name->data(), "rb").value_or(nullptr));
+  if (file == nullptr) return Fail(kSumUnreadable);
+  const auto length = files::SeekToEnd(file.get());
+  if (!length || !files::SeekTo(file.get(), 0)) return Fail(kSumUnreadable);
+  if (*length < 0 || static_cast<std::uint64_t>(*length) > kMaxFileBytes) {
+    return Fail(kSumBadLength);
+  }
+  std::vector<std::uint8_t> bytes(static_cast<std::size_t>(*length));
+  if (files::ReadBytes(file.get(), bytes.data(), bytes.size()) != bytes.size()) {
+    return Fail(kSumUnreadable);
+  }
+  return DecodeChecksumFile(bytes);
 }
 
 Status WriteChecksumFile(const ProjectSettings& settings, const ChecksumFile& sums) {

@@ -12,6 +12,7 @@
 #include "files/file_names.h"
 #include "library/store/block_layout.h"
 #include "library/store/block_store.h"
+#include "library/store/checksum_file.h"
 #include "library/store/rewrite_recovery.h"
 #include "library/store/rewrite_recovery_internal.h"
 #include "library/store/stamping.h"
@@ -86,10 +87,11 @@ RecordedBlock BlockOfRecord(const TempBlockRecord& record, const ProjectSettings
 
 bool BlockNamesOwnFile(std::string_view block_name, const ProjectSettings& settings) {
   const std::string record_temporary = TemporaryNameOf(kTempBlockRecordName);
+  const auto sums = ChecksumFileName(settings);
   for (const std::string_view other :
        {std::string_view(kTempBlockName), std::string_view(kTempBlockRecordName),
         std::string_view(record_temporary), std::string_view(settings.FOFS.data()),
-        std::string_view(settings.FCOO.data())}) {
+        std::string_view(settings.FCOO.data()), std::string_view(sums ? sums->data() : "")}) {
     if (!other.empty() && NamesSameFile(block_name, other)) return true;
   }
   return false;

@@ -13,6 +13,7 @@
 #include "files/file_names.h"
 #include "files/file_stream.h"
 #include "library/store/block_store.h"
+#include "library/store/entry_sums.h"
 #include "library/store/rewrite_recovery_internal.h"
 #include "library/store/stamping.h"
 #include "library/store/tables.h"
@@ -139,6 +140,12 @@ RecoveryResult RecoverRecorded(const TempBlockRecord& record, std::int64_t temp_
       Notice(port, kMovedBackFormat, block_name);
       return RecoveryResult::kRecovered;
     case TempBlockAction::kRemoveTemp:
+      // The checksum file first, while BLTEMP and its record still say which block: the run
+      // may have been stopped before it described the new block.
+      if (!RefreshBlockSums(settings, found.block, block_name.c_str())) {
+        Warn(port, kSumsNotRefreshedFormat, block_name);
+        return RecoveryResult::kRefused;
+      }
       if (!RemoveSurplus(block_name, now)) {
         Warn(port, kTempNotRemovedFormat, block_name);
         return RecoveryResult::kRefused;
@@ -255,6 +262,7 @@ RecoveryResult RecoverInterruptedRewrite(const ProjectSettings& settings, Status
 void RemoveLeftoverTableTemporaries(const ProjectSettings& settings) {
   RemoveLeftoverTemporary(settings.FOFS.data());
   RemoveLeftoverTemporary(settings.FCOO.data());
+  if (const auto sums = ChecksumFileName(settings)) RemoveLeftoverTemporary(sums->data());
   RemoveLeftoverTemporary(kTempBlockRecordName);
 }
 

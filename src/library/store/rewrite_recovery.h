@@ -64,6 +64,9 @@ inline constexpr TextFormat kUnrecordedRefusedFormat =
     "previous content of a block.";
 inline constexpr TextFormat kTempNotMovedBackFormat =
     "BLTEMP could not be moved back over block file %s. Nothing was changed.";
+inline constexpr TextFormat kSumsNotRefreshedFormat =
+    "BLTEMP was left by a run that was stopped after it had finished block file %s, but the "
+    "checksum file could not be brought up to date with that block. Nothing was changed.";
 inline constexpr TextFormat kTempNotRemovedFormat =
     "BLTEMP, a leftover copy of block file %s, could not be removed. Nothing was changed.";
 // Refusals before anything is looked at: each names the record's offsets file, BLTEMP, or

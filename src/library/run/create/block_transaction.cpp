@@ -27,7 +27,15 @@ void CoordinatesSnapshot::Restore(CoordinatesTable& table) const {
 BlockTransaction::BlockTransaction(StoreContext& store)
     : store_(store),
       coordinates_(store.state.coordinates.span()),
-      icons_per_block_(store.settings.BLKB > 0 ? store.settings.BLKB : 1) {}
+      icons_per_block_(store.settings.BLKB > 0 ? store.settings.BLKB : 1),
+      sums_(store) {
+  store_.block_committed = [this](int block) {
+    const int first = block * icons_per_block_;
+    tables_written_ = WriteTables(first, first + icons_per_block_ - 1);
+  };
+}
+
+BlockTransaction::~BlockTransaction() { store_.block_committed = nullptr; }
 
 template <typename Named>
 void BlockTransaction::NameLost(Named&& named) {
@@ -51,10 +59,17 @@ bool BlockTransaction::Begin(int icon) {
   return true;
 }
 
-void BlockTransaction::Converted(const std::string& source, const std::string& entry_file) {
+void BlockTransaction::Converted(int icon, const std::string& source, const StoreResult& result,
+                                 const std::string& entry_file) {
+  sums_.Converted(icon, source, static_cast<std::uint32_t>(result.bytes), result.hash,
+                  result.outcome == StoreOutcome::kAll && !entry_file.empty());
+  // A source whose single entry file is missing stays marked as changed.
+  if (result.outcome != StoreOutcome::kAll) return;
   pending_sources_.push_back(source);
   if (!entry_file.empty()) pending_entry_files_.push_back(entry_file);
 }
+
+void BlockTransaction::Dropped(int icon) { sums_.Dropped(icon); }
 
 void BlockTransaction::Stored(int icon, bool rebuilt) {
   NameLost([icon, rebuilt](int n) { return n == icon && !rebuilt; });
@@ -67,7 +82,13 @@ void BlockTransaction::CommitIfClosed(int icon) {
                           : (std::int64_t{icon} + 1) % icons_per_block_ == 0;
   if (!closed) return;
   in_hand_ = false;
-  Settle(pending_sources_.empty() || WriteCoordinates());
+  if (BlockFilesOn(store_.settings)) {
+    // The store's commit wrote the tables already.
+    Settle(tables_written_);
+  } else {
+    const int first = icon / icons_per_block_ * icons_per_block_;
+    Settle(WriteTables(first, icon));
+  }
   NameLost([](int) { return true; });
 }
 
@@ -79,7 +100,9 @@ void BlockTransaction::Finish(int last_icon, bool store_failed) {
   }
   if (store_failed) RollBack();
   NameLost([](int) { return true; });
-  Settle(WriteCoordinates());
+  const int first = last_icon / icons_per_block_ * icons_per_block_;
+  Settle(WriteTables(first, last_icon));
+  TellSums();
 }
 
 // The store kept the block's previous content (BLTEMP or its file) and the offsets file that
@@ -90,6 +113,33 @@ void BlockTransaction::RollBack() {
   store_.rewrite = RewriteState{};
   pending_sources_.clear();
   pending_entry_files_.clear();
+}
+
+bool BlockTransaction::WriteTables(int first, int last) {
+  const bool coordinates = WriteCoordinates();
+  const bool agrees = sums_.Update(first, last);
+  return WriteSums() && coordinates && agrees;
+}
+
+bool BlockTransaction::WriteSums() {
+  const Status written = sums_.Write();
+  if (written) return true;
+  if (!sums_warned_) {
+    ShowWarning(store_.state.port, Owner::kMain, kSumsNotWrittenFormat, written.error().text);
+  }
+  sums_warned_ = true;
+  return false;
+}
+
+// Once a run, what became of a checksum file that could not be used, and of entries that
+// had no sum before.
+void BlockTransaction::TellSums() {
+  StatusPort& port = store_.state.port;
+  if (sums_.refused()) {
+    ShowWarning(port, Owner::kMain, kSumsRefusedFormat, sums_.refused()->text);
+  } else if (sums_.adopted() > 0) {
+    ShowNoticeNumber(port, Owner::kMain, kSumsAdoptedFormat, sums_.adopted());
+  }
 }
 
 bool BlockTransaction::WriteCoordinates() {

@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "library/run/create/icon_storing.h"
+#include "library/run/create/run_sums.h"
 #include "library/store/block_store.h"
 #include "library/store/tables.h"
 
@@ -19,7 +21,8 @@ struct CoordinatesSnapshot {
 };
 
 // The block the run writes into, as one transaction: begun when the run reaches the block,
-// committed once the block is closed and the coordinates file holds its crop boxes, rolled
+// committed once the block is closed and the coordinates and checksum files describe it
+// (both written while the block's rewrite record still stands), rolled
 // back when the store fails. Archive attributes of the sources converted into the block are
 // cleared only on commit, so a cleared attribute always means "entry and crop box stored"; a
 // run that fails or is killed before that converts them again. What the commit relies on is
@@ -29,11 +32,20 @@ struct CoordinatesSnapshot {
 class BlockTransaction {
  public:
   explicit BlockTransaction(StoreContext& store);
+  ~BlockTransaction();
+  BlockTransaction(const BlockTransaction&) = delete;
+  BlockTransaction& operator=(const BlockTransaction&) = delete;
 
+  // The checksum file is there but could not be read: the run must not start.
+  bool SumsUnreadable() const { return sums_.unreadable(); }
   // Opens the block of `icon` unless one is open; false when the store failed.
   bool Begin(int icon);
-  // `entry_file` is the single entry file the icon was written to, "" when none.
-  void Converted(const std::string& source, const std::string& entry_file);
+  // `icon` was converted from `source` and stored as `result` says; `entry_file` is the single
+  // entry file it was written to, "" when none.
+  void Converted(int icon, const std::string& source, const StoreResult& result,
+                 const std::string& entry_file);
+  // No source was found for `icon`: its entry is gone.
+  void Dropped(int icon);
   // The icon is stored: a lost icon that it did not convert again stays lost.
   void Stored(int icon, bool rebuilt);
   // After CheckBlockEnd for `icon`: commits when that closed the block.
@@ -44,7 +56,11 @@ class BlockTransaction {
 
  private:
   void RollBack();
+  // The coordinates and checksum files for the icons first to last; false when either failed.
+  bool WriteTables(int first, int last);
   bool WriteCoordinates();
+  bool WriteSums();
+  void TellSums();
   void Settle(bool written);
   // Icons whose entries their block file no longer held (the store dropped their records):
   // converted again by the run, or named.
@@ -60,6 +76,10 @@ class BlockTransaction {
   std::vector<std::string> pending_entry_files_;
   std::vector<int> lost_icons_;
   bool coordinates_warned_ = false;
+  bool sums_warned_ = false;
+  RunSums sums_;
+  // Set by the store's commit of a block: whether the tables reached the disk.
+  bool tables_written_ = true;
 };
 
 }  // namespace zemlo

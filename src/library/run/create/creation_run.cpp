@@ -10,6 +10,7 @@
 #include "library/run/create/icon_storing.h"
 #include "library/run/create/icon_supply.h"
 #include "library/store/block_store.h"
+#include "library/store/checksum_file.h"
 #include "library/store/stamping.h"
 
 namespace zemlo {
@@ -34,9 +35,9 @@ bool ProcessIcon(int icon, IconSupply& supply, StoreContext& store, BlockTransac
         ++tally.converted;
         tally.stored_bytes += static_cast<std::int64_t>(result.bytes);
       }
-      // A source whose single entry file is missing stays marked as changed.
-      if (result.outcome == StoreOutcome::kAll) {
-        block.Converted(source.name, SingleFilesOn(settings) ? settings.FSEP.data() : "");
+      if (stored) {
+        block.Converted(icon, source.name, result,
+                        SingleFilesOn(settings) ? settings.FSEP.data() : "");
       }
       break;
     }
@@ -58,6 +59,7 @@ bool ProcessIcon(int icon, IconSupply& supply, StoreContext& store, BlockTransac
                      settings.FPNG[0] != '\0' ? kNotFoundWithPngStatus : kNotFoundStatus, 0);
       if (StampIconNumber(icon, settings.FSEP)) RemoveEntryFile(store);
       stored = Told(DropEntry(icon, store), store);
+      block.Dropped(icon);
       if (stored) ++tally.not_found;
       break;
   }
@@ -91,6 +93,14 @@ void CreationRun(StoreContext& store, RunTally* tally) {
   const int run_start = settings.DSTA;
   const int run_end = settings.DEND;
   BlockTransaction block(store);
+  if (block.SumsUnreadable()) {
+    const auto name = ChecksumFileName(settings);
+    ShowWarning(port, Owner::kMain, kSumsUnreadableFormat, name ? name->data() : "");
+    counted.store_failed = true;
+    state.stop_request.store(false);
+    port.RunEnded();
+    return;
+  }
   auto supply = MakeSupply(store, state.current_icon.load(), run_end);
   bool store_failed = false;
   int last_icon = state.current_icon.load();

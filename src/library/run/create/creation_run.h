@@ -37,6 +37,27 @@ inline constexpr NumberFormat kLostIconFormat =
     "Icon %i is lost: its block file no longer held its entry, and no source converted it "
     "again.";
 
+// The checksum file beside the tables: not written (with the reason), found but not usable
+// (with the reason: the run wrote it anew), and gained by a library that had none.
+inline constexpr TextFormat kSumsUnreadableFormat =
+    "The checksum file %s is there but could not be read. The run stops; nothing was changed.";
+inline constexpr TextFormat kSourceSizeUnknownFormat =
+    "The size of source %s could not be read for the checksum file. It stays marked as changed "
+    "and is converted again by the next run.";
+inline constexpr TextFormat kBlockNotReadBackFormat =
+    "Block file %s could not be read back for the checksum file. The sources of its new "
+    "entries stay marked as changed and are converted again by the next run.";
+inline constexpr TextFormat kSumsNotWrittenFormat =
+    "The checksum file could not be written: %s. Its sources stay marked as changed and are "
+    "converted again by the next run.";
+inline constexpr TextFormat kSumsRefusedFormat =
+    "The checksum file could not be used: %s. It was written anew; the entries this run "
+    "carried over were hashed as they are, so a verify cannot tell whether they had changed.";
+inline constexpr NumberFormat kSumsAdoptedFormat =
+    "The library had no checksum file; it has one now. %i entries this run carried over were "
+    "hashed as they are: a verify checks everything else about them, but only later changes "
+    "to their pixels show.";
+
 // Entries longer than this are packed with DPAK 1.
 inline constexpr std::size_t kPackThreshold = 500000;
 

@@ -35,7 +35,8 @@ StoreResult StoreConverted(int icon, std::span<const std::uint8_t> data, StoreCo
     RemoveEntryFile(store);
   }
   if (!Told(StoreEntry(icon, data, store), store)) return {StoreOutcome::kStoreFailed};
-  return {entry_file_written ? StoreOutcome::kAll : StoreOutcome::kNoEntryFile, data.size()};
+  return {entry_file_written ? StoreOutcome::kAll : StoreOutcome::kNoEntryFile, data.size(),
+          HashBytes(data)};
 }
 
 // Where a conversion starts, either way: a picture about to be converted is shown first in

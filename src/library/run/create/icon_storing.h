@@ -5,6 +5,7 @@
 
 #include <cstddef>
 
+#include "core/content_hash.h"
 #include "library/run/create/creation_pipeline.h"
 #include "library/run/create/source_selection.h"
 #include "library/store/block_store.h"
@@ -21,6 +22,7 @@ enum class StoreOutcome {
 struct StoreResult {
   StoreOutcome outcome;
   std::size_t bytes = 0;  // the entry as stored
+  ContentHash hash = 0;   // of those bytes
 };
 
 // The icon's single entry file (FSEP stamped) goes: the icon has none in this library, or
