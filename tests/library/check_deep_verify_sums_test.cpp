@@ -274,6 +274,24 @@ TEST_F(SumsDamage, EntryTheOffsetsFileLostIsNamedOnItsBlock) {
       << Lines(outcome);
 }
 
+// Both layouts, the block record lost: the single copy the walk finds alone is read and
+// compared all the same.
+TEST_F(SumsDamage, LoneSingleCopyIsComparedWithItsChecksum) {
+  Make(3);
+  auto table = OffsetsOnDisk(lib);
+  OffsetsTable(table).Set(3002, 0, 0);
+  table.resize(kIcons * 8);
+  WriteFileBytes(lib.dir.path() / "offsets.dat", table);
+  ChangeInSingle(3002, 40);
+  const VerifyOutcome outcome = Verify();
+  EXPECT_EQ(Count(outcome, 3002, "b30.blk", "the offsets file records no entry, but the checksum"),
+            1)
+      << Lines(outcome);
+  EXPECT_EQ(Count(outcome, 3002, "s3_0_0_2.zgi", "entry differs from its checksum"), 1);
+  EXPECT_EQ(Count(outcome, 3002, "s3_0_0_2.zgi", "the offsets file records no entry"), 1);
+  EXPECT_EQ(Count(outcome, 3002, ""), 3);
+}
+
 TEST_F(SumsDamage, DamagedChecksumFileIsNamedAndTheWalkGoesOn) {
   Make(3);
   auto bytes = ReadFileBytes(lib.dir.path() / kSumName);

@@ -41,7 +41,8 @@ void Verifier::ReadSums() {
   sums_name_ = name ? NameOf(*name) : NameOf(settings_.FOFS) + kSumSuffix;
   auto read = ReadChecksumFile(settings_);
   if (!read) {
-    if (read.error() == kSumMissing) {
+    // An offsets file whose name leaves no room for ".sum" cannot have one either.
+    if (read.error() == kSumMissing || read.error() == kSumNoName) {
       outcome_.sums_note = kNoSumsNote;
     } else {
       Add(-1, sums_name_,
