@@ -6,7 +6,9 @@
 // count k, k offsets records for the window, k coordinates records for it, then the bytes of
 // the window's block file (also the single entry file of its first icon). Flags: bit 0
 // single entry files only; bit 1 an offsets file that ends after the window; bit 2 both
-// layouts (the two copies are compared).
+// layouts (the two copies are compared); bit 3 a checksum file for the window (see
+// WriteSums); bit 4 one made for half the icons and another BLKB; bit 5 its crop boxes those
+// of the coordinates file.
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
@@ -16,10 +18,13 @@
 #include <string>
 #include <vector>
 
+#include "core/byte_reader.h"
+#include "core/content_hash.h"
 #include "core/working_state.h"
 #include "fuzz_assert.h"
 #include "fuzz_folder.h"
 #include "library/run/check/deep_verify.h"
+#include "library/store/checksum_file.h"
 #include "library/store/stamping.h"
 #include "project/project_settings.h"
 #include "support/recording_port.h"
@@ -42,6 +47,43 @@ struct Reader : zemlo::VerifyObserver {
   }
   unsigned sum = 0;
 };
+
+// The checksum file of the window: each icon's length from its offsets record, its flags
+// from the low bits of its coordinates record, its hash that of the block's first bytes, so
+// that entries which agree, differ and are missing all occur; the window's block whole.
+void WriteSums(const zemlo::ProjectSettings& settings, std::uint8_t flags, int first,
+               std::span<const std::uint8_t> window, std::span<const std::uint8_t> boxes,
+               std::span<const std::uint8_t> block) {
+  zemlo::ChecksumFile sums;
+  sums.generation = 3;
+  const bool other_shape = (flags & 16) != 0;
+  const int blkb = std::max<std::int32_t>(settings.BLKB, 1);
+  sums.icons_per_block = static_cast<std::uint32_t>(other_shape ? blkb + 1 : blkb);
+  sums.icons.resize(other_shape ? kRecords / 2 : kRecords);
+  for (std::size_t i = 0; i * zemlo::kRecordSize < window.size(); ++i) {
+    const std::size_t icon = static_cast<std::size_t>(first) + i;
+    if (icon >= sums.icons.size()) break;
+    const std::uint8_t* record = window.data() + i * zemlo::kRecordSize;
+    const std::uint8_t* box = boxes.data() + i * zemlo::kRecordSize;
+    zemlo::IconSum& sum = sums.icons[icon];
+    sum.length = zemlo::LoadU32LE(record + 4);
+    sum.flags = box[0] & 7u;
+    sum.hash = zemlo::HashBytes(block.first(std::min<std::size_t>(sum.length, block.size())));
+    if (flags & 32) {
+      sum.box = {zemlo::LoadU16LE(box), zemlo::LoadU16LE(box + 2), zemlo::LoadU16LE(box + 4),
+                 zemlo::LoadU16LE(box + 6)};
+    }
+    sum.generation = 2;
+  }
+  const int per_block = static_cast<int>(sums.icons_per_block);
+  sums.blocks.resize(static_cast<std::size_t>((kRecords + per_block - 1) / per_block));
+  sums.blocks[static_cast<std::size_t>(first / per_block)] = {block.size(), zemlo::HashBytes(block),
+                                                              2};
+  const auto name = zemlo::ChecksumFileName(settings);
+  FUZZ_ASSERT_MSG(name.has_value(), "the harness's offsets file takes \".sum\"");
+  const auto bytes = zemlo::EncodeChecksumFile(sums);
+  WriteFile(name->data(), bytes.data(), bytes.size());
+}
 
 }  // namespace
 
@@ -81,6 +123,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   name = settings.FSEP;
   FUZZ_ASSERT_MSG(zemlo::StampIconNumber(first, name), "the harness's entry name takes a number");
   WriteFile(name.data(), block, block_size);
+
+  if (flags & 8) {
+    WriteSums(settings, flags, first, {window, window_records * zemlo::kRecordSize},
+              {boxes, window_records * zemlo::kRecordSize}, {block, block_size});
+  }
 
   fixture.state.stop_request.store(false);
   Reader reader;

@@ -156,6 +156,12 @@ void Tile(Page& page, const ReportIcon& item, const std::vector<const VerifyFind
   page.Raw("</div>\n<div>crop box ");
   page.Text(CropBoxText(icon.box));
   page.Raw("</div>\n");
+  // Known only from the checksum file.
+  if (!icon.source.empty()) {
+    page.Raw("<div>from ");
+    page.Text(icon.source + " (" + Grouped(icon.source_size) + " bytes)");
+    page.Raw("</div>\n");
+  }
   if (!findings.empty()) {
     page.Raw("<ul class=\"findings\">\n");
     for (const VerifyFinding* finding : findings) FindingItem(page, *finding, false);

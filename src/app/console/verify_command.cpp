@@ -68,6 +68,12 @@ bool ReadProject(Session& session, const char* project) {
   return true;
 }
 
+// What the verification could not see goes to stderr, before the findings: stdout keeps to
+// findings and the summary, which scripts read.
+void PrintNote(const VerifyOutcome& outcome) {
+  if (!outcome.sums_note.empty()) PrintLine(stderr, "zgl: " + outcome.sums_note);
+}
+
 void PrintSummary(const VerifyOutcome& outcome) {
   PrintLine(stdout, std::to_string(outcome.icons_verified) + " icons verified, " +
                         std::to_string(outcome.findings.size()) + " finding" +
@@ -89,6 +95,7 @@ int RunVerify(ConsoleRun& run, const char* project) {
   if (!ReadProject(session, project)) return kExitFindings;
   const VerifyOutcome outcome = DeepVerify(session.settings(), session.state());
   port.FinishLine();
+  PrintNote(outcome);
   // Findings name the library's files: a name must not add a line or hide the ones after it.
   for (const auto& finding : outcome.findings) {
     PrintLine(stdout, EscapeControls(FindingLine(finding)));
@@ -175,6 +182,7 @@ int RunReport(ConsoleRun& run, const char* project, const char* out_dir, bool fo
   const VerifyOutcome outcome = DeepVerify(session.settings(), session.state(), &builder);
   port.FinishLine();
   if (outcome.stopped || Interrupted()) return StoppedStatus();
+  PrintNote(outcome);
   for (const auto& failure : builder.errors()) {
     PrintLine(stderr, "zgl: " + EscapeControls(failure));
   }

@@ -102,10 +102,13 @@ TEST(ReportPage, NamesAreEscapedAndTilesCarryTheirFacts) {
     item.icon.box = box, item.icon.drawn = *png != 0, item.png = png;
     return item;
   };
-  const std::vector<ReportIcon> icons = {
+  std::vector<ReportIcon> icons = {
       icon(3000, false, true, kUnmasked, 1000, 4000, {40, 30, 100, 50}, "3000.png"),
       icon(3001, false, false, kXMasked, 50, 50, {9, 9, 0, 0}, ""),
       icon(9000, true, false, 0, 1234, 1234, {}, "")};
+  // Only the checksum file knows an icon's source; a tile without one says nothing of it.
+  icons[0].icon.source = "pcx\\<p>3_0_0_0.pcx";
+  icons[0].icon.source_size = 12345;
   VerifyOutcome outcome;
   outcome.icons_verified = 3;
   outcome.findings = {{3001, "blk\\<b>30.blk", "row 0 \"reaches\" past <the> edge"},
@@ -118,6 +121,9 @@ TEST(ReportPage, NamesAreEscapedAndTilesCarryTheirFacts) {
   EXPECT_NE(html.find("<img src=\"3000.png\" width=\"40\" height=\"30\""), std::string::npos);
   EXPECT_NE(html.find("packed 1,000 bytes (25 %)"), std::string::npos);
   EXPECT_NE(html.find("crop box 40 x 30 at (100, 50)"), std::string::npos);
+  EXPECT_NE(html.find("<div>from pcx\\&lt;p&gt;3_0_0_0.pcx (12,345 bytes)</div>"),
+            std::string::npos);
+  EXPECT_EQ(html.find("<div>from "), html.rfind("<div>from "));
   EXPECT_NE(html.find("Unmasked 1, 0-masked 0, X-masked 1, packed 1"), std::string::npos);
   EXPECT_NE(html.find("5,284 in entries, 2,284 stored"), std::string::npos);
   // The damaged icon's tile is marked and lists its finding; the clean one is not marked.

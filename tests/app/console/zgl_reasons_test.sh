@@ -140,8 +140,9 @@ expect_status 1 "verify, single copy damaged" "$zgl" verify "$work/lib/demo.zgl"
 grep -q '^icon 3004: s3_0_0_4.zgi: differs from the block copy in demo30.blk .*this copy is damaged' \
   "$work/out" || fail "single copy damaged: $(cat "$work/out")"
 grep -q '^icon 3004: demo30.blk: ' "$work/out" && fail "single copy damaged: the intact block copy blamed"
-# Both decode: nothing tells which copy changed, and both are named.
+# Both decode and no checksum file says which copy changed: both are named.
 fresh
+rm -f "$work/lib/demo.ofs.sum"
 python3 -c "$damage" "$work/lib" 3004 block pixel
 expect_status 1 "verify, copies differ" "$zgl" verify "$work/lib/demo.zgl"
 grep -q '^icon 3004: demo30.blk: the two copies differ: demo30.blk and s3_0_0_4.zgi' "$work/out" \

@@ -34,12 +34,19 @@ grep -q 'PROJECT' "$work/out" || fail "verify --help does not name its PROJECT"
 expect_status 1 "verify of a missing info file" "$zgl" verify "$work/nothing.zgl"
 grep -qx 'ZCreate: Could not read file nothing.zgl!' "$work/err" || fail "missing info file message"
 
-# Clean: status 0, the summary alone on stdout, nothing on stderr; the check as before.
+# Clean: status 0, the summary alone on stdout, on stderr at most the note that there is no
+# checksum file; the check as before.
+no_sums='zgl: no checksum file: the checks below cannot see pixel changes'
 fresh
 expect_status 0 "verify of the clean demo" "$zgl" verify "$work/lib/demo.zgl"
 grep -qxE '[0-9]+ icons verified, 0 findings' "$work/out" || fail "clean summary: $(cat "$work/out")"
 [ "$(wc -l <"$work/out")" -eq 1 ] || fail "clean verify printed more than its summary"
-[ ! -s "$work/err" ] || fail "clean verify wrote to stderr: $(head -n 3 "$work/err")"
+grep -qvxF "$no_sums" "$work/err" && fail "clean verify wrote to stderr: $(head -n 3 "$work/err")"
+# Without a checksum file: still clean, and the note says what the walk cannot see.
+rm -f "$work/lib/demo.ofs.sum"
+expect_status 0 "verify without a checksum file" "$zgl" verify "$work/lib/demo.zgl"
+[ "$(cat "$work/err")" = "$no_sums" ] || fail "no checksum file: $(head -n 3 "$work/err")"
+grep -qxE '[0-9]+ icons verified, 0 findings' "$work/out" || fail "no checksum file: $(cat "$work/out")"
 expect_status 0 "check of the clean demo" "$zgl" check "$work/lib/demo.zgl"
 [ "$(head -n 1 "$work/out")" = "ZCreate - Integrity check started (all ZGLs) - 20000" ] \
   || fail "check's first title"
@@ -70,9 +77,11 @@ EOF
 expect_status 1 "verify after 200 bit flips" "$zgl" verify "$work/lib/demo.zgl"
 expect_named "bit flips" $hit
 
-# 2. One copy of a DBLK 3 pair changed where both copies still decode: nothing tells which
-#    copy was damaged, so both are named (zgl_reasons_test.sh has the cases that can tell).
+# 2. One copy of a DBLK 3 pair changed where both copies still decode and no checksum file
+#    tells which copy was damaged, so both are named (zgl_reasons_test.sh has the cases that
+#    can tell).
 fresh
+rm -f "$work/lib/demo.ofs.sum"
 python_edit <<'EOF'
 import sys
 name = f"{sys.argv[1]}/s3_0_0_1.zgi"

@@ -34,11 +34,17 @@ VerifyOutcome Verifier::Run() {
         "(the integrity check tells which)");
   }
   ReadCoordinates();
+  ReadSums();
   if (BlockFilesOn(settings_)) {
     if (SingleFilesOn(settings_)) AllocateCopyBuffers();
-    if (ReadOffsets()) VerifyBlocks();
+    offsets_known_ = ReadOffsets();
+    if (offsets_known_) VerifyBlocks();
   } else {
     VerifySingleFiles();
+  }
+  if (!outcome_.stopped) {
+    CheckUnvisitedIcons();
+    CheckBlockSums();
   }
   return std::move(outcome_);
 }
@@ -93,12 +99,14 @@ bool Verifier::ReadOffsets() {
 
 void Verifier::Report(VerifiedIcon& info, std::span<const std::uint8_t> picture) {
   ++outcome_.icons_verified;
+  CheckIconSums(info);
   info.findings = icon_findings_;
   if (observer_ != nullptr) observer_->IconVerified(info, picture);
 }
 
 VerifiedIcon Verifier::StartIcon(int icon, std::string file) {
   icon_findings_ = 0;
+  copies_hashed_ = 0;
   VerifiedIcon info;
   info.icon = icon;
   info.sound = IsSoundNumber(icon);

@@ -44,6 +44,9 @@ struct VerifiedIcon {
   CoordinatesRecord box;          // pictures: the coordinates record
   bool drawn = false;             // the picture holds the entry drawn onto black at its box
   int findings = 0;
+  // From the checksum file, when it has the icon: what the entry was made from.
+  std::string source;  // "" unknown
+  std::uint64_t source_size = 0;
 };
 
 class VerifyObserver {
@@ -58,7 +61,12 @@ struct VerifyOutcome {
   int icons_verified = 0;
   std::vector<VerifyFinding> findings;
   bool stopped = false;  // a stop request ended the walk early
+  // Not a finding: a line on what this verification could not see, "" when it saw all. A
+  // library without a checksum file works everywhere, but changed pixels escape the checks.
+  std::string sums_note;
 };
+
+inline constexpr char kNoSumsNote[] = "no checksum file: the checks below cannot see pixel changes";
 
 // Verifies the library that `settings` describe, with the current directory its folder, over
 // icons 0 to NSIZ - 1. Reads the offsets and coordinates files into `state`'s tables and uses

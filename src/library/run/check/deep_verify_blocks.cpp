@@ -118,6 +118,7 @@ void Verifier::VerifyBlockIcon(int icon, BlockWalk& walk) {
   bool block_clean = false;
   if (stored) {
     info.stored_length = stored->size();
+    CheckAgainstSum(icon, walk.name, *stored, SumCopy::kBlock);
     const int before = icon_findings_;
     CheckEntry(icon, *stored, walk.name, primary, info);
     block_clean = icon_findings_ == before;

@@ -31,6 +31,7 @@ void Verifier::CompareSingleCopy(int icon, std::optional<std::span<const std::ui
   }
   const auto copy = ReadSingleFile(icon, *name, copy_);
   if (!copy) return;
+  CheckAgainstSum(icon, *name, *copy, SumCopy::kSingle);
   const Workspace spare{copy_unpack_, copy_picture_};
   if (!block_copy) {
     // The block copy could not be read; the single copy is judged on its own.
@@ -56,7 +57,7 @@ void Verifier::CompareSingleCopy(int icon, std::optional<std::span<const std::ui
     Add(icon, block_name,
         Cat("differs from the single entry file ", *name, " (", block_copy->size(), " and ",
             copy->size(), where, "; that copy checks clean, the block copy is damaged"));
-  } else {
+  } else if (!SumsJudgedBothCopies(icon)) {  // else the checksums have named the changed copy
     Add(icon, block_name,
         Cat("the two copies differ: ", block_name, " and ", *name, " (", block_copy->size(),
             " and ", copy->size(), where, "; ",

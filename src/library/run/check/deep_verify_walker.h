@@ -1,8 +1,9 @@
-// The deep verification's walker, its members defined in five files: its own bookkeeping
+// The deep verification's walker, its members defined in six files: its own bookkeeping
 // (deep_verify.cpp), the walk over the blocks (deep_verify_blocks.cpp), the single entry file
 // layout (deep_verify_single_files.cpp), the checks of one entry against its rows and the
 // encoder (deep_verify_entry.cpp) and the comparison of an entry's two copies
-// (deep_verify_copies.cpp). Only those include it.
+// (deep_verify_copies.cpp), and the comparison of every copy and block with the checksum
+// file (deep_verify_sums.cpp). Only those include it.
 #pragma once
 
 #include <algorithm>
@@ -19,6 +20,7 @@
 #include "core/working_state.h"
 #include "library/run/check/deep_verify.h"
 #include "library/store/block_layout.h"
+#include "library/store/checksum_file.h"
 #include "library/store/tables.h"
 #include "project/project_settings.h"
 
@@ -40,6 +42,9 @@ inline std::string NameOf(const Name& name) {
   const auto end = std::find(name.begin(), name.end(), '\0');
   return std::string(name.begin(), end);
 }
+
+// The two places an entry may be kept, as the checksum file's flags name them.
+enum class SumCopy : std::uint32_t { kBlock = kSumInBlock, kSingle = kSumInSingleFile };
 
 // The buffers one copy of an entry is checked in.
 struct Workspace {
@@ -89,6 +94,20 @@ class Verifier {
                                                               std::span<std::uint8_t> buffer);
   void VerifySingleFiles();
 
+  // ---- The checksum file (deep_verify_sums.cpp) ----
+  void ReadSums();
+  const IconSum* SumOf(int icon) const;
+  void CheckAgainstSum(int icon, const std::string& file, std::span<const std::uint8_t> stored,
+                       SumCopy copy);
+  void CheckIconSums(VerifiedIcon& info);
+  void HashLoneSingleCopy(int icon, const IconSum& sum);
+  void CheckCopiesPresent(int icon, const IconSum& sum);
+  void CheckUnvisitedIcons();
+  void CheckBlockSums();
+  void CheckBlockSum(int block, const BlockSum& sum);
+  bool SumsJudgedBothCopies(int icon) const;
+  std::string SumsRun() const;
+
   // ---- One entry (deep_verify_entry.cpp) ----
   void CheckEntry(int icon, std::span<const std::uint8_t> stored, const std::string& file,
                   const Workspace& work, VerifiedIcon& info);
@@ -111,6 +130,7 @@ class Verifier {
   std::int32_t records_ = 0;
   int icon_findings_ = 0;
   bool coordinates_known_ = false;
+  bool offsets_known_ = false;
   bool single_pattern_reported_ = false;
   std::vector<std::uint8_t> reencoded_;
   std::vector<std::uint8_t> scratch_coordinates_;
@@ -119,6 +139,15 @@ class Verifier {
   std::vector<std::uint8_t> copy_;
   std::vector<std::uint8_t> copy_unpack_;
   std::vector<std::uint8_t> copy_picture_;
+  // The checksum file, when there is one the reader takes; icons and blocks beyond what both
+  // it and the project cover are not compared.
+  std::optional<ChecksumFile> sums_;
+  std::string sums_name_;
+  int sum_icons_ = 0;
+  int sum_blocks_ = 0;
+  std::uint32_t copies_hashed_ = 0;        // SumCopy bits of the icon in hand
+  std::vector<bool> icon_visited_;         // reported during the walk
+  std::vector<bool> block_entry_differs_;  // an entry of the block differs from its sum
 };
 
 }  // namespace zemlo::deep_verify_walker
