@@ -67,7 +67,7 @@ void Verifier::CompareWithPacker(int icon, std::span<const std::uint8_t> stored,
                                  std::span<const std::uint8_t> entry, const std::string& file) {
   const std::size_t bound = PackedBound(entry.size());
   if (repacked_.size() < bound) repacked_.resize(bound);
-  const std::size_t length = PackEntry(entry, repacked_, silent_, Owner::kNone, {});
+  const std::size_t length = PackEntry(entry, repacked_, silent_, Owner::kNone, "");
   const std::span<const std::uint8_t> again(repacked_.data(), length);
   const auto mismatch = std::mismatch(stored.begin(), stored.end(), again.begin(), again.end());
   if (mismatch.first == stored.end() && mismatch.second == again.end()) return;
