@@ -1,8 +1,8 @@
 // Any bytes packed and unpacked again must come back unchanged; every chunk's tags must pass
-// the verifier and stand for the whole chunk, and the packer must never have to show a
-// mismatch. Inputs up to a little past one chunk are also packed by the plain exhaustive
-// compressor, whose bytes the fast search must give exactly (longer ones would make the
-// plain search too slow for fuzzing).
+// the verifier and stand for the whole chunk, the whole stream the walk under the packer's
+// rules, and the packer must never have to show a mismatch. Inputs up to a little past one chunk
+// are also packed by the plain exhaustive compressor, whose bytes the fast search must give exactly
+// (longer ones would make the plain search too slow for fuzzing).
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
@@ -15,6 +15,7 @@
 
 #include "core/status_port.h"
 #include "packer/kzp.h"
+#include "packer/kzp_tag.h"
 #include "support/kzp_reference.h"
 
 namespace {
@@ -67,6 +68,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::size_t length = zemlo::PackEntry(source, std::span<std::uint8_t>(packed.get(), bound),
                                               port, zemlo::Owner::kNone, "fuzz");
   if (length > bound) Fail("packed past its bound");
+  const std::span<const std::uint8_t> stream(packed.get(), length);
+  if (!zemlo::WalkPackedStream(stream, size, zemlo::KzpRules::kAsPacked).fault.empty()) {
+    Fail("the packer writes a form its rules forbid");
+  }
   if (port.messages != 0) Fail("the packer reported a problem");
   if (size <= zemlo::kKzpChunkSize + 1024) {
     const std::vector<std::uint8_t> plain = zemlo::reference::PackReference(source);

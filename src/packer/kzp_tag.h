@@ -59,6 +59,12 @@ inline bool NextTagReplicates(const ByteReader& in) {
   return out;
 }
 
+// What a walk holds against a stream: only what keeps it from unpacking, or also every form
+// the packer never writes. The packer writes "KZP1"; it cuts its source into chunks of 8192
+// bytes and ends every tag inside its chunk; each of its replicate tags is two bytes (no
+// extension byte) and copies 4 to 32 bytes from 1 to 32 bytes back.
+enum class KzpRules { kUnpackable, kAsPacked };
+
 // The tags of a whole packed entry walked without unpacking it: the bytes the stream unpacks
 // to, or the first fault ("" when none). Reads only within `packed` and stops counting beyond
 // `limit` bytes of output.
@@ -66,6 +72,7 @@ struct PackedStreamWalk {
   std::size_t unpacked = 0;
   std::string fault;
 };
-PackedStreamWalk WalkPackedStream(std::span<const std::uint8_t> packed, std::size_t limit);
+PackedStreamWalk WalkPackedStream(std::span<const std::uint8_t> packed, std::size_t limit,
+                                  KzpRules rules = KzpRules::kUnpackable);
 
 }  // namespace zemlo

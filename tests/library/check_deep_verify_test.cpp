@@ -6,6 +6,7 @@
 
 #include "library/run/check/deep_verify.h"
 #include "packer/kzp.h"
+#include "packer/kzp_tag.h"
 #include "support/run_project.h"
 
 namespace zemlo::testing {
@@ -170,6 +171,59 @@ TEST_F(VerifyDamage, PackedStreamsThatDoNotUnpackAreNamed) {
       << Lines(outcome);
   EXPECT_GE(Count(outcome, 3000, "b30.blk"), 1);
   EXPECT_EQ(Count(outcome, 3005, ""), 0);
+}
+
+// The first replicate tag of a packed entry that copies from `distance` back (0: from anywhere)
+// after at least `after` unpacked bytes: the byte of its distance.
+std::size_t ReplicateDistanceByte(std::span<const std::uint8_t> packed, std::size_t distance,
+                                  std::size_t after) {
+  ByteReader in(packed.subspan(kKzpMagicSize));
+  std::size_t produced = 0;
+  while (const auto tag = ReadKzpTag(in)) {
+    if (tag->replicate && produced >= after && (distance == 0 || tag->distance == distance)) {
+      return kKzpMagicSize + in.position() - 1;
+    }
+    produced += tag->produced();
+  }
+  ADD_FAILURE() << "no replicate tag from " << distance << " back after " << after << " bytes";
+  return 0;
+}
+
+// A block of one colour: its rows repeat one pixel, packed as copies from 3 bytes back.
+Picture OneColourBlock() {
+  Picture p = BlackPicture();
+  for (int y = 40; y < 60; ++y) {
+    for (int x = 10; x < 70; ++x) SetPixel(p, x, y, 200, 90, 30);
+  }
+  return p;
+}
+
+TEST_F(VerifyDamage, PackedStreamsThePackerDoesNotWriteAreNamed) {
+  lib.AddPcx(3020, OneColourBlock());
+  lib.AddPcx(3021, OneColourBlock());
+  Make(2, 2);
+  // A distance of 3 made 1 still unpacks, to other bytes, and only packing them again tells.
+  ChangeInBlock(3020, ReplicateDistanceByte(lib.BlockEntry(3020), 3, 0),
+                [](std::uint8_t) { return std::uint8_t{1}; });
+  // A distance beyond the packer's window, where the stream has produced enough to copy from.
+  const std::size_t far = ReplicateDistanceByte(lib.BlockEntry(3021), 0, 40);
+  ChangeInBlock(3021, far, [](std::uint8_t) { return std::uint8_t{35}; });
+  const VerifyOutcome outcome = Verify(lib);
+  // The copy from 1 back repeats a byte, which packing again also copies from 1 back; the
+  // stream differs where the bytes it made start to differ. Plain rows of other pixel values
+  // draw as well, so this is the entry's only finding.
+  EXPECT_EQ(Count(outcome, 3020, "b30.blk",
+                  "packed stream is not what the packer writes for its bytes (first difference "
+                  "at byte "),
+            1)
+      << Lines(outcome);
+  EXPECT_EQ(Count(outcome, 3021, "b30.blk",
+                  "packed stream: replicate tag at byte " + std::to_string(far - 1) +
+                      " copies from 35 bytes back; the packer looks back at most 32"),
+            1)
+      << Lines(outcome);
+  // Every other entry is what the packer writes.
+  EXPECT_EQ(outcome.findings.size(), 2u) << Lines(outcome);
 }
 
 TEST_F(VerifyDamage, CoordinatesThatContradictTheEntryAreNamed) {

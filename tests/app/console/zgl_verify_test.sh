@@ -113,6 +113,32 @@ expect_status 1 "verify after a wrong tag" "$zgl" verify "$work/lib/demo.zgl"
 grep -q '^icon 3002: demo30.blk: packed stream: replicate tag at byte 4' "$work/out" \
   || fail "wrong tag: $(head -n 3 "$work/out")"
 
+# 3b. Packed streams that still unpack but are not what the packer writes, in a library of
+#     block files alone (DBLK 2): a distance beyond the packer's window of 32, and a distance
+#     made 1 that copies other bytes. Byte 12533 of demo30.blk is the distance byte (24) of a
+#     replicate tag of icon 3002, 52 bytes into its entry.
+mkdir "$work/blocks"
+cp -R "$demo/." "$work/blocks/"
+sed -i 's/^DBLK .*/DBLK 2/' "$work/blocks/demo.zgl"
+"$zgl" create "$work/blocks/demo.zgl" >/dev/null 2>&1
+expect_status 0 "verify of the clean DBLK 2 demo" "$zgl" verify "$work/blocks/demo.zgl"
+damage_distance() {  # the new distance byte, as printf writes it
+  rm -rf "$work/lib"
+  cp -R "$work/blocks" "$work/lib"
+  [ "$(od -An -tu1 -j12533 -N1 "$work/lib/demo30.blk" | tr -d ' ')" = 24 ] \
+    || fail "byte 12533 of demo30.blk is no longer the distance 24"
+  printf "$1" | dd of="$work/lib/demo30.blk" bs=1 seek=12533 conv=notrunc 2>/dev/null
+  expect_status 0 "check after distance $1" "$zgl" check "$work/lib/demo.zgl"
+  expect_status 1 "verify after distance $1" "$zgl" verify "$work/lib/demo.zgl"
+}
+damage_distance '\x38'
+grep -qx 'icon 3002: demo30.blk: packed stream: replicate tag at byte 52 copies from 56 bytes back; the packer looks back at most 32' \
+  "$work/out" || fail "distance 56: $(head -n 3 "$work/out")"
+[ "$(grep -c '^icon ' "$work/out")" -eq 1 ] || fail "distance 56: other findings"
+damage_distance '\x01'
+grep -qx 'icon 3002: demo30.blk: packed stream is not what the packer writes for its bytes (first difference at byte 113)' \
+  "$work/out" || fail "distance made 1: $(head -n 3 "$work/out")"
+
 # 4. Coordinates that contradict the entries: one box a pixel wider, one reaching outside.
 fresh
 python_edit <<'EOF'

@@ -111,6 +111,8 @@ class Verifier {
   // ---- One entry (deep_verify_entry.cpp) ----
   void CheckEntry(int icon, std::span<const std::uint8_t> stored, const std::string& file,
                   const Workspace& work, VerifiedIcon& info);
+  void CompareWithPacker(int icon, std::span<const std::uint8_t> stored,
+                         std::span<const std::uint8_t> entry, const std::string& file);
   void CheckPicture(int icon, std::span<const std::uint8_t> entry, const std::string& file,
                     const Workspace& work, VerifiedIcon& info);
   bool RowsFitBox(int icon, std::span<const std::uint8_t> entry, const std::string& file,
@@ -134,6 +136,8 @@ class Verifier {
   bool single_pattern_reported_ = false;
   std::vector<std::uint8_t> reencoded_;
   std::vector<std::uint8_t> scratch_coordinates_;
+  // What the packer writes for an unpacked entry, grown to the longest entry met.
+  std::vector<std::uint8_t> repacked_;
   // The second copy of an entry (DBLK 3) and its own buffers, so that the first copy's
   // picture stays for the observer.
   std::vector<std::uint8_t> copy_;
