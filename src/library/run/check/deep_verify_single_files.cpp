@@ -49,7 +49,7 @@ void Verifier::VerifySingleFiles() {
     const auto stored = ReadSingleFile(icon, *name, state_.file.span());
     if (stored) {
       info.stored_length = stored->size();
-      CheckEntry(icon, *stored, *name, {state_.unpack.span(), state_.Picture()}, info);
+      CheckCoveredEntry(icon, *stored, *name, {state_.unpack.span(), state_.Picture()}, info);
     }
     Report(info, state_.Picture());
   }
