@@ -4,6 +4,7 @@
 
 #include <map>
 
+#include "deep_verify_support.h"
 #include "library/run/check/deep_verify.h"
 #include "packer/kzp.h"
 #include "packer/kzp_tag.h"
@@ -11,57 +12,6 @@
 
 namespace zemlo::testing {
 namespace {
-
-struct Recorder : VerifyObserver {
-  void IconVerified(const VerifiedIcon& icon, std::span<const std::uint8_t> picture) override {
-    icons[icon.icon] = icon;
-    if (icon.drawn) pictures[icon.icon].assign(picture.begin(), picture.end());
-  }
-  std::map<int, VerifiedIcon> icons;
-  std::map<int, Picture> pictures;
-};
-
-std::string Lines(const VerifyOutcome& outcome) {
-  std::string text;
-  for (const auto& finding : outcome.findings) text += FindingLine(finding) + "\n";
-  return text;
-}
-
-// Findings of `icon` in files whose name contains `file`, with `what` in their text.
-int Count(const VerifyOutcome& outcome, int icon, const std::string& file,
-          const std::string& what = "") {
-  int n = 0;
-  for (const auto& f : outcome.findings) {
-    n += f.icon == icon && f.file.find(file) != std::string::npos &&
-         f.what.find(what) != std::string::npos;
-  }
-  return n;
-}
-
-// Records up to the sound numbers.
-constexpr int kRecords = 9100;
-const std::vector<std::uint8_t> kSamples = {1, 2, 3, 250, 128, 0, 7};
-
-// Every mask kind, smoothed and not, an all-black picture and a sound, in three blocks.
-std::map<int, Picture> Sources() {
-  return {{3000, UnmaskedShape(1)},
-          {3001, XMaskedShape(2)},
-          {3005, ZeroMaskedShape(3)},
-          {3010, BlackPicture()},
-          {3099, UnmaskedShape(4, 0, 0, 800, 2)},
-          {4011, XMaskedShape(6)}};
-}
-
-void Build(TestLibrary& lib) {
-  for (const auto& [icon, picture] : Sources()) lib.AddPcx(icon, picture);
-  WriteFileBytes(lib.WavPath(9000), WavBytes(kSamples));
-  lib.Run();
-  lib.Run(9000, 9001);
-}
-
-VerifyOutcome Verify(TestLibrary& lib, VerifyObserver* observer = nullptr) {
-  return DeepVerify(lib.settings, lib.state, observer);
-}
 
 class VerifyLayouts : public ::testing::TestWithParam<std::tuple<int, int>> {};
 
@@ -99,41 +49,6 @@ TEST_P(VerifyLayouts, LibraryOfTheRunIsCleanAndDrawsWhatTheViewerShows) {
 INSTANTIATE_TEST_SUITE_P(DblkDpak, VerifyLayouts,
                          ::testing::Combine(::testing::Values(1, 2, 3), ::testing::Values(0, 2)));
 
-// A library of both layouts made by the run, then damaged by hand.
-class VerifyDamage : public ::testing::Test {
- protected:
-  void Make(int dpak, int dblk = 3) {
-    lib.SetOptions({.dblk = dblk, .dpak = dpak, .nsiz = kRecords});
-    Build(lib);
-  }
-  std::vector<std::uint8_t> Offsets() { return OffsetsOnDisk(lib); }
-  void SaveOffsets(std::vector<std::uint8_t> table) {
-    table.resize(kRecords * 8);
-    WriteFileBytes(lib.dir.path() / "offsets.dat", table);
-  }
-  // Changes byte `at` of `icon`'s entry inside its block file.
-  void ChangeInBlock(int icon, std::size_t at, std::uint8_t (*change)(std::uint8_t)) {
-    auto table = Offsets();
-    const OffsetsTable offsets(table);
-    auto block = ReadFileBytes(lib.BlockPath(icon / 100));
-    auto& byte = block.at(static_cast<std::size_t>(offsets.offset(icon)) + at);
-    byte = change(byte);
-    WriteFileBytes(lib.BlockPath(icon / 100), block);
-  }
-  void SetCoordinates(int icon, CoordinatesRecord record) {
-    auto bytes = ReadFileBytes(lib.dir.path() / "coords.dat");
-    CoordinatesTable(std::span(bytes).first(bytes.size())).Set(icon, record);
-    WriteFileBytes(lib.dir.path() / "coords.dat", bytes);
-  }
-  CoordinatesRecord Record(int icon) {
-    auto bytes = ReadFileBytes(lib.dir.path() / "coords.dat");
-    bytes.resize(kCoordinatesTableSize);
-    return CoordinatesTable(bytes).Get(icon);
-  }
-
-  TestLibrary lib;
-};
-
 TEST_F(VerifyDamage, ChangedEntryBytesAreNamedByIconAndFile) {
   Make(0);
   // A count of an X-masked row, a pixel of a plain row, and a whole single copy replaced.
@@ -150,9 +65,10 @@ TEST_F(VerifyDamage, ChangedEntryBytesAreNamedByIconAndFile) {
   EXPECT_EQ(Count(outcome, 3001, "s3_0_0_1.zgi"), 0);
   // Only the second copy tells a changed pixel value of plain rows; both copies decode, so
   // neither can be blamed and both are named.
-  EXPECT_EQ(
-      Count(outcome, 3000, "b30.blk", "the two copies differ: blk\\b30.blk and sep\\s3_0_0_0.zgi"),
-      1);
+  EXPECT_EQ(Count(outcome, 3000, "blk\\b30.blk and sep\\s3_0_0_0.zgi",
+                  "the two copies differ (3604 and 3604 bytes, first difference at byte 40); "
+                  "both check clean on their own, and without a checksum verify cannot tell"),
+            1);
   EXPECT_EQ(Count(outcome, 3000, "b30.blk", "first difference at byte 40"), 1);
   // Another icon's entry in the single copy does not fit the crop box: that copy is blamed.
   EXPECT_EQ(Count(outcome, 3005, "s3_0_0_5.zgi", "differs from the block copy"), 1);
@@ -276,6 +192,103 @@ TEST_F(VerifyDamage, PlacementAndTableFilesAreChecked) {
   EXPECT_EQ(Count(second, -1, "coords.dat", "cannot be read"), 1) << Lines(second);
   EXPECT_EQ(Count(second, -1, "offsets.dat", "holds 100 bytes; NSIZ 9100 asks for exactly 72800"),
             1);
+}
+
+// Whose bytes are gone: the icon that lost its record or its bytes is named, and the entries
+// after it are not blamed for standing where the loss moved them.
+class VerifyNaming : public VerifyDamage, public ::testing::WithParamInterface<int> {};
+
+TEST_P(VerifyNaming, ALostRecordNamesTheIconWhoseBytesRemain) {
+  Make(GetParam(), 2);
+  auto table = Offsets();
+  OffsetsTable offsets(table);
+  offsets.Set(3005, 0, 0);  // in the middle of block 30
+  offsets.Set(3099, 0, 0);  // its last entry
+  offsets.Set(3000, 0, 0);  // its first entry
+  SaveOffsets(table);
+  const VerifyOutcome outcome = Verify(lib);
+  EXPECT_EQ(Count(outcome, 3000, "offsets.dat", "bytes 0 to "), 1) << Lines(outcome);
+  EXPECT_EQ(Count(outcome, 3000, "offsets.dat", "(before the entry of icon 3001)"), 1);
+  EXPECT_EQ(Count(outcome, 3005, "offsets.dat",
+                  "between the entries of icons 3001 and 3010) check clean as its entry"),
+            1);
+  EXPECT_EQ(Count(outcome, 3099, "offsets.dat", "(after the entry of icon 3010)"), 1);
+  EXPECT_EQ(outcome.findings.size(), 3u);
+}
+
+TEST_P(VerifyNaming, BytesCutFromAnEntryNameThatEntryAlone) {
+  Make(GetParam(), 2);
+  const std::size_t length = lib.BlockEntry(3001).size();
+  CutFromBlock(3001, length / 2, 7);
+  CutFromBlock(4011, 2, 1);  // the only entry of its block
+  const VerifyOutcome outcome = Verify(lib);
+  EXPECT_EQ(Count(outcome, 3001, "b30.blk",
+                  "7 bytes shorter than its records account for, and this entry"),
+            1)
+      << Lines(outcome);
+  EXPECT_EQ(Count(outcome, 3001, "b30.blk", "entries after the cut, of icons 3005 to 3099"), 1);
+  EXPECT_EQ(Count(outcome, 4011, "b40.blk", "no entry follows the cut"), 1);
+  for (const int later : {3005, 3010, 3099}) EXPECT_EQ(Count(outcome, later, ""), 0) << later;
+  EXPECT_EQ(Count(outcome, -1, ""), 0);
+}
+
+TEST_P(VerifyNaming, BytesCutAtTheEndNameTheLastEntry) {
+  Make(GetParam(), 2);
+  const auto path = lib.BlockPath(30);
+  std::filesystem::resize_file(path, std::filesystem::file_size(path) - 5);
+  const VerifyOutcome outcome = Verify(lib);
+  EXPECT_EQ(Count(outcome, 3099, "b30.blk", "5 bytes shorter"), 1) << Lines(outcome);
+  EXPECT_EQ(Count(outcome, 3099, "b30.blk", "runs past the end of the block file"), 1);
+  EXPECT_EQ(outcome.findings.size(), 2u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Dpak, VerifyNaming, ::testing::Values(0, 2));
+
+TEST_F(VerifyDamage, AShortOffsetsFileNamesTheIconsItNoLongerCovers) {
+  Make(0, 3);
+  std::filesystem::resize_file(lib.dir.path() / "offsets.dat", 3050 * 8 + 3);
+  const VerifyOutcome outcome = Verify(lib);
+  EXPECT_EQ(Count(outcome, -1, "offsets.dat", "holds 24403 bytes"), 1) << Lines(outcome);
+  // Pictures by their crop boxes, the sound's block by its range; the single entry files
+  // name their icons as well.
+  // The bytes after the last entry block 30 still records are 3099's entry; block 40 holds
+  // no recorded entry, and the crop box of 4011 says it had one.
+  EXPECT_EQ(Count(outcome, 3099, "offsets.dat",
+                  "the offsets file ends before this icon's record, but bytes 7281 to 12084"),
+            1);
+  EXPECT_EQ(Count(outcome, 4011, "offsets.dat", "icons 0 to 3049), and blk\\b40.blk holds"), 1);
+  EXPECT_EQ(Count(outcome, -1, "offsets.dat", "icons 9000 to 9099: their records lie past"), 1);
+  for (const int icon : {3099, 4011, 9000}) {
+    EXPECT_EQ(Count(outcome, icon, ".zgi", "the offsets file ends before its record"), 1) << icon;
+  }
+  EXPECT_EQ(outcome.findings.size(), 7u) << Lines(outcome);
+}
+
+TEST_F(VerifyDamage, AShortCoordinatesFileNamesThePicturesItNoLongerCovers) {
+  Make(2, 1);
+  std::filesystem::resize_file(lib.dir.path() / "coords.dat", 3005 * 8);
+  const VerifyOutcome outcome = Verify(lib);
+  EXPECT_EQ(Count(outcome, -1, "coords.dat", "holds 24040 bytes"), 1) << Lines(outcome);
+  for (const int icon : {3005, 3099, 4011}) {
+    EXPECT_EQ(Count(outcome, icon, "coords.dat", "ends before this icon's crop box record"), 1)
+        << icon;
+  }
+  // The all-black picture's entry is the header alone: its record is empty anyway.
+  EXPECT_EQ(outcome.findings.size(), 4u);
+}
+
+TEST_F(VerifyDamage, OfTwoCopiesTheOneThatFailsItsChecksIsBlamed) {
+  Make(2);
+  // A packed stream that no longer unpacks, once in the block and once in the single copy.
+  ChangeInBlock(3001, 4, [](std::uint8_t b) { return static_cast<std::uint8_t>(b | 0x80); });
+  auto single = ReadFileBytes(lib.SinglePath(3099));
+  single.resize(single.size() - 3);
+  WriteFileBytes(lib.SinglePath(3099), single);
+  const VerifyOutcome outcome = Verify(lib);
+  EXPECT_EQ(Count(outcome, 3001, "b30.blk", "the block copy is damaged"), 1) << Lines(outcome);
+  EXPECT_EQ(Count(outcome, 3001, ".zgi"), 0);
+  EXPECT_EQ(Count(outcome, 3099, "s3_0_9_9.zgi", "this copy is damaged"), 1);
+  EXPECT_EQ(Count(outcome, 3099, "b30.blk"), 0);
 }
 
 // Entries written by hand into single entry files, against their coordinates records.

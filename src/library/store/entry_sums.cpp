@@ -125,8 +125,9 @@ bool RefreshBlockSums(const ProjectSettings& settings, int block, const char* bl
       sum.generation = generation;
     }
   }
-  sums->blocks[static_cast<std::size_t>(block)] = {hashed->block.length, hashed->block.hash,
-                                                   generation};
+  sums->blocks[static_cast<std::size_t>(block)] =
+      hashed->block.length > 0 ? BlockSum{hashed->block.length, hashed->block.hash, generation}
+                               : BlockSum{};
   return WriteChecksumFile(settings, *sums).ok();
 }
 

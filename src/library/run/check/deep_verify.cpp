@@ -28,6 +28,8 @@ Verifier::Verifier(ProjectSettings& settings, WorkingState& state, VerifyObserve
 
 VerifyOutcome Verifier::Run() {
   records_ = std::clamp<std::int32_t>(settings_.NSIZ, 0, kOffsetsCapacity);
+  offsets_covered_ = records_;
+  coordinates_covered_ = records_;
   if (files::Exists(kTempBlockName)) {
     Add(-1, kTempBlockName,
         "left over from an interrupted run; it holds the previous content of a block "
@@ -65,13 +67,17 @@ void Verifier::Progress(int icon) {
 }
 
 // A table file must be exactly NSIZ records; a shorter one leaves the rest of its records
-// zero, a longer one carries records nobody reads.
-void Verifier::CheckTableLength(const Name& name, std::size_t expected) {
+// zero, a longer one carries records nobody reads. Returns the records it holds whole: the
+// icons past them are named where their entries show the records were lost.
+std::int32_t Verifier::CheckTableLength(const Name& name, std::size_t expected) {
   const std::int64_t length = FileLength(name.data());
   if (length != static_cast<std::int64_t>(expected)) {
     Add(-1, NameOf(name),
         Cat("holds ", length, " bytes; NSIZ ", settings_.NSIZ, " asks for exactly ", expected));
   }
+  const std::int64_t whole =
+      std::max<std::int64_t>(length, 0) / static_cast<std::int64_t>(kRecordSize);
+  return static_cast<std::int32_t>(std::min<std::int64_t>(whole, records_));
 }
 
 void Verifier::ReadCoordinates() {
@@ -83,7 +89,7 @@ void Verifier::ReadCoordinates() {
         "cannot be read; crop boxes are not related to the entries and nothing is drawn");
     return;
   }
-  CheckTableLength(settings_.FCOO, bytes);
+  coordinates_covered_ = CheckTableLength(settings_.FCOO, bytes);
 }
 
 bool Verifier::ReadOffsets() {
@@ -93,12 +99,13 @@ bool Verifier::ReadOffsets() {
     Add(-1, NameOf(settings_.FOFS), "cannot be read; no entry of the block files can be found");
     return false;
   }
-  CheckTableLength(settings_.FOFS, bytes);
+  offsets_covered_ = CheckTableLength(settings_.FOFS, bytes);
   return true;
 }
 
 void Verifier::Report(VerifiedIcon& info, std::span<const std::uint8_t> picture) {
   ++outcome_.icons_verified;
+  CheckCovered(info);
   CheckIconSums(info);
   info.findings = icon_findings_;
   if (observer_ != nullptr) observer_->IconVerified(info, picture);

@@ -1,5 +1,7 @@
 // The block layout: each block's entries are read where the offsets records put them, back to
-// back from its first byte, and nothing may follow the last.
+// back from its first byte, and nothing may follow the last. Where a record was lost or bytes
+// were cut, the walk names the icon whose bytes they were and goes on past them
+// (deep_verify_placement.cpp), so that the entries after it are not blamed.
 #include <algorithm>
 #include <cstdint>
 #include <optional>
@@ -29,16 +31,8 @@ void Verifier::VerifyBlocks() {
       recorded = recorded || offsets_.offset(n) != 0 || offsets_.length(n) != 0;
     }
     if (!recorded) {
-      if (named && files::Exists(stamped.data())) {
-        Add(-1, block_name,
-            Cat("holds ", FileLength(stamped.data()), " bytes, but no entry of icons ", first,
-                " to ", last, " is recorded"));
-      }
-      for (int n = first; n <= last; ++n) {
-        if (Stopped()) return;
-        if (SingleFilesOn(settings_)) CheckLoneSingleFile(n);
-        Progress(n);
-      }
+      VerifyUnrecordedBlock(first, last, stamped, named, block_name);
+      if (outcome_.stopped) return;
       continue;
     }
     if (!named) {
@@ -46,65 +40,107 @@ void Verifier::VerifyBlocks() {
     }
     std::FILE* file = named ? files::OpenFile(stamped.data(), "rb").value_or(nullptr) : nullptr;
     BlockWalk walk{file, named ? FileLength(stamped.data()) : 0, BlockCursor(first), block_name};
+    walk.first = first;
+    walk.last = last;
+    PlanCut(walk);
     for (int n = first; n <= last && !Stopped(); ++n) {
       VerifyBlockIcon(n, walk);
       Progress(n);
     }
     if (file != nullptr) {
-      const std::int64_t accounted = walk.cursor.position();
-      if (!outcome_.stopped && walk.length > accounted) {
-        Add(-1, block_name,
-            Cat("holds ", walk.length - accounted, " bytes after its last entry (", walk.length,
-                " bytes, its records account for ", accounted, ")"));
-      }
+      if (!outcome_.stopped) CheckBlockEnd(walk);
       (void)files::CloseFile(file);  // only read: nothing to lose
     }
     if (outcome_.stopped) return;
   }
 }
 
-// Reads the entry the records describe into the file buffer; nullopt after a finding.
-std::optional<std::span<const std::uint8_t>> Verifier::ReadBlockEntry(int icon, BlockWalk& walk) {
-  const std::int32_t offset = offsets_.offset(icon);
-  const std::int32_t length = offsets_.length(icon);
+void Verifier::VerifyUnrecordedBlock(int first, int last, const Name& stamped, bool named,
+                                     const std::string& block_name) {
+  if (named && files::Exists(stamped.data())) {
+    const std::int64_t length = FileLength(stamped.data());
+    if (last >= offsets_covered_) {
+      NameUncoveredIcons(std::max(first, offsets_covered_), last, block_name, length);
+    } else {
+      Add(-1, block_name,
+          Cat("holds ", length, " bytes, but no entry of icons ", first, " to ", last,
+              " is recorded"));
+    }
+  }
+  for (int n = first; n <= last; ++n) {
+    if (Stopped()) return;
+    if (SingleFilesOn(settings_)) CheckLoneSingleFile(n);
+    Progress(n);
+  }
+}
+
+// Nothing may follow the block's last entry; bytes that do are an entry whose record was lost
+// when they check clean as one, and icons a short offsets file no longer covers when it is.
+void Verifier::CheckBlockEnd(BlockWalk& walk) {
+  const std::int64_t accounted = walk.expected();
+  if (walk.length <= accounted) return;
+  if (AttributeTrailingBytes(walk) || NameUncoveredInBlock(walk)) return;
+  Add(-1, walk.name,
+      Cat("holds ", walk.length - accounted, " bytes after its last entry (", walk.length,
+          " bytes, its records account for ", accounted, ")"));
+}
+
+// Checks the record of `icon` and steps the walk over it; false after a finding that leaves
+// nothing to read.
+bool Verifier::PlaceBlockEntry(int icon, std::int32_t offset, std::int32_t length,
+                               BlockWalk& walk) {
   const std::string offsets_name = NameOf(settings_.FOFS);
   if (length == 0) {
     Add(icon, offsets_name, Cat("offsets record has length 0 but offset ", offset));
-    return std::nullopt;
+    return false;
   }
   if (length < 0 || offset < 0) {
     Add(icon, offsets_name,
         Cat("offsets record is negative (offset ", offset, ", length ", length, ")"));
-    return std::nullopt;
+    return false;
   }
-  const EntryPlace place = walk.cursor.Step({offset, length});
-  if (!place.in_place()) {
+  const std::int64_t start = walk.expected();
+  (void)walk.cursor.Step({offset, length});
+  // A gap before an entry whose record the next one confirms is the entry of an icon whose
+  // record was lost; it is named, and the walk goes on from this entry's record. Otherwise
+  // this record is the wrong one, and the walk keeps to the lengths so far.
+  const bool lost_record =
+      offset > start && RecordConfirmed(icon, walk) && AttributeGap(icon, start, walk);
+  if (lost_record) {
+    walk.skipped += offset - start;
+  } else if (offset != start) {
     Add(icon, walk.name,
         Cat("offsets record puts the entry at byte ", offset,
-            ", but the entries before it end at byte ", place.start));
+            ", but the entries before it end at byte ", start));
   }
+  walk.last_placed = icon;
+  return true;
+}
+
+// Reads the entry the records describe into the file buffer; nullopt after a finding.
+std::optional<std::span<const std::uint8_t>> Verifier::ReadBlockEntry(int icon, BlockWalk& walk) {
+  const std::int32_t length = offsets_.length(icon);
+  if (!PlaceBlockEntry(icon, offsets_.offset(icon), length, walk)) return std::nullopt;
+  // Past a cut the entry is read where it now lies (PlanCut said so, once for the block).
+  const std::int64_t offset = offsets_.offset(icon) - (icon >= walk.shifted_from ? walk.shift : 0);
   if (walk.file == nullptr) {
     Add(icon, walk.name, "the block file holding the entry cannot be opened");
     return std::nullopt;
   }
-  const std::int64_t end = std::int64_t{offset} + length;
+  const std::int64_t end = offset + length;
   if (end > walk.length) {
     Add(icon, walk.name,
         Cat("entry at bytes ", offset, " to ", end - 1, " runs past the end of the block file (",
             walk.length, " bytes)"));
     return std::nullopt;
   }
-  const std::size_t size = static_cast<std::size_t>(length);
-  if (size > kFileBufferSize) {
+  if (static_cast<std::size_t>(length) > kFileBufferSize) {
     Add(icon, walk.name, Cat("entry length ", length, " is more than any entry can be"));
     return std::nullopt;
   }
-  if (!files::SeekTo(walk.file, offset) ||
-      files::ReadBytes(walk.file, state_.file.data(), size) != size) {
-    Add(icon, walk.name, "entry could not be read");
-    return std::nullopt;
-  }
-  return std::span<const std::uint8_t>(state_.file.span().first(size));
+  const auto read = ReadAt(walk, offset, length);
+  if (!read) Add(icon, walk.name, "entry could not be read");
+  return read;
 }
 
 void Verifier::VerifyBlockIcon(int icon, BlockWalk& walk) {
@@ -120,7 +156,7 @@ void Verifier::VerifyBlockIcon(int icon, BlockWalk& walk) {
     info.stored_length = stored->size();
     CheckAgainstSum(icon, walk.name, *stored, SumCopy::kBlock);
     const int before = icon_findings_;
-    CheckEntry(icon, *stored, walk.name, primary, info);
+    CheckCoveredEntry(icon, *stored, walk.name, primary, info);
     block_clean = icon_findings_ == before;
   }
   if (SingleFilesOn(settings_)) CompareSingleCopy(icon, stored, walk.name, block_clean);
@@ -133,7 +169,12 @@ void Verifier::CheckLoneSingleFile(int icon) {
   if (!StampIconNumber(icon, name) || !files::Exists(name.data())) return;
   VerifiedIcon info = StartIcon(icon, NameOf(name));
   info.stored_length = static_cast<std::size_t>(FileLength(name.data()));
-  Add(icon, info.file, "single entry file exists, but the offsets file records no entry");
+  Add(icon, info.file,
+      OffsetsCover(icon)
+          ? "single entry file exists, but the offsets file records no entry"
+          : Cat("single entry file exists, but the offsets file ends before its record (it "
+                "holds records for ",
+                offsets_covered_, " icons)"));
   Report(info, state_.Picture());
 }
 

@@ -18,9 +18,11 @@ void Verifier::AllocateCopyBuffers() {
 }
 
 // Both layouts are written: the single entry file must be the block copy byte for byte.
-// Copies that differ are blamed on the one that does not decode or fit the tables while
-// the other does (`block_clean`: the block copy did); where both or neither do, nothing
-// tells which copy was damaged, and both are named.
+// Nothing records a checksum of either copy, so each is judged on its own by the entry
+// checks (packed stream, header, rows against the crop box, the encoder's bytes): copies
+// that differ are blamed on the one that fails them while the other passes (`block_clean`:
+// the block copy did). Where both pass or both fail, the finding names both files and blames
+// neither.
 void Verifier::CompareSingleCopy(int icon, std::optional<std::span<const std::uint8_t>> block_copy,
                                  const std::string& block_name, bool block_clean) {
   const auto name = SingleName(icon);
@@ -33,10 +35,10 @@ void Verifier::CompareSingleCopy(int icon, std::optional<std::span<const std::ui
   if (!copy) return;
   CheckAgainstSum(icon, *name, *copy, SumCopy::kSingle);
   const Workspace spare{copy_unpack_, copy_picture_};
+  VerifiedIcon scratch = StartCopy(icon, *name);
   if (!block_copy) {
     // The block copy could not be read; the single copy is judged on its own.
-    VerifiedIcon scratch = StartCopy(icon, *name);
-    CheckEntry(icon, *copy, *name, spare, scratch);
+    CheckCoveredEntry(icon, *copy, *name, spare, scratch);
     return;
   }
   if (std::equal(copy->begin(), copy->end(), block_copy->begin(), block_copy->end())) return;
@@ -45,9 +47,8 @@ void Verifier::CompareSingleCopy(int icon, std::optional<std::span<const std::ui
   const std::string where =
       Cat(" bytes, first difference at byte ", mismatch.first - copy->begin(), ")");
   // The single copy's own findings come under its name, then which copy is blamed.
-  VerifiedIcon scratch = StartCopy(icon, *name);
   const int before = icon_findings_;
-  CheckEntry(icon, *copy, *name, spare, scratch);
+  CheckCoveredEntry(icon, *copy, *name, spare, scratch);
   const bool single_clean = icon_findings_ == before;
   if (block_clean && !single_clean) {
     Add(icon, *name,
@@ -58,11 +59,10 @@ void Verifier::CompareSingleCopy(int icon, std::optional<std::span<const std::ui
         Cat("differs from the single entry file ", *name, " (", block_copy->size(), " and ",
             copy->size(), where, "; that copy checks clean, the block copy is damaged"));
   } else if (!SumsJudgedBothCopies(icon)) {  // else the checksums have named the changed copy
-    Add(icon, block_name,
-        Cat("the two copies differ: ", block_name, " and ", *name, " (", block_copy->size(),
-            " and ", copy->size(), where, "; ",
-            single_clean ? "both check clean" : "neither checks clean",
-            ", so nothing tells which was damaged"));
+    Add(icon, Cat(block_name, " and ", *name),
+        Cat("the two copies differ (", block_copy->size(), " and ", copy->size(), where, "; ",
+            single_clean ? "both check clean on their own" : "neither checks clean",
+            ", and without a checksum verify cannot tell which was damaged"));
   }
 }
 

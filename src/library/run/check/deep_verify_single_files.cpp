@@ -50,7 +50,7 @@ void Verifier::VerifySingleFiles() {
     if (stored) {
       info.stored_length = stored->size();
       CheckAgainstSum(icon, *name, *stored, SumCopy::kSingle);
-      CheckEntry(icon, *stored, *name, {state_.unpack.span(), state_.Picture()}, info);
+      CheckCoveredEntry(icon, *stored, *name, {state_.unpack.span(), state_.Picture()}, info);
     }
     Report(info, state_.Picture());
   }

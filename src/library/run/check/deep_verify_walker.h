@@ -1,12 +1,14 @@
-// The deep verification's walker, its members defined in six files: its own bookkeeping
-// (deep_verify.cpp), the walk over the blocks (deep_verify_blocks.cpp), the single entry file
-// layout (deep_verify_single_files.cpp), the checks of one entry against its rows and the
-// encoder (deep_verify_entry.cpp) and the comparison of an entry's two copies
-// (deep_verify_copies.cpp), and the comparison of every copy and block with the checksum
-// file (deep_verify_sums.cpp). Only those include it.
+// The deep verification's walker, its members defined in eight files: its own bookkeeping
+// (deep_verify.cpp), the walk over the blocks (deep_verify_blocks.cpp), whose bytes a lost
+// record or a cut took (deep_verify_placement.cpp), the icons a short table no longer covers
+// (deep_verify_tables.cpp), the single entry file layout (deep_verify_single_files.cpp), the
+// checks of one entry against its rows and the encoder (deep_verify_entry.cpp), the
+// comparison of an entry's two copies (deep_verify_copies.cpp) and the comparison of every
+// copy and block with the checksum file (deep_verify_sums.cpp). Only those include it.
 #pragma once
 
 #include <algorithm>
+#include <climits>
 #include <concepts>
 #include <cstdint>
 #include <cstdio>
@@ -14,6 +16,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "core/status_port.h"
@@ -64,23 +67,58 @@ class Verifier {
     std::int64_t length;  // of the block file
     BlockCursor cursor;   // where the next entry must start: the lengths so far
     std::string name;
+    int first = 0;  // the block's icons
+    int last = 0;
+    std::int64_t skipped = 0;  // bytes found to be entries of icons whose records were lost
+    int last_placed = -1;      // the latest icon whose entry took its place in the walk
+    // After a cut, the entries from this icon on lie `shift` bytes before their records.
+    int shifted_from = INT_MAX;
+    std::int64_t shift = 0;
+    std::int64_t expected() const { return cursor.position() + skipped; }
   };
 
   // ---- The walk's own bookkeeping (deep_verify.cpp) ----
   void Add(int icon, std::string_view file, std::string what);
   bool Stopped();
   void Progress(int icon);
-  void CheckTableLength(const Name& name, std::size_t expected);
+  std::int32_t CheckTableLength(const Name& name, std::size_t expected);
   void ReadCoordinates();
   bool ReadOffsets();
+  void CheckCovered(VerifiedIcon& info);
   void Report(VerifiedIcon& info, std::span<const std::uint8_t> picture);
   VerifiedIcon StartIcon(int icon, std::string file);
 
   // ---- Block layout (deep_verify_blocks.cpp) ----
   void VerifyBlocks();
+  void VerifyUnrecordedBlock(int first, int last, const Name& stamped, bool named,
+                             const std::string& block_name);
+  void CheckBlockEnd(BlockWalk& walk);
   std::optional<std::span<const std::uint8_t>> ReadBlockEntry(int icon, BlockWalk& walk);
   void VerifyBlockIcon(int icon, BlockWalk& walk);
   void CheckLoneSingleFile(int icon);
+  bool PlaceBlockEntry(int icon, std::int32_t offset, std::int32_t length, BlockWalk& walk);
+
+  // ---- Whose bytes a lost record or a cut took (deep_verify_placement.cpp) ----
+  std::optional<std::span<const std::uint8_t>> ReadAt(BlockWalk& walk, std::int64_t offset,
+                                                      std::int64_t length);
+  bool ChecksClean(int icon, std::span<const std::uint8_t> stored, const Workspace& work);
+  bool FitsAt(int icon, BlockWalk& walk, std::int64_t offset);
+  bool RecordConfirmed(int icon, const BlockWalk& walk);
+  bool NameLostEntry(std::int64_t start, std::int64_t end, int after, BlockWalk& walk,
+                     bool must_fit);
+  bool AttributeGap(int after, std::int64_t start, BlockWalk& walk);
+  bool AttributeTrailingBytes(BlockWalk& walk);
+  std::pair<std::size_t, std::size_t> CutRange(const std::vector<int>& icons, std::size_t leading,
+                                               std::size_t trailing_from);
+  void PlanCut(BlockWalk& walk);
+  void ReportCut(const std::vector<int>& icons, std::size_t lo, std::size_t hi, bool ambiguous,
+                 const BlockWalk& walk);
+
+  // ---- Tables shorter than NSIZ records (deep_verify_tables.cpp) ----
+  bool OffsetsCover(int icon) const { return icon < offsets_covered_; }
+  bool CoordinatesCover(int icon) const { return icon < coordinates_covered_; }
+  bool NameUncoveredInBlock(BlockWalk& walk);
+  void NameUncoveredIcons(int first, int last, const std::string& block_name, std::int64_t extra);
 
   // ---- Both layouts: the two copies (deep_verify_copies.cpp) ----
   void AllocateCopyBuffers();
@@ -109,6 +147,8 @@ class Verifier {
   std::string SumsRun() const;
 
   // ---- One entry (deep_verify_entry.cpp) ----
+  void CheckCoveredEntry(int icon, std::span<const std::uint8_t> stored, const std::string& file,
+                         const Workspace& work, VerifiedIcon& info);
   void CheckEntry(int icon, std::span<const std::uint8_t> stored, const std::string& file,
                   const Workspace& work, VerifiedIcon& info);
   void CompareWithPacker(int icon, std::span<const std::uint8_t> stored,
@@ -130,6 +170,9 @@ class Verifier {
   SilentPort silent_;
   VerifyOutcome outcome_;
   std::int32_t records_ = 0;
+  // Records the table files hold whole; NSIZ when they are as long as they must be.
+  std::int32_t offsets_covered_ = 0;
+  std::int32_t coordinates_covered_ = 0;
   int icon_findings_ = 0;
   bool coordinates_known_ = false;
   bool offsets_known_ = false;

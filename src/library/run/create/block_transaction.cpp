@@ -100,8 +100,16 @@ void BlockTransaction::Finish(int last_icon, bool store_failed) {
   }
   if (store_failed) RollBack();
   NameLost([](int) { return true; });
-  const int first = last_icon / icons_per_block_ * icons_per_block_;
-  Settle(WriteTables(first, last_icon));
+  if (BlockFilesOn(store_.settings)) {
+    // The store's commit of each block wrote its tables. After a failure the block's old
+    // content stands (or BLTEMP does), which the checksum file still describes; only the
+    // crop boxes, put back above, are written.
+    const bool coordinates = WriteCoordinates();
+    Settle(coordinates && (store_failed || tables_written_));
+  } else {
+    const int first = last_icon / icons_per_block_ * icons_per_block_;
+    Settle(WriteTables(first, last_icon));
+  }
   TellSums();
 }
 
