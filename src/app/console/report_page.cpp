@@ -1,16 +1,11 @@
-#include "app/console/report_writer.h"
-
+// The report's page: one static HTML file without script.
 #include <map>
 
+#include "app/console/report_writer.h"
 #include "library/codec/icon_encoder.h"
-#include "picture/png_writer.h"
 
 namespace zemlo::console {
 namespace {
-
-// Masked kinds leave their black pixels undrawn, so the page shows them as see-through;
-// unmasked entries draw their black pixels like any other.
-bool BlackIsTransparent(std::uint8_t kind) { return kind == kXMasked || kind == kZeroMasked; }
 
 // 1234567 -> "1,234,567".
 std::string Grouped(std::uint64_t value) {
@@ -225,36 +220,6 @@ std::string EscapeHtml(std::string_view text) {
     }
   }
   return out;
-}
-
-void ReportBuilder::IconVerified(const VerifiedIcon& icon, std::span<const std::uint8_t> picture) {
-  ReportIcon item{icon, {}};
-  if (!icon.sound && icon.drawn) {
-    const PictureBox box{icon.box.left, icon.box.top, icon.box.width, icon.box.height};
-    const auto rgba = IconRgba(picture, box, BlackIsTransparent(icon.kind));
-    const std::string name = std::to_string(icon.icon) + ".png";
-    const char* failure = nullptr;
-    if (rgba.empty()) {
-      failure = "no pixels to write";
-    } else {
-      switch (WriteRgbaPng(folder_ / name, rgba, box.width, box.height, replace_)) {
-        case files::OutputResult::kWritten:
-          item.png = name;
-          break;
-        case files::OutputResult::kExists:
-          failure = kOutputExistsText;
-          break;
-        case files::OutputResult::kLinkInTheWay:
-          failure = kOutputLinkText;
-          break;
-        case files::OutputResult::kFailed:
-          failure = kOutputNotMadeText;
-          break;
-      }
-    }
-    if (failure != nullptr) errors_.push_back((folder_ / name).string() + ": " + failure);
-  }
-  icons_.push_back(std::move(item));
 }
 
 std::string ReportHtml(std::string_view project, const std::vector<ReportIcon>& icons,
