@@ -16,7 +16,12 @@ bool BlackIsTransparent(std::uint8_t kind) { return kind == kXMasked || kind == 
 }  // namespace
 
 void ReportBuilder::IconVerified(const VerifiedIcon& icon, std::span<const std::uint8_t> picture) {
-  ReportIcon item{icon, {}};
+  ReportIcon item{icon, {}, {}, 0};
+  if (source_lookup_) {
+    SourceInfo source = source_lookup_(icon.icon);
+    item.source = std::move(source.source);
+    item.source_size = source.source_size;
+  }
   if (!icon.sound && icon.drawn) {
     const PictureBox box{icon.box.left, icon.box.top, icon.box.width, icon.box.height};
     const auto rgba = IconRgba(picture, box, BlackIsTransparent(icon.kind));

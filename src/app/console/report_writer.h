@@ -3,10 +3,13 @@
 // offline and carries no script.
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <span>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "library/run/check/deep_verify.h"
@@ -22,18 +25,33 @@ inline constexpr const char* kOutputNoFileText = "is no file and is never replac
 // Text made safe for HTML element content and quoted attribute values.
 std::string EscapeHtml(std::string_view text);
 
+// The file an icon was made from, as far as it is known.
+struct SourceInfo {
+  std::string source;             // the source file's name; empty when not known
+  std::uint64_t source_size = 0;  // its bytes; 0 when not known
+};
+
 struct ReportIcon {
   VerifiedIcon icon;
-  std::string png;  // file name beside index.html; empty when no picture was written
+  std::string png;                // file name beside index.html; empty when no picture was written
+  std::string source;             // the file the icon was made from; empty when not known
+  std::uint64_t source_size = 0;  // its bytes; 0 when not known
 };
 
 // Writes each drawn picture icon as "<icon>.png" into the report folder while the walk runs
 // and keeps what the page needs.
 class ReportBuilder : public VerifyObserver {
  public:
+  // Where an icon by its number was made from. The library itself does not say: a caller
+  // that knows (a record kept beside the library) sets one; without it every icon's source is
+  // unknown.
+  using SourceLookup = std::function<SourceInfo(int icon)>;
+
   // With `replace`, pictures replace files of their names (never links).
   explicit ReportBuilder(std::filesystem::path folder, bool replace = false)
       : folder_(std::move(folder)), replace_(replace) {}
+
+  void SetSourceLookup(SourceLookup lookup) { source_lookup_ = std::move(lookup); }
 
   void IconVerified(const VerifiedIcon& icon, std::span<const std::uint8_t> picture) override;
 
@@ -44,11 +62,14 @@ class ReportBuilder : public VerifyObserver {
  private:
   std::filesystem::path folder_;
   bool replace_ = false;
+  SourceLookup source_lookup_;
   std::vector<ReportIcon> icons_;
   std::vector<std::string> errors_;
 };
 
-// The whole page for `project` (the info file's name as the user gave it).
+// The whole page for `project` (the info file's name as the user gave it): a summary, the
+// findings alone, a tile per picture (the PNG as it is and small at its place on the 800 x 600
+// frame, each a link to a view of the picture at four times its size) and a table of sounds.
 std::string ReportHtml(std::string_view project, const std::vector<ReportIcon>& icons,
                        const VerifyOutcome& outcome);
 

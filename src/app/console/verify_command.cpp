@@ -172,6 +172,8 @@ int RunReport(ConsoleRun& run, const char* project, const char* out_dir, bool fo
   if (port.live()) port.SetTitle("zgl report " + ChosenName(project));
   if (!ReadProject(session, project)) return kExitFindings;
   ReportBuilder builder(folder, force);
+  // The library records no sources, and nothing beside it does yet: without a lookup
+  // (ReportBuilder::SetSourceLookup) every tile says "source unknown".
   const VerifyOutcome outcome = DeepVerify(session.settings(), session.state(), &builder);
   port.FinishLine();
   if (outcome.stopped || Interrupted()) return StoppedStatus();
