@@ -3,10 +3,12 @@
 // offline and carries no script.
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
 #include <span>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "library/run/check/deep_verify.h"
@@ -48,7 +50,9 @@ class ReportBuilder : public VerifyObserver {
   std::vector<std::string> errors_;
 };
 
-// The whole page for `project` (the info file's name as the user gave it).
+// The whole page for `project` (the info file's name as the user gave it): a summary, the
+// findings alone, a tile per picture (the PNG as it is and small at its place on the 800 x 600
+// frame, each a link to a view of the picture at four times its size) and a table of sounds.
 std::string ReportHtml(std::string_view project, const std::vector<ReportIcon>& icons,
                        const VerifyOutcome& outcome);
 

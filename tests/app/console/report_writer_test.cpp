@@ -34,12 +34,19 @@ TEST(ReportPictures, DrawnPicturesGetAPngOfTheirCropBoxSeeThroughForMaskedKinds)
   unmasked.icon = 3003, unmasked.kind = kUnmasked, unmasked.box = box, unmasked.drawn = true;
   undrawn.icon = 3002, undrawn.box = box;
   sound.icon = 9000, sound.sound = true, sound.drawn = true;
+  // The sources the checksum file named, for pictures and sounds alike.
+  xmasked.source = "pcx/p3.pcx", xmasked.source_size = 12345;
+  sound.source = "s9.wav";
   for (const auto& icon : {xmasked, undrawn, sound, unmasked}) builder.IconVerified(icon, picture);
   ASSERT_EQ(builder.icons().size(), 4u);
   EXPECT_EQ(builder.icons()[0].png, "3001.png");
   EXPECT_EQ(builder.icons()[1].png, "");
   EXPECT_EQ(builder.icons()[2].png, "");
   EXPECT_EQ(builder.icons()[3].png, "3003.png");
+  EXPECT_EQ(builder.icons()[0].icon.source, "pcx/p3.pcx");
+  EXPECT_EQ(builder.icons()[0].icon.source_size, 12345u);
+  EXPECT_EQ(builder.icons()[2].icon.source, "s9.wav");
+  EXPECT_EQ(builder.icons()[3].icon.source, "");
   EXPECT_TRUE(builder.errors().empty());
   EXPECT_EQ(zemlo::testing::ReadFileBytes(dir.path() / "3001.png"), BoxPng(picture, true));
   EXPECT_EQ(zemlo::testing::ReadFileBytes(dir.path() / "3003.png"), BoxPng(picture, false));
@@ -91,48 +98,109 @@ TEST(ReportPictures, PicturesAreNewFilesAndNeverWrittenThroughLinks) {
 #endif
 }
 
-TEST(ReportPage, NamesAreEscapedAndTilesCarryTheirFacts) {
-  EXPECT_EQ(EscapeHtml("<a href=\"x\">&'"), "&lt;a href=&quot;x&quot;&gt;&amp;&#39;");
-  const auto icon = [](int n, bool sound, bool packed, std::uint8_t kind, std::size_t stored,
-                       std::size_t entry, CoordinatesRecord box, const char* png) {
-    ReportIcon item;
-    item.icon.icon = n, item.icon.sound = sound, item.icon.packed = packed;
-    item.icon.kind = kind, item.icon.stored_length = stored, item.icon.entry_length = entry;
-    item.icon.file = sound ? "s9_0_0_0.zgi" : "blk\\<b>30.blk";
-    item.icon.box = box, item.icon.drawn = *png != 0, item.png = png;
-    return item;
-  };
+ReportIcon PageIcon(int n, bool sound, bool packed, std::uint8_t kind, std::size_t stored,
+                    std::size_t entry, CoordinatesRecord box, const char* png) {
+  ReportIcon item;
+  item.icon.icon = n, item.icon.sound = sound, item.icon.packed = packed;
+  item.icon.kind = kind, item.icon.stored_length = stored, item.icon.entry_length = entry;
+  item.icon.file = sound ? "s9_0_0_0.zgi" : "blk\\<b>30.blk";
+  item.icon.box = box, item.icon.drawn = *png != 0, item.png = png;
+  return item;
+}
+
+// A clean packed picture with a known source, a damaged one without a picture, and a sound.
+std::vector<ReportIcon> PageIcons() {
   std::vector<ReportIcon> icons = {
-      icon(3000, false, true, kUnmasked, 1000, 4000, {40, 30, 100, 50}, "3000.png"),
-      icon(3001, false, false, kXMasked, 50, 50, {9, 9, 0, 0}, ""),
-      icon(9000, true, false, 0, 1234, 1234, {}, "")};
-  // Only the checksum file knows an icon's source; a tile without one says nothing of it.
-  icons[0].icon.source = "pcx\\<p>3_0_0_0.pcx";
-  icons[0].icon.source_size = 12345;
+      PageIcon(3000, false, true, kUnmasked, 1000, 4000, {40, 30, 100, 50}, "3000.png"),
+      PageIcon(3001, false, false, kXMasked, 50, 50, {9, 9, 0, 0}, ""),
+      PageIcon(9000, true, false, 0, 1234, 1234, {}, "")};
+  icons[0].icon.source = "pcx/<x>&y.pcx", icons[0].icon.source_size = 12345;
+  return icons;
+}
+
+VerifyOutcome PageOutcome() {
   VerifyOutcome outcome;
   outcome.icons_verified = 3;
   outcome.findings = {{3001, "blk\\<b>30.blk", "row 0 \"reaches\" past <the> edge"},
                       {-1, "a&b.ofs", "holds 3 bytes"}};
-  const std::string html = ReportHtml("<demo>.zgl", icons, outcome);
-  for (const char* raw : {"<demo>", "<b>", "<the>", "a&b", "\"reaches\"", "<script"}) {
+  return outcome;
+}
+
+std::size_t Count(const std::string& text, const std::string& part) {
+  std::size_t count = 0;
+  for (auto at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++count;
+  return count;
+}
+
+TEST(ReportPage, NamesAreEscapedAndTilesCarryTheirFacts) {
+  EXPECT_EQ(EscapeHtml("<a href=\"x\">&'"), "&lt;a href=&quot;x&quot;&gt;&amp;&#39;");
+  const std::string html = ReportHtml("<demo>.zgl", PageIcons(), PageOutcome());
+  for (const char* raw : {"<demo>", "<b>", "<the>", "<x>", "a&b", "\"reaches\"", "<script"}) {
     EXPECT_EQ(html.find(raw), std::string::npos) << raw;
   }
   EXPECT_NE(html.find("<title>ZGL library &lt;demo&gt;.zgl</title>"), std::string::npos);
+  EXPECT_NE(html.find("<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">"),
+            std::string::npos);
   EXPECT_NE(html.find("<img src=\"3000.png\" width=\"40\" height=\"30\""), std::string::npos);
   EXPECT_NE(html.find("packed 1,000 bytes (25 %)"), std::string::npos);
   EXPECT_NE(html.find("crop box 40 x 30 at (100, 50)"), std::string::npos);
-  EXPECT_NE(html.find("<div>from pcx\\&lt;p&gt;3_0_0_0.pcx (12,345 bytes)</div>"),
-            std::string::npos);
-  EXPECT_EQ(html.find("<div>from "), html.rfind("<div>from "));
   EXPECT_NE(html.find("Unmasked 1, 0-masked 0, X-masked 1, packed 1"), std::string::npos);
   EXPECT_NE(html.find("5,284 in entries, 2,284 stored"), std::string::npos);
+  EXPECT_NE(html.find("<div>source: pcx/&lt;x&gt;&amp;y.pcx, 12,345 bytes</div>"),
+            std::string::npos);
+  EXPECT_EQ(Count(html, "source unknown"), 1u);  // 3001's tile
+  EXPECT_NE(html.find("<td>s9_0_0_0.zgi</td><td>unknown</td>"), std::string::npos);
   // The damaged icon's tile is marked and lists its finding; the clean one is not marked.
   EXPECT_NE(html.find("<figure class=\"tile marked\" id=\"icon-3001\">"), std::string::npos);
   EXPECT_NE(html.find("<figure class=\"tile\" id=\"icon-3000\">"), std::string::npos);
   EXPECT_NE(html.find("row 0 &quot;reaches&quot; past &lt;the&gt; edge"), std::string::npos);
-  EXPECT_NE(html.find("<a href=\"#icon-3001\">icon 3001</a>"), std::string::npos);
   EXPECT_NE(html.find("<td class=\"num\">1,234 bytes</td>"), std::string::npos);
-  EXPECT_NE(html.find("<td class=\"bad\">2</td>"), std::string::npos);
+}
+
+// The summary's count links to the findings section, which lists every finding and nothing
+// else, an icon's with a link to its tile.
+TEST(ReportPage, FindingsStandTogetherAtTheTop) {
+  const std::string html = ReportHtml("demo.zgl", PageIcons(), PageOutcome());
+  EXPECT_NE(html.find("<td class=\"bad\"><a href=\"#findings\">2</a></td>"), std::string::npos);
+  const auto begin = html.find("<h2 id=\"findings\">");
+  const auto end = html.find("<h2>Pictures</h2>");
+  ASSERT_NE(begin, std::string::npos);
+  ASSERT_LT(begin, end);
+  const std::string section = html.substr(begin, end - begin);
+  EXPECT_EQ(Count(section, "<li>"), 2u);
+  EXPECT_NE(section.find("<li>&#9888; <a href=\"#icon-3001\">icon 3001</a>: blk\\&lt;b&gt;30.blk: "
+                         "row 0 &quot;reaches&quot; past &lt;the&gt; edge</li>"),
+            std::string::npos);
+  EXPECT_NE(section.find("<li>&#9888; a&amp;b.ofs: holds 3 bytes</li>"), std::string::npos);
+
+  const std::string clean = ReportHtml("demo.zgl", PageIcons(), VerifyOutcome{});
+  EXPECT_NE(clean.find("<td class=\"clean\"><a href=\"#findings\">0</a></td>"), std::string::npos);
+  EXPECT_EQ(Count(clean, "<li>"), 0u);
+}
+
+// The PNG holds the crop box alone: the thumbnail places it in percent of the 800 x 600
+// frame. Both pictures of a tile open its view at four times the size; a tile without a
+// picture has no view.
+TEST(ReportPage, PicturesStandAtTheirPlaceAndOpenAtFourTimesTheirSize) {
+  const std::string html = ReportHtml("demo.zgl", PageIcons(), PageOutcome());
+  EXPECT_NE(html.find("style=\"left: 12.5%; top: 8.3333%; width: 5%; height: 5%\""),
+            std::string::npos);
+  EXPECT_EQ(Count(html, "href=\"#view-3000\""), 2u);
+  EXPECT_NE(html.find("<section class=\"view\" id=\"view-3000\">"), std::string::npos);
+  EXPECT_NE(html.find("<img src=\"3000.png\" width=\"160\" height=\"120\""), std::string::npos);
+  EXPECT_NE(html.find("image-rendering: pixelated"), std::string::npos);
+  EXPECT_EQ(html.find("view-3001"), std::string::npos);
+  EXPECT_EQ(html.find("view-9000"), std::string::npos);
+  // Every image waits until it is near the window or its view is shown.
+  EXPECT_EQ(Count(html, "<img "), 3u);
+  EXPECT_EQ(Count(html, "loading=\"lazy\""), 3u);
+
+  // A box at the frame's far corner.
+  auto corner = PageIcons();
+  corner[0].icon.box = {1, 1, 799, 599};
+  EXPECT_NE(ReportHtml("demo.zgl", corner, {})
+                .find("style=\"left: 99.875%; top: 99.8333%; width: 0.125%; height: 0.1667%\""),
+            std::string::npos);
 }
 
 }  // namespace

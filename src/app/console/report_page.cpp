@@ -1,16 +1,15 @@
-#include "app/console/report_writer.h"
-
+// The report's page: one static HTML file without script. Each picture links to a view of
+// itself at four times its size, an element of the same page shown while the address names
+// it (:target); its image loads only when it is shown, so that a page of thousands of
+// pictures loads each PNG once.
 #include <map>
 
+#include "app/console/report_writer.h"
+#include "core/geometry.h"
 #include "library/codec/icon_encoder.h"
-#include "picture/png_writer.h"
 
 namespace zemlo::console {
 namespace {
-
-// Masked kinds leave their black pixels undrawn, so the page shows them as see-through;
-// unmasked entries draw their black pixels like any other.
-bool BlackIsTransparent(std::uint8_t kind) { return kind == kXMasked || kind == kZeroMasked; }
 
 // 1234567 -> "1,234,567".
 std::string Grouped(std::uint64_t value) {
@@ -26,6 +25,16 @@ std::string Grouped(std::uint64_t value) {
 std::string Percent(std::uint64_t part, std::uint64_t whole) {
   if (whole == 0) return "-";
   return std::to_string((part * 100 + whole / 2) / whole) + " %";
+}
+
+// `part` of `whole` in percent for a style, to four decimals without trailing zeros:
+// 50 of 600 -> "8.3333%".
+std::string CssPercent(std::uint64_t part, std::uint64_t whole) {
+  constexpr std::uint64_t kScale = 10000;
+  const std::uint64_t scaled = (part * 100 * kScale + whole / 2) / whole;
+  std::string fraction = std::to_string(kScale + scaled % kScale).substr(1);
+  while (!fraction.empty() && fraction.back() == '0') fraction.pop_back();
+  return std::to_string(scaled / kScale) + (fraction.empty() ? "" : "." + fraction) + "%";
 }
 
 std::string KindText(const VerifiedIcon& icon) {
@@ -55,8 +64,20 @@ figure.tile.marked { border: 2px solid #c00000; background: #fff4f4; min-width: 
   background: repeating-conic-gradient(#d9d9d9 0% 25%, #ffffff 0% 50%) 0 0 / 16px 16px; }
 .pic img { image-rendering: pixelated; }
 .nopic { display: inline-block; padding: 12px; border: 1px dashed #999; color: #666; }
-figcaption { margin-top: 6px; font-size: 12px; width: 0; min-width: 100%; }
+figcaption { margin-top: 6px; font-size: 12px; width: 0; min-width: 100%;
+  overflow-wrap: anywhere; }
 figcaption .icon { font-size: 15px; font-weight: 700; }
+.unknown { color: #777; }
+table.sounds td, ul.findings li { overflow-wrap: anywhere; }
+.frame { display: block; position: relative; width: 160px; height: 120px; margin-top: 6px;
+  background: #1b1b1f; border: 1px solid #555; overflow: hidden; }
+.frame img { position: absolute; display: block; }
+.view { display: none; }
+.view:target { display: block; position: fixed; inset: 0; z-index: 1; overflow: auto;
+  padding: 16px 24px; background: #141418; color: #eee; }
+.view a { color: #9cf; }
+.view .pic { margin-top: 8px; }
+.view img { image-rendering: crisp-edges; image-rendering: pixelated; }
 )";
 
 class Page {
@@ -85,7 +106,8 @@ void Summary(Page& page, const std::vector<ReportIcon>& icons, const VerifyOutco
   int pictures = 0, sounds = 0, packed = 0, other_kinds = 0;
   std::map<std::string, int> kinds;
   std::uint64_t entry_bytes = 0, stored_bytes = 0;
-  for (const auto& [icon, png] : icons) {
+  for (const auto& item : icons) {
+    const VerifiedIcon& icon = item.icon;
     entry_bytes += icon.entry_length;
     stored_bytes += icon.stored_length;
     if (icon.packed) ++packed;
@@ -119,24 +141,56 @@ void Summary(Page& page, const std::vector<ReportIcon>& icons, const VerifyOutco
   page.Text(Percent(stored_bytes, entry_bytes) + " (stored bytes of the entry bytes)");
   page.Raw("</td></tr>\n<tr><th>Findings</th><td class=\"");
   page.Raw(outcome.findings.empty() ? "clean\">" : "bad\">");
-  page.Text(std::to_string(outcome.findings.size()));
+  page.Raw("<a href=\"#findings\">" + std::to_string(outcome.findings.size()) + "</a>");
   page.Raw("</td></tr>\n</table>\n");
 }
 
-void Tile(Page& page, const ReportIcon& item, const std::vector<const VerifyFinding*>& findings) {
+// "pcx/p3_0_0_1.pcx, 12,345 bytes", or empty when the source is not known.
+std::string SourceText(const ReportIcon& item) {
   const VerifiedIcon& icon = item.icon;
-  const std::string number = std::to_string(icon.icon);
-  page.Raw("<figure class=\"tile" + std::string(findings.empty() ? "" : " marked") +
-           "\" id=\"icon-" + number + "\">\n");
-  if (!item.png.empty()) {
-    page.Raw("<div class=\"pic\"><img src=\"");
-    page.Text(item.png);
-    page.Raw("\" width=\"" + std::to_string(icon.box.width) + "\" height=\"" +
-             std::to_string(icon.box.height) + "\" alt=\"icon " + number + "\"></div>\n");
-  } else {
-    page.Raw("<div class=\"nopic\">no picture</div>\n");
+  if (icon.source.empty()) return {};
+  return icon.source + (icon.source_size > 0 ? ", " + Grouped(icon.source_size) + " bytes" : "");
+}
+
+void SourceLine(Page& page, const ReportIcon& item) {
+  const std::string text = SourceText(item);
+  if (text.empty()) {
+    page.Raw("<div class=\"unknown\">source unknown</div>\n");
+    return;
   }
-  page.Raw("<figcaption><div class=\"icon\">" + number + "</div>\n<div>");
+  page.Raw("<div>");
+  page.Text("source: " + text);
+  page.Raw("</div>\n");
+}
+
+std::string ImageTag(const ReportIcon& item, int scale, std::string_view alt) {
+  return "<img src=\"" + EscapeHtml(item.png) + "\" width=\"" +
+         std::to_string(item.icon.box.width * scale) + "\" height=\"" +
+         std::to_string(item.icon.box.height * scale) + "\" alt=\"" + std::string(alt) +
+         "\" loading=\"lazy\">";
+}
+
+// The picture as it is, and small at its place on the frame; the PNG holds the crop box
+// alone, so the box's position and size are in percent of the 800 x 600 frame. Both link to
+// the picture's view.
+void TilePictures(Page& page, const ReportIcon& item) {
+  const CoordinatesRecord& box = item.icon.box;
+  const std::string number = std::to_string(item.icon.icon);
+  const std::string view = "#view-" + number;
+  page.Raw("<a class=\"pic\" href=\"" + view + "\">" + ImageTag(item, 1, "icon " + number) +
+           "</a>\n");
+  page.Raw("<a class=\"frame\" href=\"" + view +
+           "\" title=\"at its place on the 800 x 600 frame\"><img src=\"" + EscapeHtml(item.png) +
+           "\" alt=\"\" loading=\"lazy\" style=\"left: " + CssPercent(box.left, kPictureWidth) +
+           "; top: " + CssPercent(box.top, kPictureHeight) +
+           "; width: " + CssPercent(box.width, kPictureWidth) +
+           "; height: " + CssPercent(box.height, kPictureHeight) + "\"></a>\n");
+}
+
+void Caption(Page& page, const ReportIcon& item,
+             const std::vector<const VerifyFinding*>& findings) {
+  const VerifiedIcon& icon = item.icon;
+  page.Raw("<figcaption><div class=\"icon\">" + std::to_string(icon.icon) + "</div>\n<div>");
   page.Text(KindText(icon));
   page.Raw("</div>\n<div>");
   if (icon.entry_length > 0 || findings.empty()) {
@@ -153,21 +207,43 @@ void Tile(Page& page, const ReportIcon& item, const std::vector<const VerifyFind
   }
   page.Raw("</div>\n<div>");
   page.Text(icon.file);
-  page.Raw("</div>\n<div>crop box ");
+  page.Raw("</div>\n");
+  SourceLine(page, item);
+  page.Raw("<div>crop box ");
   page.Text(CropBoxText(icon.box));
   page.Raw("</div>\n");
-  // Known only from the checksum file.
-  if (!icon.source.empty()) {
-    page.Raw("<div>from ");
-    page.Text(icon.source + " (" + Grouped(icon.source_size) + " bytes)");
-    page.Raw("</div>\n");
-  }
   if (!findings.empty()) {
     page.Raw("<ul class=\"findings\">\n");
     for (const VerifyFinding* finding : findings) FindingItem(page, *finding, false);
     page.Raw("</ul>\n");
   }
-  page.Raw("</figcaption>\n</figure>\n");
+  page.Raw("</figcaption>\n");
+}
+
+void Tile(Page& page, const ReportIcon& item, const std::vector<const VerifyFinding*>& findings) {
+  page.Raw("<figure class=\"tile" + std::string(findings.empty() ? "" : " marked") +
+           "\" id=\"icon-" + std::to_string(item.icon.icon) + "\">\n");
+  if (!item.png.empty()) {
+    TilePictures(page, item);
+  } else {
+    page.Raw("<div class=\"nopic\">no picture</div>\n");
+  }
+  Caption(page, item, findings);
+  page.Raw("</figure>\n");
+}
+
+// The picture at four times its size with its pixels kept square, shown while the address
+// names it; its image loads only then.
+void View(Page& page, const ReportIcon& item) {
+  const std::string number = std::to_string(item.icon.icon);
+  page.Raw("<section class=\"view\" id=\"view-" + number + "\">\n<a href=\"#icon-" + number +
+           "\">&#8592; back to the tile</a>\n<h2>Icon " + number +
+           " at four times its size</h2>\n");
+  page.Raw("<div>");
+  page.Text(item.icon.file + ", crop box " + CropBoxText(item.icon.box));
+  page.Raw("</div>\n<div class=\"pic\">" +
+           ImageTag(item, 4, "icon " + number + " at four times its size") +
+           "</div>\n</section>\n");
 }
 
 void Sounds(Page& page, const std::vector<ReportIcon>& icons,
@@ -181,8 +257,9 @@ void Sounds(Page& page, const std::vector<ReportIcon>& icons,
   }
   page.Raw(
       "<table class=\"sounds\">\n<tr><th class=\"num\">Icon</th><th class=\"num\">Length</th>"
-      "<th class=\"num\">Stored</th><th>File</th><th>Findings</th></tr>\n");
-  for (const auto& [icon, png] : icons) {
+      "<th class=\"num\">Stored</th><th>File</th><th>Source</th><th>Findings</th></tr>\n");
+  for (const auto& item : icons) {
+    const VerifiedIcon& icon = item.icon;
     if (!icon.sound) continue;
     const std::string number = std::to_string(icon.icon);
     page.Raw("<tr id=\"icon-" + number + "\"><td class=\"num\">" + number +
@@ -192,6 +269,9 @@ void Sounds(Page& page, const std::vector<ReportIcon>& icons,
     page.Text(icon.packed ? Grouped(icon.stored_length) + " packed" : "not packed");
     page.Raw("</td><td>");
     page.Text(icon.file);
+    page.Raw("</td><td>");
+    const std::string source = SourceText(item);
+    page.Text(source.empty() ? "unknown" : source);
     page.Raw("</td><td>");
     const auto [begin, end] = by_icon.equal_range(icon.icon);
     if (begin != end) {
@@ -233,43 +313,15 @@ std::string EscapeHtml(std::string_view text) {
   return out;
 }
 
-void ReportBuilder::IconVerified(const VerifiedIcon& icon, std::span<const std::uint8_t> picture) {
-  ReportIcon item{icon, {}};
-  if (!icon.sound && icon.drawn) {
-    const PictureBox box{icon.box.left, icon.box.top, icon.box.width, icon.box.height};
-    const auto rgba = IconRgba(picture, box, BlackIsTransparent(icon.kind));
-    const std::string name = std::to_string(icon.icon) + ".png";
-    const char* failure = nullptr;
-    if (rgba.empty()) {
-      failure = "no pixels to write";
-    } else {
-      switch (WriteRgbaPng(folder_ / name, rgba, box.width, box.height, replace_)) {
-        case files::OutputResult::kWritten:
-          item.png = name;
-          break;
-        case files::OutputResult::kExists:
-          failure = kOutputExistsText;
-          break;
-        case files::OutputResult::kLinkInTheWay:
-          failure = kOutputLinkText;
-          break;
-        case files::OutputResult::kFailed:
-          failure = kOutputNotMadeText;
-          break;
-      }
-    }
-    if (failure != nullptr) errors_.push_back((folder_ / name).string() + ": " + failure);
-  }
-  icons_.push_back(std::move(item));
-}
-
 std::string ReportHtml(std::string_view project, const std::vector<ReportIcon>& icons,
                        const VerifyOutcome& outcome) {
   std::multimap<int, const VerifyFinding*> by_icon;
   for (const auto& finding : outcome.findings) by_icon.emplace(finding.icon, &finding);
 
   Page page;
-  page.Raw("<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n<title>");
+  page.Raw(
+      "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n"
+      "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n<title>");
   page.Text("ZGL library " + std::string(project));
   page.Raw("</title>\n<style>");
   page.Raw(kStyle);
@@ -296,6 +348,9 @@ std::string ReportHtml(std::string_view project, const std::vector<ReportIcon>& 
     Tile(page, item, findings);
   }
   page.Raw("</div>\n");
+  for (const auto& item : icons) {
+    if (!item.png.empty()) View(page, item);
+  }
   Sounds(page, icons, by_icon);
   page.Raw("</body>\n</html>\n");
   return page.Take();
