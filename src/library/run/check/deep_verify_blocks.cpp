@@ -122,7 +122,14 @@ std::optional<std::span<const std::uint8_t>> Verifier::ReadBlockEntry(int icon, 
   const std::int32_t length = offsets_.length(icon);
   if (!PlaceBlockEntry(icon, offsets_.offset(icon), length, walk)) return std::nullopt;
   // Past a cut the entry is read where it now lies (PlanCut said so, once for the block).
-  const std::int64_t offset = offsets_.offset(icon) - (icon >= walk.shifted_from ? walk.shift : 0);
+  const bool shifted = icon >= walk.shifted_from;
+  const std::int64_t offset = offsets_.offset(icon) - (shifted ? walk.shift : 0);
+  if (shifted && walk.file != nullptr) {
+    // Whole, but not where its record says: the game and the viewer read other bytes there.
+    Add(icon, walk.name,
+        Cat("entry lies ", walk.shift, " bytes before its record's offset ", offsets_.offset(icon),
+            ", past the cut: read where the record puts it, it shows other bytes"));
+  }
   if (walk.file == nullptr) {
     Add(icon, walk.name, "the block file holding the entry cannot be opened");
     return std::nullopt;

@@ -1,0 +1,228 @@
+// Seeded damage trials: a library made by the run, with its checksum file, is damaged in one
+// of the ways files get damaged (bits flipped, bytes changed, cut or inserted, entries of one
+// length swapped, an older block file put back, records and crop boxes edited, a single entry
+// file changed, a table cut short). What a viewer shows of each icon, read through both
+// copies, is the ground truth: every icon whose view changed must be named by verify, and an
+// undamaged library gives no finding at all.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <filesystem>
+#include <map>
+#include <random>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "core/content_hash.h"
+#include "library/run/check/deep_verify.h"
+#include "library/run/entry_loading.h"
+#include "library/store/tables_io.h"
+#include "support/folder_snapshot.h"
+#include "support/run_project.h"
+
+namespace zemlo::testing::damage_trials {
+namespace {
+
+constexpr int kFirst = 3000;
+constexpr int kLast = 3025;
+constexpr int kTrials = 150;  // a layout; two layouts
+
+// What the viewer shows of an icon through one layout: whether it loaded, the picture it drew.
+struct View {
+  EntryLoad load;
+  ContentHash picture;
+  friend bool operator==(const View&, const View&) = default;
+};
+
+bool IsLibraryFile(const std::string& name) {
+  return !name.starts_with("pcx/") && name != "project.zgl" && !name.ends_with(".lock");
+}
+
+class DamageTrials : public ::testing::TestWithParam<ProjectOptions> {
+ protected:
+  void SetUp() override {
+    // Icons 3000 to 3011 have boxes of one size, so unpacked entries of one length exist to
+    // be swapped; the old library drew some of them otherwise.
+    for (int icon = kFirst; icon <= kLast; icon += icon < 3012 ? 1 : 5) {
+      lib.AddPcx(icon, icon % 3 == 2 ? XMaskedShape(icon % 7 + 1) : UnmaskedShape(icon % 5 + 1));
+    }
+    lib.Run(kFirst, kLast);
+    old_ = SnapshotFolder(lib.dir.path(), IsLibraryFile);
+    for (int icon : {3001, 3004, 3010, 3015}) lib.AddPcx(icon, UnmaskedShape(icon % 4 + 2));
+    lib.Run(kFirst, kLast);
+    ASSERT_TRUE(lib.port.MessageTexts().empty());
+    clean_ = SnapshotFolder(lib.dir.path(), IsLibraryFile);
+    clean_views_ = Views();
+  }
+
+  void Restore() {
+    for (const auto& [name, bytes] : SnapshotFolder(lib.dir.path(), IsLibraryFile)) {
+      if (!clean_.count(name)) std::filesystem::remove(lib.dir.path() / name);
+    }
+    for (const auto& [name, bytes] : clean_) WriteFileBytes(lib.dir.path() / name, bytes);
+  }
+
+  View ViewOf(int icon) {
+    auto picture = lib.state.Picture();
+    std::fill(picture.begin(), picture.end(), std::uint8_t{0});
+    const EntryLoad load = LoadIconEntry(icon, lib.settings, lib.state);
+    return {load, HashBytes(lib.state.Picture())};
+  }
+
+  // Every icon through the block files and through the single entry files, with the crop
+  // boxes the coordinates file holds.
+  std::map<int, std::vector<View>> Views() {
+    if (!ReadCoordinatesFile(lib.settings, lib.state)) ClearCoordinates(lib.state);
+    std::map<int, std::vector<View>> views;
+    const int dblk = lib.settings.DBLK;
+    for (const int layout : {2, 1}) {
+      if ((dblk & layout) == 0) continue;
+      lib.settings.DBLK = layout;
+      for (int icon = kFirst; icon <= kLast; ++icon) views[icon].push_back(ViewOf(icon));
+    }
+    lib.settings.DBLK = dblk;
+    return views;
+  }
+
+  // One damage, chosen and placed by `rng`; says what it did.
+  std::string Damage(std::mt19937& rng) {
+    std::vector<std::string> blocks, singles;
+    for (const auto& [name, bytes] : clean_) {
+      if (name.starts_with("blk/")) blocks.push_back(name);
+      if (name.starts_with("sep/")) singles.push_back(name);
+    }
+    const auto pick = [&](const std::vector<std::string>& from) {
+      return from[rng() % from.size()];
+    };
+    const auto at = [&](std::size_t size) { return size == 0 ? 0 : rng() % size; };
+    const std::filesystem::path dir = lib.dir.path();
+    const unsigned kind = rng() % 10;
+    std::string name = kind == 6 || kind == 9 ? "offsets.dat" : kind == 7 ? "coords.dat" : "";
+    if (name.empty()) name = kind == 8 && !singles.empty() ? pick(singles) : pick(blocks);
+    auto bytes = clean_.at(name);
+    std::string what = name;
+    switch (kind) {
+      case 0:
+      case 8: {  // a bit flipped
+        const auto i = at(bytes.size());
+        bytes[i] ^= static_cast<std::uint8_t>(1u << (rng() % 8));
+        what += " bit flipped at " + std::to_string(i);
+        break;
+      }
+      case 1: {  // a byte changed
+        const auto i = at(bytes.size());
+        bytes[i] = static_cast<std::uint8_t>(bytes[i] + 1 + rng() % 255);
+        what += " byte changed at " + std::to_string(i);
+        break;
+      }
+      case 2:  // cut short
+        bytes.resize(at(bytes.size()));
+        what += " cut to " + std::to_string(bytes.size());
+        break;
+      case 3: {  // bytes inserted
+        const auto i = at(bytes.size() + 1);
+        bytes.insert(bytes.begin() + static_cast<std::ptrdiff_t>(i), 1 + rng() % 9,
+                     static_cast<std::uint8_t>(rng()));
+        what += " bytes inserted at " + std::to_string(i);
+        break;
+      }
+      case 4: {  // two entries of one length swapped
+        auto table = OffsetsBytes();
+        const OffsetsTable offsets(table);
+        for (int a = kFirst; a <= kLast; ++a) {
+          for (int b = a + 1; b <= kLast && b / 10 == a / 10; ++b) {
+            const auto la = offsets.length(a), lb = offsets.length(b);
+            if (la <= 0 || la != lb || name != BlockOf(a)) continue;
+            std::swap_ranges(bytes.begin() + offsets.offset(a),
+                             bytes.begin() + offsets.offset(a) + la,
+                             bytes.begin() + offsets.offset(b));
+            if (!std::equal(bytes.begin(), bytes.end(), clean_.at(name).begin())) {
+              WriteFileBytes(dir / name, bytes);
+              return what + " entries " + std::to_string(a) + " and " + std::to_string(b) +
+                     " swapped";
+            }
+          }
+        }
+        return "nothing swapped";
+      }
+      case 5:  // the block file of the old library
+        if (!old_.count(name)) return "no old block";
+        bytes = old_.at(name);
+        what += " put back as the old library had it";
+        break;
+      case 6:
+      case 7: {  // a record's field edited
+        const auto icon = kFirst + static_cast<int>(at(kLast - kFirst + 1));
+        const auto i = static_cast<std::size_t>(icon) * 8 + at(8);
+        bytes[i] = static_cast<std::uint8_t>(bytes[i] + 1 + rng() % 255);
+        what += " record of " + std::to_string(icon) + " edited at " + std::to_string(i);
+        break;
+      }
+      case 9:  // a table cut short
+        bytes.resize(static_cast<std::size_t>(kFirst + at(kLast - kFirst + 1)) * 8);
+        what += " cut to " + std::to_string(bytes.size());
+        break;
+    }
+    WriteFileBytes(dir / name, bytes);
+    return what;
+  }
+
+  std::vector<std::uint8_t> OffsetsBytes() const {
+    auto bytes = clean_.at("offsets.dat");
+    bytes.resize(kOffsetsTableSize, 0);
+    return bytes;
+  }
+  std::string BlockOf(int icon) const {
+    return lib.BlockPath(icon / lib.settings.BLKB)
+        .lexically_relative(lib.dir.path())
+        .generic_string();
+  }
+
+  TestLibrary lib{GetParam()};
+  FolderFiles old_, clean_;
+  std::map<int, std::vector<View>> clean_views_;
+};
+
+TEST_P(DamageTrials, VerifyNamesEveryIconWhoseViewChangedAndNothingOnACleanLibrary) {
+  const VerifyOutcome clean = DeepVerify(lib.settings, lib.state);
+  ASSERT_TRUE(clean.findings.empty()) << FindingLine(clean.findings.front());
+  std::mt19937 rng(20261208);
+  int harmful = 0, named = 0;
+  std::vector<std::string> misses;
+  for (int trial = 0; trial < kTrials; ++trial) {
+    Restore();
+    const std::string what = Damage(rng);
+    const auto views = Views();
+    const VerifyOutcome outcome = DeepVerify(lib.settings, lib.state);
+    std::set<int> found;
+    for (const auto& finding : outcome.findings) found.insert(finding.icon);
+    for (const auto& [icon, view] : views) {
+      if (view == clean_views_.at(icon)) continue;
+      ++harmful;
+      if (found.count(icon)) {
+        ++named;
+      } else {
+        std::string lines;
+        for (const auto& finding : outcome.findings) lines += "    " + FindingLine(finding) + "\n";
+        misses.push_back("trial " + std::to_string(trial) + ": " + what + ": icon " +
+                         std::to_string(icon) + " not named; verify said:\n" + lines);
+      }
+    }
+  }
+  // Most trials harm some icon: otherwise the trials would prove nothing.
+  EXPECT_GT(harmful, kTrials / 2);
+  std::string all;
+  for (const auto& miss : misses) all += miss + "\n";
+  EXPECT_EQ(named, harmful) << misses.size() << " misses:\n" << all;
+}
+
+INSTANTIATE_TEST_SUITE_P(Layouts, DamageTrials,
+                         ::testing::Values(ProjectOptions{.dblk = 3, .dpak = 2, .blkb = 10,
+                                                          .nsiz = 3200},
+                                           ProjectOptions{.dblk = 2, .dpak = 0, .blkb = 10,
+                                                          .nsiz = 3200}));
+
+}  // namespace
+}  // namespace zemlo::testing::damage_trials
