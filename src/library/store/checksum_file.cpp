@@ -35,7 +35,13 @@ class Writer {
     Put(8, [&](std::uint8_t* p) { StoreU64LE(p, v); });
   }
   void Zeros(std::size_t n) { out_.insert(out_.end(), n, std::uint8_t{0}); }
-  void Bytes(std::span<const std::uint8_t> b) { out_.insert(out_.end(), b.begin(), b.end()); }
+  void Bytes(std::span<const std::uint8_t> b) {
+    // Grown first, then copied: the cross compiler's overflow warning misreads an insert into
+    // a vector that was only reserved.
+    const std::size_t at = out_.size();
+    out_.resize(at + b.size());
+    std::copy(b.begin(), b.end(), out_.begin() + static_cast<std::ptrdiff_t>(at));
+  }
 
  private:
   template <typename F>
