@@ -218,11 +218,10 @@ TEST_P(DamageTrials, VerifyNamesEveryIconWhoseViewChangedAndNothingOnACleanLibra
   EXPECT_EQ(named, harmful) << misses.size() << " misses:\n" << all;
 }
 
-INSTANTIATE_TEST_SUITE_P(Layouts, DamageTrials,
-                         ::testing::Values(ProjectOptions{.dblk = 3, .dpak = 2, .blkb = 10,
-                                                          .nsiz = 3200},
-                                           ProjectOptions{.dblk = 2, .dpak = 0, .blkb = 10,
-                                                          .nsiz = 3200}));
+INSTANTIATE_TEST_SUITE_P(
+    Layouts, DamageTrials,
+    ::testing::Values(ProjectOptions{.dblk = 3, .dpak = 2, .blkb = 10, .nsiz = 3200},
+                      ProjectOptions{.dblk = 2, .dpak = 0, .blkb = 10, .nsiz = 3200}));
 
 }  // namespace
 }  // namespace zemlo::testing::damage_trials

@@ -14,6 +14,7 @@
 #include "packer/kzp_tag.h"
 #include "support/library_sums.h"
 #include "support/run_project.h"
+#include "support/verify_findings.h"
 
 namespace zemlo::testing::verify_sums {
 namespace {
@@ -28,23 +29,6 @@ std::map<int, Picture> Sources() {
           {3002, UnmaskedShape(7)},
           {3099, UnmaskedShape(4, 0, 0, 800, 2)},
           {4011, XMaskedShape(6)}};
-}
-
-std::string Lines(const VerifyOutcome& outcome) {
-  std::string text;
-  for (const auto& finding : outcome.findings) text += FindingLine(finding) + "\n";
-  return text;
-}
-
-// Findings of `icon` in files whose name contains `file`, with `what` in their text.
-int Count(const VerifyOutcome& outcome, int icon, const std::string& file,
-          const std::string& what = "") {
-  int n = 0;
-  for (const auto& f : outcome.findings) {
-    n += f.icon == icon && f.file.find(file) != std::string::npos &&
-         f.what.find(what) != std::string::npos;
-  }
-  return n;
 }
 
 std::uint8_t Changed(std::uint8_t b) { return b == 0x80 ? 0x81 : 0x80; }  // never black

@@ -1,6 +1,6 @@
 // What the deep verification tests share: the library they build (every mask kind, an
 // all-black picture and a sound, in three blocks), a fixture that damages it by hand, and
-// ways to count the findings.
+// the findings counted (support/verify_findings.h).
 #pragma once
 
 #include <gtest/gtest.h>
@@ -13,6 +13,7 @@
 #include "library/run/check/deep_verify.h"
 #include "library/store/checksum_file.h"
 #include "support/run_project.h"
+#include "support/verify_findings.h"
 
 namespace zemlo::testing {
 
@@ -24,23 +25,6 @@ struct Recorder : VerifyObserver {
   std::map<int, VerifiedIcon> icons;
   std::map<int, Picture> pictures;
 };
-
-inline std::string Lines(const VerifyOutcome& outcome) {
-  std::string text;
-  for (const auto& finding : outcome.findings) text += FindingLine(finding) + "\n";
-  return text;
-}
-
-// Findings of `icon` in files whose name contains `file`, with `what` in their text.
-inline int Count(const VerifyOutcome& outcome, int icon, const std::string& file,
-                 const std::string& what = "") {
-  int n = 0;
-  for (const auto& f : outcome.findings) {
-    n += f.icon == icon && f.file.find(file) != std::string::npos &&
-         f.what.find(what) != std::string::npos;
-  }
-  return n;
-}
 
 // Records up to the sound numbers.
 constexpr int kRecords = 9100;
