@@ -47,6 +47,9 @@ inline constexpr TextFormat kSourceSizeUnknownFormat =
 inline constexpr TextFormat kBlockNotReadBackFormat =
     "Block file %s could not be read back for the checksum file. The sources of its new "
     "entries stay marked as changed and are converted again by the next run.";
+inline constexpr TextFormat kBlockNotAsStoredFormat =
+    "Block file %s does not hold the entries this run stored in it. Their sources stay marked "
+    "as changed and are converted again by the next run.";
 inline constexpr TextFormat kSumsNotWrittenFormat =
     "The checksum file could not be written: %s. Its sources stay marked as changed and are "
     "converted again by the next run.";

@@ -36,7 +36,7 @@ void RunSums::Converted(int icon, const std::string& source, std::uint32_t lengt
 }
 
 void RunSums::Dropped(int icon) {
-  dropped_[icon] = true;
+  dropped_.insert(icon);
   converted_.erase(icon);
 }
 
@@ -103,6 +103,7 @@ bool RunSums::UpdateBlockLayout(int first, int last) {
             : BlockSum{};  // no block file, or one that could not be read back
   }
   bool agrees = hashed.has_value();
+  bool as_stored = true;
   for (int n = first; n <= last; ++n) {
     const auto i = static_cast<std::size_t>(n - first);
     const std::uint32_t length = hashed ? hashed->entries[i].length : 0;
@@ -112,12 +113,14 @@ bool RunSums::UpdateBlockLayout(int first, int last) {
     if (const auto c = converted_.find(n); c != converted_.end()) {
       // What the run stored; the block file must hold exactly that.
       sum = Fresh(n, c->second, c->second.hash);
-      agrees = agrees && found && *found == c->second.hash && length == c->second.length;
+      as_stored = as_stored && (!found || (*found == c->second.hash && length == c->second.length));
     } else {
       sum = Carried(n, static_cast<std::uint32_t>(std::max(offsets.length(n), 0)), found);
     }
   }
-  return agrees;
+  if (!as_stored)
+    ShowWarning(store_.state.port, Owner::kMain, kBlockNotAsStoredFormat, name.data());
+  return agrees && as_stored;
 }
 
 void RunSums::UpdateSingleLayout(int first, int last) {

@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 #include <unordered_map>
+#include <unordered_set>
 
 #include "core/content_hash.h"
 #include "core/result.h"
@@ -57,7 +58,7 @@ class RunSums {
   StoreContext& store_;
   ChecksumFile sums_;
   std::unordered_map<int, Conversion> converted_;
-  std::unordered_map<int, bool> dropped_;
+  std::unordered_set<int> dropped_;
   std::optional<Reason> refused_;
   bool unreadable_ = false;
   bool had_file_ = false;
