@@ -101,13 +101,13 @@ GoodCopy GoodSingleCopy(int icon, const IconSum& sum, const ProjectSettings& set
 struct RepairPlan {
   std::map<int, std::vector<std::uint8_t>> single_from_block;
   std::map<int, std::map<int, std::vector<std::uint8_t>>> block_from_single;  // by block
-  std::map<int, std::string> convert;                                          // the source
+  std::map<int, std::string> convert;                                         // the source
 };
 
 // With both layouts and a sum that records both copies, exactly one copy matching it is
 // the one the other is restored from. Anything else is converted again where it can be.
-void PlanIcon(int icon, const std::optional<ChecksumFile>& sums, Session& session,
-              RepairPlan& plan, std::vector<RepairStep>& steps) {
+void PlanIcon(int icon, const std::optional<ChecksumFile>& sums, Session& session, RepairPlan& plan,
+              std::vector<RepairStep>& steps) {
   const ProjectSettings& settings = session.settings();
   const IconSum* sum = sums && icon < static_cast<int>(sums->icons.size())
                            ? &sums->icons[static_cast<std::size_t>(icon)]
@@ -156,19 +156,17 @@ void RestoreBlocks(const RepairPlan& plan, Session& session, RepairOutcome& outc
     if (!restored) outcome.store_failed = true;
     for (const auto& [icon, bytes] : entries) {
       const std::string file = BlockFile(icon, settings);
-      outcome.steps.push_back(
-          {icon, file,
-           restored ? "restored from " + IconFile(icon, settings.FSEP)
-                    : std::string("could not be rewritten: left as it is"),
-           restored});
+      outcome.steps.push_back({icon, file,
+                               restored ? "restored from " + IconFile(icon, settings.FSEP)
+                                        : std::string("could not be rewritten: left as it is"),
+                               restored});
     }
   }
 }
 
 // Consecutive icons of one block are converted by one run; a run over a wider range would
 // also drop icons between them whose sources are gone.
-std::vector<std::pair<int, int>> RunRanges(const std::map<int, std::string>& icons,
-                                           int per_block) {
+std::vector<std::pair<int, int>> RunRanges(const std::map<int, std::string>& icons, int per_block) {
   std::vector<std::pair<int, int>> ranges;
   for (const auto& entry : icons) {
     const int icon = entry.first;
@@ -208,11 +206,11 @@ void ConvertAgain(const RepairPlan& plan, Session& session, RepairOutcome& outco
   store.force_icons = nullptr;
   for (const auto& [icon, source] : plan.convert) {
     const bool done = converted.contains(icon);
-    outcome.steps.push_back({icon, BlockFilesOn(settings) ? BlockFile(icon, settings)
-                                                          : IconFile(icon, settings.FSEP),
-                             done ? "converted again from " + source
-                                  : std::string("was not converted again: left as it is"),
-                             done});
+    outcome.steps.push_back(
+        {icon, BlockFilesOn(settings) ? BlockFile(icon, settings) : IconFile(icon, settings.FSEP),
+         done ? "converted again from " + source
+              : std::string("was not converted again: left as it is"),
+         done});
   }
 }
 

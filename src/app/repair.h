@@ -16,8 +16,8 @@ namespace zemlo {
 // What became of one damaged icon.
 struct RepairStep {
   int icon = 0;
-  std::string file;  // the copy put right; "" when nothing was done
-  std::string what;  // "restored from s3_0_0_5.zgi", "converted again from p3_0_0_5.pcx", ...
+  std::string file;   // the copy put right; "" when nothing was done
+  std::string what;   // "restored from s3_0_0_5.zgi", "converted again from p3_0_0_5.pcx", ...
   bool done = false;  // the icon was restored or converted (whether it verifies: `after`)
 };
 

@@ -30,9 +30,10 @@ void PrintOutcome(const RepairOutcome& outcome) {
   for (const VerifyFinding& finding : outcome.after.findings) {
     PrintLine(stdout, EscapeControls(FindingLine(finding)));
   }
-  PrintLine(stdout, Count(done, "icon repaired, ", "icons repaired, ") +
-                        Count(outcome.steps.size() - done, "left as it is, ", "left as they are, ") +
-                        Count(outcome.after.findings.size(), "finding", "findings") + " remaining");
+  PrintLine(stdout,
+            Count(done, "icon repaired, ", "icons repaired, ") +
+                Count(outcome.steps.size() - done, "left as it is, ", "left as they are, ") +
+                Count(outcome.after.findings.size(), "finding", "findings") + " remaining");
 }
 
 }  // namespace

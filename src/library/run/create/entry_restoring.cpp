@@ -25,9 +25,8 @@ bool RestoreBlockEntries(StoreContext& store,
       break;
     }
     const auto given = entries.find(icon);
-    const StoreStatus stored = given != entries.end()
-                                   ? StoreEntry(icon, given->second, store)
-                                   : KeepEntry(icon, store);
+    const StoreStatus stored =
+        given != entries.end() ? StoreEntry(icon, given->second, store) : KeepEntry(icon, store);
     if (!Told(stored, store)) {
       failed = true;
       break;
