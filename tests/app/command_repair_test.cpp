@@ -110,10 +110,10 @@ TEST_F(Repair, RestoresTheDamagedCopyFromTheIntactOne) {
   ASSERT_NE(Library(), clean);
 
   const RepairOutcome outcome = Run();
-  EXPECT_EQ(Lines(outcome), (std::vector<std::string>{
-                                "icon 3001: blk\\b30.blk: restored from sep\\s3_0_0_1.zgi",
-                                "icon 3005: sep\\s3_0_0_5.zgi: restored from blk\\b30.blk",
-                                "icon 4011: blk\\b40.blk: restored from sep\\s4_0_1_1.zgi"}));
+  EXPECT_EQ(Lines(outcome),
+            (std::vector<std::string>{"icon 3001: blk\\b30.blk: restored from sep\\s3_0_0_1.zgi",
+                                      "icon 3005: sep\\s3_0_0_5.zgi: restored from blk\\b30.blk",
+                                      "icon 4011: blk\\b40.blk: restored from sep\\s4_0_1_1.zgi"}));
   EXPECT_TRUE(outcome.after.findings.empty()) << FindingLine(outcome.after.findings.front());
   EXPECT_TRUE(Repaired(outcome));
   EXPECT_EQ(Library(), clean);

@@ -222,8 +222,9 @@ void AddVerifyCommands(CommandLine& line) {
       line.app.add_subcommand("verify", "verify every entry of the library in depth (reads only)");
   verify->fallthrough();
   verify->add_option("PROJECT", arguments->project, "the project info file (*.zgl)")->required();
-  verify->add_flag("--repair", arguments->repair,
-                   "put what is found right, as zgl repair does (then the library is written)");
+  verify->add_flag(
+      "--repair", arguments->repair,
+      "put what is found right and verify again, as zgl repair does (its exit status too)");
   verify->callback([&line, arguments] {
     line.action = [arguments](ConsoleRun& run) {
       if (arguments->repair) return RunRepair(run, arguments->project.c_str());
