@@ -13,6 +13,7 @@
 #include "app/session.h"
 #include "support/folder_snapshot.h"
 #include "support/library_files.h"
+#include "support/power_cut.h"
 #include "support/run_project.h"
 
 namespace zemlo::testing {
@@ -148,6 +149,65 @@ TEST_F(Repair, LeavesAnIconWithoutGoodCopyOrSource) {
   // The block was written again for 3005, with 3001's damaged bytes carried over as they were.
   EXPECT_FALSE(damaged_entry.empty());
   EXPECT_EQ(lib.BlockEntry(3001), damaged_entry);
+}
+
+// The repair takes the library's lock first: while another session holds it, nothing is read
+// or written; once it is given up, the repair goes through.
+TEST_F(Repair, TouchesNothingWhileAnotherSessionHoldsTheLibrary) {
+  Make({.dblk = 3});
+  DamageBlockCopy(3001);
+  const FolderFiles damaged = Library();
+  RecordingPort other_port;
+  Session other(other_port);
+  ASSERT_TRUE(LoadProject(other, "project.zgl", "project.zgl", ProjectUse::kCheck));
+  const RepairOutcome refused = Run();
+  EXPECT_FALSE(refused.verified);
+  EXPECT_TRUE(refused.steps.empty());
+  EXPECT_FALSE(Repaired(refused));
+  EXPECT_EQ(Library(), damaged);
+  ReleaseLibrary(other);
+  EXPECT_TRUE(Repaired(Run()));
+  EXPECT_EQ(Library(), clean);
+}
+
+// The folder as `files` holds it again: what a trial added goes, what it changed comes back.
+void PutBack(const fs::path& root, const FolderFiles& files) {
+  for (const auto& [name, bytes] : SnapshotFolder(root)) {
+    if (!name.ends_with(".lock") && !files.contains(name)) fs::remove(root / name);
+  }
+  for (const auto& [name, bytes] : files) WriteFileBytes(root / name, bytes);
+}
+
+// The block copy is restored through the block rewrite: a power cut at any call that can
+// change the disk leaves a library that the next repair brings to the clean build.
+TEST_F(Repair, APowerCutWhileACopyIsRestoredLeavesALibraryTheNextRepairMends) {
+  Make({.dblk = 3});
+  DamageBlockCopy(3001);
+  fs::remove(lib.PcxPath(3001));
+  const FolderFiles damaged = SnapshotFolder(lib.dir.path());
+  int calls = 0;
+  {
+    PowerCut observer(lib.dir.path());
+    ASSERT_TRUE(Repaired(Run()));
+    calls = observer.ChangingCalls();
+  }
+  ASSERT_GT(calls, 5);
+  for (int k = 1; k <= calls; ++k) {
+    SCOPED_TRACE("power cut at call " + std::to_string(k));
+    PutBack(lib.dir.path(), damaged);
+    {
+      PowerCut observer(lib.dir.path());
+      observer.CutAt(k);
+      (void)Run();
+      ASSERT_TRUE(observer.cut());
+      observer.Reboot(Metadata::kInOrder);
+    }
+    RecordingPort next_port;
+    Session next(next_port);
+    const RepairOutcome outcome = RepairLibrary(next, "project.zgl", "project.zgl");
+    EXPECT_TRUE(Repaired(outcome)) << ::testing::PrintToString(Lines(outcome));
+    EXPECT_EQ(Library(), clean);
+  }
 }
 
 // A library that verifies clean is not written at all.

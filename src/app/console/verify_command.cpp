@@ -218,8 +218,8 @@ void AddVerifyCommands(CommandLine& line) {
     bool repair = false;
   };
   auto arguments = std::make_shared<Arguments>();
-  CLI::App* verify =
-      line.app.add_subcommand("verify", "verify every entry of the library in depth (reads only)");
+  CLI::App* verify = line.app.add_subcommand(
+      "verify", "verify every entry of the library in depth (reads only, unless --repair)");
   verify->fallthrough();
   verify->add_option("PROJECT", arguments->project, "the project info file (*.zgl)")->required();
   verify->add_flag(
