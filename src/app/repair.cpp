@@ -252,6 +252,20 @@ void Repair(Session& session, RepairOutcome& outcome) {
                    [](const RepairStep& a, const RepairStep& b) { return a.icon < b.icon; });
 }
 
+// A source that could not be loaded leaves its icon as it was, and only the walk afterwards
+// tells: what was meant to repair an icon that is still named did not.
+void MarkStillDamaged(RepairOutcome& outcome) {
+  for (RepairStep& step : outcome.steps) {
+    const bool named =
+        std::any_of(outcome.after.findings.begin(), outcome.after.findings.end(),
+                    [&step](const VerifyFinding& finding) { return finding.icon == step.icon; });
+    if (step.done && named) {
+      step.done = false;
+      step.what += ", but it is still damaged";
+    }
+  }
+}
+
 }  // namespace
 
 std::string RepairStepLine(const RepairStep& step) {
@@ -272,7 +286,10 @@ RepairOutcome RepairLibrary(Session& session, const char* chosen_path, const cha
     Repair(session, outcome);
     const bool changed = std::any_of(outcome.steps.begin(), outcome.steps.end(),
                                      [](const RepairStep& step) { return step.done; });
-    if (changed || outcome.store_failed) outcome.after = DeepVerify(session.settings(), state);
+    if (changed || outcome.store_failed) {
+      outcome.after = DeepVerify(session.settings(), state);
+      MarkStillDamaged(outcome);
+    }
   }
   ReleaseLibrary(session);
   return outcome;

@@ -35,7 +35,9 @@ struct RepairOutcome {
   VerifyOutcome before;
   VerifyOutcome after;
   bool store_failed = false;  // a block rewrite or a creation run failed (told already)
-  bool stopped = false;       // a stop request ended the repair early
+  // A stop request ended the walk or a run before its last icon (or the run refused to
+  // start, which it told): the repair did not finish.
+  bool stopped = false;
 };
 
 // Repairs the library of the project at `chosen_path` (named `chosen_name` in messages; the

@@ -127,28 +127,36 @@ TEST_F(Repair, ConvertsAgainWhatBlocksAloneHold) { ConvertAgain(2); }
 // Both layouts: 3000's single copy is gone and 3005's is damaged too.
 TEST_F(Repair, ConvertsAgainWhereNeitherCopyIsIntact) { ConvertAgain(3); }
 
-// An icon with neither an intact copy nor a source is named and left exactly as it is; the
-// repair says it did not finish.
-TEST_F(Repair, LeavesAnIconWithoutGoodCopyOrSource) {
+// An icon with neither an intact copy nor a source is named and left exactly as it is, and
+// one whose source cannot be loaded is named still damaged; the repair did not finish.
+TEST_F(Repair, LeavesWhatItCannotRepairAsItIs) {
   Make({.dblk = 2});
+  DamageBlockCopy(3000);
   DamageBlockCopy(3001);
   DamageBlockCopy(3005);
   fs::remove(lib.PcxPath(3001));
+  // A source that is there but no picture: the run keeps the entry as it was.
+  WriteFileBytes(lib.PcxPath(3000), {'n', 'o', ' ', 'p', 'c', 'x'});
+  const Bytes unloadable_entry = lib.BlockEntry(3000);
   const Bytes damaged_entry = lib.BlockEntry(3001);
 
   const RepairOutcome outcome = Run();
   EXPECT_EQ(Lines(outcome),
             (std::vector<std::string>{
+                "icon 3000: blk\\b30.blk: converted again from pcx\\p3_0_0_0.pcx, but it is "
+                "still damaged",
                 "icon 3001: no good copy and no source: left as it is",
                 "icon 3005: blk\\b30.blk: converted again from pcx\\p3_0_0_5.pcx"}));
   EXPECT_FALSE(Repaired(outcome));
   ASSERT_FALSE(outcome.after.findings.empty());
   for (const VerifyFinding& finding : outcome.after.findings) {
-    EXPECT_TRUE(finding.icon == 3001 || finding.icon == -1) << FindingLine(finding);
+    EXPECT_TRUE(finding.icon == 3000 || finding.icon == 3001 || finding.icon == -1)
+        << FindingLine(finding);
   }
   // The block was written again for 3005, with 3001's damaged bytes carried over as they were.
   EXPECT_FALSE(damaged_entry.empty());
   EXPECT_EQ(lib.BlockEntry(3001), damaged_entry);
+  EXPECT_EQ(lib.BlockEntry(3000), unloadable_entry);
 }
 
 // The repair takes the library's lock first: while another session holds it, nothing is read

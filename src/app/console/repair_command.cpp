@@ -56,7 +56,7 @@ int RunRepair(ConsoleRun& run, const char* project) {
   port.FinishLine();
   if (!outcome.verified) return Interrupted() ? StoppedStatus() : kExitWarned;
   PrintOutcome(outcome);
-  if (outcome.stopped || Interrupted()) return StoppedStatus();
+  if (Interrupted()) return StoppedStatus();
   return Repaired(outcome) ? kExitOk : kExitWarned;
 }
 
