@@ -40,5 +40,7 @@ void AddLibraryCommands(CommandLine& line);
 void AddOtherCommands(CommandLine& line);
 // lint.
 void AddLintCommand(CommandLine& line);
+// repair (repair_command.h).
+void AddRepairCommand(CommandLine& line);
 
 }  // namespace zemlo::console

@@ -49,6 +49,13 @@ class ConsolePort : public StatusPort {
   // Whether titles become one live status line (stdout is a terminal).
   bool live() const { return look_.live; }
   bool quiet() const { return look_.quiet; }
+  // From now on as with `quiet`: for a command whose stdout carries lines of its own, which
+  // the titles of the runs it starts would be mixed into. Called before anything is shown.
+  void TitlesOff() {
+    MutexLock lock(mutex_);
+    look_.quiet = true;
+    look_.live = false;
+  }
   ~ConsolePort() override { FinishLine(); }
 
   void SetTitle(std::string_view text) override;

@@ -90,6 +90,10 @@ inline constexpr std::string_view kVerifyExitHelp =
     "Exit status: 0 no findings, 1 findings or a library that could not be read (for report\n"
     "also a file of the report that could not be written), 2 usage error, 130 stopped by\n"
     "Ctrl-C, 143 by SIGTERM, 129 by SIGHUP.";
+inline constexpr std::string_view kRepairExitHelp =
+    "Exit status: 0 nothing left to repair (a verification afterwards finds nothing), 1 an\n"
+    "icon left as it is, a finding that remains, or a library that could not be read or\n"
+    "written, 2 usage error, 130 stopped by Ctrl-C, 143 by SIGTERM, 129 by SIGHUP.";
 inline constexpr std::string_view kLintExitHelp =
     "Exit status: 0 the project can be used as it is, 1 a warning (the project would be\n"
     "refused, or a word looks like a tag but is none) or the file could not be read, 2 usage\n"
@@ -104,6 +108,7 @@ inline std::string_view CommandExitHelp(std::string_view command) {
   if (command == "save") return kSaveExitHelp;
   if (command == "font") return kFontExitHelp;
   if (command == "verify" || command == "report") return kVerifyExitHelp;
+  if (command == "repair") return kRepairExitHelp;
   if (command == "lint") return kLintExitHelp;
   if (command == "help") return kHelpExitHelp;
   return {};

@@ -15,6 +15,7 @@
 #include "app/console/console_output.h"
 #include "app/console/console_platform.h"
 #include "app/console/console_port.h"
+#include "app/console/repair_command.h"
 #include "app/console/report_writer.h"
 #include "app/project_checks.h"
 #include "app/session.h"
@@ -214,14 +215,19 @@ void AddVerifyCommands(CommandLine& line) {
     std::string project;
     std::string out_dir;
     bool force = false;
+    bool repair = false;
   };
   auto arguments = std::make_shared<Arguments>();
-  CLI::App* verify =
-      line.app.add_subcommand("verify", "verify every entry of the library in depth (reads only)");
+  CLI::App* verify = line.app.add_subcommand(
+      "verify", "verify every entry of the library in depth (reads only, unless --repair)");
   verify->fallthrough();
   verify->add_option("PROJECT", arguments->project, "the project info file (*.zgl)")->required();
+  verify->add_flag(
+      "--repair", arguments->repair,
+      "put what is found right and verify again, as zgl repair does (its exit status too)");
   verify->callback([&line, arguments] {
     line.action = [arguments](ConsoleRun& run) {
+      if (arguments->repair) return RunRepair(run, arguments->project.c_str());
       return RunVerify(run, arguments->project.c_str());
     };
   });

@@ -5,7 +5,8 @@
 //   zgl [--verbose|--quiet] check PROJECT.zgl
 //   zgl [--verbose] save PROJECT.zgl ICON OUT.pcx|OUT.png [--force]
 //   zgl [--verbose] font PICTURE.pcx FONT.fnt [--force]
-//   zgl verify PROJECT.zgl | report PROJECT.zgl OUTDIR [--force]
+//   zgl verify [--repair] PROJECT.zgl | report PROJECT.zgl OUTDIR [--force]
+//   zgl repair PROJECT.zgl
 //   zgl lint PROJECT.zgl
 //   zgl help [formats|COMMAND] | --help | COMMAND --help | -V, --version
 //
@@ -52,8 +53,9 @@ constexpr const char* kFooter =
     "every line. TERM=dumb: lines, no live line.\n"
     "Ctrl-C, SIGTERM and SIGHUP stop after the icon in hand; the library stays whole, and the\n"
     "last line names the last icon finished.\n"
-    "Exit status: 0 done, 1 a warning or a refusal (verify and report: findings), 2 usage\n"
-    "error, 130 Ctrl-C, 143 SIGTERM, 129 SIGHUP; zgl help exit tells each command's.";
+    "Exit status: 0 done, 1 a warning or a refusal (verify and report: findings, repair:\n"
+    "damage left), 2 usage error, 130 Ctrl-C, 143 SIGTERM, 129 SIGHUP; zgl help exit tells\n"
+    "each command's.";
 
 constexpr const char* kSeeHelp = "zgl --help lists the commands; zgl COMMAND --help explains one.";
 
@@ -133,6 +135,7 @@ int RunCommandLine(int argc, char** argv) {
   CommandLine line{app, {}};
   AddLibraryCommands(line);
   AddVerifyCommands(line);
+  AddRepairCommand(line);
   AddLintCommand(line);
   AddOtherCommands(line);
   // Each command's help ends with what its own exit statuses mean, not the program's.

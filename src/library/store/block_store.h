@@ -16,6 +16,7 @@
 #include <cstdio>
 #include <functional>
 #include <memory>
+#include <set>
 #include <span>
 #include <vector>
 
@@ -70,6 +71,9 @@ struct StoreContext {
   // (its crop boxes, its checksums) is written here, so that after a kill the recovery finds
   // either all of it written or the record that says which block to bring up to date.
   std::function<void(int block)> block_committed = nullptr;
+  // Icons the run converts whatever DARC says, the others taking the archive test as usual:
+  // set by a repair for the icons whose entries it found damaged. Null: none.
+  const std::set<int>* force_icons = nullptr;
 };
 
 // Hands `problem` to context.tell, if there is one.

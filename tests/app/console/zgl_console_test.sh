@@ -33,13 +33,16 @@ for tag in FSEP FCOO FOFS FBLK FPCX FLBM FPNG FWAV NSIZ BLKB DBLK DPAK DARC DVIE
 done
 grep -q 'end every name with a blank' "$work/out" || fail "help tags says how names end"
 expect_status 0 "help exit" "$zgl" help exit
-for command in create show check save font verify report help; do
+for command in create show check save font verify report repair help; do
   grep -q "^$command:" "$work/out" || fail "help exit lacks $command"
 done
 # Each command's help gives its own exit statuses.
 expect_status 0 "verify --help" "$zgl" verify --help
 grep -q '^Exit status: 0 no findings, 1 findings' "$work/out" || fail "verify --help exit statuses"
 grep -q '1 a warning' "$work/out" && fail "verify --help speaks of warnings"
+expect_status 0 "repair --help" "$zgl" repair --help
+grep -q '^Exit status: 0 nothing left to repair' "$work/out" || fail "repair --help exit statuses"
+grep -q 'PROJECT' "$work/out" || fail "repair --help does not name its PROJECT"
 expect_status 0 "font --help" "$zgl" font --help
 grep -q 'PROJECT.zgl' "$work/out" && fail "font --help speaks of PROJECT.zgl"
 grep -q '^Exit status: 0 built and saved' "$work/out" || fail "font --help exit statuses"

@@ -215,4 +215,51 @@ for force in "" --force; do
   [ "$(ls -A "$work/linked")" = "index.html" ] || fail "refused report $force wrote files"
 done
 
+# Repair. Bytes written over the middle of an entry with dd: block 30's copy of 3005 and the
+# single entry file of 3010 (DBLK 3), put right from the other copy; then blocks only, where
+# the entry is converted again; then without its source, where it stays as it is.
+entry_at() {  # icon: the offset and length of its entry in the demo's offsets file
+  od -An -t d4 -j $(($1 * 8)) -N 8 "$work/lib/demo.ofs"
+}
+scribble() {  # file, offset: four bytes at the offset no entry of the demo holds there
+  printf '\245\132\245\132' | dd of="$1" bs=1 seek="$2" conv=notrunc status=none
+}
+fresh
+read -r at length < <(entry_at 3005)
+scribble "$work/lib/demo30.blk" $((at + length / 2))
+scribble "$work/lib/s3_0_1_0.zgi" $(($(wc -c <"$work/lib/s3_0_1_0.zgi") / 2))
+expect_status 1 "verify before the repair" "$zgl" verify "$work/lib/demo.zgl"
+expect_named "dd damage" 3005 3010
+expect_status 0 "repair of both copies" "$zgl" repair "$work/lib/demo.zgl"
+grep -qx 'icon 3005: demo30.blk: restored from s3_0_0_5.zgi' "$work/out" || fail "repair: $(cat "$work/out")"
+grep -qx 'icon 3010: s3_0_1_0.zgi: restored from demo30.blk' "$work/out" || fail "repair: $(cat "$work/out")"
+grep -qx '2 icons repaired, 0 left as they are, 0 findings remaining' "$work/out" \
+  || fail "repair summary: $(tail -n 1 "$work/out")"
+expect_status 0 "verify after the repair" "$zgl" verify "$work/lib/demo.zgl"
+for file in "$work/clean"/*.blk "$work/clean"/*.zgi "$work/clean"/demo.ofs "$work/clean"/demo.coo; do
+  cmp -s "$file" "$work/lib/$(basename "$file")" || fail "repair: $(basename "$file") differs from the clean build"
+done
+expect_status 0 "repair of a clean library" "$zgl" verify --repair "$work/lib/demo.zgl"
+[ "$(cat "$work/out")" = '0 icons repaired, 0 left as they are, 0 findings remaining' ] \
+  || fail "repair of a clean library: $(cat "$work/out")"
+
+rm -rf "$work/lib"
+cp -R "$demo/." "$work/lib/"
+sed -i 's/DBLK 3/DBLK 2/' "$work/lib/demo.zgl"
+"$zgl" create "$work/lib/demo.zgl" >/dev/null 2>&1
+cp "$work/lib/demo30.blk" "$work/blocks-only.blk"
+read -r at length < <(entry_at 3005)
+scribble "$work/lib/demo30.blk" $((at + length / 2))
+expect_status 0 "verify --repair, blocks only" "$zgl" verify --repair "$work/lib/demo.zgl"
+grep -qxF 'icon 3005: demo30.blk: converted again from pcx\p3_0_0_5.pcx' "$work/out" \
+  || fail "verify --repair: $(cat "$work/out")"
+cmp -s "$work/blocks-only.blk" "$work/lib/demo30.blk" || fail "converted again: the block differs"
+scribble "$work/lib/demo30.blk" $((at + length / 2))
+rm "$work/lib/pcx/p3_0_0_5.pcx"
+cp "$work/lib/demo30.blk" "$work/damaged.blk"
+expect_status 1 "repair without the source" "$zgl" repair "$work/lib/demo.zgl"
+grep -qx 'icon 3005: no good copy and no source: left as it is' "$work/out" \
+  || fail "repair without the source: $(cat "$work/out")"
+cmp -s "$work/damaged.blk" "$work/lib/demo30.blk" || fail "repair without the source changed the block"
+
 finish "zgl verify and report"

@@ -18,7 +18,8 @@ class OwnThreadSupply final : public IconSupply {
  public:
   explicit OwnThreadSupply(StoreContext& store) : store_(store) {}
   SelectedSource Select(int icon) override {
-    return SelectSource(icon, store_.settings, store_.state, !store_.convert_all);
+    return SelectSource(icon, store_.settings, store_.state, !store_.convert_all,
+                        store_.force_icons);
   }
   StoreResult Convert(int icon, const SelectedSource& source) override {
     return ConvertAndStore(icon, source, store_);
@@ -159,8 +160,9 @@ class PreparedSupply final : public IconSupply {
     if (job_ == nullptr) return own_.Select(icon);
     PreparedLoader loader(*job_, store_.state, held_, *pipeline_);
     AnsweredFacts facts(*job_);
-    SelectedSource source = ChooseSource(icon, {store_.settings, facts, store_.state.offsets.span(),
-                                                store_.state.port, loader, !store_.convert_all});
+    SelectedSource source =
+        ChooseSource(icon, {store_.settings, facts, store_.state.offsets.span(), store_.state.port,
+                            loader, !store_.convert_all, store_.force_icons});
     guessed_right_ = loader.GuessedRight();
     return source;
   }

@@ -28,7 +28,9 @@ SelectedSource Skipped(int icon, ProjectSettings& settings) {
 // The archive test: false means convert.
 bool UpToDate(int icon, const char* source, const SourceChoice& choice) {
   ProjectSettings& settings = choice.settings;
-  if (!choice.archive_test || settings.DARC == 0 || choice.facts.ArchiveAttributeSet(source)) {
+  if (!choice.archive_test || settings.DARC == 0 ||
+      (choice.force_icons != nullptr && choice.force_icons->contains(icon)) ||
+      choice.facts.ArchiveAttributeSet(source)) {
     return false;
   }
   const bool single_named = StampIconNumber(icon, settings.FSEP);
@@ -106,11 +108,11 @@ SelectedSource ChooseSource(int icon, const SourceChoice& choice) {
 }
 
 SelectedSource SelectSource(int icon, ProjectSettings& settings, WorkingState& state,
-                            bool archive_test) {
+                            bool archive_test, const std::set<int>* force_icons) {
   SharedBufferLoader loader(state);
   FileSystemFacts facts;
-  return ChooseSource(icon,
-                      {settings, facts, state.offsets.span(), state.port, loader, archive_test});
+  return ChooseSource(
+      icon, {settings, facts, state.offsets.span(), state.port, loader, archive_test, force_icons});
 }
 
 }  // namespace zemlo

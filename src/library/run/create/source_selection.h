@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <set>
 #include <span>
 #include <string>
 
@@ -100,6 +101,8 @@ struct SourceChoice {
   StatusPort& port;  // sources that cannot be used are reported here
   SourceLoader& loader;
   bool archive_test = true;
+  // Icons converted without the archive test even where it is made; null: none.
+  const std::set<int>* force_icons = nullptr;
 };
 
 // Stamps `icon` into the source patterns, asks `facts` which sources exist, decides by the archive
@@ -112,6 +115,6 @@ SelectedSource ChooseSource(int icon, const SourceChoice& choice);
 // ChooseSource on the shared buffers. With `archive_test` false every existing source is
 // converted, whatever DARC says.
 SelectedSource SelectSource(int icon, ProjectSettings& settings, WorkingState& state,
-                            bool archive_test = true);
+                            bool archive_test = true, const std::set<int>* force_icons = nullptr);
 
 }  // namespace zemlo
