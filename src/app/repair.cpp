@@ -97,6 +97,14 @@ GoodCopy GoodSingleCopy(int icon, const IconSum& sum, const ProjectSettings& set
   return bytes;
 }
 
+// An icon's empty sum means "no entry" only where its block was hashed when the sum was
+// made: a block that could not be read back leaves its icons' sums unknown.
+bool BlockKnown(int icon, const ChecksumFile& sums, const ProjectSettings& settings) {
+  if (!BlockFilesOn(settings)) return true;
+  const auto block = static_cast<std::size_t>(icon / std::max<std::int32_t>(settings.BLKB, 1));
+  return block < sums.blocks.size() && sums.blocks[block].generation != 0;
+}
+
 // What the repair does with the damaged icons.
 struct RepairPlan {
   std::map<int, std::vector<std::uint8_t>> single_from_block;
@@ -131,6 +139,12 @@ void PlanIcon(int icon, const std::optional<ChecksumFile>& sums, Session& sessio
   }
   if (std::string source = SourceOf(icon, settings); !source.empty()) {
     plan.convert[icon] = std::move(source);
+    return;
+  }
+  // The checksum file says the icon has no entry, and it has no source: what the library
+  // holds for it (an edited record, a stray file) goes, as a run drops an icon without one.
+  if (sum != nullptr && sum->length == 0 && BlockKnown(icon, *sums, settings)) {
+    plan.convert[icon] = "";
     return;
   }
   steps.push_back({icon, "", kNoGoodCopyText, false});
@@ -208,8 +222,9 @@ void ConvertAgain(const RepairPlan& plan, Session& session, RepairOutcome& outco
     const bool done = converted.contains(icon);
     outcome.steps.push_back(
         {icon, BlockFilesOn(settings) ? BlockFile(icon, settings) : IconFile(icon, settings.FSEP),
-         done ? "converted again from " + source
-              : std::string("was not converted again: left as it is"),
+         !done            ? std::string("was not converted again: left as it is")
+         : source.empty() ? std::string(kDroppedText)
+                          : "converted again from " + source,
          done});
   }
 }
@@ -234,7 +249,29 @@ bool HoldForRepair(Session& session, const char* chosen_path, const char* chosen
   return true;
 }
 
+// A table file of another length than NSIZ records is written again whole from what it
+// holds: records it lacks are no records, and records beyond NSIZ none of this library's.
+void RefitTables(Session& session, RepairOutcome& outcome) {
+  const ProjectSettings& settings = session.settings();
+  WorkingState& state = session.state();
+  const auto refit = [&](const Name& name, std::size_t bytes, bool written) {
+    outcome.tables.push_back(
+        {-1, name.data(),
+         written ? "written again with its " + std::to_string(bytes / 8) + " records"
+                 : std::string("could not be written: left as it is"),
+         written});
+  };
+  if (FileLength(settings.FOFS.data()) != static_cast<std::int64_t>(OffsetsFileBytes(settings))) {
+    refit(settings.FOFS, OffsetsFileBytes(settings), WriteOffsetsFile(settings, state));
+  }
+  if (FileLength(settings.FCOO.data()) !=
+      static_cast<std::int64_t>(CoordinatesFileBytes(settings))) {
+    refit(settings.FCOO, CoordinatesFileBytes(settings), WriteCoordinatesFile(settings, state));
+  }
+}
+
 void Repair(Session& session, RepairOutcome& outcome) {
+  RefitTables(session, outcome);
   std::set<int> damaged;
   for (const VerifyFinding& finding : outcome.before.findings) {
     if (finding.icon >= 0) damaged.insert(finding.icon);
@@ -269,6 +306,7 @@ void MarkStillDamaged(RepairOutcome& outcome) {
 }  // namespace
 
 std::string RepairStepLine(const RepairStep& step) {
+  if (step.icon < 0) return step.file + ": " + step.what;  // a table file
   const std::string head = "icon " + std::to_string(step.icon) + ": ";
   return step.file.empty() ? head + step.what : head + step.file + ": " + step.what;
 }
@@ -284,8 +322,9 @@ RepairOutcome RepairLibrary(Session& session, const char* chosen_path, const cha
     outcome.stopped = true;
   } else {
     Repair(session, outcome);
-    const bool changed = std::any_of(outcome.steps.begin(), outcome.steps.end(),
-                                     [](const RepairStep& step) { return step.done; });
+    const auto done = [](const RepairStep& step) { return step.done; };
+    const bool changed = std::any_of(outcome.steps.begin(), outcome.steps.end(), done) ||
+                         std::any_of(outcome.tables.begin(), outcome.tables.end(), done);
     if (changed || outcome.store_failed) {
       outcome.after = DeepVerify(session.settings(), state);
       MarkStillDamaged(outcome);
@@ -299,6 +338,8 @@ bool Repaired(const RepairOutcome& outcome) {
   return outcome.verified && !outcome.store_failed && !outcome.stopped &&
          outcome.after.findings.empty() &&
          std::all_of(outcome.steps.begin(), outcome.steps.end(),
+                     [](const RepairStep& step) { return step.done; }) &&
+         std::all_of(outcome.tables.begin(), outcome.tables.end(),
                      [](const RepairStep& step) { return step.done; });
 }
 

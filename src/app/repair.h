@@ -21,16 +21,20 @@ struct RepairStep {
   bool done = false;  // the icon was restored or converted (whether it verifies: `after`)
 };
 
-// "icon 3005: demo30.blk: restored from s3_0_0_5.zgi", "icon 3005: what" without a file.
+// "icon 3005: demo30.blk: restored from s3_0_0_5.zgi", "icon 3005: what" without a file;
+// "demo.ofs: what" for a table file (icon -1).
 std::string RepairStepLine(const RepairStep& step);
 
 inline constexpr const char* kNoGoodCopyText = "no good copy and no source: left as it is";
+inline constexpr const char* kDroppedText =
+    "removed: the checksum file records no entry for it, and it has no source";
 
 struct RepairOutcome {
   // The library was loaded, locked and verified; false when the command ended before
   // (its warning was shown).
   bool verified = false;
-  std::vector<RepairStep> steps;  // one per damaged icon, in icon order
+  std::vector<RepairStep> steps;   // one per damaged icon, in icon order
+  std::vector<RepairStep> tables;  // the offsets and coordinates files, when written again
   // The verification before and after; `after` is `before` when nothing was changed.
   VerifyOutcome before;
   VerifyOutcome after;

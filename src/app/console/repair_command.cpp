@@ -22,6 +22,9 @@ void PrintOutcome(const RepairOutcome& outcome) {
   if (!outcome.after.sums_note.empty()) PrintLine(stderr, "zgl: " + outcome.after.sums_note);
   std::size_t done = 0;
   // Lines name the library's files: a name must not add a line or hide the ones after it.
+  for (const RepairStep& table : outcome.tables) {
+    PrintLine(stdout, EscapeControls(RepairStepLine(table)));
+  }
   for (const RepairStep& step : outcome.steps) {
     PrintLine(stdout, EscapeControls(RepairStepLine(step)));
     if (step.done) ++done;

@@ -127,7 +127,7 @@ bool RefreshBlockSums(const ProjectSettings& settings, int block, const char* bl
   }
   sums->blocks[static_cast<std::size_t>(block)] =
       hashed->block.length > 0 ? BlockSum{hashed->block.length, hashed->block.hash, generation}
-                               : BlockSum{};
+                               : BlockSum{0, 0, generation};
   return WriteChecksumFile(settings, *sums).ok();
 }
 

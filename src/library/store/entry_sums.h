@@ -26,7 +26,8 @@ struct HashedBlock {
 // Streams the block file through the hash, entry by entry as `records` (the block's offsets
 // records, 8 bytes each) lay them back to back from byte 0. nullopt when the file cannot be
 // read or holds other than exactly those bytes. A missing file is an empty block. (The
-// checksum file records a block without bytes as all zero: there is no file to hash.)
+// checksum file records a block without bytes with length and hash 0 and the run that
+// found it so; a block sum of generation 0 is one nothing is known of.)
 [[nodiscard]] std::optional<HashedBlock> HashBlockFile(const char* block_name,
                                                        std::span<const std::uint8_t> records);
 

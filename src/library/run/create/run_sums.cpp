@@ -98,9 +98,10 @@ bool RunSums::UpdateBlockLayout(int first, int last) {
   if (!hashed) ShowWarning(store_.state.port, Owner::kMain, kBlockNotReadBackFormat, name.data());
   if (static_cast<std::size_t>(block) < sums_.blocks.size()) {
     sums_.blocks[static_cast<std::size_t>(block)] =
-        hashed && hashed->block.length > 0
+        !hashed ? BlockSum{}  // could not be read back: nothing known (generation 0)
+        : hashed->block.length > 0
             ? BlockSum{hashed->block.length, hashed->block.hash, sums_.generation}
-            : BlockSum{};  // no block file, or one that could not be read back
+            : BlockSum{0, 0, sums_.generation};  // no block file: nothing to hash
   }
   bool agrees = hashed.has_value();
   bool as_stored = true;
