@@ -29,8 +29,8 @@ RunSums::RunSums(StoreContext& store) : store_(store) {
   FitSums(sums_, store.settings);
 }
 
-void RunSums::Converted(int icon, const std::string& source, std::uint32_t length,
-                        ContentHash hash, bool in_single_file) {
+void RunSums::Converted(int icon, const std::string& source, std::uint32_t length, ContentHash hash,
+                        bool in_single_file) {
   converted_[icon] = {source, length, hash, in_single_file};
   dropped_.erase(icon);
 }
@@ -39,7 +39,6 @@ void RunSums::Dropped(int icon) {
   dropped_[icon] = true;
   converted_.erase(icon);
 }
-
 
 IconSum RunSums::Fresh(int icon, const Conversion& conversion, ContentHash hash) {
   const ProjectSettings& settings = store_.settings;
@@ -91,9 +90,9 @@ bool RunSums::UpdateBlockLayout(int first, int last) {
   const int block = first / per_block;
   Name name = settings.FBLK;
   const OffsetsTable offsets(store_.state.offsets.span());
-  const auto records = offsets.bytes().subspan(static_cast<std::size_t>(first) * kRecordSize,
-                                               static_cast<std::size_t>(last - first + 1) *
-                                                   kRecordSize);
+  const auto records =
+      offsets.bytes().subspan(static_cast<std::size_t>(first) * kRecordSize,
+                              static_cast<std::size_t>(last - first + 1) * kRecordSize);
   const auto hashed =
       StampBlockNumber(block, name) ? HashBlockFile(name.data(), records) : std::nullopt;
   if (!hashed) ShowWarning(store_.state.port, Owner::kMain, kBlockNotReadBackFormat, name.data());
@@ -136,8 +135,7 @@ void RunSums::UpdateSingleLayout(int first, int last) {
     const auto found = StampIconNumber(n, name) && files::Exists(name.data())
                            ? HashSingleFile(name.data())
                            : std::nullopt;
-    sum = Carried(n, found ? found->length : 0,
-                  found ? std::optional(found->hash) : std::nullopt);
+    sum = Carried(n, found ? found->length : 0, found ? std::optional(found->hash) : std::nullopt);
   }
 }
 
