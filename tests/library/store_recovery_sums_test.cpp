@@ -158,6 +158,18 @@ TEST_F(SumsRecovery, SumsTheRunHadWrittenAlreadyAreKept) {
   EXPECT_FALSE(fs::exists(dir.path() / "BLTEMP"));
 }
 
+// A damaged file is no description of any block: the next run refuses it and writes it anew,
+// so it must not keep BLTEMP, and every command after, from being put right.
+TEST_F(SumsRecovery, ADamagedFileIsLeftForTheRunToWriteAnew) {
+  Folder killed = Killed(old_sums);
+  killed[kSums][killed[kSums].size() / 2] ^= 0x08;
+  Put(killed);
+  EXPECT_EQ(RecoverInterruptedRewrite(settings, port), RecoveryResult::kRecovered);
+  Folder expected = new_files;
+  expected[kSums] = killed[kSums];
+  EXPECT_EQ(Files(), expected);
+}
+
 TEST_F(SumsRecovery, AFileThatCannotBeReadKeepsBLTEMPAndItsRecord) {
   Folder killed = Killed(old_sums);
   killed.erase(kSums);
