@@ -1,7 +1,6 @@
-// The checksum file a creation run keeps beside the tables: checked against hashes the test
-// makes itself from the block files and single entry files, over runs that carry, convert and
-// drop entries, over a library that had none, and over one whose file is damaged or cannot be
-// read at all.
+// The checksum file a creation run keeps beside the tables, checked against hashes made here
+// from the block files and single entry files: over runs that carry, convert and drop
+// entries, over a library that had none, and over one whose file is damaged or unreadable.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -9,7 +8,6 @@
 #include <map>
 #include <optional>
 #include <string>
-#include <string_view>
 #include <tuple>
 #include <vector>
 
@@ -27,133 +25,108 @@ namespace {
 namespace fs = std::filesystem;
 using Bytes = std::vector<std::uint8_t>;
 
-constexpr int kRunFirst = 3000;
-constexpr int kRunLast = 3019;  // blocks 300 and 301 with BLKB 10
-const std::vector<int> kSumSources = {3000, 3001, 3005, 3012};
-
-std::string FormattedSumsText(TextFormat format, std::string_view text) {
+template <typename Format, typename Value>
+std::string SumsMessage(Format format, Value value) {
   char out[kTextBufferSize];
-  std::snprintf(out, sizeof out, format.c_str(), std::string(text).c_str());
-  return out;
-}
-std::string FormattedSumsText(NumberFormat format, int number) {
-  char out[kTextBufferSize];
-  std::snprintf(out, sizeof out, format.c_str(), number);
+  std::snprintf(out, sizeof out, format.c_str(), value);
   return out;
 }
 
-// A library with archive attributes on (unchanged sources are skipped and carried) and small
-// blocks, made from four sources.
-void MakeFourIconLibrary(TestLibrary& lib) {
-  lib.AddPcx(3000, UnmaskedShape(1));
-  lib.AddPcx(3001, XMaskedShape(2));
-  lib.AddPcx(3005, ZeroMaskedShape(3));
-  lib.AddPcx(3012, UnmaskedShape(4, 60, 70, 25, 35));
-}
+// Four sources in two blocks of ten; with archive attributes on, unchanged ones are carried.
+class SumsLibrary : public TestLibrary {
+ public:
+  explicit SumsLibrary(int dblk, int dpak = 0)
+      : TestLibrary({.dblk = dblk, .dpak = dpak, .darc = 1, .blkb = 10}) {
+    AddPcx(3000, UnmaskedShape(1));
+    AddPcx(3001, XMaskedShape(2));
+    AddPcx(3005, ZeroMaskedShape(3));
+    AddPcx(3012, UnmaskedShape(4, 60, 70, 25, 35));
+  }
+  // "Create ZGL" as the commands make it: the recovery, the tables read from disk, the run.
+  void Create() {
+    port.Clear();
+    RemoveLeftoverTableTemporaries(settings);
+    if (RecoverInterruptedRewrite(settings, port) == RecoveryResult::kRefused) return;
+    if (!ReadOffsetsFile(settings, state)) ClearOffsets(state);
+    if (!ReadCoordinatesFile(settings, state)) ClearCoordinates(state);
+    Run(3000, 3019);
+  }
+  fs::path SumPath() const { return dir.path() / "offsets.dat.sum"; }
+  ChecksumFile Sums() const {
+    auto sums = DecodeChecksumFile(ReadFileBytes(SumPath()));
+    EXPECT_TRUE(sums);
+    return sums ? *sums : ChecksumFile{};
+  }
+  // What libraries of the same entries share, whoever hashed them and from which source.
+  std::optional<ChecksumFile> Comparable() const {
+    return SumsBesidesSources(SumsBesidesRuns(ReadFileBytes(SumPath())));
+  }
+  // Where the entry of `icon` is kept, and from which byte: its block when blocks are on.
+  std::pair<fs::path, std::size_t> Place(int icon) const {
+    if (!BlockFilesOn(settings)) return {SinglePath(icon), 0};
+    auto table = OffsetsOnDisk(*this);
+    return {BlockPath(icon / 10), static_cast<std::size_t>(OffsetsTable(table).offset(icon))};
+  }
+  Bytes Stored(int icon) const {
+    return BlockFilesOn(settings) ? BlockEntry(icon) : ReadFileBytes(SinglePath(icon));
+  }
+};
 
-ProjectOptions SumsOptions(int dblk, int dpak = 0) {
-  return {.dblk = dblk, .dpak = dpak, .darc = 1, .blkb = 10};
-}
-
-// "Create ZGL" as the commands make it: the recovery, the tables read from disk, the run.
-void Create(TestLibrary& lib) {
-  lib.port.Clear();
-  RemoveLeftoverTableTemporaries(lib.settings);
-  if (RecoverInterruptedRewrite(lib.settings, lib.port) == RecoveryResult::kRefused) return;
-  if (!ReadOffsetsFile(lib.settings, lib.state)) ClearOffsets(lib.state);
-  if (!ReadCoordinatesFile(lib.settings, lib.state)) ClearCoordinates(lib.state);
-  lib.Run(kRunFirst, kRunLast);
-}
-
-fs::path SumPath(const TestLibrary& lib) { return lib.dir.path() / "offsets.dat.sum"; }
-
-ChecksumFile ReadSums(const TestLibrary& lib) {
-  auto sums = DecodeChecksumFile(ReadFileBytes(SumPath(lib)));
-  EXPECT_TRUE(sums) << (sums ? "" : sums.error().text);
-  return sums ? *sums : ChecksumFile{};
-}
-
-// What two libraries of the same entries share, whoever hashed them and from which source.
-std::optional<ChecksumFile> Comparable(const TestLibrary& lib) {
-  return SumsBesidesSources(SumsBesidesRuns(ReadFileBytes(SumPath(lib))));
-}
-
-// The entry of `icon` as the library keeps it: in its block when blocks are on.
-Bytes StoredEntry(const TestLibrary& lib, int icon) {
-  return BlockFilesOn(lib.settings) ? lib.BlockEntry(icon) : ReadFileBytes(lib.SinglePath(icon));
-}
-
-// Every icon's sum is that of its entry as stored, with its crop box and source, made by the
-// run `generations` names; every other icon has none. Each block the run wrote hashes to its
-// file's bytes.
-void ExpectSumsDescribeLibrary(const TestLibrary& lib, const std::map<int, int>& generations) {
-  const ChecksumFile sums = ReadSums(lib);
+// Each icon of `generations` has the sum of its stored entry, crop box and source, made by
+// the run named there; every other icon has none; each block of the run hashes as its file.
+void ExpectSumsDescribe(const SumsLibrary& lib, const std::map<int, int>& generations) {
+  const ChecksumFile sums = lib.Sums();
   ASSERT_EQ(sums.icons.size(), 5100u);
-  ASSERT_EQ(sums.blocks.size(), 510u);
-  EXPECT_EQ(sums.icons_per_block, 10u);
   Bytes coordinates = ReadFileBytes(lib.dir.path() / "coords.dat");
   coordinates.resize(kCoordinatesTableSize, 0);
-  const CoordinatesTable boxes(coordinates);
   const bool blocks = BlockFilesOn(lib.settings), singles = SingleFilesOn(lib.settings);
   for (int n = 0; n < 5100; ++n) {
     const IconSum& sum = sums.icons[static_cast<std::size_t>(n)];
     const auto made = generations.find(n);
     if (made == generations.end()) {
-      EXPECT_EQ(sum, IconSum{}) << "icon " << n;
+      EXPECT_EQ(sum, IconSum{}) << n;
       continue;
     }
-    SCOPED_TRACE(n);
-    const Bytes entry = StoredEntry(lib, n);
-    ASSERT_FALSE(entry.empty());
-    EXPECT_EQ(sum.length, entry.size());
-    EXPECT_EQ(sum.hash, HashBytes(entry));
-    if (singles) {
-      EXPECT_EQ(sum.hash, HashBytes(ReadFileBytes(lib.SinglePath(n))));
-    }
-    EXPECT_EQ(sum.flags, (blocks ? kSumInBlock : 0u) | (singles ? kSumInSingleFile : 0u));
-    EXPECT_EQ(sum.box, boxes.Get(n));
-    EXPECT_EQ(sum.source, "pcx\\" + TestLibrary::Stamp("p", n, "pcx"));
-    EXPECT_EQ(sum.source_size, fs::file_size(lib.PcxPath(n)));
-    EXPECT_EQ(sum.generation, static_cast<std::uint32_t>(made->second));
+    const Bytes entry = lib.Stored(n);
+    const IconSum expected{static_cast<std::uint32_t>(entry.size()),
+                           (blocks ? kSumInBlock : 0u) | (singles ? kSumInSingleFile : 0u),
+                           HashBytes(entry),
+                           CoordinatesTable(coordinates).Get(n),
+                           fs::file_size(lib.PcxPath(n)),
+                           "pcx\\" + TestLibrary::Stamp("p", n, "pcx"),
+                           static_cast<std::uint32_t>(made->second)};
+    EXPECT_FALSE(entry.empty()) << n;
+    EXPECT_EQ(sum, expected) << n;
   }
-  for (int b = 0; b < 510; ++b) {
-    const BlockSum& block = sums.blocks[static_cast<std::size_t>(b)];
-    if (!blocks || b < kRunFirst / 10 || b > kRunLast / 10) {
-      EXPECT_EQ(block, BlockSum{}) << "block " << b;
-      continue;
-    }
-    const Bytes file = fs::exists(lib.BlockPath(b)) ? ReadFileBytes(lib.BlockPath(b)) : Bytes{};
-    EXPECT_EQ(block, (BlockSum{file.size(), HashBytes(file), sums.generation})) << "block " << b;
+  for (int b = 0; b < static_cast<int>(sums.blocks.size()); ++b) {
+    const bool written = blocks && (b == 300 || b == 301);
+    const Bytes file = written ? ReadFileBytes(lib.BlockPath(b)) : Bytes{};
+    const BlockSum expected =
+        written ? BlockSum{file.size(), HashBytes(file), sums.generation} : BlockSum{};
+    EXPECT_EQ(sums.blocks[static_cast<std::size_t>(b)], expected) << b;
   }
 }
 
 class SumsOfRuns : public ::testing::TestWithParam<std::tuple<int, int>> {};
 
 TEST_P(SumsOfRuns, DescribeTheFilesAndFollowEachRun) {
-  const auto [dblk, dpak] = GetParam();
-  TestLibrary lib(SumsOptions(dblk, dpak));
+  SumsLibrary lib(std::get<0>(GetParam()), std::get<1>(GetParam()));
   if (!ArchiveAttributeCanBeCleared(lib)) GTEST_SKIP() << "no archive attribute here";
-  MakeFourIconLibrary(lib);
-  Create(lib);
-  EXPECT_EQ(lib.port.MessageTexts(), std::vector<std::string>{});
-  EXPECT_EQ(ReadSums(lib).generation, 1u);
-  ExpectSumsDescribeLibrary(lib, {{3000, 1}, {3001, 1}, {3005, 1}, {3012, 1}});
-  const ChecksumFile first = ReadSums(lib);
-
+  lib.Create();
+  EXPECT_EQ(lib.Sums().generation, 1u);
+  ExpectSumsDescribe(lib, {{3000, 1}, {3001, 1}, {3005, 1}, {3012, 1}});
+  const ChecksumFile first = lib.Sums();
   // Nothing changed: every entry is carried with the sum the first run gave it.
-  Create(lib);
-  EXPECT_EQ(lib.port.MessageTexts(), std::vector<std::string>{});
-  EXPECT_EQ(ReadSums(lib).generation, 2u);
-  EXPECT_EQ(ReadSums(lib).icons, first.icons);
-  ExpectSumsDescribeLibrary(lib, {{3000, 1}, {3001, 1}, {3005, 1}, {3012, 1}});
-
-  // One source redrawn, one gone: a fresh sum of this run, and none.
+  lib.Create();
+  EXPECT_EQ(lib.Sums().generation, 2u);
+  ExpectSumsDescribe(lib, {{3000, 1}, {3001, 1}, {3005, 1}, {3012, 1}});
+  // One source redrawn, one gone.
   lib.AddPcx(3001, ZeroMaskedShape(8));
   fs::remove(lib.PcxPath(3005));
-  Create(lib);
+  lib.Create();
+  EXPECT_NE(lib.Sums().icons[3001].hash, first.icons[3001].hash);
+  ExpectSumsDescribe(lib, {{3000, 1}, {3001, 3}, {3012, 1}});
   EXPECT_EQ(lib.port.MessageTexts(), std::vector<std::string>{});
-  EXPECT_NE(ReadSums(lib).icons[3001].hash, first.icons[3001].hash);
-  ExpectSumsDescribeLibrary(lib, {{3000, 1}, {3001, 3}, {3012, 1}});
 }
 
 INSTANTIATE_TEST_SUITE_P(Layouts, SumsOfRuns,
@@ -162,91 +135,70 @@ INSTANTIATE_TEST_SUITE_P(Layouts, SumsOfRuns,
 TEST(RunSumsAdoption, ALibraryWithoutSumsGainsThemOnceAndDamageIsNeverBlessed) {
   for (const int dblk : {1, 2, 3}) {
     SCOPED_TRACE(dblk);
-    TestLibrary lib(SumsOptions(dblk));
+    SumsLibrary lib(dblk);
     if (!ArchiveAttributeCanBeCleared(lib)) GTEST_SKIP() << "no archive attribute here";
-    MakeFourIconLibrary(lib);
-    Create(lib);
-    const auto clean = Comparable(lib);
-    ASSERT_TRUE(clean.has_value());
-
+    lib.Create();
+    const auto clean = lib.Comparable();
     // Without its checksum file every carried entry is hashed as found, and said so once.
-    fs::remove(SumPath(lib));
-    Create(lib);
+    fs::remove(lib.SumPath());
+    lib.Create();
     ASSERT_EQ(lib.port.messages.size(), 1u);
-    EXPECT_EQ(lib.port.messages[0].text, FormattedSumsText(kSumsAdoptedFormat, 4));
+    EXPECT_EQ(lib.port.messages[0].text, SumsMessage(kSumsAdoptedFormat, 4));
     EXPECT_EQ(lib.port.messages[0].icon, MessageIcon::kInformation);
-    const ChecksumFile adopted = ReadSums(lib);
-    for (const int n : kSumSources) {
+    const ChecksumFile adopted = lib.Sums();
+    for (const int n : {3000, 3001, 3005, 3012}) {
       EXPECT_NE(adopted.icons[static_cast<std::size_t>(n)].flags & kSumAdopted, 0u) << n;
     }
-    EXPECT_EQ(Comparable(lib), clean);
-    Create(lib);
+    EXPECT_EQ(lib.Comparable(), clean);
+    lib.Create();
     EXPECT_EQ(lib.port.MessageTexts(), std::vector<std::string>{});
-    EXPECT_EQ(ReadSums(lib).icons, adopted.icons);
+    EXPECT_EQ(lib.Sums().icons, adopted.icons);
 
     // An entry damaged before a run that carries it keeps the hash it was stored with.
-    const Bytes entry = StoredEntry(lib, 3001);
-    const ContentHash stored = HashBytes(entry);
-    ASSERT_EQ(adopted.icons[3001].hash, stored);
-    const auto damage = [&](const fs::path& file, std::size_t at) {
-      Bytes bytes = ReadFileBytes(file);
-      bytes.at(at) ^= 0x10;
-      WriteFileBytes(file, bytes);
-    };
-    if (BlockFilesOn(lib.settings)) {
-      const auto table = OffsetsOnDisk(lib);
-      const OffsetsTable offsets(
-          std::span<std::uint8_t>(const_cast<std::uint8_t*>(table.data()), table.size()));
-      damage(lib.BlockPath(300), static_cast<std::size_t>(offsets.offset(3001)) + entry.size() / 2);
-    }
-    if (SingleFilesOn(lib.settings)) damage(lib.SinglePath(3001), entry.size() / 2);
-    ASSERT_NE(HashBytes(StoredEntry(lib, 3001)), stored);
-    Create(lib);
-    EXPECT_EQ(ReadSums(lib).icons[3001].hash, stored);
+    const ContentHash stored = HashBytes(lib.Stored(3001));
+    const auto [file, at] = lib.Place(3001);
+    Bytes bytes = ReadFileBytes(file);
+    bytes.at(at + 3) ^= 0x10;
+    WriteFileBytes(file, bytes);
+    lib.Create();
+    EXPECT_NE(HashBytes(lib.Stored(3001)), stored);
+    EXPECT_EQ(lib.Sums().icons[3001].hash, stored);
   }
 }
 
 TEST(RunSumsFile, ADamagedOneIsRefusedWithItsReasonAndWrittenAnew) {
-  TestLibrary lib(SumsOptions(3));
-  MakeFourIconLibrary(lib);
-  Create(lib);
-  const Bytes good = ReadFileBytes(SumPath(lib));
-  const auto clean = Comparable(lib);
-  ASSERT_TRUE(clean.has_value());
-  Bytes flipped = good;
+  SumsLibrary lib(3);
+  lib.Create();
+  const Bytes good = ReadFileBytes(lib.SumPath());
+  const auto clean = lib.Comparable();
+  Bytes flipped = good, foreign = good;
   flipped[good.size() / 2] ^= 0x04;
-  Bytes foreign = good;
   foreign[1] = 'X';
-  const std::vector<std::pair<Bytes, Reason>> cases = {
-      {flipped, kSumBadCheck},
-      {Bytes(good.begin(), good.begin() + 20), kSumTooShort},
-      {foreign, kSumNotOurs}};
-  for (const auto& [bytes, reason] : cases) {
-    SCOPED_TRACE(reason.text);
-    WriteFileBytes(SumPath(lib), bytes);
-    Create(lib);
-    ASSERT_EQ(lib.port.messages.size(), 1u);
-    EXPECT_EQ(lib.port.messages[0].text, FormattedSumsText(kSumsRefusedFormat, reason.text));
-    EXPECT_EQ(lib.port.messages[0].icon, MessageIcon::kWarning);
-    EXPECT_EQ(Comparable(lib), clean);
+  for (const auto& [bytes, reason] :
+       {std::pair{flipped, kSumBadCheck},
+        std::pair{Bytes(good.begin(), good.begin() + 20), kSumTooShort},
+        std::pair{foreign, kSumNotOurs}}) {
+    WriteFileBytes(lib.SumPath(), bytes);
+    lib.Create();
+    EXPECT_EQ(lib.port.MessageTexts(), std::vector<std::string>{SumsMessage(
+                                           kSumsRefusedFormat, std::string(reason.text).c_str())});
+    EXPECT_EQ(lib.Comparable(), clean);
   }
 }
 
 TEST(RunSumsFile, OneThatCannotBeReadStopsTheRunBeforeAnythingChanges) {
-  TestLibrary lib(SumsOptions(3));
-  MakeFourIconLibrary(lib);
-  Create(lib);
+  SumsLibrary lib(3);
+  lib.Create();
   lib.AddPcx(3001, ZeroMaskedShape(8));
   fs::remove(lib.PcxPath(3005));
-  // A folder where the file belongs: there, but no read gets its bytes (whoever runs this).
-  fs::remove(SumPath(lib));
-  fs::create_directory(SumPath(lib));
+  // A folder where the file belongs: there, but no read gets its bytes, whoever runs this.
+  fs::remove(lib.SumPath());
+  fs::create_directory(lib.SumPath());
   const FolderFiles before = SnapshotFolder(lib.dir.path());
-  Create(lib);
+  lib.Create();
   EXPECT_EQ(lib.port.MessageTexts(),
-            std::vector<std::string>{FormattedSumsText(kSumsUnreadableFormat, "offsets.dat.sum")});
+            std::vector<std::string>{SumsMessage(kSumsUnreadableFormat, "offsets.dat.sum")});
   EXPECT_EQ(SnapshotFolder(lib.dir.path()), before);
-  EXPECT_TRUE(fs::is_directory(SumPath(lib)));
   EXPECT_TRUE(files::ArchiveAttributeSet(lib.PcxPath(3001).string().c_str()));
 }
 

@@ -1,6 +1,6 @@
 // The checksum file through the recovery of a rewrite that had finished (new offsets, new block
-// file) when the run was killed with BLTEMP and its record still there: the file must end up
-// describing the new block before BLTEMP goes, whether or not the run had got to write it.
+// file) when the run was killed with BLTEMP and its record still there: before BLTEMP goes,
+// the file must describe the new block, whether or not the run had got to write it.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -45,135 +45,116 @@ class SumsRecovery : public ::testing::Test {
     settings.FOFS = testing::MakeName("lib.ofs");
     settings.DBLK = 2;
     settings.NSIZ = 5000;
-    Rewrite(0);
-    old_files = Files();
-    old_records = RecordsOnDisk("lib.ofs", 3000, 100);
-    old_sums = SumsOf(1);
-    Rewrite(1);
-    new_files = Files();
-    new_sums = SumsOf(1);
-  }
-
-  void Rewrite(int version) {
-    StoreContext context{settings, state, {}};
-    ASSERT_TRUE(OpenBlock(3000, context));
-    for (int n = 3000; n <= 3099; ++n) {
-      ASSERT_TRUE(StoreEntry(n, SummedEntry(n, version), context));
+    for (const int version : {0, 1}) {
+      StoreContext context{settings, state, {}};
+      EXPECT_TRUE(OpenBlock(3000, context));
+      for (int n = 3000; n <= 3099; ++n) {
+        EXPECT_TRUE(StoreEntry(n, SummedEntry(n, version), context));
+      }
+      EXPECT_TRUE(CheckBlockEnd(3099, context));
+      versions[version] = {testing::SnapshotFolder(dir.path()), SumsNowOfBlock(),
+                           RecordsOnDisk("lib.ofs", 3000, 100)};
     }
-    ASSERT_TRUE(CheckBlockEnd(3099, context));
   }
 
-  // The checksum file a run of `generation` writes of the library as it is now: block 30's
+  // The checksum file a first run would write of the library as it is now: block 30's
   // entries, each named after a source, and an entry of another block.
-  ChecksumFile SumsOf(std::uint32_t generation) const {
+  ChecksumFile SumsNowOfBlock() const {
     ChecksumFile sums;
-    sums.generation = generation;
+    sums.generation = 1;
     FitSums(sums, settings);
     const auto hashed = HashBlockFile("BLK30.ZGL", RecordsOnDisk("lib.ofs", 3000, 100));
     EXPECT_TRUE(hashed.has_value());
-    if (!hashed) return sums;
-    for (int i = 0; i < 100; ++i) {
-      const HashedEntry& e = hashed->entries[static_cast<std::size_t>(i)];
-      if (e.length == 0) continue;
-      sums.icons[static_cast<std::size_t>(3000 + i)] = {
-          e.length, kSumInBlock, e.hash, {}, 100u + e.length, "p" + std::to_string(i), generation};
+    for (std::size_t i = 0; hashed && i < 100; ++i) {
+      const HashedEntry& e = hashed->entries[i];
+      if (e.length != 0) {
+        sums.icons[3000 + i] = {e.length, kSumInBlock, e.hash, {}, 7, "p" + std::to_string(i), 1};
+      }
     }
-    sums.icons[42] = {9, kSumInBlock, 1234, {1, 2, 3, 4}, 77, "elsewhere", generation};
-    sums.blocks[30] = {hashed->block.length, hashed->block.hash, generation};
+    sums.icons[42] = {9, kSumInBlock, 1234, {1, 2, 3, 4}, 77, "elsewhere", 1};
+    if (hashed) sums.blocks[30] = {hashed->block.length, hashed->block.hash, 1};
     return sums;
   }
 
-  Folder Files() const { return testing::SnapshotFolder(dir.path(), testing::AtTop); }
-  void Put(const Folder& files) const {
+  // Puts the new library as the killed run left it, with `sums` as its checksum file.
+  Folder PutKilled(const ChecksumFile& sums) const {
+    Folder files = versions[1].files;
+    files["BLTEMP"] = versions[0].files.at("BLK30.ZGL");
+    files["BLTEMP.REC"] =
+        EncodeTempBlockRecord({"lib.ofs", "BLK30.ZGL", 3000, versions[0].records});
+    files[kSums] = EncodeChecksumFile(sums);
     for (const auto& e : fs::directory_iterator(dir.path())) fs::remove(e.path());
     for (const auto& [name, bytes] : files) testing::WriteFileBytes(dir.path() / name, bytes);
-  }
-  // The new library as the killed run left it, with `sums` as its checksum file.
-  Folder Killed(const ChecksumFile& sums) const {
-    Folder files = new_files;
-    files["BLTEMP"] = old_files.at("BLK30.ZGL");
-    files["BLTEMP.REC"] = EncodeTempBlockRecord({"lib.ofs", "BLK30.ZGL", 3000, old_records});
-    files[kSums] = EncodeChecksumFile(sums);
     return files;
   }
-  ChecksumFile SumsNow() const {
-    auto sums = DecodeChecksumFile(testing::ReadFileBytes(dir.path() / kSums));
-    EXPECT_TRUE(sums);
-    return sums ? *sums : ChecksumFile{};
-  }
+  Folder Files() const { return testing::SnapshotFolder(dir.path()); }
 
   testing::TempDir dir;
   testing::ScopedCurrentDir cwd{dir.path()};
   testing::RecordingPort port;
   WorkingState state{port};
   ProjectSettings settings;
-  Folder old_files, new_files;
-  Bytes old_records;
-  ChecksumFile old_sums, new_sums;
+  struct Version {
+    Folder files;
+    ChecksumFile sums;
+    Bytes records;
+  } versions[2];
 };
 
 TEST_F(SumsRecovery, TheFileStillOfTheOldBlockIsBroughtUpToDateBeforeBLTEMPGoes) {
-  ASSERT_NE(old_sums.blocks[30], new_sums.blocks[30]);
-  Put(Killed(old_sums));
+  const ChecksumFile& old_sums = versions[0].sums;
+  PutKilled(old_sums);
   EXPECT_EQ(RecoverInterruptedRewrite(settings, port), RecoveryResult::kRecovered);
   Folder after = Files();
-  ASSERT_EQ(after.count(kSums), 1u);
+  auto sums = DecodeChecksumFile(after[kSums]);
+  ASSERT_TRUE(sums);
   after.erase(kSums);
-  EXPECT_EQ(after, new_files);  // BLTEMP and its record gone, nothing else changed
+  EXPECT_EQ(after, versions[1].files);  // BLTEMP and its record gone, nothing else changed
 
-  const ChecksumFile sums = SumsNow();
-  EXPECT_EQ(sums.generation, 2u);
-  const Bytes block = new_files.at("BLK30.ZGL");
-  EXPECT_EQ(sums.blocks[30], (BlockSum{block.size(), HashBytes(block), 2}));
+  EXPECT_EQ(sums->generation, 2u);
+  const Bytes& block = versions[1].files.at("BLK30.ZGL");
+  EXPECT_EQ(sums->blocks[30], (BlockSum{block.size(), HashBytes(block), 2}));
   for (int n = 3000; n <= 3099; ++n) {
-    SCOPED_TRACE(n);
-    const IconSum& sum = sums.icons[static_cast<std::size_t>(n)];
     const Bytes entry = SummedEntry(n, 1);
-    if (entry.empty()) {
-      EXPECT_EQ(sum, IconSum{});
-      continue;
+    IconSum expected;
+    if (!entry.empty()) {
+      // Whatever source the old sum named is most likely the new entry's too.
+      expected = old_sums.icons[static_cast<std::size_t>(n)];
+      expected.length = static_cast<std::uint32_t>(entry.size());
+      expected.flags = kSumInBlock | kSumAdopted;
+      expected.hash = HashBytes(entry);
+      expected.generation = 2;
     }
-    EXPECT_EQ(sum.length, entry.size());
-    EXPECT_EQ(sum.hash, HashBytes(entry));
-    EXPECT_EQ(sum.flags, kSumInBlock | kSumAdopted);
-    EXPECT_EQ(sum.generation, 2u);
-    // Whatever source the old sum named is most likely the new entry's too.
-    EXPECT_EQ(sum.source, old_sums.icons[static_cast<std::size_t>(n)].source);
+    EXPECT_EQ(sums->icons[static_cast<std::size_t>(n)], expected) << n;
   }
-  // The other blocks' sums are as they were.
-  EXPECT_EQ(sums.icons[42], old_sums.icons[42]);
-  for (std::size_t b = 0; b < sums.blocks.size(); ++b) {
-    if (b != 30) {
-      EXPECT_EQ(sums.blocks[b], old_sums.blocks[b]) << b;
-    }
-  }
+  EXPECT_EQ(sums->icons[42], old_sums.icons[42]);
 }
 
 TEST_F(SumsRecovery, SumsTheRunHadWrittenAlreadyAreKept) {
-  Put(Killed(new_sums));
+  PutKilled(versions[1].sums);
   EXPECT_EQ(RecoverInterruptedRewrite(settings, port), RecoveryResult::kRecovered);
-  const ChecksumFile sums = SumsNow();
-  EXPECT_EQ(sums.icons, new_sums.icons);  // not adopted: the run stored them
-  EXPECT_EQ(sums.blocks[30].hash, new_sums.blocks[30].hash);
+  const auto sums = DecodeChecksumFile(Files()[kSums]);
+  ASSERT_TRUE(sums);
+  EXPECT_EQ(sums->icons, versions[1].sums.icons);  // not adopted: the run stored them
   EXPECT_FALSE(fs::exists(dir.path() / "BLTEMP"));
 }
 
-// A damaged file is no description of any block: the next run refuses it and writes it anew,
-// so it must not keep BLTEMP, and every command after, from being put right.
+// A damaged file describes no block: the next run refuses it and writes it anew, so it must
+// not keep BLTEMP, and every command after, from being put right.
 TEST_F(SumsRecovery, ADamagedFileIsLeftForTheRunToWriteAnew) {
-  Folder killed = Killed(old_sums);
+  Folder killed = PutKilled(versions[0].sums);
   killed[kSums][killed[kSums].size() / 2] ^= 0x08;
-  Put(killed);
+  testing::WriteFileBytes(dir.path() / kSums, killed[kSums]);
   EXPECT_EQ(RecoverInterruptedRewrite(settings, port), RecoveryResult::kRecovered);
-  Folder expected = new_files;
+  Folder expected = versions[1].files;
   expected[kSums] = killed[kSums];
   EXPECT_EQ(Files(), expected);
 }
 
 TEST_F(SumsRecovery, AFileThatCannotBeReadKeepsBLTEMPAndItsRecord) {
-  Folder killed = Killed(old_sums);
+  Folder killed = PutKilled(versions[0].sums);
   killed.erase(kSums);
-  Put(killed);
+  fs::remove(dir.path() / kSums);
   fs::create_directory(dir.path() / kSums);
   EXPECT_EQ(RecoverInterruptedRewrite(settings, port), RecoveryResult::kRefused);
   EXPECT_EQ(Files(), killed);
