@@ -43,13 +43,13 @@ class SumsLibrary : public TestLibrary {
     AddPcx(3012, UnmaskedShape(4, 60, 70, 25, 35));
   }
   // "Create ZGL" as the commands make it: the recovery, the tables read from disk, the run.
-  void Create() {
+  void Create(int last = 3019) {
     port.Clear();
     RemoveLeftoverTableTemporaries(settings);
     if (RecoverInterruptedRewrite(settings, port) == RecoveryResult::kRefused) return;
     if (!ReadOffsetsFile(settings, state)) ClearOffsets(state);
     if (!ReadCoordinatesFile(settings, state)) ClearCoordinates(state);
-    Run(3000, 3019);
+    Run(3000, last);
   }
   fs::path SumPath() const { return dir.path() / "offsets.dat.sum"; }
   ChecksumFile Sums() const {
@@ -131,6 +131,21 @@ TEST_P(SumsOfRuns, DescribeTheFilesAndFollowEachRun) {
 
 INSTANTIATE_TEST_SUITE_P(Layouts, SumsOfRuns,
                          ::testing::Combine(::testing::Values(1, 2, 3), ::testing::Values(0, 2)));
+
+// A run that ends inside a block, or is stopped there, leaves the block's later entries as
+// they were: the block is described whole, and what the run converted counts as done.
+TEST(RunSumsEnd, ARunEndingInsideABlockDescribesTheWholeBlock) {
+  for (const int dblk : {2, 3}) {
+    SumsLibrary lib(dblk);
+    if (!ArchiveAttributeCanBeCleared(lib)) GTEST_SKIP() << "no archive attribute here";
+    lib.Create();
+    lib.AddPcx(3010, ZeroMaskedShape(8));
+    lib.Create(3010);  // 3012 stays behind the end
+    EXPECT_EQ(lib.port.MessageTexts(), std::vector<std::string>{}) << dblk;
+    ExpectSumsDescribe(lib, {{3000, 1}, {3001, 1}, {3005, 1}, {3010, 2}, {3012, 1}});
+    EXPECT_FALSE(files::ArchiveAttributeSet(lib.PcxPath(3010).string().c_str())) << dblk;
+  }
+}
 
 TEST(RunSumsAdoption, ALibraryWithoutSumsGainsThemOnceAndDamageIsNeverBlessed) {
   for (const int dblk : {1, 2, 3}) {

@@ -101,7 +101,10 @@ void BlockTransaction::Finish(int last_icon, bool store_failed) {
   if (store_failed) RollBack();
   NameLost([](int) { return true; });
   const int first = last_icon / icons_per_block_ * icons_per_block_;
-  Settle(WriteTables(first, last_icon));
+  // The store's commit carried the block's entries after the last icon: the sums are of the
+  // whole block file, or they would not add up to it.
+  const bool whole = BlockFilesOn(store_.settings) && !store_failed;
+  Settle(WriteTables(first, whole ? first + icons_per_block_ - 1 : last_icon));
   TellSums();
 }
 
