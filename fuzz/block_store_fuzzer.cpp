@@ -8,6 +8,9 @@
 // - a block whose run was killed has its old bytes in BLTEMP beside its old records, and the
 //   recovery puts the block file back as it was, or, when those bytes are not what the records
 //   add up to, refuses and leaves every file as it is.
+// - every block the run finished is described by the checksum file, written when the store
+//   commits the block while BLTEMP's record still stands, as a run writes it: its entries'
+//   hashes and the hash of the whole block file; the blocks it did not finish keep theirs.
 // The old bytes of an icon are those the store reads: the block's entries back to back by
 // their lengths from byte 0, whatever the offsets say; records past the file's end hold none.
 //
@@ -29,10 +32,13 @@
 #include <string>
 #include <vector>
 
+#include "block_sums_check.h"
 #include "core/byte_reader.h"
 #include "core/working_state.h"
 #include "fuzz_folder.h"
 #include "library/store/block_store.h"
+#include "library/store/checksum_file.h"
+#include "library/store/entry_sums.h"
 #include "library/store/rewrite_recovery.h"
 #include "library/store/stamping.h"
 #include "library/store/tables.h"
@@ -128,6 +134,12 @@ class Harness {
     settings_.BLKB = blkb_;
     settings_.DBLK = (flags_ & kBlockFilesOff) ? 1 : 2;
     MakeLibrary(in);
+    if (!(flags_ & kBlockFilesOff)) {
+      // A checksum file of nothing yet: each commit brings its block's sums up to date.
+      zemlo::ChecksumFile sums;
+      zemlo::FitSums(sums, settings_);
+      if (!zemlo::WriteChecksumFile(settings_, sums)) Fail("no checksum file to begin with", -1);
+    }
     Drive(in);
     Check();
   }
@@ -206,6 +218,7 @@ class Harness {
     outcome_.assign(static_cast<std::size_t>(blocks_), Outcome::kUntouched);
     auto context = std::make_unique<zemlo::StoreContext>(
         zemlo::StoreContext{settings_, state_, zemlo::RewriteState{}});
+    context->block_committed = [this](int block) { Committed(block); };
     const int first = in.Byte() % kIcons;
     int last = first;
     for (int n = first; n < kIcons && !in.empty(); ++n) {
@@ -266,6 +279,15 @@ class Harness {
     }
   }
 
+  // The offsets file describes the new block; its rewrite record must still stand, so that
+  // a kill now leaves the recovery the block whose sums to bring up to date.
+  void Committed(int block) {
+    if (!ReadFile(zemlo::kTempBlockRecordName)) Fail("a block committed without its record", block);
+    if (!zemlo::RefreshBlockSums(settings_, block, BlockName(block).c_str())) {
+      Fail("the checksum file was not brought up to date", block);
+    }
+  }
+
   void Check() {
     // No rewrite happens with block files off, and none ever touches a leftover BLTEMP.
     const bool temp_kept = ReadFile(zemlo::kTempBlockName) == old_temp_;
@@ -282,16 +304,19 @@ class Harness {
       switch (outcome_[static_cast<std::size_t>(b)]) {
         case Outcome::kDone:
           ExpectNew(b);
+          ExpectSums(b, true);
           break;
         case Outcome::kKilled:
           ExpectOld(b, zemlo::kTempBlockName);
           CheckRecovery(b);
+          ExpectSums(b, false);
           break;
         case Outcome::kOpen:
           Fail("a block was left open by a run that went through", b);
         case Outcome::kUntouched:
         case Outcome::kFailed:
           ExpectOld(b, BlockName(b).c_str());
+          ExpectSums(b, false);
           break;
       }
     }
@@ -372,6 +397,19 @@ class Harness {
       Fail("the block file is not what its records describe", block);
     }
     if (position == 0 && file) Fail("an empty block keeps its file", block);
+  }
+
+  // What the checksum file says of the block, as CheckFinishedBlock or CheckUnfinishedBlock.
+  void ExpectSums(int block, bool finished) const {
+    const auto sums =
+        zemlo::fuzzing::SumsOfLibrary(settings_, kIcons, static_cast<std::size_t>(blocks_));
+    if (!sums) Fail("the checksum file does not decode to this library", block);
+    const Bytes file = ReadFile(BlockName(block).c_str()).value_or(Bytes{});
+    const char* wrong =
+        finished ? zemlo::fuzzing::CheckFinishedBlock(*sums, block, FirstOf(block), EndOf(block),
+                                                      file, expected_)
+                 : zemlo::fuzzing::CheckUnfinishedBlock(*sums, block, FirstOf(block), EndOf(block));
+    if (wrong != nullptr) Fail(wrong, block);
   }
 
   zemlo::WorkingState& state_;

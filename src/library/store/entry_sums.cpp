@@ -94,7 +94,10 @@ void FitSums(ChecksumFile& sums, const ProjectSettings& settings) {
 
 bool RefreshBlockSums(const ProjectSettings& settings, int block, const char* block_name) {
   auto sums = ReadChecksumFile(settings);
-  if (!sums) return sums.error() == kSumMissing;
+  // Without a file, or with one the next run refuses and writes anew, there is nothing to
+  // bring up to date; only one that is there but cannot be read might yet describe the old
+  // block, and must keep BLTEMP's record.
+  if (!sums) return sums.error() != kSumUnreadable;
   FitSums(*sums, settings);
   const int per_block = std::max(settings.BLKB, 1);
   const std::int64_t first = std::int64_t{block} * per_block;

@@ -44,7 +44,8 @@ void FitSums(ChecksumFile& sums, const ProjectSettings& settings);
 // checksum file described the block: the block's entries are hashed as its file holds them
 // (the run flushed it before the offsets file that describes it) with their crop boxes as
 // the coordinates file holds them, keeping each entry's sum where it still matches. Nothing
-// happens without a readable checksum file. False when it could not be brought up to date.
+// happens without a checksum file or with a damaged one (the next run writes it anew). False
+// when one is there but cannot be read, or it could not be brought up to date.
 [[nodiscard]] bool RefreshBlockSums(const ProjectSettings& settings, int block,
                                     const char* block_name);
 

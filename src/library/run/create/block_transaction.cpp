@@ -143,6 +143,7 @@ bool BlockTransaction::WriteSums() {
 // had no sum before.
 void BlockTransaction::TellSums() {
   StatusPort& port = store_.state.port;
+  if (sums_.nameless()) return;
   if (sums_.refused()) {
     ShowWarning(port, Owner::kMain, kSumsRefusedFormat, sums_.refused()->text);
   } else if (sums_.adopted() > 0) {

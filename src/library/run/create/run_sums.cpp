@@ -21,6 +21,10 @@ RunSums::RunSums(StoreContext& store) : store_(store) {
     had_file_ = true;
   } else if (found.error() == kSumUnreadable) {
     unreadable_ = true;
+  } else if (found.error() == kSumNoName) {
+    // An offsets file whose name leaves no room for ".sum": such a library has no checksum
+    // file, as verify says, and the run writes none.
+    nameless_ = true;
   } else if (found.error() != kSumMissing) {
     refused_ = found.error();
   }
@@ -162,6 +166,9 @@ bool RunSums::Update(int first, int last) {
   return agrees && !incomplete_;
 }
 
-Status RunSums::Write() { return WriteChecksumFile(store_.settings, sums_); }
+Status RunSums::Write() {
+  if (nameless_) return {};
+  return WriteChecksumFile(store_.settings, sums_);
+}
 
 }  // namespace zemlo

@@ -41,6 +41,8 @@ class RunSums {
   // write the file anew from nothing.
   bool unreadable() const { return unreadable_; }
   bool had_file() const { return had_file_; }
+  // The offsets file's name leaves no room for ".sum": there is no checksum file to keep.
+  bool nameless() const { return nameless_; }
   int adopted() const { return adopted_; }
 
  private:
@@ -61,6 +63,7 @@ class RunSums {
   std::unordered_set<int> dropped_;
   std::optional<Reason> refused_;
   bool unreadable_ = false;
+  bool nameless_ = false;
   bool had_file_ = false;
   bool incomplete_ = false;  // a sum of the icons in hand could not be made whole
   int adopted_ = 0;
