@@ -31,8 +31,8 @@ namespace {
 
 constexpr int kFirst = 3000;
 constexpr int kLast = 3025;
-constexpr int kTrials = 150;  // a layout; two layouts
-constexpr int kRepairTrials = 100;
+constexpr int kTrials = 100;  // a layout; two layouts
+constexpr int kRepairTrials = 60;
 
 // What the viewer shows of an icon through one layout: whether it loaded, the picture it drew.
 struct View {
