@@ -270,13 +270,16 @@ void RefitTables(Session& session, RepairOutcome& outcome) {
   }
 }
 
-void Repair(Session& session, RepairOutcome& outcome) {
-  RefitTables(session, outcome);
+// One pass over the icons `findings` name that no earlier pass dealt with.
+bool Repair(Session& session, const VerifyOutcome& findings, RepairOutcome& outcome) {
   std::set<int> damaged;
-  for (const VerifyFinding& finding : outcome.before.findings) {
-    if (finding.icon >= 0) damaged.insert(finding.icon);
+  for (const VerifyFinding& finding : findings.findings) {
+    const bool dealt_with =
+        std::any_of(outcome.steps.begin(), outcome.steps.end(),
+                    [&finding](const RepairStep& step) { return step.icon == finding.icon; });
+    if (finding.icon >= 0 && !dealt_with) damaged.insert(finding.icon);
   }
-  if (damaged.empty()) return;
+  if (damaged.empty()) return false;
   auto read = ReadChecksumFile(session.settings());
   const std::optional<ChecksumFile> sums =
       read ? std::optional<ChecksumFile>(std::move(*read)) : std::nullopt;
@@ -285,9 +288,10 @@ void Repair(Session& session, RepairOutcome& outcome) {
   RestoreSingleFiles(plan, session.settings(), outcome);
   RestoreBlocks(plan, session, outcome);
   ConvertAgain(plan, session, outcome);
-  std::stable_sort(outcome.steps.begin(), outcome.steps.end(),
-                   [](const RepairStep& a, const RepairStep& b) { return a.icon < b.icon; });
+  return true;
 }
+
+constexpr int kRepairPasses = 3;
 
 // A source that could not be loaded leaves its icon as it was, and only the walk afterwards
 // tells: what was meant to repair an icon that is still named did not.
@@ -321,14 +325,24 @@ RepairOutcome RepairLibrary(Session& session, const char* chosen_path, const cha
   if (outcome.before.stopped) {
     outcome.stopped = true;
   } else {
-    Repair(session, outcome);
+    RefitTables(session, outcome);
     const auto done = [](const RepairStep& step) { return step.done; };
-    const bool changed = std::any_of(outcome.steps.begin(), outcome.steps.end(), done) ||
-                         std::any_of(outcome.tables.begin(), outcome.tables.end(), done);
-    if (changed || outcome.store_failed) {
+    bool changed = std::any_of(outcome.tables.begin(), outcome.tables.end(), done);
+    // An entry whose record was damaged hid the ones after it from the first walk: once it is
+    // mended, the next walk names them, and a further pass mends them.
+    for (int pass = 0; pass < kRepairPasses; ++pass) {
+      const std::size_t steps = outcome.steps.size();
+      Repair(session, outcome.after, outcome);
+      changed = changed || std::any_of(outcome.steps.begin() + static_cast<std::ptrdiff_t>(steps),
+                                       outcome.steps.end(), done);
+      if (!changed && !outcome.store_failed) break;
       outcome.after = DeepVerify(session.settings(), state);
-      MarkStillDamaged(outcome);
+      changed = false;
+      if (outcome.store_failed || outcome.stopped || outcome.after.stopped) break;
     }
+    std::stable_sort(outcome.steps.begin(), outcome.steps.end(),
+                     [](const RepairStep& a, const RepairStep& b) { return a.icon < b.icon; });
+    MarkStillDamaged(outcome);
   }
   ReleaseLibrary(session);
   return outcome;

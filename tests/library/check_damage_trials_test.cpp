@@ -21,6 +21,7 @@
 #include "core/content_hash.h"
 #include "library/run/check/deep_verify.h"
 #include "library/run/entry_loading.h"
+#include "library/store/stamping.h"
 #include "library/store/tables_io.h"
 #include "support/folder_snapshot.h"
 #include "support/library_files.h"
@@ -31,8 +32,14 @@ namespace {
 
 constexpr int kFirst = 3000;
 constexpr int kLast = 3025;
-constexpr int kTrials = 100;  // a layout; two layouts
-constexpr int kRepairTrials = 60;
+
+// A library the trials damage: one made from generated sources in a layout, or the demo.
+struct Trials {
+  ProjectOptions options = {};
+  bool demo = false;
+  int verify_trials = 100;
+  int repair_trials = 60;
+};
 
 // What the viewer shows of an icon through one layout: whether it loaded, the picture it drew.
 struct View {
@@ -41,15 +48,38 @@ struct View {
   friend bool operator==(const View&, const View&) = default;
 };
 
+// Not the sources, the project, or the lock.
 bool IsLibraryFile(const std::string& name) {
-  return !name.starts_with("pcx/") && name != "project.zgl" && !name.ends_with(".lock");
+  for (const char* folder : {"pcx/", "lbm/", "wav/"}) {
+    if (name.starts_with(folder)) return false;
+  }
+  return !name.ends_with(".zgl") && !name.ends_with(".py") && !name.ends_with(".lock");
 }
 
-class DamageTrials : public ::testing::TestWithParam<ProjectOptions> {
+// The name the snapshots give a file the project names.
+std::string SnapshotName(std::string name) {
+  std::replace(name.begin(), name.end(), '\\', '/');
+  return name;
+}
+
+class DamageTrials : public ::testing::TestWithParam<Trials> {
  protected:
   void SetUp() override {
-    // Icons 3000 to 3011 have boxes of one size, so unpacked entries of one length exist to
-    // be swapped; the old library drew some of them otherwise.
+    if (GetParam().demo) {
+      MakeDemo();
+    } else {
+      MakeGenerated();
+    }
+    ASSERT_TRUE(lib.port.MessageTexts().empty()) << lib.port.MessageTexts().front();
+    clean_ = SnapshotFolder(lib.dir.path(), IsLibraryFile);
+    offsets_name_ = SnapshotName(lib.settings.FOFS.data());
+    coordinates_name_ = SnapshotName(lib.settings.FCOO.data());
+    clean_views_ = Views();
+  }
+
+  // Icons 3000 to 3011 have boxes of one size, so unpacked entries of one length exist to be
+  // swapped; the old library drew some of them otherwise.
+  void MakeGenerated() {
     for (int icon = kFirst; icon <= kLast; icon += icon < 3012 ? 1 : 5) {
       lib.AddPcx(icon, icon % 3 == 2 ? XMaskedShape(icon % 7 + 1) : UnmaskedShape(icon % 5 + 1));
     }
@@ -57,9 +87,29 @@ class DamageTrials : public ::testing::TestWithParam<ProjectOptions> {
     old_ = SnapshotFolder(lib.dir.path(), IsLibraryFile);
     for (int icon : {3001, 3004, 3010, 3015}) lib.AddPcx(icon, UnmaskedShape(icon % 4 + 2));
     lib.Run(kFirst, kLast);
-    ASSERT_TRUE(lib.port.MessageTexts().empty());
-    clean_ = SnapshotFolder(lib.dir.path(), IsLibraryFile);
-    clean_views_ = Views();
+    for (int icon = kFirst; icon <= kLast; ++icon) icons_.push_back(icon);
+  }
+
+  // The demo as it ships; its old library drew two of its pictures the other way round. The
+  // icons viewed are those with an entry and the empty ones after them.
+  void MakeDemo() {
+    lib.CopyProject(ZGL_DEMO_DIR, "demo.zgl");
+    const auto first = ReadFileBytes(lib.PcxPath(3001));
+    const auto second = ReadFileBytes(lib.PcxPath(3002));
+    WriteFileBytes(lib.PcxPath(3001), second);
+    WriteFileBytes(lib.PcxPath(3002), first);
+    lib.Run();
+    old_ = SnapshotFolder(lib.dir.path(), IsLibraryFile);
+    WriteFileBytes(lib.PcxPath(3001), first);
+    WriteFileBytes(lib.PcxPath(3002), second);
+    lib.settings.DARC = 0;  // the swapped sources may keep their dates
+    lib.Run();
+    auto table = ReadFileBytes(lib.dir.path() / lib.settings.FOFS.data());
+    table.resize(kOffsetsTableSize, 0);
+    const OffsetsTable offsets(table);
+    for (int icon = 3000; icon <= 4999; ++icon) {
+      if (offsets.length(icon) > 0 || offsets.length(icon - 1) > 0) icons_.push_back(icon);
+    }
   }
 
   void Restore() {
@@ -85,7 +135,7 @@ class DamageTrials : public ::testing::TestWithParam<ProjectOptions> {
     for (const int layout : {2, 1}) {
       if ((dblk & layout) == 0) continue;
       lib.settings.DBLK = layout;
-      for (int icon = kFirst; icon <= kLast; ++icon) views[icon].push_back(ViewOf(icon));
+      for (const int icon : icons_) views[icon].push_back(ViewOf(icon));
     }
     lib.settings.DBLK = dblk;
     return views;
@@ -95,8 +145,8 @@ class DamageTrials : public ::testing::TestWithParam<ProjectOptions> {
   std::string Damage(std::mt19937& rng) {
     std::vector<std::string> blocks, singles;
     for (const auto& [name, bytes] : clean_) {
-      if (name.starts_with("blk/")) blocks.push_back(name);
-      if (name.starts_with("sep/")) singles.push_back(name);
+      if (name.ends_with(".blk")) blocks.push_back(name);
+      if (name.ends_with(".zgi")) singles.push_back(name);
     }
     const auto pick = [&](const std::vector<std::string>& from) {
       return from[rng() % from.size()];
@@ -104,7 +154,7 @@ class DamageTrials : public ::testing::TestWithParam<ProjectOptions> {
     const auto at = [&](std::size_t size) { return size == 0 ? 0 : rng() % size; };
     const std::filesystem::path dir = lib.dir.path();
     const unsigned kind = rng() % 10;
-    std::string name = kind == 6 || kind == 9 ? "offsets.dat" : kind == 7 ? "coords.dat" : "";
+    std::string name = kind == 6 || kind == 9 ? offsets_name_ : kind == 7 ? coordinates_name_ : "";
     if (name.empty()) name = kind == 8 && !singles.empty() ? pick(singles) : pick(blocks);
     auto bytes = clean_.at(name);
     std::string what = name;
@@ -136,8 +186,9 @@ class DamageTrials : public ::testing::TestWithParam<ProjectOptions> {
       case 4: {  // two entries of one length swapped
         auto table = OffsetsBytes();
         const OffsetsTable offsets(table);
-        for (int a = kFirst; a <= kLast; ++a) {
-          for (int b = a + 1; b <= kLast && b / lib.settings.BLKB == a / lib.settings.BLKB; ++b) {
+        for (const int a : icons_) {
+          for (const int b : icons_) {
+            if (b <= a || b / lib.settings.BLKB != a / lib.settings.BLKB) continue;
             const auto la = offsets.length(a), lb = offsets.length(b);
             if (la <= 0 || la != lb || name != BlockOf(a)) continue;
             std::swap_ranges(bytes.begin() + offsets.offset(a),
@@ -159,14 +210,14 @@ class DamageTrials : public ::testing::TestWithParam<ProjectOptions> {
         break;
       case 6:
       case 7: {  // a record's field edited
-        const auto icon = kFirst + static_cast<int>(at(kLast - kFirst + 1));
+        const int icon = icons_[at(icons_.size())];
         const auto i = static_cast<std::size_t>(icon) * 8 + at(8);
         bytes[i] = static_cast<std::uint8_t>(bytes[i] + 1 + rng() % 255);
         what += " record of " + std::to_string(icon) + " edited at " + std::to_string(i);
         break;
       }
       case 9:  // a table cut short
-        bytes.resize(static_cast<std::size_t>(kFirst + at(kLast - kFirst + 1)) * 8);
+        bytes.resize(static_cast<std::size_t>(icons_[at(icons_.size())]) * 8);
         what += " cut to " + std::to_string(bytes.size());
         break;
     }
@@ -175,18 +226,19 @@ class DamageTrials : public ::testing::TestWithParam<ProjectOptions> {
   }
 
   std::vector<std::uint8_t> OffsetsBytes() const {
-    auto bytes = clean_.at("offsets.dat");
+    auto bytes = clean_.at(offsets_name_);
     bytes.resize(kOffsetsTableSize, 0);
     return bytes;
   }
   std::string BlockOf(int icon) const {
-    return lib.BlockPath(icon / lib.settings.BLKB)
-        .lexically_relative(lib.dir.path())
-        .generic_string();
+    Name name = lib.settings.FBLK;
+    return StampBlockNumber(icon / lib.settings.BLKB, name) ? SnapshotName(name.data()) : "";
   }
 
-  TestLibrary lib{GetParam()};
+  TestLibrary lib{GetParam().options};
   FolderFiles old_, clean_;
+  std::vector<int> icons_;
+  std::string offsets_name_, coordinates_name_;
   std::map<int, std::vector<View>> clean_views_;
 };
 
@@ -196,7 +248,8 @@ TEST_P(DamageTrials, VerifyNamesEveryIconWhoseViewChangedAndNothingOnACleanLibra
   std::mt19937 rng(20261208);
   int harmful = 0, named = 0;
   std::vector<std::string> misses;
-  for (int trial = 0; trial < kTrials; ++trial) {
+  const int trials = GetParam().verify_trials;
+  for (int trial = 0; trial < trials; ++trial) {
     Restore();
     const std::string what = Damage(rng);
     const auto views = Views();
@@ -217,10 +270,17 @@ TEST_P(DamageTrials, VerifyNamesEveryIconWhoseViewChangedAndNothingOnACleanLibra
     }
   }
   // Most trials harm some icon: otherwise the trials would prove nothing.
-  EXPECT_GT(harmful, kTrials / 2);
+  EXPECT_GT(harmful, trials / 2);
   std::string all;
   for (const auto& miss : misses) all += miss + "\n";
   EXPECT_EQ(named, harmful) << misses.size() << " misses:\n" << all;
+}
+
+std::string Steps(const RepairOutcome& outcome) {
+  std::string text;
+  for (const auto& step : outcome.steps) text += "\n    " + RepairStepLine(step);
+  for (const auto& finding : outcome.after.findings) text += "\n    after: " + FindingLine(finding);
+  return text;
 }
 
 TEST_P(DamageTrials, RepairMakesTheCleanLibraryAgain) {
@@ -231,8 +291,8 @@ TEST_P(DamageTrials, RepairMakesTheCleanLibraryAgain) {
   const auto comparable = [&](FolderFiles files) {
     for (auto& [name, bytes] : files) {
       if (name.ends_with(kSumSuffix)) bytes = SumsBesidesRuns(bytes);
-      if (name != "coords.dat") continue;
-      for (int icon = kFirst; icon <= kLast; ++icon) {
+      if (name != coordinates_name_) continue;
+      for (const int icon : icons_) {
         const auto at = static_cast<std::size_t>(icon) * 8;
         if (offsets.length(icon) <= 0 && at + 8 <= bytes.size()) {
           std::fill_n(bytes.begin() + static_cast<std::ptrdiff_t>(at), 8, 0);
@@ -246,11 +306,13 @@ TEST_P(DamageTrials, RepairMakesTheCleanLibraryAgain) {
   Session session(port);
   std::mt19937 rng(20261209);
   std::vector<std::string> failures;
-  for (int trial = 0; trial < kRepairTrials; ++trial) {
+  const char* project = GetParam().demo ? "demo.zgl" : "project.zgl";
+  const int trials = GetParam().repair_trials;
+  for (int trial = 0; trial < trials; ++trial) {
     Restore();
     port.Clear();
     const std::string what = Damage(rng);
-    const RepairOutcome outcome = RepairLibrary(session, "project.zgl", "project.zgl");
+    const RepairOutcome outcome = RepairLibrary(session, project, project);
     const FolderFiles now = comparable(SnapshotFolder(lib.dir.path(), IsLibraryFile));
     if (!Repaired(outcome) || now != clean) {
       std::string differs;
@@ -260,18 +322,21 @@ TEST_P(DamageTrials, RepairMakesTheCleanLibraryAgain) {
       failures.push_back(
           "trial " + std::to_string(trial) + ": " + what +
           (Repaired(outcome) ? "" : ": not repaired") + ";" + differs +
-          (port.MessageTexts().empty() ? "" : " said: " + port.MessageTexts().front()));
+          (port.MessageTexts().empty() ? "" : " said: " + port.MessageTexts().front()) +
+          Steps(outcome));
     }
   }
   std::string all;
   for (const auto& failure : failures) all += failure + "\n";
-  EXPECT_TRUE(failures.empty()) << failures.size() << " of " << kRepairTrials << ":\n" << all;
+  EXPECT_TRUE(failures.empty()) << failures.size() << " of " << trials << ":\n" << all;
 }
 
+// Over three hundred trials to verify, about two hundred to repair; the demo's take longest.
 INSTANTIATE_TEST_SUITE_P(
-    Layouts, DamageTrials,
-    ::testing::Values(ProjectOptions{.dblk = 3, .dpak = 2, .blkb = 20, .nsiz = 5100},
-                      ProjectOptions{.dblk = 2, .dpak = 0, .blkb = 20, .nsiz = 5100}));
+    Libraries, DamageTrials,
+    ::testing::Values(Trials{{.dblk = 3, .dpak = 2, .blkb = 20, .nsiz = 5100}},
+                      Trials{{.dblk = 2, .dpak = 0, .blkb = 20, .nsiz = 5100}},
+                      Trials{.demo = true, .verify_trials = 60, .repair_trials = 30}));
 
 }  // namespace
 }  // namespace zemlo::testing::damage_trials
