@@ -121,9 +121,11 @@ void PlanIcon(int icon, const std::optional<ChecksumFile>& sums, Session& sessio
                            ? &sums->icons[static_cast<std::size_t>(icon)]
                            : nullptr;
   constexpr std::uint32_t kBoth = kSumInBlock | kSumInSingleFile;
+  // A sum taken over as the entry was found, when the library gained its checksum file, may
+  // be of a copy that was damaged then: it chooses no copy over the other.
   const bool both = BlockFilesOn(settings) && SingleFilesOn(settings) && sum != nullptr &&
                     sum->length > 0 && sum->length <= kFileBufferSize &&
-                    (sum->flags & kBoth) == kBoth;
+                    (sum->flags & kBoth) == kBoth && (sum->flags & kSumAdopted) == 0;
   if (both) {
     GoodCopy block = GoodBlockCopy(icon, *sum, settings, session.state());
     GoodCopy single = GoodSingleCopy(icon, *sum, settings);

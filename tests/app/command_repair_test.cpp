@@ -121,6 +121,28 @@ TEST_F(Repair, RestoresTheDamagedCopyFromTheIntactOne) {
   EXPECT_FALSE(lib.Exists("BLTEMP"));
 }
 
+// A library that gained its checksum file with a copy already damaged: the sum taken over is
+// of the damaged bytes, so it must not choose that copy over the intact one. The entry is
+// converted again from its source instead, and the intact single copy stays.
+TEST_F(Repair, ASumTakenOverAsFoundChoosesNoCopy) {
+  Make({.dblk = 3, .darc = 1});
+  const auto sums = ChecksumFileName(lib.settings);
+  ASSERT_TRUE(sums);
+  fs::remove(lib.dir.path() / sums->data());
+  DamageBlockCopy(3001);
+  ASSERT_TRUE(StartCreateZgl(session, "project.zgl", "project.zgl"));
+  session.WaitForWorker();
+
+  const RepairOutcome outcome = Run();
+  EXPECT_EQ(Lines(outcome),
+            (std::vector<std::string>{
+                "icon 3001: blk\\b30.blk: converted again from pcx\\p3_0_0_1.pcx"}));
+  EXPECT_TRUE(Repaired(outcome));
+  FolderFiles now = Library();
+  EXPECT_EQ(now.at("sep/s3_0_0_1.zgi"), clean.at("sep/s3_0_0_1.zgi"));
+  EXPECT_EQ(now.at("blk/b30.blk"), clean.at("blk/b30.blk"));
+}
+
 // Blocks only: the damaged entries have no second copy.
 TEST_F(Repair, ConvertsAgainWhatBlocksAloneHold) { ConvertAgain(2); }
 
