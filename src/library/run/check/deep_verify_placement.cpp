@@ -8,8 +8,9 @@
 //   empty: the one its bytes check clean as, or the only one there is.
 // - A cut leaves the block shorter than its records account for. The entries before the cut
 //   check clean where their records put them, the ones after it check clean that many bytes
-//   earlier: counted from the block's end. The entry in between holds the cut; it is named,
-//   and the later ones are read where they now lie instead of being blamed one by one.
+//   earlier: counted from the block's end. The entry in between holds the cut and is named
+//   as such; the later ones are whole but not where their records say, which is where the
+//   game reads them, so each is named as lying past the cut and checked where it now lies.
 #include <algorithm>
 #include <cstdint>
 #include <optional>
