@@ -125,6 +125,8 @@ TEST_F(Repair, RestoresTheDamagedCopyFromTheIntactOne) {
 // of the damaged bytes, so it must not choose that copy over the intact one. The entry is
 // converted again from its source instead, and the intact single copy stays.
 TEST_F(Repair, ASumTakenOverAsFoundChoosesNoCopy) {
+  // The second run must carry the damaged entry over, which takes a cleared archive attribute.
+  if (!ArchiveAttributeCanBeCleared(lib)) GTEST_SKIP() << "no archive attribute here";
   Make({.dblk = 3, .darc = 1});
   const auto sums = ChecksumFileName(lib.settings);
   ASSERT_TRUE(sums);
