@@ -134,6 +134,9 @@ TEST_F(Repair, ASumTakenOverAsFoundChoosesNoCopy) {
   DamageBlockCopy(3001);
   ASSERT_TRUE(StartCreateZgl(session, "project.zgl", "project.zgl"));
   session.WaitForWorker();
+  const auto adopted = ReadChecksumFile(lib.settings);
+  ASSERT_TRUE(adopted) << adopted.error().text;
+  ASSERT_EQ(adopted->icons.at(3001).flags & kSumAdopted, kSumAdopted);
 
   const RepairOutcome outcome = Run();
   EXPECT_EQ(Lines(outcome),
