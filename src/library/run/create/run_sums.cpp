@@ -18,7 +18,6 @@ RunSums::RunSums(StoreContext& store) : store_(store) {
   auto found = ReadChecksumFile(store.settings);
   if (found) {
     sums_ = std::move(*found);
-    had_file_ = true;
   } else if (found.error() == kSumUnreadable) {
     unreadable_ = true;
   } else if (found.error() == kSumNoName) {

@@ -40,7 +40,6 @@ class RunSums {
   // The file is there but could not be read at all: the run must not start, or it would
   // write the file anew from nothing.
   bool unreadable() const { return unreadable_; }
-  bool had_file() const { return had_file_; }
   // The offsets file's name leaves no room for ".sum": there is no checksum file to keep.
   bool nameless() const { return nameless_; }
   int adopted() const { return adopted_; }
@@ -64,7 +63,6 @@ class RunSums {
   std::optional<Reason> refused_;
   bool unreadable_ = false;
   bool nameless_ = false;
-  bool had_file_ = false;
   bool incomplete_ = false;  // a sum of the icons in hand could not be made whole
   int adopted_ = 0;
 };
