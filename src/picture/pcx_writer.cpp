@@ -44,11 +44,21 @@ constexpr std::array<std::uint8_t, kPcxHeaderSize> MakeHeader() {
 }
 constexpr auto kHeader = MakeHeader();
 
-// The end of the run of bytes equal to plane[start], at most `end`, eight bytes at a time.
+// The end of the run of bytes equal to plane[start], at most `end`, sixteen or eight bytes at
+// a time: the black around a sprite is most of what a shown picture's rows hold.
 std::size_t RunEnd(const std::uint8_t* plane, std::size_t start, std::size_t end) {
   using namespace byte_flags;
-  const std::uint64_t pattern = 0x0101010101010101ull * plane[start];
   std::size_t i = start + 1;
+#if defined(__SSE2__)
+  const __m128i value = _mm_set1_epi8(static_cast<char>(plane[start]));
+  while (end - i >= 16) {
+    const auto same = static_cast<unsigned>(_mm_movemask_epi8(
+        _mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(plane + i)), value)));
+    if (same != 0xFFFFu) return i + static_cast<std::size_t>(std::countr_one(same));
+    i += 16;
+  }
+#endif
+  const std::uint64_t pattern = 0x0101010101010101ull * plane[start];
   while (end - i >= 8) {
     const std::uint64_t differ = Load8(plane + i) ^ pattern;
     if (differ != 0) return i + FirstFlagged(~ZeroBytes(differ) & kTopBits);
@@ -240,14 +250,16 @@ std::size_t EncodeUnchecked(const std::uint8_t* plane, std::size_t count, std::u
 }
 
 // Gathers the red, green and blue bytes of one picture row (blue, green, red pixels).
-void SplitRow(const std::uint8_t* row, std::uint8_t* red, std::uint8_t* green, std::uint8_t* blue) {
-  int x = 0;
+// Only pixels `from` to `to` (whole groups of sixteen).
+void SplitRow(const std::uint8_t* row, int from, int to, std::uint8_t* red, std::uint8_t* green,
+              std::uint8_t* blue) {
+  int x = from;
 #if defined(__SSE2__)
   // Sixteen pixels at a time: each four pixels are spread to four bytes each (the fourth is
   // whatever follows), then four rounds of byte interleaving sort the sixty-four bytes into
   // one register per colour. Every load stays inside the sixteen pixels' 48 bytes.
   const __m128i first_pixel = _mm_set1_epi64x(0x00000000FFFFFFFFll);
-  for (; x + 16 <= kPictureWidth; x += 16) {
+  for (; x + 16 <= to; x += 16) {
     const std::uint8_t* in = row + 3 * x;
     __m128i quads[4];
     for (int k = 0; k < 4; ++k) {
@@ -276,13 +288,60 @@ void SplitRow(const std::uint8_t* row, std::uint8_t* red, std::uint8_t* green, s
   }
   static_assert(kPictureWidth % 16 == 0, "rows are whole groups of sixteen pixels");
 #else
-  for (; x < kPictureWidth; ++x) {
+  for (; x < to; ++x) {
     blue[x] = row[3 * x];
     green[x] = row[3 * x + 1];
     red[x] = row[3 * x + 2];
   }
 #endif
 }
+
+// The pixels of a row between its first and its last byte that is not black, as a range of
+// whole groups of sixteen pixels; empty for a black row. Most rows of a sprite's picture are
+// black, and the rest mostly black around the sprite: the coder splits and steps over only
+// this range, the black before it being one run.
+struct InkGroups {
+  int from = 0;
+  int to = 0;
+};
+
+InkGroups RowInk(const std::uint8_t* row) {
+  constexpr int kGroup = 16;
+  constexpr int kGroupBytes = 3 * kGroup;
+  constexpr int kGroups = kPictureWidth / kGroup;
+  auto black = [row](int group) {
+    const std::uint8_t* at = row + group * kGroupBytes;
+#if defined(__SSE2__)
+    const __m128i any =
+        _mm_or_si128(_mm_or_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(at)),
+                                  _mm_loadu_si128(reinterpret_cast<const __m128i*>(at + 16))),
+                     _mm_loadu_si128(reinterpret_cast<const __m128i*>(at + 32)));
+    return _mm_movemask_epi8(_mm_cmpeq_epi8(any, _mm_setzero_si128())) == 0xFFFF;
+#else
+    std::uint64_t any = 0;
+    for (int k = 0; k < kGroupBytes; k += 8) any |= byte_flags::Load8(at + k);
+    return any == 0;
+#endif
+  };
+  int first = 0;
+  while (first < kGroups && black(first)) ++first;
+  if (first == kGroups) return {};
+  int last = kGroups - 1;
+  while (black(last)) --last;
+  return {first * kGroup, (last + 1) * kGroup};
+}
+
+// The codes of a black row's three planes, made by the same coder as every other row.
+struct BlackRowCodes {
+  std::array<std::uint8_t, 3 * 2 * (kPictureWidth / kLongestRun + 1)> bytes{};
+  std::size_t size = 0;
+
+  BlackRowCodes() {
+    std::uint8_t* o = bytes.data();
+    for (int plane = 0; plane < 3; ++plane) o = PutRun(0, kPictureWidth, o);
+    size = static_cast<std::size_t>(o - bytes.data());
+  }
+};
 
 }  // namespace
 
@@ -309,11 +368,34 @@ std::size_t EncodePcx(std::span<const std::uint8_t> picture, std::span<std::uint
   // step waits for the one before it in the same plane, so three independent planes keep the
   // processor busy), then copied out when the row fits.
   std::array<std::array<std::uint8_t, 2 * kPictureWidth + kOutputSlack>, 3> encoded;
+  static const BlackRowCodes black_row;
   for (int r = 0; r < kPictureHeight; ++r) {
-    SplitRow(picture.data() + std::size_t(r) * kRowBytes, line.data(), line.data() + kPictureWidth,
+    const std::uint8_t* row = picture.data() + std::size_t(r) * kRowBytes;
+    const InkGroups ink = RowInk(row);
+    if (ink.from == ink.to) {
+      if (black_row.size > out.size() - length) return 0;
+      std::memcpy(out.data() + length, black_row.bytes.data(), black_row.size);
+      length += black_row.size;
+      continue;
+    }
+    // The plane bytes outside the range are black; those of the row before may still be there.
+    for (int k = 0; k < 3; ++k) {
+      std::uint8_t* plane = line.data() + k * kPictureWidth;
+      std::memset(plane, 0, static_cast<std::size_t>(ink.from));
+      std::memset(plane + ink.to, 0, static_cast<std::size_t>(kPictureWidth - ink.to));
+    }
+    SplitRow(row, ink.from, ink.to, line.data(), line.data() + kPictureWidth,
              line.data() + 2 * kPictureWidth);
     PlaneCursor c[3] = {{0, encoded[0].data()}, {0, encoded[1].data()}, {0, encoded[2].data()}};
     constexpr std::size_t kCount = kPictureWidth;
+    if (ink.from > 0) {
+      // The black before the range is the start of one run, written as the steps would.
+      for (int k = 0; k < 3; ++k) {
+        const std::size_t end = RunEnd(planes[k], static_cast<std::size_t>(ink.from) - 1, kCount);
+        c[k].o = PutRun(0, end, c[k].o);
+        c[k].i = end;
+      }
+    }
     while (kCount - c[0].i >= kStepNeeds && kCount - c[1].i >= kStepNeeds &&
            kCount - c[2].i >= kStepNeeds) {
       EncodeStep<false>(planes[0], kCount, c[0]);

@@ -139,6 +139,44 @@ TEST(PcxWriter, WrittenPicturesReadBackExactly) {
   }
 }
 
+// Every row is coded as its three planes coded alone, whatever black lies around its pixels:
+// rows with a pixel or a stretch at the first and last columns, at the edges of the groups
+// the coder looks at, with one colour byte only, or none (black rows between them).
+TEST(PcxWriter, RowsWithBlackAroundThemMatchThePlainCoder) {
+  std::mt19937 rng(31);
+  const int places[] = {0, 1, 15, 16, 17, 31, 32, 383, 400, 767, 768, 783, 784, 785, 798, 799};
+  Bytes out(kPcxMaxSize);
+  for (int round = 0; round < 6; ++round) {
+    Bytes pic = BlankPicture();
+    for (int y = 0; y < kPictureHeight; y += 1 + int(rng() % 3)) {
+      const int x0 = places[rng() % std::size(places)];
+      const int x1 = rng() % 2 ? x0 : std::max(x0, places[rng() % std::size(places)]);
+      const int channel = int(rng() % 4);  // 3: every channel
+      for (int x = x0; x <= x1; ++x) {
+        for (int c = 0; c < 3; ++c) {
+          if (channel == 3 || channel == c) {
+            pic[std::size_t(y) * kRowBytes + 3 * x + c] =
+                std::uint8_t(1 + rng() % (round * 50 + 5));
+          }
+        }
+      }
+    }
+    const std::size_t length = EncodePcx(pic, out);
+    std::size_t at = 128;
+    for (int y = 0; y < kPictureHeight; ++y) {
+      for (int c : {2, 1, 0}) {
+        Bytes plane(800);
+        for (int x = 0; x < 800; ++x) plane[x] = pic[std::size_t(y) * kRowBytes + 3 * x + c];
+        const Bytes enc = PlainEncodePlane(plane);
+        ASSERT_LE(at + enc.size(), length) << y;
+        ASSERT_TRUE(std::equal(enc.begin(), enc.end(), out.begin() + at)) << round << " " << y;
+        at += enc.size();
+      }
+    }
+    ASSERT_EQ(at, length);
+  }
+}
+
 TEST(PcxWriter, WorstCaseFillsTheExportBufferAndNothingPastAnyBuffer) {
   // Neighbours that all differ at 192 and above: two bytes per picture byte.
   Bytes worst(kPictureBytes);
