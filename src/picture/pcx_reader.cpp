@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstring>
+#include <utility>
 #include <vector>
 
 #include "core/geometry.h"
@@ -60,6 +61,37 @@ void InterleaveRow(const std::uint8_t* red, const std::uint8_t* green, const std
     row[3 * x + 1] = green[x];
     row[3 * x + 2] = red[x];
   }
+}
+
+// The columns from the first to just past the last where any of the three planes is not 0,
+// in whole groups of sixteen where the row has them (the last group may end at `columns`);
+// from == to when every plane is 0.
+std::pair<std::size_t, std::size_t> InkColumns(const std::uint8_t* red, const std::uint8_t* green,
+                                               const std::uint8_t* blue, std::size_t columns) {
+  constexpr std::size_t kGroup = 16;
+  const std::size_t groups = (columns + kGroup - 1) / kGroup;
+  auto black = [&](std::size_t group) {
+    const std::size_t x = group * kGroup;
+    const std::size_t n = std::min(kGroup, columns - x);
+#if defined(__SSE2__)
+    if (n == kGroup) {
+      const __m128i any =
+          _mm_or_si128(_mm_or_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(red + x)),
+                                    _mm_loadu_si128(reinterpret_cast<const __m128i*>(green + x))),
+                       _mm_loadu_si128(reinterpret_cast<const __m128i*>(blue + x)));
+      return _mm_movemask_epi8(_mm_cmpeq_epi8(any, _mm_setzero_si128())) == 0xFFFF;
+    }
+#endif
+    std::uint8_t any = 0;
+    for (std::size_t i = x; i < x + n; ++i) any |= red[i] | green[i] | blue[i];
+    return any == 0;
+  };
+  std::size_t first = 0;
+  while (first < groups && black(first)) ++first;
+  if (first == groups) return {0, 0};
+  std::size_t last = groups - 1;
+  while (black(last)) --last;
+  return {first * kGroup, std::min(columns, (last + 1) * kGroup)};
 }
 
 // Where the codes of each scanline that lands in the picture begin, and where the last one
@@ -137,8 +169,13 @@ void DecodeTrueColourRows(const PcxHeader& header, const std::vector<const std::
     for (int k = 0; k < count; ++k) {
       const std::uint8_t* line = line_pair[k];
       std::uint8_t* row = picture.data() + std::size_t(r + k) * kRowBytes;
-      InterleaveRow(line, line + bpl, line + 2 * bpl, columns, row);
-      std::memset(row + 3 * columns, 0, kRowBytes - 3 * columns);
+      // Only the columns between the first and the last that is not black in some plane are
+      // interleaved; a sprite's picture is mostly black rows and black around the sprite.
+      const auto [from, to] = InkColumns(line, line + bpl, line + 2 * bpl, columns);
+      std::memset(row, 0, 3 * from);
+      InterleaveRow(line + from, line + bpl + from, line + 2 * bpl + from, to - from,
+                    row + 3 * from);
+      std::memset(row + 3 * to, 0, kRowBytes - 3 * to);
     }
   }
 }

@@ -270,13 +270,34 @@ std::size_t NeededBytes(const Bytes& file) {
   return pos;
 }
 
-// Long scanlines go through the decoder's fast paths; every file is compared with the plain
-// decoder whole, then cut at random places and at each of its last bytes: a cut is refused
-// with the picture untouched exactly when it loses a code of a row in the picture.
+// The file decodes as the plain decoder decodes it; then cut at random places and at each of
+// its last bytes, it is refused with the picture untouched exactly when a cut loses a code of
+// a row in the picture.
+void ExpectPlainDecodingAndCuts(const Bytes& file, std::mt19937& rng) {
+  const Bytes pattern = PatternPicture();
+  Bytes fast(kPictureBytes), plain = pattern, whole = pattern;
+  ASSERT_EQ(PlainDecodePcx(file, plain), 1);
+  ASSERT_TRUE(DecodePcx(file, whole));
+  ASSERT_TRUE(whole == plain);
+
+  const std::size_t needed = NeededBytes(file);
+  ASSERT_GT(needed, 128u);
+  std::vector<std::size_t> cuts;
+  for (int k = 0; k < 8; ++k) cuts.push_back(128 + rng() % (file.size() - 128));
+  for (std::size_t k = 1; k <= 40 && k < needed; ++k) cuts.push_back(needed - k);
+  cuts.push_back(needed);
+  for (const std::size_t cut : cuts) {
+    const Bytes part(file.begin(), file.begin() + cut);
+    fast = pattern;
+    const int result = DecodePcx(part, fast).ok() ? 1 : 0;
+    ASSERT_EQ(result, cut >= needed ? 1 : 0) << "cut " << cut;
+    ASSERT_TRUE(fast == (result ? whole : pattern)) << "cut " << cut;
+  }
+}
+
+// Long scanlines go through the decoder's fast paths.
 TEST(PcxReader, MatchesThePlainDecoderOnLongScanlinesAndCuts) {
   std::mt19937 rng(4321);
-  const Bytes pattern = PatternPicture();
-  Bytes fast(kPictureBytes), plain(kPictureBytes), whole(kPictureBytes);
   const int widths[] = {1, 2, 3, 7, 21, 22, 63, 64, 65, 399, 400, 799, 800, 801, 1000, 1366};
   for (int round = 0; round < 72; ++round) {
     const int bpl = round < 48 ? widths[round % std::size(widths)] : 1 + int(rng() % 1400);
@@ -284,25 +305,42 @@ TEST(PcxReader, MatchesThePlainDecoderOnLongScanlinesAndCuts) {
     const int rows = round % 24 == 5 ? 601 + int(rng() % 10) : 1 + int(rng() % 10);
     const Bytes file = RandomScanlines(rng, bpl, rows, round % 3);
     SCOPED_TRACE(::testing::Message() << "round " << round << " bpl " << bpl << " rows " << rows);
-    plain = pattern;
-    ASSERT_EQ(PlainDecodePcx(file, plain), 1);
-    whole = pattern;
-    ASSERT_TRUE(DecodePcx(file, whole));
-    ASSERT_TRUE(whole == plain);
+    ExpectPlainDecodingAndCuts(file, rng);
+  }
+}
 
-    const std::size_t needed = NeededBytes(file);
-    ASSERT_GT(needed, 128u);
-    std::vector<std::size_t> cuts;
-    for (int k = 0; k < 8; ++k) cuts.push_back(128 + rng() % (file.size() - 128));
-    for (std::size_t k = 1; k <= 40 && k < needed; ++k) cuts.push_back(needed - k);
-    cuts.push_back(needed);
-    for (const std::size_t cut : cuts) {
-      const Bytes part(file.begin(), file.begin() + cut);
-      fast = pattern;
-      const int result = DecodePcx(part, fast).ok() ? 1 : 0;
-      ASSERT_EQ(result, cut >= needed ? 1 : 0) << "cut " << cut;
-      ASSERT_TRUE(fast == (result ? whole : pattern)) << "cut " << cut;
+// Black backgrounds as writers give them: many full runs of one value in a row, across the
+// planes of a scanline or not, the last of them ending before, at or past the scanline's end
+// (its excess dropped), pairs of scanlines where one has such runs and the other has none.
+TEST(PcxReader, LongStretchesOfFullRunsMatchThePlainDecoder) {
+  std::mt19937 rng(77);
+  for (int round = 0; round < 60; ++round) {
+    const int bpl = round < 20 ? 800 : 168 + int(rng() % 1000);
+    const int rows = 2 + int(rng() % 7);
+    const std::size_t line = 3 * std::size_t(bpl);
+    Bytes file = PcxHeader(bpl, 0, rows - 1);
+    for (int r = 0; r < rows; ++r) {
+      std::size_t produced = 0;
+      while (produced < line) {
+        const std::size_t full_runs = rng() % 4 == 0 ? 0 : rng() % 40;
+        const std::uint8_t value = rng() % 3 == 0 ? std::uint8_t(rng()) : 0;
+        for (std::size_t k = 0; k < full_runs && produced < line; ++k, produced += 63) {
+          file.insert(file.end(), {0xFF, value});
+        }
+        // Then a short run or a literal that breaks the stretch.
+        if (produced < line) {
+          const int count = 1 + int(rng() % 62);
+          file.insert(file.end(), {std::uint8_t(0xC0 | count), std::uint8_t(rng())});
+          produced += std::size_t(count);
+        }
+        if (produced < line && rng() % 2 == 0) {
+          file.push_back(std::uint8_t(rng() % 192));
+          ++produced;
+        }
+      }
     }
+    SCOPED_TRACE(::testing::Message() << "round " << round << " bpl " << bpl);
+    ExpectPlainDecodingAndCuts(file, rng);
   }
 }
 
