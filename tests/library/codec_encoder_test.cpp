@@ -512,6 +512,33 @@ TEST(SmoothColours, MatchesThePlainFilterOnRandomPictures) {
   }
 }
 
+// Small sprites on black, some of them so dark that a tile's average paints the black just
+// past it: only the tiles inside the sprites act, and what they paint can let a later tile
+// act, as the plain filter sees it.
+TEST(SmoothColours, SmallDarkSpritesMatchThePlainFilter) {
+  std::mt19937 rng(11);
+  for (int round = 0; round < 40; ++round) {
+    Bytes pic = BlackPicture();
+    for (int sprite = 0; sprite < 1 + round % 3; ++sprite) {
+      const int x0 = static_cast<int>(rng() % (kPictureWidth - 8));
+      const int y0 = static_cast<int>(rng() % (kPictureHeight - 8));
+      const int x1 = std::min(kPictureWidth - 1, x0 + 6 + static_cast<int>(rng() % 25));
+      const int y1 = std::min(kPictureHeight - 1, y0 + 6 + static_cast<int>(rng() % 25));
+      const int base = rng() % 2 ? 1 + static_cast<int>(rng() % 4) : static_cast<int>(rng() % 256);
+      for (int y = y0; y <= y1; ++y)
+        for (int x = x0; x <= x1; ++x) {
+          const auto v =
+              static_cast<std::uint8_t>(std::clamp(base + static_cast<int>(rng() % 3) - 1, 0, 255));
+          Put(pic, x, y, rng() % 60 == 0 ? Rgb{0, 0, 0} : Rgb{v, v, v});
+        }
+    }
+    Bytes want = pic;
+    RefSmoothColours(want);
+    SmoothColours(pic);
+    ASSERT_EQ(pic, want) << round;
+  }
+}
+
 TEST(EncodeIcon, SmoothsExactlyTheSmoothingRanges) {
   Bytes base = Grey(BlackPicture(), 0, 0, 9, 9, 100);
   Put(base, 9, 9, {103, 100, 100});

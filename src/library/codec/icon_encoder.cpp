@@ -235,11 +235,20 @@ std::uint8_t ChooseMaskKind(std::span<const std::uint8_t> picture, const CropBox
 void SmoothColours(std::span<std::uint8_t> picture) {
   if (picture.size() < kPictureBytes) return;
   std::uint8_t* const p = picture.data();
+  // Every pixel outside the crop box is black, so a tile reaching out of it stays as it is:
+  // only the tiles inside are averaged (a sprite covers a small part of the picture). A dark
+  // average may paint black pixels past the box, but no further than three past a tile inside
+  // it: a tile reaching out past the right (bottom) has its last column (row) outside, seven
+  // past the last column of a tile inside, and one reaching out past the left (top) lies
+  // before every tile inside. Either keeps a black pixel.
+  const CropBox ink = FindCropBox(picture);
   for (int ty = 0; ty < kH - 3; ty += kTile) {
     // Pixels outside the picture count as black, so a tile reaching below it stays.
     if (ty + kTile > kH) continue;
+    if (ty < ink.top || ty + kTile - 1 > ink.bottom) continue;
     for (int tx = 0; tx < kW - 3; tx += kTile) {
       if (tx + kTile > kW) continue;
+      if (tx < ink.left || tx + kTile - 1 > ink.right) continue;
       // Sums and the black test without branches: busy art has no black, and every tile
       // of it must be averaged.
       unsigned sum[3] = {0, 0, 0};
