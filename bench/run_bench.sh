@@ -8,7 +8,7 @@
 # (resident set) and ratios. The variants of a run must write the same files byte for byte;
 # the script stops otherwise.
 #   bench/run_bench.sh [--jobs N] [--icons N] [--rounds N] [--place tmpfs|disk|both]
-#                      [--layout full|every-other] [ZGL [OTHER_ZGL]]
+#                      [--layout full|every-other] [--sinks] [ZGL [OTHER_ZGL]]
 # (--icons: sources for the first N icons from 3000 only, 1 to 2000; the run still covers the
 # whole range, the icons beyond are "not found". --layout every-other puts the N sources at
 # icons 3000, 3002, 3004, ... (N at most 1000), each followed by an icon without one.)
@@ -25,6 +25,9 @@
 # such work at best.
 # Each of these runs is made --rounds times (3 unless told), the variants taking turns, and
 # the best time of each is reported: on a shared machine one round's times vary by a quarter.
+# With --sinks, each program's "create --jobs 1" of the DPAK 2 project is also timed with its
+# standard output and error going to /dev/null and to a file, in turns, and the two compared:
+# a program that writes a character device a character at a time is slow only on the first.
 set -eu
 root="$(cd "$(dirname "$0")/.." && pwd)"
 jobs=""
@@ -32,6 +35,7 @@ icons=""
 rounds=3
 place=both
 layout=full
+sinks=0
 programs=()
 while [ $# -gt 0 ]; do
   case "$1" in
@@ -40,7 +44,8 @@ while [ $# -gt 0 ]; do
     --icons) icons="$2"; shift 2 ;;
     --rounds) rounds="$2"; shift 2 ;;
     --layout) layout="$2"; shift 2 ;;
-    -h|--help) sed -n '2,29p' "$0"; exit 0 ;;
+    --sinks) sinks=1; shift ;;
+    -h|--help) sed -n '2,32p' "$0"; exit 0 ;;
     -*) echo "unknown option $1 (see --help)" >&2; exit 2 ;;
     *) programs+=("$1"); shift ;;
   esac
@@ -235,11 +240,12 @@ write_project() {  # DPAK value
 # Wall and CPU (user + system) seconds and peak resident set (KiB) of a command, its output
 # dropped: the rusage of the command's processes, which a Windows program's wineserver
 # (started beforehand) is not one of.
+# With SINK set, the output goes to that file instead.
 timer_py='
-import resource, subprocess, sys, time
+import os, resource, subprocess, sys, time
+sink = open(os.environ["SINK"], "wb") if os.environ.get("SINK") else subprocess.DEVNULL
 begin = time.perf_counter()
-subprocess.run(sys.argv[1:], stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-               stderr=subprocess.DEVNULL)
+subprocess.run(sys.argv[1:], stdin=subprocess.DEVNULL, stdout=sink, stderr=sink)
 wall = time.perf_counter() - begin
 used = resource.getrusage(resource.RUSAGE_CHILDREN)
 print("%.3f %.3f %d" % (wall, used.ru_utime + used.ru_stime, used.ru_maxrss))
@@ -356,6 +362,37 @@ measure() {  # label, command word, project file, floor read list, outputs to li
   done
 }
 
+# Each program's create --jobs 1 (or its default) with its output to /dev/null and to a file,
+# in turns; the best of each and their ratio.
+measure_sinks() {
+  local i round sink wall best_null best_file jobs_word
+  for i in "${!programs[@]}"; do
+    jobs_word=""
+    run_program "$i" create --help 2>&1 | grep -q -- '--jobs' && jobs_word="--jobs 1"
+    best_null=""
+    best_file=""
+    for round in $(seq "$rounds"); do
+      for sink in /dev/null "$work/output.txt"; do
+        rm -rf out bench.coo bench.ofs
+        mkdir -p out
+        sync
+        # shellcheck disable=SC2086
+        read -r wall _ < <(SINK=$sink timed_program "$i" create $jobs_word bench.zgl)
+        if [ "$sink" = /dev/null ]; then
+          if [ -z "$best_null" ] || awk -v a="$wall" -v b="$best_null" 'BEGIN { exit !(a < b) }'; then
+            best_null=$wall
+          fi
+        elif [ -z "$best_file" ] || awk -v a="$wall" -v b="$best_file" 'BEGIN { exit !(a < b) }'; then
+          best_file=$wall
+        fi
+      done
+    done
+    rm -f "$work/output.txt"
+    echo "zgl create${jobs_word:+ $jobs_word} DPAK 2, program $((i + 1)): output to /dev/null" \
+         "$best_null s, to a file $best_file s: $(ratio "$best_null" "$best_file")x the time"
+  done
+}
+
 echo "load average before: $(cut -d' ' -f1-3 /proc/loadavg); $(nproc) processors"
 for where in "${places[@]}"; do
   if [ "$where" = tmpfs ]; then
@@ -377,6 +414,7 @@ for where in "${places[@]}"; do
     measure "zgl create DPAK $dpak" create bench.zgl reads-create.txt \
       'find out -type f; echo bench.ofs; echo bench.coo'
   done
+  [ "$sinks" = 1 ] && measure_sinks
   # The DPAK 2 library of the last create run is shown.
   rm -rf kept && mkdir kept
   cp -r out bench.ofs bench.coo kept/

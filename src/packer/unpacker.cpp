@@ -15,6 +15,13 @@ constexpr std::size_t kShortCopy = 32;
 // overlaps where the copy repeats its own output. `slack` is the room after out + n.
 void CopyBack(std::uint8_t* out, std::size_t distance, std::size_t n, std::size_t slack) {
   const std::uint8_t* from = out - distance;
+  if (distance >= 8 && slack >= 8 && n <= kShortCopy) {
+    // Each eight-byte step reads only bytes at least eight back, all produced already; the
+    // last step may write up to seven bytes past n, which the slack allows and later output
+    // overwrites. The compressor's copies are all this short: fixed-size moves, no call.
+    for (std::size_t i = 0; i < n; i += 8) std::memcpy(out + i, from + i, 8);
+    return;
+  }
   if (distance >= n) {
     std::memcpy(out, from, n);
     return;
@@ -24,9 +31,6 @@ void CopyBack(std::uint8_t* out, std::size_t distance, std::size_t n, std::size_
     return;
   }
   if (distance >= 8 && slack >= 8) {
-    // Each eight-byte step reads only bytes at least eight back, all produced already; the
-    // last step may write up to seven bytes past n, which the slack allows and later output
-    // overwrites.
     for (std::size_t i = 0; i < n; i += 8) std::memcpy(out + i, from + i, 8);
     return;
   }
