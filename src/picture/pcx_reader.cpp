@@ -145,9 +145,34 @@ void DecodeIndexedRows(const PcxHeader& header, const std::vector<const std::uin
   }
 }
 
+// The first and one past the last column from `from` to `to` (a range InkColumns gave) where a
+// plane is not 0: the range's first and last group are looked into pixel by pixel.
+std::pair<int, int> ExactInk(const std::uint8_t* red, const std::uint8_t* green,
+                             const std::uint8_t* blue, std::size_t from, std::size_t to) {
+  auto inked = [&](std::size_t x) { return (red[x] | green[x] | blue[x]) != 0; };
+  while (!inked(from)) ++from;
+  while (!inked(to - 1)) --to;
+  return {static_cast<int>(from), static_cast<int>(to)};
+}
+
+// The crop box of rows as they are decoded, each row's ink added as it comes.
+class InkBox {
+ public:
+  void Add(int row, std::pair<int, int> columns) {
+    box_.top = std::min(box_.top, row);
+    box_.bottom = std::max(box_.bottom, row);
+    box_.left = std::min(box_.left, columns.first);
+    box_.right = std::max(box_.right, columns.second - 1);
+  }
+  const CropBox& box() const { return box_; }
+
+ private:
+  CropBox box_{kPictureHeight, 0, kPictureWidth, 0};
+};
+
 // The 24-bit scanlines two at a time, their planes interleaved into blue, green, red pixels.
 void DecodeTrueColourRows(const PcxHeader& header, const std::vector<const std::uint8_t*>& starts,
-                          std::span<std::uint8_t> picture) {
+                          std::span<std::uint8_t> picture, InkBox& ink) {
   const std::size_t bpl = header.bytes_per_line;
   const std::size_t line_bytes = 3 * bpl;
   const std::uint8_t* const end = header.data.data() + header.data.size();
@@ -172,6 +197,7 @@ void DecodeTrueColourRows(const PcxHeader& header, const std::vector<const std::
       // Only the columns between the first and the last that is not black in some plane are
       // interleaved; a sprite's picture is mostly black rows and black around the sprite.
       const auto [from, to] = InkColumns(line, line + bpl, line + 2 * bpl, columns);
+      if (from != to) ink.Add(r + k, ExactInk(line, line + bpl, line + 2 * bpl, from, to));
       std::memset(row, 0, 3 * from);
       InterleaveRow(line + from, line + bpl + from, line + 2 * bpl + from, to - from,
                     row + 3 * from);
@@ -187,7 +213,9 @@ int PcxPictureRows(std::span<const std::uint8_t> file) {
   return header ? header->rows : 0;
 }
 
-Result<int> DecodePcx(std::span<const std::uint8_t> file, std::span<std::uint8_t> picture) {
+Result<int> DecodePcx(std::span<const std::uint8_t> file, std::span<std::uint8_t> picture,
+                      std::optional<CropBox>* ink) {
+  if (ink != nullptr) ink->reset();
   if (picture.size() < kPictureBytes) return Fail(Reason{"the picture buffer is too small"});
   const auto header = pcx::CheckHeader(file);
   if (!header) return Fail(header.error());
@@ -199,7 +227,9 @@ Result<int> DecodePcx(std::span<const std::uint8_t> file, std::span<std::uint8_t
   if (header->kind == PcxKind::kIndexed) {
     DecodeIndexedRows(*header, starts, picture);
   } else {
-    DecodeTrueColourRows(*header, starts, picture);
+    InkBox box;
+    DecodeTrueColourRows(*header, starts, picture, box);
+    if (ink != nullptr) *ink = box.box();
   }
   return header->rows;
 }

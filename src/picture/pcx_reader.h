@@ -3,10 +3,12 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string_view>
 
 #include "core/result.h"
+#include "core/working_state.h"
 
 namespace zemlo {
 
@@ -31,8 +33,14 @@ namespace zemlo {
 // the file was rejected: a kind not listed above, a missing 256-colour palette, data that end
 // before the last row that lands in the picture, or a `picture` smaller than 800 x 600. On a
 // rejection the picture is untouched.
+//
+// With `ink`, a 24-bit file also gives the crop box of the rows it replaced (inclusive rows and
+// columns of every pixel that is not black; top 600, bottom 0, left 800, right 0 when all are
+// black), found on the way for a fraction of a scan of the picture; an indexed file leaves it
+// empty.
 [[nodiscard]] Result<int> DecodePcx(std::span<const std::uint8_t> file,
-                                    std::span<std::uint8_t> picture);
+                                    std::span<std::uint8_t> picture,
+                                    std::optional<CropBox>* ink = nullptr);
 
 // How many picture rows, from the top, DecodePcx replaces when it takes `file`; the rows
 // below keep what the picture held. 0 for a header it refuses.

@@ -539,6 +539,46 @@ TEST(SmoothColours, SmallDarkSpritesMatchThePlainFilter) {
   }
 }
 
+// A crop box handed in (one a decoder found) gives the entry, record, box and smoothed
+// picture that searching for it gives, for smoothed icons too, where a dark tile near the
+// box's edge paints past it (the box is then searched for again).
+TEST(EncodeIcon, AKnownCropBoxGivesWhatSearchingGives) {
+  std::mt19937 rng(3);
+  for (int round = 0; round < 24; ++round) {
+    Bytes pic = round % 8 == 0 ? BlackPicture() : RandomRaggedPicture(rng);
+    if (round % 3 == 1) {
+      // A dark tile in the box's last columns: its average paints the black to its right.
+      const CropBox box = FindCropBox(pic);
+      if (box.top <= box.bottom && box.right >= 8) {
+        const int tx = (box.right - 6) / 7 * 7, ty = (box.top + 6) / 7 * 7;
+        if (ty + 6 < kPictureHeight && tx >= box.left) Fill(pic, tx, ty, tx + 6, ty + 6, {1, 1, 1});
+      }
+    }
+    for (const int icon : {3000, 4000}) {
+      Bytes searched = pic, given = pic;
+      const CropBox known = FindCropBox(pic);
+      std::optional<CoordinatesRecord> record_searched, record_given;
+      CropBox box_searched{}, box_given{};
+      Bytes out_searched(kMaxPictureEntry), out_given(kMaxPictureEntry);
+      const std::size_t a =
+          EncodeIconEntry(icon, searched, out_searched, record_searched, box_searched);
+      const std::size_t b =
+          EncodeIconEntry(icon, given, out_given, record_given, box_given, &known);
+      ASSERT_EQ(a, b) << round << " " << icon;
+      ASSERT_TRUE(std::equal(out_searched.begin(), out_searched.begin() + a, out_given.begin()));
+      ASSERT_EQ(searched, given) << round << " " << icon;
+      ASSERT_EQ(record_searched.has_value(), record_given.has_value());
+      if (record_searched) {
+        EXPECT_TRUE(std::memcmp(&*record_searched, &*record_given, sizeof(CoordinatesRecord)) == 0);
+      }
+      EXPECT_EQ(box_searched.top, box_given.top);
+      EXPECT_EQ(box_searched.bottom, box_given.bottom);
+      EXPECT_EQ(box_searched.left, box_given.left);
+      EXPECT_EQ(box_searched.right, box_given.right);
+    }
+  }
+}
+
 TEST(EncodeIcon, SmoothsExactlyTheSmoothingRanges) {
   Bytes base = Grey(BlackPicture(), 0, 0, 9, 9, 100);
   Put(base, 9, 9, {103, 100, 100});

@@ -90,6 +90,71 @@ TEST(PcxReader, FullSizePictureLandsAsBlueGreenRed) {
   EXPECT_EQ(pic, plain);
 }
 
+// Inclusive rows and columns of the pixels that are not black among the first `rows` rows.
+CropBox PlainInkBox(const Bytes& pic, int rows) {
+  CropBox box{kPictureHeight, 0, kPictureWidth, 0};
+  for (int y = 0; y < rows; ++y) {
+    for (int x = 0; x < kPictureWidth; ++x) {
+      if (Px(pic, x, y, 0) | Px(pic, x, y, 1) | Px(pic, x, y, 2)) {
+        box.top = std::min(box.top, y);
+        box.bottom = std::max(box.bottom, y);
+        box.left = std::min(box.left, x);
+        box.right = std::max(box.right, x);
+      }
+    }
+  }
+  return box;
+}
+
+bool SameBox(const CropBox& a, const CropBox& b) {
+  return a.top == b.top && a.bottom == b.bottom && a.left == b.left && a.right == b.right;
+}
+
+// The crop box found while decoding is the one of the decoded rows: sprites anywhere (the
+// first and last columns and rows too), pixels of one colour byte, widths that the picture
+// clips or fills with black, fewer rows than the picture, no ink at all.
+TEST(PcxReader, TheInkBoxIsTheCropBoxOfTheDecodedRows) {
+  std::mt19937 rng(123);
+  const int widths[] = {800, 800, 801, 1000, 640, 17, 1};
+  for (int round = 0; round < 28; ++round) {
+    const int bpl = widths[round % std::size(widths)];
+    const int rows = round % 4 == 3 ? 1 + int(rng() % 600) : 600;
+    const int sprites = round % 9 == 0 ? 0 : 1 + int(rng() % 3);
+    std::vector<std::array<int, 5>> boxes;  // x0, y0, x1, y1, colour byte (3: all)
+    for (int k = 0; k < sprites; ++k) {
+      const int x0 = rng() % 5 == 0 ? 0 : int(rng() % bpl);
+      const int x1 = rng() % 5 == 0 ? bpl - 1 : std::min(bpl - 1, x0 + int(rng() % 40));
+      const int y0 = rng() % 5 == 0 ? 0 : int(rng() % rows);
+      const int y1 = rng() % 5 == 0 ? rows - 1 : std::min(rows - 1, y0 + int(rng() % 40));
+      boxes.push_back({x0, y0, x1, y1, int(rng() % 4)});
+    }
+    auto colour = [&boxes](int x, int y, int c) {
+      for (const auto& b : boxes) {
+        if (x >= b[0] && x <= b[2] && y >= b[1] && y <= b[3] && (b[4] == 3 || b[4] == c))
+          return std::uint8_t(1 + (x + y + c) % 250);
+      }
+      return std::uint8_t(0);
+    };
+    const Bytes file = MakePcx(bpl, rows, colour);
+    Bytes pic = PatternPicture();
+    std::optional<CropBox> ink;
+    ASSERT_TRUE(DecodePcx(file, pic, &ink)) << round;
+    ASSERT_TRUE(ink.has_value()) << round;
+    const CropBox want = PlainInkBox(pic, rows);
+    EXPECT_TRUE(SameBox(*ink, want))
+        << round << ": " << ink->top << " " << ink->bottom << " " << ink->left << " " << ink->right
+        << " against " << want.top << " " << want.bottom << " " << want.left << " " << want.right;
+  }
+  // An indexed file gives no box; a refused file leaves none behind.
+  std::optional<CropBox> ink = CropBox{};
+  Bytes pic = PatternPicture();
+  ASSERT_TRUE(DecodePcx(Fixture("pcx/good/imagemagick_palette8.pcx"), pic, &ink));
+  EXPECT_FALSE(ink.has_value());
+  ink = CropBox{};
+  EXPECT_FALSE(DecodePcx(Bytes(100, 0), pic, &ink));
+  EXPECT_FALSE(ink.has_value());
+}
+
 TEST(PcxReader, RowCountComesFromYminAndYmax) {
   auto colour = [](int x, int y, int c) { return std::uint8_t(10 + y); };
   const Bytes pattern = PatternPicture();

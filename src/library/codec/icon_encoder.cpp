@@ -232,7 +232,7 @@ std::uint8_t ChooseMaskKind(std::span<const std::uint8_t> picture, const CropBox
   return most >= kXMaskedFrom ? kXMasked : kUnmasked;
 }
 
-void SmoothColours(std::span<std::uint8_t> picture) {
+void SmoothColours(std::span<std::uint8_t> picture, const CropBox* crop_box) {
   if (picture.size() < kPictureBytes) return;
   std::uint8_t* const p = picture.data();
   // Every pixel outside the crop box is black, so a tile reaching out of it stays as it is:
@@ -241,7 +241,7 @@ void SmoothColours(std::span<std::uint8_t> picture) {
   // it: a tile reaching out past the right (bottom) has its last column (row) outside, seven
   // past the last column of a tile inside, and one reaching out past the left (top) lies
   // before every tile inside. Either keeps a black pixel.
-  const CropBox ink = FindCropBox(picture);
+  const CropBox ink = crop_box != nullptr ? *crop_box : FindCropBox(picture);
   for (int ty = 0; ty < kH - 3; ty += kTile) {
     // Pixels outside the picture count as black, so a tile reaching below it stays.
     if (ty + kTile > kH) continue;
@@ -306,12 +306,15 @@ std::size_t EncodeIcon(int icon, std::span<std::uint8_t> source, std::span<std::
 }
 
 std::size_t EncodeIconEntry(int icon, std::span<std::uint8_t> source, std::span<std::uint8_t> out,
-                            std::optional<CoordinatesRecord>& record, CropBox& crop_box) {
-  if (IsSmoothed(icon)) SmoothColours(source);
+                            std::optional<CoordinatesRecord>& record, CropBox& crop_box,
+                            const CropBox* known_box) {
+  const bool smoothed = IsSmoothed(icon);
+  if (smoothed) SmoothColours(source, source.size() >= kPictureBytes ? known_box : nullptr);
   if (IsSoundNumber(icon)) return EncodeSound(source, out);
   if (source.size() < kPictureBytes) return 0;
 
-  const CropBox box = FindCropBox(source);
+  // Smoothing may paint black pixels just past the box it was given: the box is found again.
+  const CropBox box = known_box != nullptr && !smoothed ? *known_box : FindCropBox(source);
   const std::uint8_t kind = ChooseMaskKind(source, box);
   EntryWriter writer(out);
   const std::uint8_t header[kEntryHeaderSize] = {kEntryBitsPerPixel, kind, 0, 0};

@@ -29,15 +29,19 @@ std::size_t EncodeIcon(int icon, std::span<std::uint8_t> source, std::span<std::
                        CoordinatesTable& coordinates, CropBox& crop_box);
 // EncodeIcon for work done away from the shared tables: the record it would store comes back
 // in `record` (left empty where EncodeIcon leaves the table alone).
+// With `known_box`, the crop box of `source` as it is given (FindCropBox's result, which a
+// decoder may have found on the way) is taken instead of being searched for.
 std::size_t EncodeIconEntry(int icon, std::span<std::uint8_t> source, std::span<std::uint8_t> out,
-                            std::optional<CoordinatesRecord>& record, CropBox& crop_box);
+                            std::optional<CoordinatesRecord>& record, CropBox& crop_box,
+                            const CropBox* known_box = nullptr);
 
 // Where the "data" letters of a WAV file stand, when its 32-bit size follows them: the first
 // mention, found by a plain byte search, as sounds have always been cut.
 std::optional<std::size_t> FindSoundData(std::span<const std::uint8_t> wav);
 
-// The 7 x 7 tile filter that flattens near-uniform colour areas, in place.
-void SmoothColours(std::span<std::uint8_t> picture);
+// The 7 x 7 tile filter that flattens near-uniform colour areas, in place. `crop_box`, when
+// given, is the picture's crop box (FindCropBox's result), which limits the tiles looked at.
+void SmoothColours(std::span<std::uint8_t> picture, const CropBox* crop_box = nullptr);
 
 // The steps of EncodeIcon, exposed for tests. `picture` is at least 800 x 600 x 3 bytes.
 // An empty picture gives top 600, bottom 0, left 800, right 0.

@@ -354,7 +354,12 @@ void CreationPipeline::Encode(PreparedIcon& job, std::span<std::uint8_t> picture
     job.unsmoothed_kept = true;
   }
   const auto input = sound ? picture.first(job.source.sound_length) : picture;
-  job.entry_length = EncodeIconEntry(icon, input, job.entry.span(), job.record, job.crop_box);
+  // A PCX that replaced the whole picture found its crop box as it was decoded.
+  const CropBox* known_box = job.load == PreparedIcon::Load::kPcx && job.pcx_ink && StandsAlone(job)
+                                 ? &*job.pcx_ink
+                                 : nullptr;
+  job.entry_length =
+      EncodeIconEntry(icon, input, job.entry.span(), job.record, job.crop_box, known_box);
   const auto entry = job.entry.span().first(job.entry_length);
   if (sound) {
     FormatStatusTitle(job.title_text, job.source.name, kSoundStatus,

@@ -44,7 +44,7 @@ class AheadLoader final : public SourceLoader {
     const auto length = Read(name, file_.span(), kPcxLoadLimit);
     if (!length) return job_.load_result;
     const auto bytes = file_.span().first(*length);
-    const auto rows = DecodePcx(bytes, job_.picture.span().first(kPictureBytes));
+    const auto rows = DecodePcx(bytes, job_.picture.span().first(kPictureBytes), &job_.pcx_ink);
     if (!rows) {
       job_.refusal = rows.error().text;
       return job_.load_result = SourceLoad::kRejected;
@@ -141,6 +141,7 @@ void GuessSource(int icon, PreparedIcon& job, ProjectSettings& settings,
   job.load = PreparedIcon::Load::kNone;
   job.load_name.clear();
   job.pcx_rows = 0;
+  job.pcx_ink.reset();
   job.wav_length = 0;
   job.palette_read = false;
   job.picture_changed = false;
