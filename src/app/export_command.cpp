@@ -233,6 +233,9 @@ class IconWriter {
   std::optional<ShowPipeline> pipeline_;
   // An icon without entry repeats the picture before it, see-through as that one was.
   bool masked_ = false;
+  // The rows outside which the picture is black, as the last entry shown left it (only a
+  // shown entry changes the picture here).
+  PictureRows ink_;
   std::vector<std::uint8_t> png_bytes_;
   std::span<const std::uint8_t> bytes_;
   std::set<std::string> links_named_;
@@ -293,7 +296,7 @@ bool IconWriter::Export(int icon) {
 
 EntryLoad IconWriter::Load(int icon, bool& shown_masked) {
   const EntryLoad load = pipeline_ ? pipeline_->Take(icon, settings_, state_, bytes_)
-                                   : LoadIconEntry(icon, settings_, state_, &shown_masked);
+                                   : LoadIconEntry(icon, settings_, state_, &shown_masked, &ink_);
   switch (load) {
     case EntryLoad::kShown:
       ++outcome_.shown;
@@ -312,7 +315,7 @@ void IconWriter::Encode(EntryLoad load, bool shown_masked) {
   // An icon that showed nothing leaves the picture as it was: its PNG is the one before, as
   // the helpers hand it over (a PNG takes a hundred times as long as a PCX).
   if (!png_ || load == EntryLoad::kShown || bytes_.empty()) {
-    bytes_ = EncodeShowFile(show_format_, state_.Picture(), masked_, state_.pcx, png_bytes_);
+    bytes_ = EncodeShowFile(show_format_, state_.Picture(), masked_, state_.pcx, png_bytes_, ink_);
   }
 }
 

@@ -14,6 +14,13 @@ inline constexpr int kPixelCount = kPictureWidth * kPictureHeight;
 inline constexpr int kPictureAllowance = kPixelCount + 5000;
 inline constexpr std::size_t kPictureBytes = std::size_t{kPixelCount} * kBytesPerPixel;
 
+// Picture rows [first, end): where a picture may hold pixels that are not black, when the one
+// who drew it knows (every row, unless told otherwise).
+struct PictureRows {
+  int first = 0;
+  int end = kPictureHeight;
+};
+
 // Height of the button bar above the picture in the main window.
 inline constexpr int kButtonBarHeight = 20;
 

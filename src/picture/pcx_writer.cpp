@@ -357,7 +357,8 @@ std::size_t EncodePcxPlane(std::span<const std::uint8_t> plane, std::span<std::u
   return length;
 }
 
-std::size_t EncodePcx(std::span<const std::uint8_t> picture, std::span<std::uint8_t> out) {
+std::size_t EncodePcx(std::span<const std::uint8_t> picture, std::span<std::uint8_t> out,
+                      PictureRows ink_rows) {
   if (picture.size() < kPictureBytes || out.size() < kPcxHeaderSize) return 0;
   std::memcpy(out.data(), kHeader.data(), kPcxHeaderSize);
   std::size_t length = kPcxHeaderSize;
@@ -371,7 +372,7 @@ std::size_t EncodePcx(std::span<const std::uint8_t> picture, std::span<std::uint
   static const BlackRowCodes black_row;
   for (int r = 0; r < kPictureHeight; ++r) {
     const std::uint8_t* row = picture.data() + std::size_t(r) * kRowBytes;
-    const InkGroups ink = RowInk(row);
+    const InkGroups ink = r >= ink_rows.first && r < ink_rows.end ? RowInk(row) : InkGroups{};
     if (ink.from == ink.to) {
       if (black_row.size > out.size() - length) return 0;
       std::memcpy(out.data() + length, black_row.bytes.data(), black_row.size);

@@ -308,6 +308,46 @@ TEST(DecodeEntry, MatchesThePlainDecoderOnRandomAndMalformedEntries) {
   }
 }
 
+// The rows an entry was drawn into: outside them nothing was written, and where no byte is
+// overlaid (every kind but the 0-masked one) each of them was written. Two pictures of
+// different bytes tell the written bytes: those that agree.
+TEST(DecodeEntry, TheDrawnRowsHoldEveryByteWritten) {
+  std::mt19937 rng(99);
+  for (int round = 0; round < 300; ++round) {
+    const std::uint8_t kinds[] = {0, 128, 192, 64};
+    Bytes entry(2 + rng() % (round % 3 == 0 ? 30000 : 2000));
+    entry[0] = 24;
+    entry[1] = kinds[rng() % 4];
+    for (std::size_t i = 2; i < entry.size(); ++i) {
+      const std::uint32_t r = rng();
+      entry[i] = r % 5 == 0 ? 0 : r % 5 == 1 ? 0xFF : static_cast<std::uint8_t>(r >> 8);
+    }
+    const CoordinatesRecord rec{
+        static_cast<std::uint16_t>(rng() % 900), static_cast<std::uint16_t>(rng() % 700),
+        static_cast<std::uint16_t>(rng() % 850), static_cast<std::uint16_t>(rng() % 650)};
+    Bytes a(kPictureBytes, 0x11), b(kPictureBytes, 0xEE);
+    RecordingPort port;
+    PictureRows drawn{0, 0};
+    DecodeEntryAt(rec, entry, a, port, Owner::kNone, &drawn);
+    DecodeEntryAt(rec, entry, b, port, Owner::kNone);
+    int first = kPictureHeight, end = 0;
+    for (int y = 0; y < kPictureHeight; ++y) {
+      const std::size_t at = std::size_t(y) * kRowBytes;
+      if (!std::equal(a.begin() + at, a.begin() + at + kRowBytes, Bytes(kRowBytes, 0x11).begin())) {
+        ASSERT_GE(y, drawn.first) << round;
+        ASSERT_LT(y, drawn.end) << round;
+      }
+      bool written = false;
+      for (std::size_t x = 0; x < std::size_t(kRowBytes); ++x) written |= a[at + x] == b[at + x];
+      if (written) first = std::min(first, y), end = y + 1;
+    }
+    if (entry[1] != 64 && first < end) {
+      EXPECT_EQ(drawn.first, first) << round;
+      EXPECT_EQ(drawn.end, end) << round;
+    }
+  }
+}
+
 struct Viewer {
   RecordingPort port;
   WorkingState state{port};

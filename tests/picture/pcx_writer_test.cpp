@@ -177,6 +177,29 @@ TEST(PcxWriter, RowsWithBlackAroundThemMatchThePlainCoder) {
   }
 }
 
+// Rows said to be black are written as black without being looked at: the same file when
+// they are, and black rows when they are not.
+TEST(PcxWriter, RowsSaidToBeBlackAreWrittenBlack) {
+  std::mt19937 rng(8);
+  Bytes plain(kPcxMaxSize), told(kPcxMaxSize);
+  for (int round = 0; round < 6; ++round) {
+    Bytes pic = BlankPicture();
+    const int first = int(rng() % 600), end = first + 1 + int(rng() % (600 - first));
+    for (int y = first; y < end; ++y)
+      for (int x = int(rng() % 800); x < 800; x += 1 + int(rng() % 300))
+        pic[std::size_t(y) * kRowBytes + 3 * x + rng() % 3] = std::uint8_t(1 + rng() % 255);
+    const std::size_t length = EncodePcx(pic, plain);
+    ASSERT_EQ(EncodePcx(pic, told, {first, end}), length);
+    ASSERT_TRUE(std::equal(plain.begin(), plain.begin() + length, told.begin())) << round;
+    // Told that the picture holds nothing below `first`: its rows there go out black.
+    const std::size_t cut = EncodePcx(pic, told, {0, first});
+    Bytes blacked = pic;
+    std::fill(blacked.begin() + std::ptrdiff_t(first) * kRowBytes, blacked.end(), 0);
+    ASSERT_EQ(EncodePcx(blacked, plain), cut);
+    ASSERT_TRUE(std::equal(plain.begin(), plain.begin() + cut, told.begin())) << round;
+  }
+}
+
 TEST(PcxWriter, WorstCaseFillsTheExportBufferAndNothingPastAnyBuffer) {
   // Neighbours that all differ at 192 and above: two bytes per picture byte.
   Bytes worst(kPictureBytes);

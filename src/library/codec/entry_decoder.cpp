@@ -42,13 +42,35 @@ void OverlayNonZero(std::uint8_t* dst, const std::uint8_t* src, std::size_t n) {
   }
 }
 
+// The rows bytes were written into, as they are written.
+class DrawnRows {
+ public:
+  explicit DrawnRows(PictureRows* rows) : rows_(rows) {}
+  void Add(std::uint64_t from, std::size_t n) {
+    if (rows_ == nullptr || n == 0) return;
+    constexpr auto kRow = static_cast<std::uint64_t>(kRowBytes);
+    const int first = static_cast<int>(from / kRow);
+    const int end = static_cast<int>((from + n - 1) / kRow) + 1;
+    if (rows_->first == rows_->end) {
+      *rows_ = {first, end};
+    } else {
+      rows_->first = std::min(rows_->first, first);
+      rows_->end = std::max(rows_->end, end);
+    }
+  }
+
+ private:
+  PictureRows* rows_;
+};
+
 // Copies or overlays the entry's next n bytes to picture position `out`; false when the
 // entry or the picture ended first (what fits is still drawn).
 bool Put(ByteReader& entry, std::span<std::uint8_t> picture, std::uint64_t out, std::uint64_t n,
-         bool overlay) {
+         bool overlay, DrawnRows& drawn) {
   if (out >= picture.size()) return n == 0;
   const std::uint64_t room = picture.size() - out;
   const auto bytes = entry.TakeUpTo(static_cast<std::size_t>(std::min(n, room)));
+  drawn.Add(out, bytes.size());
   if (overlay) {
     OverlayNonZero(picture.data() + out, bytes.data(), bytes.size());
   } else if (!bytes.empty()) {
@@ -65,7 +87,9 @@ void DecodeEntry(int icon, std::span<const std::uint8_t> entry, std::span<std::u
 }
 
 void DecodeEntryAt(const CoordinatesRecord& record, std::span<const std::uint8_t> entry,
-                   std::span<std::uint8_t> picture, StatusPort& port, Owner owner) {
+                   std::span<std::uint8_t> picture, StatusPort& port, Owner owner,
+                   PictureRows* drawn_rows) {
+  DrawnRows drawn(drawn_rows);
   if (entry.size() < 2) return;  // no kind byte, nothing to draw
   const std::uint64_t b = entry[0] == kTrueColourDepth ? 3 : 1;
   const std::uint64_t stride = kPictureWidth * b;
@@ -86,7 +110,7 @@ void DecodeEntryAt(const CoordinatesRecord& record, std::span<const std::uint8_t
         if (*copy > static_cast<std::uint64_t>(kPictureWidth)) {
           ShowWarningNumber(port, owner, "Caution! iXLen = %x", static_cast<int>(*copy));
         }
-        if (!Put(pixels, picture, out, *copy * b, false)) return;
+        if (!Put(pixels, picture, out, *copy * b, false, drawn)) return;
         out += *copy * b;
       }
     }
@@ -96,16 +120,17 @@ void DecodeEntryAt(const CoordinatesRecord& record, std::span<const std::uint8_t
   const std::uint64_t row_bytes = record.width * b;
   if (row_bytes == 0) return;
   for (unsigned row = 0; row < record.height; ++row, row_start += stride) {
-    if (!Put(pixels, picture, row_start, row_bytes, overlay)) return;
+    if (!Put(pixels, picture, row_start, row_bytes, overlay, drawn)) return;
   }
 }
 
 void ShowEntry(int icon, std::span<const std::uint8_t> entry, WorkingState& state,
-               const Name& single_entry_name) {
+               const Name& single_entry_name, PictureRows* ink) {
   auto picture = state.Picture();
   std::memset(picture.data(), 0, picture.size());
   const CoordinatesTable coordinates(state.coordinates.span());
-  DecodeEntry(icon, entry, picture, coordinates, state.port, Owner::kMain);
+  if (ink != nullptr) *ink = {0, 0};
+  DecodeEntryAt(coordinates.Get(icon), entry, picture, state.port, Owner::kMain, ink);
   state.picture_shown = true;
   if (entry.size() >= 2) {
     const std::string_view word = MaskKindWord(entry[1]);

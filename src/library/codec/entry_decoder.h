@@ -19,13 +19,15 @@ namespace zemlo {
 void DecodeEntry(int icon, std::span<const std::uint8_t> entry, std::span<std::uint8_t> picture,
                  const CoordinatesTable& coordinates, StatusPort& port, Owner owner);
 // The same at the place `record` gives.
+// With `drawn`, the rows it wrote into are added to it.
 void DecodeEntryAt(const CoordinatesRecord& record, std::span<const std::uint8_t> entry,
-                   std::span<std::uint8_t> picture, StatusPort& port, Owner owner);
+                   std::span<std::uint8_t> picture, StatusPort& port, Owner owner,
+                   PictureRows* drawn = nullptr);
 
 // The viewer's step: black picture, decode, title "name (mask kind) - icon" for a known kind,
-// picture shown, repaint without erasing.
+// picture shown, repaint without erasing. With `ink`, the rows outside it are black.
 void ShowEntry(int icon, std::span<const std::uint8_t> entry, WorkingState& state,
-               const Name& single_entry_name);
+               const Name& single_entry_name, PictureRows* ink = nullptr);
 
 // A line from (x1, y1) to (x2, y2), the end point left out, in window coordinates.
 struct LineSegment {

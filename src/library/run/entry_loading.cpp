@@ -31,8 +31,8 @@ std::optional<std::span<const std::uint8_t>> Expand(std::span<const std::uint8_t
 
 // Shows `entry` and says whether it is a masked picture.
 EntryLoad Shown(int icon, std::span<const std::uint8_t> entry, WorkingState& state,
-                ProjectSettings& settings, bool* masked) {
-  ShowEntry(icon, entry, state, settings.FSEP);
+                ProjectSettings& settings, bool* masked, PictureRows* ink) {
+  ShowEntry(icon, entry, state, settings.FSEP, ink);
   if (masked != nullptr) {
     *masked = !IsSoundNumber(icon) && entry.size() > 1 &&
               (entry[1] == kZeroMasked || entry[1] == kXMasked);
@@ -45,7 +45,8 @@ void BlankPicture(WorkingState& state) {
   state.port.Repaint(true);
 }
 
-EntryLoad LoadFromBlock(int icon, ProjectSettings& settings, WorkingState& state, bool* masked) {
+EntryLoad LoadFromBlock(int icon, ProjectSettings& settings, WorkingState& state, bool* masked,
+                        PictureRows* ink) {
   if (!ReadOffsetsFile(settings, state)) {
     SetStatusTitle(state, settings.FOFS.data(), kOffsetsMissingStatus, 0);
     BlankPicture(state);
@@ -83,11 +84,11 @@ EntryLoad LoadFromBlock(int icon, ProjectSettings& settings, WorkingState& state
     SetStatusTitle(state, settings.FBLK.data(), kEntryMissingStatus, icon);
     return EntryLoad::kFailed;
   }
-  return Shown(icon, *entry, state, settings, masked);
+  return Shown(icon, *entry, state, settings, masked, ink);
 }
 
-EntryLoad LoadFromSingleFile(int icon, ProjectSettings& settings, WorkingState& state,
-                             bool* masked) {
+EntryLoad LoadFromSingleFile(int icon, ProjectSettings& settings, WorkingState& state, bool* masked,
+                             PictureRows* ink) {
   StampIconNumber(icon, settings.FSEP);
   const auto read = ReadWholeFile(settings.FSEP.data(), state.file.span(), kSingleEntryReadLimit);
   if (!read) {
@@ -104,14 +105,15 @@ EntryLoad LoadFromSingleFile(int icon, ProjectSettings& settings, WorkingState& 
     SetStatusTitle(state, settings.FSEP.data(), kEntryMissingStatus, icon);
     return EntryLoad::kFailed;
   }
-  return Shown(icon, *entry, state, settings, masked);
+  return Shown(icon, *entry, state, settings, masked, ink);
 }
 
 }  // namespace
 
-EntryLoad LoadIconEntry(int icon, ProjectSettings& settings, WorkingState& state, bool* masked) {
-  if (BlockFilesOn(settings)) return LoadFromBlock(icon, settings, state, masked);
-  return LoadFromSingleFile(icon, settings, state, masked);
+EntryLoad LoadIconEntry(int icon, ProjectSettings& settings, WorkingState& state, bool* masked,
+                        PictureRows* ink) {
+  if (BlockFilesOn(settings)) return LoadFromBlock(icon, settings, state, masked, ink);
+  return LoadFromSingleFile(icon, settings, state, masked, ink);
 }
 
 }  // namespace zemlo

@@ -30,8 +30,9 @@ enum class EntryLoad {
 // Failures are named in the title only; the picture then stays as it was (a missing offsets
 // file or single entry file blanks it). `masked`, when given, tells whether a shown entry is
 // a picture of a masked kind (0-masked, X-masked), whose black pixels the game never draws.
+// `ink`, when given, is set for a shown entry to the rows outside which the picture is black.
 EntryLoad LoadIconEntry(int icon, ProjectSettings& settings, WorkingState& state,
-                        bool* masked = nullptr);
+                        bool* masked = nullptr, PictureRows* ink = nullptr);
 
 // The same; returns whether the entry was shown.
 inline bool LoadEntry(int icon, ProjectSettings& settings, WorkingState& state) {

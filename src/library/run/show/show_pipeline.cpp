@@ -24,8 +24,9 @@ void CopyBuffer(const Buffer& from, Buffer& to, std::size_t bytes) {
 
 std::span<const std::uint8_t> EncodeShowFile(ShowFormat format,
                                              std::span<const std::uint8_t> picture, bool masked,
-                                             Buffer& pcx, std::vector<std::uint8_t>& png) {
-  if (format == ShowFormat::kPcx) return pcx.span().first(EncodePcx(picture, pcx.span()));
+                                             Buffer& pcx, std::vector<std::uint8_t>& png,
+                                             PictureRows ink) {
+  if (format == ShowFormat::kPcx) return pcx.span().first(EncodePcx(picture, pcx.span(), ink));
   png = EncodePicturePng(picture, format == ShowFormat::kPngSeeThrough && masked);
   return png;
 }
@@ -113,11 +114,12 @@ void ShowPipeline::Prepare(int icon, PreparedShow& job) {
   job.state.title_text[0] = '\0';
   job.state.picture_shown.store(true);
   bool masked = false;
-  job.load = LoadIconEntry(icon, job.settings, job.state, &masked);
+  PictureRows ink;
+  job.load = LoadIconEntry(icon, job.settings, job.state, &masked, &ink);
   job.blanked = job.load != EntryLoad::kShown && !job.state.picture_shown.load();
   job.file = {};
   if (job.load == EntryLoad::kShown) {
-    job.file = EncodeShowFile(format_, job.state.Picture(), masked, job.state.pcx, job.png);
+    job.file = EncodeShowFile(format_, job.state.Picture(), masked, job.state.pcx, job.png, ink);
   }
 }
 

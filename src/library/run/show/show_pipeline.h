@@ -32,10 +32,12 @@ enum class ShowFormat {
 
 // The file of the 800 x 600 `picture` in `format`, `masked` saying whether the entry shown is
 // of a masked kind. PCX is encoded into `pcx` (kPcxMaxSize bytes at least), PNG into `png`;
-// the bytes returned lie in one of them. Empty when the memory for a PNG ran out.
+// the bytes returned lie in one of them. Empty when the memory for a PNG ran out. `ink`: the
+// rows outside which the picture is black, when the one who drew it knows.
 std::span<const std::uint8_t> EncodeShowFile(ShowFormat format,
                                              std::span<const std::uint8_t> picture, bool masked,
-                                             Buffer& pcx, std::vector<std::uint8_t>& png);
+                                             Buffer& pcx, std::vector<std::uint8_t>& png,
+                                             PictureRows ink = {});
 
 // One icon as a helper loaded and encoded it.
 struct PreparedShow {
