@@ -186,6 +186,61 @@ TEST_F(StoreFiles, ReadingATableZeroesEveryRecordTheFileDoesNotCover) {
   EXPECT_EQ(offsets.offset(0), 0);
 }
 
+// A reader that keeps its table reads the file again only when it is another file (replaced
+// by a rename, as every writer of a library does), of another size, or a different part of
+// it is wanted; a file that is gone is said to be, and the next one there is read.
+TEST_F(StoreFiles, AKeptOffsetsTableIsReadAgainOnlyWhenTheFileChanged) {
+  WorkingState state(port);
+  OffsetsTable offsets(state.offsets.span());
+  ProjectSettings s;
+  s.FOFS = MakeName("lib.ofs");
+  s.NSIZ = 10;
+  const auto table_holds = [&](const std::vector<std::uint8_t>& file, std::size_t n) {
+    return std::equal(file.begin(), file.begin() + static_cast<std::ptrdiff_t>(n),
+                      state.offsets.data());
+  };
+  KeptTable kept;
+  WriteFileBytes(dir.path() / "lib.ofs", Pattern(80, 1));
+  ASSERT_TRUE(ReadOffsetsFileKept(s, state, kept));
+  EXPECT_TRUE(table_holds(Pattern(80, 1), 80));
+  EXPECT_TRUE(kept.stamp.has_value());
+
+  // The same file: the table is taken as it stands (a mark put into it stays).
+  offsets.Set(0, 111, 222);
+  ASSERT_TRUE(ReadOffsetsFileKept(s, state, kept));
+  EXPECT_EQ(offsets.offset(0), 111);
+
+  // Replaced by a rename, even with a file of the same size.
+  WriteFileBytes(dir.path() / "lib.ofs.new", Pattern(80, 2));
+  fs::rename(dir.path() / "lib.ofs.new", dir.path() / "lib.ofs");
+  ASSERT_TRUE(ReadOffsetsFileKept(s, state, kept));
+  EXPECT_TRUE(table_holds(Pattern(80, 2), 80));
+
+  // Written over in place with another size.
+  offsets.Set(0, 111, 222);
+  WriteFileBytes(dir.path() / "lib.ofs", Pattern(72, 3));
+  ASSERT_TRUE(ReadOffsetsFileKept(s, state, kept));
+  EXPECT_TRUE(table_holds(Pattern(72, 3), 72));
+  EXPECT_EQ(offsets.length(9), 0);
+
+  // Fewer records wanted: read again, the rest of the table zero.
+  offsets.Set(0, 111, 222);
+  s.NSIZ = 2;
+  ASSERT_TRUE(ReadOffsetsFileKept(s, state, kept));
+  EXPECT_TRUE(table_holds(Pattern(72, 3), 16));
+  EXPECT_EQ(offsets.offset(2), 0);
+
+  // Gone: false, the table left as it was and nothing kept; the file there again is read.
+  fs::remove(dir.path() / "lib.ofs");
+  offsets.Set(0, 111, 222);
+  EXPECT_FALSE(ReadOffsetsFileKept(s, state, kept));
+  EXPECT_EQ(offsets.offset(0), 111);
+  EXPECT_FALSE(kept.stamp.has_value());
+  WriteFileBytes(dir.path() / "lib.ofs", Pattern(72, 3));
+  ASSERT_TRUE(ReadOffsetsFileKept(s, state, kept));
+  EXPECT_TRUE(table_holds(Pattern(72, 3), 16));
+}
+
 TEST_F(StoreFiles, CoordinatesReadNsizRecordsAndStartEmptyWithoutAFile) {
   WorkingState state(port);
   CoordinatesTable coordinates(state.coordinates.span());

@@ -46,8 +46,11 @@ void BlankPicture(WorkingState& state) {
 }
 
 EntryLoad LoadFromBlock(int icon, ProjectSettings& settings, WorkingState& state, bool* masked,
-                        PictureRows* ink) {
-  if (!ReadOffsetsFile(settings, state)) {
+                        PictureRows* ink, KeptTable* offsets_kept) {
+  const bool offsets_read = offsets_kept != nullptr
+                                ? ReadOffsetsFileKept(settings, state, *offsets_kept)
+                                : ReadOffsetsFile(settings, state);
+  if (!offsets_read) {
     SetStatusTitle(state, settings.FOFS.data(), kOffsetsMissingStatus, 0);
     BlankPicture(state);
     return EntryLoad::kFailed;
@@ -111,8 +114,9 @@ EntryLoad LoadFromSingleFile(int icon, ProjectSettings& settings, WorkingState& 
 }  // namespace
 
 EntryLoad LoadIconEntry(int icon, ProjectSettings& settings, WorkingState& state, bool* masked,
-                        PictureRows* ink) {
-  if (BlockFilesOn(settings)) return LoadFromBlock(icon, settings, state, masked, ink);
+                        PictureRows* ink, KeptTable* offsets_kept) {
+  if (BlockFilesOn(settings))
+    return LoadFromBlock(icon, settings, state, masked, ink, offsets_kept);
   return LoadFromSingleFile(icon, settings, state, masked, ink);
 }
 

@@ -5,6 +5,7 @@
 #include <cstddef>
 
 #include "core/geometry.h"
+#include "library/store/tables_io.h"
 #include "project/project_settings.h"
 
 namespace zemlo {
@@ -31,8 +32,11 @@ enum class EntryLoad {
 // file or single entry file blanks it). `masked`, when given, tells whether a shown entry is
 // a picture of a masked kind (0-masked, X-masked), whose black pixels the game never draws.
 // `ink`, when given, is set for a shown entry to the rows outside which the picture is black.
+// `offsets_kept`, for a `state` whose offsets table nobody else writes, spares reading the
+// offsets file again while it is the file last read (ReadOffsetsFileKept).
 EntryLoad LoadIconEntry(int icon, ProjectSettings& settings, WorkingState& state,
-                        bool* masked = nullptr, PictureRows* ink = nullptr);
+                        bool* masked = nullptr, PictureRows* ink = nullptr,
+                        KeptTable* offsets_kept = nullptr);
 
 // The same; returns whether the entry was shown.
 inline bool LoadEntry(int icon, ProjectSettings& settings, WorkingState& state) {

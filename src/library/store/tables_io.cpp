@@ -20,8 +20,18 @@ std::size_t RecordBytes(std::int32_t records, int capacity) {
 // records the file does not cover are no records of this library, whatever the table held
 // before (another project's, in a window that checked that one first). A file that cannot be
 // read whole leaves the table as it was: a failed read is no short file.
-bool ReadTable(const char* name, std::span<std::uint8_t> table, std::size_t limit) {
+// With `kept`, a file whose stamp is the one kept is not read again; the stamp is kept for a
+// file read whole and forgotten otherwise.
+bool ReadTable(const char* name, std::span<std::uint8_t> table, std::size_t limit,
+               KeptTable* kept = nullptr) {
   FileStream file(files::OpenFile(name, "rb").value_or(nullptr));
+  std::optional<files::FileStamp> stamp;
+  if (kept != nullptr) {
+    // Taken before the read: a change made while it reads moves the stamp on for the next.
+    stamp = files::StampOf(file.get());
+    if (stamp && kept->stamp == stamp && kept->limit == limit) return true;
+    kept->stamp.reset();
+  }
   if (file == nullptr) return false;
   const auto length = files::SeekToEnd(file.get());
   if (!length || !files::SeekTo(file.get(), 0)) return false;
@@ -31,6 +41,7 @@ bool ReadTable(const char* name, std::span<std::uint8_t> table, std::size_t limi
   if (files::ReadBytes(file.get(), bytes.data(), wanted) != wanted) return false;
   std::copy(bytes.begin(), bytes.end(), table.begin());
   std::fill(table.begin() + static_cast<std::ptrdiff_t>(wanted), table.end(), std::uint8_t{0});
+  if (kept != nullptr) *kept = {stamp, limit};
   return true;
 }
 
@@ -47,6 +58,11 @@ std::size_t CoordinatesFileBytes(const ProjectSettings& settings) {
 bool ReadOffsetsFile(const ProjectSettings& settings, WorkingState& state) {
   return ReadTable(settings.FOFS.data(), state.offsets.span().first(kOffsetsTableSize),
                    OffsetsFileBytes(settings));
+}
+
+bool ReadOffsetsFileKept(const ProjectSettings& settings, WorkingState& state, KeptTable& kept) {
+  return ReadTable(settings.FOFS.data(), state.offsets.span().first(kOffsetsTableSize),
+                   OffsetsFileBytes(settings), &kept);
 }
 
 bool ReadCoordinatesFile(const ProjectSettings& settings, WorkingState& state) {

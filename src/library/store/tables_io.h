@@ -4,8 +4,10 @@
 #pragma once
 
 #include <cstddef>
+#include <optional>
 
 #include "core/working_state.h"
+#include "files/file_stamp.h"
 #include "project/project_settings.h"
 
 namespace zemlo {
@@ -19,6 +21,17 @@ namespace zemlo {
 // library. False when the file cannot be opened; the table is then unchanged.
 [[nodiscard]] bool ReadOffsetsFile(const ProjectSettings& settings, WorkingState& state);
 [[nodiscard]] bool ReadCoordinatesFile(const ProjectSettings& settings, WorkingState& state);
+
+// What a reader that keeps its offsets table to itself (nobody else writes it) knows of the
+// file the table holds: its stamp when last read, and how much of it was taken.
+struct KeptTable {
+  std::optional<files::FileStamp> stamp;
+  std::size_t limit = 0;
+};
+// ReadOffsetsFile for such a reader, which reads it for every icon: while the file is the one
+// `kept` says the table holds (files/file_stamp.h), it is not read again.
+[[nodiscard]] bool ReadOffsetsFileKept(const ProjectSettings& settings, WorkingState& state,
+                                       KeptTable& kept);
 
 // Writing goes through ReplaceWholeFile: the old file stays whole until the new one is
 // complete. False when it could not be written.

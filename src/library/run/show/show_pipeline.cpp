@@ -115,7 +115,7 @@ void ShowPipeline::Prepare(int icon, PreparedShow& job) {
   job.state.picture_shown.store(true);
   bool masked = false;
   PictureRows ink;
-  job.load = LoadIconEntry(icon, job.settings, job.state, &masked, &ink);
+  job.load = LoadIconEntry(icon, job.settings, job.state, &masked, &ink, &job.offsets_kept);
   job.blanked = job.load != EntryLoad::kShown && !job.state.picture_shown.load();
   job.file = {};
   if (job.load == EntryLoad::kShown) {

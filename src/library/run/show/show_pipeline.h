@@ -53,8 +53,10 @@ struct PreparedShow {
   DeferredPort calls;
   // Stamped by this slot's loads only.
   ProjectSettings settings;
-  // Its port is `calls`; its coordinates table is the export's.
+  // Its port is `calls`; its coordinates table is the export's. Its offsets table is written
+  // by this slot's loads only, and read again only when the offsets file changed.
   WorkingState state;
+  KeptTable offsets_kept;
 };
 
 class ShowPipeline {
