@@ -59,8 +59,10 @@ Result<std::FILE*, FileProblem> OpenFile(const char* name, const char* mode) {
   if (fd < 0) return Problem(ProblemOf(error, path));
   struct stat st;
   const bool stated = ::fstat(fd, &st) == 0;
-  const int status = stated && S_ISREG(st.st_mode) ? ::fcntl(fd, F_GETFL) : -1;
-  if (status == -1 || ::fcntl(fd, F_SETFL, status & ~O_NONBLOCK) != 0) {
+  // The status flags are those opened with but O_NONBLOCK: F_SETFL ignores the access mode
+  // and the creation flags, so asking for them first (F_GETFL) would tell nothing new.
+  const int status = flags & ~(O_NONBLOCK | O_CLOEXEC);
+  if (!stated || !S_ISREG(st.st_mode) || ::fcntl(fd, F_SETFL, status) != 0) {
     ::close(fd);
     const FileProblem why = !stated                ? FileProblem::kOther
                             : S_ISDIR(st.st_mode)  ? FileProblem::kIsAFolder
