@@ -3,17 +3,24 @@
 // of them missing, in folders of thousands of entries; reading such a folder for each lookup
 // cost more than converting the icons.
 //
-// The listing of a folder of many entries is kept while the folder is the same one (device and
-// inode) with the same modification and change times, which any added, removed or renamed
-// entry moves on, and for kTrustSeconds at most. Changes made through the file layer are
+// The listing of a folder is kept while the folder is the same one (device and inode) with the
+// same modification and change times, which any added, removed or renamed entry moves on, and
+// for kTrustSeconds at most. Small folders are kept too: a run asks after a missing source
+// folder in the project folder for every icon, and reading even a few entries costs five
+// calls each time. Changes made through the file layer are
 // applied to the kept listing (when the folder's times still matched it just before). Times
 // have a granularity (a clock tick; two seconds on FAT), so a change by another program within
 // the same tick as the last change before the read, or as one of ours, leaves the times as
 // they were: such a change is seen when the listing is next read, within kTrustSeconds. A run
-// reads its sources ahead by a similar moment anyway.
+// reads its sources ahead by a similar moment anyway. A small folder changed within the last
+// kSettleSeconds before its read is not kept at all: that is where a person or a test adds a
+// file by hand right after a lookup, and reading a few entries again is cheap.
 // POSIX only: Windows matches names ignoring case by itself.
 #pragma once
 
+#include <sys/stat.h>
+
+#include <cstdint>
 #include <functional>
 #include <initializer_list>
 #include <string>
@@ -21,11 +28,28 @@
 namespace zemlo::files {
 
 inline constexpr double kTrustSeconds = 1.0;
+// Longer than a tick of the clock that stamps changes on the usual file systems.
+inline constexpr double kSettleSeconds = 0.05;
 
 // The smallest entry name (by byte order) of `folder` ("" is the current folder) that equals
 // `name` ignoring ASCII letter case, into `found`; false when none does or the folder cannot
 // be read. Thread-safe.
 bool FindIgnoringCase(const std::string& folder, const std::string& name, std::string& found);
+
+// Folder listings read so far by this process: how a test tells a kept listing from one read
+// again.
+std::uint64_t FolderListingsRead();
+
+// What the listing of a folder holds of a name.
+struct NameMatch {
+  bool exact = false;    // an entry of exactly this name
+  std::string smallest;  // the smallest entry equal to it ignoring case; empty when none
+};
+
+// As FindIgnoringCase, for a folder the caller has just looked at: `folder_st` is what stat
+// (following a link) said of it; a folder that stat found is no folder holds nothing.
+NameMatch MatchName(const std::string& folder, const struct stat& folder_st,
+                    const std::string& name);
 
 // Calls `change`, which adds, removes or renames the entries at `paths` (names as Resolve
 // gives them), and keeps the listings of their folders true; returns what `change` returned.

@@ -126,7 +126,7 @@ FileStatus RemoveFile(const char* name) {
   // Most removals find nothing (an entry file a run never wrote): no change to record.
   const bool there = resolved.entry == Resolved::Entry::kPresent ||
                      (resolved.entry == Resolved::Entry::kUnknown && PathExists(path));
-  if (!there) return Problem(ProblemOf(ENOENT, path));
+  if (!there) return Problem(ProblemOf(ENOENT, resolved));
   if (!seam::Allow(FileOp::kRemove, path)) return Problem(FileProblem::kOther);
   int error = 0;
   const bool removed = ChangeEntries({&path}, [&] {
@@ -134,7 +134,7 @@ FileStatus RemoveFile(const char* name) {
     error = errno;
     return false;
   });
-  if (!removed) return Problem(ProblemOf(error, path));
+  if (!removed) return Problem(ProblemOf(error, resolved));
   seam::Done(FileOp::kRemove, path);
   return {};
 }

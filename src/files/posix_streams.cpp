@@ -23,7 +23,8 @@ Failure<FileProblem> Problem(FileProblem problem) { return ::zemlo::Fail(problem
 }  // namespace
 
 Result<std::FILE*, FileProblem> OpenFile(const char* name, const char* mode) {
-  const std::string path = Resolve(name);
+  const Resolved resolved = ResolveName(name);
+  const std::string& path = resolved.path;
   if (path.empty() || mode == nullptr) return Problem(FileProblem::kBadName);
   if (!seam::Allow(FileOp::kOpen, path)) return Problem(FileProblem::kOther);
   const bool update = std::strchr(mode, '+') != nullptr;
@@ -56,7 +57,7 @@ Result<std::FILE*, FileProblem> OpenFile(const char* name, const char* mode) {
   } else {
     open();
   }
-  if (fd < 0) return Problem(ProblemOf(error, path));
+  if (fd < 0) return Problem(ProblemOf(error, resolved));
   struct stat st;
   const bool stated = ::fstat(fd, &st) == 0;
   // The status flags are those opened with but O_NONBLOCK: F_SETFL ignores the access mode
