@@ -123,21 +123,22 @@ class Listings {
     return match;
   }
 
-  bool Change(std::initializer_list<const std::string*> paths,
-              const std::function<bool()>& change) {
+  bool Change(std::initializer_list<ChangedEntry> entries, const std::function<bool()>& change) {
     // The folders concerned whose kept listings still describe them, with their times before
     // the change. The change itself runs outside the lock: lookups go on meanwhile.
     std::vector<std::pair<std::string, FolderTimes>> before;
     {
       MutexLock lock(mutex_);
-      for (const std::string* path : paths) {
-        std::string folder = FolderOf(*path);
+      std::vector<std::string> looked;  // a rename within one folder names it twice
+      for (const ChangedEntry& entry : entries) {
+        std::string folder = FolderOf(*entry.path);
+        if (std::find(looked.begin(), looked.end(), folder) != looked.end()) continue;
+        looked.push_back(folder);
         FolderTimes times;
         if (!TimesOf(folder, times)) continue;
         if (Current(times) == nullptr) {
           kept_.erase(times.Key());
-        } else if (std::none_of(before.begin(), before.end(),
-                                [&](const auto& kept) { return kept.first == folder; })) {
+        } else {
           before.emplace_back(std::move(folder), times);
         }
       }
@@ -153,12 +154,11 @@ class Listings {
         kept_.erase(it);
         continue;
       }
-      for (const std::string* path : paths) {
-        if (FolderOf(*path) != folder) continue;
-        const std::string entry = NameOf(*path);
+      for (const ChangedEntry& changed : entries) {
+        if (FolderOf(*changed.path) != folder) continue;
+        const std::string entry = NameOf(*changed.path);
         const std::string lower = Lower(entry);
-        struct stat st;
-        if (::lstat(path->c_str(), &st) == 0) {
+        if (There(changed, result)) {
           it->second.names[lower].insert(entry);
         } else if (const auto match = it->second.names.find(lower);
                    match != it->second.names.end()) {
@@ -172,6 +172,15 @@ class Listings {
   }
 
  private:
+  // Something stands at the entry's name after the change that gave `result`.
+  static bool There(const ChangedEntry& entry, bool result) {
+    if (result && entry.after != ChangedEntry::After::kLook) {
+      return entry.after == ChangedEntry::After::kThere;
+    }
+    struct stat st;
+    return ::lstat(entry.path->c_str(), &st) == 0;
+  }
+
   // The kept listing that still describes a folder of these times.
   Listing* Current(const FolderTimes& times) REQUIRES(mutex_) {
     const auto it = kept_.find(times.Key());
@@ -244,9 +253,9 @@ NameMatch MatchName(const std::string& folder, const struct stat& folder_st,
   return Listings::Instance().Match(folder, times, name);
 }
 
-bool ChangeEntries(std::initializer_list<const std::string*> paths,
+bool ChangeEntries(std::initializer_list<ChangedEntry> entries,
                    const std::function<bool()>& change) {
-  return Listings::Instance().Change(paths, change);
+  return Listings::Instance().Change(entries, change);
 }
 
 }  // namespace zemlo::files

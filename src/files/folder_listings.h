@@ -51,9 +51,24 @@ struct NameMatch {
 NameMatch MatchName(const std::string& folder, const struct stat& folder_st,
                     const std::string& name);
 
-// Calls `change`, which adds, removes or renames the entries at `paths` (names as Resolve
-// gives them), and keeps the listings of their folders true; returns what `change` returned.
-bool ChangeEntries(std::initializer_list<const std::string*> paths,
+// An entry a change concerns (its name as Resolve gives it), and what the change leaves at
+// the name when it succeeds, where the caller knows that without looking.
+struct ChangedEntry {
+  enum class After : std::uint8_t {
+    kLook,   // unknown: looked at after the change
+    kThere,  // something stands at the name
+    kGone,   // nothing stands at the name
+  };
+  // Implicit: a plain name is an entry to look at.
+  ChangedEntry(const std::string* entry_path, After entry_after = After::kLook)  // NOLINT
+      : path(entry_path), after(entry_after) {}
+  const std::string* path;
+  After after;
+};
+
+// Calls `change`, which adds, removes or renames `entries`, and keeps the listings of their
+// folders true; returns what `change` returned.
+bool ChangeEntries(std::initializer_list<ChangedEntry> entries,
                    const std::function<bool()>& change);
 
 }  // namespace zemlo::files

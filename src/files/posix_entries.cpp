@@ -79,7 +79,8 @@ FileStatus RenameFile(const char* from, const char* to) {
     problem = error == EEXIST ? FileProblem::kExists : ProblemOf(error, source);
     return false;
   };
-  const bool renamed = ChangeEntries({&source, &target}, [&] {
+  // A rename between two links to one file leaves both: the source is looked at.
+  const bool renamed = ChangeEntries({&source, {&target, ChangedEntry::After::kThere}}, [&] {
 #if defined(__linux__) && defined(RENAME_NOREPLACE)
     if (::renameat2(AT_FDCWD, source.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) == 0) {
       return true;
@@ -109,7 +110,7 @@ FileStatus ReplaceFileAtomically(const char* from, const char* to) {
   if (source.empty() || target.empty()) return Problem(FileProblem::kBadName);
   if (!seam::Allow(FileOp::kReplace, source)) return Problem(FileProblem::kOther);
   int error = 0;
-  const bool moved = ChangeEntries({&source, &target}, [&] {
+  const bool moved = ChangeEntries({&source, {&target, ChangedEntry::After::kThere}}, [&] {
     if (std::rename(source.c_str(), target.c_str()) == 0) return true;
     error = errno;
     return false;
@@ -129,7 +130,7 @@ FileStatus RemoveFile(const char* name) {
   if (!there) return Problem(ProblemOf(ENOENT, resolved));
   if (!seam::Allow(FileOp::kRemove, path)) return Problem(FileProblem::kOther);
   int error = 0;
-  const bool removed = ChangeEntries({&path}, [&] {
+  const bool removed = ChangeEntries({{&path, ChangedEntry::After::kGone}}, [&] {
     if (::unlink(path.c_str()) == 0) return true;
     error = errno;
     return false;
@@ -144,7 +145,7 @@ FileStatus MakeDirectory(const char* name) {
   if (path.empty()) return Problem(FileProblem::kBadName);
   if (!seam::Allow(FileOp::kMakeFolder, path)) return Problem(FileProblem::kOther);
   int error = 0;
-  const bool made = ChangeEntries({&path}, [&] {
+  const bool made = ChangeEntries({{&path, ChangedEntry::After::kThere}}, [&] {
     if (::mkdir(path.c_str(), 0777) == 0) return true;
     error = errno;
     return false;

@@ -95,7 +95,7 @@ class OutputWalk {
       Kind kind = Look(parts[i], found);
       if (kind == Kind::kMissing && make) {
         const std::string full = path_ + found;
-        ChangeEntries({&full},
+        ChangeEntries({{&full, ChangedEntry::After::kThere}},
                       [&] { return ::mkdirat(fd_, found.c_str(), 0777) == 0 || errno == EEXIST; });
         kind = Look(parts[i], found);
       }
@@ -139,7 +139,7 @@ class OutputWalk {
     const std::string full = path_ + file;
     int fd = -1;
     int error = 0;
-    ChangeEntries({&full}, [&] {
+    ChangeEntries({{&full, ChangedEntry::After::kThere}}, [&] {
       fd = ::openat(fd_, file.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
       error = errno;
       return fd >= 0;
@@ -170,7 +170,7 @@ class OutputWalk {
   bool Rename(const std::string& from, const std::string& to) {
     const std::string source = path_ + from;
     const std::string target = path_ + to;
-    return ChangeEntries({&source, &target}, [&] {
+    return ChangeEntries({&source, {&target, ChangedEntry::After::kThere}}, [&] {
       if (::renameat(fd_, from.c_str(), fd_, to.c_str()) == 0) return true;
       Note(ProblemOfErrno(errno));
       return false;
@@ -180,7 +180,8 @@ class OutputWalk {
   // Removes the entry `file` itself (a link is removed, never its target).
   void Remove(const std::string& file) {
     const std::string full = path_ + file;
-    ChangeEntries({&full}, [&] { return ::unlinkat(fd_, file.c_str(), 0) == 0; });
+    ChangeEntries({{&full, ChangedEntry::After::kGone}},
+                  [&] { return ::unlinkat(fd_, file.c_str(), 0) == 0; });
   }
 
   const std::string& relative() const { return relative_; }
