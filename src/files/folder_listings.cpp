@@ -135,7 +135,7 @@ class Listings {
         if (std::find(looked.begin(), looked.end(), folder) != looked.end()) continue;
         looked.push_back(folder);
         FolderTimes times;
-        if (!TimesOf(folder, times)) continue;
+        if (!FolderTimesBefore(entries, folder, times)) continue;
         if (Current(times) == nullptr) {
           kept_.erase(times.Key());
         } else {
@@ -172,6 +172,18 @@ class Listings {
   }
 
  private:
+  // The times of `folder` before a change of `entries`: as a caller saw them a moment ago,
+  // else as they are.
+  static bool FolderTimesBefore(std::initializer_list<ChangedEntry> entries,
+                                const std::string& folder, FolderTimes& times) {
+    for (const ChangedEntry& entry : entries) {
+      if (entry.folder != nullptr && FolderOf(*entry.path) == folder) {
+        return TimesOf(*entry.folder, times);
+      }
+    }
+    return TimesOf(folder, times);
+  }
+
   // Something stands at the entry's name after the change that gave `result`.
   static bool There(const ChangedEntry& entry, bool result) {
     if (result && entry.after != ChangedEntry::After::kLook) {
@@ -236,15 +248,6 @@ class Listings {
 }  // namespace
 
 std::uint64_t FolderListingsRead() { return listings_read.load(std::memory_order_relaxed); }
-
-bool FindIgnoringCase(const std::string& folder, const std::string& name, std::string& found) {
-  FolderTimes times;
-  if (!TimesOf(folder, times)) return false;
-  NameMatch match = Listings::Instance().Match(folder, times, name);
-  if (match.smallest.empty()) return false;
-  found = std::move(match.smallest);
-  return true;
-}
 
 NameMatch MatchName(const std::string& folder, const struct stat& folder_st,
                     const std::string& name) {

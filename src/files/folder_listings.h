@@ -31,11 +31,6 @@ inline constexpr double kTrustSeconds = 1.0;
 // Longer than a tick of the clock that stamps changes on the usual file systems.
 inline constexpr double kSettleSeconds = 0.05;
 
-// The smallest entry name (by byte order) of `folder` ("" is the current folder) that equals
-// `name` ignoring ASCII letter case, into `found`; false when none does or the folder cannot
-// be read. Thread-safe.
-bool FindIgnoringCase(const std::string& folder, const std::string& name, std::string& found);
-
 // Folder listings read so far by this process: how a test tells a kept listing from one read
 // again.
 std::uint64_t FolderListingsRead();
@@ -46,8 +41,10 @@ struct NameMatch {
   std::string smallest;  // the smallest entry equal to it ignoring case; empty when none
 };
 
-// As FindIgnoringCase, for a folder the caller has just looked at: `folder_st` is what stat
-// (following a link) said of it; a folder that stat found is no folder holds nothing.
+// What the listing of `folder` ("" is the current folder) holds of `name`, matched ignoring
+// ASCII letter case; nothing when the folder cannot be read. The caller has just looked at
+// the folder: `folder_st` is what stat (following a link) said of it, and a folder that stat
+// found is no folder holds nothing. Thread-safe.
 NameMatch MatchName(const std::string& folder, const struct stat& folder_st,
                     const std::string& name);
 
@@ -60,10 +57,14 @@ struct ChangedEntry {
     kGone,   // nothing stands at the name
   };
   // Implicit: a plain name is an entry to look at.
-  ChangedEntry(const std::string* entry_path, After entry_after = After::kLook)  // NOLINT
-      : path(entry_path), after(entry_after) {}
+  ChangedEntry(const std::string* entry_path, After entry_after = After::kLook,  // NOLINT
+               const struct stat* entry_folder = nullptr)
+      : path(entry_path), after(entry_after), folder(entry_folder) {}
   const std::string* path;
   After after;
+  // What stat said of the entry's folder a moment before, where the caller has just asked;
+  // null: the folder is looked at here.
+  const struct stat* folder;
 };
 
 // Calls `change`, which adds, removes or renames `entries`, and keeps the listings of their

@@ -71,7 +71,8 @@ bool SetAttributesNormal(const char* name) {
 
 FileStatus RenameFile(const char* from, const char* to) {
   const std::string source = Resolve(from);
-  const std::string target = Resolve(to);
+  const Resolved resolved_target = ResolveName(to);
+  const std::string& target = resolved_target.path;
   if (source.empty() || target.empty()) return Problem(FileProblem::kBadName);
   if (!seam::Allow(FileOp::kRename, source)) return Problem(FileProblem::kOther);
   FileProblem problem = FileProblem::kOther;
@@ -80,7 +81,8 @@ FileStatus RenameFile(const char* from, const char* to) {
     return false;
   };
   // A rename between two links to one file leaves both: the source is looked at.
-  const bool renamed = ChangeEntries({&source, {&target, ChangedEntry::After::kThere}}, [&] {
+  const ChangedEntry made{&target, ChangedEntry::After::kThere, resolved_target.FolderStat()};
+  const bool renamed = ChangeEntries({&source, made}, [&] {
 #if defined(__linux__) && defined(RENAME_NOREPLACE)
     if (::renameat2(AT_FDCWD, source.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) == 0) {
       return true;
@@ -106,11 +108,13 @@ FileStatus RenameFile(const char* from, const char* to) {
 
 FileStatus ReplaceFileAtomically(const char* from, const char* to) {
   const std::string source = Resolve(from);
-  const std::string target = Resolve(to);
+  const Resolved resolved_target = ResolveName(to);
+  const std::string& target = resolved_target.path;
   if (source.empty() || target.empty()) return Problem(FileProblem::kBadName);
   if (!seam::Allow(FileOp::kReplace, source)) return Problem(FileProblem::kOther);
   int error = 0;
-  const bool moved = ChangeEntries({&source, {&target, ChangedEntry::After::kThere}}, [&] {
+  const ChangedEntry replaced{&target, ChangedEntry::After::kThere, resolved_target.FolderStat()};
+  const bool moved = ChangeEntries({&source, replaced}, [&] {
     if (std::rename(source.c_str(), target.c_str()) == 0) return true;
     error = errno;
     return false;
@@ -141,16 +145,18 @@ FileStatus RemoveFile(const char* name) {
 }
 
 FileStatus MakeDirectory(const char* name) {
-  const std::string path = Resolve(name);
+  const Resolved resolved = ResolveName(name);
+  const std::string& path = resolved.path;
   if (path.empty()) return Problem(FileProblem::kBadName);
   if (!seam::Allow(FileOp::kMakeFolder, path)) return Problem(FileProblem::kOther);
   int error = 0;
-  const bool made = ChangeEntries({{&path, ChangedEntry::After::kThere}}, [&] {
-    if (::mkdir(path.c_str(), 0777) == 0) return true;
-    error = errno;
-    return false;
-  });
-  if (!made) return Problem(error == EEXIST ? FileProblem::kExists : ProblemOf(error, path));
+  const bool made =
+      ChangeEntries({{&path, ChangedEntry::After::kThere, resolved.FolderStat()}}, [&] {
+        if (::mkdir(path.c_str(), 0777) == 0) return true;
+        error = errno;
+        return false;
+      });
+  if (!made) return Problem(error == EEXIST ? FileProblem::kExists : ProblemOf(error, resolved));
   seam::Done(FileOp::kMakeFolder, path);
   return {};
 }

@@ -74,11 +74,17 @@ bool ChooseEntry(const std::string& out, const std::string& component, bool last
   return true;
 }
 
-// The folder of the resolved `path` as `seen` saw it, where it saw that very folder.
-Resolved::Folder FolderAsSeen(const FolderSeen& seen, const std::string& path) {
-  if (seen.name.empty() || seen.name != FolderOfPath(path)) return Resolved::Folder::kUnknown;
-  if (seen.error != 0) return Resolved::Folder::kMissing;
-  return S_ISDIR(seen.st.st_mode) ? Resolved::Folder::kFolder : Resolved::Folder::kNotAFolder;
+// Notes in `resolved` what `seen` saw of the folder of its path, where it saw that very folder.
+void NoteFolder(const FolderSeen& seen, Resolved& resolved) {
+  if (seen.name.empty() || seen.name != FolderOfPath(resolved.path)) return;
+  if (seen.error != 0) {
+    resolved.folder = Resolved::Folder::kMissing;
+  } else if (!S_ISDIR(seen.st.st_mode)) {
+    resolved.folder = Resolved::Folder::kNotAFolder;
+  } else {
+    resolved.folder = Resolved::Folder::kFolder;
+    resolved.folder_st = seen.st;
+  }
 }
 
 }  // namespace
@@ -132,8 +138,8 @@ Resolved ResolveName(const char* name) {
   }
   // Found missing as written above, and nothing else was chosen.
   if (out == path) resolved.entry = Resolved::Entry::kMissing;
-  resolved.folder = FolderAsSeen(seen, out);
   resolved.path = std::move(out);
+  NoteFolder(seen, resolved);
   return resolved;
 }
 

@@ -31,6 +31,10 @@ struct Resolved {
   Entry entry = Entry::kUnknown;
   Folder folder = Folder::kUnknown;
   struct stat st {};
+  struct stat folder_st {};  // with kFolder
+
+  // What stat said of the folder that holds `path`, where resolving asked; else null.
+  const struct stat* FolderStat() const { return folder == Folder::kFolder ? &folder_st : nullptr; }
 
   // What stat (following a link) says of the entry, without asking again where Resolve saw
   // anything but a link; false when it is not there.

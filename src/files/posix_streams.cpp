@@ -53,7 +53,7 @@ Result<std::FILE*, FileProblem> OpenFile(const char* name, const char* mode) {
     return fd >= 0;
   };
   if (flags & O_CREAT) {
-    ChangeEntries({{&path, ChangedEntry::After::kThere}}, open);
+    ChangeEntries({{&path, ChangedEntry::After::kThere, resolved.FolderStat()}}, open);
   } else {
     open();
   }
