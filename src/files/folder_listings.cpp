@@ -5,8 +5,10 @@
 #include <sys/types.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <ctime>
 #include <map>
 #include <set>
 #include <utility>
@@ -22,10 +24,12 @@ namespace {
 // Folders whose listings are kept at once; a run uses a handful (sources of three kinds, the
 // output folders), and the one read longest ago makes room.
 constexpr std::size_t kKeptFolders = 32;
-// Smaller folders are read for every lookup, as cheap as keeping them and always up to date.
-constexpr std::size_t kKeptFromEntries = 64;
+// Folders of fewer entries than this are kept only once they have settled (kSettleSeconds).
+constexpr std::size_t kSmallFolderEntries = 64;
 
 using Clock = std::chrono::steady_clock;
+
+std::atomic<std::uint64_t> listings_read{0};
 
 struct FolderTimes {
   dev_t device = 0;
@@ -41,13 +45,29 @@ std::int64_t Nanoseconds(const timespec& t) {
   return static_cast<std::int64_t>(t.tv_sec) * 1000000000 + t.tv_nsec;
 }
 
-bool TimesOf(const std::string& folder, FolderTimes& times) {
-  struct stat st;
-  if (::stat(folder.empty() ? "." : folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
-    return false;
-  }
+bool TimesOf(const struct stat& st, FolderTimes& times) {
+  if (!S_ISDIR(st.st_mode)) return false;
   times = {st.st_dev, st.st_ino, Nanoseconds(st.st_mtim), Nanoseconds(st.st_ctim)};
   return true;
+}
+
+bool TimesOf(const std::string& folder, FolderTimes& times) {
+  struct stat st;
+  return ::stat(folder.empty() ? "." : folder.c_str(), &st) == 0 && TimesOf(st, times);
+}
+
+// The wall clock, as the file system stamps changes with it.
+std::int64_t WallNanoseconds() {
+  timespec now{};
+  ::clock_gettime(CLOCK_REALTIME, &now);
+  return Nanoseconds(now);
+}
+
+// The folder changed so lately before `read_ns` that another change within the same tick of
+// the file system's clock would leave its times as they are.
+bool Unsettled(const FolderTimes& times, std::int64_t read_ns) {
+  const auto settle = static_cast<std::int64_t>(kSettleSeconds * 1e9);
+  return std::max(times.modified_ns, times.changed_ns) > read_ns - settle;
 }
 
 std::string Lower(const std::string& name) {
@@ -63,11 +83,13 @@ struct Listing {
   std::map<std::string, std::set<std::string>> names;
   std::size_t entries = 0;
 
-  bool Find(const std::string& name, std::string& found) const {
+  NameMatch Match(const std::string& name) const {
+    NameMatch match;
     const auto it = names.find(Lower(name));
-    if (it == names.end()) return false;
-    found = *it->second.begin();
-    return true;
+    if (it == names.end()) return match;
+    match.exact = it->second.count(name) != 0;
+    match.smallest = *it->second.begin();
+    return match;
   }
 };
 
@@ -80,12 +102,10 @@ class Listings {
     return listings;
   }
 
-  bool Find(const std::string& folder, const std::string& name, std::string& found) {
-    FolderTimes times;
-    if (!TimesOf(folder, times)) return false;
+  NameMatch Match(const std::string& folder, const FolderTimes& times, const std::string& name) {
     {
       MutexLock lock(mutex_);
-      if (const Listing* listing = Current(times)) return listing->Find(name, found);
+      if (const Listing* listing = Current(times)) return listing->Match(name);
     }
     // Read outside the lock: other threads' lookups in other folders go on meanwhile. A
     // change during the read moves the folder's times on, so a listing it spoiled is never
@@ -93,30 +113,32 @@ class Listings {
     Listing listing;
     listing.times = times;
     listing.read_at = Clock::now();
-    if (!Read(folder, listing)) return false;
-    const bool found_it = listing.Find(name, found);
-    if (listing.entries >= kKeptFromEntries) {
+    const std::int64_t read_ns = WallNanoseconds();
+    if (!Read(folder, listing)) return {};
+    NameMatch match = listing.Match(name);
+    if (listing.entries >= kSmallFolderEntries || !Unsettled(times, read_ns)) {
       MutexLock lock(mutex_);
       Keep(std::move(listing));
     }
-    return found_it;
+    return match;
   }
 
-  bool Change(std::initializer_list<const std::string*> paths,
-              const std::function<bool()>& change) {
+  bool Change(std::initializer_list<ChangedEntry> entries, const std::function<bool()>& change) {
     // The folders concerned whose kept listings still describe them, with their times before
     // the change. The change itself runs outside the lock: lookups go on meanwhile.
     std::vector<std::pair<std::string, FolderTimes>> before;
     {
       MutexLock lock(mutex_);
-      for (const std::string* path : paths) {
-        std::string folder = FolderOf(*path);
+      std::vector<std::string> looked;  // a rename within one folder names it twice
+      for (const ChangedEntry& entry : entries) {
+        std::string folder = FolderOf(*entry.path);
+        if (std::find(looked.begin(), looked.end(), folder) != looked.end()) continue;
+        looked.push_back(folder);
         FolderTimes times;
-        if (!TimesOf(folder, times)) continue;
+        if (!FolderTimesBefore(entries, folder, times)) continue;
         if (Current(times) == nullptr) {
           kept_.erase(times.Key());
-        } else if (std::none_of(before.begin(), before.end(),
-                                [&](const auto& kept) { return kept.first == folder; })) {
+        } else {
           before.emplace_back(std::move(folder), times);
         }
       }
@@ -132,12 +154,11 @@ class Listings {
         kept_.erase(it);
         continue;
       }
-      for (const std::string* path : paths) {
-        if (FolderOf(*path) != folder) continue;
-        const std::string entry = NameOf(*path);
+      for (const ChangedEntry& changed : entries) {
+        if (FolderOf(*changed.path) != folder) continue;
+        const std::string entry = NameOf(*changed.path);
         const std::string lower = Lower(entry);
-        struct stat st;
-        if (::lstat(path->c_str(), &st) == 0) {
+        if (There(changed, result)) {
           it->second.names[lower].insert(entry);
         } else if (const auto match = it->second.names.find(lower);
                    match != it->second.names.end()) {
@@ -151,6 +172,27 @@ class Listings {
   }
 
  private:
+  // The times of `folder` before a change of `entries`: as a caller saw them a moment ago,
+  // else as they are.
+  static bool FolderTimesBefore(std::initializer_list<ChangedEntry> entries,
+                                const std::string& folder, FolderTimes& times) {
+    for (const ChangedEntry& entry : entries) {
+      if (entry.folder != nullptr && FolderOf(*entry.path) == folder) {
+        return TimesOf(*entry.folder, times);
+      }
+    }
+    return TimesOf(folder, times);
+  }
+
+  // Something stands at the entry's name after the change that gave `result`.
+  static bool There(const ChangedEntry& entry, bool result) {
+    if (result && entry.after != ChangedEntry::After::kLook) {
+      return entry.after == ChangedEntry::After::kThere;
+    }
+    struct stat st;
+    return ::lstat(entry.path->c_str(), &st) == 0;
+  }
+
   // The kept listing that still describes a folder of these times.
   Listing* Current(const FolderTimes& times) REQUIRES(mutex_) {
     const auto it = kept_.find(times.Key());
@@ -178,6 +220,7 @@ class Listings {
   static bool Read(const std::string& folder, Listing& listing) {
     DIR* d = ::opendir(folder.empty() ? "." : folder.c_str());
     if (d == nullptr) return false;
+    listings_read.fetch_add(1, std::memory_order_relaxed);
     while (const dirent* e = ::readdir(d)) {
       const std::string name = e->d_name;
       if (name == "." || name == "..") continue;
@@ -204,13 +247,18 @@ class Listings {
 
 }  // namespace
 
-bool FindIgnoringCase(const std::string& folder, const std::string& name, std::string& found) {
-  return Listings::Instance().Find(folder, name, found);
+std::uint64_t FolderListingsRead() { return listings_read.load(std::memory_order_relaxed); }
+
+NameMatch MatchName(const std::string& folder, const struct stat& folder_st,
+                    const std::string& name) {
+  FolderTimes times;
+  if (!TimesOf(folder_st, times)) return {};
+  return Listings::Instance().Match(folder, times, name);
 }
 
-bool ChangeEntries(std::initializer_list<const std::string*> paths,
+bool ChangeEntries(std::initializer_list<ChangedEntry> entries,
                    const std::function<bool()>& change) {
-  return Listings::Instance().Change(paths, change);
+  return Listings::Instance().Change(entries, change);
 }
 
 }  // namespace zemlo::files

@@ -71,7 +71,8 @@ bool SetAttributesNormal(const char* name) {
 
 FileStatus RenameFile(const char* from, const char* to) {
   const std::string source = Resolve(from);
-  const std::string target = Resolve(to);
+  const Resolved resolved_target = ResolveName(to);
+  const std::string& target = resolved_target.path;
   if (source.empty() || target.empty()) return Problem(FileProblem::kBadName);
   if (!seam::Allow(FileOp::kRename, source)) return Problem(FileProblem::kOther);
   FileProblem problem = FileProblem::kOther;
@@ -79,7 +80,9 @@ FileStatus RenameFile(const char* from, const char* to) {
     problem = error == EEXIST ? FileProblem::kExists : ProblemOf(error, source);
     return false;
   };
-  const bool renamed = ChangeEntries({&source, &target}, [&] {
+  // A rename between two links to one file leaves both: the source is looked at.
+  const ChangedEntry made{&target, ChangedEntry::After::kThere, resolved_target.FolderStat()};
+  const bool renamed = ChangeEntries({&source, made}, [&] {
 #if defined(__linux__) && defined(RENAME_NOREPLACE)
     if (::renameat2(AT_FDCWD, source.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) == 0) {
       return true;
@@ -105,11 +108,13 @@ FileStatus RenameFile(const char* from, const char* to) {
 
 FileStatus ReplaceFileAtomically(const char* from, const char* to) {
   const std::string source = Resolve(from);
-  const std::string target = Resolve(to);
+  const Resolved resolved_target = ResolveName(to);
+  const std::string& target = resolved_target.path;
   if (source.empty() || target.empty()) return Problem(FileProblem::kBadName);
   if (!seam::Allow(FileOp::kReplace, source)) return Problem(FileProblem::kOther);
   int error = 0;
-  const bool moved = ChangeEntries({&source, &target}, [&] {
+  const ChangedEntry replaced{&target, ChangedEntry::After::kThere, resolved_target.FolderStat()};
+  const bool moved = ChangeEntries({&source, replaced}, [&] {
     if (std::rename(source.c_str(), target.c_str()) == 0) return true;
     error = errno;
     return false;
@@ -126,30 +131,32 @@ FileStatus RemoveFile(const char* name) {
   // Most removals find nothing (an entry file a run never wrote): no change to record.
   const bool there = resolved.entry == Resolved::Entry::kPresent ||
                      (resolved.entry == Resolved::Entry::kUnknown && PathExists(path));
-  if (!there) return Problem(ProblemOf(ENOENT, path));
+  if (!there) return Problem(ProblemOf(ENOENT, resolved));
   if (!seam::Allow(FileOp::kRemove, path)) return Problem(FileProblem::kOther);
   int error = 0;
-  const bool removed = ChangeEntries({&path}, [&] {
+  const bool removed = ChangeEntries({{&path, ChangedEntry::After::kGone}}, [&] {
     if (::unlink(path.c_str()) == 0) return true;
     error = errno;
     return false;
   });
-  if (!removed) return Problem(ProblemOf(error, path));
+  if (!removed) return Problem(ProblemOf(error, resolved));
   seam::Done(FileOp::kRemove, path);
   return {};
 }
 
 FileStatus MakeDirectory(const char* name) {
-  const std::string path = Resolve(name);
+  const Resolved resolved = ResolveName(name);
+  const std::string& path = resolved.path;
   if (path.empty()) return Problem(FileProblem::kBadName);
   if (!seam::Allow(FileOp::kMakeFolder, path)) return Problem(FileProblem::kOther);
   int error = 0;
-  const bool made = ChangeEntries({&path}, [&] {
-    if (::mkdir(path.c_str(), 0777) == 0) return true;
-    error = errno;
-    return false;
-  });
-  if (!made) return Problem(error == EEXIST ? FileProblem::kExists : ProblemOf(error, path));
+  const bool made =
+      ChangeEntries({{&path, ChangedEntry::After::kThere, resolved.FolderStat()}}, [&] {
+        if (::mkdir(path.c_str(), 0777) == 0) return true;
+        error = errno;
+        return false;
+      });
+  if (!made) return Problem(error == EEXIST ? FileProblem::kExists : ProblemOf(error, resolved));
   seam::Done(FileOp::kMakeFolder, path);
   return {};
 }

@@ -34,7 +34,7 @@ FileLock::Result FileLock::Lock(const char* name) {
   constexpr int kFlags = O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK;
   int fd = -1;
   int open_error = 0;
-  ChangeEntries({&path}, [&] {
+  ChangeEntries({{&path, ChangedEntry::After::kThere}}, [&] {
     fd = ::open(path.c_str(), O_RDWR | O_CREAT | kFlags, 0666);
     open_error = errno;
     return fd >= 0;

@@ -20,9 +20,21 @@ struct Resolved {
     kPresent,  // looked at where it stands: `st` (not following a link)
     kMissing,  // the very name that was looked for and not found
   };
+  // The folder that holds `path` (FolderOfPath), where resolving looked at it with stat.
+  enum class Folder : std::uint8_t {
+    kUnknown,
+    kFolder,
+    kNotAFolder,
+    kMissing,  // stat failed, for whatever reason
+  };
   std::string path;
   Entry entry = Entry::kUnknown;
+  Folder folder = Folder::kUnknown;
   struct stat st {};
+  struct stat folder_st {};  // with kFolder
+
+  // What stat said of the folder that holds `path`, where resolving asked; else null.
+  const struct stat* FolderStat() const { return folder == Folder::kFolder ? &folder_st : nullptr; }
 
   // What stat (following a link) says of the entry, without asking again where Resolve saw
   // anything but a link; false when it is not there.
@@ -48,6 +60,8 @@ struct Resolved {
 // The problem `error` (an errno value) stands for at `path`: ENOENT tells a missing file from
 // a missing folder by looking at the folder.
 [[nodiscard]] FileProblem ProblemOf(int error, const std::string& path);
+// The same for a resolved name, without asking again about a folder resolving looked at.
+[[nodiscard]] FileProblem ProblemOf(int error, const Resolved& resolved);
 
 // Notes `problem` where the caller asked for it and gives the failed result.
 template <typename R>

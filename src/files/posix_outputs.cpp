@@ -72,12 +72,14 @@ class OutputWalk {
         Note(ProblemOfErrno(errno));
         return Kind::kError;
       }
-      std::string other;
-      if (!FindIgnoringCase(path_, part, other) ||
-          ::fstatat(fd_, other.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+      // The folder's times, kept for the change that most often follows (the file made).
+      folder_seen_ = ::stat(path_.c_str(), &folder_st_) == 0;
+      const NameMatch match = folder_seen_ ? MatchName(path_, folder_st_, part) : NameMatch{};
+      if (match.smallest.empty() ||
+          ::fstatat(fd_, match.smallest.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
         return Kind::kMissing;
       }
-      found = other;
+      found = match.smallest;
     }
     if (S_ISLNK(st.st_mode)) return Kind::kLink;
     if (S_ISDIR(st.st_mode)) return Kind::kFolder;
@@ -95,7 +97,7 @@ class OutputWalk {
       Kind kind = Look(parts[i], found);
       if (kind == Kind::kMissing && make) {
         const std::string full = path_ + found;
-        ChangeEntries({&full},
+        ChangeEntries({{&full, ChangedEntry::After::kThere, FolderSeen()}},
                       [&] { return ::mkdirat(fd_, found.c_str(), 0777) == 0 || errno == EEXIST; });
         kind = Look(parts[i], found);
       }
@@ -127,6 +129,7 @@ class OutputWalk {
       }
       ::close(fd_);
       fd_ = next;
+      folder_seen_ = false;
       path_ += found + "/";
       relative_ += found + "/";
     }
@@ -139,7 +142,7 @@ class OutputWalk {
     const std::string full = path_ + file;
     int fd = -1;
     int error = 0;
-    ChangeEntries({&full}, [&] {
+    ChangeEntries({{&full, ChangedEntry::After::kThere, FolderSeen()}}, [&] {
       fd = ::openat(fd_, file.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
       error = errno;
       return fd >= 0;
@@ -170,7 +173,7 @@ class OutputWalk {
   bool Rename(const std::string& from, const std::string& to) {
     const std::string source = path_ + from;
     const std::string target = path_ + to;
-    return ChangeEntries({&source, &target}, [&] {
+    return ChangeEntries({&source, {&target, ChangedEntry::After::kThere, FolderSeen()}}, [&] {
       if (::renameat(fd_, from.c_str(), fd_, to.c_str()) == 0) return true;
       Note(ProblemOfErrno(errno));
       return false;
@@ -180,7 +183,8 @@ class OutputWalk {
   // Removes the entry `file` itself (a link is removed, never its target).
   void Remove(const std::string& file) {
     const std::string full = path_ + file;
-    ChangeEntries({&full}, [&] { return ::unlinkat(fd_, file.c_str(), 0) == 0; });
+    ChangeEntries({{&full, ChangedEntry::After::kGone, FolderSeen()}},
+                  [&] { return ::unlinkat(fd_, file.c_str(), 0) == 0; });
   }
 
   const std::string& relative() const { return relative_; }
@@ -190,10 +194,20 @@ class OutputWalk {
  private:
   void Note(FileProblem problem) { problem_ = problem; }
 
+  // What stat said of the current folder when the last Look asked, once: a change moves its
+  // times on.
+  const struct stat* FolderSeen() {
+    const bool seen = folder_seen_;
+    folder_seen_ = false;
+    return seen ? &folder_st_ : nullptr;
+  }
+
   FileProblem problem_ = FileProblem::kOther;
   int fd_ = -1;
   std::string path_;      // of the current folder, ending in '/'
   std::string relative_;  // the same below the base
+  bool folder_seen_ = false;
+  struct stat folder_st_ {};
 };
 
 }  // namespace

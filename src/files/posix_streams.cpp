@@ -23,7 +23,8 @@ Failure<FileProblem> Problem(FileProblem problem) { return ::zemlo::Fail(problem
 }  // namespace
 
 Result<std::FILE*, FileProblem> OpenFile(const char* name, const char* mode) {
-  const std::string path = Resolve(name);
+  const Resolved resolved = ResolveName(name);
+  const std::string& path = resolved.path;
   if (path.empty() || mode == nullptr) return Problem(FileProblem::kBadName);
   if (!seam::Allow(FileOp::kOpen, path)) return Problem(FileProblem::kOther);
   const bool update = std::strchr(mode, '+') != nullptr;
@@ -52,15 +53,17 @@ Result<std::FILE*, FileProblem> OpenFile(const char* name, const char* mode) {
     return fd >= 0;
   };
   if (flags & O_CREAT) {
-    ChangeEntries({&path}, open);
+    ChangeEntries({{&path, ChangedEntry::After::kThere, resolved.FolderStat()}}, open);
   } else {
     open();
   }
-  if (fd < 0) return Problem(ProblemOf(error, path));
+  if (fd < 0) return Problem(ProblemOf(error, resolved));
   struct stat st;
   const bool stated = ::fstat(fd, &st) == 0;
-  const int status = stated && S_ISREG(st.st_mode) ? ::fcntl(fd, F_GETFL) : -1;
-  if (status == -1 || ::fcntl(fd, F_SETFL, status & ~O_NONBLOCK) != 0) {
+  // The status flags are those opened with but O_NONBLOCK: F_SETFL ignores the access mode
+  // and the creation flags, so asking for them first (F_GETFL) would tell nothing new.
+  const int status = flags & ~(O_NONBLOCK | O_CLOEXEC);
+  if (!stated || !S_ISREG(st.st_mode) || ::fcntl(fd, F_SETFL, status) != 0) {
     ::close(fd);
     const FileProblem why = !stated                ? FileProblem::kOther
                             : S_ISDIR(st.st_mode)  ? FileProblem::kIsAFolder

@@ -12,6 +12,7 @@
 #include "support/temp_dir.h"
 
 #if !defined(_WIN32)
+#include <fcntl.h>
 #include <sys/stat.h>
 #endif
 
@@ -107,6 +108,19 @@ TEST_F(FileKinds, FifosAreRefusedWithoutWaitingForAWriterOrReader) {
   EXPECT_FALSE(OpensWithin("p3_0_0_1.pcx", "wb"));
   EXPECT_FALSE(OpensWithin("p3_0_0_1.pcx", "r+b"));
   EXPECT_TRUE(fs::is_fifo(dir.path() / "p3_0_0_1.pcx"));  // truncating did not replace it
+}
+
+// Opened without waiting, used as every other stream: blocking, and appending where asked.
+TEST_F(FileKinds, StreamsAreLeftBlockingWithTheirMode) {
+  WriteFileBytes(dir.path() / "entry.zgi", {1});
+  for (const char* mode : {"rb", "r+b", "wb", "ab", "a+b"}) {
+    std::FILE* f = OpenFile("ENTRY.ZGI", mode).value_or(nullptr);
+    ASSERT_NE(f, nullptr) << mode;
+    const int flags = ::fcntl(::fileno(f), F_GETFL);
+    EXPECT_EQ(flags & O_NONBLOCK, 0) << mode;
+    EXPECT_EQ((flags & O_APPEND) != 0, mode[0] == 'a') << mode;
+    std::fclose(f);
+  }
 }
 
 TEST_F(FileKinds, DevicesAreNeitherReadNorWritten) {

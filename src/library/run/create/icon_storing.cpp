@@ -70,7 +70,11 @@ StoreResult Publish(int icon, const SelectedSource& source, std::span<const std:
 
 void RemoveEntryFile(StoreContext& store) {
   const char* name = store.settings.FSEP.data();
-  if (!files::RemoveFile(name) && files::Exists(name)) {
+  // Most icons without a source had no entry file: the removal says so, nothing to ask again.
+  const files::FileStatus removed = files::RemoveFile(name);
+  const bool gone = removed || removed.error() == files::FileProblem::kNoSuchFile ||
+                    removed.error() == files::FileProblem::kNoSuchFolder;
+  if (!gone && files::Exists(name)) {
     ShowWarning(store.state.port, Owner::kMain, kEntryFileNotRemovedFormat, name);
   }
   RemoveLeftoverTemporary(name);
