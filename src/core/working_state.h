@@ -5,7 +5,9 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <memory>
+#include <new>
 #include <span>
 
 #include "core/geometry.h"
@@ -13,16 +15,20 @@
 
 namespace zemlo {
 
-// A zero-filled buffer of fixed size, allocated once.
+// A zero-filled buffer of fixed size, allocated once. The zeros come from the system's fresh
+// pages where it hands out such (calloc): a state's buffers are many megabytes, mostly never
+// touched, and filling them cost a run's start more than reading its project. Throws
+// std::bad_alloc when the memory cannot be had, as new does.
 class Buffer {
  public:
-  explicit Buffer(std::size_t size) : data_(new std::uint8_t[size]()), size_(size) {}
+  explicit Buffer(std::size_t size)
+      : data_(Allocate(std::calloc(size == 0 ? 1 : size, 1))), size_(size) {}
   // Not filled: for buffers whose users write every byte they read. Their pages are first
   // touched where they are used, on the thread that uses them, not all at once where they are
   // made.
   struct Unfilled {};
   Buffer(std::size_t size, Unfilled)
-      : data_(std::make_unique_for_overwrite<std::uint8_t[]>(size)), size_(size) {}
+      : data_(Allocate(std::malloc(size == 0 ? 1 : size))), size_(size) {}
   std::uint8_t* data() { return data_.get(); }
   const std::uint8_t* data() const { return data_.get(); }
   std::size_t size() const { return size_; }
@@ -30,7 +36,15 @@ class Buffer {
   std::span<const std::uint8_t> span() const { return {data_.get(), size_}; }
 
  private:
-  std::unique_ptr<std::uint8_t[]> data_;
+  struct Free {
+    void operator()(std::uint8_t* p) const { std::free(p); }
+  };
+  static std::unique_ptr<std::uint8_t[], Free> Allocate(void* memory) {
+    if (memory == nullptr) throw std::bad_alloc();
+    return std::unique_ptr<std::uint8_t[], Free>(static_cast<std::uint8_t*>(memory));
+  }
+
+  std::unique_ptr<std::uint8_t[], Free> data_;
   std::size_t size_;
 };
 
