@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cstring>
+#include <span>
+#include <stdexcept>
 
 #include "core/byte_reader.h"
 #include "core/geometry.h"
@@ -22,34 +24,31 @@ constexpr std::size_t kMaxPartSize = 4096;
 constexpr std::size_t kMaxFileBytes =
     kMaxPartSize + kMaxIcons * kMaxPartSize * 2 + kMaxNames + kSumCheckSize;
 
+// Writes the fields one after another into a buffer sized for the whole file beforehand: a
+// file of thousands of records is written at every block a run commits.
 class Writer {
  public:
-  explicit Writer(std::vector<std::uint8_t>& out) : out_(out) {}
-  void U16(std::uint16_t v) {
-    Put(2, [&](std::uint8_t* p) { StoreU16LE(p, v); });
-  }
-  void U32(std::uint32_t v) {
-    Put(4, [&](std::uint8_t* p) { StoreU32LE(p, v); });
-  }
-  void U64(std::uint64_t v) {
-    Put(8, [&](std::uint8_t* p) { StoreU64LE(p, v); });
-  }
-  void Zeros(std::size_t n) { out_.insert(out_.end(), n, std::uint8_t{0}); }
+  explicit Writer(std::span<std::uint8_t> out) : out_(out) {}
+  void U16(std::uint16_t v) { StoreU16LE(Take(2), v); }
+  void U32(std::uint32_t v) { StoreU32LE(Take(4), v); }
+  void U64(std::uint64_t v) { StoreU64LE(Take(8), v); }
+  void Zeros(std::size_t n) { std::memset(Take(n), 0, n); }
   void Bytes(std::span<const std::uint8_t> b) {
-    // Grown first, then copied: the cross compiler's overflow warning misreads an insert into
-    // a vector that was only reserved.
-    const std::size_t at = out_.size();
-    out_.resize(at + b.size());
-    std::copy(b.begin(), b.end(), out_.begin() + static_cast<std::ptrdiff_t>(at));
+    std::uint8_t* at = Take(b.size());
+    if (!b.empty()) std::memcpy(at, b.data(), b.size());
   }
+  std::size_t size() const { return at_; }
 
  private:
-  template <typename F>
-  void Put(std::size_t n, F store) {
-    out_.resize(out_.size() + n);
-    store(out_.data() + out_.size() - n);
+  // The sizes are counted before the buffer is made; a miscount would be a fault of this file.
+  std::uint8_t* Take(std::size_t n) {
+    if (n > out_.size() - at_) throw std::logic_error("checksum file size miscounted");
+    std::uint8_t* p = out_.data() + at_;
+    at_ += n;
+    return p;
   }
-  std::vector<std::uint8_t>& out_;
+  std::span<std::uint8_t> out_;
+  std::size_t at_ = 0;
 };
 
 std::string_view CutName(const std::string& name) {
@@ -114,9 +113,9 @@ Result<IconSum> ReadIcon(ByteReader record, std::span<const std::uint8_t> names)
 std::vector<std::uint8_t> EncodeChecksumFile(const ChecksumFile& sums) {
   std::size_t names_size = 0;
   for (const IconSum& icon : sums.icons) names_size += CutName(icon.source).size();
-  std::vector<std::uint8_t> out;
-  out.reserve(kSumHeaderSize + sums.icons.size() * kSumIconRecordSize +
-              sums.blocks.size() * kSumBlockRecordSize + names_size + kSumCheckSize);
+  std::vector<std::uint8_t> out(kSumHeaderSize + sums.icons.size() * kSumIconRecordSize +
+                                sums.blocks.size() * kSumBlockRecordSize + names_size +
+                                kSumCheckSize);
   Writer w(out);
   w.Bytes(kSumMagic);
   w.U16(kSumVersion);
@@ -156,7 +155,7 @@ std::vector<std::uint8_t> EncodeChecksumFile(const ChecksumFile& sums) {
     const auto name = CutName(icon.source);
     w.Bytes(std::span(reinterpret_cast<const std::uint8_t*>(name.data()), name.size()));
   }
-  w.U64(HashBytes(out));
+  w.U64(HashBytes(std::span(out).first(w.size())));
   return out;
 }
 
