@@ -424,4 +424,9 @@ for where in "${places[@]}"; do
   rm -rf "$work"
   trap - EXIT
 done
+# The wineservers end once their programs have (a server left running, and the Windows
+# services it starts, would take processor time from whatever runs next).
+for prefix in "${prefixes[@]}"; do
+  WINEPREFIX=$prefix wineserver -p0 2>/dev/null || true
+done
 echo "load average after: $(cut -d' ' -f1-3 /proc/loadavg)"
