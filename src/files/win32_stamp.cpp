@@ -13,13 +13,11 @@ std::optional<FileStamp> StampOf(std::FILE* file) {
   if (handle == INVALID_HANDLE_VALUE || !GetFileInformationByHandle(handle, &info)) {
     return std::nullopt;
   }
-  auto wide = [](DWORD high, DWORD low) {
-    return (static_cast<std::uint64_t>(high) << 32) | low;
-  };
+  auto wide = [](DWORD high, DWORD low) { return (static_cast<std::uint64_t>(high) << 32) | low; };
   return FileStamp{info.dwVolumeSerialNumber, wide(info.nFileIndexHigh, info.nFileIndexLow),
                    static_cast<std::int64_t>(wide(info.nFileSizeHigh, info.nFileSizeLow)),
-                   static_cast<std::int64_t>(
-                       wide(info.ftLastWriteTime.dwHighDateTime, info.ftLastWriteTime.dwLowDateTime)),
+                   static_cast<std::int64_t>(wide(info.ftLastWriteTime.dwHighDateTime,
+                                                  info.ftLastWriteTime.dwLowDateTime)),
                    0};
 }
 
