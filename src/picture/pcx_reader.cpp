@@ -145,6 +145,29 @@ void DecodeIndexedRows(const PcxHeader& header, const std::vector<const std::uin
   }
 }
 
+// Whether the codes of a scanline, from `from` to `to`, are run codes of value 0 and nothing
+// else (a black background's scanline from most writers): a scanline of literal zeros is
+// black too, but is decoded as any other.
+bool OnlyRunsOfZero(const std::uint8_t* from, const std::uint8_t* to) {
+  if ((to - from) % 2 != 0) return false;
+#if defined(__SSE2__)
+  // Eight codes and their values at a time: every even byte a run code, every odd one 0.
+  const __m128i run_flags = _mm_set1_epi8(static_cast<char>(pcx::kRunFlags));
+  for (; to - from >= 16; from += 16) {
+    const __m128i sixteen = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from));
+    const auto codes = static_cast<unsigned>(
+        _mm_movemask_epi8(_mm_cmpeq_epi8(_mm_and_si128(sixteen, run_flags), run_flags)));
+    const auto zeros =
+        static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(sixteen, _mm_setzero_si128())));
+    if ((codes & 0x5555u) != 0x5555u || (zeros & 0xAAAAu) != 0xAAAAu) return false;
+  }
+#endif
+  for (; from != to; from += 2) {
+    if (from[0] < pcx::kRunFlags || from[1] != 0) return false;
+  }
+  return true;
+}
+
 // The first and one past the last column from `from` to `to` (a range InkColumns gave) where a
 // plane is not 0: the range's first and last group are looked into pixel by pixel.
 std::pair<int, int> ExactInk(const std::uint8_t* red, const std::uint8_t* green,
@@ -182,18 +205,30 @@ void DecodeTrueColourRows(const PcxHeader& header, const std::vector<const std::
   std::uint8_t* const line_pair[2] = {lines.data(), lines.data() + line_bytes + kRunOvershoot};
   for (int r = 0; r < rows; r += 2) {
     const int count = std::min(2, rows - r);
+    // A scanline of nothing but runs of 0 is black: it is not decoded or looked at again.
+    bool black[2] = {false, false};
+    for (int k = 0; k < count && line_bytes != 0; ++k) {
+      black[k] = OnlyRunsOfZero(starts[r + k], starts[r + k + 1]);
+    }
     if (line_bytes != 0) {
-      if (count == 2) {
+      if (count == 2 && !black[0] && !black[1]) {
         pcx::DecodeScanlinePair(starts[r], starts[r + 1], end, line_bytes, line_pair[0],
                                 line_pair[1]);
       } else {
-        Cursor c{starts[r]};
-        FinishScanline<true>(c, end, line_bytes, line_pair[0]);
+        for (int k = 0; k < count; ++k) {
+          if (black[k]) continue;
+          Cursor c{starts[r + k]};
+          FinishScanline<true>(c, end, line_bytes, line_pair[k]);
+        }
       }
     }
     for (int k = 0; k < count; ++k) {
-      const std::uint8_t* line = line_pair[k];
       std::uint8_t* row = picture.data() + std::size_t(r + k) * kRowBytes;
+      if (black[k]) {
+        std::memset(row, 0, kRowBytes);
+        continue;
+      }
+      const std::uint8_t* line = line_pair[k];
       // Only the columns between the first and the last that is not black in some plane are
       // interleaved; a sprite's picture is mostly black rows and black around the sprite.
       const auto [from, to] = InkColumns(line, line + bpl, line + 2 * bpl, columns);

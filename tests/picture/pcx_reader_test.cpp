@@ -409,6 +409,46 @@ TEST(PcxReader, LongStretchesOfFullRunsMatchThePlainDecoder) {
   }
 }
 
+// Scanlines of runs of 0 alone are black and skipped; every near miss is decoded: a literal
+// 0, a run of another value, a run of 0 followed by a literal, runs whose excess passes the
+// scanline's end, runs of length 0. Black and other scanlines meet in every order, so pairs of
+// one of each are decoded too; the crop box is still that of the picture.
+TEST(PcxReader, BlackScanlinesAndTheirNearMissesMatchThePlainDecoder) {
+  std::mt19937 rng(4242);
+  for (int round = 0; round < 40; ++round) {
+    const int bpl = round % 2 == 0 ? 800 : 1 + int(rng() % 900);
+    const int rows = 1 + int(rng() % 12);
+    const std::size_t line = 3 * std::size_t(bpl);
+    Bytes file = PcxHeader(bpl, 0, rows - 1);
+    for (int r = 0; r < rows; ++r) {
+      const int kind =
+          int(rng() % 5);  // 0, 1: black; 2: a literal 0; 3: another value; 4: a literal
+      std::size_t produced = 0;
+      bool odd_done = false;
+      while (produced < line) {
+        const int count = rng() % 8 == 0 ? 0 : 1 + int(rng() % 63);
+        if (!odd_done && kind >= 2 && rng() % 4 == 0) {
+          odd_done = true;
+          if (kind == 2) file.push_back(0);
+          if (kind == 3)
+            file.insert(file.end(), {std::uint8_t(0xC0 | 5), std::uint8_t(1 + rng() % 250)});
+          if (kind == 4) file.push_back(std::uint8_t(1 + rng() % 191));
+          produced += kind == 3 ? 5 : 1;
+          continue;
+        }
+        file.insert(file.end(), {std::uint8_t(0xC0 | count), 0});
+        produced += std::size_t(count);
+      }
+    }
+    SCOPED_TRACE(::testing::Message() << "round " << round << " bpl " << bpl);
+    ExpectPlainDecodingAndCuts(file, rng);
+    Bytes pic = PatternPicture();
+    std::optional<CropBox> ink;
+    ASSERT_TRUE(DecodePcx(file, pic, &ink));
+    EXPECT_TRUE(SameBox(*ink, PlainInkBox(pic, rows)));
+  }
+}
+
 TEST(PcxReader, MatchesThePlainDecoderOnRandomCodeStreams) {
   std::mt19937 rng(1234);
   for (int round = 0; round < 300; ++round) {
