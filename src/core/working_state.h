@@ -56,6 +56,13 @@ struct CropBox {
   std::int32_t right = 0;
 };
 
+// The rows a crop box spans; none for the box of an all-black picture (top past bottom).
+inline PictureRows RowsOf(const CropBox& box) {
+  if (box.top > box.bottom) return {0, 0};
+  return {box.top < 0 ? 0 : box.top,
+          box.bottom >= kPictureHeight ? kPictureHeight : box.bottom + 1};
+}
+
 // The crop box as the worker hands it to painting: one atomic word, so a repaint on the
 // window's thread sees a whole box, the old one or the new one, never a mix. Every edge lies
 // within 0..800, so 16 bits each suffice.

@@ -195,7 +195,7 @@ class InkBox {
 
 // The 24-bit scanlines two at a time, their planes interleaved into blue, green, red pixels.
 void DecodeTrueColourRows(const PcxHeader& header, const std::vector<const std::uint8_t*>& starts,
-                          std::span<std::uint8_t> picture, InkBox& ink) {
+                          std::span<std::uint8_t> picture, PictureRows inked, InkBox& ink) {
   const std::size_t bpl = header.bytes_per_line;
   const std::size_t line_bytes = 3 * bpl;
   const std::uint8_t* const end = header.data.data() + header.data.size();
@@ -225,7 +225,7 @@ void DecodeTrueColourRows(const PcxHeader& header, const std::vector<const std::
     for (int k = 0; k < count; ++k) {
       std::uint8_t* row = picture.data() + std::size_t(r + k) * kRowBytes;
       if (black[k]) {
-        std::memset(row, 0, kRowBytes);
+        if (r + k >= inked.first && r + k < inked.end) std::memset(row, 0, kRowBytes);
         continue;
       }
       const std::uint8_t* line = line_pair[k];
@@ -249,7 +249,7 @@ int PcxPictureRows(std::span<const std::uint8_t> file) {
 }
 
 Result<int> DecodePcx(std::span<const std::uint8_t> file, std::span<std::uint8_t> picture,
-                      std::optional<CropBox>* ink) {
+                      std::optional<CropBox>* ink, PictureRows inked) {
   if (ink != nullptr) ink->reset();
   if (picture.size() < kPictureBytes) return Fail(Reason{"the picture buffer is too small"});
   const auto header = pcx::CheckHeader(file);
@@ -263,7 +263,7 @@ Result<int> DecodePcx(std::span<const std::uint8_t> file, std::span<std::uint8_t
     DecodeIndexedRows(*header, starts, picture);
   } else {
     InkBox box;
-    DecodeTrueColourRows(*header, starts, picture, box);
+    DecodeTrueColourRows(*header, starts, picture, inked, box);
     if (ink != nullptr) *ink = box.box();
   }
   return header->rows;

@@ -38,9 +38,13 @@ namespace zemlo {
 // columns of every pixel that is not black; top 600, bottom 0, left 800, right 0 when all are
 // black), found on the way for a fraction of a scan of the picture; an indexed file leaves it
 // empty.
+//
+// `inked` tells which rows of `picture` may hold a pixel that is not black: the caller knows
+// every other row to be black already, and a 24-bit file's black scanlines there are left as
+// they are instead of being cleared again (a sprite's picture is mostly black rows).
 [[nodiscard]] Result<int> DecodePcx(std::span<const std::uint8_t> file,
                                     std::span<std::uint8_t> picture,
-                                    std::optional<CropBox>* ink = nullptr);
+                                    std::optional<CropBox>* ink = nullptr, PictureRows inked = {});
 
 // How many picture rows, from the top, DecodePcx replaces when it takes `file`; the rows
 // below keep what the picture held. 0 for a header it refuses.

@@ -193,6 +193,34 @@ TEST(RunPipeline, APictureKeptOverIconsThatLoadNothingIsTheSameForAnyJobs) {
   });
 }
 
+// Sprites on black at rows that move from icon to icon, so each helper's picture buffers
+// come back with ink where the next sprite has none: smoothed ones among them, dark ones that
+// smoothing paints past their box, all-black ones, icons without a source, and sources
+// shorter than the picture, which keep the rows below from the icon before.
+TEST(RunPipeline, SpritesAtMovingRowsAreTheSameForAnyJobs) {
+  ExpectSameForAnyJobs({.dblk = 3, .dpak = 2, .blkb = 20}, [](TestLibrary& lib) {
+    for (int icon = 3980; icon < 4040; ++icon) {
+      const int k = icon - 3980;
+      const int top = (k * 97) % 560;
+      if (k % 11 == 5) {
+        WriteFileBytes(lib.PcxPath(icon), ShortPcx(UnmaskedShape(k, 30, 5, 60, 20), 40 + k));
+      } else if (k % 13 == 7) {
+        lib.AddPcx(icon, BlackPicture());
+      } else if (k % 5 == 3) {
+        Picture dark = BlackPicture();
+        for (int y = top; y < top + 30; ++y) {
+          for (int x = 100; x < 160; ++x) SetPixel(dark, x, y, 4, 5, std::uint8_t(3 + x % 3));
+        }
+        lib.AddPcx(icon, dark);
+      } else if (k % 17 != 9) {
+        lib.AddPcx(icon, k % 2 == 0 ? UnmaskedShape(k, 10 + k * 9, top, 50, 40)
+                                    : XMaskedShape(k, 500, std::min(top, 570)));
+      }
+    }
+    lib.Run(3980, 4039);
+  });
+}
+
 // A source the reader refuses is reported with its reason at its own turn, whichever thread
 // read it, and the icons after it are composed over what the icon before it left.
 TEST(RunPipeline, RefusedSourcesAreReportedWithTheirReasonsInTurnForAnyJobs) {

@@ -449,6 +449,45 @@ TEST(PcxReader, BlackScanlinesAndTheirNearMissesMatchThePlainDecoder) {
   }
 }
 
+// Rows the caller knows to be black are not cleared again: where that holds, the picture is
+// the plain decoder's, whichever rows were said to hold ink, for sprites and black scanlines
+// inside, outside and across the rows said; and a black scanline outside them is left as it
+// was, while one with ink is decoded wherever it lies.
+TEST(PcxReader, RowsKnownToBeBlackAreLeftAsTheyWere) {
+  auto sprite = [](int x, int y, int c) {
+    const bool inside = (y >= 200 && y < 260 && x >= 300 && x < 420) || (y == 599 && x < 5);
+    return std::uint8_t(inside ? 1 + (x * 7 + y * 3 + c) % 200 : 0);
+  };
+  const Bytes file = MakePcx(800, 600, sprite);
+  Bytes plain = PatternPicture();
+  ASSERT_EQ(PlainDecodePcx(file, plain), 1);
+  const Bytes pattern = PatternPicture();
+  const PictureRows said[] = {{0, 600}, {150, 300}, {0, 0}, {230, 240}, {250, 600}, {0, 1}};
+  for (const PictureRows inked : said) {
+    SCOPED_TRACE(::testing::Message() << "rows " << inked.first << " to " << inked.end);
+    // As promised: ink (here a pattern) only within the rows said.
+    Bytes pic(kPictureBytes, 0);
+    std::copy(pattern.begin() + std::ptrdiff_t(inked.first) * kRowBytes,
+              pattern.begin() + std::ptrdiff_t(inked.end) * kRowBytes,
+              pic.begin() + std::ptrdiff_t(inked.first) * kRowBytes);
+    std::optional<CropBox> ink;
+    ASSERT_TRUE(DecodePcx(file, pic, &ink, inked));
+    EXPECT_EQ(pic, plain);
+    EXPECT_TRUE(SameBox(*ink, PlainInkBox(plain, 600)));
+    // Promise broken on purpose: the rows outside that the file has black keep what they held.
+    pic = pattern;
+    ASSERT_TRUE(DecodePcx(file, pic, nullptr, inked));
+    for (int y = 0; y < kPictureHeight; ++y) {
+      const bool file_black = !(y >= 200 && y < 260) && y != 599;
+      const bool kept = file_black && (y < inked.first || y >= inked.end);
+      const auto at = std::ptrdiff_t(y) * kRowBytes;
+      const Bytes& want = kept ? pattern : plain;
+      ASSERT_TRUE(std::equal(pic.begin() + at, pic.begin() + at + kRowBytes, want.begin() + at))
+          << "row " << y;
+    }
+  }
+}
+
 TEST(PcxReader, MatchesThePlainDecoderOnRandomCodeStreams) {
   std::mt19937 rng(1234);
   for (int round = 0; round < 300; ++round) {

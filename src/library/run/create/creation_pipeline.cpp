@@ -305,6 +305,7 @@ void CreationPipeline::ComposeAlone(PreparedIcon& job, Helper& helper) {
   const auto picture = job.picture.span().first(kPictureBytes);
   if (job.load == PreparedIcon::Load::kIlbm) {
     ExpandPalette(helper.index.span(), picture, job.read_palette);
+    job.inked_rows = {};
   }
   if (job.source.outcome == SourceOutcome::kConverted) Encode(job, picture);
 }
@@ -328,6 +329,7 @@ void CreationPipeline::Compose(PreparedIcon& job, Helper& helper, const Buffer& 
       case PreparedIcon::Load::kIlbm:
         if (job.palette_read) job.palette = job.read_palette;
         ExpandPalette(helper.index.span(), job.picture.span().first(kPictureBytes), job.palette);
+        job.inked_rows = {};
         kept = kPictureBytes;
         break;
       case PreparedIcon::Load::kPng:
@@ -344,6 +346,7 @@ void CreationPipeline::Compose(PreparedIcon& job, Helper& helper, const Buffer& 
   }
   const std::size_t from = std::min(kept, kPictureBytes);
   std::memcpy(own + from, previous + from, kPictureBytes - from);
+  if (from < kPictureBytes) job.inked_rows = {};
   if (job.source.outcome == SourceOutcome::kConverted) {
     Encode(job, job.picture.span().first(kPictureBytes));
   }
@@ -364,6 +367,9 @@ void CreationPipeline::Encode(PreparedIcon& job, std::span<std::uint8_t> picture
   job.entry_length =
       EncodeIconEntry(icon, input, job.entry.span(), job.record, job.crop_box, known_box);
   const auto entry = job.entry.span().first(job.entry_length);
+  // Smoothing may have painted past the rows known before; the crop box, found after it,
+  // holds every pixel that is not black, and drawing back adds the rows it writes.
+  job.inked_rows = !sound && job.entry_length != 0 ? RowsOf(job.crop_box) : PictureRows{};
   if (sound) {
     FormatStatusTitle(job.title_text, job.source.name, kSoundStatus,
                       static_cast<int>(job.entry_length));
@@ -374,7 +380,7 @@ void CreationPipeline::Encode(PreparedIcon& job, std::span<std::uint8_t> picture
   // Drawn back where the coordinates table puts it, which knows no icon beyond its range.
   const CoordinatesRecord place =
       job.record && CoordinatesTable::InRange(icon) ? *job.record : CoordinatesRecord{};
-  DecodeEntryAt(place, entry, picture, job.calls, Owner::kNone);
+  DecodeEntryAt(place, entry, picture, job.calls, Owner::kNone, &job.inked_rows);
 }
 
 void CreationPipeline::Pack(PreparedIcon& job) {

@@ -44,12 +44,18 @@ class AheadLoader final : public SourceLoader {
     const auto length = Read(name, file_.span(), kPcxLoadLimit);
     if (!length) return job_.load_result;
     const auto bytes = file_.span().first(*length);
-    const auto rows = DecodePcx(bytes, job_.picture.span().first(kPictureBytes), &job_.pcx_ink);
+    const auto rows =
+        DecodePcx(bytes, job_.picture.span().first(kPictureBytes), &job_.pcx_ink, job_.inked_rows);
     if (!rows) {
+      // A refused file leaves the picture untouched.
       job_.refusal = rows.error().text;
       return job_.load_result = SourceLoad::kRejected;
     }
     job_.pcx_rows = *rows;
+    // A 24-bit file over the whole picture says where its ink is; otherwise rows were written
+    // with whatever they hold, or keep what they held.
+    const bool whole = static_cast<std::size_t>(*rows) * kRowBytes >= kPictureBytes;
+    job_.inked_rows = whole && job_.pcx_ink ? RowsOf(*job_.pcx_ink) : PictureRows{};
     return job_.load_result = SourceLoad::kLoaded;
   }
 
@@ -71,6 +77,7 @@ class AheadLoader final : public SourceLoader {
   // The whole picture, straight into the icon's own buffer.
   SourceLoad LoadPng(const char* name) override {
     Start(PreparedIcon::Load::kPng, name);
+    job_.inked_rows = {};
     const PngFileRead read = ReadPngFile(name);
     if (read.result != SourceLoad::kLoaded) {
       job_.refusal = read.refusal;
@@ -86,6 +93,7 @@ class AheadLoader final : public SourceLoader {
 
   std::optional<std::span<const std::uint8_t>> LoadWav(const char* name) override {
     Start(PreparedIcon::Load::kWav, name);
+    job_.inked_rows = {};
     const auto length = Read(name, job_.picture.span(), kWavLoadLimit);
     if (!length) return std::nullopt;
     job_.wav_length = *length;

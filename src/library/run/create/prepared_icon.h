@@ -56,6 +56,11 @@ struct PreparedIcon {
   // next icon is composed over it, when picture_changed.
   bool picture_changed = false;
   Buffer picture;
+  // The rows of `picture` that may hold a pixel that is not black; every other row is black.
+  // It describes the buffer, not the icon, so it carries over to the slot's next icon: a PCX
+  // decoded into it then leaves the rows already black alone (clearing the black rows of
+  // sprite pictures was a sixth of decoding them). Every write to `picture` keeps it true.
+  PictureRows inked_rows;
   std::array<std::uint8_t, kPaletteSize> palette{};
   // The detailed view shows the picture before it is smoothed.
   bool unsmoothed_kept = false;
