@@ -1,5 +1,7 @@
 #include "picture/pcx_scanlines.h"
 
+#include <bit>
+
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
@@ -9,9 +11,9 @@ namespace zemlo::pcx {
 #if defined(__SSE2__)
 namespace {
 
-// The bytes produced by the 64 code bytes at `p`, counted all at once; `value_first` says
-// that p[0] is the value of a run code before it, and `value_next` is set when p[63] is a run
-// code whose value is the next byte.
+// The bytes produced by the kBlock (16 or 64) code bytes at `p`; `value_first` says that p[0]
+// is the value of a run code before it, and `value_next` is set when the block's last byte is
+// a run code whose value is the next byte.
 //
 // Run codes and their values are told apart by position alone. Each stretch of bytes of 192
 // and above begins with a run code (the byte before it is a literal or a value, after either
@@ -19,11 +21,14 @@ namespace {
 // of odd length the next byte is the last code's value. Adding one at the start of each
 // stretch that begins at an even position clears exactly those stretches, which marks them;
 // their codes are the even positions in them, the codes of the others the odd positions.
+template <int kBlock>
 std::size_t BlockProduced(const std::uint8_t* p, bool value_first, bool& value_next) {
+  static_assert(kBlock == 16 || kBlock == 64);
+  constexpr int kSixteens = kBlock / 16;
   const __m128i run_flags = _mm_set1_epi8(static_cast<char>(kRunFlags));
-  __m128i bytes[4];
+  __m128i bytes[kSixteens];
   std::uint64_t high = 0;  // one bit per byte of 192 and above
-  for (int k = 0; k < 4; ++k) {
+  for (int k = 0; k < kSixteens; ++k) {
     bytes[k] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * k));
     const __m128i is_high = _mm_cmpeq_epi8(_mm_and_si128(bytes[k], run_flags), run_flags);
     high |= std::uint64_t(static_cast<std::uint32_t>(_mm_movemask_epi8(is_high))) << (16 * k);
@@ -31,17 +36,16 @@ std::size_t BlockProduced(const std::uint8_t* p, bool value_first, bool& value_n
   constexpr std::uint64_t kEven = 0x5555555555555555ull;
   const std::uint64_t stretches = high & ~std::uint64_t{value_first};
   const std::uint64_t starts = stretches & ~(stretches << 1);
+  // A carry out of a block's last stretch lands past it (or out of the word) and is dropped.
   const std::uint64_t even_stretches = stretches & ((stretches + (starts & kEven)) ^ stretches);
   const std::uint64_t codes = (even_stretches & kEven) | (stretches & ~even_stretches & ~kEven);
-  value_next = codes >> 63;
+  value_next = (codes >> (kBlock - 1)) & 1;
 
-  // The counts of the codes, and how many codes there are, summed over the four sixteens.
+  // The counts of the codes, summed over the sixteens.
   const __m128i zero = _mm_setzero_si128();
   const __m128i count_mask = _mm_set1_epi8(kRunCountMask);
-  const __m128i one = _mm_set1_epi8(1);
   __m128i count_sums = zero;
-  __m128i code_sums = zero;
-  for (int k = 0; k < 4; ++k) {
+  for (int k = 0; k < kSixteens; ++k) {
     // This sixteen's code flags, one bit to a byte, then as whole-byte masks.
     const std::uint64_t bits = codes >> (16 * k);
     constexpr std::uint64_t kBitOfByte = 0x8040201008040201ull;
@@ -51,17 +55,27 @@ std::size_t BlockProduced(const std::uint8_t* p, bool value_first, bool& value_n
         _mm_set_epi64x(static_cast<long long>(high8), static_cast<long long>(low)), zero);
     const __m128i counts = _mm_andnot_si128(not_code, _mm_and_si128(bytes[k], count_mask));
     count_sums = _mm_add_epi64(count_sums, _mm_sad_epu8(counts, zero));
-    code_sums = _mm_add_epi64(code_sums, _mm_sad_epu8(_mm_andnot_si128(not_code, one), zero));
   }
   alignas(16) std::uint64_t run_bytes[2];
-  alignas(16) std::uint64_t code_count[2];
   _mm_store_si128(reinterpret_cast<__m128i*>(run_bytes), count_sums);
-  _mm_store_si128(reinterpret_cast<__m128i*>(code_count), code_sums);
-  // Literals are the bytes that are neither codes nor values: 64 less two per code, less the
-  // value carried in, plus the value that lies past the block.
-  const std::size_t literals = 64 - 2 * std::size_t(code_count[0] + code_count[1]) -
+  // Literals are the bytes that are neither codes nor values: the block less two per code,
+  // less the value carried in, plus the value that lies past the block.
+  const std::size_t literals = kBlock - 2 * std::size_t(std::popcount(codes)) -
                                std::size_t{value_first} + std::size_t{value_next};
   return literals + std::size_t(run_bytes[0] + run_bytes[1]);
+}
+
+// Takes whole blocks of kBlock code bytes while the scanline goes on past them.
+template <int kBlock>
+void SkipBlocks(Cursor& c, const std::uint8_t* end, std::size_t line_bytes, bool& value_first) {
+  while (end - c.in >= kBlock) {
+    bool value_next = false;
+    const std::size_t produced = BlockProduced<kBlock>(c.in, value_first, value_next);
+    if (c.produced + produced >= line_bytes) return;
+    c.produced += produced;
+    c.in += kBlock;
+    value_first = value_next;
+  }
 }
 
 }  // namespace
@@ -77,17 +91,11 @@ const std::uint8_t* SkipScanline(const std::uint8_t* in, const std::uint8_t* end
   }
   Cursor c{in};
 #if defined(__SSE2__)
-  // Whole blocks of 64 code bytes while the scanline goes on past them; the block in which it
-  // ends is walked code by code.
+  // Whole blocks of 64 code bytes while the scanline goes on past them, then of 16 within the
+  // block in which it ends; the sixteen in which it ends is walked code by code.
   bool value_first = false;
-  while (end - c.in >= 64) {
-    bool value_next = false;
-    const std::size_t produced = BlockProduced(c.in, value_first, value_next);
-    if (c.produced + produced >= line_bytes) break;
-    c.produced += produced;
-    c.in += 64;
-    value_first = value_next;
-  }
+  SkipBlocks<64>(c, end, line_bytes, value_first);
+  SkipBlocks<16>(c, end, line_bytes, value_first);
   if (value_first) {
     // The value of the last code counted lies here.
     if (c.in == end) return nullptr;
