@@ -104,9 +104,15 @@ int IconsCovered(const ProjectSettings& s) { return std::clamp(s.NSIZ, 0, kTable
 template <typename Visit>
 void ForEachStamped(Role role, const Name& pattern, int icons, Visit&& visit) {
   if (pattern[0] == '\0') return;
+  // Stamping writes the same four places each time, so one copy serves every icon until a
+  // stamp fails (which empties the name).
+  Name name = pattern;
   for (int icon = 0; icon < icons; ++icon) {
-    Name name = pattern;
-    if (StampIconNumber(icon, name)) visit(Named{role, icon}, std::string_view(name.data()));
+    if (StampIconNumber(icon, name)) {
+      visit(Named{role, icon}, std::string_view(name.data()));
+    } else {
+      name = pattern;
+    }
   }
 }
 
@@ -152,6 +158,7 @@ std::optional<std::string> FindNameClash(const ProjectSettings& settings,
     std::string name;
   };
   std::unordered_map<std::string, First> outputs;
+  outputs.reserve(static_cast<std::size_t>(IconsCovered(settings)) + 128);
   std::optional<std::string> clash;
   const auto refuse = [&clash](const First& first, Named second) {
     clash = "The project cannot be used: " + Label(first.owner) + " and " + Label(second) +

@@ -3,7 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
+#include <string>
 #include <utility>
+#include <vector>
 
 namespace zemlo::files {
 namespace {
@@ -43,6 +46,56 @@ TEST(FileNames, OnlyAsciiLettersFoldAndExtensionsFollowTheSameRule) {
   EXPECT_FALSE(EndsWithIgnoringCase("png", ".png"));
   EXPECT_FALSE(EndsWithIgnoringCase("a.pn\xC7", ".pn\xE7"));
   EXPECT_NE(NameKey("\xC4.blk"), NameKey("\xE4.blk"));
+}
+
+// The key as a list of parts: the plain form of the rule, for the one-pass key to match.
+std::string PlainNameKey(std::string_view name) {
+  std::vector<std::string> parts;
+  const bool absolute = !name.empty() && (name.front() == '/' || name.front() == '\\');
+  std::string part;
+  const auto finish = [&] {
+    if (part == "..") {
+      if (!parts.empty() && parts.back() != "..") {
+        parts.pop_back();
+      } else if (!absolute) {
+        parts.push_back(part);
+      }
+    } else if (!part.empty() && part != ".") {
+      parts.push_back(part);
+    }
+    part.clear();
+  };
+  for (const char c : name) {
+    if (c == '/' || c == '\\') {
+      finish();
+    } else {
+      part.push_back(FoldCase(c));
+    }
+  }
+  finish();
+  std::string key = absolute ? "/" : "";
+  for (std::size_t i = 0; i < parts.size(); ++i) {
+    if (i > 0) key.push_back('/');
+    key += parts[i];
+  }
+  return key;
+}
+
+// Names made of parts that the rule treats apart: ".", "..", empty parts, "..." and ".x",
+// letters of both cases, both separators, from the root or not.
+TEST(FileNames, TheKeyFollowsThePlainRuleOnRandomNames) {
+  std::mt19937 rng(99);
+  const char* const pieces[] = {".", "..", "", "...", ".x", "Ab", "z", "LIB30.BLK", "..a"};
+  for (int round = 0; round < 5000; ++round) {
+    std::string name = rng() % 4 == 0 ? (rng() % 2 == 0 ? "/" : "\\") : "";
+    const int parts = int(rng() % 7);
+    for (int k = 0; k < parts; ++k) {
+      if (k > 0) name += rng() % 2 == 0 ? '/' : '\\';
+      name += pieces[rng() % std::size(pieces)];
+    }
+    if (rng() % 5 == 0) name += '/';
+    ASSERT_EQ(NameKey(name), PlainNameKey(name)) << name;
+  }
 }
 
 TEST(FileNames, AbsoluteNamesStartAtARootOrADrive) {
