@@ -1,7 +1,5 @@
 #include "picture/pcx_scanlines.h"
 
-#include <bit>
-
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
@@ -41,10 +39,12 @@ std::size_t BlockProduced(const std::uint8_t* p, bool value_first, bool& value_n
   const std::uint64_t codes = (even_stretches & kEven) | (stretches & ~even_stretches & ~kEven);
   value_next = (codes >> (kBlock - 1)) & 1;
 
-  // The counts of the codes, summed over the sixteens.
+  // The counts of the codes, and how many codes there are, summed over the sixteens.
   const __m128i zero = _mm_setzero_si128();
   const __m128i count_mask = _mm_set1_epi8(kRunCountMask);
+  const __m128i one = _mm_set1_epi8(1);
   __m128i count_sums = zero;
+  __m128i code_sums = zero;
   for (int k = 0; k < kSixteens; ++k) {
     // This sixteen's code flags, one bit to a byte, then as whole-byte masks.
     const std::uint64_t bits = codes >> (16 * k);
@@ -55,12 +55,15 @@ std::size_t BlockProduced(const std::uint8_t* p, bool value_first, bool& value_n
         _mm_set_epi64x(static_cast<long long>(high8), static_cast<long long>(low)), zero);
     const __m128i counts = _mm_andnot_si128(not_code, _mm_and_si128(bytes[k], count_mask));
     count_sums = _mm_add_epi64(count_sums, _mm_sad_epu8(counts, zero));
+    code_sums = _mm_add_epi64(code_sums, _mm_sad_epu8(_mm_andnot_si128(not_code, one), zero));
   }
   alignas(16) std::uint64_t run_bytes[2];
+  alignas(16) std::uint64_t code_count[2];
   _mm_store_si128(reinterpret_cast<__m128i*>(run_bytes), count_sums);
+  _mm_store_si128(reinterpret_cast<__m128i*>(code_count), code_sums);
   // Literals are the bytes that are neither codes nor values: the block less two per code,
   // less the value carried in, plus the value that lies past the block.
-  const std::size_t literals = kBlock - 2 * std::size_t(std::popcount(codes)) -
+  const std::size_t literals = kBlock - 2 * std::size_t(code_count[0] + code_count[1]) -
                                std::size_t{value_first} + std::size_t{value_next};
   return literals + std::size_t(run_bytes[0] + run_bytes[1]);
 }
