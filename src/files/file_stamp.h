@@ -14,11 +14,11 @@
 namespace zemlo::files {
 
 struct FileStamp {
-  std::uint64_t device = 0;  // the volume (its serial number on Windows)
+  std::uint64_t device = 0;  // the volume (0 on Windows)
   std::uint64_t file = 0;    // the file on it (inode, or Windows' file index)
   std::int64_t size = 0;
   std::int64_t modified = 0;  // in the system's own units
-  std::int64_t changed = 0;   // the status change time; 0 on Windows, which keeps none
+  std::int64_t changed = 0;   // the status change time (Windows' change time)
 
   friend bool operator==(const FileStamp&, const FileStamp&) = default;
 };

@@ -76,13 +76,16 @@ Result<std::FILE*, FileProblem> OpenFile(const char* name, const char* mode) {
                         (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
     return Problem(folder ? FileProblem::kIsAFolder : ProblemOfSystemError(error));
   }
-  BY_HANDLE_FILE_INFORMATION info;
   if (GetFileType(handle) != FILE_TYPE_DISK) {
     CloseHandle(handle);
     return Problem(FileProblem::kNotRegularFile);
   }
-  if (!GetFileInformationByHandle(handle, &info) ||
-      (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+  // The attributes alone: GetFileInformationByHandle also asks for the volume's serial
+  // number, which Wine answers through its mount manager, another process, for every file
+  // a run opens.
+  FILE_BASIC_INFO basic{};
+  if (!GetFileInformationByHandleEx(handle, FileBasicInfo, &basic, sizeof basic) ||
+      (basic.FileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
     CloseHandle(handle);
     return Problem(FileProblem::kIsAFolder);
   }
