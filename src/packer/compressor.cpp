@@ -2,6 +2,7 @@
 #include <bit>
 #include <cstring>
 
+#include "core/bit_count.h"
 #include "packer/kzp.h"
 
 #if defined(__SSE2__)
@@ -92,9 +93,9 @@ KZP_ALWAYS_INLINE int ExtendMatch(const std::uint8_t* s, std::size_t size, std::
     if (diff != 0) {
       int same;
       if constexpr (std::endian::native == std::endian::little) {
-        same = std::countr_zero(diff) / 8;
+        same = TrailingZeroBits(diff) / 8;
       } else {
-        same = std::countl_zero(diff) / 8;
+        same = LeadingZeroBits(diff) / 8;
       }
       return std::min(k + same, cap);
     }

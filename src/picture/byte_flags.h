@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <cstring>
 
+#include "core/bit_count.h"
+
 namespace zemlo::byte_flags {
 
 inline constexpr std::uint64_t kTopBits = 0x8080808080808080ull;
@@ -34,9 +36,9 @@ inline constexpr std::uint64_t kLastByte =
 // Index in memory order of the first flagged byte; `flags` must not be 0.
 inline std::size_t FirstFlagged(std::uint64_t flags) {
   if constexpr (std::endian::native == std::endian::little) {
-    return static_cast<std::size_t>(std::countr_zero(flags)) >> 3;
+    return static_cast<std::size_t>(TrailingZeroBits(flags)) >> 3;
   } else {
-    return static_cast<std::size_t>(std::countl_zero(flags)) >> 3;
+    return static_cast<std::size_t>(LeadingZeroBits(flags)) >> 3;
   }
 }
 

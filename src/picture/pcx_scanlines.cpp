@@ -1,5 +1,7 @@
 #include "picture/pcx_scanlines.h"
 
+#include <type_traits>
+
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
@@ -9,9 +11,9 @@ namespace zemlo::pcx {
 #if defined(__SSE2__)
 namespace {
 
-// The bytes produced by the kBlock (16 or 64) code bytes at `p`; `value_first` says that p[0]
-// is the value of a run code before it, and `value_next` is set when the block's last byte is
-// a run code whose value is the next byte.
+// The bytes produced by the kBlock (16, 32 or 64) code bytes at `p`; `value_first` says that
+// p[0] is the value of a run code before it, and `value_next` is set when the block's last byte
+// is a run code whose value is the next byte.
 //
 // Run codes and their values are told apart by position alone. Each stretch of bytes of 192
 // and above begins with a run code (the byte before it is a literal or a value, after either
@@ -21,41 +23,45 @@ namespace {
 // their codes are the even positions in them, the codes of the others the odd positions.
 template <int kBlock>
 std::size_t BlockProduced(const std::uint8_t* p, bool value_first, bool& value_next) {
-  static_assert(kBlock == 16 || kBlock == 64);
+  static_assert(kBlock == 16 || kBlock == 32 || kBlock == 64);
+  // One bit a byte, in a word the processor has (a 32-bit one takes blocks of 32).
+  using Mask = std::conditional_t<kBlock == 64, std::uint64_t, std::uint32_t>;
   constexpr int kSixteens = kBlock / 16;
   const __m128i run_flags = _mm_set1_epi8(static_cast<char>(kRunFlags));
   __m128i bytes[kSixteens];
-  std::uint64_t high = 0;  // one bit per byte of 192 and above
+  Mask high = 0;  // one bit per byte of 192 and above
   for (int k = 0; k < kSixteens; ++k) {
     bytes[k] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * k));
     const __m128i is_high = _mm_cmpeq_epi8(_mm_and_si128(bytes[k], run_flags), run_flags);
-    high |= std::uint64_t(static_cast<std::uint32_t>(_mm_movemask_epi8(is_high))) << (16 * k);
+    high |= Mask(static_cast<std::uint32_t>(_mm_movemask_epi8(is_high))) << (16 * k);
   }
-  constexpr std::uint64_t kEven = 0x5555555555555555ull;
-  const std::uint64_t stretches = high & ~std::uint64_t{value_first};
-  const std::uint64_t starts = stretches & ~(stretches << 1);
+  constexpr auto kEven = static_cast<Mask>(0x5555555555555555ull);
+  const Mask stretches = high & ~Mask{value_first};
+  const Mask starts = stretches & ~Mask(stretches << 1);
   // A carry out of a block's last stretch lands past it (or out of the word) and is dropped.
-  const std::uint64_t even_stretches = stretches & ((stretches + (starts & kEven)) ^ stretches);
-  const std::uint64_t codes = (even_stretches & kEven) | (stretches & ~even_stretches & ~kEven);
+  const Mask even_stretches = stretches & Mask((stretches + (starts & kEven)) ^ stretches);
+  const Mask codes = (even_stretches & kEven) | (stretches & ~even_stretches & ~kEven);
   value_next = (codes >> (kBlock - 1)) & 1;
 
   // The counts of the codes, and how many codes there are, summed over the sixteens.
   const __m128i zero = _mm_setzero_si128();
   const __m128i count_mask = _mm_set1_epi8(kRunCountMask);
   const __m128i one = _mm_set1_epi8(1);
+  const __m128i bit_of_byte = _mm_set1_epi64x(static_cast<long long>(0x8040201008040201ull));
   __m128i count_sums = zero;
   __m128i code_sums = zero;
   for (int k = 0; k < kSixteens; ++k) {
-    // This sixteen's code flags, one bit to a byte, then as whole-byte masks.
-    const std::uint64_t bits = codes >> (16 * k);
-    constexpr std::uint64_t kBitOfByte = 0x8040201008040201ull;
-    const std::uint64_t low = ((bits & 0xFF) * 0x0101010101010101ull) & kBitOfByte;
-    const std::uint64_t high8 = ((bits >> 8 & 0xFF) * 0x0101010101010101ull) & kBitOfByte;
-    const __m128i not_code = _mm_cmpeq_epi8(
-        _mm_set_epi64x(static_cast<long long>(high8), static_cast<long long>(low)), zero);
-    const __m128i counts = _mm_andnot_si128(not_code, _mm_and_si128(bytes[k], count_mask));
+    // This sixteen's code flags as whole-byte masks: its two flag bytes spread over eight
+    // bytes each, every byte keeping its own bit (in the vector unit: a 64-bit multiply per
+    // half cost a 32-bit processor three multiplies and a trip through memory).
+    __m128i spread = _mm_cvtsi32_si128(static_cast<int>((codes >> (16 * k)) & 0xFFFF));
+    spread = _mm_unpacklo_epi8(spread, spread);
+    spread = _mm_unpacklo_epi16(spread, spread);
+    spread = _mm_unpacklo_epi32(spread, spread);
+    const __m128i is_code = _mm_cmpeq_epi8(_mm_and_si128(spread, bit_of_byte), bit_of_byte);
+    const __m128i counts = _mm_and_si128(is_code, _mm_and_si128(bytes[k], count_mask));
     count_sums = _mm_add_epi64(count_sums, _mm_sad_epu8(counts, zero));
-    code_sums = _mm_add_epi64(code_sums, _mm_sad_epu8(_mm_andnot_si128(not_code, one), zero));
+    code_sums = _mm_add_epi64(code_sums, _mm_sad_epu8(_mm_and_si128(is_code, one), zero));
   }
   alignas(16) std::uint64_t run_bytes[2];
   alignas(16) std::uint64_t code_count[2];
@@ -94,10 +100,11 @@ const std::uint8_t* SkipScanline(const std::uint8_t* in, const std::uint8_t* end
   }
   Cursor c{in};
 #if defined(__SSE2__)
-  // Whole blocks of 64 code bytes while the scanline goes on past them, then of 16 within the
-  // block in which it ends; the sixteen in which it ends is walked code by code.
+  // Whole blocks of 64 code bytes (32 on a 32-bit processor) while the scanline goes on past
+  // them, then of 16 within the block in which it ends; the sixteen in which it ends is walked
+  // code by code.
   bool value_first = false;
-  SkipBlocks<64>(c, end, line_bytes, value_first);
+  SkipBlocks<sizeof(void*) >= 8 ? 64 : 32>(c, end, line_bytes, value_first);
   SkipBlocks<16>(c, end, line_bytes, value_first);
   if (value_first) {
     // The value of the last code counted lies here.

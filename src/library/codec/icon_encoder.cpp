@@ -5,7 +5,12 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "core/bit_count.h"
 #include "core/byte_reader.h"
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace zemlo {
 namespace {
@@ -37,14 +42,26 @@ inline std::uint64_t Load64(const std::uint8_t* p) {
   return v;
 }
 
-// True when any of the bytes [begin, end) is not zero; eight bytes at a time.
+// True when any of the bytes [begin, end) is not zero; 32 bytes at a time.
 bool AnyNonZero(const std::uint8_t* begin, const std::uint8_t* end) {
+#if defined(__SSE2__)
+  // In the vector unit: as 64-bit words a 32-bit processor took twice the instructions.
+  const __m128i zero = _mm_setzero_si128();
+  while (end - begin >= 32) {
+    const __m128i any = _mm_or_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(begin)),
+                                     _mm_loadu_si128(reinterpret_cast<const __m128i*>(begin + 16)));
+    if (_mm_movemask_epi8(_mm_cmpeq_epi8(any, zero)) != 0xFFFF) return true;
+    begin += 32;
+  }
+  std::uint8_t acc = 0;
+#else
   std::uint64_t acc = 0;
   while (end - begin >= 32) {
     acc |= Load64(begin) | Load64(begin + 8) | Load64(begin + 16) | Load64(begin + 24);
     if (acc != 0) return true;
     begin += 32;
   }
+#endif
   while (begin < end) acc |= *begin++;
   return acc != 0;
 }
@@ -56,7 +73,7 @@ std::size_t FirstNonZero(const std::uint8_t* begin, const std::uint8_t* end) {
     const std::uint64_t v = Load64(p);
     if (v != 0) {
       if constexpr (std::endian::native == std::endian::little) {
-        return static_cast<std::size_t>(p - begin) + std::countr_zero(v) / 8;
+        return static_cast<std::size_t>(p - begin) + TrailingZeroBits(v) / 8;
       }
       break;
     }
@@ -73,7 +90,7 @@ std::size_t TrailingZeros(const std::uint8_t* begin, const std::uint8_t* end) {
     const std::uint64_t v = Load64(p - 8);
     if (v != 0) {
       if constexpr (std::endian::native == std::endian::little) {
-        return static_cast<std::size_t>(end - p) + std::countl_zero(v) / 8;
+        return static_cast<std::size_t>(end - p) + LeadingZeroBits(v) / 8;
       }
       break;
     }
