@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <iostream>
 
+#include "app/console/console_platform.h"
 #include "app/console/exit_status.h"
 #include "files/file_problem.h"
 
@@ -32,6 +33,10 @@ void BufferStandardStreams() {
 }
 
 bool PrintText(std::FILE* stream, std::string_view text) {
+  if (const std::optional<bool> direct = WriteTextPastRuntime(stream, text)) {
+    if (!*direct && stream == stdout) NoteStdoutFailure(EIO);
+    return *direct;
+  }
   errno = 0;
   const bool written = std::fwrite(text.data(), 1, text.size(), stream) == text.size();
   const bool flushed = std::fflush(stream) == 0;

@@ -3,6 +3,9 @@
 #pragma once
 
 #include <atomic>
+#include <cstdio>
+#include <optional>
+#include <string_view>
 
 namespace zemlo::console {
 
@@ -39,6 +42,14 @@ int StdoutColumns();
 
 // Makes stdout carry bytes as they are (no line-end translation on Windows).
 void StdoutToBinary();
+
+// Writes the text `text` to `stream` past the C runtime, where the runtime would spend more
+// than the write on it: on Windows a character device that is no console (NUL, a serial
+// port) in text mode, which the runtime asks at every write whether it is a console (a
+// request to Wine's server each). Lines end in CR LF there, as the runtime writes them.
+// Whether it was written; nothing (and nothing written) where the runtime's own write is the
+// way: a console, a file, a pipe, a binary stream, and on POSIX always.
+std::optional<bool> WriteTextPastRuntime(std::FILE* stream, std::string_view text);
 
 #if defined(_WIN32)
 // The console control handler that InstallStopHandlers registers, callable by the tests:

@@ -76,4 +76,6 @@ int StdoutColumns() {
 
 void StdoutToBinary() {}  // POSIX streams never translate
 
+std::optional<bool> WriteTextPastRuntime(std::FILE*, std::string_view) { return std::nullopt; }
+
 }  // namespace zemlo::console

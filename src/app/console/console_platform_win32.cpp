@@ -6,6 +6,8 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <iterator>
+#include <string>
 #include <string_view>
 
 #include "app/console/console_platform.h"
@@ -82,9 +84,61 @@ int StdoutColumns() {
   return info.srWindow.Right - info.srWindow.Left + 1;
 }
 
+namespace {
+
+// Whether `handle` is a character device that is no console. Only the console question costs
+// what the runtime's write would, so each thread keeps that answer for the last character
+// devices it asked about (stdout and stderr, mostly); a handle closed and its value given to
+// a file again is told by its type.
+bool IsQuietDevice(HANDLE handle) {
+  if (handle == INVALID_HANDLE_VALUE || GetFileType(handle) != FILE_TYPE_CHAR) return false;
+  struct Answer {
+    HANDLE handle = INVALID_HANDLE_VALUE;
+    bool console = false;
+  };
+  thread_local Answer answers[4];
+  thread_local std::size_t next = 0;
+  for (const Answer& answer : answers) {
+    if (answer.handle == handle) return !answer.console;
+  }
+  DWORD mode = 0;
+  Answer& answer = answers[next++ % std::size(answers)];
+  answer.handle = handle;
+  answer.console = GetConsoleMode(handle, &mode) != 0;
+  return !answer.console;
+}
+
+// Whether the runtime translates line ends on the descriptor (it is in text mode).
+bool InTextMode(int fd) {
+  const int previous = _setmode(fd, _O_TEXT);
+  if (previous != _O_TEXT && previous != -1) _setmode(fd, previous);
+  return previous == _O_TEXT;
+}
+
+}  // namespace
+
 void StdoutToBinary() {
   std::fflush(stdout);
   _setmode(_fileno(stdout), _O_BINARY);
+}
+
+std::optional<bool> WriteTextPastRuntime(std::FILE* stream, std::string_view text) {
+  const int fd = _fileno(stream);
+  const auto handle = reinterpret_cast<HANDLE>(_get_osfhandle(fd));
+  if (!IsQuietDevice(handle)) return std::nullopt;
+  // What the runtime holds goes first, so the order stays.
+  if (std::fflush(stream) != 0) return false;
+  // A binary stream costs the runtime no question; its bytes go as they are.
+  if (!InTextMode(fd)) return std::nullopt;
+  std::string crlf;
+  crlf.reserve(text.size() + text.size() / 16 + 2);
+  for (const char c : text) {
+    if (c == '\n') crlf.push_back('\r');
+    crlf.push_back(c);
+  }
+  DWORD written = 0;
+  return WriteFile(handle, crlf.data(), static_cast<DWORD>(crlf.size()), &written, nullptr) != 0 &&
+         written == crlf.size();
 }
 
 }  // namespace zemlo::console

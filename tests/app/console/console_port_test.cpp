@@ -395,6 +395,25 @@ TEST(ConsoleOutput, LinesAreWrittenWholeAndFlushedAndFailuresAreTold) {
 #endif
 }
 
+// Text to a character device that is no console (NUL) goes past the runtime, which would ask
+// at every write whether it is a console; a binary stream and a file go through the runtime.
+TEST(ConsoleOutput, TextToTheNullDeviceGoesPastTheRuntime) {
+  std::FILE* nul = std::fopen("NUL", "w");
+  ASSERT_NE(nul, nullptr);
+  EXPECT_EQ(WriteTextPastRuntime(nul, "zgl: one\nzgl: two\n"), std::optional<bool>(true));
+  EXPECT_TRUE(PrintLine(nul, "ZCreate - pcx\\p3_0_0_1.pcx (Unmasked) - 4711"));
+  std::fclose(nul);
+  std::FILE* binary = std::fopen("NUL", "wb");
+  ASSERT_NE(binary, nullptr);
+  EXPECT_EQ(WriteTextPastRuntime(binary, "zgl: one\n"), std::nullopt);
+  std::fclose(binary);
+  std::FILE* file = std::fopen("console-output.txt", "w");
+  ASSERT_NE(file, nullptr);
+  EXPECT_EQ(WriteTextPastRuntime(file, "zgl: one\n"), std::nullopt);
+  std::fclose(file);
+  std::remove("console-output.txt");
+}
+
 TEST(ConsoleStop, ConsoleEventsStopTheRunAndClosingWaitsForItsEnd) {
   InstallStopHandlers(g_stop);
   EXPECT_EQ(FirstStopRequest(), StopCause::kNone);
