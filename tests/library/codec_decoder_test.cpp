@@ -376,6 +376,39 @@ TEST(ShowEntry, ClearsDecodesTitlesAndRepaintsWithoutErasing) {
                                "title: ZCreate - ICONS\\3007.ZGL (X-masked) - 3007", "repaint"}));
 }
 
+// With the rows that may hold ink, only those are cleared, the rows outside being black as
+// the caller says; the rows drawn come back, and a second entry over the first leaves the
+// picture a full clear gives.
+TEST(ShowEntry, ClearsOnlyTheRowsThatMayHoldInkAndSaysWhichItDrew) {
+  Viewer v;
+  Viewer full;
+  v.SetRecord(3007, {5, 1, 100, 50});
+  v.SetRecord(3008, {2, 3, 10, 400});
+  full.SetRecord(3008, {2, 3, 10, 400});
+  const Bytes first{24, 128, 0, 0, 0x01, 0x02, 7, 8, 9, 0x00};
+  const Bytes second{24, 0, 0, 0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18};
+  std::memset(v.state.picture.data(), 0x33, kPictureBytes);
+  PictureRows ink{40, 60};
+  ShowEntry(3007, first, v.state, MakeName("a.zgl"), &ink);
+  EXPECT_EQ(ink.first, 50);
+  EXPECT_EQ(ink.end, 51);
+  const auto pic = v.state.Picture();
+  // Rows 40 to 59 cleared but for the entry's pixel; the rows outside left as they were.
+  EXPECT_EQ(pic[std::size_t(39) * kRowBytes], 0x33);
+  EXPECT_EQ(pic[std::size_t(45) * kRowBytes], 0);
+  EXPECT_EQ(pic[std::size_t(60) * kRowBytes], 0x33);
+  // Kept as promised: every other row black, then the next entry over it.
+  std::memset(v.state.picture.data(), 0, std::size_t(50) * kRowBytes);
+  std::memset(v.state.picture.data() + std::size_t(51) * kRowBytes, 0,
+              kPictureBytes - std::size_t(51) * kRowBytes);
+  ShowEntry(3008, second, v.state, MakeName("a.zgl"), &ink);
+  EXPECT_EQ(ink.first, 400);
+  EXPECT_EQ(ink.end, 403);
+  std::memset(full.state.picture.data(), 0x33, kPictureBytes);
+  ShowEntry(3008, second, full.state, MakeName("a.zgl"));
+  EXPECT_TRUE(std::equal(pic.begin(), pic.end(), full.state.Picture().begin()));
+}
+
 TEST(ShowEntry, TitlesEachKindAndLeavesOthersAlone) {
   Viewer v;
   v.SetRecord(3000, {1, 1, 0, 0});

@@ -127,7 +127,13 @@ void DecodeEntryAt(const CoordinatesRecord& record, std::span<const std::uint8_t
 void ShowEntry(int icon, std::span<const std::uint8_t> entry, WorkingState& state,
                const Name& single_entry_name, PictureRows* ink) {
   auto picture = state.Picture();
-  std::memset(picture.data(), 0, picture.size());
+  if (ink == nullptr) {
+    std::memset(picture.data(), 0, picture.size());
+  } else if (ink->first < ink->end) {
+    const auto first = static_cast<std::size_t>(std::clamp(ink->first, 0, kPictureHeight));
+    const auto end = static_cast<std::size_t>(std::clamp(ink->end, 0, kPictureHeight));
+    if (first < end) std::memset(picture.data() + first * kRowBytes, 0, (end - first) * kRowBytes);
+  }
   const CoordinatesTable coordinates(state.coordinates.span());
   if (ink != nullptr) *ink = {0, 0};
   DecodeEntryAt(coordinates.Get(icon), entry, picture, state.port, Owner::kMain, ink);

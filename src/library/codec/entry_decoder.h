@@ -25,7 +25,10 @@ void DecodeEntryAt(const CoordinatesRecord& record, std::span<const std::uint8_t
                    PictureRows* drawn = nullptr);
 
 // The viewer's step: black picture, decode, title "name (mask kind) - icon" for a known kind,
-// picture shown, repaint without erasing. With `ink`, the rows outside it are black.
+// picture shown, repaint without erasing. With `ink`, only its rows are made black: the caller
+// knows every other row of the picture to be black already (a helper's own buffer, where the
+// last entry shown drew only a few rows); on return it holds the rows the entry was drawn
+// into, outside which the picture is black.
 void ShowEntry(int icon, std::span<const std::uint8_t> entry, WorkingState& state,
                const Name& single_entry_name, PictureRows* ink = nullptr);
 

@@ -31,7 +31,9 @@ enum class EntryLoad {
 // Failures are named in the title only; the picture then stays as it was (a missing offsets
 // file or single entry file blanks it). `masked`, when given, tells whether a shown entry is
 // a picture of a masked kind (0-masked, X-masked), whose black pixels the game never draws.
-// `ink`, when given, is set for a shown entry to the rows outside which the picture is black.
+// `ink`, when given, holds the rows of the picture that may not be black (the caller knows the
+// others to be black): a shown entry clears only those, and sets it to the rows outside which
+// the picture is black now. Nothing else here changes the picture.
 // `offsets_kept`, for a `state` whose offsets table nobody else writes, spares reading the
 // offsets file again while it is the file last read (ReadOffsetsFileKept).
 EntryLoad LoadIconEntry(int icon, ProjectSettings& settings, WorkingState& state,

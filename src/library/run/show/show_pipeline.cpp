@@ -114,12 +114,13 @@ void ShowPipeline::Prepare(int icon, PreparedShow& job) {
   job.state.title_text[0] = '\0';
   job.state.picture_shown.store(true);
   bool masked = false;
-  PictureRows ink;
-  job.load = LoadIconEntry(icon, job.settings, job.state, &masked, &ink, &job.offsets_kept);
+  job.load =
+      LoadIconEntry(icon, job.settings, job.state, &masked, &job.picture_ink, &job.offsets_kept);
   job.blanked = job.load != EntryLoad::kShown && !job.state.picture_shown.load();
   job.file = {};
   if (job.load == EntryLoad::kShown) {
-    job.file = EncodeShowFile(format_, job.state.Picture(), masked, job.state.pcx, job.png, ink);
+    job.file = EncodeShowFile(format_, job.state.Picture(), masked, job.state.pcx, job.png,
+                              job.picture_ink);
   }
 }
 
@@ -144,6 +145,7 @@ EntryLoad ShowPipeline::Take(int icon, ProjectSettings& settings, WorkingState& 
       std::memcpy(state.Picture().data(), job.state.Picture().data(), kPictureBytes);
     } else {
       std::swap(state.picture, job.state.picture);
+      std::swap(export_ink_, job.picture_ink);
     }
     state.picture_shown.store(true);
   } else if (job.blanked) {

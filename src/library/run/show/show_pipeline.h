@@ -56,6 +56,9 @@ struct PreparedShow {
   // Its port is `calls`; its coordinates table is the export's. Its offsets table is written
   // by this slot's loads only, and read again only when the offsets file changed.
   WorkingState state;
+  // The rows of state's picture that may not be black: a load clears only those. It goes
+  // with the picture buffer when the export takes that.
+  PictureRows picture_ink;
   KeptTable offsets_kept;
 };
 
@@ -110,6 +113,9 @@ class ShowPipeline {
   std::vector<std::uint8_t> held_png_;
   std::span<const std::uint8_t> held_file_;
   bool held_valid_ = false;
+  // The rows of the export's picture that may not be black, for the slot that takes that
+  // buffer in exchange for its own (unknown at first: every row).
+  PictureRows export_ink_;
 
   Mutex mutex_;
   std::condition_variable helpers_wake_;  // a slot was freed or the export ended
