@@ -112,13 +112,15 @@ expect_status 2 "--quiet with --verbose" "$zgl" -q -v create "$work/quiet/demo.z
 
 # Ctrl-C typed while a run is in the middle of a larger project: the run finishes the icon
 # in hand and says which that was; the library holds exactly the icons up to it and checks
-# clean.
+# clean. It is typed at the first live line that names a source: the line is redrawn ten
+# times a second at most, and the whole run takes a fifth of a second, so waiting for a
+# later icon could miss every redraw.
 mkdir -p "$work/big/pcx"
 for i in $(seq 3000 3999); do
   cp "$demo/pcx/p3_0_0_0.pcx" "$work/big/pcx/p${i:0:1}_${i:1:1}_${i:2:1}_${i:3:1}.pcx"
 done
 sed -e 's/^DPAK .*/DPAK 2/' -e 's/^DARC .*/DARC 0/' "$demo/demo.zgl" >"$work/big/big.zgl"
-in_terminal --term xterm --interrupt-after '% pcx.p3_[2-6]_' "$work/big.tr" -- "$zgl" create "$work/big/big.zgl"
+in_terminal --term xterm --interrupt-after '% pcx.p3_' "$work/big.tr" -- "$zgl" create "$work/big/big.zgl"
 status=$?
 [ "$status" -eq 130 ] || fail "Ctrl-C: status $status, expected 130"
 stopped=$(pieces "$work/big.tr" | tail -n 1)
@@ -126,7 +128,7 @@ icon=$(sed -n 's/^zgl: stopped after icon \([0-9]*\); the library is whole$/\1/p
 if [ -z "$icon" ]; then
   fail "Ctrl-C: the last line is $stopped"
 else
-  [ "$icon" -ge 3200 ] && [ "$icon" -lt 3999 ] || fail "Ctrl-C: stopped after icon $icon, not in the middle"
+  [ "$icon" -ge 3000 ] && [ "$icon" -lt 3999 ] || fail "Ctrl-C: stopped after icon $icon, not in the middle"
   expect_status 0 "check after Ctrl-C" "$zgl" check "$work/big/big.zgl"
   tail -n 1 "$work/err" | grep -q "^zgl: 2000 icons checked (3000 to 4999): $((icon - 2999)) intact, 0 damaged, " \
     || fail "Ctrl-C after icon $icon: the library holds other icons: $(tail -n 1 "$work/err")"
