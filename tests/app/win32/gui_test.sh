@@ -81,6 +81,16 @@ wait_zcreate_end() {
 mkdir -p "$WINEPREFIX"
 wineserver -p
 "$wine" "$driver" sleep 0 </dev/null >/dev/null 2>&1 || true
+# A prefix whose making was cut short (it happened once, under a loaded CI machine) has its
+# registry but not its system files, and every later start fails: it is made again, once.
+if [ ! -e "$WINEPREFIX/drive_c/windows/system32/kernel32.dll" ]; then
+  echo "the prefix was not made whole; making it again"
+  wineserver -k 2>/dev/null
+  rm -rf "$WINEPREFIX"
+  mkdir -p "$WINEPREFIX"
+  wineserver -p
+  "$wine" "$driver" sleep 0 </dev/null >/dev/null 2>&1 || true
+fi
 
 # ---- the window's parts on their own ------------------------------------------------------
 if [ -n "$parts" ]; then
