@@ -70,11 +70,16 @@ Result<std::FILE*, FileProblem> OpenFile(const char* name, const char* mode) {
                                     how->disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (handle == INVALID_HANDLE_VALUE) {
     const DWORD error = GetLastError();
-    // A folder is refused as access denied; the user is better told what stands there.
-    const DWORD attributes = GetFileAttributesA(name);
-    const bool folder = error == ERROR_ACCESS_DENIED && attributes != INVALID_FILE_ATTRIBUTES &&
-                        (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-    return Problem(folder ? FileProblem::kIsAFolder : ProblemOfSystemError(error));
+    // A folder is refused as access denied; the user is better told what stands there. Only
+    // then is the name looked up again: a missing name costs Wine a scan of its whole folder
+    // (it matches names ignoring case), and a run asks after thousands of missing files.
+    if (error == ERROR_ACCESS_DENIED) {
+      const DWORD attributes = GetFileAttributesA(name);
+      if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+        return Problem(FileProblem::kIsAFolder);
+      }
+    }
+    return Problem(ProblemOfSystemError(error));
   }
   if (GetFileType(handle) != FILE_TYPE_DISK) {
     CloseHandle(handle);
