@@ -19,6 +19,7 @@
 #include "library/store/block_store.h"
 #include "library/store/stamping.h"
 #include "library/store/tables.h"
+#include "library/store/tables_io.h"
 #include "picture/pcx_writer.h"
 #include "picture/png_writer.h"
 
@@ -236,6 +237,10 @@ class IconWriter {
   // The rows outside which the picture is black, as the last entry shown left it (only a
   // shown entry changes the picture here).
   PictureRows ink_;
+  // The offsets table as this run last read it, when the icons are loaded on this thread:
+  // nothing else writes the table during the run, so the file is read again only when it
+  // changed, not for every one of the range's two thousand icons.
+  KeptTable offsets_kept_;
   std::vector<std::uint8_t> png_bytes_;
   std::span<const std::uint8_t> bytes_;
   std::set<std::string> links_named_;
@@ -295,8 +300,9 @@ bool IconWriter::Export(int icon) {
 }
 
 EntryLoad IconWriter::Load(int icon, bool& shown_masked) {
-  const EntryLoad load = pipeline_ ? pipeline_->Take(icon, settings_, state_, bytes_)
-                                   : LoadIconEntry(icon, settings_, state_, &shown_masked, &ink_);
+  const EntryLoad load =
+      pipeline_ ? pipeline_->Take(icon, settings_, state_, bytes_)
+                : LoadIconEntry(icon, settings_, state_, &shown_masked, &ink_, &offsets_kept_);
   switch (load) {
     case EntryLoad::kShown:
       ++outcome_.shown;

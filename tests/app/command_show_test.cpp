@@ -178,6 +178,53 @@ TEST(ShowJobs, WithoutAPaintedPictureTheSameForAnyJobs) {
   }
 }
 
+// On one thread the offsets file is read again only when it changed, not for every icon: a
+// library whose block file and offsets file are replaced in the middle of the export (as a
+// creation run replaces them) is exported as the new one from the icon after. (The entry
+// keeps its place: the coordinates are read once, when the export starts.)
+TEST(ShowJobs, ALibraryReplacedDuringAnExportOnOneThreadIsSeenAtTheNextIcon) {
+  TestLibrary before({.dblk = 2, .dpak = 2, .blkb = 20});
+  TestLibrary after({.dblk = 2, .dpak = 2, .blkb = 20});
+  for (TestLibrary* lib : {&before, &after}) lib->AddPcx(3001, UnmaskedShape(3001));
+  before.AddPcx(3021, UnmaskedShape(3021));
+  // The same box, with a gap down the middle: another kind and length, at the same offset.
+  Picture gapped = UnmaskedShape(3022);
+  for (int y = 50; y < 80; ++y) {
+    for (int x = 115; x < 125; ++x) SetPixel(gapped, x, y, 0, 0, 0);
+  }
+  after.AddPcx(3021, gapped);
+  // Each library is made and shown in its folder (`after` is the current one at first).
+  after.Run();
+  const ShowRecord expected = Show("project.zgl", 1);
+  ScopedCurrentDir in(before.dir.path());
+  before.Run();
+  RecordingPort port;
+  Session session(port);
+  session.store().jobs = 1;
+  bool replaced = false;
+  port.on_title = [&](std::string_view title) {
+    if (replaced || !title.ends_with(" - 3010")) return;
+    replaced = true;
+    const fs::path offsets = "offsets.dat";
+    for (const fs::path& name : {offsets, fs::relative(after.BlockPath(151), after.dir.path())}) {
+      fs::copy_file(after.dir.path() / name, before.dir.path() / "swap");
+      fs::rename(before.dir.path() / "swap", before.dir.path() / name);
+    }
+  };
+  TempDir into;
+  ExportRequest request;
+  request.into = into.path().string();
+  const ExportOutcome outcome = ExportZgl(session, "project.zgl", "project.zgl", request);
+  ASSERT_TRUE(replaced);
+  EXPECT_EQ(outcome.shown, 2);
+  const auto files = SnapshotFolder(into.path());
+  ASSERT_EQ(files.size(), expected.files.size());
+  for (const auto& [name, bytes] : expected.files) {
+    ASSERT_TRUE(files.contains(name)) << name;
+    EXPECT_TRUE(bytes == files.at(name)) << name << " is not the replacing library's";
+  }
+}
+
 // Short exports, quick enough under ThreadSanitizer: helpers are dropped in the middle of
 // the range after shown, failed and empty icons.
 TEST(ShowPipeline, AStopLeavesWhatAStopAtTheSameIconLeavesOnOneThread) {
