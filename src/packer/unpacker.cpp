@@ -22,6 +22,18 @@ void CopyBack(std::uint8_t* out, std::size_t distance, std::size_t n, std::size_
     for (std::size_t i = 0; i < n; i += 8) std::memcpy(out + i, from + i, 8);
     return;
   }
+  if (distance < 8 && slack >= 8 && n <= kShortCopy) {
+    // A short pattern repeated (a pixel: distance 3): the bytes up to the first multiple of
+    // the distance that spans eight are taken one by one, the rest in eight-byte moves from
+    // that far back, which hold the same pattern and are final already. A call per doubling
+    // of the pattern cost more than the copy, most of all where the C library's copy is not
+    // the system's own (under Wine).
+    const std::size_t period = distance * ((8 + distance - 1) / distance);
+    const std::size_t head = std::min(n, period);
+    for (std::size_t i = 0; i < head; ++i) out[i] = from[i];
+    for (std::size_t i = period; i < n; i += 8) std::memcpy(out + i, out + i - period, 8);
+    return;
+  }
   if (distance >= n) {
     std::memcpy(out, from, n);
     return;

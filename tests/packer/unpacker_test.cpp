@@ -94,6 +94,27 @@ TEST(KzpUnpacker, AcceptsEveryTagFormLikeTheByteLoop) {
   }
 }
 
+// Every short distance (a pattern shorter than eight bytes) with every length a tag of the
+// compressor can have and some past it, behind literals that give the pattern, with the
+// output ending at the copy or going on: the byte loop's result, nothing written past it.
+TEST(KzpUnpacker, ShortDistancesRepeatTheirPatternLikeTheByteLoop) {
+  for (int distance = 1; distance <= 9; ++distance) {
+    for (int length = 1; length <= 40; ++length) {
+      Bytes packed = {'K', 'Z', 'P', '1', 9};
+      for (int i = 0; i < 9; ++i) packed.push_back(static_cast<std::uint8_t>(0x31 + 7 * i));
+      packed.push_back(static_cast<std::uint8_t>(128 | (length - 1)));
+      packed.push_back(static_cast<std::uint8_t>(distance));
+      const std::size_t produced = 9 + static_cast<std::size_t>(length);
+      const auto expected = reference::UnpackReference(packed, produced);
+      ASSERT_TRUE(expected.has_value());
+      for (const std::size_t extra : {0, 3, 8, 40}) {
+        EXPECT_EQ(Unpack(packed, produced + extra), *expected)
+            << "distance " << distance << ", length " << length << ", room " << extra;
+      }
+    }
+  }
+}
+
 TEST(KzpUnpacker, ReplicateOfDistanceOneRepeatsTheLastByte) {
   const auto out = Unpack(Stream({0x01, 0x77, 0x9F, 0x01}), 100);
   ASSERT_TRUE(out.has_value());
