@@ -331,6 +331,29 @@ InkGroups RowInk(const std::uint8_t* row) {
   return {first * kGroup, (last + 1) * kGroup};
 }
 
+// Copies of a few dozen to a few hundred bytes, the codes of a row, in sixteen-byte moves
+// without a call: a call each was a tenth of a shown icon's time where the C library's copy
+// is not the system's own (under Wine). The last move ends exactly at n (at least 16) and
+// may cover bytes the one before it moved.
+void CopyRowCodes(std::uint8_t* out, const std::uint8_t* from, std::size_t n) {
+  std::size_t i = 0;
+  for (; i + 16 <= n; i += 16) std::memcpy(out + i, from + i, 16);
+  if (i < n) std::memcpy(out + n - 16, from + n - 16, 16);
+}
+
+// Zeroes `n` bytes, a multiple of sixteen (the margins of whole groups of pixels).
+void ClearGroups(std::uint8_t* plane, std::size_t n) {
+#if defined(__SSE2__)
+  // Vector stores: a plain loop of zero stores is turned back into a call.
+  const __m128i zero = _mm_setzero_si128();
+  for (std::size_t i = 0; i < n; i += 16) {
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(plane + i), zero);
+  }
+#else
+  std::memset(plane, 0, n);
+#endif
+}
+
 // The codes of a black row's three planes, made by the same coder as every other row.
 struct BlackRowCodes {
   std::array<std::uint8_t, 3 * 2 * (kPictureWidth / kLongestRun + 1)> bytes{};
@@ -375,15 +398,15 @@ std::size_t EncodePcx(std::span<const std::uint8_t> picture, std::span<std::uint
     const InkGroups ink = r >= ink_rows.first && r < ink_rows.end ? RowInk(row) : InkGroups{};
     if (ink.from == ink.to) {
       if (black_row.size > out.size() - length) return 0;
-      std::memcpy(out.data() + length, black_row.bytes.data(), black_row.size);
+      CopyRowCodes(out.data() + length, black_row.bytes.data(), black_row.size);
       length += black_row.size;
       continue;
     }
     // The plane bytes outside the range are black; those of the row before may still be there.
     for (int k = 0; k < 3; ++k) {
       std::uint8_t* plane = line.data() + k * kPictureWidth;
-      std::memset(plane, 0, static_cast<std::size_t>(ink.from));
-      std::memset(plane + ink.to, 0, static_cast<std::size_t>(kPictureWidth - ink.to));
+      ClearGroups(plane, static_cast<std::size_t>(ink.from));
+      ClearGroups(plane + ink.to, static_cast<std::size_t>(kPictureWidth - ink.to));
     }
     SplitRow(row, ink.from, ink.to, line.data(), line.data() + kPictureWidth,
              line.data() + 2 * kPictureWidth);
@@ -407,7 +430,11 @@ std::size_t EncodePcx(std::span<const std::uint8_t> picture, std::span<std::uint
       FinishPaddedPlane(planes[k], kCount, c[k]);
       const std::size_t n = static_cast<std::size_t>(c[k].o - encoded[k].data());
       if (n > out.size() - length) return 0;
-      std::memcpy(out.data() + length, encoded[k].data(), n);
+      if (n >= 16) {
+        CopyRowCodes(out.data() + length, encoded[k].data(), n);
+      } else {
+        std::memcpy(out.data() + length, encoded[k].data(), n);
+      }
       length += n;
     }
   }
