@@ -33,7 +33,8 @@ std::int64_t FileLength(const char* name) {
 }
 
 std::optional<std::size_t> ReadWholeFile(const char* name, std::span<std::uint8_t> buffer,
-                                         std::size_t limit, files::FileProblem* problem) {
+                                         std::size_t limit, files::FileProblem* problem,
+                                         std::uint64_t* size) {
   const auto opened = files::OpenFile(name, "rb");
   if (!opened) {
     if (problem != nullptr) *problem = opened.error();
@@ -41,10 +42,21 @@ std::optional<std::size_t> ReadWholeFile(const char* name, std::span<std::uint8_
   }
   std::FILE* file = *opened;
   std::size_t count = 0;
+  std::size_t room = 0;
   if (!buffer.empty()) {
-    const std::size_t room = std::min(limit, buffer.size() - 1);
+    room = std::min(limit, buffer.size() - 1);
     count = files::ReadBytes(file, buffer.data(), room);
     buffer[count] = 0;
+  }
+  if (size != nullptr) {
+    // A read that stopped short of the room met the end of the file (or an error, after
+    // which the open file is asked all the same).
+    if (count < room && std::feof(file) != 0) {
+      *size = count;
+    } else {
+      *size =
+          static_cast<std::uint64_t>(std::max<std::int64_t>(files::SeekToEnd(file).value_or(0), 0));
+    }
   }
   // Only read: closing it cannot lose anything.
   (void)files::CloseFile(file);

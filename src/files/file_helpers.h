@@ -19,8 +19,11 @@ std::int64_t FileLength(const char* name);
 // stores a zero byte right after them, so callers may treat the bytes as text. nullopt when
 // the file cannot be opened (the buffer is then untouched; `problem`, if given, says why);
 // an empty buffer receives nothing and gives 0.
+// With `size`, it is set to the file's length as the read found it: the bytes read when the
+// file ended before the room did, else asked of the open file (0 when it cannot say).
 std::optional<std::size_t> ReadWholeFile(const char* name, std::span<std::uint8_t> buffer,
-                                         std::size_t limit, files::FileProblem* problem = nullptr);
+                                         std::size_t limit, files::FileProblem* problem = nullptr,
+                                         std::uint64_t* size = nullptr);
 
 // Creates or truncates the file and writes `data`. False when the file cannot be created or
 // not every byte reached it. The old content is gone the moment the file is opened: for

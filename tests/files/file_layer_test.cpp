@@ -80,6 +80,33 @@ TEST_F(FileLayer, ReplaceMovesOverAnExistingFile) {
   EXPECT_EQ(ReadFileBytes(dir.path() / "lib.ofs"), Bytes("new table"));
 }
 
+// A whole-file read tells the file's length as it read it: the bytes read where the file
+// ended first, the length of the open file where the room or the limit ended the read.
+TEST_F(FileLayer, ReadingAWholeFileTellsItsLength) {
+  WriteFileBytes(dir.path() / "short.pcx", Bytes("0123456789"));
+  WriteFileBytes(dir.path() / "empty.pcx", {});
+  std::vector<std::uint8_t> buffer(8);
+  std::uint64_t size = 99;
+  EXPECT_EQ(ReadWholeFile("short.pcx", buffer, 100, nullptr, &size), 7u);  // the room
+  EXPECT_EQ(size, 10u);
+  std::vector<std::uint8_t> roomy(64);
+  size = 99;
+  EXPECT_EQ(ReadWholeFile("short.pcx", roomy, 4, nullptr, &size), 4u);  // the limit
+  EXPECT_EQ(size, 10u);
+  size = 99;
+  EXPECT_EQ(ReadWholeFile("short.pcx", roomy, 100, nullptr, &size), 10u);
+  EXPECT_EQ(size, 10u);
+  size = 99;
+  EXPECT_EQ(ReadWholeFile("short.pcx", roomy, 10, nullptr, &size), 10u);  // limit met exactly
+  EXPECT_EQ(size, 10u);
+  size = 99;
+  EXPECT_EQ(ReadWholeFile("empty.pcx", roomy, 100, nullptr, &size), 0u);
+  EXPECT_EQ(size, 0u);
+  size = 99;
+  EXPECT_FALSE(ReadWholeFile("missing.pcx", roomy, 100, nullptr, &size));
+  EXPECT_EQ(size, 99u);  // nothing was read: nothing said
+}
+
 TEST_F(FileLayer, RemoveExistsAndTheEmptyName) {
   WriteFileBytes(dir.path() / "gone.zgl", Bytes("x"));
   EXPECT_TRUE(Exists("gone.zgl"));

@@ -132,6 +132,32 @@ TEST_P(SumsOfRuns, DescribeTheFilesAndFollowEachRun) {
 INSTANTIATE_TEST_SUITE_P(Layouts, SumsOfRuns,
                          ::testing::Combine(::testing::Values(1, 2, 3), ::testing::Values(0, 2)));
 
+// The length recorded with a source is that of the file the run converted: a source that
+// grows while the run goes on, before its block is committed, keeps the length it was read
+// with, whether the run read it itself or a helper read it ahead.
+TEST(RunSumsSources, RecordTheLengthOfTheFileAsItWasConverted) {
+  for (const int jobs : {1, 3}) {
+    SCOPED_TRACE("jobs " + std::to_string(jobs));
+    SumsLibrary lib(2);
+    lib.store.jobs = jobs;
+    const auto converted = fs::file_size(lib.PcxPath(3001));
+    bool grown = false;
+    lib.port.on_title = [&](std::string_view title) {
+      // 3005 is converted after 3001, and the block of 3000 to 3009 commits after 3009.
+      if (grown || title.find("p3_0_0_5") == std::string_view::npos) return;
+      grown = true;
+      Bytes bytes = ReadFileBytes(lib.PcxPath(3001));
+      bytes.resize(bytes.size() + 1000, 0);
+      WriteFileBytes(lib.PcxPath(3001), bytes);
+    };
+    lib.Create();
+    ASSERT_TRUE(grown);
+    const ChecksumFile sums = lib.Sums();
+    EXPECT_EQ(sums.icons[3001].source_size, converted);
+    EXPECT_EQ(sums.icons[3005].source_size, fs::file_size(lib.PcxPath(3005)));
+  }
+}
+
 // A run that ends inside a block, or is stopped there, leaves the block's later entries as
 // they were: the block is described whole, and what the run converted counts as done.
 TEST(RunSumsEnd, ARunEndingInsideABlockDescribesTheWholeBlock) {

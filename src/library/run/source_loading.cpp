@@ -14,17 +14,19 @@ namespace {
 
 // Reads the source, noting why when it cannot be opened.
 std::optional<std::size_t> ReadSource(const char* name, std::span<std::uint8_t> buffer,
-                                      std::size_t limit, std::string_view* refusal) {
+                                      std::size_t limit, std::string_view* refusal,
+                                      std::uint64_t* size) {
   files::FileProblem problem = files::FileProblem::kOther;
-  const auto length = ReadWholeFile(name, buffer, limit, &problem);
+  const auto length = ReadWholeFile(name, buffer, limit, &problem, size);
   if (!length && refusal != nullptr) *refusal = files::FileProblemText(problem);
   return length;
 }
 
 }  // namespace
 
-SourceLoad LoadPcxSource(const char* name, WorkingState& state, std::string_view* refusal) {
-  const auto length = ReadSource(name, state.pcx.span(), kPcxLoadLimit, refusal);
+SourceLoad LoadPcxSource(const char* name, WorkingState& state, std::string_view* refusal,
+                         std::uint64_t* size) {
+  const auto length = ReadSource(name, state.pcx.span(), kPcxLoadLimit, refusal, size);
   if (!length) return SourceLoad::kNotOpened;
   const auto bytes = state.pcx.span().first(*length);
   if (const auto decoded = DecodePcx(bytes, state.Picture()); !decoded) {
@@ -47,15 +49,17 @@ PngFileRead ReadPngFile(const char* name) {
     return read;
   }
   // A file that grew since its length was asked is read as far as it was then.
-  const auto count = ReadSource(name, read.bytes, kPngLoadLimit, &read.refusal);
+  const auto count = ReadSource(name, read.bytes, kPngLoadLimit, &read.refusal, &read.size);
   if (!count) return read;
   read.bytes.resize(*count);
   read.result = SourceLoad::kLoaded;
   return read;
 }
 
-SourceLoad LoadPngSource(const char* name, WorkingState& state, std::string_view* refusal) {
+SourceLoad LoadPngSource(const char* name, WorkingState& state, std::string_view* refusal,
+                         std::uint64_t* size) {
   const PngFileRead read = ReadPngFile(name);
+  if (size != nullptr) *size = read.size;
   if (read.result != SourceLoad::kLoaded) {
     if (refusal != nullptr) *refusal = read.refusal;
     return read.result;
@@ -68,8 +72,9 @@ SourceLoad LoadPngSource(const char* name, WorkingState& state, std::string_view
   return SourceLoad::kLoaded;
 }
 
-SourceLoad LoadIlbmSource(const char* name, WorkingState& state, std::string_view* refusal) {
-  const auto length = ReadSource(name, state.file.span(), kIlbmLoadLimit, refusal);
+SourceLoad LoadIlbmSource(const char* name, WorkingState& state, std::string_view* refusal,
+                          std::uint64_t* size) {
+  const auto length = ReadSource(name, state.file.span(), kIlbmLoadLimit, refusal, size);
   if (!length) return SourceLoad::kNotOpened;
   const auto decoded =
       DecodeIlbm(state.file.span().first(*length), state.index.span(), state.palette.span());
@@ -83,8 +88,8 @@ SourceLoad LoadIlbmSource(const char* name, WorkingState& state, std::string_vie
 }
 
 std::optional<std::size_t> LoadWavSource(const char* name, WorkingState& state,
-                                         std::string_view* refusal) {
-  return ReadSource(name, state.picture.span(), kWavLoadLimit, refusal);
+                                         std::string_view* refusal, std::uint64_t* size) {
+  return ReadSource(name, state.picture.span(), kWavLoadLimit, refusal, size);
 }
 
 }  // namespace zemlo

@@ -30,8 +30,9 @@ inline constexpr std::size_t kIlbmLoadLimit = kPictureAllowance;
 // Reads at most 4 x the picture allowance (1,940,000 bytes) into the file buffer and decodes
 // them with DecodePcx into the working picture.
 // On kRejected or kNotOpened, `refusal` (when given) says why, as the other loads do.
-SourceLoad LoadPcxSource(const char* name, WorkingState& state,
-                         std::string_view* refusal = nullptr);
+// Every load that read the file sets `size` (when given) to the file's length as it read it.
+SourceLoad LoadPcxSource(const char* name, WorkingState& state, std::string_view* refusal = nullptr,
+                         std::uint64_t* size = nullptr);
 
 // A PNG file is read into memory of its own, allocated for the load and no larger than the
 // file: decoding it allocates stb's buffers anyway, and a fixed buffer for the largest file
@@ -43,6 +44,7 @@ struct PngFileRead {
   SourceLoad result = SourceLoad::kNotOpened;  // kRejected: no memory for the bytes
   std::vector<std::uint8_t> bytes;
   std::string_view refusal;  // why it was not read (the file layer's or kPngNoMemory)
+  std::uint64_t size = 0;    // the file's length as it was read
 };
 PngFileRead ReadPngFile(const char* name);
 
@@ -52,13 +54,13 @@ inline constexpr std::string_view kPngNoMemory = "there is not enough memory to 
 // Reads the file with ReadPngFile and decodes it with DecodePng into the working picture,
 // which it replaces whole (black outside the PNG). On kRejected, `refusal` (when given) says
 // why; the picture is then unchanged.
-SourceLoad LoadPngSource(const char* name, WorkingState& state,
-                         std::string_view* refusal = nullptr);
+SourceLoad LoadPngSource(const char* name, WorkingState& state, std::string_view* refusal = nullptr,
+                         std::uint64_t* size = nullptr);
 
 // Reads at most the picture allowance (485,000 bytes) into the file buffer, decodes them with
 // DecodeIlbm into the index and palette buffers and expands them into the working picture.
 SourceLoad LoadIlbmSource(const char* name, WorkingState& state,
-                          std::string_view* refusal = nullptr);
+                          std::string_view* refusal = nullptr, std::uint64_t* size = nullptr);
 
 // The most bytes of a sound source that are loaded; they go into the picture buffer.
 inline constexpr std::size_t kWavLoadLimit = 400000;
@@ -66,7 +68,8 @@ inline constexpr std::size_t kWavLoadLimit = 400000;
 // Reads at most 400,000 bytes of a WAV file into the picture buffer and returns how many;
 // nullopt when it cannot be opened (`refusal`, when given, says why).
 std::optional<std::size_t> LoadWavSource(const char* name, WorkingState& state,
-                                         std::string_view* refusal = nullptr);
+                                         std::string_view* refusal = nullptr,
+                                         std::uint64_t* size = nullptr);
 
 // Why a WAV file that was read gives no sound: FindSoundData found nothing in it.
 inline constexpr std::string_view kWavNoSoundData =

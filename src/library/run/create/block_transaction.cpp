@@ -59,9 +59,10 @@ bool BlockTransaction::Begin(int icon) {
   return true;
 }
 
-void BlockTransaction::Converted(int icon, const std::string& source, const StoreResult& result,
-                                 const std::string& entry_file) {
-  sums_.Converted(icon, source, static_cast<std::uint32_t>(result.bytes), result.hash,
+void BlockTransaction::Converted(int icon, const std::string& source,
+                                 std::optional<std::uint64_t> source_size,
+                                 const StoreResult& result, const std::string& entry_file) {
+  sums_.Converted(icon, source, source_size, static_cast<std::uint32_t>(result.bytes), result.hash,
                   result.outcome == StoreOutcome::kAll && !entry_file.empty());
   // A source whose single entry file is missing stays marked as changed.
   if (result.outcome != StoreOutcome::kAll) return;

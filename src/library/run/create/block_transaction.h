@@ -1,6 +1,8 @@
 // The block a creation run writes into, as one transaction (see BlockTransaction).
 #pragma once
 
+#include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -40,10 +42,11 @@ class BlockTransaction {
   bool SumsUnreadable() const { return sums_.unreadable(); }
   // Opens the block of `icon` unless one is open; false when the store failed.
   bool Begin(int icon);
-  // `icon` was converted from `source` and stored as `result` says; `entry_file` is the single
-  // entry file it was written to, "" when none.
-  void Converted(int icon, const std::string& source, const StoreResult& result,
-                 const std::string& entry_file);
+  // `icon` was converted from `source` (of `source_size` bytes as its load read it, where
+  // known) and stored as `result` says; `entry_file` is the single entry file it was written
+  // to, "" when none.
+  void Converted(int icon, const std::string& source, std::optional<std::uint64_t> source_size,
+                 const StoreResult& result, const std::string& entry_file);
   // No source was found for `icon`: its entry is gone.
   void Dropped(int icon);
   // The icon is stored: a lost icon that it did not convert again stays lost.

@@ -36,7 +36,7 @@ bool ProcessIcon(int icon, IconSupply& supply, StoreContext& store, BlockTransac
         tally.stored_bytes += static_cast<std::int64_t>(result.bytes);
       }
       if (stored) {
-        block.Converted(icon, source.name, result,
+        block.Converted(icon, source.name, source.source_size, result,
                         SingleFilesOn(settings) ? settings.FSEP.data() : "");
       }
       break;

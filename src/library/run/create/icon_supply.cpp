@@ -110,6 +110,10 @@ class PreparedLoader final : public SourceLoader {
   }
 
   std::string_view Refusal() const override { return matched_ ? job_.refusal : shared_.Refusal(); }
+  std::optional<std::uint64_t> LoadedSize() const override {
+    if (!matched_) return shared_.LoadedSize();
+    return job_.load_size != 0 ? std::optional(job_.load_size) : std::nullopt;
+  }
 
   // The helper chose as the run did.
   bool GuessedRight() const {

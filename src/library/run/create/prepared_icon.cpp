@@ -79,6 +79,7 @@ class AheadLoader final : public SourceLoader {
     Start(PreparedIcon::Load::kPng, name);
     job_.inked_rows = {};
     const PngFileRead read = ReadPngFile(name);
+    job_.load_size = read.size;
     if (read.result != SourceLoad::kLoaded) {
       job_.refusal = read.refusal;
       return job_.load_result = read.result;
@@ -106,7 +107,7 @@ class AheadLoader final : public SourceLoader {
   std::optional<std::size_t> Read(const char* name, std::span<std::uint8_t> buffer,
                                   std::size_t limit) {
     files::FileProblem problem = files::FileProblem::kOther;
-    const auto length = ReadWholeFile(name, buffer, limit, &problem);
+    const auto length = ReadWholeFile(name, buffer, limit, &problem, &job_.load_size);
     if (!length) job_.refusal = files::FileProblemText(problem);
     return length;
   }
@@ -115,6 +116,7 @@ class AheadLoader final : public SourceLoader {
     job_.load_name = name;
     job_.load_result = SourceLoad::kNotOpened;
     job_.refusal = {};
+    job_.load_size = 0;
   }
   PreparedIcon& job_;
   Buffer& file_;

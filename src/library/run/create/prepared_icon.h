@@ -43,8 +43,9 @@ struct PreparedIcon {
   Load load = Load::kNone;
   std::string load_name;
   SourceLoad load_result = SourceLoad::kNotOpened;
-  std::string_view refusal;  // why a load came back kRejected, when the reader said
-  int pcx_rows = 0;          // PCX: the rows the source replaces
+  std::string_view refusal;     // why a load came back kRejected, when the reader said
+  std::uint64_t load_size = 0;  // the loaded file's length as the load read it; 0 unknown
+  int pcx_rows = 0;             // PCX: the rows the source replaces
   // 24-bit PCX: the crop box of those rows, found as they were decoded.
   std::optional<CropBox> pcx_ink;
   std::size_t wav_length = 0;  // WAV: the bytes loaded

@@ -1,6 +1,7 @@
 #include "library/run/create/run_sums.h"
 
 #include <algorithm>
+#include <cstdint>
 
 #include "core/geometry.h"
 #include "core/status.h"
@@ -32,9 +33,10 @@ RunSums::RunSums(StoreContext& store) : store_(store) {
   FitSums(sums_, store.settings);
 }
 
-void RunSums::Converted(int icon, const std::string& source, std::uint32_t length, ContentHash hash,
-                        bool in_single_file) {
-  converted_[icon] = {source, length, hash, in_single_file};
+void RunSums::Converted(int icon, const std::string& source,
+                        std::optional<std::uint64_t> source_size, std::uint32_t length,
+                        ContentHash hash, bool in_single_file) {
+  converted_[icon] = {source, source_size, length, hash, in_single_file};
   dropped_.erase(icon);
 }
 
@@ -53,8 +55,12 @@ IconSum RunSums::Fresh(int icon, const Conversion& conversion, ContentHash hash)
   sum.box = CoordinatesTable(store_.state.coordinates.span()).Get(icon);
   sum.source = conversion.source;
   // A source it was converted from has bytes: a size of 0 is one that could not be read, and
-  // the sum is then not whole.
-  const std::int64_t size = FileLength(conversion.source.c_str());
+  // the sum is then not whole. The length the load found is the one of the bytes converted
+  // (and asking again opened every source a second time).
+  const std::int64_t size =
+      conversion.source_size
+          ? static_cast<std::int64_t>(std::min<std::uint64_t>(*conversion.source_size, INT64_MAX))
+          : FileLength(conversion.source.c_str());
   if (size <= 0) {
     incomplete_ = true;
     ShowWarning(store_.state.port, Owner::kMain, kSourceSizeUnknownFormat, conversion.source);

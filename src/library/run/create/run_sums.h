@@ -21,9 +21,10 @@ class RunSums {
   explicit RunSums(StoreContext& store);
 
   // A source converted into `icon`: its entry of `length` stored bytes hashes to `hash`, and
-  // its single entry file holds it when `in_single_file`.
-  void Converted(int icon, const std::string& source, std::uint32_t length, ContentHash hash,
-                 bool in_single_file);
+  // its single entry file holds it when `in_single_file`. `source_size` is the source's length
+  // as its load read it; where that is not known, the file is asked when the block commits.
+  void Converted(int icon, const std::string& source, std::optional<std::uint64_t> source_size,
+                 std::uint32_t length, ContentHash hash, bool in_single_file);
   // The run found no source for `icon`: its entry is gone.
   void Dropped(int icon);
   // The icons first to last (a block, or what the layout commits together) as the files hold
@@ -47,6 +48,7 @@ class RunSums {
  private:
   struct Conversion {
     std::string source;
+    std::optional<std::uint64_t> source_size;
     std::uint32_t length;
     ContentHash hash;
     bool in_single_file;

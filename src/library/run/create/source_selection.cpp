@@ -22,7 +22,7 @@ void Explain(StatusPort& port, const char* name, std::string_view refusal) {
 
 SelectedSource Skipped(int icon, ProjectSettings& settings) {
   StampIconNumber(icon, settings.FSEP);
-  return {SourceOutcome::kSkipped, settings.FSEP.data(), 0};
+  return {SourceOutcome::kSkipped, settings.FSEP.data(), 0, std::nullopt};
 }
 
 // The archive test: false means convert.
@@ -50,8 +50,8 @@ bool FileSystemFacts::ArchiveAttributeSet(const char* name) {
 }
 
 std::optional<std::span<const std::uint8_t>> SharedBufferLoader::LoadWav(const char* name) {
-  refusal_ = {};
-  const auto loaded = LoadWavSource(name, state_, &refusal_);
+  Start();
+  const auto loaded = LoadWavSource(name, state_, &refusal_, &size_);
   if (!loaded) return std::nullopt;
   return state_.picture.span().first(*loaded);
 }
@@ -69,7 +69,8 @@ SelectedSource ChooseSource(int icon, const SourceChoice& choice) {
       Explain(port, settings.FWAV.data(), loaded ? kWavNoSoundData : choice.loader.Refusal());
       return Skipped(icon, settings);
     }
-    return {SourceOutcome::kConverted, settings.FWAV.data(), loaded->size()};
+    return {SourceOutcome::kConverted, settings.FWAV.data(), loaded->size(),
+            choice.loader.LoadedSize()};
   }
 
   if (SourceExists(icon, settings.FPCX, choice.facts)) {
@@ -84,7 +85,7 @@ SelectedSource ChooseSource(int icon, const SourceChoice& choice) {
       Explain(port, settings.FPCX.data(), choice.loader.Refusal());
       return Skipped(icon, settings);
     }
-    return {SourceOutcome::kConverted, settings.FPCX.data(), 0};
+    return {SourceOutcome::kConverted, settings.FPCX.data(), 0, choice.loader.LoadedSize()};
   }
 
   if (SourceExists(icon, settings.FLBM, choice.facts)) {
@@ -94,7 +95,7 @@ SelectedSource ChooseSource(int icon, const SourceChoice& choice) {
       Explain(port, settings.FLBM.data(), choice.loader.Refusal());
       return Skipped(icon, settings);
     }
-    return {SourceOutcome::kConverted, settings.FLBM.data(), 0};
+    return {SourceOutcome::kConverted, settings.FLBM.data(), 0, choice.loader.LoadedSize()};
   }
 
   if (settings.FPNG[0] == '\0' || !SourceExists(icon, settings.FPNG, choice.facts)) return {};
@@ -104,7 +105,7 @@ SelectedSource ChooseSource(int icon, const SourceChoice& choice) {
     Explain(port, settings.FPNG.data(), choice.loader.Refusal());
     return Skipped(icon, settings);
   }
-  return {SourceOutcome::kConverted, settings.FPNG.data(), 0};
+  return {SourceOutcome::kConverted, settings.FPNG.data(), 0, choice.loader.LoadedSize()};
 }
 
 SelectedSource SelectSource(int icon, ProjectSettings& settings, WorkingState& state,

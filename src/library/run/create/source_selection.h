@@ -35,6 +35,8 @@ struct SelectedSource {
   std::string name;
   // Sound numbers: the WAV bytes loaded into the picture buffer.
   std::size_t sound_length = 0;
+  // kConverted: the source file's length as its load read it, where the loader knows it.
+  std::optional<std::uint64_t> source_size;
 };
 
 // Where the chosen source goes. The run loads into the shared buffers; icons prepared ahead
@@ -51,31 +53,43 @@ class SourceLoader {
   // Why the last load did not load, when the reader or the file layer could say; a static
   // text.
   virtual std::string_view Refusal() const { return {}; }
+  // The length of the file the last load read, as it read it (the checksum file records it
+  // with the icon's sum); nullopt where the loader does not know.
+  virtual std::optional<std::uint64_t> LoadedSize() const { return std::nullopt; }
 };
 
 // LoadPcxSource, LoadIlbmSource, LoadPngSource and LoadWavSource on the shared buffers.
 class SharedBufferLoader final : public SourceLoader {
  public:
   explicit SharedBufferLoader(WorkingState& state) : state_(state) {}
-  // Each load starts without a reason, so that none is left over from an earlier icon.
+  // Each load starts without a reason or a size, so that none is left over from an earlier
+  // icon.
   SourceLoad LoadPcx(const char* name) override {
-    refusal_ = {};
-    return LoadPcxSource(name, state_, &refusal_);
+    Start();
+    return LoadPcxSource(name, state_, &refusal_, &size_);
   }
   SourceLoad LoadIlbm(const char* name) override {
-    refusal_ = {};
-    return LoadIlbmSource(name, state_, &refusal_);
+    Start();
+    return LoadIlbmSource(name, state_, &refusal_, &size_);
   }
   SourceLoad LoadPng(const char* name) override {
-    refusal_ = {};
-    return LoadPngSource(name, state_, &refusal_);
+    Start();
+    return LoadPngSource(name, state_, &refusal_, &size_);
   }
   std::optional<std::span<const std::uint8_t>> LoadWav(const char* name) override;
   std::string_view Refusal() const override { return refusal_; }
+  std::optional<std::uint64_t> LoadedSize() const override {
+    return size_ != 0 ? std::optional(size_) : std::nullopt;
+  }
 
  private:
+  void Start() {
+    refusal_ = {};
+    size_ = 0;
+  }
   WorkingState& state_;
   std::string_view refusal_;
+  std::uint64_t size_ = 0;
 };
 
 // What the choice asks the file system about sources and single entry files.
