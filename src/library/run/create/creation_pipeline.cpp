@@ -389,6 +389,8 @@ void CreationPipeline::Pack(PreparedIcon& job) {
     job.packed_length = PackEntry(job.entry.span().first(job.entry_length), job.packed.span(),
                                   job.calls, Owner::kMain, job.title_text);
   }
+  job.stored_hash = HashBytes(job.packed_length ? job.packed.span().first(*job.packed_length)
+                                                : job.entry.span().first(job.entry_length));
 }
 
 }  // namespace zemlo

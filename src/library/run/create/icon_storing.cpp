@@ -2,8 +2,10 @@
 
 #include <cstdint>
 #include <cstring>
+#include <optional>
 #include <span>
 
+#include "core/content_hash.h"
 #include "core/status.h"
 #include "core/working_state.h"
 #include "files/file_helpers.h"
@@ -18,8 +20,10 @@
 namespace zemlo {
 namespace {
 
-// A converted entry into the single entry file and the block.
-StoreResult StoreConverted(int icon, std::span<const std::uint8_t> data, StoreContext& store) {
+// A converted entry into the single entry file and the block. `hash` is that of `data`,
+// where a helper made it already.
+StoreResult StoreConverted(int icon, std::span<const std::uint8_t> data, StoreContext& store,
+                           std::optional<ContentHash> hash) {
   ProjectSettings& settings = store.settings;
   const bool single_named = StampIconNumber(icon, settings.FSEP);
   bool entry_file_written = true;
@@ -36,7 +40,7 @@ StoreResult StoreConverted(int icon, std::span<const std::uint8_t> data, StoreCo
   }
   if (!Told(StoreEntry(icon, data, store), store)) return {StoreOutcome::kStoreFailed};
   return {entry_file_written ? StoreOutcome::kAll : StoreOutcome::kNoEntryFile, data.size(),
-          HashBytes(data)};
+          hash ? *hash : HashBytes(data)};
 }
 
 // Where a conversion starts, either way: a picture about to be converted is shown first in
@@ -49,10 +53,10 @@ bool StartConversion(int icon, StoreContext& store) {
 
 // The tail of a conversion, either way: the icon's title for `entry` (as encoded), then
 // `finish`, which draws the picture back and packs the entry (or shows what a helper's did)
-// and returns the bytes to store, and those stored.
+// and returns the bytes to store, and those stored (of `hash`, where it is known).
 template <typename Finish>
 StoreResult Publish(int icon, const SelectedSource& source, std::span<const std::uint8_t> entry,
-                    StoreContext& store, Finish&& finish) {
+                    StoreContext& store, std::optional<ContentHash> hash, Finish&& finish) {
   WorkingState& state = store.state;
   const int length = static_cast<int>(entry.size());
   if (IsSoundNumber(icon)) {
@@ -63,7 +67,7 @@ StoreResult Publish(int icon, const SelectedSource& source, std::span<const std:
     SetStatusTitle(state, source.name, MaskKindWord(entry[1]), length);
   }
   const std::span<const std::uint8_t> data = finish();
-  return StoreConverted(icon, data, store);
+  return StoreConverted(icon, data, store, hash);
 }
 
 }  // namespace
@@ -91,7 +95,7 @@ StoreResult ConvertAndStore(int icon, const SelectedSource& source, StoreContext
   const std::size_t length = EncodeIcon(icon, input, state.file.span(), coordinates, crop_box);
   state.crop_box.store(crop_box);
   const std::span<const std::uint8_t> entry = state.file.span().first(length);
-  return Publish(icon, source, entry, store, [&]() -> std::span<const std::uint8_t> {
+  return Publish(icon, source, entry, store, std::nullopt, [&]() -> std::span<const std::uint8_t> {
     if (!sound) DecodeEntry(icon, entry, state.Picture(), coordinates, port, Owner::kNone);
     if (!PacksEntry(store.settings.DPAK, length)) return entry;
     const std::size_t packed =
@@ -110,11 +114,12 @@ StoreResult StorePrepared(int icon, const SelectedSource& source, const Prepared
   // The detailed view was shown the picture before smoothing; now it is smoothed.
   if (job.unsmoothed_kept) std::memcpy(state.picture.data(), job.picture.data(), kPictureBytes);
   const std::span<const std::uint8_t> entry = job.entry.span().first(job.entry_length);
-  return Publish(icon, source, entry, store, [&]() -> std::span<const std::uint8_t> {
-    job.calls.ReplayTo(state.port);
-    if (!job.packed_length) return entry;
-    return job.packed.span().first(*job.packed_length);
-  });
+  return Publish(icon, source, entry, store, job.stored_hash,
+                 [&]() -> std::span<const std::uint8_t> {
+                   job.calls.ReplayTo(state.port);
+                   if (!job.packed_length) return entry;
+                   return job.packed.span().first(*job.packed_length);
+                 });
 }
 
 }  // namespace zemlo

@@ -158,6 +158,7 @@ void GuessSource(int icon, PreparedIcon& job, ProjectSettings& settings,
   job.unsmoothed_kept = false;
   job.entry_length = 0;
   job.packed_length.reset();
+  job.stored_hash.reset();
   job.record.reset();
   job.crop_box = CropBox{};
   job.title_text[0] = '\0';

@@ -13,6 +13,7 @@
 #include <string_view>
 #include <vector>
 
+#include "core/content_hash.h"
 #include "core/deferred_port.h"
 #include "core/working_state.h"
 #include "library/run/create/source_selection.h"
@@ -72,6 +73,9 @@ struct PreparedIcon {
   std::size_t entry_length = 0;
   Buffer packed;
   std::optional<std::size_t> packed_length;
+  // The hash of the bytes to be stored (packed or not), made by the helper that packed them:
+  // the run's own thread, which writes every file, has no time to spare for it.
+  std::optional<ContentHash> stored_hash;
   std::optional<CoordinatesRecord> record;
   CropBox crop_box{};
   // The title the run sets before drawing back and packing; the packer's titles extend it.
