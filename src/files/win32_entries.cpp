@@ -10,6 +10,7 @@
 
 #include "files/file_layer.h"
 #include "files/file_seam.h"
+#include "files/win32_listings.h"
 #include "files/win32_problems.h"
 
 namespace zemlo::files {
@@ -25,7 +26,10 @@ FileStatus RenameFile(const char* from, const char* to) {
   if (Unnamed(from) || Unnamed(to)) return Problem(FileProblem::kBadName);
   if (!seam::Allow(FileOp::kRename, from)) return Problem(FileProblem::kOther);
   // MoveFileA fails when the target exists.
-  if (MoveFileA(from, to) == 0) return Problem(LastProblem());
+  const BOOL moved = MoveFileA(from, to);
+  EntriesChanged(from);
+  EntriesChanged(to);
+  if (moved == 0) return Problem(LastProblem());
   seam::Done(FileOp::kRename, from, to);
   return {};
 }
@@ -33,9 +37,10 @@ FileStatus RenameFile(const char* from, const char* to) {
 FileStatus ReplaceFileAtomically(const char* from, const char* to) {
   if (Unnamed(from) || Unnamed(to)) return Problem(FileProblem::kBadName);
   if (!seam::Allow(FileOp::kReplace, from)) return Problem(FileProblem::kOther);
-  if (MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) == 0) {
-    return Problem(LastProblem());
-  }
+  const BOOL moved = MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
+  EntriesChanged(from);
+  EntriesChanged(to);
+  if (moved == 0) return Problem(LastProblem());
   seam::Done(FileOp::kReplace, from, to);
   return {};
 }
@@ -43,9 +48,11 @@ FileStatus ReplaceFileAtomically(const char* from, const char* to) {
 FileStatus RemoveFile(const char* name) {
   if (Unnamed(name)) return Problem(FileProblem::kBadName);
   // Most removals find nothing (an entry file a run never wrote): no change to show.
-  if (GetFileAttributesA(name) == INVALID_FILE_ATTRIBUTES) return Problem(LastProblem());
+  if (AttributesOf(name) == INVALID_FILE_ATTRIBUTES) return Problem(LastProblem());
   if (!seam::Allow(FileOp::kRemove, name)) return Problem(FileProblem::kOther);
-  if (DeleteFileA(name) == 0) return Problem(LastProblem());
+  const BOOL removed = DeleteFileA(name);
+  EntriesChanged(name);
+  if (removed == 0) return Problem(LastProblem());
   seam::Done(FileOp::kRemove, name);
   return {};
 }
@@ -65,7 +72,9 @@ FileStatus FlushFolderOf(const char* name) {
 FileStatus MakeDirectory(const char* name) {
   if (Unnamed(name)) return Problem(FileProblem::kBadName);
   if (!seam::Allow(FileOp::kMakeFolder, name)) return Problem(FileProblem::kOther);
-  if (CreateDirectoryA(name, nullptr) == 0) return Problem(LastProblem());
+  const BOOL made = CreateDirectoryA(name, nullptr);
+  EntriesChanged(name);
+  if (made == 0) return Problem(LastProblem());
   seam::Done(FileOp::kMakeFolder, name);
   return {};
 }

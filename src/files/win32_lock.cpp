@@ -11,6 +11,7 @@
 
 #include "files/file_layer.h"
 #include "files/file_seam.h"
+#include "files/win32_listings.h"
 #include "files/win32_problems.h"
 
 namespace zemlo::files {
@@ -84,6 +85,7 @@ FileLock::Result FileLock::Lock(const char* name) {
   constexpr DWORD kFlags = FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT;
   HANDLE file = CreateFileA(name, GENERIC_READ | GENERIC_WRITE, kShare, nullptr, OPEN_ALWAYS,
                             kFlags, nullptr);
+  EntriesChanged(name);
   const DWORD open_error = file == INVALID_HANDLE_VALUE ? GetLastError() : ERROR_SUCCESS;
   // A library on a read-only medium can still be locked for reading.
   if (file == INVALID_HANDLE_VALUE) {

@@ -14,6 +14,7 @@
 
 #include "files/file_layer.h"
 #include "files/file_seam.h"
+#include "files/win32_listings.h"
 #include "files/win32_problems.h"
 
 namespace zemlo::files {
@@ -76,14 +77,14 @@ FileProblem LastProblem() { return ProblemOfSystemError(GetLastError()); }
 
 bool Exists(const char* name) {
   if (name == nullptr || name[0] == '\0') return false;
-  return GetFileAttributesA(name) != INVALID_FILE_ATTRIBUTES;
+  return AttributesOf(name) != INVALID_FILE_ATTRIBUTES;
 }
 
 // Wine reports every regular file with the archive attribute (it keeps only hidden and
 // system), so there every source counts as changed and is converted again.
 bool ArchiveAttributeSet(const char* name) {
   if (name == nullptr || name[0] == '\0') return true;
-  const DWORD attributes = GetFileAttributesA(name);
+  const DWORD attributes = AttributesOf(name);
   if (attributes == INVALID_FILE_ATTRIBUTES) return true;
   return (attributes & FILE_ATTRIBUTE_ARCHIVE) != 0;
 }
@@ -109,7 +110,7 @@ std::uint64_t ProcessId() { return GetCurrentProcessId(); }
 
 bool IsSymbolicLink(const char* name) {
   if (name == nullptr || name[0] == '\0') return false;
-  const DWORD attributes = GetFileAttributesA(name);
+  const DWORD attributes = AttributesOf(name);
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
 }
 

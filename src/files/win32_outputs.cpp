@@ -15,6 +15,7 @@
 #include "files/file_layer.h"
 #include "files/file_names.h"
 #include "files/file_seam.h"
+#include "files/win32_listings.h"
 #include "files/win32_problems.h"
 
 // ---- Outputs ----------------------------------------------------------------------------
@@ -39,7 +40,7 @@ bool SplitOutputName(const char* name, std::vector<std::string>& parts) {
 enum class Kind { kMissing, kFile, kFolder, kLink, kError };
 
 Kind KindAt(const std::string& path) {
-  const DWORD attributes = GetFileAttributesA(path.c_str());
+  const DWORD attributes = AttributesOf(path.c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES) {
     const DWORD error = GetLastError();
     return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? Kind::kMissing
@@ -68,6 +69,7 @@ OutputResult WalkFolders(const std::vector<std::string>& parts, bool all, bool m
     Kind kind = KindAt(folder);
     if (kind == Kind::kMissing && make) {
       CreateDirectoryA(folder.c_str(), nullptr);
+      EntriesChanged(folder.c_str());
       kind = KindAt(folder);
     }
     switch (kind) {
@@ -95,6 +97,7 @@ OutputResult CreateOutput(const std::string& path, const std::uint8_t* data, std
                           FileProblem* problem) {
   const HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                                   FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  EntriesChanged(path.c_str());
   if (file == INVALID_HANDLE_VALUE) {
     const DWORD error = GetLastError();
     if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) {
@@ -123,7 +126,10 @@ OutputResult CreateOutput(const std::string& path, const std::uint8_t* data, std
     why = LastProblem();
     ok = false;
   }
-  if (!ok) DeleteFileA(path.c_str());
+  if (!ok) {
+    DeleteFileA(path.c_str());
+    EntriesChanged(path.c_str());
+  }
   return ok ? OutputResult::kWritten : Noted(problem, why, OutputResult::kFailed);
 }
 
@@ -168,13 +174,18 @@ OutputResult WriteOutputFile(const char* base, const char* name, const std::uint
   // have become a link, the link itself), never a link's target.
   const std::string temporary = target + kOutputTemporarySuffix;
   DeleteFileA(temporary.c_str());
+  EntriesChanged(temporary.c_str());
   FileProblem why = FileProblem::kOther;
   if (CreateOutput(temporary, data, size, &why) != OutputResult::kWritten) {
     return Noted(problem, why, OutputResult::kFailed);
   }
-  if (!MoveFileExA(temporary.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING)) {
+  const BOOL moved = MoveFileExA(temporary.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING);
+  EntriesChanged(temporary.c_str());
+  EntriesChanged(target.c_str());
+  if (!moved) {
     why = LastProblem();
     DeleteFileA(temporary.c_str());
+    EntriesChanged(temporary.c_str());
     return Noted(problem, why, OutputResult::kFailed);
   }
   return OutputResult::kWritten;

@@ -16,6 +16,7 @@
 
 #include "files/file_layer.h"
 #include "files/file_seam.h"
+#include "files/win32_listings.h"
 #include "files/win32_problems.h"
 
 namespace zemlo::files {
@@ -68,6 +69,7 @@ Result<std::FILE*, FileProblem> OpenFile(const char* name, const char* mode) {
   // for good. Only files on disk are used. The sharing is what fopen grants.
   const HANDLE handle = CreateFileA(name, how->access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                     how->disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (how->disposition != OPEN_EXISTING) EntriesChanged(name);
   if (handle == INVALID_HANDLE_VALUE) {
     const DWORD error = GetLastError();
     // A folder is refused as access denied; the user is better told what stands there. Only
