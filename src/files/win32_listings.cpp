@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cstddef>
 #include <map>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <unordered_set>
@@ -12,6 +13,7 @@
 
 #include "core/mutex.h"
 #include "core/thread_annotations.h"
+#include "files/file_names.h"
 
 namespace zemlo::files {
 namespace {
@@ -36,11 +38,9 @@ std::atomic<std::uint64_t> listings_read{0};
 
 bool IsSeparator(char c) { return c == '\\' || c == '/'; }
 
-char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
-
 std::string LowerName(std::string_view name) {
   std::string lower(name);
-  for (char& c : lower) c = Lower(c);
+  for (char& c : lower) c = FoldCase(c);
   return lower;
 }
 
@@ -59,8 +59,8 @@ bool IsDeviceName(std::string_view leaf) {
 bool IsPlainLeaf(std::string_view leaf) {
   if (leaf.empty() || leaf.back() == '.' || IsDeviceName(leaf)) return false;
   return std::all_of(leaf.begin(), leaf.end(), [](char c) {
-    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
-           c == '_' || c == '-' || c == '.';
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' ||
+           c == '-' || c == '.';
   });
 }
 
@@ -91,13 +91,18 @@ std::uint64_t Ticks(const FILETIME& t) {
   return (static_cast<std::uint64_t>(t.dwHighDateTime) << 32) | t.dwLowDateTime;
 }
 
-// The folder changed so lately that another change within the same tick of the file system's
-// clock would leave its times as they are.
-bool Unsettled(const FolderTimes& times) {
+// The wall clock, as the file system stamps changes with it.
+std::uint64_t Now() {
   FILETIME now{};
   GetSystemTimeAsFileTime(&now);
+  return Ticks(now);
+}
+
+// The folder changed so lately before `read_at` (Now()) that another change within the same
+// tick of the file system's clock would leave its times as they are.
+bool Unsettled(const FolderTimes& times, std::uint64_t read_at) {
   const auto settle = static_cast<std::uint64_t>(kListingSettleSeconds * 1e7);  // 100 ns ticks
-  return Ticks(times.written) + settle > Ticks(now);
+  return Ticks(times.written) + settle > read_at;
 }
 
 // This process's changes to entries, as far as a listing read before them is concerned: the
@@ -170,6 +175,14 @@ std::string FullName(const std::string& folder) {
   return LowerName(std::string_view(full, length));
 }
 
+// What a lookup learned of a name's folder on its way to the system.
+struct Look {
+  NameParts parts;
+  FolderTimes times;
+  std::string key;  // empty: no listing of the folder may be kept
+  ChangeStamp change;
+};
+
 bool ReadListing(const std::string& pattern, Listing& listing) {
   WIN32_FIND_DATAA entry;
   const HANDLE find = FindFirstFileExA(pattern.c_str(), FindExInfoStandard, &entry,
@@ -200,46 +213,44 @@ class Listings {
     return listings;
   }
 
-  DWORD Attributes(const char* name) EXCLUDES(mutex_) {
-    NameParts parts;
-    if (!Split(name, parts)) return GetFileAttributesA(name);
+  // The error the system would give for `name` when it is known to be missing: its folder
+  // is missing, or a kept listing of it lacks the name. Otherwise none, and `look` tells
+  // where to count the name should the system find it missing (empty where no listing may
+  // be kept for it).
+  std::optional<DWORD> KnownMissing(const char* name, Look& look) EXCLUDES(mutex_) {
+    if (!Split(name, look.parts)) return std::nullopt;
     WIN32_FILE_ATTRIBUTE_DATA folder{};
-    if (!GetFileAttributesExA(parts.folder.c_str(), GetFileExInfoStandard, &folder)) {
+    if (!GetFileAttributesExA(look.parts.folder.c_str(), GetFileExInfoStandard, &folder)) {
       const DWORD error = GetLastError();
       // What the system says of a name in a missing folder, without looking for the folder
       // a second time.
       if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) {
-        SetLastError(ERROR_PATH_NOT_FOUND);
-        return INVALID_FILE_ATTRIBUTES;
+        return ERROR_PATH_NOT_FOUND;
       }
-      return GetFileAttributesA(name);
+      return std::nullopt;
     }
     // A linked folder's own times say nothing of its target's entries.
     if ((folder.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 ||
         (folder.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
-      return GetFileAttributesA(name);
+      return std::nullopt;
     }
-    const FolderTimes times{folder.ftCreationTime, folder.ftLastWriteTime};
-    const std::string key = FullName(parts.folder);
-    if (key.empty()) return GetFileAttributesA(name);
-    ChangeStamp change;
-    {
-      MutexLock lock(mutex_);
-      change = StampOf(key);
-      if (const Listing* listing = Current(key, times, change);
-          listing != nullptr && listing->names.count(LowerName(parts.leaf)) == 0) {
-        SetLastError(ERROR_FILE_NOT_FOUND);
-        return INVALID_FILE_ATTRIBUTES;
-      }
+    look.times = {folder.ftCreationTime, folder.ftLastWriteTime};
+    look.key = FullName(look.parts.folder);
+    if (look.key.empty()) return std::nullopt;
+    MutexLock lock(mutex_);
+    look.change = StampOf(look.key);
+    if (const Listing* listing = Current(look.key, look.times, look.change);
+        listing != nullptr && listing->names.count(LowerName(look.parts.leaf)) == 0) {
+      return ERROR_FILE_NOT_FOUND;
     }
-    const DWORD attributes = GetFileAttributesA(name);
-    if (attributes != INVALID_FILE_ATTRIBUTES) return attributes;
-    const DWORD error = GetLastError();
-    if (error == ERROR_FILE_NOT_FOUND && Missed(key, times, change)) {
-      Read(key, parts.listing_pattern, times, change);
+    return std::nullopt;
+  }
+
+  // The system found the name of `look` missing.
+  void FoundMissing(const Look& look) EXCLUDES(mutex_) {
+    if (!look.key.empty() && Missed(look.key, look.times, look.change)) {
+      Read(look.key, look.parts.listing_pattern, look.times, look.change);
     }
-    SetLastError(error);
-    return attributes;
   }
 
   void Changed(const char* name) EXCLUDES(mutex_) {
@@ -248,8 +259,8 @@ class Listings {
     const std::string_view prefix = PrefixOf(whole);
     std::string folder;
     Assign(folder, FolderOfPrefix(prefix));
-    const std::string key = whole.empty() || !IsPlainFolder(prefix) ? std::string()
-                                                                      : FullName(folder);
+    const std::string key =
+        whole.empty() || !IsPlainFolder(prefix) ? std::string() : FullName(folder);
     MutexLock lock(mutex_);
     if (key.empty() || folder_changes_.size() >= kChangedFoldersKept) {
       // Every listing is spoiled rather than one missed.
@@ -305,8 +316,9 @@ class Listings {
     listing.times = times;
     listing.change = change;
     listing.read_at = Clock::now();
+    const std::uint64_t read_at = Now();
     if (!ReadListing(pattern, listing)) return;
-    if (listing.names.size() < kSmallFolderEntries && Unsettled(times)) return;
+    if (listing.names.size() < kSmallFolderEntries && Unsettled(times, read_at)) return;
     MutexLock lock(mutex_);
     if (kept_.size() >= kKeptFolders && kept_.count(key) == 0) {
       auto oldest = kept_.begin();
@@ -335,7 +347,35 @@ DWORD AttributesOf(const char* name) {
     SetLastError(ERROR_INVALID_NAME);
     return INVALID_FILE_ATTRIBUTES;
   }
-  return Listings::Instance().Attributes(name);
+  Listings& listings = Listings::Instance();
+  Look look;
+  if (const std::optional<DWORD> missing = listings.KnownMissing(name, look)) {
+    SetLastError(*missing);
+    return INVALID_FILE_ATTRIBUTES;
+  }
+  const DWORD attributes = GetFileAttributesA(name);
+  if (attributes == INVALID_FILE_ATTRIBUTES) {
+    const DWORD error = GetLastError();
+    if (error == ERROR_FILE_NOT_FOUND) listings.FoundMissing(look);
+    SetLastError(error);
+  }
+  return attributes;
+}
+
+std::optional<DWORD> ListedMissing(const char* name) {
+  if (name == nullptr || name[0] == '\0') return std::nullopt;
+  Look look;
+  return Listings::Instance().KnownMissing(name, look);
+}
+
+void FoundMissing(const char* name) {
+  const DWORD error = GetLastError();
+  Listings& listings = Listings::Instance();
+  Look look;
+  if (name != nullptr && name[0] != '\0' && !listings.KnownMissing(name, look)) {
+    listings.FoundMissing(look);
+  }
+  SetLastError(error);
 }
 
 void EntriesChanged(const char* name) {

@@ -67,11 +67,19 @@ Result<std::FILE*, FileProblem> OpenFile(const char* name, const char* mode) {
   // moves: a device ("CON", "NUL", "COM1", even with an extension), a pipe or a folder would
   // be read or written as if it held a library file, and a console or pipe read can wait
   // for good. Only files on disk are used. The sharing is what fopen grants.
+  // A missing file is told from a kept listing of its folder where there is one: Wine would
+  // read the whole folder to find it missing.
+  if (how->disposition == OPEN_EXISTING) {
+    if (const std::optional<DWORD> missing = ListedMissing(name)) {
+      return Problem(ProblemOfSystemError(*missing));
+    }
+  }
   const HANDLE handle = CreateFileA(name, how->access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                     how->disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (how->disposition != OPEN_EXISTING) EntriesChanged(name);
   if (handle == INVALID_HANDLE_VALUE) {
     const DWORD error = GetLastError();
+    if (error == ERROR_FILE_NOT_FOUND && how->disposition == OPEN_EXISTING) FoundMissing(name);
     // A folder is refused as access denied; the user is better told what stands there. Only
     // then is the name looked up again: a missing name costs Wine a scan of its whole folder
     // (it matches names ignoring case), and a run asks after thousands of missing files.

@@ -6,8 +6,8 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <cstdio>
 #include <cstdint>
+#include <cstdio>
 #include <filesystem>
 #include <string>
 #include <thread>
@@ -39,9 +39,9 @@ class FolderTimes {
     return true;
   }
   void Put() const {
-    const HANDLE folder = CreateFileA("src", FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ |
-                                      FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                      OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    const HANDLE folder = CreateFileA("src", FILE_WRITE_ATTRIBUTES,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                      nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     ASSERT_NE(folder, INVALID_HANDLE_VALUE);
     EXPECT_TRUE(SetFileTime(folder, &created_, nullptr, &written_));
     CloseHandle(folder);
@@ -96,8 +96,8 @@ TEST_F(Win32Listings, AKeptListingAnswersMissingNamesAndFollowsTheLayersOwnChang
     before.Put();
   };
   change_unseen_in_times([] {
-    ASSERT_EQ(WriteOutputFile(".", "src\\b.pcx", kByte.data(), kByte.size(),
-                              OutputMode::kCreateNew, false),
+    ASSERT_EQ(WriteOutputFile(".", "src\\b.pcx", kByte.data(), kByte.size(), OutputMode::kCreateNew,
+                              false),
               OutputResult::kWritten);
   });
   EXPECT_TRUE(Exists("src\\b.pcx"));
@@ -133,12 +133,40 @@ TEST_F(Win32Listings, AnotherProgramsChangeIsSeenByTheFoldersTimes) {
   Settle();
   ASSERT_TRUE(ReadListingOf("src"));
   EXPECT_FALSE(Exists("src\\new.pcx"));
+  const auto opened = [](const char* name) {
+    auto file = OpenFile(name, "rb");
+    if (file) std::fclose(*file);
+    return file ? FileProblem::kNone : file.error();
+  };
+  EXPECT_EQ(opened("src\\new.pcx"), FileProblem::kNoSuchFile);
   // Made behind the layer's back, as another program would.
   WriteFileBytes(dir.path() / "src" / "new.pcx", kByte);
   EXPECT_TRUE(Exists("src\\new.pcx"));
   EXPECT_TRUE(Exists("src\\NEW.PCX"));
+  EXPECT_EQ(opened("src\\New.pcx"), FileProblem::kNone);
   fs::remove(dir.path() / "src" / "new.pcx");
   EXPECT_FALSE(Exists("src\\new.pcx"));
+  EXPECT_EQ(opened("src\\new.pcx"), FileProblem::kNoSuchFile);
+}
+
+TEST_F(Win32Listings, OpeningMissingFilesKeepsTheListingLikeLookingThemUp) {
+  fs::create_directories(dir.path() / "src");
+  WriteFileBytes(dir.path() / "src" / "a.pcx", kByte);
+  Settle();
+  const std::uint64_t before = ListingsRead();
+  for (int i = 0; i < 8; ++i) {
+    const std::string name = "src\\gone" + std::to_string(i) + ".pcx";
+    const auto file = OpenFile(name.c_str(), "rb");
+    ASSERT_FALSE(file);
+    EXPECT_EQ(file.error(), FileProblem::kNoSuchFile);
+  }
+  EXPECT_EQ(ListingsRead(), before + 1);
+  const auto in_missing_folder = OpenFile("lbm\\i3.lbm", "rb");
+  ASSERT_FALSE(in_missing_folder);
+  EXPECT_EQ(in_missing_folder.error(), FileProblem::kNoSuchFolder);
+  auto present = OpenFile("src\\A.PCX", "rb");
+  ASSERT_TRUE(present);
+  std::fclose(*present);
 }
 
 TEST_F(Win32Listings, NamesTheListingCannotDecideAreAnsweredByTheSystem) {
@@ -150,12 +178,21 @@ TEST_F(Win32Listings, NamesTheListingCannotDecideAreAnsweredByTheSystem) {
   char short_name[MAX_PATH] = {};
   const DWORD length = GetShortPathNameA("src\\a long source name.pcx", short_name, MAX_PATH);
   ASSERT_GT(length, 0u);
-  std::vector<std::string> names = {
-      short_name,          "src\\a long source name.pcx", "src\\plain.pcx.",
-      "src\\plain.pcx ",   "src\\NUL",                     "src\\nul.pcx",
-      "src\\com1",         "src\\plain.pcx::$DATA",        "src/plain.pcx",
-      "src\\.\\plain.pcx", "src\\..\\src\\plain.pcx",      "src\\pl*.pcx",
-      "SRC\\PLAIN.PCX",    "src\\missing.pcx",             "src\\a long source name.pc"};
+  std::vector<std::string> names = {short_name,
+                                    "src\\a long source name.pcx",
+                                    "src\\plain.pcx.",
+                                    "src\\plain.pcx ",
+                                    "src\\NUL",
+                                    "src\\nul.pcx",
+                                    "src\\com1",
+                                    "src\\plain.pcx::$DATA",
+                                    "src/plain.pcx",
+                                    "src\\.\\plain.pcx",
+                                    "src\\..\\src\\plain.pcx",
+                                    "src\\pl*.pcx",
+                                    "SRC\\PLAIN.PCX",
+                                    "src\\missing.pcx",
+                                    "src\\a long source name.pc"};
   for (const std::string& name : names) {
     EXPECT_EQ(Exists(name.c_str()), SystemSees(name)) << name;
   }
