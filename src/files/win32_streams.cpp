@@ -63,10 +63,6 @@ Result<std::FILE*, FileProblem> OpenFile(const char* name, const char* mode) {
   const std::optional<OpenMode> how = ModeOf(mode);
   if (!how) return Problem(FileProblem::kOther);
   if (!seam::Allow(FileOp::kOpen, name)) return Problem(FileProblem::kOther);
-  // Opened by hand rather than with fopen so that the kind of file is known before a byte
-  // moves: a device ("CON", "NUL", "COM1", even with an extension), a pipe or a folder would
-  // be read or written as if it held a library file, and a console or pipe read can wait
-  // for good. Only files on disk are used. The sharing is what fopen grants.
   // A missing file is told from a kept listing of its folder where there is one: Wine would
   // read the whole folder to find it missing.
   if (how->disposition == OPEN_EXISTING) {
@@ -74,6 +70,10 @@ Result<std::FILE*, FileProblem> OpenFile(const char* name, const char* mode) {
       return Problem(ProblemOfSystemError(*missing));
     }
   }
+  // Opened by hand rather than with fopen so that the kind of file is known before a byte
+  // moves: a device ("CON", "NUL", "COM1", even with an extension), a pipe or a folder would
+  // be read or written as if it held a library file, and a console or pipe read can wait
+  // for good. Only files on disk are used. The sharing is what fopen grants.
   const HANDLE handle = CreateFileA(name, how->access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                     how->disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (how->disposition != OPEN_EXISTING) EntriesChanged(name);

@@ -29,7 +29,7 @@ const std::vector<std::uint8_t> kByte = {'x'};
 
 // The times of the folder "src", put back after a change as media that keep no folder times
 // would leave them.
-class FolderTimes {
+class SrcFolderTimes {
  public:
   bool Get() {
     WIN32_FILE_ATTRIBUTE_DATA data{};
@@ -90,7 +90,7 @@ TEST_F(Win32Listings, AKeptListingAnswersMissingNamesAndFollowsTheLayersOwnChang
   const auto change_unseen_in_times = [&](const auto& change) {
     Settle();
     ASSERT_TRUE(ReadListingOf("src"));
-    FolderTimes before;
+    SrcFolderTimes before;
     ASSERT_TRUE(before.Get());
     change();
     before.Put();
