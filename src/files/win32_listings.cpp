@@ -119,7 +119,8 @@ struct Listing {
   ChangeStamp change;  // when it was read
   Clock::time_point read_at;
   std::unordered_set<std::string> names;  // long and short names, lower-cased
-  // An entry's name beyond ASCII: the system's case folding may match it to a plain name.
+  // False when an entry's name goes beyond ASCII: the system's case folding may match it to
+  // a plain name, so no name is answered missing from it.
   bool usable = true;
 };
 
@@ -183,24 +184,38 @@ struct Look {
   ChangeStamp change;
 };
 
+// Names are read as the system keeps them (UTF-16): through the code page, a character it has
+// none for comes out as "?" or as a look-alike ASCII letter, and the listing would hold a name
+// that is not there, or lack one that is.
 bool ReadListing(const std::string& pattern, Listing& listing) {
-  WIN32_FIND_DATAA entry;
-  const HANDLE find = FindFirstFileExA(pattern.c_str(), FindExInfoStandard, &entry,
+  const int wide_length = MultiByteToWideChar(CP_ACP, 0, pattern.c_str(), -1, nullptr, 0);
+  if (wide_length <= 0) return false;
+  std::wstring wide_pattern(static_cast<std::size_t>(wide_length), L'\0');
+  if (MultiByteToWideChar(CP_ACP, 0, pattern.c_str(), -1, wide_pattern.data(), wide_length) !=
+      wide_length) {
+    return false;
+  }
+  WIN32_FIND_DATAW entry;
+  const HANDLE find = FindFirstFileExW(wide_pattern.c_str(), FindExInfoStandard, &entry,
                                        FindExSearchNameMatch, nullptr, FIND_FIRST_EX_LARGE_FETCH);
   if (find == INVALID_HANDLE_VALUE) return false;
   listings_read.fetch_add(1, std::memory_order_relaxed);
-  const auto add = [&listing](const char* text) {
-    const std::string_view name(text);
-    if (name.empty()) return;
-    if (std::any_of(name.begin(), name.end(), [](char c) { return (c & 0x80) != 0; })) {
-      listing.usable = false;
+  const auto add = [&listing](const wchar_t* text) {
+    std::string name;
+    for (; *text != L'\0'; ++text) {
+      // Beyond ASCII the system folds case by its own table, which may match a plain name.
+      if (*text >= 0x80) {
+        listing.usable = false;
+        return;
+      }
+      name.push_back(FoldCase(static_cast<char>(*text)));
     }
-    listing.names.insert(LowerName(name));
+    if (!name.empty()) listing.names.insert(std::move(name));
   };
   do {
     add(entry.cFileName);
     add(entry.cAlternateFileName);
-  } while (FindNextFileA(find, &entry));
+  } while (FindNextFileW(find, &entry));
   const bool complete = GetLastError() == ERROR_NO_MORE_FILES;
   FindClose(find);
   return complete;

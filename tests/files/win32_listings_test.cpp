@@ -198,6 +198,23 @@ TEST_F(Win32Listings, NamesTheListingCannotDecideAreAnsweredByTheSystem) {
   }
 }
 
+TEST_F(Win32Listings, AFolderWithNamesBeyondAsciiIsAlwaysAskedOfTheSystem) {
+  // The system folds the case of such names by its own table, which may match a plain name.
+  fs::create_directories(dir.path() / "src");
+  WriteFileBytes(dir.path() / "src" / fs::path(u8"\u0131.pcx"), kByte);  // a dotless i
+  WriteFileBytes(dir.path() / "src" / "a.pcx", kByte);
+  Settle();
+  ASSERT_TRUE(ReadListingOf("src"));
+  // Added behind the layer's back with the folder's times put back: only asking the system
+  // finds it.
+  SrcFolderTimes before;
+  ASSERT_TRUE(before.Get());
+  WriteFileBytes(dir.path() / "src" / "new.pcx", kByte);
+  before.Put();
+  EXPECT_TRUE(Exists("src\\new.pcx"));
+  EXPECT_EQ(Exists("src\\I.pcx"), SystemSees("src\\I.pcx"));
+}
+
 TEST_F(Win32Listings, ANameInAMissingFolderIsAMissingFolder) {
   WriteFileBytes(dir.path() / "file.pcx", kByte);
   EXPECT_FALSE(Exists("lbm\\i3.lbm"));
