@@ -23,6 +23,21 @@ enum class StopCause { kNone, kInterrupt, kTerminate, kHangUp };
 // the session ended), whatever it is doing then; until then the run goes on towards its end.
 void InstallStopHandlers(std::atomic<bool>& stop);
 
+// Stop requests no longer touch the flag InstallStopHandlers was given (its owner is about to
+// end); they are still remembered. Returns once no handler is setting it any more: a request
+// handled on another thread at that moment has finished with it.
+void ForgetStopTarget();
+
+// The handlers for the life of a command's session: a request that comes after the command
+// ended (a second Ctrl-C, a signal sent twice) must not write into a session that is gone.
+class StopHandlers {
+ public:
+  explicit StopHandlers(std::atomic<bool>& stop) { InstallStopHandlers(stop); }
+  ~StopHandlers() { ForgetStopTarget(); }
+  StopHandlers(const StopHandlers&) = delete;
+  StopHandlers& operator=(const StopHandlers&) = delete;
+};
+
 // The first stop request that came, kNone when none did.
 StopCause FirstStopRequest();
 inline bool Interrupted() { return FirstStopRequest() != StopCause::kNone; }

@@ -6,6 +6,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <string_view>
+#include <thread>
 
 #include "app/console/console_platform.h"
 
@@ -13,9 +14,13 @@ namespace zemlo::console {
 namespace {
 
 // The handler may only touch lock-free atomics.
-std::atomic<bool>* g_stop = nullptr;
+std::atomic<std::atomic<bool>*> g_stop{nullptr};
+// Handlers between reading g_stop and setting what it points to: ForgetStopTarget waits for
+// them, so the flag's owner may end once it returns.
+std::atomic<int> g_setting{0};
 std::atomic<int> g_first{static_cast<int>(StopCause::kNone)};
-static_assert(std::atomic<bool>::is_always_lock_free && std::atomic<int>::is_always_lock_free);
+static_assert(std::atomic<bool>::is_always_lock_free && std::atomic<int>::is_always_lock_free &&
+              std::atomic<std::atomic<bool>*>::is_always_lock_free);
 
 StopCause CauseOf(int signal_number) {
   switch (signal_number) {
@@ -31,13 +36,15 @@ StopCause CauseOf(int signal_number) {
 extern "C" void OnStopSignal(int signal_number) {
   int none = static_cast<int>(StopCause::kNone);
   g_first.compare_exchange_strong(none, static_cast<int>(CauseOf(signal_number)));
-  if (g_stop != nullptr) g_stop->store(true);
+  g_setting.fetch_add(1);
+  if (std::atomic<bool>* stop = g_stop.load()) stop->store(true);
+  g_setting.fetch_sub(1);
 }
 
 }  // namespace
 
 void InstallStopHandlers(std::atomic<bool>& stop) {
-  g_stop = &stop;
+  g_stop.store(&stop);
   struct sigaction action {};
   action.sa_handler = OnStopSignal;
   sigemptyset(&action.sa_mask);
@@ -52,6 +59,11 @@ void InstallStopHandlers(std::atomic<bool>& stop) {
   ignore.sa_handler = SIG_IGN;
   sigemptyset(&ignore.sa_mask);
   sigaction(SIGPIPE, &ignore, nullptr);
+}
+
+void ForgetStopTarget() {
+  g_stop.store(nullptr);
+  while (g_setting.load() != 0) std::this_thread::yield();
 }
 
 StopCause FirstStopRequest() { return static_cast<StopCause>(g_first.load()); }

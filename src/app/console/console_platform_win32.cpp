@@ -9,6 +9,7 @@
 #include <iterator>
 #include <string>
 #include <string_view>
+#include <thread>
 
 #include "app/console/console_platform.h"
 
@@ -16,13 +17,18 @@ namespace zemlo::console {
 namespace {
 
 // The handler runs on a thread of its own that the system starts for each event.
-std::atomic<bool>* g_stop = nullptr;
+std::atomic<std::atomic<bool>*> g_stop{nullptr};
+// Handlers between reading g_stop and setting what it points to: ForgetStopTarget waits for
+// them, so the flag's owner may end once it returns.
+std::atomic<int> g_setting{0};
 std::atomic<int> g_first{static_cast<int>(StopCause::kNone)};
 
 void Record(StopCause cause) {
   int none = static_cast<int>(StopCause::kNone);
   g_first.compare_exchange_strong(none, static_cast<int>(cause));
-  if (g_stop != nullptr) g_stop->store(true);
+  g_setting.fetch_add(1);
+  if (std::atomic<bool>* stop = g_stop.load()) stop->store(true);
+  g_setting.fetch_sub(1);
 }
 
 BOOL WINAPI HandleConsoleEvent(DWORD event) { return OnConsoleEvent(event); }
@@ -50,10 +56,15 @@ int OnConsoleEvent(unsigned long event) {
 }
 
 void InstallStopHandlers(std::atomic<bool>& stop) {
-  g_stop = &stop;
+  g_stop.store(&stop);
   // A process started in a new process group has Ctrl-C switched off: it must stop too.
   SetConsoleCtrlHandler(nullptr, FALSE);
   SetConsoleCtrlHandler(HandleConsoleEvent, TRUE);
+}
+
+void ForgetStopTarget() {
+  g_stop.store(nullptr);
+  while (g_setting.load() != 0) std::this_thread::yield();
 }
 
 StopCause FirstStopRequest() { return static_cast<StopCause>(g_first.load()); }

@@ -112,7 +112,8 @@ int RunAction(const CommandLine& line, bool verbose, bool quiet) {
   look.columns = [] { return TerminalWidth(StdoutColumns(), std::getenv("COLUMNS")); };
   ConsolePort port(line.data_on_stdout ? stderr : stdout, stderr, std::move(look));
   Session session(port);
-  InstallStopHandlers(session.state().stop_request);
+  // Let go before the session ends: a request may come while the process finishes.
+  const StopHandlers stop_handlers(session.state().stop_request);
   ConsoleRun run{port, session, streams.out_terminal};
   return line.action(run);
 }

@@ -437,6 +437,16 @@ TEST(ConsoleStop, ConsoleEventsStopTheRunAndClosingWaitsForItsEnd) {
   EXPECT_EQ(StoppedStatus(), kExitInterrupt);
   EXPECT_FALSE(OnConsoleEvent(0x1234));  // not ours to handle
 }
+
+// A request after the command ended (a second Ctrl-C while the process finishes) is
+// remembered but touches nothing of the session that is gone.
+TEST(ConsoleStop, ARequestAfterTheCommandEndedLeavesItsFlagAlone) {
+  static std::atomic<bool> ended_command{false};
+  { const StopHandlers handlers(ended_command); }
+  EXPECT_TRUE(OnConsoleEvent(CTRL_BREAK_EVENT));
+  EXPECT_FALSE(ended_command.load());
+  EXPECT_NE(FirstStopRequest(), StopCause::kNone);
+}
 #else
 TEST(ConsoleStop, EachSignalHasItsStatus) {
   for (const auto& [signal_number, status] :
@@ -455,6 +465,21 @@ TEST(ConsoleStop, EachSignalHasItsStatus) {
     ASSERT_TRUE(WIFEXITED(wait_status));
     EXPECT_EQ(WEXITSTATUS(wait_status), status) << signal_number;
   }
+}
+// A signal after the command ended (one sent twice, the second while the process finishes)
+// is remembered but touches nothing of the session that is gone.
+TEST(ConsoleStop, ASignalAfterTheCommandEndedLeavesItsFlagAlone) {
+  const pid_t child = ::fork();
+  if (child == 0) {
+    static std::atomic<bool> ended_command{false};
+    { const StopHandlers handlers(ended_command); }
+    std::raise(SIGHUP);
+    ::_exit(!ended_command.load() && FirstStopRequest() == StopCause::kHangUp ? 0 : 1);
+  }
+  int wait_status = 0;
+  ASSERT_EQ(::waitpid(child, &wait_status, 0), child);
+  ASSERT_TRUE(WIFEXITED(wait_status));
+  EXPECT_EQ(WEXITSTATUS(wait_status), 0);
 }
 TEST(ConsoleStop, SignalsStopTheRunAndTheFirstDecidesTheStatus) {
   InstallStopHandlers(g_stop);
