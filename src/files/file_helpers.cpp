@@ -95,7 +95,7 @@ bool RemoveLeftoverTemporary(const char* name) {
 bool CreateWholeFile(const char* name, std::span<const std::uint8_t> data) {
   const std::string temporary = TemporaryNameOf(name);
   if (temporary.empty() || files::Exists(name)) return false;
-  std::FILE* file = files::OpenFile(temporary.c_str(), "wb").value_or(nullptr);
+  std::FILE* file = files::OpenReplacement(temporary.c_str()).value_or(nullptr);
   if (file == nullptr) return false;
   if (!WriteAndClose(file, data, true) || !files::RenameFile(temporary.c_str(), name)) {
     // Tidying up after the failure the caller hears of; a copy left behind is removed by
@@ -112,18 +112,29 @@ bool CreateWholeFile(const char* name, std::span<const std::uint8_t> data) {
 bool ReplaceWholeFile(const char* name, std::span<const std::uint8_t> data, Durability durability) {
   const std::string temporary = TemporaryNameOf(name);
   if (temporary.empty()) return false;
-  std::FILE* file = files::OpenFile(temporary.c_str(), "wb").value_or(nullptr);
+  std::FILE* file = files::OpenReplacement(temporary.c_str()).value_or(nullptr);
   if (file == nullptr) return false;
-  const bool to_disk = durability == Durability::kFlushToDisk;
-  if (!WriteAndClose(file, data, to_disk) ||
-      !files::ReplaceFileAtomically(temporary.c_str(), name)) {
+  if (durability != Durability::kFlushToDisk) {
+    // Moved through the stream that wrote it (which saves Windows opening it again by name).
+    bool ok = files::WriteBytes(file, data.data(), data.size()).ok();
+    if (ok && durability == Durability::kForCommit) ok = files::FlushBeforeCommit(file).ok();
+    if (!ok) {
+      (void)files::CloseFile(file);
+    } else if (files::MoveOverAndClose(file, temporary.c_str(), name)) {
+      return true;
+    }
+    // Tidying up after the failure the caller hears of (see CreateWholeFile).
+    (void)files::RemoveFile(temporary.c_str());
+    return false;
+  }
+  if (!WriteAndClose(file, data, true) || !files::ReplaceFileAtomically(temporary.c_str(), name)) {
     // Tidying up after the failure the caller hears of (see CreateWholeFile).
     (void)files::RemoveFile(temporary.c_str());
     return false;
   }
   // The move itself reaches the disk too before the caller goes on to rely on it. Should
   // only that fail, `name` holds the new content all the same, so it counts as replaced.
-  if (to_disk) (void)files::FlushFolderOf(name);
+  (void)files::FlushFolderOf(name);
   return true;
 }
 

@@ -35,11 +35,14 @@ bool WriteZeroFile(const char* name, std::size_t length);
 
 // Writes `data` under a temporary name in the same folder and then moves it over `name` in
 // one step, so at every moment `name` holds either its old or its new content. False (and
-// `name` unchanged) when any step fails. With kFlushToDisk the new content reaches the disk
-// before the move and the move before the return, which survives a power loss too; kNoFlush keeps
-// only the old-or-new promise against a killed process, at no cost per file (for the many single
-// entry files of a run).
-enum class Durability { kFlushToDisk, kNoFlush };
+// `name` unchanged) when any step fails. The temporary is created anew, never through a link
+// (files::OpenReplacement). With kFlushToDisk the new content reaches the disk before the move
+// and the move before the return, which survives a power loss too; kNoFlush keeps only the
+// old-or-new promise against a killed process, at no cost per file; kForCommit is for the many
+// files of one commit (a block's single entry files): the caller passes every such name to
+// files::FlushFilesToDisk before the commit, and each system flushes them its cheapest way
+// (see files::FlushBeforeCommit).
+enum class Durability { kFlushToDisk, kNoFlush, kForCommit };
 bool ReplaceWholeFile(const char* name, std::span<const std::uint8_t> data,
                       Durability durability = Durability::kFlushToDisk);
 

@@ -50,8 +50,15 @@ using FileStatus = Result<void, FileProblem>;
 // Pushes what was written to `file` through to the disk, so that a following
 // ReplaceFileAtomically never exposes a half-written file after a crash.
 [[nodiscard]] FileStatus FlushToDisk(std::FILE* file);
-// Pushes the named files' bytes, and their folders' entries, through to the disk: many files
-// written without a flush each become durable at once before something relies on them.
+
+// The many files a commit relies on (a block's single entry files) reach the disk before it,
+// the cheapest way the system has: FlushBeforeCommit is called with each file's stream before
+// it is moved into place, FlushFilesToDisk with all their names before the commit. POSIX
+// flushes nothing at the first and everything at the second (Linux: one syncfs per file
+// system, for a hundred files). Windows flushes each file through its own stream at the first,
+// since flushing it by name would open it once more, and at the second has only the folders'
+// entries left, which NTFS logs in the order they change (see FlushFolderOf).
+[[nodiscard]] FileStatus FlushBeforeCommit(std::FILE* file);
 [[nodiscard]] bool FlushFilesToDisk(const std::vector<std::string>& names);
 
 // A file or directory of that name exists.
@@ -66,6 +73,19 @@ using FileStatus = Result<void, FileProblem>;
 [[nodiscard]] FileStatus RenameFile(const char* from, const char* to);
 // Moves `from` over `to` in one step, replacing `to`; used to replace whole files atomically.
 [[nodiscard]] FileStatus ReplaceFileAtomically(const char* from, const char* to);
+
+// A whole file written anew beside the one it replaces, under a temporary name of the
+// library's own making: the folder may come from a stranger, who may have put a link there to
+// have our bytes written wherever it points. Whatever stands at the name is removed first (a
+// leftover of a killed run, or such a link: the link itself, never what it points to) and the
+// file is created exclusively, so it is never opened through a link; a folder there is
+// refused. The stream is open for writing.
+[[nodiscard]] Result<std::FILE*, FileProblem> OpenReplacement(const char* name);
+// Moves the file that `file` (from OpenReplacement of `from`) holds over `to` in one step, as
+// ReplaceFileAtomically, and closes the stream, which is gone either way. Every byte written
+// is in the file before it moves; when one could not be, nothing moves. (Windows moves it
+// through the open stream: a move by name would open it once more.)
+[[nodiscard]] FileStatus MoveOverAndClose(std::FILE* file, const char* from, const char* to);
 // Fails (kNoSuchFile, kNoSuchFolder) when nothing stands at the name.
 [[nodiscard]] FileStatus RemoveFile(const char* name);
 // Makes the renames and deletions done so far in the folder that holds `name` survive a

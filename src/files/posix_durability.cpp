@@ -49,6 +49,12 @@ FileStatus FlushFolderOf(const char* name) {
   return {};
 }
 
+// Nothing yet: FlushFilesToDisk takes the commit's files together.
+FileStatus FlushBeforeCommit(std::FILE* file) {
+  if (file == nullptr) return ::zemlo::Fail(FileProblem::kOther);
+  return {};
+}
+
 // Where the system can flush a whole file system at once (Linux's syncfs), the files and
 // folders on it are flushed with one call per file system rather than one per file and
 // folder: a block's hundred entry files cost one journal commit instead of a hundred.

@@ -20,28 +20,12 @@ namespace {
 
 Failure<FileProblem> Problem(FileProblem problem) { return ::zemlo::Fail(problem); }
 
-}  // namespace
-
-Result<std::FILE*, FileProblem> OpenFile(const char* name, const char* mode) {
-  const Resolved resolved = ResolveName(name);
+// Opens the resolved name with `flags` (O_CLOEXEC and O_NONBLOCK among them) as a stream of
+// `mode`, refusing anything but a regular file.
+Result<std::FILE*, FileProblem> OpenResolved(const Resolved& resolved, const char* mode,
+                                             int flags) {
   const std::string& path = resolved.path;
-  if (path.empty() || mode == nullptr) return Problem(FileProblem::kBadName);
   if (!seam::Allow(FileOp::kOpen, path)) return Problem(FileProblem::kOther);
-  const bool update = std::strchr(mode, '+') != nullptr;
-  int flags = O_CLOEXEC | O_NONBLOCK;
-  switch (mode[0]) {
-    case 'r':
-      flags |= update ? O_RDWR : O_RDONLY;
-      break;
-    case 'w':
-      flags |= (update ? O_RDWR : O_WRONLY) | O_CREAT | O_TRUNC;
-      break;
-    case 'a':
-      flags |= (update ? O_RDWR : O_WRONLY) | O_CREAT | O_APPEND;
-      break;
-    default:
-      return Problem(FileProblem::kOther);
-  }
   // Without O_NONBLOCK, opening a FIFO waits for its other end, for good if none comes; a
   // device or a folder would be read or written as if it held a library file. Only regular
   // files are used; O_TRUNC does nothing to anything else.
@@ -79,6 +63,51 @@ Result<std::FILE*, FileProblem> OpenFile(const char* name, const char* mode) {
   }
   seam::Done(FileOp::kOpen, path, mode, file);
   return file;
+}
+
+}  // namespace
+
+Result<std::FILE*, FileProblem> OpenFile(const char* name, const char* mode) {
+  const Resolved resolved = ResolveName(name);
+  if (resolved.path.empty() || mode == nullptr) return Problem(FileProblem::kBadName);
+  const bool update = std::strchr(mode, '+') != nullptr;
+  int flags = O_CLOEXEC | O_NONBLOCK;
+  switch (mode[0]) {
+    case 'r':
+      flags |= update ? O_RDWR : O_RDONLY;
+      break;
+    case 'w':
+      flags |= (update ? O_RDWR : O_WRONLY) | O_CREAT | O_TRUNC;
+      break;
+    case 'a':
+      flags |= (update ? O_RDWR : O_WRONLY) | O_CREAT | O_APPEND;
+      break;
+    default:
+      return Problem(FileProblem::kOther);
+  }
+  return OpenResolved(resolved, mode, flags);
+}
+
+Result<std::FILE*, FileProblem> OpenReplacement(const char* name) {
+  // O_EXCL fails on anything at the name, a link included, so nothing is opened through one.
+  constexpr int kFlags = O_CLOEXEC | O_NONBLOCK | O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW;
+  Resolved resolved = ResolveName(name);
+  if (resolved.path.empty()) return Problem(FileProblem::kBadName);
+  auto opened = OpenResolved(resolved, "wb", kFlags);
+  if (opened || opened.error() != FileProblem::kExists) return opened;
+  // A leftover or a planted link: the name itself goes (a folder stays, and is refused).
+  if (const FileStatus removed = RemoveFile(name);
+      !removed && removed.error() != FileProblem::kNoSuchFile) {
+    return Problem(removed.error());
+  }
+  resolved = ResolveName(name);
+  if (resolved.path.empty()) return Problem(FileProblem::kBadName);
+  return OpenResolved(resolved, "wb", kFlags);
+}
+
+FileStatus MoveOverAndClose(std::FILE* file, const char* from, const char* to) {
+  if (const FileStatus closed = CloseFile(file); !closed) return closed;
+  return ReplaceFileAtomically(from, to);
 }
 
 bool SeekTo(std::FILE* file, std::int64_t position) {

@@ -6,6 +6,7 @@
 #include <io.h>
 
 #include <cerrno>
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -58,10 +59,9 @@ Failure<FileProblem> Problem(FileProblem problem) { return ::zemlo::Fail(problem
 
 }  // namespace
 
-Result<std::FILE*, FileProblem> OpenFile(const char* name, const char* mode) {
-  if (name == nullptr || name[0] == '\0' || mode == nullptr) return Problem(FileProblem::kBadName);
-  const std::optional<OpenMode> how = ModeOf(mode);
-  if (!how) return Problem(FileProblem::kOther);
+namespace {
+
+Result<std::FILE*, FileProblem> OpenWith(const char* name, const char* mode, const OpenMode* how) {
   if (!seam::Allow(FileOp::kOpen, name)) return Problem(FileProblem::kOther);
   // A missing file is told from a kept listing of its folder where there is one: Wine would
   // read the whole folder to find it missing.
@@ -118,6 +118,83 @@ Result<std::FILE*, FileProblem> OpenFile(const char* name, const char* mode) {
   return file;
 }
 
+// `to` in the system's own UTF-16, converted as the A calls convert names (through the code
+// page of the file calls); ERROR_SUCCESS once the file open as `handle` stands there.
+DWORD MoveOpenFile(HANDLE handle, const char* to) {
+  const UINT code_page = AreFileApisANSI() ? CP_ACP : CP_OEMCP;
+  const int length = MultiByteToWideChar(code_page, 0, to, -1, nullptr, 0);  // with the 0
+  if (length <= 0) return GetLastError();
+  const std::size_t bytes =
+      offsetof(FILE_RENAME_INFO, FileName) + sizeof(WCHAR) * static_cast<std::size_t>(length);
+  std::vector<std::uint64_t> storage((bytes + 7) / 8);  // aligned for the HANDLE it holds
+  auto* info = reinterpret_cast<FILE_RENAME_INFO*>(storage.data());
+  info->ReplaceIfExists = TRUE;
+  info->RootDirectory = nullptr;
+  info->FileNameLength = static_cast<DWORD>(sizeof(WCHAR) * static_cast<std::size_t>(length - 1));
+  if (MultiByteToWideChar(code_page, 0, to, -1, info->FileName, length) != length) {
+    return GetLastError();
+  }
+  if (!SetFileInformationByHandle(handle, FileRenameInfo, info, static_cast<DWORD>(bytes))) {
+    return GetLastError();
+  }
+  return ERROR_SUCCESS;
+}
+
+}  // namespace
+
+Result<std::FILE*, FileProblem> OpenFile(const char* name, const char* mode) {
+  if (name == nullptr || name[0] == '\0' || mode == nullptr) return Problem(FileProblem::kBadName);
+  const std::optional<OpenMode> how = ModeOf(mode);
+  if (!how) return Problem(FileProblem::kOther);
+  return OpenWith(name, mode, &*how);
+}
+
+Result<std::FILE*, FileProblem> OpenReplacement(const char* name) {
+  if (name == nullptr || name[0] == '\0') return Problem(FileProblem::kBadName);
+  // CREATE_NEW fails on anything at the name, a link included, so nothing is opened through
+  // one. DELETE lets MoveOverAndClose move the file through this handle; while it is open,
+  // another program's open of the temporary must share that right to be let in.
+  const OpenMode how{GENERIC_WRITE | DELETE, CREATE_NEW, _O_BINARY | _O_WRONLY};
+  auto opened = OpenWith(name, "wb", &how);
+  if (opened || opened.error() != FileProblem::kExists) return opened;
+  // A leftover or a planted link: the name itself goes (a folder stays, and is refused).
+  if (const FileStatus removed = RemoveFile(name);
+      !removed && removed.error() != FileProblem::kNoSuchFile) {
+    return Problem(removed.error());
+  }
+  return OpenWith(name, "wb", &how);
+}
+
+FileStatus MoveOverAndClose(std::FILE* file, const char* from, const char* to) {
+  if (file == nullptr) return Problem(FileProblem::kOther);
+  if (from == nullptr || from[0] == '\0' || to == nullptr || to[0] == '\0') {
+    (void)CloseFile(file);
+    return Problem(FileProblem::kBadName);
+  }
+  // Every byte into the file before it moves: the close after the move has nothing left to
+  // write, so it cannot lose any.
+  errno = 0;
+  if (std::fflush(file) != 0) {
+    const FileProblem problem = errno != 0 ? ProblemOfErrno(errno) : FileProblem::kOther;
+    (void)CloseFile(file);
+    return Problem(problem);
+  }
+  // The observer hears of the close first, as POSIX makes the two (close, then move by name).
+  const bool close_allowed = seam::Allow(FileOp::kClose, {}, file);
+  seam::Done(FileOp::kClose, {}, {}, file);
+  if (!close_allowed || !seam::Allow(FileOp::kReplace, from)) {
+    std::fclose(file);
+    return Problem(FileProblem::kOther);
+  }
+  const DWORD error = MoveOpenFile(reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file))), to);
+  EntriesChanged(from);
+  EntriesChanged(to);
+  std::fclose(file);
+  if (error != ERROR_SUCCESS) return Problem(ProblemOfSystemError(error));
+  seam::Done(FileOp::kReplace, from, to);
+  return {};
+}
+
 bool SeekTo(std::FILE* file, std::int64_t position) {
   if (file == nullptr || position < 0) return false;
   return _fseeki64(file, position, SEEK_SET) == 0;
@@ -147,33 +224,13 @@ FileStatus FlushToDisk(std::FILE* file) {
   return {};
 }
 
+FileStatus FlushBeforeCommit(std::FILE* file) { return FlushToDisk(file); }
+
+// Each file's bytes went to the disk through its own stream (FlushBeforeCommit) before it
+// moved into place; the moves are in NTFS's log, in order (see FlushFolderOf).
 bool FlushFilesToDisk(const std::vector<std::string>& names) {
   bool flushed = true;
-  for (const std::string& name : names) {
-    if (name.empty() || !seam::Allow(FileOp::kFlushFile, name)) {
-      flushed = false;
-      continue;
-    }
-    // FlushFileBuffers needs a handle that may write; the file is not changed. A link (a
-    // reparse point) is not followed: only what the library wrote is flushed.
-    const HANDLE file =
-        CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE,
-                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                    FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
-      flushed = false;
-      continue;
-    }
-    const bool done = FlushFileBuffers(file) != 0;
-    CloseHandle(file);
-    if (!done) {
-      flushed = false;
-      continue;
-    }
-    seam::Done(FileOp::kFlushFile, name);
-    // The folder's entries: see FlushFolderOf.
-    seam::Done(FileOp::kFolderFlush, name);
-  }
+  for (const std::string& name : names) flushed = FlushFolderOf(name.c_str()) && flushed;
   return flushed;
 }
 

@@ -28,6 +28,10 @@
 #include "files/file_seam.h"
 #include "support/temp_dir.h"
 
+#if defined(_WIN32)
+#include <windows.h>
+#endif
+
 namespace zemlo::testing {
 
 enum class Metadata { kInOrder, kAnySubset };
@@ -249,10 +253,31 @@ class PowerCut final : public files::FileObserver {
     streams_[stream] = found->second;
   }
 
+  // The bytes of a file the run may hold open. On Windows a replacement is held with the right
+  // to move it, which an open must share to be let in (the C library's opens do not).
+  static std::vector<std::uint8_t> ReadHeldFile(const std::filesystem::path& path) {
+#if defined(_WIN32)
+    const HANDLE file = CreateFileW(path.c_str(), GENERIC_READ,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return {};
+    std::vector<std::uint8_t> bytes;
+    std::uint8_t buffer[1 << 16];
+    DWORD got = 0;
+    while (ReadFile(file, buffer, sizeof buffer, &got, nullptr) && got > 0) {
+      bytes.insert(bytes.end(), buffer, buffer + got);
+    }
+    CloseHandle(file);
+    return bytes;
+#else
+    return ReadFileBytes(path);
+#endif
+  }
+
   void Flushed(int id) {
     for (const auto& [key, file] : names_) {
       if (file == id) {
-        durable_[id] = ReadFileBytes(paths_.at(key));
+        durable_[id] = ReadHeldFile(paths_.at(key));
         return;
       }
     }

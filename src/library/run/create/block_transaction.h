@@ -29,8 +29,9 @@ struct CoordinatesSnapshot {
 // cleared only on commit, so a cleared attribute always means "entry and crop box stored"; a
 // run that fails or is killed before that converts them again. What the commit relies on is
 // on the disk before it: the block file and the offsets file (the store flushes them), the
-// coordinates file, and the single entry files, which are written without a flush each and
-// flushed together here, so a power cut cannot leave a cleared attribute over a lost entry.
+// coordinates file, and the single entry files, which the system flushes its cheapest way,
+// together here or each as it is written (files::FlushBeforeCommit), so a power cut cannot
+// leave a cleared attribute over a lost entry.
 class BlockTransaction {
  public:
   explicit BlockTransaction(StoreContext& store);

@@ -29,9 +29,9 @@ StoreResult StoreConverted(int icon, std::span<const std::uint8_t> data, StoreCo
   bool entry_file_written = true;
   if (SingleFilesOn(settings)) {
     // Replaced, not truncated and rewritten: a run killed here leaves the old entry or the
-    // new one, never a short file. Flushed with the others when the block commits.
+    // new one, never a short file. On the disk with the others when the block commits.
     entry_file_written =
-        single_named && ReplaceWholeFile(settings.FSEP.data(), data, Durability::kNoFlush);
+        single_named && ReplaceWholeFile(settings.FSEP.data(), data, Durability::kForCommit);
     if (!entry_file_written) {
       ShowWarning(store.state.port, Owner::kMain, kWriteErrorFormat, settings.FSEP.data());
     }
