@@ -25,6 +25,9 @@
 # such work at best.
 # Each of these runs is made --rounds times (3 unless told), the variants taking turns, and
 # the best time of each is reported: on a shared machine one round's times vary by a quarter.
+# The median of the rounds is shown beside it, and compared between two programs too: under
+# Wine a run with helpers takes either about two thirds or the whole of its usual time, as its
+# threads' round trips to the server happen to fall, so the best of a few rounds compares luck.
 # With --sinks, each program's "create --jobs 1" of the DPAK 2 project is also timed with its
 # standard output and error going to /dev/null and to a file, in turns, and the two compared:
 # a program that writes a character device a character at a time is slow only on the first.
@@ -45,7 +48,7 @@ while [ $# -gt 0 ]; do
     --rounds) rounds="$2"; shift 2 ;;
     --layout) layout="$2"; shift 2 ;;
     --sinks) sinks=1; shift ;;
-    -h|--help) sed -n '2,32p' "$0"; exit 0 ;;
+    -h|--help) sed -n '2,33p' "$0"; exit 0 ;;
     -*) echo "unknown option $1 (see --help)" >&2; exit 2 ;;
     *) programs+=("$1"); shift ;;
   esac
@@ -260,13 +263,19 @@ megabytes() { awk -v k="$1" 'BEGIN { printf "%.1f MB", k / 1024 }'; }
 rate() { awk -v s="$1" -v n="$icons" 'BEGIN { if (s > 0) printf "%.0f", n / s; else print "inf" }'; }
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (b > 0) printf "%.2f", a / b; else print "-" }'; }
 cores() { awk -v w="$1" -v c="$2" 'BEGIN { if (w > 0) printf "%.2f", c / w; else print "-" }'; }
+# The median of the times given (seconds, separated by blanks).
+median() {
+  tr ' ' '\n' <<<"$1" | grep . | sort -n |
+    awk '{ t[NR] = $1 } END { if (NR % 2) printf "%.3f", t[(NR + 1) / 2];
+                              else printf "%.3f", (t[NR / 2] + t[NR / 2 + 1]) / 2 }'
+}
 
 # One timed run per variant, then the floor; prints one line per variant, and with two
 # programs how the first compares with the second.
 measure() {  # label, command word, project file, floor read list, outputs to list after the run
   local label="$1" command="$2" project="$3" reads="$4" outputs="$5"
   local k i wall cpu rss floor_wall
-  local -a walls cpus peaks sums base_walls
+  local -a walls cpus peaks sums base_walls all_walls
   # The variants this command takes: a program whose command has no --jobs runs its default
   # only.
   local -a ks=() with_jobs=()
@@ -287,6 +296,7 @@ measure() {  # label, command word, project file, floor read list, outputs to li
     sync
     # shellcheck disable=SC2086
     read -r wall cpu rss < <(timed_program "${variant_programs[$k]}" "$command" ${variants[$k]} "$project")
+    all_walls[$k]+="$wall "
     if [ "$round" = 1 ] || awk -v a="$wall" -v b="${walls[$k]}" 'BEGIN { exit !(a < b) }'; then
       walls[$k]=$wall
       cpus[$k]=$cpu
@@ -335,7 +345,7 @@ measure() {  # label, command word, project file, floor read list, outputs to li
     i=${variant_programs[$k]}
     wall=${walls[$k]}
     [ "${variants[$k]}" = "--jobs 1" ] && base_walls[$i]=$wall
-    local line="  ${names[$k]}: $wall s, $(rate "$wall") icons/s,"
+    local line="  ${names[$k]}: $wall s (median $(median "${all_walls[$k]}") s), $(rate "$wall") icons/s,"
     line+=" cores used $(cores "$wall" "${cpus[$k]}"), peak memory $(megabytes "${peaks[$k]}"),"
     line+=" $(ratio "$wall" "$floor_wall")x the floor's time"
     [ -n "${base_walls[$i]:-}" ] && [ "${variants[$k]}" != "--jobs 1" ] &&
@@ -355,7 +365,8 @@ measure() {  # label, command word, project file, floor read list, outputs to li
     for b in "${ks[@]}"; do
       [ "${variant_programs[$b]}" = 1 ] && [ "${variants[$b]}" = "${variants[$a]}" ] || continue
       echo "  program 1 against program 2, ${names[$a]#1: }: $(ratio "${walls[$b]}" "${walls[$a]}")x" \
-           "as fast, $(ratio "${cpus[$a]}" "${cpus[$b]}")x the processor time" \
+           "as fast (medians: $(ratio "$(median "${all_walls[$b]}")" "$(median "${all_walls[$a]}")")x)," \
+           "$(ratio "${cpus[$a]}" "${cpus[$b]}")x the processor time" \
            "($(cores "${walls[$a]}" "${cpus[$a]}") against $(cores "${walls[$b]}" "${cpus[$b]}") cores)," \
            "$(ratio "${peaks[$a]}" "${peaks[$b]}")x the peak memory"
     done
