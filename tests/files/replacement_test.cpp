@@ -115,8 +115,7 @@ TEST_F(Replacement, AMoveThroughTheStreamKeepsEveryByteOrMovesNothing) {
 class FlushWatch final : public FileObserver {
  public:
   bool Allow(FileOp, const std::string&, std::FILE*) override { return true; }
-  void Done(FileOp op, const std::string& path, const std::string& to,
-            std::FILE* stream) override {
+  void Done(FileOp op, const std::string& path, const std::string& to, std::FILE* stream) override {
     switch (op) {
       case FileOp::kOpen:
         open_[stream] = Name(path);
@@ -144,9 +143,7 @@ class FlushWatch final : public FileObserver {
   bool FolderFlushed(const std::string& name) const { return Has(flushed_folders_, name); }
 
  private:
-  static std::string Name(const std::string& path) {
-    return fs::path(path).filename().string();
-  }
+  static std::string Name(const std::string& path) { return fs::path(path).filename().string(); }
   static bool Has(const std::vector<std::string>& names, const std::string& name) {
     return std::find(names.begin(), names.end(), name) != names.end();
   }
