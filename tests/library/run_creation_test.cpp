@@ -398,6 +398,42 @@ TEST(RunCreation, LeftOverTempBlockRefusesTheRunAndTouchesNothing) {
   EXPECT_EQ(lib.port.runs_ended, 1);
 }
 
+// A folder from a stranger with links where the run writes its temporaries first: beside
+// single entry files (to a file of the user's, and to where a new file would be made) and
+// beside the offsets file. The library is written, and nothing where the links point.
+TEST(RunCreation, LinksAtTemporaryNamesAreNeverWrittenThrough) {
+  TestLibrary lib;
+  const std::map<int, Picture> sources = {{3000, UnmaskedShape(1)}, {3001, XMaskedShape(2)}};
+  for (const auto& [icon, picture] : sources) lib.AddPcx(icon, picture);
+  TempDir outside;
+  const std::filesystem::path thesis = outside.path() / "thesis.txt";
+  const std::vector<std::uint8_t> mine = {'m', 'i', 'n', 'e'};
+  WriteFileBytes(thesis, mine);
+  const auto temporary = [](const std::filesystem::path& path) {
+    return std::filesystem::path(path.string() + ".zgl-new");
+  };
+  std::filesystem::create_directories(lib.SinglePath(3000).parent_path());
+  std::error_code no_links;
+  std::filesystem::create_symlink(thesis, temporary(lib.SinglePath(3000)), no_links);
+  if (no_links) GTEST_SKIP() << "no symbolic links here: " << no_links.message();
+  std::filesystem::create_symlink(outside.path() / "new.txt", temporary(lib.SinglePath(3001)));
+  std::filesystem::create_symlink(thesis, lib.dir.path() / "offsets.dat.zgl-new");
+
+  lib.Run();
+  EXPECT_EQ(lib.tally.converted, 2);
+  ExpectLoadsBack(lib, sources);
+  for (const int icon : {3000, 3001}) {
+    EXPECT_FALSE(std::filesystem::is_symlink(lib.SinglePath(icon))) << icon;
+    EXPECT_EQ(ReadFileBytes(lib.SinglePath(icon)), lib.BlockEntry(icon)) << icon;
+    EXPECT_FALSE(std::filesystem::is_symlink(temporary(lib.SinglePath(icon)))) << icon;
+  }
+  EXPECT_EQ(ReadFileBytes(thesis), mine);
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(outside.path()),
+                          std::filesystem::directory_iterator()),
+            1)
+      << "a file made where a link pointed";
+}
+
 TEST(RunCreation, FailingStoreStopsCleanlyAndKeepsTheOldLibrary) {
   TestLibrary lib({.dblk = 2});
   lib.AddPcx(3000, UnmaskedShape(1));
