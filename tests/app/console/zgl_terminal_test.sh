@@ -114,25 +114,43 @@ expect_status 2 "--quiet with --verbose" "$zgl" -q -v create "$work/quiet/demo.z
 # in hand and says which that was; the library holds exactly the icons up to it and checks
 # clean. It is typed at the first live line that names a source: the line is redrawn ten
 # times a second at most, and the whole run takes a fifth of a second, so waiting for a
-# later icon could miss every redraw.
+# later icon could miss every redraw. On a busy machine the key can still come after the
+# run's last icon, or after its end: the library must be whole then as well, and the
+# scenario is tried again with a fresh library, up to five times in all.
 mkdir -p "$work/big/pcx"
 for i in $(seq 3000 3999); do
   cp "$demo/pcx/p3_0_0_0.pcx" "$work/big/pcx/p${i:0:1}_${i:1:1}_${i:2:1}_${i:3:1}.pcx"
 done
 sed -e 's/^DPAK .*/DPAK 2/' -e 's/^DARC .*/DARC 0/' "$demo/demo.zgl" >"$work/big/big.zgl"
-in_terminal --term xterm --interrupt-after '% pcx.p3_' "$work/big.tr" -- "$zgl" create "$work/big/big.zgl"
-status=$?
-[ "$status" -eq 130 ] || fail "Ctrl-C: status $status, expected 130"
-stopped=$(pieces "$work/big.tr" | tail -n 1)
-icon=$(sed -n 's/^zgl: stopped after icon \([0-9]*\); the library is whole$/\1/p' <<<"$stopped")
-if [ -z "$icon" ]; then
-  fail "Ctrl-C: the last line is $stopped"
-else
-  [ "$icon" -ge 3000 ] && [ "$icon" -lt 3999 ] || fail "Ctrl-C: stopped after icon $icon, not in the middle"
+tries=0
+middle=0
+while [ "$tries" -lt 5 ] && [ "$middle" = 0 ]; do
+  tries=$((tries + 1))
+  find "$work/big" -maxdepth 1 -type f ! -name big.zgl -delete
+  in_terminal --term xterm --interrupt-after '% pcx.p3_' "$work/big.tr" -- "$zgl" create "$work/big/big.zgl"
+  status=$?
+  last=$(pieces "$work/big.tr" | tail -n 1)
+  if [ "$status" -eq 130 ]; then
+    icon=$(sed -n 's/^zgl: stopped after icon \([0-9]*\); the library is whole$/\1/p' <<<"$last")
+    if [ -z "$icon" ]; then
+      fail "Ctrl-C: the last line is $last"
+      break
+    fi
+    [ "$icon" -ge 3000 ] && [ "$icon" -le 4999 ] || fail "Ctrl-C: stopped after icon $icon"
+  elif [ "$status" -eq 0 ] && grep -q '^zgl: 2000 icons: 1000 converted' <<<"$last"; then
+    icon=4999  # the key came after the run's end
+  else
+    fail "Ctrl-C: status $status, expected 130: $last"
+    break
+  fi
+  # Sources stand at icons 3000 to 3999: those up to the icon in hand are in the library.
+  intact=$(( (icon < 3999 ? icon : 3999) - 2999 ))
   expect_status 0 "check after Ctrl-C" "$zgl" check "$work/big/big.zgl"
-  tail -n 1 "$work/err" | grep -q "^zgl: 2000 icons checked (3000 to 4999): $((icon - 2999)) intact, 0 damaged, " \
+  tail -n 1 "$work/err" | grep -q "^zgl: 2000 icons checked (3000 to 4999): $intact intact, 0 damaged, " \
     || fail "Ctrl-C after icon $icon: the library holds other icons: $(tail -n 1 "$work/err")"
-fi
-[ ! -e "$work/big/BLTEMP" ] || fail "Ctrl-C: BLTEMP left"
+  [ ! -e "$work/big/BLTEMP" ] || fail "Ctrl-C: BLTEMP left"
+  [ "$icon" -lt 3999 ] && middle=1
+done
+[ "$middle" = 1 ] || fail "Ctrl-C: the key came after the run's last source in $tries tries"
 
 finish "zgl terminal"
