@@ -14,6 +14,7 @@
 #include "core/mutex.h"
 #include "core/thread_annotations.h"
 #include "files/file_names.h"
+#include "files/win32_problems.h"
 
 namespace zemlo::files {
 namespace {
@@ -188,13 +189,8 @@ struct Look {
 // none for comes out as "?" or as a look-alike ASCII letter, and the listing would hold a name
 // that is not there, or lack one that is.
 bool ReadListing(const std::string& pattern, Listing& listing) {
-  const int wide_length = MultiByteToWideChar(CP_ACP, 0, pattern.c_str(), -1, nullptr, 0);
-  if (wide_length <= 0) return false;
-  std::wstring wide_pattern(static_cast<std::size_t>(wide_length), L'\0');
-  if (MultiByteToWideChar(CP_ACP, 0, pattern.c_str(), -1, wide_pattern.data(), wide_length) !=
-      wide_length) {
-    return false;
-  }
+  const std::wstring wide_pattern = SystemName(pattern.c_str());
+  if (wide_pattern.empty()) return false;
   WIN32_FIND_DATAW entry;
   const HANDLE find = FindFirstFileExW(wide_pattern.c_str(), FindExInfoStandard, &entry,
                                        FindExSearchNameMatch, nullptr, FIND_FIRST_EX_LARGE_FETCH);

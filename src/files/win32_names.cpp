@@ -75,6 +75,16 @@ std::string Resolve(const char* name) { return name == nullptr ? std::string() :
 
 FileProblem LastProblem() { return ProblemOfSystemError(GetLastError()); }
 
+std::wstring SystemName(const char* name) {
+  const UINT code_page = AreFileApisANSI() ? CP_ACP : CP_OEMCP;
+  const int length = MultiByteToWideChar(code_page, 0, name, -1, nullptr, 0);  // with the 0
+  if (length <= 0) return {};
+  std::wstring wide(static_cast<std::size_t>(length), L'\0');
+  if (MultiByteToWideChar(code_page, 0, name, -1, wide.data(), length) != length) return {};
+  wide.pop_back();
+  return wide;
+}
+
 bool Exists(const char* name) {
   if (name == nullptr || name[0] == '\0') return false;
   return AttributesOf(name) != INVALID_FILE_ATTRIBUTES;

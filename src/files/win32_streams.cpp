@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <io.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstddef>
 #include <cstdint>
@@ -118,22 +119,19 @@ Result<std::FILE*, FileProblem> OpenWith(const char* name, const char* mode, con
   return file;
 }
 
-// `to` in the system's own UTF-16, converted as the A calls convert names (through the code
-// page of the file calls); ERROR_SUCCESS once the file open as `handle` stands there.
+// ERROR_SUCCESS once the file open as `handle` stands at `to`.
 DWORD MoveOpenFile(HANDLE handle, const char* to) {
-  const UINT code_page = AreFileApisANSI() ? CP_ACP : CP_OEMCP;
-  const int length = MultiByteToWideChar(code_page, 0, to, -1, nullptr, 0);  // with the 0
-  if (length <= 0) return GetLastError();
+  const std::wstring wide = SystemName(to);
+  if (wide.empty()) return ERROR_INVALID_NAME;
   const std::size_t bytes =
-      offsetof(FILE_RENAME_INFO, FileName) + sizeof(WCHAR) * static_cast<std::size_t>(length);
+      offsetof(FILE_RENAME_INFO, FileName) + sizeof(WCHAR) * (wide.size() + 1);
   std::vector<std::uint64_t> storage((bytes + 7) / 8);  // aligned for the HANDLE it holds
   auto* info = reinterpret_cast<FILE_RENAME_INFO*>(storage.data());
   info->ReplaceIfExists = TRUE;
   info->RootDirectory = nullptr;
-  info->FileNameLength = static_cast<DWORD>(sizeof(WCHAR) * static_cast<std::size_t>(length - 1));
-  if (MultiByteToWideChar(code_page, 0, to, -1, info->FileName, length) != length) {
-    return GetLastError();
-  }
+  info->FileNameLength = static_cast<DWORD>(sizeof(WCHAR) * wide.size());
+  std::copy(wide.begin(), wide.end(), info->FileName);
+  info->FileName[wide.size()] = L'\0';
   if (!SetFileInformationByHandle(handle, FileRenameInfo, info, static_cast<DWORD>(bytes))) {
     return GetLastError();
   }
