@@ -74,7 +74,8 @@ class CreationPipeline {
   bool MayGoOn(const Helper& helper) REQUIRES(mutex_);
   void WaitToGoOn(Helper& helper) REQUIRES(mutex_);
   void Recycle() REQUIRES(mutex_);
-  void Wake(Wakes& wakes) REQUIRES(mutex_);
+  void Wake(Wakes& wakes, int free_slots = 1) REQUIRES(mutex_);
+  int FreeSlots(const Helper& helper) const REQUIRES(mutex_);
   void HandOn() REQUIRES(mutex_);
 
   void Work(Helper& helper) EXCLUDES(mutex_);
