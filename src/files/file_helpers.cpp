@@ -14,6 +14,14 @@ namespace {
 // folder, so the final move never crosses file systems.
 constexpr const char* kReplaceSuffix = ".zgl-new";
 
+// A stream that moves a whole file's bytes in one call: unbuffered, they go to the system in
+// that one call (a buffered stream splits them at its buffer's size, and first asks the
+// system for the file's block size to choose it).
+std::FILE* Unbuffered(std::FILE* file) {
+  if (file != nullptr) std::setvbuf(file, nullptr, _IONBF, 0);
+  return file;
+}
+
 // Writes `data` to an open stream and closes it; true only if every byte got there.
 bool WriteAndClose(std::FILE* file, std::span<const std::uint8_t> data, bool to_disk) {
   bool ok = files::WriteBytes(file, data.data(), data.size()).ok();
@@ -40,7 +48,7 @@ std::optional<std::size_t> ReadWholeFile(const char* name, std::span<std::uint8_
     if (problem != nullptr) *problem = opened.error();
     return std::nullopt;
   }
-  std::FILE* file = *opened;
+  std::FILE* file = Unbuffered(*opened);
   std::size_t count = 0;
   std::size_t room = 0;
   if (!buffer.empty()) {
@@ -95,7 +103,7 @@ bool RemoveLeftoverTemporary(const char* name) {
 bool CreateWholeFile(const char* name, std::span<const std::uint8_t> data) {
   const std::string temporary = TemporaryNameOf(name);
   if (temporary.empty() || files::Exists(name)) return false;
-  std::FILE* file = files::OpenReplacement(temporary.c_str()).value_or(nullptr);
+  std::FILE* file = Unbuffered(files::OpenReplacement(temporary.c_str()).value_or(nullptr));
   if (file == nullptr) return false;
   if (!WriteAndClose(file, data, true) || !files::RenameFile(temporary.c_str(), name)) {
     // Tidying up after the failure the caller hears of; a copy left behind is removed by
@@ -112,7 +120,7 @@ bool CreateWholeFile(const char* name, std::span<const std::uint8_t> data) {
 bool ReplaceWholeFile(const char* name, std::span<const std::uint8_t> data, Durability durability) {
   const std::string temporary = TemporaryNameOf(name);
   if (temporary.empty()) return false;
-  std::FILE* file = files::OpenReplacement(temporary.c_str()).value_or(nullptr);
+  std::FILE* file = Unbuffered(files::OpenReplacement(temporary.c_str()).value_or(nullptr));
   if (file == nullptr) return false;
   if (durability != Durability::kFlushToDisk) {
     // Moved through the stream that wrote it (which saves Windows opening it again by name).

@@ -114,7 +114,12 @@ FileStatus ReplaceFileAtomically(const char* from, const char* to) {
   if (!seam::Allow(FileOp::kReplace, source)) return Problem(FileProblem::kOther);
   int error = 0;
   const ChangedEntry replaced{&target, ChangedEntry::After::kThere, resolved_target.FolderStat()};
-  const bool moved = ChangeEntries({&source, replaced}, [&] {
+  // A move onto another link of the same file leaves both; onto a name that was free, the
+  // source's name is gone once the move succeeded.
+  const ChangedEntry moved_away{&source, resolved_target.entry == Resolved::Entry::kMissing
+                                             ? ChangedEntry::After::kGone
+                                             : ChangedEntry::After::kLook};
+  const bool moved = ChangeEntries({moved_away, replaced}, [&] {
     if (std::rename(source.c_str(), target.c_str()) == 0) return true;
     error = errno;
     return false;
