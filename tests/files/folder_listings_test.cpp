@@ -67,6 +67,10 @@ TEST_F(FolderListings, SmallFolderIsKeptAndFollowsEveryChange) {
   ASSERT_NE(f, nullptr);
   std::fclose(f);
   EXPECT_EQ(Resolve("SRC\\NEW.PCX"), "Src/New.pcx");
+  // A move onto a name found free as written leaves nothing at the source's.
+  ASSERT_TRUE(ReplaceFileAtomically("Src\\New.pcx", "Src\\Last.pcx"));
+  EXPECT_EQ(Resolve("SRC\\NEW.PCX"), "Src/NEW.PCX");
+  EXPECT_EQ(Resolve("SRC\\LAST.PCX"), "Src/Last.pcx");
   EXPECT_TRUE(MakeDirectory("src\\Sub"));
   EXPECT_EQ(Resolve("src\\SUB"), "Src/Sub");
 }
