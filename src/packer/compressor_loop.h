@@ -202,7 +202,6 @@ class RecentWords {
   std::uint16_t table_[1 << kBits];
 };
 
-
 KZP_ALWAYS_INLINE std::size_t CompressChunkLoop(std::span<const std::uint8_t> source,
                                                 std::size_t start, std::span<std::uint8_t> out,
                                                 std::size_t count, StatusPort& port, Owner owner,
