@@ -3,10 +3,12 @@
 // goes once the block's new file and the offsets file that describes it are on the disk.
 #include <algorithm>
 #include <cstdint>
+#include <cstdio>
 #include <utility>
 
 #include "files/file_helpers.h"
 #include "files/file_layer.h"
+#include "library/store/block_read_back.h"
 #include "library/store/block_store.h"
 #include "library/store/block_store_internal.h"
 #include "library/store/rewrite_recovery.h"
@@ -25,6 +27,7 @@ namespace block_store_internal {
 // is the complete old state. Returns `problem`, the failure that made the rewrite stop.
 Failure<StoreProblem> RestoreBlock(StoreContext& c, Failure<StoreProblem> problem) {
   RewriteState& r = c.rewrite;
+  if (c.read_back != nullptr) c.read_back->LetGo();
   // The new block file exists once its stream was opened, closed or not.
   const bool had_new_file = r.block != nullptr || r.open_block >= 0;
   r.block.reset();
@@ -146,6 +149,11 @@ StoreStatus OpenRewriteFiles(StoreContext& c) {
   r.block.reset(files::OpenFile(r.block_name.data(), "wb").value_or(nullptr));
   if (r.block == nullptr) {
     return RestoreBlock(c, Problem(Kind::kBlockNotCreated, r.block_name.data()));
+  }
+  if (c.read_back != nullptr) {
+    // Each entry is in the file once written, for the read-back to find.
+    std::setvbuf(r.block.get(), nullptr, _IONBF, 0);
+    c.read_back->Begin(r.block_name.data());
   }
   return {};
 }

@@ -7,6 +7,7 @@
 
 #include "core/checked_math.h"
 #include "files/file_layer.h"
+#include "library/store/block_read_back.h"
 #include "library/store/block_store_internal.h"
 
 namespace zemlo {
@@ -75,6 +76,7 @@ StoreStatus CarryOver(int icon, StoreContext& c) {
     ZGL_TRY(WriteNew(c, r.copy_buffer.data(), n));
     left -= static_cast<std::int64_t>(n);
   }
+  if (c.read_back != nullptr) c.read_back->Wrote(*offset, std::int64_t{*offset} + length);
   // The offset is where the bytes went, which earlier replacements have already made it.
   offsets.Set(icon, *offset, length);
   r.block_position += length;
@@ -139,6 +141,7 @@ StoreStatus StoreEntry(int icon, std::span<const std::uint8_t> entry, StoreConte
     if (!offset) return Fail(offset.error());
     ZGL_TRY(WriteNew(c, entry.data(), entry.size()));
     const auto length = static_cast<std::int32_t>(entry.size());  // NewOffsetFor checked it
+    if (c.read_back != nullptr) c.read_back->Wrote(*offset, std::int64_t{*offset} + length);
     InsertRecord(icon, length, *offset, c.settings.BLKB, offsets);
     r.block_position += length;
   }

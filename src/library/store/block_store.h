@@ -29,6 +29,8 @@
 
 namespace zemlo {
 
+class BlockReadBack;
+
 inline constexpr const char* kTempBlockName = "BLTEMP";
 
 // The rewrite state of one run. Destroying it with a block still open closes the streams
@@ -71,6 +73,10 @@ struct StoreContext {
   // (its crop boxes, its checksums) is written here, so that after a kill the recovery finds
   // either all of it written or the record that says which block to bring up to date.
   std::function<void(int block)> block_committed = nullptr;
+  // Reads each new block file back as its entries are written, for the commit's checksums
+  // (set by a run whose helpers prepare the icons, the run's thread being the one they wait
+  // for). Null: the commit reads the block back itself.
+  BlockReadBack* read_back = nullptr;
   // Icons the run converts whatever DARC says, the others taking the archive test as usual:
   // set by a repair for the icons whose entries it found damaged. Null: none.
   const std::set<int>* force_icons = nullptr;

@@ -33,9 +33,19 @@ BlockTransaction::BlockTransaction(StoreContext& store)
     const int first = block * icons_per_block_;
     tables_written_ = WriteTables(first, first + icons_per_block_ - 1);
   };
+  // With helpers the run's thread is the one everything waits for, and a commit that reads
+  // its block back whole keeps them waiting for their slots: the run reads each entry back
+  // while it waits for the next icon instead. Alone, it reads the block back at the commit.
+  if (store_.jobs > 1 && BlockFilesOn(store_.settings)) {
+    read_back_ = std::make_unique<BlockReadBack>();
+    store_.read_back = read_back_.get();
+  }
 }
 
-BlockTransaction::~BlockTransaction() { store_.block_committed = nullptr; }
+BlockTransaction::~BlockTransaction() {
+  store_.block_committed = nullptr;
+  store_.read_back = nullptr;
+}
 
 template <typename Named>
 void BlockTransaction::NameLost(Named&& named) {

@@ -2,12 +2,14 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "library/run/create/icon_storing.h"
 #include "library/run/create/run_sums.h"
+#include "library/store/block_read_back.h"
 #include "library/store/block_store.h"
 #include "library/store/tables.h"
 
@@ -82,6 +84,8 @@ class BlockTransaction {
   bool coordinates_warned_ = false;
   bool sums_warned_ = false;
   RunSums sums_;
+  // Reads each new block file back while the run writes it, where helpers prepare the icons.
+  std::unique_ptr<BlockReadBack> read_back_;
   // Set by the store's commit of a block: whether the tables reached the disk.
   bool tables_written_ = true;
 };

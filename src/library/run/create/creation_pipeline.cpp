@@ -118,7 +118,7 @@ CreationPipeline::~CreationPipeline() {
   for (auto& helper : helpers_) helper->thread.join();
 }
 
-PreparedIcon& CreationPipeline::Take(int icon) {
+PreparedIcon& CreationPipeline::Take(int icon, const std::function<bool()>& meanwhile) {
   {
     Wakes wakes;
     MutexLock lock(mutex_);
@@ -130,6 +130,14 @@ PreparedIcon& CreationPipeline::Take(int icon) {
     // The run is about to wait: every helper that can go on must, those Release let sleep on
     // a single free slot too.
     Wake(wakes);
+  }
+  while (meanwhile && meanwhile()) {
+    MutexLock lock(mutex_);
+    Slot* slot = InFlight(icon);
+    if (slot != nullptr && slot->state == SlotState::kReady) {
+      Move(*slot, SlotState::kTaken);
+      return *slot->job;
+    }
   }
   MutexLock lock(mutex_);
   Slot* slot = InFlight(icon);

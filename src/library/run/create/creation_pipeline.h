@@ -10,6 +10,7 @@
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <span>
 #include <vector>
@@ -42,8 +43,10 @@ class CreationPipeline {
   // False when no helper thread could be started: the run converts on its own.
   bool running() const { return !helpers_.empty(); }
   // Waits for `icon`, the icon after the one taken last (the first icon at the start), and
-  // hands it to the run.
-  PreparedIcon& Take(int icon) EXCLUDES(mutex_);
+  // hands it to the run. Before it waits, the run calls `meanwhile` (if given) for as long as
+  // the icon is not ready and it found something to do (returned true): one short piece of
+  // the run's own work a call.
+  PreparedIcon& Take(int icon, const std::function<bool()>& meanwhile = nullptr) EXCLUDES(mutex_);
   // The run is done with `icon` and every icon before it but `kept` (-1: none), whose
   // picture the run still holds; their buffers take later icons. The kept icon's buffers stay
   // until a later Release no longer names it.

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <functional>
 #include <optional>
 #include <span>
 #include <string_view>
@@ -9,6 +10,7 @@
 #include "core/working_state.h"
 #include "library/run/create/creation_pipeline.h"
 #include "library/run/jobs.h"
+#include "library/store/block_read_back.h"
 
 namespace zemlo {
 namespace {
@@ -160,7 +162,8 @@ class PreparedSupply final : public IconSupply {
   }
 
   SelectedSource Select(int icon) override {
-    job_ = pipeline_ ? &pipeline_->Take(icon) : nullptr;
+    // While the helpers prepare the icon, the run reads back what it wrote of the block.
+    job_ = pipeline_ ? &pipeline_->Take(icon, read_ahead_) : nullptr;
     if (job_ == nullptr) return own_.Select(icon);
     PreparedLoader loader(*job_, store_.state, held_, *pipeline_);
     AnsweredFacts facts(*job_);
@@ -212,6 +215,9 @@ class PreparedSupply final : public IconSupply {
   const int helpers_;
   HeldPicture held_;
   std::unique_ptr<CreationPipeline> pipeline_;
+  const std::function<bool()> read_ahead_ = [this] {
+    return store_.read_back != nullptr && store_.read_back->ReadAhead();
+  };
   const PreparedIcon* job_ = nullptr;
   bool guessed_right_ = false;
 };

@@ -9,6 +9,7 @@
 #include "files/file_helpers.h"
 #include "files/file_layer.h"
 #include "library/run/create/creation_run.h"
+#include "library/store/block_read_back.h"
 #include "library/store/entry_sums.h"
 #include "library/store/stamping.h"
 #include "library/store/tables.h"
@@ -102,8 +103,10 @@ bool RunSums::UpdateBlockLayout(int first, int last) {
   const auto records =
       offsets.bytes().subspan(static_cast<std::size_t>(first) * kRecordSize,
                               static_cast<std::size_t>(last - first + 1) * kRecordSize);
-  const auto hashed =
-      StampBlockNumber(block, name) ? HashBlockFile(name.data(), records) : std::nullopt;
+  BlockReadBack* const read_back = store_.read_back;
+  const auto hashed = !StampBlockNumber(block, name) ? std::nullopt
+                      : read_back != nullptr         ? read_back->Finish(name.data(), records)
+                                                     : HashBlockFile(name.data(), records);
   if (!hashed) ShowWarning(store_.state.port, Owner::kMain, kBlockNotReadBackFormat, name.data());
   if (static_cast<std::size_t>(block) < sums_.blocks.size()) {
     sums_.blocks[static_cast<std::size_t>(block)] =
