@@ -4,8 +4,10 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <string>
 #include <system_error>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "core/escaped_text.h"
@@ -204,19 +206,36 @@ std::optional<std::string> FindRecoveryFileClash(const ProjectSettings& settings
                                NameKey(TemporaryNameOf(settings.FOFS.data())),
                                NameKey(TemporaryNameOf(settings.FCOO.data())),
                                NameKey(TemporaryNameOf(sums ? sums->data() : ""))};
+  const int icons = IconsCovered(settings);
+  // The single entry files' temporaries too, which a run removes, or moves into place, at
+  // each icon it reaches (a source of that name was gone after the run). Listed only once a
+  // name ends as a temporary's does.
+  const std::string temporary_end = NameKey(kReplaceSuffix);
+  std::unordered_set<std::string> single_temporaries;
+  bool listed = false;
+  const auto single_temporary = [&](const std::string& key) {
+    if (!key.ends_with(temporary_end)) return false;
+    if (!listed) {
+      ForEachStamped(Role::kFsep, settings.FSEP, icons, [&](Named, std::string_view name) {
+        single_temporaries.insert(NameKey(TemporaryNameOf(std::string(name).c_str())));
+      });
+      listed = true;
+    }
+    return single_temporaries.contains(key);
+  };
   std::optional<std::string> clash;
   const auto check = [&](Named owner, std::string_view name) {
     // BLTEMP itself is among the outputs, to be told from the others.
     if (clash || owner.role == Role::kTemp) return;
     const std::string key = NameKey(name);
-    if (key.empty() || std::find(std::begin(owned), std::end(owned), key) == std::end(owned)) {
+    if (key.empty() || (std::find(std::begin(owned), std::end(owned), key) == std::end(owned) &&
+                        !single_temporary(key))) {
       return;
     }
     clash = kRecoveryFileClashStart + Label(owner) + kRecoveryFileClashMiddle + std::string(name) +
             kRecoveryFileClashEnd;
   };
   ForEachOutput(settings, project_name, check);
-  const int icons = IconsCovered(settings);
   ForEachStamped(Role::kFpcx, settings.FPCX, icons, check);
   ForEachStamped(Role::kFlbm, settings.FLBM, icons, check);
   ForEachStamped(Role::kFwav, settings.FWAV, icons, check);

@@ -10,10 +10,6 @@
 namespace zemlo {
 namespace {
 
-// Appended to a name for the copy that ReplaceWholeFile writes first; it lies in the same
-// folder, so the final move never crosses file systems.
-constexpr const char* kReplaceSuffix = ".zgl-new";
-
 // A stream that moves a whole file's bytes in one call: unbuffered, they go to the system in
 // that one call (a buffered stream splits them at its buffer's size, and first asks the
 // system for the file's block size to choose it).

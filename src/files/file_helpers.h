@@ -46,6 +46,10 @@ enum class Durability { kFlushToDisk, kNoFlush, kForCommit };
 bool ReplaceWholeFile(const char* name, std::span<const std::uint8_t> data,
                       Durability durability = Durability::kFlushToDisk);
 
+// Appended to a name for the copy that ReplaceWholeFile writes first; it lies in the same
+// folder, so the final move never crosses file systems.
+inline constexpr const char* kReplaceSuffix = ".zgl-new";
+
 // The name under which ReplaceWholeFile and CreateWholeFile write `name`'s new content first.
 std::string TemporaryNameOf(const char* name);
 

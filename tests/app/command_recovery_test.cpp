@@ -202,6 +202,14 @@ TEST(RecoveryFiles, AProjectThatWouldWriteThemIsRefused) {
       "The project cannot be used: FPCX (icon 0) names the file p0_0_0_0.d/../bltemp.rec" + end);
   EXPECT_EQ(clash("", "BLTEMP.REC"),
             "The project cannot be used: the project info file names the file BLTEMP.REC" + end);
+  // A single entry file's temporary, which a run removes or moves into place at its icon:
+  // a source of that name would be gone after the run.
+  EXPECT_EQ(
+      clash(" FPCX sep\\s0_0_0_0.zgi.zgl-new \n"),
+      "The project cannot be used: FPCX (icon 0) names the file sep\\s0_0_0_0.zgi.zgl-new" + end);
+  EXPECT_EQ(clash(" FCOO SEP/S3_0_0_2.ZGI.ZGL-NEW \n"),
+            "The project cannot be used: FCOO names the file SEP/S3_0_0_2.ZGI.ZGL-NEW" + end);
+  EXPECT_EQ(clash(" FPNG sep\\s0_0_0_0.zgi.zgl-ne \n FWAV sep\\s0_0_0_0.zgl-new \n"), "");
   // Names that only look alike are other files.
   EXPECT_EQ(clash(" FOFS BLTEMP.RE \n FCOO sub\\BLTEMP.REC \n"), "");
   EXPECT_EQ(clash(" FBLK BLTEMP00.REC \n"), "");
