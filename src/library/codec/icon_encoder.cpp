@@ -210,27 +210,36 @@ bool IsSmoothed(int icon) {
   return (icon >= 4000 && icon <= 4999) || (icon >= 6000 && icon <= 8999) || icon >= 12000;
 }
 
-CropBox FindCropBox(std::span<const std::uint8_t> picture) {
+CropBox FindCropBox(std::span<const std::uint8_t> picture, const CropBox* within) {
   CropBox box{kH, 0, kW, 0};
   if (picture.size() < kPictureBytes) return box;
+  if (within != nullptr && !BoxIsInside(*within)) return box;  // all black
+  // The rows searched, and the bytes of each: the whole picture, or the box around which
+  // everything is black.
+  const int top_row = within != nullptr ? within->top : 0;
+  const int bottom_row = within != nullptr ? within->bottom : kH - 1;
+  const std::size_t from = within != nullptr ? std::size_t(within->left) * 3 : 0;
+  const std::size_t to = within != nullptr ? std::size_t(within->right + 1) * 3 : kRow;
   const std::uint8_t* p = picture.data();
-  auto row_empty = [p](int y) { return !AnyNonZero(p + y * kRow, p + (y + 1) * kRow); };
-  int top = 0;
-  while (top < kH && row_empty(top)) ++top;
+  auto row_empty = [p, from, to](int y) {
+    return !AnyNonZero(p + y * kRow + from, p + y * kRow + to);
+  };
+  int top = top_row;
+  while (top <= bottom_row && row_empty(top)) ++top;
+  if (top > bottom_row) return box;  // all black
   box.top = top;
-  if (top == kH) return box;  // all black
-  int bottom = kH - 1;
+  int bottom = bottom_row;
   while (bottom > top && row_empty(bottom)) --bottom;
   box.bottom = bottom;
   // Rows outside top..bottom are empty, so only these decide the columns. Each row is only
   // searched where it could still widen the box found so far.
-  std::size_t first = kRow;  // byte index of the leftmost non-zero byte
-  std::size_t last_end = 0;  // byte index just after the rightmost non-zero byte
+  std::size_t first = to;       // byte index of the leftmost non-zero byte
+  std::size_t last_end = from;  // byte index just after the rightmost non-zero byte
   for (int y = top; y <= bottom; ++y) {
     const std::uint8_t* row = p + y * kRow;
-    first = std::min(first, FirstNonZero(row, row + first));
-    if (last_end < kRow) {
-      last_end = std::max(last_end, kRow - TrailingZeros(row + last_end, row + kRow));
+    first = std::min(first, from + FirstNonZero(row + from, row + first));
+    if (last_end < to) {
+      last_end = std::max(last_end, to - TrailingZeros(row + last_end, row + to));
     }
   }
   box.left = static_cast<int>(first / 3);
@@ -314,6 +323,18 @@ void SmoothColours(std::span<std::uint8_t> picture, const CropBox* crop_box) {
   }
 }
 
+namespace {
+
+// Where SmoothColours given `box` may change a pixel: the tiles inside the box replace the
+// pixels kReplaceShift down and right of them, so up to that far past its right and bottom.
+CropBox SmoothingReach(const CropBox& box) {
+  if (!BoxIsInside(box)) return box;
+  return {box.top, std::min(box.bottom + kReplaceShift, kH - 1), box.left,
+          std::min(box.right + kReplaceShift, kW - 1)};
+}
+
+}  // namespace
+
 std::size_t EncodeIcon(int icon, std::span<std::uint8_t> source, std::span<std::uint8_t> out,
                        CoordinatesTable& coordinates, CropBox& crop_box) {
   std::optional<CoordinatesRecord> record;
@@ -330,8 +351,12 @@ std::size_t EncodeIconEntry(int icon, std::span<std::uint8_t> source, std::span<
   if (IsSoundNumber(icon)) return EncodeSound(source, out);
   if (source.size() < kPictureBytes) return 0;
 
-  // Smoothing may paint black pixels just past the box it was given: the box is found again.
-  const CropBox box = known_box != nullptr && !smoothed ? *known_box : FindCropBox(source);
+  // Smoothing may paint black pixels just past the box it was given: the box is found again,
+  // within the reach of the tiles it averaged.
+  const CropBox reach = known_box != nullptr ? SmoothingReach(*known_box) : CropBox{};
+  const CropBox box = known_box == nullptr ? FindCropBox(source)
+                      : smoothed           ? FindCropBox(source, &reach)
+                                           : *known_box;
   const std::uint8_t kind = ChooseMaskKind(source, box);
   EntryWriter writer(out);
   const std::uint8_t header[kEntryHeaderSize] = {kEntryBitsPerPixel, kind, 0, 0};

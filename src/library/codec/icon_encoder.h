@@ -44,8 +44,9 @@ std::optional<std::size_t> FindSoundData(std::span<const std::uint8_t> wav);
 void SmoothColours(std::span<std::uint8_t> picture, const CropBox* crop_box = nullptr);
 
 // The steps of EncodeIcon, exposed for tests. `picture` is at least 800 x 600 x 3 bytes.
-// An empty picture gives top 600, bottom 0, left 800, right 0.
-CropBox FindCropBox(std::span<const std::uint8_t> picture);
+// An empty picture gives top 600, bottom 0, left 800, right 0. With `within`, a box outside
+// of which every pixel is black, only the box is searched.
+CropBox FindCropBox(std::span<const std::uint8_t> picture, const CropBox* within = nullptr);
 std::uint8_t ChooseMaskKind(std::span<const std::uint8_t> picture, const CropBox& box);
 
 }  // namespace zemlo
