@@ -8,15 +8,13 @@
 #include "files/file_layer.h"
 
 namespace zemlo {
-namespace {
 
-// A stream that moves a whole file's bytes in one call: unbuffered, they go to the system in
-// that one call (a buffered stream splits them at its buffer's size, and first asks the
-// system for the file's block size to choose it).
 std::FILE* Unbuffered(std::FILE* file) {
   if (file != nullptr) std::setvbuf(file, nullptr, _IONBF, 0);
   return file;
 }
+
+namespace {
 
 // Writes `data` to an open stream and closes it; true only if every byte got there.
 bool WriteAndClose(std::FILE* file, std::span<const std::uint8_t> data, bool to_disk) {

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <optional>
 #include <span>
 #include <string>
@@ -11,6 +12,11 @@
 #include "files/file_problem.h"
 
 namespace zemlo {
+
+// The stream, unbuffered: each write or read goes to the system as one call of its own size
+// (a buffered stream splits a whole file's bytes at its buffer's size, asks the system for
+// the file's block size first, and reads ahead of what was asked). nullptr stays nullptr.
+std::FILE* Unbuffered(std::FILE* file);
 
 // Length of the named file in bytes; 0 when it cannot be opened.
 std::int64_t FileLength(const char* name);

@@ -35,6 +35,7 @@ Match FindMatch(std::span<const std::uint8_t> source, std::size_t remaining, std
   if (level == 0) return {};
   return {level, SmallestDistance(levels[level - 1])};
 }
+
 std::size_t CompressChunkPortable(std::span<const std::uint8_t> source, std::size_t start,
                                   std::span<std::uint8_t> out, std::size_t count, StatusPort& port,
                                   Owner owner, std::size_t* covered) {

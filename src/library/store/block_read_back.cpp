@@ -1,10 +1,10 @@
 #include "library/store/block_read_back.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <limits>
 #include <utility>
 
+#include "files/file_helpers.h"
 #include "files/file_layer.h"
 #include "library/store/block_layout.h"
 
@@ -43,11 +43,10 @@ bool BlockReadBack::ReadAhead() {
     return false;
   }
   if (file_ == nullptr) {
-    file_.reset(files::OpenFile(name_.c_str(), "rb").value_or(nullptr));
+    // Unbuffered: nothing is read beyond what the store said it wrote (a buffered stream
+    // reads ahead, and would find the end of a file still being written).
+    file_.reset(Unbuffered(files::OpenFile(name_.c_str(), "rb").value_or(nullptr)));
     if (file_ == nullptr) return false;
-    // Nothing is read beyond what the store said it wrote (a buffered stream reads ahead, and
-    // would find the end of a file still being written).
-    std::setvbuf(file_.get(), nullptr, _IONBF, 0);
     buffer_.resize(kPiece);
   }
   entry_.Reset();

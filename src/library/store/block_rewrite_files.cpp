@@ -3,7 +3,6 @@
 // goes once the block's new file and the offsets file that describes it are on the disk.
 #include <algorithm>
 #include <cstdint>
-#include <cstdio>
 #include <utility>
 
 #include "files/file_helpers.h"
@@ -152,7 +151,7 @@ StoreStatus OpenRewriteFiles(StoreContext& c) {
   }
   if (c.read_back != nullptr) {
     // Each entry is in the file once written, for the read-back to find.
-    std::setvbuf(r.block.get(), nullptr, _IONBF, 0);
+    Unbuffered(r.block.get());
     c.read_back->Begin(r.block_name.data());
   }
   return {};

@@ -118,37 +118,35 @@ CreationPipeline::~CreationPipeline() {
   for (auto& helper : helpers_) helper->thread.join();
 }
 
+PreparedIcon* CreationPipeline::TakeIfReady(int icon) {
+  Slot* slot = InFlight(icon);
+  if (slot == nullptr || slot->state != SlotState::kReady) return nullptr;
+  Move(*slot, SlotState::kTaken);
+  return slot->job;
+}
+
 PreparedIcon& CreationPipeline::Take(int icon, const std::function<bool()>& meanwhile) {
   {
     Wakes wakes;
     MutexLock lock(mutex_);
-    Slot* slot = InFlight(icon);
-    if (slot != nullptr && slot->state == SlotState::kReady) {
-      Move(*slot, SlotState::kTaken);
-      return *slot->job;
-    }
+    if (PreparedIcon* job = TakeIfReady(icon)) return *job;
     // The run is about to wait: every helper that can go on must, those Release let sleep on
     // a single free slot too.
     Wake(wakes);
   }
   while (meanwhile && meanwhile()) {
     MutexLock lock(mutex_);
-    Slot* slot = InFlight(icon);
-    if (slot != nullptr && slot->state == SlotState::kReady) {
-      Move(*slot, SlotState::kTaken);
-      return *slot->job;
-    }
+    if (PreparedIcon* job = TakeIfReady(icon)) return *job;
   }
   MutexLock lock(mutex_);
-  Slot* slot = InFlight(icon);
-  while (slot == nullptr || slot->state != SlotState::kReady) {
+  PreparedIcon* job = TakeIfReady(icon);
+  while (job == nullptr) {
     awaited_ = icon;
     mutex_.Wait(icon_ready_);
-    slot = InFlight(icon);
+    job = TakeIfReady(icon);
   }
   awaited_ = -1;
-  Move(*slot, SlotState::kTaken);
-  return *slot->job;
+  return *job;
 }
 
 void CreationPipeline::Release(int icon, int kept) {

@@ -72,6 +72,8 @@ class CreationPipeline {
   }
   // The slot `icon` is prepared in, when it is in flight.
   Slot* InFlight(int icon) REQUIRES(mutex_);
+  // Hands `icon` to the run when it is ready; nullptr when not.
+  PreparedIcon* TakeIfReady(int icon) REQUIRES(mutex_);
   void Move(Slot& slot, SlotState to) REQUIRES(mutex_);
   Slot* FreeSlot(const Helper& helper) REQUIRES(mutex_);
   bool MayGoOn(const Helper& helper) REQUIRES(mutex_);
